@@ -1,0 +1,21 @@
+#!/usr/bin/env bash
+# Configures and builds one flavour into build/FLAVOUR:
+#   linux    the Linux program and its tests
+#   asan     the same under AddressSanitizer and UndefinedBehaviorSanitizer
+#   tsan     the same under ThreadSanitizer
+#   windows  palisard.exe and its unit tests, cross-built with mingw-w64
+set -euo pipefail
+cd "$(dirname "$0")/.."
+
+flavour=${1:-linux}
+options=(-G Ninja -DCMAKE_BUILD_TYPE=RelWithDebInfo)
+case "$flavour" in
+  linux) ;;
+  asan) options+=(-DPALISARD_SANITIZE=address) ;;
+  tsan) options+=(-DPALISARD_SANITIZE=thread) ;;
+  windows) options+=(-DCMAKE_TOOLCHAIN_FILE=cmake/mingw-w64-x86_64.cmake) ;;
+  *) echo "unknown build flavour: $flavour" >&2; exit 2 ;;
+esac
+
+cmake -S . -B "build/$flavour" "${options[@]}" >/dev/null
+ninja -C "build/$flavour"

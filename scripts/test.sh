@@ -1,0 +1,42 @@
+#!/usr/bin/env bash
+# Installs what is missing, builds every flavour and runs every test: the
+# Linux tests natively, under ASan+UBSan and under TSan, and the Windows unit
+# tests under Wine. Exits non-zero when any build or test fails.
+set -uo pipefail
+cd "$(dirname "$0")/.."
+
+scripts/install-deps.sh || exit 1
+source scripts/wine-env.sh
+
+passed=0
+failed=0
+failures=()
+
+run_flavour() {
+  local flavour=$1
+  echo "=== $flavour: build"
+  if ! scripts/build.sh "$flavour"; then
+    failed=$((failed + 1)); failures+=("$flavour build"); return
+  fi
+  echo "=== $flavour: tests"
+  if (cd "build/$flavour" && timeout 900 ctest --output-on-failure --timeout 600); then
+    passed=$((passed + 1))
+  else
+    failed=$((failed + 1)); failures+=("$flavour tests")
+  fi
+}
+
+export ASAN_OPTIONS=detect_leaks=1:abort_on_error=1
+export UBSAN_OPTIONS=print_stacktrace=1:halt_on_error=1
+export TSAN_OPTIONS=halt_on_error=1:second_deadlock_stack=1
+
+for flavour in linux asan tsan windows; do
+  run_flavour "$flavour"
+done
+
+echo
+if ((failed > 0)); then
+  printf 'failed: %s\n' "${failures[@]}"
+fi
+echo "suites: $passed passed, $failed failed"
+((failed == 0))

@@ -1,0 +1,73 @@
+#include "app/console.h"
+
+#include <gtest/gtest.h>
+
+#include <cstdio>
+
+#include "helpers/temp_dir.h"
+
+namespace palisard {
+namespace {
+
+class ConsoleTest : public ::testing::Test {
+ protected:
+  // Runs the console over `input` and returns what it printed.
+  std::string Run(const std::string& input, ConsoleEnd expectedEnd) {
+    std::FILE* file = std::fopen(dir.Write("input.txt", input).string().c_str(), "rb");
+    EXPECT_NE(file, nullptr);
+    ::testing::internal::CaptureStdout();
+    ConsoleEnd end = RunConsole(file, state);
+    std::string output = ::testing::internal::GetCapturedStdout();
+    std::fclose(file);
+    EXPECT_EQ(end, expectedEnd);
+    return output;
+  }
+
+  void Occupy(std::size_t slot, const std::string& name, uint64_t id) {
+    state.clients[slot].SetName(name);
+    state.clients[slot].SetCommunityId(id);
+  }
+
+  TempDir dir;
+  MatchState state;
+};
+
+const char kHeader[] = "##\tCommunity ID      Name\n";
+
+TEST_F(ConsoleTest, PlistWithoutGamePrintsOnlyTheHeader) {
+  EXPECT_EQ(Run("plist\nexit\n", ConsoleEnd::kExitCommand), kHeader);
+}
+
+TEST_F(ConsoleTest, PlistListsOccupiedSlotsWithSignedIdsAndRawNames) {
+  Occupy(0, "^1Alpha", 76561197960287930ULL);
+  Occupy(5, "Bravo <x>", 0xFFFFFFFFFFFFFFFFULL);
+  EXPECT_EQ(Run("plist\r\n", ConsoleEnd::kEndOfInput),
+            std::string(kHeader) + "0\t76561197960287930 ^1Alpha\n5\t-1 Bravo <x>\n");
+}
+
+TEST_F(ConsoleTest, OnlyExactCommandWordsAreCommands) {
+  std::string output = Run(" plist\nplist \nPLIST\nPlist\n\nExit\nexit \n exit\nexit\nplist\n",
+                           ConsoleEnd::kExitCommand);
+  EXPECT_EQ(output, "");
+}
+
+TEST_F(ConsoleTest, OverlongLineIsIgnoredNotSplit) {
+  // 255 characters ending in "exit": split at 254 the tail would be a
+  // command.
+  std::string overlong = std::string(251, ' ') + "exit";
+  ASSERT_EQ(overlong.size(), 255u);
+  std::string longPlist = std::string(300, 'x') + "plist";
+  EXPECT_EQ(Run(overlong + "\n" + longPlist + "\nplist\n", ConsoleEnd::kEndOfInput), kHeader);
+}
+
+TEST_F(ConsoleTest, LineOf254CharactersStillCounts) {
+  // Not a command, but read whole: the next line is still seen.
+  EXPECT_EQ(Run(std::string(254, 'y') + "\nexit\n", ConsoleEnd::kExitCommand), "");
+}
+
+TEST_F(ConsoleTest, LastLineWithoutNewlineIsRead) {
+  EXPECT_EQ(Run("exit", ConsoleEnd::kExitCommand), "");
+}
+
+}  // namespace
+}  // namespace palisard

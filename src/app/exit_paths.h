@@ -1,0 +1,29 @@
+#pragma once
+
+namespace palisard {
+
+// Every way the program ends removes the firewall's blocks first, so no
+// player stays blocked after Palisard is gone.
+
+// Removes every block and closes the filter engine. Runs its work once; any
+// later call (another exit path) does nothing. Safe from any thread.
+void RemoveBlocksBeforeExit();
+
+// Normal exit (after "exit" or an early return of start-up): remove the
+// blocks, then "Press enter to exit.." and wait for one character.
+void OnExit();
+
+// Start-up steps 1, 2 and 4.
+void InstallExitHandler();
+// Closing the console, Ctrl+C and Ctrl+Break on Windows; SIGHUP, SIGINT and
+// SIGTERM on Linux. Removes the blocks, then the default handling ends the
+// process. On Linux, call before any other thread starts.
+void InstallConsoleCtrlHandler();
+// Crashes: the blocks are removed, then the system's default crash handling
+// follows. Also covers std::terminate.
+void InstallCrashFilter();
+
+// Installs the std::terminate hook shared by both platforms.
+void InstallTerminateHook();
+
+}  // namespace palisard

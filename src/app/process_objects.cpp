@@ -1,0 +1,25 @@
+#include "app/process_objects.h"
+
+namespace palisard {
+
+MatchState& TheMatchState() {
+  static MatchState* state = new MatchState;
+  return *state;
+}
+
+BanService& TheBanService() {
+  static BanService* service = new BanService;
+  return *service;
+}
+
+TcpServer& AdminServer() {
+  static TcpServer* server = new TcpServer;
+  return *server;
+}
+
+TcpServer& HttpServer() {
+  static TcpServer* server = new TcpServer;
+  return *server;
+}
+
+}  // namespace palisard

@@ -1,0 +1,17 @@
+#pragma once
+
+#include "bans/ban_service.h"
+#include "game/match_state.h"
+#include "web/tcp_server.h"
+
+namespace palisard {
+
+// The process-wide objects, made once and never destroyed: detached threads
+// may still use them while the process exits. Only src/app wires them into
+// the logic, which takes them by reference.
+MatchState& TheMatchState();
+BanService& TheBanService();
+TcpServer& AdminServer();
+TcpServer& HttpServer();
+
+}  // namespace palisard

@@ -1,0 +1,35 @@
+#pragma once
+
+#include <cstdint>
+#include <filesystem>
+#include <string>
+
+namespace palisard {
+
+// Host of the ban service and of the version file unless "OverrideHost"
+// names another.
+inline constexpr const char* kDefaultServiceHost = "service.palisard.net";
+inline constexpr int kFirstAdminPort = 3061;
+inline constexpr int kLastAdminPort = 3072;
+// "OverrideHost" is read into a buffer of this many bytes (text and NUL).
+inline constexpr std::size_t kHostBufferSize = 255;
+
+// What "Palisard.ini" (section "Palisard") says, defaults filled in. Read once
+// at start-up; never written.
+struct Settings {
+  int httpPort = 3060;
+  int adminPort = kFirstAdminPort;
+  int banStreaming = 1;
+  int checkForUpdates = 1;
+  std::string overrideHost = kDefaultServiceHost;
+};
+
+// "Palisard.ini" in the current directory (where the program was started,
+// not where its executable lies).
+std::filesystem::path SettingsPath();
+
+Settings ReadSettings(const std::filesystem::path& path);
+
+bool IsAdminPortInRange(int port);
+
+}  // namespace palisard

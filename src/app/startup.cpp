@@ -1,0 +1,66 @@
+#include "app/startup.h"
+
+#include <chrono>
+#include <thread>
+
+#include "app/console.h"
+#include "app/exit_paths.h"
+#include "app/process_objects.h"
+#include "app/settings.h"
+#include "app/window_title.h"
+#include "common/console_output.h"
+
+namespace palisard {
+namespace {
+
+void PrintBanner() {
+  Print("Palisard Server Tool version 1.0.1\n");
+  Print("Author: https://steamcommunity.com/id/palisard\n");
+  Print("Group: https://steamcommunity.com/groups/palisard\n");
+  Print("Note: Make sure you port-forward the admin port!\n");
+  Print("\n");
+}
+
+// Standard input has ended: keep serving until a signal or the console's
+// close event ends the process.
+[[noreturn]] void IdleForever() {
+  for (;;) std::this_thread::sleep_for(std::chrono::hours(1));
+}
+
+}  // namespace
+
+int RunPalisard() {
+  InstallExitHandler();
+  InstallConsoleCtrlHandler();
+  SetWindowTitle("Palisard: Initializing");
+  InstallCrashFilter();
+  PrintBanner();
+
+  Settings settings = ReadSettings(SettingsPath());
+  BanService& banService = TheBanService();
+  banService.SetHost(settings.overrideHost);
+
+  if (!IsAdminPortInRange(settings.adminPort)) {
+    Print("Admin port is out of range ( %i ), Must be %i-%i\n", settings.adminPort, kFirstAdminPort,
+          kLastAdminPort);
+    return 0;
+  }
+
+  // Firewall: initialised here, before the listening sockets.
+
+  if (AdminServer().Initialize(static_cast<uint16_t>(settings.adminPort)) != 0) return 0;
+  if (HttpServer().Initialize(static_cast<uint16_t>(settings.httpPort)) != 0) return 0;
+
+  banService.streaming = settings.banStreaming != 0;
+  Print("BanService is%s streaming.\n", banService.streaming ? "" : " not");
+
+  // Version check: here, when "CheckForUpdates" is not 0.
+
+  // Long-running threads, in this order: admin accept loop, web accept loop,
+  // vote-count poller, game watcher.
+
+  if (RunConsole(stdin, TheMatchState()) == ConsoleEnd::kEndOfInput) IdleForever();
+  return 0;
+}
+
+}  // namespace palisard

@@ -1,0 +1,24 @@
+#include "common/clock.h"
+
+#include <chrono>
+
+namespace palisard {
+namespace {
+
+class SteadyClock final : public Clock {
+ public:
+  int64_t NowMs() const override {
+    return std::chrono::duration_cast<std::chrono::milliseconds>(
+               std::chrono::steady_clock::now().time_since_epoch())
+        .count();
+  }
+};
+
+}  // namespace
+
+const Clock& SystemClock() {
+  static const SteadyClock clock;
+  return clock;
+}
+
+}  // namespace palisard

@@ -1,0 +1,75 @@
+#pragma once
+
+#include <cstddef>
+#include <cstdint>
+#include <utility>
+
+namespace palisard {
+
+// The few socket calls the program makes, over Winsock and BSD sockets.
+// Failures return -1 (or kInvalidSocket); LastSocketError() then gives the
+// system's own code: the Winsock code on Windows, errno on Linux.
+using SocketHandle = std::uintptr_t;
+inline constexpr SocketHandle kInvalidSocket = ~static_cast<SocketHandle>(0);
+
+// Starts the platform's socket library (WSAStartup 2.2 on Windows). Returns 0
+// or the error code. StopNetworking undoes one successful start.
+int StartNetworking();
+void StopNetworking();
+int LastSocketError();
+
+// An IPv4 endpoint: address in host order (first octet in the top 8 bits).
+struct Ipv4Endpoint {
+  uint32_t address = 0;
+  uint16_t port = 0;
+};
+
+SocketHandle OpenTcpSocket();
+void CloseSocket(SocketHandle socket);
+// Binds to all local interfaces on `port`.
+int BindAnyAddress(SocketHandle socket, uint16_t port);
+int BindAddress(SocketHandle socket, const Ipv4Endpoint& endpoint);
+int ListenForConnections(SocketHandle socket);
+// Blocks until a peer connects; `peer` (optional) receives its address.
+SocketHandle AcceptConnection(SocketHandle listener, Ipv4Endpoint* peer);
+int ConnectTo(SocketHandle socket, const Ipv4Endpoint& endpoint);
+// One send/recv call each: the byte count, or -1. Receive returns 0 when the
+// peer closed the connection.
+int SendBytes(SocketHandle socket, const void* data, std::size_t size);
+int ReceiveBytes(SocketHandle socket, void* buffer, std::size_t size);
+// Sends everything or fails: true when all bytes went out.
+bool SendAll(SocketHandle socket, const void* data, std::size_t size);
+// Ends both directions, so the peer sees the end of the answer.
+void ShutdownBoth(SocketHandle socket);
+// Bounds every later blocking receive (and send) on the socket.
+int SetIoTimeout(SocketHandle socket, int milliseconds);
+// The port a bound socket listens on (for tests that bind port 0).
+uint16_t LocalPort(SocketHandle socket);
+
+// Owns one socket handle and closes it when it goes out of scope.
+class Socket {
+ public:
+  Socket() = default;
+  explicit Socket(SocketHandle handle) : handle_(handle) {}
+  Socket(Socket&& other) noexcept : handle_(other.release()) {}
+  Socket& operator=(Socket&& other) noexcept {
+    if (this != &other) reset(other.release());
+    return *this;
+  }
+  Socket(const Socket&) = delete;
+  Socket& operator=(const Socket&) = delete;
+  ~Socket() { reset(); }
+
+  SocketHandle get() const { return handle_; }
+  bool valid() const { return handle_ != kInvalidSocket; }
+  SocketHandle release() { return std::exchange(handle_, kInvalidSocket); }
+  void reset(SocketHandle handle = kInvalidSocket) {
+    if (handle_ != kInvalidSocket) CloseSocket(handle_);
+    handle_ = handle;
+  }
+
+ private:
+  SocketHandle handle_ = kInvalidSocket;
+};
+
+}  // namespace palisard

@@ -1,0 +1,97 @@
+#include <arpa/inet.h>
+#include <errno.h>
+#include <netinet/in.h>
+#include <sys/socket.h>
+#include <sys/time.h>
+#include <unistd.h>
+
+#include "common/socket.h"
+
+namespace palisard {
+namespace {
+
+int Fd(SocketHandle socket) { return static_cast<int>(socket); }
+
+sockaddr_in ToSockaddr(const Ipv4Endpoint& endpoint) {
+  sockaddr_in address{};
+  address.sin_family = AF_INET;
+  address.sin_port = htons(endpoint.port);
+  address.sin_addr.s_addr = htonl(endpoint.address);
+  return address;
+}
+
+}  // namespace
+
+int StartNetworking() { return 0; }
+void StopNetworking() {}
+int LastSocketError() { return errno; }
+
+SocketHandle OpenTcpSocket() {
+  int fd = ::socket(AF_INET, SOCK_STREAM | SOCK_CLOEXEC, IPPROTO_TCP);
+  return fd < 0 ? kInvalidSocket : static_cast<SocketHandle>(fd);
+}
+
+void CloseSocket(SocketHandle socket) { ::close(Fd(socket)); }
+
+int BindAnyAddress(SocketHandle socket, uint16_t port) {
+  return BindAddress(socket, Ipv4Endpoint{INADDR_ANY, port});
+}
+
+int BindAddress(SocketHandle socket, const Ipv4Endpoint& endpoint) {
+  // Linux refuses to bind a port that still has connections in TIME_WAIT,
+  // which Windows allows; without this a restarted copy could not listen for
+  // a minute. It never lets two listeners share a port on Linux.
+  int on = 1;
+  ::setsockopt(Fd(socket), SOL_SOCKET, SO_REUSEADDR, &on, sizeof(on));
+  sockaddr_in address = ToSockaddr(endpoint);
+  return ::bind(Fd(socket), reinterpret_cast<sockaddr*>(&address), sizeof(address)) == 0 ? 0 : -1;
+}
+
+int ListenForConnections(SocketHandle socket) {
+  return ::listen(Fd(socket), SOMAXCONN) == 0 ? 0 : -1;
+}
+
+SocketHandle AcceptConnection(SocketHandle listener, Ipv4Endpoint* peer) {
+  sockaddr_in address{};
+  socklen_t length = sizeof(address);
+  int fd = ::accept4(Fd(listener), reinterpret_cast<sockaddr*>(&address), &length, SOCK_CLOEXEC);
+  if (fd < 0) return kInvalidSocket;
+  if (peer != nullptr) {
+    peer->address = ntohl(address.sin_addr.s_addr);
+    peer->port = ntohs(address.sin_port);
+  }
+  return static_cast<SocketHandle>(fd);
+}
+
+int ConnectTo(SocketHandle socket, const Ipv4Endpoint& endpoint) {
+  sockaddr_in address = ToSockaddr(endpoint);
+  return ::connect(Fd(socket), reinterpret_cast<sockaddr*>(&address), sizeof(address)) == 0 ? 0 : -1;
+}
+
+int SendBytes(SocketHandle socket, const void* data, std::size_t size) {
+  // MSG_NOSIGNAL: a peer that closed early must not kill the process.
+  return static_cast<int>(::send(Fd(socket), data, size, MSG_NOSIGNAL));
+}
+
+int ReceiveBytes(SocketHandle socket, void* buffer, std::size_t size) {
+  return static_cast<int>(::recv(Fd(socket), buffer, size, 0));
+}
+
+void ShutdownBoth(SocketHandle socket) { ::shutdown(Fd(socket), SHUT_RDWR); }
+
+int SetIoTimeout(SocketHandle socket, int milliseconds) {
+  timeval timeout{};
+  timeout.tv_sec = milliseconds / 1000;
+  timeout.tv_usec = (milliseconds % 1000) * 1000;
+  if (::setsockopt(Fd(socket), SOL_SOCKET, SO_RCVTIMEO, &timeout, sizeof(timeout)) != 0) return -1;
+  return ::setsockopt(Fd(socket), SOL_SOCKET, SO_SNDTIMEO, &timeout, sizeof(timeout)) == 0 ? 0 : -1;
+}
+
+uint16_t LocalPort(SocketHandle socket) {
+  sockaddr_in address{};
+  socklen_t length = sizeof(address);
+  if (::getsockname(Fd(socket), reinterpret_cast<sockaddr*>(&address), &length) != 0) return 0;
+  return ntohs(address.sin_port);
+}
+
+}  // namespace palisard

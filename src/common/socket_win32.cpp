@@ -1,0 +1,94 @@
+#include <winsock2.h>
+#include <ws2tcpip.h>
+
+#include "common/socket.h"
+
+namespace palisard {
+namespace {
+
+SOCKET Handle(SocketHandle socket) { return static_cast<SOCKET>(socket); }
+
+sockaddr_in ToSockaddr(const Ipv4Endpoint& endpoint) {
+  sockaddr_in address{};
+  address.sin_family = AF_INET;
+  address.sin_port = htons(endpoint.port);
+  address.sin_addr.s_addr = htonl(endpoint.address);
+  return address;
+}
+
+int ClampSize(std::size_t size) { return size > 0x7fffffff ? 0x7fffffff : static_cast<int>(size); }
+
+}  // namespace
+
+int StartNetworking() {
+  WSADATA wsaData;
+  return WSAStartup(MAKEWORD(2, 2), &wsaData);
+}
+
+void StopNetworking() { WSACleanup(); }
+int LastSocketError() { return WSAGetLastError(); }
+
+SocketHandle OpenTcpSocket() {
+  SOCKET s = ::socket(AF_INET, SOCK_STREAM, IPPROTO_TCP);
+  return s == INVALID_SOCKET ? kInvalidSocket : static_cast<SocketHandle>(s);
+}
+
+void CloseSocket(SocketHandle socket) { ::closesocket(Handle(socket)); }
+
+int BindAnyAddress(SocketHandle socket, uint16_t port) {
+  return BindAddress(socket, Ipv4Endpoint{INADDR_ANY, port});
+}
+
+int BindAddress(SocketHandle socket, const Ipv4Endpoint& endpoint) {
+  sockaddr_in address = ToSockaddr(endpoint);
+  return ::bind(Handle(socket), reinterpret_cast<sockaddr*>(&address), sizeof(address)) == SOCKET_ERROR ? -1 : 0;
+}
+
+int ListenForConnections(SocketHandle socket) {
+  return ::listen(Handle(socket), SOMAXCONN) == SOCKET_ERROR ? -1 : 0;
+}
+
+SocketHandle AcceptConnection(SocketHandle listener, Ipv4Endpoint* peer) {
+  sockaddr_in address{};
+  int length = sizeof(address);
+  SOCKET s = ::accept(Handle(listener), reinterpret_cast<sockaddr*>(&address), &length);
+  if (s == INVALID_SOCKET) return kInvalidSocket;
+  if (peer != nullptr) {
+    peer->address = ntohl(address.sin_addr.s_addr);
+    peer->port = ntohs(address.sin_port);
+  }
+  return static_cast<SocketHandle>(s);
+}
+
+int ConnectTo(SocketHandle socket, const Ipv4Endpoint& endpoint) {
+  sockaddr_in address = ToSockaddr(endpoint);
+  return ::connect(Handle(socket), reinterpret_cast<sockaddr*>(&address), sizeof(address)) == SOCKET_ERROR ? -1 : 0;
+}
+
+int SendBytes(SocketHandle socket, const void* data, std::size_t size) {
+  int sent = ::send(Handle(socket), static_cast<const char*>(data), ClampSize(size), 0);
+  return sent == SOCKET_ERROR ? -1 : sent;
+}
+
+int ReceiveBytes(SocketHandle socket, void* buffer, std::size_t size) {
+  int got = ::recv(Handle(socket), static_cast<char*>(buffer), ClampSize(size), 0);
+  return got == SOCKET_ERROR ? -1 : got;
+}
+
+void ShutdownBoth(SocketHandle socket) { ::shutdown(Handle(socket), SD_BOTH); }
+
+int SetIoTimeout(SocketHandle socket, int milliseconds) {
+  DWORD timeout = static_cast<DWORD>(milliseconds);
+  const char* value = reinterpret_cast<const char*>(&timeout);
+  if (::setsockopt(Handle(socket), SOL_SOCKET, SO_RCVTIMEO, value, sizeof(timeout)) == SOCKET_ERROR) return -1;
+  return ::setsockopt(Handle(socket), SOL_SOCKET, SO_SNDTIMEO, value, sizeof(timeout)) == SOCKET_ERROR ? -1 : 0;
+}
+
+uint16_t LocalPort(SocketHandle socket) {
+  sockaddr_in address{};
+  int length = sizeof(address);
+  if (::getsockname(Handle(socket), reinterpret_cast<sockaddr*>(&address), &length) == SOCKET_ERROR) return 0;
+  return ntohs(address.sin_port);
+}
+
+}  // namespace palisard
