@@ -10,7 +10,7 @@ cd "$(dirname "$0")/.."
 flavour=${1:-linux}
 options=(-G Ninja -DCMAKE_BUILD_TYPE=RelWithDebInfo)
 case "$flavour" in
-  linux) ;;
+  linux) options+=(-DPALISARD_BUILD_BENCHMARKS=ON) ;;
   asan) options+=(-DPALISARD_SANITIZE=address) ;;
   tsan) options+=(-DPALISARD_SANITIZE=thread) ;;
   windows) options+=(-DCMAKE_TOOLCHAIN_FILE=cmake/mingw-w64-x86_64.cmake) ;;

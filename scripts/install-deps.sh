@@ -5,7 +5,7 @@ set -euo pipefail
 
 packages=(
   cmake ninja-build g++ pkg-config
-  googletest
+  googletest libbenchmark-dev
   g++-mingw-w64-x86-64-posix
   wine wine64
   libnftables-dev nftables iproute2

@@ -5,14 +5,15 @@
 #include <cstdlib>
 #include <exception>
 
+#include "app/process_objects.h"
 #include "common/console_output.h"
 
 namespace palisard {
 
-void RemoveBlocksBeforeExit() {
+void RemoveBlocksBeforeExit(std::chrono::milliseconds lockWait) {
   static std::atomic<bool> done{false};
   if (done.exchange(true)) return;
-  // The firewall's blocks are removed here once the firewall exists.
+  TheFirewall().Shutdown(lockWait);
 }
 
 void OnExit() {
@@ -25,7 +26,7 @@ void InstallExitHandler() { std::atexit(OnExit); }
 
 void InstallTerminateHook() {
   std::set_terminate([] {
-    RemoveBlocksBeforeExit();
+    RemoveBlocksBeforeExit(std::chrono::seconds(1));
     std::abort();
   });
 }

@@ -1,13 +1,17 @@
 #pragma once
 
+#include <chrono>
+
 namespace palisard {
 
 // Every way the program ends removes the firewall's blocks first, so no
 // player stays blocked after Palisard is gone.
 
 // Removes every block and closes the filter engine. Runs its work once; any
-// later call (another exit path) does nothing. Safe from any thread.
-void RemoveBlocksBeforeExit();
+// later call (another exit path) does nothing. Safe from any thread. Waits at
+// most `lockWait` for a firewall operation in progress (a crash may have
+// happened inside one).
+void RemoveBlocksBeforeExit(std::chrono::milliseconds lockWait = std::chrono::seconds(5));
 
 // Normal exit (after "exit" or an early return of start-up): remove the
 // blocks, then "Press enter to exit.." and wait for one character.

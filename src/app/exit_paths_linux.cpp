@@ -1,5 +1,9 @@
+#include <fcntl.h>
+#include <poll.h>
 #include <pthread.h>
 #include <signal.h>
+#include <sys/signalfd.h>
+#include <unistd.h>
 
 #include <thread>
 
@@ -7,6 +11,12 @@
 
 namespace palisard {
 namespace {
+
+// Crash handlers hand the clean-up to the exit thread through these pipes
+// and wait for its answer: a signal handler itself may only make
+// async-signal-safe calls, and removing blocks needs locks and the heap.
+int crashRequest[2] = {-1, -1};
+int crashDone[2] = {-1, -1};
 
 sigset_t ConsoleSignals() {
   sigset_t signals;
@@ -31,18 +41,39 @@ void DieBySignal(int signal) {
   raise(signal);
 }
 
-// Waits for the console signals on a thread of its own, so the blocks are
-// removed outside a signal handler, where locks and the firewall may be used.
-void WaitForConsoleSignal(sigset_t signals) {
-  int signal = 0;
-  while (sigwait(&signals, &signal) != 0) {
+// The exit thread: serves console signals (through a signalfd) and crash
+// requests (through the pipe) outside any signal handler.
+void RunExitThread(int signalFd) {
+  for (;;) {
+    pollfd waits[2] = {{signalFd, POLLIN, 0}, {crashRequest[0], POLLIN, 0}};
+    if (poll(waits, 2, -1) <= 0) continue;
+    if (waits[0].revents & POLLIN) {
+      signalfd_siginfo info{};
+      if (read(signalFd, &info, sizeof(info)) == sizeof(info)) {
+        RemoveBlocksBeforeExit();
+        DieBySignal(static_cast<int>(info.ssi_signo));
+      }
+    }
+    if (waits[1].revents & POLLIN) {
+      char request = 0;
+      if (read(crashRequest[0], &request, 1) == 1) {
+        RemoveBlocksBeforeExit(std::chrono::seconds(1));
+        ssize_t ignored = write(crashDone[1], &request, 1);
+        (void)ignored;
+      }
+    }
   }
-  RemoveBlocksBeforeExit();
-  DieBySignal(signal);
 }
 
 void OnCrashSignal(int signal) {
-  RemoveBlocksBeforeExit();
+  // Whatever happens below, the alarm's default action ends the process
+  // within two seconds; the kernel then drops the owned firewall table too.
+  alarm(2);
+  char request = static_cast<char>(signal);
+  if (write(crashRequest[1], &request, 1) == 1) {
+    ssize_t ignored = read(crashDone[0], &request, 1);
+    (void)ignored;
+  }
   // The handler was reset on entry (SA_RESETHAND); raising again ends the
   // process by the default action, also for a signal sent with kill.
   raise(signal);
@@ -53,9 +84,11 @@ void OnCrashSignal(int signal) {
 void InstallConsoleCtrlHandler() {
   sigset_t signals = ConsoleSignals();
   // Blocked here on the main thread before any other thread starts, so every
-  // thread inherits the mask and only the waiting thread receives them.
+  // thread inherits the mask and only the signalfd receives them.
   pthread_sigmask(SIG_BLOCK, &signals, nullptr);
-  std::thread(WaitForConsoleSignal, signals).detach();
+  int signalFd = signalfd(-1, &signals, SFD_CLOEXEC);
+  if (pipe2(crashRequest, O_CLOEXEC) != 0 || pipe2(crashDone, O_CLOEXEC) != 0) return;
+  std::thread(RunExitThread, signalFd).detach();
 }
 
 void InstallCrashFilter() {

@@ -22,7 +22,7 @@ BOOL WINAPI OnConsoleCtrl(DWORD controlType) {
 }
 
 LONG WINAPI OnUnhandledException(EXCEPTION_POINTERS*) {
-  RemoveBlocksBeforeExit();
+  RemoveBlocksBeforeExit(std::chrono::seconds(1));
   return EXCEPTION_CONTINUE_SEARCH;
 }
 

@@ -12,6 +12,12 @@ BanService& TheBanService() {
   return *service;
 }
 
+Firewall& TheFirewall() {
+  static FilterEngine* engine = CreateSystemFilterEngine().release();
+  static Firewall* firewall = new Firewall(*engine, SystemClock());
+  return *firewall;
+}
+
 TcpServer& AdminServer() {
   static TcpServer* server = new TcpServer;
   return *server;

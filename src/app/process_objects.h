@@ -1,6 +1,7 @@
 #pragma once
 
 #include "bans/ban_service.h"
+#include "firewall/firewall.h"
 #include "game/match_state.h"
 #include "web/tcp_server.h"
 
@@ -11,6 +12,8 @@ namespace palisard {
 // the logic, which takes them by reference.
 MatchState& TheMatchState();
 BanService& TheBanService();
+// Over the system's packet filter; Initialize is start-up's to call.
+Firewall& TheFirewall();
 TcpServer& AdminServer();
 TcpServer& HttpServer();
 

@@ -46,7 +46,11 @@ int RunPalisard() {
     return 0;
   }
 
-  // Firewall: initialised here, before the listening sockets.
+  uint32_t firewallError = TheFirewall().Initialize();
+  if (firewallError != 0) {
+    Print("Error initializing firewall: %x\n", firewallError);
+    return 0;
+  }
 
   if (AdminServer().Initialize(static_cast<uint16_t>(settings.adminPort)) != 0) return 0;
   if (HttpServer().Initialize(static_cast<uint16_t>(settings.httpPort)) != 0) return 0;

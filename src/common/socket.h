@@ -32,7 +32,9 @@ int BindAddress(SocketHandle socket, const Ipv4Endpoint& endpoint);
 int ListenForConnections(SocketHandle socket);
 // Blocks until a peer connects; `peer` (optional) receives its address.
 SocketHandle AcceptConnection(SocketHandle listener, Ipv4Endpoint* peer);
-int ConnectTo(SocketHandle socket, const Ipv4Endpoint& endpoint);
+// Connects, waiting at most `timeoutMs` (no limit when negative); a time-out
+// fails with the system's timed-out code.
+int ConnectTo(SocketHandle socket, const Ipv4Endpoint& endpoint, int timeoutMs = -1);
 // One send/recv call each: the byte count, or -1. Receive returns 0 when the
 // peer closed the connection.
 int SendBytes(SocketHandle socket, const void* data, std::size_t size);

@@ -1,6 +1,8 @@
 #include <arpa/inet.h>
 #include <errno.h>
+#include <fcntl.h>
 #include <netinet/in.h>
+#include <poll.h>
 #include <sys/socket.h>
 #include <sys/time.h>
 #include <unistd.h>
@@ -63,9 +65,31 @@ SocketHandle AcceptConnection(SocketHandle listener, Ipv4Endpoint* peer) {
   return static_cast<SocketHandle>(fd);
 }
 
-int ConnectTo(SocketHandle socket, const Ipv4Endpoint& endpoint) {
+int ConnectTo(SocketHandle socket, const Ipv4Endpoint& endpoint, int timeoutMs) {
   sockaddr_in address = ToSockaddr(endpoint);
-  return ::connect(Fd(socket), reinterpret_cast<sockaddr*>(&address), sizeof(address)) == 0 ? 0 : -1;
+  const sockaddr* target = reinterpret_cast<sockaddr*>(&address);
+  if (timeoutMs < 0) return ::connect(Fd(socket), target, sizeof(address)) == 0 ? 0 : -1;
+
+  int flags = ::fcntl(Fd(socket), F_GETFL);
+  ::fcntl(Fd(socket), F_SETFL, flags | O_NONBLOCK);
+  int result = ::connect(Fd(socket), target, sizeof(address));
+  if (result != 0 && errno == EINPROGRESS) {
+    pollfd wait{Fd(socket), POLLOUT, 0};
+    int ready = ::poll(&wait, 1, timeoutMs);
+    int error = 0;
+    socklen_t length = sizeof(error);
+    if (ready == 0) {
+      error = ETIMEDOUT;
+    } else if (ready < 0 || ::getsockopt(Fd(socket), SOL_SOCKET, SO_ERROR, &error, &length) != 0) {
+      error = errno;
+    }
+    result = error == 0 ? 0 : -1;
+    errno = error;
+  }
+  int savedErrno = errno;
+  ::fcntl(Fd(socket), F_SETFL, flags);
+  errno = savedErrno;
+  return result == 0 ? 0 : -1;
 }
 
 int SendBytes(SocketHandle socket, const void* data, std::size_t size) {

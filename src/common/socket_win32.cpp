@@ -60,9 +60,38 @@ SocketHandle AcceptConnection(SocketHandle listener, Ipv4Endpoint* peer) {
   return static_cast<SocketHandle>(s);
 }
 
-int ConnectTo(SocketHandle socket, const Ipv4Endpoint& endpoint) {
+int ConnectTo(SocketHandle socket, const Ipv4Endpoint& endpoint, int timeoutMs) {
   sockaddr_in address = ToSockaddr(endpoint);
-  return ::connect(Handle(socket), reinterpret_cast<sockaddr*>(&address), sizeof(address)) == SOCKET_ERROR ? -1 : 0;
+  const sockaddr* target = reinterpret_cast<sockaddr*>(&address);
+  if (timeoutMs < 0) return ::connect(Handle(socket), target, sizeof(address)) == SOCKET_ERROR ? -1 : 0;
+
+  u_long nonBlocking = 1;
+  ::ioctlsocket(Handle(socket), FIONBIO, &nonBlocking);
+  int result = ::connect(Handle(socket), target, sizeof(address));
+  int error = result == SOCKET_ERROR ? WSAGetLastError() : 0;
+  if (error == WSAEWOULDBLOCK) {
+    fd_set writable;
+    fd_set failed;
+    FD_ZERO(&writable);
+    FD_ZERO(&failed);
+    FD_SET(Handle(socket), &writable);
+    FD_SET(Handle(socket), &failed);
+    timeval timeout{timeoutMs / 1000, (timeoutMs % 1000) * 1000};
+    int ready = ::select(0, nullptr, &writable, &failed, &timeout);
+    if (ready == 0) {
+      error = WSAETIMEDOUT;
+    } else if (ready == SOCKET_ERROR) {
+      error = WSAGetLastError();
+    } else {
+      int length = sizeof(error);
+      error = 0;
+      ::getsockopt(Handle(socket), SOL_SOCKET, SO_ERROR, reinterpret_cast<char*>(&error), &length);
+    }
+  }
+  u_long blocking = 0;
+  ::ioctlsocket(Handle(socket), FIONBIO, &blocking);
+  WSASetLastError(error);
+  return error == 0 ? 0 : -1;
 }
 
 int SendBytes(SocketHandle socket, const void* data, std::size_t size) {

@@ -3,19 +3,18 @@
 #include <memory>
 #include <string>
 
+#include "helpers/network_namespace.h"
 #include "helpers/temp_dir.h"
 #include "system/child_process.h"
 
 namespace palisard {
 
-// The first admin port in 3061..3072 that nothing on this machine listens on.
-int FreeAdminPort();
-
-// The real program, started in a temporary directory of its own holding
-// `settings` as "Palisard.ini".
+// The real program, started inside `machine` (a network namespace: its
+// firewall table and ports stay there) in a temporary directory of its own
+// holding `settings` as "Palisard.ini".
 class PalisardProcess {
  public:
-  explicit PalisardProcess(const std::string& settings);
+  PalisardProcess(const NetworkNamespace& machine, const std::string& settings);
 
   ChildProcess& process() { return *process_; }
   const TempDir& directory() const { return dir_; }
@@ -25,8 +24,8 @@ class PalisardProcess {
   std::unique_ptr<ChildProcess> process_;
 };
 
-// Settings for a test copy: the given admin port, any free web port, no
-// version check, no ban streaming.
-std::string TestSettings(int adminPort, const std::string& extraLines = "");
+// Settings for a test copy: the given admin port, web port 3060, no version
+// check, no ban streaming.
+std::string TestSettings(int adminPort = 3061, const std::string& extraLines = "");
 
 }  // namespace palisard

@@ -7,6 +7,7 @@
 #include <gtest/gtest.h>
 
 #include "common/socket.h"
+#include "helpers/network_namespace.h"
 #include "system/palisard_process.h"
 
 namespace palisard {
@@ -20,6 +21,15 @@ const std::string kBanner =
     "Group: https://steamcommunity.com/groups/palisard\n"
     "Note: Make sure you port-forward the admin port!\n"
     "\n";
+
+class StartupTest : public ::testing::Test {
+ protected:
+  void SetUp() override {
+    if (!RunningAsRoot()) GTEST_SKIP() << "needs root for network namespaces and nftables";
+    machine = std::make_unique<NetworkNamespace>();
+  }
+  std::unique_ptr<NetworkNamespace> machine;
+};
 
 bool ExitedNormally(std::optional<int> status) { return status && WIFEXITED(*status) && WEXITSTATUS(*status) == 0; }
 
@@ -36,10 +46,9 @@ long CpuTicks(pid_t pid) {
   return utime + stime;
 }
 
-TEST(StartupTest, ServesPlistAndEndsOnExit) {
-  int adminPort = FreeAdminPort();
-  ASSERT_NE(adminPort, 0);
-  PalisardProcess palisard(TestSettings(adminPort));
+TEST_F(StartupTest, ServesPlistAndEndsOnExit) {
+  const int adminPort = 3068;
+  PalisardProcess palisard(*machine, TestSettings(adminPort));
   ChildProcess& process = palisard.process();
   ASSERT_TRUE(process.WaitForOutput("streaming.\n"));
   process.Write("plist\nexit\n");
@@ -48,15 +57,15 @@ TEST(StartupTest, ServesPlistAndEndsOnExit) {
   EXPECT_TRUE(ExitedNormally(process.WaitForExit()));
   EXPECT_EQ(process.Output(), kBanner + "Initialized server ( port " + std::to_string(adminPort) +
                                   " )..\n"
-                                  "Initialized server ( port 0 )..\n"
+                                  "Initialized server ( port 3060 )..\n"
                                   "BanService is not streaming.\n"
                                   "##\tCommunity ID      Name\n"
                                   "Press enter to exit..\n");
 }
 
-TEST(StartupTest, AdminPortOutOfRangeStopsStartupAndWaitsForEnter) {
+TEST_F(StartupTest, AdminPortOutOfRangeStopsStartupAndWaitsForEnter) {
   for (int port : {3073, 3060}) {
-    PalisardProcess palisard(TestSettings(port));
+    PalisardProcess palisard(*machine, TestSettings(port));
     ChildProcess& process = palisard.process();
     ASSERT_TRUE(process.WaitForOutput("Press enter to exit..\n"));
     EXPECT_FALSE(process.WaitForExit(200ms)) << "should wait for Enter";
@@ -68,14 +77,16 @@ TEST(StartupTest, AdminPortOutOfRangeStopsStartupAndWaitsForEnter) {
   }
 }
 
-TEST(StartupTest, BusyAdminPortStopsStartupBeforeTheWebPort) {
-  int adminPort = FreeAdminPort();
-  ASSERT_NE(adminPort, 0);
-  Socket squatter(OpenTcpSocket());
-  ASSERT_EQ(BindAnyAddress(squatter.get(), static_cast<uint16_t>(adminPort)), 0);
-  ASSERT_EQ(ListenForConnections(squatter.get()), 0);
+TEST_F(StartupTest, BusyAdminPortStopsStartupBeforeTheWebPort) {
+  const int adminPort = 3061;
+  Socket squatter(machine->Inside([] {
+    SocketHandle s = OpenTcpSocket();
+    BindAnyAddress(s, 3061);
+    ListenForConnections(s);
+    return s;
+  }));
 
-  PalisardProcess palisard(TestSettings(adminPort));
+  PalisardProcess palisard(*machine, TestSettings(adminPort));
   ChildProcess& process = palisard.process();
   process.CloseInput();
   EXPECT_TRUE(ExitedNormally(process.WaitForExit()));
@@ -86,11 +97,9 @@ TEST(StartupTest, BusyAdminPortStopsStartupBeforeTheWebPort) {
 
 // Without standard input the program keeps serving, idle, until a console
 // signal ends it; each signal takes the console-close path.
-TEST(StartupTest, EndOfInputIdlesUntilASignalEndsTheProcess) {
+TEST_F(StartupTest, EndOfInputIdlesUntilASignalEndsTheProcess) {
   for (int signal : {SIGTERM, SIGINT, SIGHUP}) {
-    int adminPort = FreeAdminPort();
-    ASSERT_NE(adminPort, 0);
-    PalisardProcess palisard(TestSettings(adminPort));
+    PalisardProcess palisard(*machine, TestSettings());
     ChildProcess& process = palisard.process();
     ASSERT_TRUE(process.WaitForOutput("streaming.\n"));
     process.CloseInput();

@@ -1,0 +1,146 @@
+#include <linux/capability.h>
+#include <sys/syscall.h>
+#include <unistd.h>
+
+#include <cerrno>
+
+#include <gtest/gtest.h>
+
+#include <memory>
+
+#include "common/socket.h"
+#include "firewall/filter_engine.h"
+#include "firewall/firewall.h"
+#include "helpers/fake_clock.h"
+#include "helpers/network_namespace.h"
+
+namespace palisard {
+namespace {
+
+// Two test hosts in private namespaces joined by a veth pair, addresses from
+// the range set aside for network tests.
+constexpr uint32_t kHostAddress = 0xC6120001;  // 198.18.0.1
+constexpr uint32_t kPeerAddress = 0xC6120002;  // 198.18.0.2
+constexpr uint16_t kPort = 28960;
+constexpr uint64_t kPeerId = 76561197960265728ULL;
+
+class NftablesTest : public ::testing::Test {
+ protected:
+  void SetUp() override {
+    if (!RunningAsRoot()) GTEST_SKIP() << "needs root for network namespaces and nftables";
+    host = std::make_unique<NetworkNamespace>();
+    peer = std::make_unique<NetworkNamespace>();
+    LinkNamespaces(*host, "198.18.0.1", *peer, "198.18.0.2");
+  }
+
+  // Opens the firewall inside the host's namespace: its netlink socket, and
+  // so its table, live there.
+  uint32_t OpenFirewall() {
+    return host->Inside([&] {
+      engine = CreateSystemFilterEngine();
+      firewall = std::make_unique<Firewall>(*engine, clock);
+      return firewall->Initialize();
+    });
+  }
+
+  void ListenOnHost() {
+    listener = Socket(host->Inside([] {
+      SocketHandle s = OpenTcpSocket();
+      BindAnyAddress(s, kPort);
+      ListenForConnections(s);
+      return s;
+    }));
+    ASSERT_TRUE(listener.valid());
+  }
+
+  bool PeerCanConnect() {
+    return peer->Inside([] {
+      Socket s(OpenTcpSocket());
+      return ConnectTo(s.get(), {kHostAddress, kPort}, 400) == 0;
+    });
+  }
+
+  std::string HostRuleset() const { return host->Capture("nft list ruleset"); }
+
+  std::unique_ptr<NetworkNamespace> host;
+  std::unique_ptr<NetworkNamespace> peer;
+  FakeClock clock;
+  std::unique_ptr<FilterEngine> engine;
+  std::unique_ptr<Firewall> firewall;
+  Socket listener;
+};
+
+TEST_F(NftablesTest, BlockDropsThePeersPacketsUntilUnblocked) {
+  ASSERT_EQ(OpenFirewall(), 0u);
+  ListenOnHost();
+  EXPECT_TRUE(PeerCanConnect());
+
+  ASSERT_EQ(firewall->BlockPlayer(kPeerAddress, kPeerId), 0u);
+  EXPECT_FALSE(PeerCanConnect());
+  EXPECT_NE(HostRuleset().find("community id 76561197960265728"), std::string::npos) << HostRuleset();
+
+  ASSERT_EQ(firewall->UnblockPlayer(kPeerId), 0u);
+  EXPECT_TRUE(PeerCanConnect());
+}
+
+TEST_F(NftablesTest, FilterIdDeletesExactlyItsRule) {
+  ASSERT_EQ(OpenFirewall(), 0u);
+  ASSERT_EQ(firewall->BlockPlayer(kPeerAddress, kPeerId), 0u);
+  ASSERT_EQ(firewall->BlockPlayer(0xC6120063, 555), 0u);  // 198.18.0.99
+  ASSERT_EQ(firewall->UnblockPlayer(kPeerId), 0u);
+  std::string ruleset = HostRuleset();
+  EXPECT_EQ(ruleset.find("198.18.0.2 "), std::string::npos) << ruleset;
+  EXPECT_NE(ruleset.find("ip saddr 198.18.0.99 counter packets 0 bytes 0 drop comment \"community id 555\""),
+            std::string::npos)
+      << ruleset;
+  EXPECT_EQ(firewall->UnblockPlayer(kPeerId), Firewall::kNoSuchBlock);
+}
+
+TEST_F(NftablesTest, TableMadeEarlierWithoutOwnerFlagIsReplaced) {
+  ASSERT_EQ(host->Run("nft add table ip palisard && nft add chain ip palisard input "
+                      "\"{ type filter hook input priority 0; }\" && "
+                      "nft add rule ip palisard input ip saddr 198.18.0.2 drop"),
+            0);
+  ListenOnHost();
+  ASSERT_FALSE(PeerCanConnect());
+
+  ASSERT_EQ(OpenFirewall(), 0u);
+  std::string ruleset = HostRuleset();
+  EXPECT_NE(ruleset.find("flags owner"), std::string::npos) << ruleset;
+  EXPECT_EQ(ruleset.find("198.18.0.2"), std::string::npos) << ruleset;
+  EXPECT_TRUE(PeerCanConnect());
+}
+
+TEST_F(NftablesTest, ShutdownAndDestructionLeaveNoTable) {
+  ASSERT_EQ(OpenFirewall(), 0u);
+  ASSERT_EQ(firewall->BlockPlayer(kPeerAddress, kPeerId), 0u);
+  EXPECT_TRUE(firewall->Shutdown(std::chrono::seconds(1)));
+  EXPECT_EQ(HostRuleset(), "");
+  EXPECT_EQ(firewall->BlockPlayer(kPeerAddress, kPeerId), Firewall::kNotOpen);
+
+  ASSERT_EQ(host->Inside([&] { return firewall->Initialize(); }), 0u);
+  ASSERT_EQ(firewall->BlockPlayer(kPeerAddress, kPeerId), 0u);
+  firewall.reset();
+  EXPECT_EQ(HostRuleset(), "");
+}
+
+// Capabilities belong to a thread: one that has dropped CAP_NET_ADMIN opens
+// its netlink socket without it, and nftables refuses the table.
+TEST_F(NftablesTest, InitializeWithoutNetAdminFails) {
+  uint32_t result = host->Inside([&] {
+    __user_cap_header_struct header{_LINUX_CAPABILITY_VERSION_3, 0};
+    __user_cap_data_struct data[2] = {};
+    syscall(SYS_capget, &header, data);
+    data[CAP_NET_ADMIN / 32].effective &= ~(1u << (CAP_NET_ADMIN % 32));
+    syscall(SYS_capset, &header, data);
+    engine = CreateSystemFilterEngine();
+    firewall = std::make_unique<Firewall>(*engine, clock);
+    return firewall->Initialize();
+  });
+  EXPECT_EQ(result, static_cast<uint32_t>(EPERM));
+  EXPECT_EQ(firewall->BlockPlayer(kPeerAddress, kPeerId), Firewall::kNotOpen);
+  EXPECT_EQ(HostRuleset(), "");
+}
+
+}  // namespace
+}  // namespace palisard

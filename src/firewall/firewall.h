@@ -1,0 +1,87 @@
+#pragma once
+
+#include <chrono>
+#include <cstdint>
+#include <functional>
+#include <list>
+#include <mutex>
+
+#include "common/clock.h"
+#include "common/stopwatch.h"
+#include "firewall/filter_engine.h"
+
+namespace palisard {
+
+// One blocked player: found by the community id in the key's first 8 bytes.
+struct BlockRecord {
+  BlockKey key{};
+  uint64_t filterId = 0;
+  uint32_t address = 0;  // host order, first octet in the top 8 bits
+  Stopwatch timer;       // started when the block was made
+
+  uint64_t CommunityId() const { return BlockKeyCommunityId(key); }
+};
+
+// The kick: a list of blocks, each one filter in the system's packet filter
+// dropping a player's inbound IPv4 traffic.
+//
+// Thread-safe: each operation holds the firewall's lock for its whole run.
+// The engine and the clock must outlive the object.
+class Firewall {
+ public:
+  static constexpr uint32_t kNoSuchBlock = 1;
+  static constexpr uint32_t kNotOpen = 101;
+  static constexpr uint32_t kRefused = 102;
+  static constexpr uint32_t kAlreadyInitialized = 1247;  // ERROR_ALREADY_INITIALIZED
+  static constexpr uint32_t kAlreadyExists = FilterEngine::kAlreadyExists;
+
+  using Predicate = std::function<bool(BlockRecord)>;
+
+  Firewall(FilterEngine& engine, const Clock& clock);
+  // Lifts every block and closes the engine.
+  virtual ~Firewall();
+  Firewall(const Firewall&) = delete;
+  Firewall& operator=(const Firewall&) = delete;
+
+  // Opens the engine. 1247 when already open; otherwise the engine's result.
+  virtual uint32_t Initialize();
+  // Blocks `address` for `communityId`. 102 for address 0, id 0, or the same
+  // id already blocked at the same address; a block of the id at another
+  // address is lifted first. 0x80320009 when a filter with the same key was
+  // left in the engine: it is replaced, and the block recorded.
+  virtual uint32_t BlockPlayer(uint32_t address, uint64_t communityId);
+  // Lifts the first block of `communityId`; 1 when there is none.
+  virtual uint32_t UnblockPlayer(uint64_t communityId);
+  // Forgets every block with the record's community id and deletes the
+  // record's own filter.
+  virtual uint32_t RemoveBlock(BlockRecord record);
+  // Lifts every block for which `predicate` holds.
+  virtual void RemoveBlocksIf(const Predicate& predicate);
+  virtual void ClearBlocks();
+
+  // The exit paths: lifts every block and closes the engine, so that later
+  // calls find it closed (101). Waits at most `lockWait` for an operation in
+  // progress; returns false, doing nothing, when it did not get the lock.
+  bool Shutdown(std::chrono::milliseconds lockWait);
+
+  // A copy of the current blocks, in the order they were made.
+  std::list<BlockRecord> Blocks() const;
+
+ private:
+  // Call with `mutex_` held.
+  uint32_t UnblockPlayerLocked(uint64_t communityId);
+  void ClearBlocksLocked();
+  void ShutdownLocked();
+
+  FilterEngine& engine_;
+  const Clock& clock_;
+  mutable std::mutex mutex_;
+  bool open_ = false;
+  std::list<BlockRecord> blocks_;
+};
+
+// The watcher's expiry rule: a block is lifted once its timer reaches 5.0
+// computed minutes (about 299.94 s).
+bool IsBlockExpired(const BlockRecord& record, const Clock& clock);
+
+}  // namespace palisard
