@@ -9,6 +9,8 @@
 #include "app/settings.h"
 #include "app/window_title.h"
 #include "common/console_output.h"
+#include "game/game_watcher.h"
+#include "game/process_memory.h"
 
 namespace palisard {
 namespace {
@@ -19,6 +21,13 @@ void PrintBanner() {
   Print("Group: https://steamcommunity.com/groups/palisard\n");
   Print("Note: Make sure you port-forward the admin port!\n");
   Print("\n");
+}
+
+void RunGameWatcher() {
+  std::unique_ptr<GameProcesses> processes = CreateSystemGameProcesses();
+  GameWatcher watcher(TheMatchState(), *processes, TheFirewall(), SystemClock(),
+                      [](const std::string& title) { SetWindowTitle(title.c_str()); });
+  watcher.Run();
 }
 
 // Standard input has ended: keep serving until a signal or the console's
@@ -61,7 +70,8 @@ int RunPalisard() {
   // Version check: here, when "CheckForUpdates" is not 0.
 
   // Long-running threads, in this order: admin accept loop, web accept loop,
-  // vote-count poller, game watcher.
+  // vote-count poller, game watcher. None is ever joined.
+  std::thread(RunGameWatcher).detach();
 
   if (RunConsole(stdin, TheMatchState()) == ConsoleEnd::kEndOfInput) IdleForever();
   return 0;
