@@ -212,6 +212,8 @@ int GameWatcher::HostSlotWhileHosting() {
 int GameWatcher::HostSlotOfServer() {
   std::lock_guard<std::mutex> lock(state_.mutex);
   int hostSlot = -1;
+  // Without a server every empty slot would match its 0.0.0.0.
+  if (state_.serverIp == Ipv4Bytes{0, 0, 0, 0}) return hostSlot;
   for (std::size_t i = 0; i < state_.clients.size(); ++i) {
     if (state_.clients[i].Address() == state_.serverIp) hostSlot = static_cast<int>(i);
   }

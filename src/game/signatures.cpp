@@ -1,5 +1,7 @@
 #include "game/signatures.h"
 
+#include <emmintrin.h>
+
 #include <algorithm>
 #include <cstring>
 #include <mutex>
@@ -30,14 +32,24 @@ int Commonness(uint8_t value) {
   }
 }
 
-// The fixed position whose byte is least common, to search for with memchr.
-std::size_t AnchorIndex(const uint8_t* pattern, const char* mask, std::size_t length) {
-  std::size_t best = length;
+// The two fixed positions whose bytes are least common: the search looks for
+// both at once, 16 positions at a time. With a single fixed byte both are it.
+std::pair<std::size_t, std::size_t> AnchorPair(const uint8_t* pattern, const char* mask, std::size_t length) {
+  std::size_t first = length;
+  std::size_t second = length;
+  auto rarer = [&](std::size_t a, std::size_t b) {
+    return b == length || Commonness(pattern[a]) < Commonness(pattern[b]);
+  };
   for (std::size_t i = 0; i < length; ++i) {
     if (mask[i] != 'x') continue;
-    if (best == length || Commonness(pattern[i]) < Commonness(pattern[best])) best = i;
+    if (rarer(i, first)) {
+      second = first;
+      first = i;
+    } else if (rarer(i, second)) {
+      second = i;
+    }
   }
-  return best;
+  return {first, second == length ? first : second};
 }
 
 bool MatchesAt(const uint8_t* bytes, const uint8_t* pattern, const char* mask, std::size_t length) {
@@ -72,18 +84,24 @@ MemorySnapshot MemorySnapshot::Read(ProcessMemory& memory, uint32_t start, uint3
   constexpr uint32_t kPiece = 64 * kPageSize;
   MemorySnapshot snapshot;
   snapshot.start_ = start;
-  snapshot.bytes_.assign(size, 0);
+  snapshot.size_ = size;
+  snapshot.bytes_.reset(new uint8_t[size]);
   snapshot.pageRead_.assign((size + kPageSize - 1) / kPageSize, false);
+  // Usually the whole range reads in one call.
+  if (memory.Read(start, snapshot.bytes_.get(), size)) {
+    snapshot.pageRead_.assign(snapshot.pageRead_.size(), true);
+    return snapshot;
+  }
   for (uint32_t offset = 0; offset < size; offset += kPiece) {
     uint32_t length = std::min(kPiece, size - offset);
-    uint8_t* target = snapshot.bytes_.data() + offset;
+    uint8_t* target = snapshot.bytes_.get() + offset;
     if (memory.Read(uint64_t{start} + offset, target, length)) {
       std::fill_n(snapshot.pageRead_.begin() + offset / kPageSize, (length + kPageSize - 1) / kPageSize, true);
       continue;
     }
     for (uint32_t page = offset; page < offset + length; page += kPageSize) {
       uint32_t pageLength = std::min(kPageSize, offset + length - page);
-      uint8_t* pageTarget = snapshot.bytes_.data() + page;
+      uint8_t* pageTarget = snapshot.bytes_.get() + page;
       if (memory.Read(uint64_t{start} + page, pageTarget, pageLength)) {
         snapshot.pageRead_[page / kPageSize] = true;
       } else {
@@ -104,30 +122,39 @@ bool MemorySnapshot::Readable(std::size_t offset, std::size_t length) const {
 
 uint32_t ScanGameMemory(const MemorySnapshot& image, const uint8_t* pattern, const char* mask) {
   const std::size_t length = std::strlen(mask);
-  const std::vector<uint8_t>& bytes = image.bytes();
-  if (length == 0 || length > bytes.size()) return 0;
-  const std::size_t anchor = AnchorIndex(pattern, mask, length);
-  const std::size_t lastStart = bytes.size() - length;
+  if (length == 0 || length > image.size()) return 0;
+  const std::size_t positions = image.size() - length + 1;
+  const uint8_t* base = image.data();
+  auto matches = [&](std::size_t p) {
+    return MatchesAt(base + p, pattern, mask, length) && image.Readable(p, length);
+  };
 
-  if (anchor == length) {  // all wildcards: the first readable window
-    for (std::size_t p = 0; p <= lastStart; ++p) {
+  const auto [a, b] = AnchorPair(pattern, mask, length);
+  if (a == length) {  // all wildcards: the first readable window
+    for (std::size_t p = 0; p < positions; ++p) {
       if (image.Readable(p, length)) return image.start() + static_cast<uint32_t>(p);
     }
     return 0;
   }
-  // Anchor hits come in increasing order, so the first verified candidate is
-  // the first match in the range.
-  const uint8_t* base = bytes.data();
-  const uint8_t* cursor = base + anchor;
-  const uint8_t* end = base + lastStart + anchor + 1;
-  while (cursor < end) {
-    const void* hit = std::memchr(cursor, pattern[anchor], static_cast<std::size_t>(end - cursor));
-    if (hit == nullptr) break;
-    std::size_t p = static_cast<std::size_t>(static_cast<const uint8_t*>(hit) - base) - anchor;
-    if (MatchesAt(base + p, pattern, mask, length) && image.Readable(p, length)) {
-      return image.start() + static_cast<uint32_t>(p);
+  // Both anchor bytes are compared for 16 positions at once; only positions
+  // where both agree are checked whole. Blocks go in increasing order, and
+  // bits within a block too, so the first match found is the first in range.
+  const __m128i wantA = _mm_set1_epi8(static_cast<char>(pattern[a]));
+  const __m128i wantB = _mm_set1_epi8(static_cast<char>(pattern[b]));
+  std::size_t p = 0;
+  for (; p + 16 <= positions; p += 16) {
+    __m128i atA = _mm_loadu_si128(reinterpret_cast<const __m128i*>(base + p + a));
+    __m128i atB = _mm_loadu_si128(reinterpret_cast<const __m128i*>(base + p + b));
+    unsigned hits = static_cast<unsigned>(
+        _mm_movemask_epi8(_mm_and_si128(_mm_cmpeq_epi8(atA, wantA), _mm_cmpeq_epi8(atB, wantB))));
+    while (hits != 0) {
+      std::size_t candidate = p + static_cast<std::size_t>(__builtin_ctz(hits));
+      if (matches(candidate)) return image.start() + static_cast<uint32_t>(candidate);
+      hits &= hits - 1;
     }
-    cursor = static_cast<const uint8_t*>(hit) + 1;
+  }
+  for (; p < positions; ++p) {
+    if (matches(p)) return image.start() + static_cast<uint32_t>(p);
   }
   return 0;
 }
@@ -145,7 +172,7 @@ bool ResolveGameAddresses(ProcessMemory& memory, MatchState& state) {
       return false;
     }
     // The operand lies inside the matched window, which the snapshot holds.
-    uint32_t operand = ReadLe32(image.bytes().data() + (match - kScanStart) + signature.operandOffset);
+    uint32_t operand = ReadLe32(image.data() + (match - kScanStart) + signature.operandOffset);
     std::lock_guard<std::mutex> lock(state.mutex);
     state.*signature.field = operand + signature.addend;
   }

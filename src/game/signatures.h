@@ -1,7 +1,9 @@
 #pragma once
 
 #include <array>
+#include <cstddef>
 #include <cstdint>
+#include <memory>
 #include <vector>
 
 #include "game/match_state.h"
@@ -35,13 +37,15 @@ class MemorySnapshot {
   static MemorySnapshot Read(ProcessMemory& memory, uint32_t start, uint32_t size);
 
   uint32_t start() const { return start_; }
-  const std::vector<uint8_t>& bytes() const { return bytes_; }
+  const uint8_t* data() const { return bytes_.get(); }
+  std::size_t size() const { return size_; }
   // True when every page touched by [offset, offset + length) was read.
   bool Readable(std::size_t offset, std::size_t length) const;
 
  private:
   uint32_t start_ = 0;
-  std::vector<uint8_t> bytes_;
+  std::size_t size_ = 0;
+  std::unique_ptr<uint8_t[]> bytes_;  // not zeroed first: it is read over
   std::vector<bool> pageRead_;
 };
 

@@ -1,0 +1,247 @@
+#include "game/game_watcher.h"
+
+#include <gtest/gtest.h>
+
+#include "firewall/memory_filter_engine.h"
+#include "helpers/fake_clock.h"
+#include "helpers/fake_game.h"
+
+namespace palisard {
+namespace {
+
+constexpr uint64_t kOwnId = 76561197960287930ULL;
+constexpr uint64_t kOtherId = 76561197960265728ULL;
+
+GameClientEntry Player(const std::string& name, Ipv4Bytes address, uint16_t port, uint64_t id) {
+  GameClientEntry entry;
+  entry.SetName(name);
+  entry.SetAddress(address);
+  entry.SetPort(port);
+  entry.SetCommunityId(id);
+  return entry;
+}
+
+class GameWatcherTest : public ::testing::Test {
+ protected:
+  void SetUp() override {
+    ASSERT_EQ(firewall.Initialize(), 0u);
+    game.layout().SetOwnId(kOwnId);
+    ASSERT_EQ(Capture([&] { return watcher.AttachToGame(4242); }), "Game found..\n");
+  }
+
+  template <typename Step>
+  std::string Capture(Step step) {
+    ::testing::internal::CaptureStdout();
+    bool ok = step();
+    std::string output = ::testing::internal::GetCapturedStdout();
+    EXPECT_TRUE(ok);
+    return output;
+  }
+
+  // One read of the game and one pass over it; returns what was printed.
+  std::string Pass() {
+    return Capture([&] {
+      bool read = watcher.RefreshMatchState();
+      watcher.RunPass();
+      return read;
+    });
+  }
+
+  // This copy hosts a match with one other player in slot 1.
+  void HostMatch() {
+    game.layout().SetClient(0, Player("Me", {127, 0, 0, 1}, 28960, kOwnId));
+    game.layout().SetClient(1, Player("Them", {198, 18, 0, 9}, 28960, kOtherId));
+    game.layout().SetServer({127, 0, 0, 1}, 28960);
+    Pass();
+  }
+
+  std::string ChatLog(uint32_t line) {
+    std::lock_guard<std::mutex> lock(state.mutex);
+    return state.chatLog[line % MatchState::kChatLogLines].data();
+  }
+
+  FakeGame game;
+  FakeGameProcesses processes{game};
+  MatchState state;
+  MemoryFilterEngine engine;
+  FakeClock clock;
+  Firewall firewall{engine, clock};
+  std::vector<std::string> titles;
+  GameWatcher watcher{state, processes, firewall, clock, [this](const std::string& t) { titles.push_back(t); }};
+};
+
+TEST_F(GameWatcherTest, OnlyTheNewestFourChatLinesAreCaptured) {
+  Pass();
+  for (int i = 0; i < 6; ++i) game.layout().AddChatLine("line " + std::to_string(i));
+  EXPECT_EQ(Pass(), "line 2\nline 3\nline 4\nline 5\n");
+  EXPECT_EQ(state.chatLineCount, 4u);
+  EXPECT_EQ(ChatLog(0), "line 2");
+
+  for (int i = 6; i < 10; ++i) game.layout().AddChatLine("line " + std::to_string(i));
+  EXPECT_EQ(Pass(), "line 6\nline 7\nline 8\nline 9\n");
+  EXPECT_EQ(Pass(), "");
+}
+
+TEST_F(GameWatcherTest, ChatIsPrintedCleanAndStoredEscaped) {
+  Pass();
+  game.layout().AddChatLine("a<^1b>c");
+  game.layout().AddChatLine("^^11");
+  EXPECT_EQ(Pass(), "a<b>c\n^1\n");
+  EXPECT_EQ(ChatLog(0), "a&lt;b&gt;c");
+  EXPECT_EQ(ChatLog(1), "") << "the stored line is cleaned a second time";
+}
+
+TEST_F(GameWatcherTest, LongEscapedChatLineIsCutTo159Characters) {
+  Pass();
+  game.layout().AddChatLine(std::string(100, '<'));
+  Pass();
+  std::string expected;
+  for (int i = 0; i < 40; ++i) expected += "&lt;";
+  EXPECT_EQ(ChatLog(0), expected.substr(0, 159));
+}
+
+TEST_F(GameWatcherTest, ChatCountGoingBackOrNegativeCapturesNothing) {
+  Pass();
+  game.layout().AddChatLine("one");
+  game.layout().AddChatLine("two");
+  Pass();
+  game.layout().SetChatCounters(1, 1);  // the game's count went back
+  EXPECT_EQ(Pass(), "");
+  game.layout().AddChatLine("three");  // written as line 1, head 2
+  EXPECT_EQ(Pass(), "three\n");
+  game.layout().SetChatCounters(-3, -7);
+  EXPECT_EQ(Pass(), "");
+  EXPECT_EQ(state.chatLineCount, 3u);
+}
+
+TEST_F(GameWatcherTest, ServerChangeFindsTheHostInTheLastMatchingSlot) {
+  game.layout().SetClient(2, Player("^1First", {198, 18, 0, 1}, 28960, 111));
+  game.layout().SetClient(7, Player("Second", {198, 18, 0, 1}, 28960, 222));
+  game.layout().SetClient(9, Player("OtherPort", {198, 18, 0, 1}, 1234, 333));
+  game.layout().SetServer({198, 18, 0, 1}, 28960);
+  EXPECT_EQ(Pass(), "Server set to: ^1First\nServer set to: Second\n");
+  EXPECT_EQ(state.hostId, 222u);
+  EXPECT_EQ(state.hostAdminPort, 3061);
+  EXPECT_EQ(titles.back(), "Palisard: OtherPort");  // highest slot at the server's address
+}
+
+TEST_F(GameWatcherTest, PortOnlyChangeResetsNothingAndZeroAddressDropsTheHost) {
+  game.layout().SetClient(0, Player("Host", {198, 18, 0, 1}, 28960, 111));
+  game.layout().SetServer({198, 18, 0, 1}, 28960);
+  Pass();
+  {
+    std::lock_guard<std::mutex> lock(state.mutex);
+    state.hostEnabled = true;
+    state.registered = true;
+    state.registrationKey = 77;
+    state.hostAdminPort = 3064;
+  }
+  game.layout().SetServer({198, 18, 0, 1}, 28999);
+  EXPECT_EQ(Pass(), "");
+  EXPECT_TRUE(state.hostEnabled);
+  EXPECT_EQ(state.registrationKey, 77u);
+  EXPECT_EQ(titles.back(), "Palisard: Host | Palisard Enabled");
+
+  game.layout().SetServer({0, 0, 0, 0}, 0);
+  EXPECT_EQ(Pass(), "");
+  EXPECT_EQ(state.hostId, 0u);
+  EXPECT_FALSE(state.hostEnabled);
+  EXPECT_FALSE(state.registered);
+  EXPECT_EQ(state.registrationKey, 0u);
+  EXPECT_EQ(titles.back(), "Palisard: No Host");
+}
+
+TEST_F(GameWatcherTest, NewPlayerInASlotGetsAFreshRecord) {
+  game.layout().SetClient(4, Player("A", {198, 18, 0, 4}, 1, 444));
+  Pass();
+  {
+    std::lock_guard<std::mutex> lock(state.mutex);
+    state.players[4].key = 9;
+    state.players[4].votesAgainst = 3;
+  }
+  game.layout().SetClient(4, Player("A renamed", {198, 18, 0, 5}, 2, 444));
+  Pass();
+  EXPECT_EQ(state.players[4].key, 9u);
+  game.layout().SetClient(4, Player("B", {198, 18, 0, 5}, 2, 555));
+  Pass();
+  EXPECT_EQ(state.players[4].key, 0u);
+  EXPECT_EQ(state.players[4].votesAgainst, 0u);
+}
+
+TEST_F(GameWatcherTest, SlotCountChangesOnlyWithServerTextAndWithinBounds) {
+  game.layout().SetSlotCount(24);
+  EXPECT_EQ(Pass(), "Max Clients set to: 24\n");
+  EXPECT_EQ(state.players.size(), 24u);
+  game.layout().SetMapText("");
+  game.layout().SetSlotCount(12);
+  EXPECT_EQ(Pass(), "");
+  EXPECT_EQ(state.maxClients, 24u);
+  game.layout().SetMapText("mp_dome");
+  game.layout().SetSlotCount(5000);
+  EXPECT_EQ(Pass(), "");
+  EXPECT_EQ(state.maxClients, 24u);
+}
+
+TEST_F(GameWatcherTest, TitleShowsNoGameHostAndEnabledSuffix) {
+  // Not connected: empty slots (address 0.0.0.0) are no host.
+  Pass();
+  EXPECT_EQ(titles.back(), "Palisard: No Host");
+  game.layout().SetClient(0, Player("^2Boss", {198, 18, 0, 1}, 28960, 111));
+  game.layout().SetServer({198, 18, 0, 1}, 28960);
+  Pass();
+  EXPECT_EQ(titles.back(), "Palisard: ^2Boss");
+  {
+    std::lock_guard<std::mutex> lock(state.mutex);
+    state.hostEnabled = true;
+  }
+  Pass();
+  EXPECT_EQ(titles.back(), "Palisard: ^2Boss | Palisard Enabled");
+  std::size_t count = titles.size();
+  Pass();
+  EXPECT_EQ(titles.size(), count) << "an unchanged title is not set again";
+}
+
+TEST_F(GameWatcherTest, HostBlocksPlayersWithMoreVotesThanNeeded) {
+  HostMatch();
+  ASSERT_TRUE(state.IsHosting());
+  {
+    std::lock_guard<std::mutex> lock(state.mutex);
+    state.votesNeeded = 2;
+    state.players[1].votesAgainst = 2;
+  }
+  Pass();
+  EXPECT_TRUE(engine.filters().empty()) << "equal to the threshold is not enough";
+  {
+    std::lock_guard<std::mutex> lock(state.mutex);
+    state.players[1].votesAgainst = 3;
+  }
+  Pass();
+  ASSERT_EQ(firewall.Blocks().size(), 1u);
+  EXPECT_EQ(firewall.Blocks().front().address, 0xC6120009u);
+  EXPECT_EQ(firewall.Blocks().front().CommunityId(), kOtherId);
+  EXPECT_EQ(titles.back(), "Palisard: Me");
+}
+
+TEST_F(GameWatcherTest, BlocksExpireAtFiveComputedMinutes) {
+  HostMatch();
+  ASSERT_EQ(firewall.BlockPlayer(0xC6120009, kOtherId), 0u);
+  clock.Advance(299'940);
+  Pass();
+  EXPECT_EQ(firewall.Blocks().size(), 1u);
+  clock.Advance(1);
+  Pass();
+  EXPECT_TRUE(firewall.Blocks().empty());
+  EXPECT_TRUE(engine.filters().empty());
+}
+
+TEST_F(GameWatcherTest, LostGameFailsTheRead) {
+  Pass();
+  game.SetRunning(false);
+  ::testing::internal::CaptureStdout();
+  EXPECT_FALSE(watcher.RefreshMatchState());
+  ::testing::internal::GetCapturedStdout();
+  EXPECT_TRUE(state.gameFound);
+}
+
+}  // namespace
+}  // namespace palisard
