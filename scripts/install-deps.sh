@@ -10,6 +10,8 @@ packages=(
   wine wine64
   libnftables-dev nftables iproute2
   curl procps
+  chromium
+  nginx-light wrk
 )
 
 missing=()

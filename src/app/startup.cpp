@@ -11,6 +11,7 @@
 #include "common/console_output.h"
 #include "game/game_watcher.h"
 #include "game/process_memory.h"
+#include "web/web_console.h"
 
 namespace palisard {
 namespace {
@@ -21,6 +22,13 @@ void PrintBanner() {
   Print("Group: https://steamcommunity.com/groups/palisard\n");
   Print("Note: Make sure you port-forward the admin port!\n");
   Print("\n");
+}
+
+void RunWebConsole() {
+  // Reports and vote-kicks need the ban service and the admin client.
+  auto unavailable = [](const std::string&) { return std::string("Not available in this version"); };
+  WebConsole console(TheMatchState(), unavailable, unavailable, WebConsole::Limits{});
+  console.HttpAcceptLoop(HttpServer());
 }
 
 void RunGameWatcher() {
@@ -71,6 +79,7 @@ int RunPalisard() {
 
   // Long-running threads, in this order: admin accept loop, web accept loop,
   // vote-count poller, game watcher. None is ever joined.
+  std::thread(RunWebConsole).detach();
   std::thread(RunGameWatcher).detach();
 
   if (RunConsole(stdin, TheMatchState()) == ConsoleEnd::kEndOfInput) IdleForever();

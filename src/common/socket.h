@@ -41,10 +41,12 @@ int SendBytes(SocketHandle socket, const void* data, std::size_t size);
 int ReceiveBytes(SocketHandle socket, void* buffer, std::size_t size);
 // Sends everything or fails: true when all bytes went out.
 bool SendAll(SocketHandle socket, const void* data, std::size_t size);
-// Ends both directions, so the peer sees the end of the answer.
-void ShutdownBoth(SocketHandle socket);
-// Bounds every later blocking receive (and send) on the socket.
+// Ends the sending direction, so the peer sees the end of the answer.
+void ShutdownSend(SocketHandle socket);
+// Bounds every later blocking receive and send on the socket.
 int SetIoTimeout(SocketHandle socket, int milliseconds);
+// Bounds every later blocking receive only.
+int SetReceiveTimeout(SocketHandle socket, int milliseconds);
 // The port a bound socket listens on (for tests that bind port 0).
 uint16_t LocalPort(SocketHandle socket);
 

@@ -101,14 +101,22 @@ int ReceiveBytes(SocketHandle socket, void* buffer, std::size_t size) {
   return static_cast<int>(::recv(Fd(socket), buffer, size, 0));
 }
 
-void ShutdownBoth(SocketHandle socket) { ::shutdown(Fd(socket), SHUT_RDWR); }
+void ShutdownSend(SocketHandle socket) { ::shutdown(Fd(socket), SHUT_WR); }
 
-int SetIoTimeout(SocketHandle socket, int milliseconds) {
+static int SetTimeoutOption(SocketHandle socket, int option, int milliseconds) {
   timeval timeout{};
   timeout.tv_sec = milliseconds / 1000;
   timeout.tv_usec = (milliseconds % 1000) * 1000;
-  if (::setsockopt(Fd(socket), SOL_SOCKET, SO_RCVTIMEO, &timeout, sizeof(timeout)) != 0) return -1;
-  return ::setsockopt(Fd(socket), SOL_SOCKET, SO_SNDTIMEO, &timeout, sizeof(timeout)) == 0 ? 0 : -1;
+  return ::setsockopt(Fd(socket), SOL_SOCKET, option, &timeout, sizeof(timeout)) == 0 ? 0 : -1;
+}
+
+int SetReceiveTimeout(SocketHandle socket, int milliseconds) {
+  return SetTimeoutOption(socket, SO_RCVTIMEO, milliseconds);
+}
+
+int SetIoTimeout(SocketHandle socket, int milliseconds) {
+  if (SetReceiveTimeout(socket, milliseconds) != 0) return -1;
+  return SetTimeoutOption(socket, SO_SNDTIMEO, milliseconds);
 }
 
 uint16_t LocalPort(SocketHandle socket) {

@@ -104,13 +104,21 @@ int ReceiveBytes(SocketHandle socket, void* buffer, std::size_t size) {
   return got == SOCKET_ERROR ? -1 : got;
 }
 
-void ShutdownBoth(SocketHandle socket) { ::shutdown(Handle(socket), SD_BOTH); }
+void ShutdownSend(SocketHandle socket) { ::shutdown(Handle(socket), SD_SEND); }
 
-int SetIoTimeout(SocketHandle socket, int milliseconds) {
+static int SetTimeoutOption(SocketHandle socket, int option, int milliseconds) {
   DWORD timeout = static_cast<DWORD>(milliseconds);
   const char* value = reinterpret_cast<const char*>(&timeout);
-  if (::setsockopt(Handle(socket), SOL_SOCKET, SO_RCVTIMEO, value, sizeof(timeout)) == SOCKET_ERROR) return -1;
-  return ::setsockopt(Handle(socket), SOL_SOCKET, SO_SNDTIMEO, value, sizeof(timeout)) == SOCKET_ERROR ? -1 : 0;
+  return ::setsockopt(Handle(socket), SOL_SOCKET, option, value, sizeof(timeout)) == SOCKET_ERROR ? -1 : 0;
+}
+
+int SetReceiveTimeout(SocketHandle socket, int milliseconds) {
+  return SetTimeoutOption(socket, SO_RCVTIMEO, milliseconds);
+}
+
+int SetIoTimeout(SocketHandle socket, int milliseconds) {
+  if (SetReceiveTimeout(socket, milliseconds) != 0) return -1;
+  return SetTimeoutOption(socket, SO_SNDTIMEO, milliseconds);
 }
 
 uint16_t LocalPort(SocketHandle socket) {

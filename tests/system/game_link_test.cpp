@@ -3,34 +3,11 @@
 #include <memory>
 
 #include "helpers/network_namespace.h"
+#include "system/game_sim_process.h"
 #include "system/palisard_process.h"
 
 namespace palisard {
 namespace {
-
-// The game stand-in as a child process, driven by its text commands.
-class GameSim {
- public:
-  explicit GameSim(const std::vector<std::string>& options = {}) {
-    std::vector<std::string> argv = {GAME_SIM_EXE};
-    argv.insert(argv.end(), options.begin(), options.end());
-    process_ = std::make_unique<ChildProcess>(argv, dir_.path());
-    ready_ = process_->WaitForOutput("ready\n");
-  }
-  bool ready() const { return ready_; }
-  // Sends one command and waits for its answer.
-  bool Do(const std::string& command) {
-    std::size_t from = process_->Output().size();
-    process_->Write(command + "\n");
-    return process_->WaitForOutput("ok\n", std::chrono::seconds(5), from);
-  }
-  ChildProcess& process() { return *process_; }
-
- private:
-  TempDir dir_;
-  std::unique_ptr<ChildProcess> process_;
-  bool ready_ = false;
-};
 
 class GameLinkTest : public ::testing::Test {
  protected:

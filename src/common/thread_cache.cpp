@@ -1,0 +1,55 @@
+#include "common/thread_cache.h"
+
+#include <system_error>
+#include <thread>
+#include <utility>
+
+namespace palisard {
+
+ThreadCache::~ThreadCache() {
+  std::unique_lock<std::mutex> lock(mutex_);
+  closing_ = true;
+  taskArrived_.notify_all();
+  threadEnded_.wait(lock, [this] { return live_ == 0; });
+}
+
+bool ThreadCache::Run(std::function<void()> task) {
+  {
+    std::lock_guard<std::mutex> lock(mutex_);
+    if (waiting_ > handed_.size()) {
+      handed_.push_back(std::move(task));
+      taskArrived_.notify_one();
+      return true;
+    }
+    ++live_;
+  }
+  try {
+    std::thread(&ThreadCache::Work, this, std::move(task)).detach();
+    return true;
+  } catch (const std::system_error&) {
+    std::lock_guard<std::mutex> lock(mutex_);
+    --live_;
+    threadEnded_.notify_all();
+    return false;
+  }
+}
+
+void ThreadCache::Work(std::function<void()> task) {
+  for (;;) {
+    task();
+    task = nullptr;
+    std::unique_lock<std::mutex> lock(mutex_);
+    ++waiting_;
+    taskArrived_.wait_for(lock, idleLifetime_, [this] { return !handed_.empty() || closing_; });
+    --waiting_;
+    if (handed_.empty()) {
+      --live_;
+      threadEnded_.notify_all();
+      return;
+    }
+    task = std::move(handed_.front());
+    handed_.pop_front();
+  }
+}
+
+}  // namespace palisard

@@ -1,0 +1,119 @@
+#include "web/http_message.h"
+
+#include <cctype>
+#include <cstdlib>
+#include <cstring>
+
+namespace palisard {
+namespace {
+
+enum Action : uint32_t {
+  kLower = 0x01,
+  kTerminate = 0x02,
+  kMarkName = 0x08,
+  kRecordHeader = 0x20,
+  kMarkBody = 0x40,
+};
+
+constexpr int32_t kAnyByte = 256;
+constexpr int32_t kEndOfHeaders = 11;
+constexpr int32_t kMalformedState = 12;
+
+struct TransitionRow {
+  int32_t from;
+  int32_t character;
+  int32_t next;
+  uint32_t actions;
+};
+
+// Lines end in CR LF; a header is a name, ":", one blank and a value up to the
+// next CR; an empty line ends the headers.
+constexpr TransitionRow kTransitions[] = {
+    {0, '\r', 1, kTerminate},                 // end of the start line
+    {0, kAnyByte, 0, 0},                      // in the start line
+    {1, '\n', 2, 0},                          //
+    {2, '\r', 3, 0},                          // empty line right after the start line
+    {2, kAnyByte, 4, kLower | kMarkName},     // first header name begins
+    {3, '\n', kEndOfHeaders, kMarkBody},      //
+    {4, ':', 5, kTerminate},                  // end of the name
+    {4, kAnyByte, 4, kLower},                 // in the name
+    {5, ' ', 6, 0},                           // the one blank after the colon
+    {6, kAnyByte, 7, 0},                      // first byte of the value
+    {7, '\r', 8, kTerminate | kRecordHeader}, // end of the value
+    {7, kAnyByte, 7, 0},                      // in the value
+    {8, '\n', 9, 0},                          //
+    {9, '\r', 10, 0},                         // the empty line
+    {9, kAnyByte, 4, kLower | kMarkName},     // a further header name begins
+    {10, '\n', kEndOfHeaders, kMarkBody},     //
+    {12, kAnyByte, 12, 0},                    // malformed stays malformed
+};
+
+}  // namespace
+
+int32_t HttpMessage::Feed(const char* data, std::size_t length) {
+  if (status != kIncomplete) return status;
+  if (text.size() + length > maxSize_) {
+    status = kMalformed;
+    return status;
+  }
+  text.append(data, length);
+  if (state < kEndOfHeaders) ScanHeaders();
+  if (state == kMalformedState) {
+    status = kMalformed;
+  } else if (state == kEndOfHeaders &&
+             (contentLength == 0 || static_cast<uint32_t>(text.size() - bodyStart) >= contentLength)) {
+    status = SplitStartLine() ? kComplete : kMalformed;
+  }
+  return status;
+}
+
+const char* HttpMessage::Body() const { return contentLength != 0 ? text.c_str() + bodyStart : nullptr; }
+
+void HttpMessage::ScanHeaders() {
+  const uint32_t end = static_cast<uint32_t>(text.size());
+  for (uint32_t p = scanPos; p < end; ++p) {
+    const int32_t byte = static_cast<signed char>(text[p]);
+    const TransitionRow* row = nullptr;
+    for (const TransitionRow& candidate : kTransitions) {
+      if (candidate.from == state && (candidate.character == byte || candidate.character == kAnyByte)) {
+        row = &candidate;
+        break;
+      }
+    }
+    if (row == nullptr) {
+      state = kMalformedState;
+      continue;
+    }
+    if (row->actions & kLower) text[p] = static_cast<char>(std::tolower(static_cast<unsigned char>(text[p])));
+    if (row->actions & kTerminate) text[p] = '\0';
+    if (row->actions & kMarkName) nameStart = p;
+    if (row->actions & kMarkBody) bodyStart = p + 1;
+    if (row->actions & kRecordHeader) headerNames.push_back(nameStart);
+    state = row->next;
+    if (state == kEndOfHeaders) {
+      if (const char* value = FindContentLength()) contentLength = static_cast<uint32_t>(std::atoi(value));
+      break;
+    }
+  }
+  scanPos = end;
+}
+
+const char* HttpMessage::FindContentLength() const {
+  for (uint32_t name : headerNames) {
+    if (std::strcmp(text.c_str() + name, "content-length") == 0) return text.c_str() + name + 16;
+  }
+  return nullptr;
+}
+
+bool HttpMessage::SplitStartLine() {
+  std::size_t first = text.find(' ');
+  if (first == std::string::npos) return false;
+  std::size_t second = text.find(' ', first + 1);
+  if (second == std::string::npos) return false;
+  text[first] = '\0';
+  text[second] = '\0';
+  targetPos = static_cast<uint32_t>(first + 1);
+  return true;
+}
+
+}  // namespace palisard

@@ -1,0 +1,90 @@
+#include "web/pages.h"
+
+#include <gtest/gtest.h>
+
+#include <fstream>
+#include <sstream>
+
+namespace palisard {
+namespace {
+
+std::string ReadTestFile(const std::string& name) {
+  std::ifstream file(std::string(PALISARD_TEST_DATA_DIR) + "/" + name, std::ios::binary);
+  std::ostringstream text;
+  text << file.rdbuf();
+  return text.str();
+}
+
+void Occupy(MatchState& state, std::size_t slot, const std::string& name, uint64_t id, Ipv4Bytes address = {}) {
+  state.clients[slot].SetName(name);
+  state.clients[slot].SetCommunityId(id);
+  state.clients[slot].SetAddress(address);
+  state.SyncPlayerRecords();
+}
+
+std::string Between(const std::string& page, const std::string& from, const std::string& to) {
+  std::size_t start = page.find(from);
+  if (start == std::string::npos) return "<missing>";
+  start += from.size();
+  return page.substr(start, page.find(to, start) - start);
+}
+
+TEST(PagesTest, MainPageOfAKnownMatchMatchesTheExpectedBytes) {
+  MatchState state;
+  Occupy(state, 0, "^1Boss<1>", 76561197960287930ULL, {198, 18, 0, 1});
+  Occupy(state, 4, "Eve %NAME% %CHATLOG%", 76561197960265728ULL, {198, 18, 0, 4});
+  state.serverIp = {198, 18, 0, 1};
+  state.hostId = 76561197960287930ULL;
+  state.hostEnabled = true;
+  state.votesNeeded = 3;
+  state.players[4].votesAgainst = 1;
+  state.chatLineCount = 10;
+  for (std::size_t k = 0; k < 8; ++k) {
+    std::string line = "line " + std::to_string(k);
+    std::copy(line.begin(), line.end(), state.chatLog[k].begin());
+  }
+  EXPECT_EQ(BuildMainPage(state), ReadTestFile("main_page.html"));
+}
+
+TEST(PagesTest, ResultPageMatchesTheExpectedBytesAndEscapesTheMessage) {
+  EXPECT_EQ(BuildResultPage("Report successful"), ReadTestFile("result_page.html"));
+  std::string page = BuildResultPage("<script>\"x\" & y</script>");
+  EXPECT_EQ(Between(page, "\t\t<h4>", "</h4>"), "&lt;script&gt;&quot;x&quot; &amp; y&lt;/script&gt;");
+}
+
+TEST(PagesTest, EmptyMatchShowsNoHostNoRowsAndEightEmptyChatRows) {
+  MatchState state;
+  std::string page = BuildMainPage(state);
+  EXPECT_EQ(Between(page, "<h3>Host:</h3>\n\t\t\t<h4>", "</h4>"), "No Host");
+  EXPECT_EQ(Between(page, "<h3>Clients:</h3>\n", "\t\t<h3>Chatlog:</h3>"), "");
+  std::string emptyRows;
+  for (int i = 0; i < 8; ++i) emptyRows += "\t\t\t<h4></h4>\n";
+  EXPECT_EQ(Between(page, "<h3>Chatlog:</h3>\n", "\t</div>"), emptyRows);
+}
+
+TEST(PagesTest, HostLineNeedsServerAndHostId) {
+  MatchState state;
+  Occupy(state, 2, "Host", 500, {198, 18, 0, 1});
+  state.hostId = 500;
+  EXPECT_EQ(Between(BuildMainPage(state), "<h3>Host:</h3>\n\t\t\t<h4>", "</h4>"), "No Host") << "no server yet";
+  state.serverIp = {198, 18, 0, 1};
+  EXPECT_EQ(Between(BuildMainPage(state), "<h3>Host:</h3>\n\t\t\t<h4>", "</h4>"), "Host");
+  state.hostId = 0;
+  EXPECT_EQ(Between(BuildMainPage(state), "<h3>Host:</h3>\n\t\t\t<h4>", "</h4>"), "No Host");
+}
+
+TEST(PagesTest, KickLinksOnlyWhenTheHostRunsPalisard) {
+  MatchState state;
+  Occupy(state, 0, "A", 18446744073709551615ULL);
+  std::string page = BuildMainPage(state);
+  EXPECT_EQ(page.find("votekick"), std::string::npos);
+  EXPECT_NE(page.find("/report?18446744073709551615\""), std::string::npos);
+  EXPECT_NE(page.find("/profiles/18446744073709551615\""), std::string::npos);
+  state.hostEnabled = true;
+  state.votesNeeded = 2;
+  page = BuildMainPage(state);
+  EXPECT_NE(page.find("<a href=\"/votekick?18446744073709551615\">kick</a> ( 0/2 ) | "), std::string::npos);
+}
+
+}  // namespace
+}  // namespace palisard

@@ -1,0 +1,62 @@
+#pragma once
+
+#include <atomic>
+#include <chrono>
+#include <cstddef>
+#include <functional>
+#include <optional>
+#include <string>
+
+#include "common/socket.h"
+#include "common/thread_cache.h"
+#include "game/match_state.h"
+#include "web/connection_slots.h"
+#include "web/tcp_server.h"
+
+namespace palisard {
+
+// The web console: picks the page for a request path and serves one request
+// per connection. The actions run on the connection's thread.
+class WebConsole {
+ public:
+  // Takes the request path ("/report?ID..."), returns the result message.
+  using Action = std::function<std::string(const std::string& path)>;
+
+  struct Limits {
+    std::size_t maxRequestBytes = 64 * 1024;
+    std::chrono::milliseconds requestTimeout{10'000};
+    std::size_t maxConnections = 1024;
+  };
+
+  WebConsole(const MatchState& state, Action report, Action voteKick, Limits limits);
+
+  // The page for `path`, or nothing (the icon gets no bytes at all).
+  std::optional<std::string> PageFor(const std::string& path) const;
+
+  // Serves one connection: reads one request (bounded in size and time),
+  // answers it, ends the sending side and closes.
+  void HandleHttpClient(Socket client) const;
+
+  // The accept loop of the web port: one detached thread per connection,
+  // at most `maxConnections` at once. Returns 1 when the server is not
+  // listening; otherwise runs until RequestStop and one more connection.
+  int HttpAcceptLoop(const TcpServer& server);
+  // For tests: the loop ends after its next accept.
+  void RequestStop() { stopping_ = true; }
+
+  ConnectionSlots& slots() { return slots_; }
+
+ private:
+  const MatchState& state_;
+  Action report_;
+  Action voteKick_;
+  Limits limits_;
+  ConnectionSlots slots_;
+  std::atomic<bool> stopping_{false};
+  ThreadCache threads_;  // last: its threads use the members above
+};
+
+// The status line and fixed headers, then the page.
+void SendPage(SocketHandle client, const std::string& page);
+
+}  // namespace palisard

@@ -1,0 +1,148 @@
+#include "web/web_console.h"
+
+#include <gtest/gtest.h>
+
+#include <thread>
+
+#include "helpers/http_client.h"
+#include "web/pages.h"
+
+namespace palisard {
+namespace {
+
+using namespace std::chrono_literals;
+
+// A web console on a loopback port with its accept loop on a thread; the
+// loop is stopped and every connection finished when the test ends.
+class WebConsoleTest : public ::testing::Test {
+ protected:
+  void Start(WebConsole::Limits limits = {}) {
+    console = std::make_unique<WebConsole>(
+        state, [](const std::string& path) { return "report " + path; },
+        [](const std::string& path) { return "kick " + path; }, limits);
+    ::testing::internal::CaptureStdout();
+    ASSERT_EQ(server.Initialize(0), 0);
+    ::testing::internal::GetCapturedStdout();
+    port = LocalPort(server.listenSocket);
+    loop = std::thread([this] { console->HttpAcceptLoop(server); });
+  }
+
+  void TearDown() override {
+    if (!console) return;
+    console->RequestStop();
+    ConnectToLoopback(port);  // wakes the accept
+    loop.join();
+    for (int i = 0; i < 500 && console->slots().inUse() > 0; ++i) std::this_thread::sleep_for(10ms);
+    EXPECT_EQ(console->slots().inUse(), 0u);
+    CloseSocket(server.listenSocket);
+  }
+
+  static std::string Answer(const std::string& page) {
+    return "HTTP/1.1 200 OK\r\nServer: palisard\r\nContent-Type: text/html\r\nAccept-Ranges: bytes\r\n"
+           "Content-Length: " +
+           std::to_string(page.size()) + "\r\n\r\n" + page;
+  }
+
+  MatchState state;
+  TcpServer server;
+  uint16_t port = 0;
+  std::unique_ptr<WebConsole> console;
+  std::thread loop;
+};
+
+TEST_F(WebConsoleTest, GetHeadAndPostToAnyPathGetTheMainPage) {
+  Start();
+  state.clients[0].SetName("Alpha");
+  state.clients[0].SetCommunityId(42);
+  const std::string expected = Answer(BuildMainPage(state));
+  EXPECT_EQ(HttpExchange(port, "GET / HTTP/1.1\r\nHost: x\r\n\r\n"), expected);
+  EXPECT_EQ(HttpExchange(port, "HEAD /index.html HTTP/1.1\r\nHost: x\r\n\r\n"), expected);
+  EXPECT_EQ(HttpExchange(port, "POST /report HTTP/1.1\r\nContent-Length: 3\r\n\r\nabc"), expected);
+}
+
+TEST_F(WebConsoleTest, ActionRoutesAnswerTheResultPage) {
+  Start();
+  EXPECT_EQ(HttpExchange(port, "GET /report?76561197960265728&x HTTP/1.1\r\n\r\n"),
+            Answer(BuildResultPage("report /report?76561197960265728&x")));
+  EXPECT_EQ(HttpExchange(port, "GET /votekick?5 HTTP/1.1\r\n\r\n"), Answer(BuildResultPage("kick /votekick?5")));
+}
+
+TEST_F(WebConsoleTest, IconAndBadRequestsGetNoBytes) {
+  Start();
+  EXPECT_EQ(HttpExchange(port, "GET /favicon.ico HTTP/1.1\r\n\r\n"), "");
+  EXPECT_EQ(HttpExchange(port, "GET /favicon.ico?v=2 HTTP/1.1\r\n\r\n"), "");
+  EXPECT_EQ(HttpExchange(port, "GET / HTTP/1.1\r\nHost:x\r\n\r\n"), "");
+  EXPECT_EQ(HttpExchange(port, "GET / HTTP/1.1\rX"), "");
+}
+
+TEST_F(WebConsoleTest, RequestSplitOverManyWritesIsAnswered) {
+  Start();
+  Socket client = ConnectToLoopback(port);
+  const std::string request = "GET /?a=b HTTP/1.1\r\nHost: somewhere\r\nAccept: */*\r\n\r\n";
+  for (char c : request) {
+    ASSERT_TRUE(SendAll(client.get(), &c, 1));
+    std::this_thread::sleep_for(1ms);
+  }
+  EXPECT_EQ(ReadUntilClosed(client.get()), Answer(BuildMainPage(state)));
+}
+
+TEST_F(WebConsoleTest, ClientLeavingMidRequestDoesNotDisturbTheServer) {
+  Start();
+  {
+    Socket client = ConnectToLoopback(port);
+    SendAll(client.get(), "GET / HT", 8);
+  }
+  EXPECT_EQ(HttpExchange(port, "GET / HTTP/1.1\r\n\r\n"), Answer(BuildMainPage(state)));
+}
+
+TEST_F(WebConsoleTest, OversizedAndSilentRequestsAreClosedWithoutAnswer) {
+  WebConsole::Limits limits;
+  limits.requestTimeout = 300ms;
+  Start(limits);
+  std::string huge = "GET /" + std::string(70 * 1024, 'a');
+  Socket big = ConnectToLoopback(port);
+  SendAll(big.get(), huge.data(), huge.size());
+  EXPECT_EQ(ReadUntilClosed(big.get()), "");
+
+  Socket silent = ConnectToLoopback(port);
+  auto start = std::chrono::steady_clock::now();
+  EXPECT_EQ(ReadUntilClosed(silent.get(), 5000), "");
+  EXPECT_LT(std::chrono::steady_clock::now() - start, 3s) << "closed by the request time-out";
+}
+
+TEST_F(WebConsoleTest, ConnectionsBeyondTheCapAreClosedAtOnce) {
+  WebConsole::Limits limits;
+  limits.maxConnections = 4;
+  Start(limits);
+  std::vector<Socket> idle;
+  for (int i = 0; i < 4; ++i) idle.push_back(ConnectToLoopback(port));
+  for (int i = 0; i < 200 && console->slots().inUse() < 4; ++i) std::this_thread::sleep_for(5ms);
+  ASSERT_EQ(console->slots().inUse(), 4u);
+  Socket extra = ConnectToLoopback(port);
+  SendAll(extra.get(), "GET / HTTP/1.1\r\n\r\n", 18);
+  EXPECT_EQ(ReadUntilClosed(extra.get(), 3000), "");
+  idle.clear();  // the held connections end; the server serves again
+  for (int i = 0; i < 200 && console->slots().inUse() > 0; ++i) std::this_thread::sleep_for(5ms);
+  EXPECT_EQ(HttpExchange(port, "GET / HTTP/1.1\r\n\r\n"), Answer(BuildMainPage(state)));
+}
+
+}  // namespace
+}  // namespace palisard
+
+namespace palisard {
+namespace {
+
+TEST_F(WebConsoleTest, RealRequestIsAnsweredWhileAThousandConnectionsIdle) {
+  Start();
+  std::vector<Socket> idle;
+  for (int i = 0; i < 1000; ++i) {
+    idle.push_back(ConnectToLoopback(port));
+    ASSERT_TRUE(idle.back().valid()) << i;
+  }
+  auto start = std::chrono::steady_clock::now();
+  EXPECT_EQ(HttpExchange(port, "GET / HTTP/1.1\r\n\r\n"), Answer(BuildMainPage(state)));
+  EXPECT_LT(std::chrono::steady_clock::now() - start, 1s);
+}
+
+}  // namespace
+}  // namespace palisard
