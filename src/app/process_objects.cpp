@@ -23,6 +23,11 @@ TcpServer& AdminServer() {
   return *server;
 }
 
+AdminClient& TheAdminClient() {
+  static AdminClient* client = new AdminClient(TheMatchState(), SystemClock(), AdminClient::Timeouts{});
+  return *client;
+}
+
 TcpServer& HttpServer() {
   static TcpServer* server = new TcpServer;
   return *server;

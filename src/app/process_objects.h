@@ -1,5 +1,6 @@
 #pragma once
 
+#include "admin/admin_client.h"
 #include "bans/ban_service.h"
 #include "firewall/firewall.h"
 #include "game/match_state.h"
@@ -15,6 +16,7 @@ BanService& TheBanService();
 // Over the system's packet filter; Initialize is start-up's to call.
 Firewall& TheFirewall();
 TcpServer& AdminServer();
+AdminClient& TheAdminClient();
 TcpServer& HttpServer();
 
 }  // namespace palisard

@@ -3,6 +3,8 @@
 #include <chrono>
 #include <thread>
 
+#include "admin/admin_client.h"
+#include "admin/admin_service.h"
 #include "app/console.h"
 #include "app/exit_paths.h"
 #include "app/process_objects.h"
@@ -24,6 +26,11 @@ void PrintBanner() {
   Print("\n");
 }
 
+void RunAdminService() {
+  AdminService service(TheMatchState(), TheFirewall(), SystemClock(), AdminService::Limits{});
+  service.AdminAcceptLoop(AdminServer());
+}
+
 void RunWebConsole() {
   // Reports and vote-kicks need the ban service and the admin client.
   auto unavailable = [](const std::string&) { return std::string("Not available in this version"); };
@@ -35,6 +42,8 @@ void RunGameWatcher() {
   std::unique_ptr<GameProcesses> processes = CreateSystemGameProcesses();
   GameWatcher watcher(TheMatchState(), *processes, TheFirewall(), SystemClock(),
                       [](const std::string& title) { SetWindowTitle(title.c_str()); });
+  // The watcher's thread starts the host probe before it looks for the game.
+  std::thread([] { TheAdminClient().HostProbeThread(); }).detach();
   watcher.Run();
 }
 
@@ -79,7 +88,9 @@ int RunPalisard() {
 
   // Long-running threads, in this order: admin accept loop, web accept loop,
   // vote-count poller, game watcher. None is ever joined.
+  std::thread(RunAdminService).detach();
   std::thread(RunWebConsole).detach();
+  std::thread([] { TheAdminClient().VoteCountThread(); }).detach();
   std::thread(RunGameWatcher).detach();
 
   if (RunConsole(stdin, TheMatchState()) == ConsoleEnd::kEndOfInput) IdleForever();

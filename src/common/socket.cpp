@@ -13,4 +13,15 @@ bool SendAll(SocketHandle socket, const void* data, std::size_t size) {
   return true;
 }
 
+bool ReceiveExactly(SocketHandle socket, void* buffer, std::size_t size) {
+  char* bytes = static_cast<char*>(buffer);
+  while (size > 0) {
+    int got = ReceiveBytes(socket, bytes, size);
+    if (got <= 0) return false;
+    bytes += got;
+    size -= static_cast<std::size_t>(got);
+  }
+  return true;
+}
+
 }  // namespace palisard

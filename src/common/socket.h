@@ -41,6 +41,9 @@ int SendBytes(SocketHandle socket, const void* data, std::size_t size);
 int ReceiveBytes(SocketHandle socket, void* buffer, std::size_t size);
 // Sends everything or fails: true when all bytes went out.
 bool SendAll(SocketHandle socket, const void* data, std::size_t size);
+// Receives exactly `size` bytes; false when the peer closed, failed or timed
+// out first.
+bool ReceiveExactly(SocketHandle socket, void* buffer, std::size_t size);
 // Ends the sending direction, so the peer sees the end of the answer.
 void ShutdownSend(SocketHandle socket);
 // Bounds every later blocking receive and send on the socket.

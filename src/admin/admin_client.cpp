@@ -1,0 +1,204 @@
+#include "admin/admin_client.h"
+
+#include <cstring>
+#include <thread>
+
+#include "admin/admin_protocol.h"
+#include "common/byte_order.h"
+
+namespace palisard {
+namespace {
+
+using std::chrono::milliseconds;
+
+constexpr uint16_t kFirstAdminPort = 3061;
+constexpr uint16_t kLastAdminPort = 3072;
+constexpr int kAdminPortCount = kLastAdminPort - kFirstAdminPort + 1;
+constexpr uint32_t kLoopback = 0x7F000001;
+constexpr milliseconds kProbeInterval{2'000};
+constexpr double kRegistrationAgeSeconds = 5.0;
+constexpr double kPollIntervalSeconds = 10.0;
+// After this copy asked for a vote-kick, the table is fetched this often.
+constexpr double kEagerPollIntervalSeconds = 1.0;
+// Waiting for a state change that nothing times exactly.
+constexpr milliseconds kIdlePause{5};
+
+}  // namespace
+
+AdminClient::AdminClient(MatchState& state, const Clock& clock, Timeouts timeouts)
+    : state_(state), clock_(clock), timeouts_(timeouts) {
+  std::lock_guard<std::mutex> lock(state_.mutex);
+  lastServerIp_ = state_.serverIp;
+  registrationTimer_.Start(clock_);
+  pollTimer_.Start(clock_);
+}
+
+void AdminClient::HostProbeThread() {
+  for (;;) std::this_thread::sleep_for(ProbeStep());
+}
+
+void AdminClient::VoteCountThread() {
+  for (;;) std::this_thread::sleep_for(VoteCountStep());
+}
+
+Socket AdminClient::ConnectToHost() {
+  Ipv4Endpoint host;
+  {
+    std::lock_guard<std::mutex> lock(state_.mutex);
+    if (state_.serverIp == Ipv4Bytes{0, 0, 0, 0}) return Socket();
+    host = {state_.IsHosting() ? kLoopback : AddressToHostOrder(state_.serverIp), state_.hostAdminPort};
+  }
+  Socket socket(OpenTcpSocket());
+  if (!socket.valid() || ConnectTo(socket.get(), host, static_cast<int>(timeouts_.connect.count())) != 0) {
+    return Socket();
+  }
+  SetIoTimeout(socket.get(), static_cast<int>(timeouts_.answer.count()));
+  return socket;
+}
+
+void AdminClient::StepPort() {
+  std::lock_guard<std::mutex> lock(state_.mutex);
+  ++state_.hostAdminPort;
+  if (state_.hostEnabled || state_.hostAdminPort > kLastAdminPort) state_.hostAdminPort = kFirstAdminPort;
+}
+
+milliseconds AdminClient::ProbeStep() {
+  {
+    std::lock_guard<std::mutex> lock(state_.mutex);
+    if (state_.serverIp == Ipv4Bytes{0, 0, 0, 0}) return kIdlePause;
+    if (state_.serverIp != lastServerIp_) {
+      lastServerIp_ = state_.serverIp;
+      state_.hostEnabled = false;
+      portsTriedInSweep_ = 0;
+    }
+  }
+  Socket socket = ConnectToHost();
+  const bool connected = socket.valid();
+  bool answered = false;
+  if (connected) {
+    std::vector<uint8_t> ping = EncodeQuery(kAdminPing);
+    std::optional<AdminHeader> header;
+    if (SendAll(socket.get(), ping.data(), ping.size())) header = ReceiveAdminHeader(socket.get());
+    answered = header && header->type == kAdminQueryReply;
+  }
+  socket.reset();
+
+  bool enabled;
+  {
+    std::lock_guard<std::mutex> lock(state_.mutex);
+    if (answered) state_.hostEnabled = true;
+    enabled = state_.hostEnabled;
+  }
+  if (!enabled) {
+    // Nothing there, or something else than Palisard: try the next port,
+    // and rest after a whole sweep rather than knock on the host for ever.
+    StepPort();
+    if (++portsTriedInSweep_ < kAdminPortCount) return milliseconds(0);
+    portsTriedInSweep_ = 0;
+    return kProbeInterval;
+  }
+  portsTriedInSweep_ = 0;
+  if (!connected) StepPort();  // lost: back to the first port
+
+  bool renew;
+  {
+    std::lock_guard<std::mutex> lock(state_.mutex);
+    renew = !state_.registered || state_.registrationKey == 0 ||
+            registrationTimer_.ElapsedSeconds(clock_) > kRegistrationAgeSeconds;
+  }
+  if (renew) {
+    registrationTimer_.Start(clock_);
+    RegisterWithHost();
+  }
+  return kProbeInterval;
+}
+
+void AdminClient::RegisterWithHost() {
+  uint64_t ownId;
+  {
+    std::lock_guard<std::mutex> lock(state_.mutex);
+    ownId = state_.ownId;
+  }
+  Socket socket = ConnectToHost();
+  if (!socket.valid()) return;
+  std::vector<uint8_t> request = EncodeRegister(ownId);
+  if (!SendAll(socket.get(), request.data(), request.size())) return;
+  std::optional<AdminHeader> header = ReceiveAdminHeader(socket.get());
+  if (!header) return;
+  if (header->type == kAdminTextReply) return;  // refused: an earlier key stays
+  if (header->type == kAdminRegister) {
+    uint8_t key[4];
+    if (!ReceiveExactly(socket.get(), key, sizeof(key))) return;
+    std::lock_guard<std::mutex> lock(state_.mutex);
+    state_.registrationKey = ReadLe32(key);
+    state_.registered = true;
+    return;
+  }
+  std::lock_guard<std::mutex> lock(state_.mutex);
+  state_.registrationKey = 0;
+  state_.registered = false;
+}
+
+milliseconds AdminClient::VoteCountStep() {
+  {
+    std::lock_guard<std::mutex> lock(state_.mutex);
+    if (!state_.gameFound || !state_.hostEnabled || state_.IsHosting()) return kIdlePause;
+    double interval = state_.voteRequested ? kEagerPollIntervalSeconds : kPollIntervalSeconds;
+    if (pollTimer_.ElapsedSeconds(clock_) < interval) return kIdlePause;
+  }
+  // Failed attempts wait the interval too: a host that refuses is not
+  // asked again at once.
+  pollTimer_.Start(clock_);
+  Socket socket = ConnectToHost();
+  if (!socket.valid()) return kIdlePause;
+  std::vector<uint8_t> query = EncodeQuery(kAdminVoteCounts);
+  if (!SendAll(socket.get(), query.data(), query.size())) return kIdlePause;
+  std::optional<AdminHeader> header = ReceiveAdminHeader(socket.get());
+  if (!header || header->type != kAdminQueryReply) return kIdlePause;
+
+  {
+    std::lock_guard<std::mutex> lock(state_.mutex);
+    state_.votesNeeded = 0;
+  }
+  uint8_t block[8];
+  if (!ReceiveExactly(socket.get(), block, 4)) return kIdlePause;
+  uint16_t kind = ReadLe16(block);
+  uint16_t count = std::min<uint16_t>(ReadLe16(block + 2), kAdminMaxRecords);
+  if (kind != kAdminVoteCounts && count == 0) return kIdlePause;
+  if (!ReceiveExactly(socket.get(), block + 4, 4)) return kIdlePause;
+  {
+    std::lock_guard<std::mutex> lock(state_.mutex);
+    state_.votesNeeded = ReadLe32(block + 4);
+  }
+  for (uint16_t i = 0; i < count; ++i) {
+    uint8_t record[kVoteRecordSize];
+    if (!ReceiveExactly(socket.get(), record, sizeof(record))) break;
+    uint64_t id = ReadLe64(record);
+    if (id == 0) break;  // the host's first empty slot ends the table
+    std::lock_guard<std::mutex> lock(state_.mutex);
+    for (PlayerRecord& player : state_.players) {
+      if (player.communityId == id) player.votesAgainst = record[8];
+    }
+  }
+  return kIdlePause;
+}
+
+int AdminClient::RequestVoteKick(uint64_t targetId, std::string* replyText) {
+  VoteKickRequest request;
+  {
+    std::lock_guard<std::mutex> lock(state_.mutex);
+    request = {state_.registrationKey, state_.ownId, targetId};
+  }
+  Socket socket = ConnectToHost();
+  if (!socket.valid()) return kRequestFailed;
+  std::vector<uint8_t> message = EncodeVoteKick(request);
+  if (!SendAll(socket.get(), message.data(), message.size())) return 0;
+  std::optional<AdminHeader> header = ReceiveAdminHeader(socket.get());
+  if (!header || header->type != kAdminTextReply) return 0;
+  char text[kAdminMaxLength + 1] = {};
+  if (!ReceiveExactly(socket.get(), text, header->length)) return 0;
+  if (replyText != nullptr) replyText->assign(text, std::min<std::size_t>(header->length, kAdminMaxLength - 1));
+  return 0;
+}
+
+}  // namespace palisard

@@ -1,0 +1,61 @@
+#pragma once
+
+#include <chrono>
+#include <cstdint>
+#include <string>
+
+#include "common/clock.h"
+#include "common/socket.h"
+#include "common/stopwatch.h"
+#include "game/match_state.h"
+
+namespace palisard {
+
+// Every copy's side of the protocol: finds the host's admin port, keeps this
+// copy registered, fetches the vote table, and sends vote-kicks. Each
+// exchange is one connection, bounded in time.
+//
+// Threads: ProbeStep (and RegisterWithHost) belong to the probe thread,
+// VoteCountStep to the vote-count thread; RequestVoteKick may be called from
+// any thread. Shared state lives in the match state, under its lock.
+class AdminClient {
+ public:
+  static constexpr int kRequestFailed = 59;  // no server, or no connection
+
+  struct Timeouts {
+    std::chrono::milliseconds connect{3'000};
+    std::chrono::milliseconds answer{5'000};
+  };
+
+  AdminClient(MatchState& state, const Clock& clock, Timeouts timeouts);
+
+  // The threads: never return.
+  [[noreturn]] void HostProbeThread();
+  [[noreturn]] void VoteCountThread();
+
+  // One round of each thread's work; returns how long to wait before the
+  // next round.
+  std::chrono::milliseconds ProbeStep();
+  std::chrono::milliseconds VoteCountStep();
+
+  void RegisterWithHost();
+  // 0 after an exchange with the host (its text, if it sent one, in
+  // `replyText`, at most 511 characters); 59 without a server or connection.
+  int RequestVoteKick(uint64_t targetId, std::string* replyText);
+
+ private:
+  // A connected socket to the host's admin port (127.0.0.1 while this copy
+  // hosts), or an invalid one.
+  Socket ConnectToHost();
+  void StepPort();
+
+  MatchState& state_;
+  const Clock& clock_;
+  Timeouts timeouts_;
+  Ipv4Bytes lastServerIp_{};
+  int portsTriedInSweep_ = 0;
+  Stopwatch registrationTimer_;
+  Stopwatch pollTimer_;
+};
+
+}  // namespace palisard

@@ -1,0 +1,204 @@
+#include "admin/admin_client.h"
+
+#include <gtest/gtest.h>
+
+#include <thread>
+
+#include "admin/admin_protocol.h"
+#include "admin/admin_service.h"
+#include "common/byte_order.h"
+#include "firewall/memory_filter_engine.h"
+#include "helpers/fake_admin_host.h"
+#include "helpers/fake_clock.h"
+#include "helpers/http_client.h"
+
+namespace palisard {
+namespace {
+
+using namespace std::chrono_literals;
+using Bytes = std::vector<uint8_t>;
+
+constexpr uint64_t kOwn = 76561197960265728ULL;
+constexpr uint64_t kHost = 76561197960287930ULL;
+
+// A copy that does not host, in a match served from 127.0.0.3.
+class AdminClientTest : public ::testing::Test {
+ protected:
+  void SetUp() override {
+    state.ownId = kOwn;
+    state.hostId = kHost;
+    state.gameFound = true;
+    state.serverIp = {127, 0, 0, 3};
+    state.hostAdminPort = 3061;
+    client = std::make_unique<AdminClient>(state, clock, AdminClient::Timeouts{1000ms, 2000ms});
+  }
+
+  // A host that answers probes and registrations on 127.0.0.3:`port`.
+  std::unique_ptr<FakeAdminHost> ServeOn(uint16_t port, Bytes registerAnswer = EncodeRegisterReply(77)) {
+    auto host = std::make_unique<FakeAdminHost>(Ipv4Endpoint{0x7F000003, port},
+                                                 [registerAnswer](uint16_t type, const Bytes&) -> Bytes {
+                                                   if (type == kAdminQuery) return EncodePingReply();
+                                                   if (type == kAdminRegister) return registerAnswer;
+                                                   return {};
+                                                 });
+    EXPECT_TRUE(host->listening());
+    return host;
+  }
+
+  int Count(const FakeAdminHost& host, uint16_t type) {
+    int n = 0;
+    for (uint16_t t : host.received()) n += t == type;
+    return n;
+  }
+
+  MatchState state;
+  FakeClock clock;
+  std::unique_ptr<AdminClient> client;
+};
+
+TEST_F(AdminClientTest, ProbeStepsThroughThePortsToTheService) {
+  auto host = ServeOn(3064);
+  EXPECT_EQ(client->ProbeStep(), 0ms);  // 3061
+  EXPECT_EQ(client->ProbeStep(), 0ms);  // 3062
+  EXPECT_EQ(client->ProbeStep(), 0ms);  // 3063
+  EXPECT_EQ(client->ProbeStep(), 2000ms);
+  EXPECT_TRUE(state.hostEnabled);
+  EXPECT_EQ(state.hostAdminPort, 3064);
+  EXPECT_TRUE(state.registered);
+  EXPECT_EQ(state.registrationKey, 77u);
+  EXPECT_EQ(client->ProbeStep(), 2000ms);
+  EXPECT_EQ(state.hostAdminPort, 3064) << "stays on the port that answers";
+}
+
+TEST_F(AdminClientTest, ProbeWrapsAfter3072AndRestsAfterAFullSweep) {
+  state.serverIp = {127, 0, 0, 4};  // nothing listens there
+  for (int i = 0; i < 11; ++i) {
+    EXPECT_EQ(client->ProbeStep(), 0ms);
+    EXPECT_EQ(state.hostAdminPort, 3062 + i);
+  }
+  EXPECT_EQ(client->ProbeStep(), 2000ms) << "a whole sweep found nothing";
+  EXPECT_EQ(state.hostAdminPort, 3061);
+  EXPECT_FALSE(state.hostEnabled);
+}
+
+TEST_F(AdminClientTest, NoServerMeansNoConnection) {
+  state.serverIp = {0, 0, 0, 0};
+  EXPECT_EQ(client->ProbeStep(), 5ms);
+  EXPECT_EQ(state.hostAdminPort, 3061);
+  std::string text = "untouched";
+  EXPECT_EQ(client->RequestVoteKick(5, &text), AdminClient::kRequestFailed);
+  EXPECT_EQ(text, "untouched");
+}
+
+TEST_F(AdminClientTest, RegistrationIsRenewedOnlyAfterMoreThanFiveSeconds) {
+  state.hostAdminPort = 3065;
+  auto host = ServeOn(3065);
+  client->ProbeStep();
+  ASSERT_EQ(Count(*host, kAdminRegister), 1);
+  clock.Advance(5'000);
+  client->ProbeStep();
+  EXPECT_EQ(Count(*host, kAdminRegister), 1);
+  clock.Advance(1);
+  client->ProbeStep();
+  EXPECT_EQ(Count(*host, kAdminRegister), 2);
+}
+
+TEST_F(AdminClientTest, RefusedRegistrationKeepsTheEarlierKey) {
+  state.hostAdminPort = 3066;
+  auto host = ServeOn(3066, EncodeTextReply("Invalid id provided when registering"));
+  state.registrationKey = 55;
+  state.registered = true;
+  client->RegisterWithHost();
+  EXPECT_EQ(state.registrationKey, 55u);
+  EXPECT_TRUE(state.registered);
+}
+
+TEST_F(AdminClientTest, VoteTableStopsAtTheFirstEmptySlot) {
+  for (std::size_t slot : {0, 1, 3}) {
+    state.clients[slot].SetCommunityId(100 + slot);
+    state.SyncPlayerRecords();
+  }
+  state.hostEnabled = true;
+  state.hostAdminPort = 3067;
+  std::vector<VoteCount> table = {{100, 2}, {101, 1}, {0, 0}, {103, 3}};
+  FakeAdminHost host({0x7F000003, 3067}, [&](uint16_t, const Bytes&) { return EncodeVoteCounts(2, table); });
+  EXPECT_EQ(client->VoteCountStep(), 5ms);
+  EXPECT_TRUE(host.received().empty()) << "not before 10 s";
+  clock.Advance(10'000);
+  client->VoteCountStep();
+  EXPECT_EQ(state.votesNeeded, 2u);
+  EXPECT_EQ(state.players[0].votesAgainst, 2u);
+  EXPECT_EQ(state.players[1].votesAgainst, 1u);
+  EXPECT_EQ(state.players[3].votesAgainst, 0u);
+}
+
+TEST_F(AdminClientTest, VoteKickAnsweredByNothingLeavesTheText) {
+  state.hostAdminPort = 3068;
+  FakeAdminHost host({0x7F000003, 3068}, [](uint16_t, const Bytes&) { return Bytes{}; });
+  std::string text = "untouched";
+  EXPECT_EQ(client->RequestVoteKick(5, &text), 0);
+  EXPECT_EQ(text, "untouched");
+}
+
+// A hosting copy and a client copy, each with its own match state, talking
+// over loopback: register, vote, kick, and the new count reaches the client.
+TEST(AdminEndToEndTest, RegisterVoteKickAndSeeTheCount) {
+  constexpr uint64_t kTarget = 76561197960265999ULL;
+  MatchState hostState;
+  MatchState clientState;
+  for (MatchState* state : {&hostState, &clientState}) {
+    const std::pair<uint64_t, Ipv4Bytes> players[] = {
+        {kHost, {198, 18, 0, 1}}, {kOwn, {127, 0, 0, 1}}, {kTarget, {198, 18, 0, 9}}};
+    for (std::size_t slot = 0; slot < 3; ++slot) {
+      state->clients[slot].SetCommunityId(players[slot].first);
+      state->clients[slot].SetAddress(players[slot].second);
+    }
+    state->SyncPlayerRecords();
+    state->hostId = kHost;
+    state->gameFound = true;
+  }
+  hostState.ownId = kHost;
+  clientState.ownId = kOwn;
+
+  MemoryFilterEngine engine;
+  FakeClock clock;
+  Firewall firewall(engine, clock);
+  ASSERT_EQ(firewall.Initialize(), 0u);
+  AdminService service(hostState, firewall, clock, AdminService::Limits{});
+  TcpServer server;
+  ::testing::internal::CaptureStdout();
+  ASSERT_EQ(server.Initialize(0), 0);
+  ::testing::internal::GetCapturedStdout();
+  const uint16_t port = LocalPort(server.listenSocket);
+  std::thread loop([&] { service.AdminAcceptLoop(server); });
+
+  clientState.serverIp = {127, 0, 0, 1};
+  clientState.hostAdminPort = port;
+  AdminClient client(clientState, clock, AdminClient::Timeouts{});
+  EXPECT_EQ(client.ProbeStep(), 2000ms);
+  EXPECT_TRUE(clientState.hostEnabled);
+  EXPECT_TRUE(clientState.registered);
+  EXPECT_EQ(clientState.registrationKey, hostState.players[1].key);
+
+  std::string reply;
+  ::testing::internal::CaptureStdout();
+  EXPECT_EQ(client.RequestVoteKick(kTarget, &reply), 0);
+  EXPECT_EQ(reply, "Votekick successful");
+  EXPECT_EQ(::testing::internal::GetCapturedStdout(), "Kicking 76561197960265999\n");
+  ASSERT_EQ(firewall.Blocks().size(), 1u);
+  EXPECT_EQ(firewall.Blocks().front().address, 0xC6120009u);
+
+  clock.Advance(10'000);
+  client.VoteCountStep();
+  EXPECT_EQ(clientState.players[2].votesAgainst, 1u);
+  EXPECT_EQ(clientState.votesNeeded, 1u);
+
+  service.RequestStop();
+  ConnectToLoopback(port);
+  loop.join();
+  for (int i = 0; i < 500 && service.slots().inUse() > 0; ++i) std::this_thread::sleep_for(10ms);
+  CloseSocket(server.listenSocket);
+}
+
+}  // namespace
+}  // namespace palisard

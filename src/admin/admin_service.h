@@ -1,0 +1,73 @@
+#pragma once
+
+#include <atomic>
+#include <chrono>
+#include <cstdint>
+#include <functional>
+#include <vector>
+
+#include "admin/admin_protocol.h"
+#include "common/clock.h"
+#include "common/thread_cache.h"
+#include "firewall/firewall.h"
+#include "game/match_state.h"
+#include "web/connection_slots.h"
+#include "web/tcp_server.h"
+
+namespace palisard {
+
+// A registration key from the system's random source; never 0. A vote is
+// authenticated by its key alone, so keys must not be guessable.
+uint32_t RandomRegistrationKey();
+
+// The hosting copy's side of the protocol: answers probes and vote tables,
+// registers the players' copies, counts vote-kicks and kicks through the
+// firewall. The admin port faces the internet, so every connection is
+// bounded in time and number.
+class AdminService {
+ public:
+  struct Limits {
+    std::size_t maxConnections = 1024;
+    std::size_t maxPerAddress = 8;
+    std::chrono::milliseconds messageTimeout{10'000};
+  };
+  using KeySource = std::function<uint32_t()>;
+
+  AdminService(MatchState& state, Firewall& firewall, const Clock& clock, Limits limits,
+               KeySource keys = RandomRegistrationKey);
+
+  // Accepts only while this copy hosts the match; each connection on a
+  // thread of its own. Returns 1 when the server is not listening; otherwise
+  // runs until RequestStop and one more connection.
+  int AdminAcceptLoop(const TcpServer& server);
+  void RequestStop() { stopping_ = true; }
+
+  // Serves one connection from `peerAddress` (host order): one message,
+  // one answer at most, then the sending side is shut and the socket closed.
+  void HandleAdminClient(Socket client, uint32_t peerAddress);
+
+  // The rules, each returning the answer's bytes (empty: no answer).
+  std::vector<uint8_t> AnswerQuery(uint16_t kind);
+  std::vector<uint8_t> Register(uint64_t communityId, uint32_t peerAddress);
+  // Records the vote and, at the threshold, kicks the target.
+  std::vector<uint8_t> VoteKick(const VoteKickRequest& request);
+  // Half the registered players, rounded up, and at least 1.
+  void RecomputeVotesNeeded();
+
+  ConnectionSlots& slots() { return slots_; }
+
+ private:
+  bool IsHosting() const;
+  std::vector<uint8_t> ProcessAdminMessage(SocketHandle client, uint32_t peerAddress);
+
+  MatchState& state_;
+  Firewall& firewall_;
+  const Clock& clock_;
+  Limits limits_;
+  KeySource keys_;
+  ConnectionSlots slots_;
+  std::atomic<bool> stopping_{false};
+  ThreadCache threads_;  // last: its threads use the members above
+};
+
+}  // namespace palisard

@@ -1,0 +1,51 @@
+#include "helpers/fake_admin_host.h"
+
+#include "admin/admin_protocol.h"
+#include "common/byte_order.h"
+
+namespace palisard {
+
+FakeAdminHost::FakeAdminHost(Ipv4Endpoint where, Answer answer) : where_(where), answer_(std::move(answer)) {
+  listener_ = Socket(OpenTcpSocket());
+  if (BindAddress(listener_.get(), where_) != 0 || ListenForConnections(listener_.get()) != 0) {
+    listener_.reset();
+    return;
+  }
+  thread_ = std::thread(&FakeAdminHost::Serve, this);
+}
+
+FakeAdminHost::~FakeAdminHost() {
+  stopping_ = true;
+  if (thread_.joinable()) {
+    Socket wake(OpenTcpSocket());
+    ConnectTo(wake.get(), where_, 1000);
+    thread_.join();
+  }
+}
+
+std::vector<uint16_t> FakeAdminHost::received() const {
+  std::lock_guard<std::mutex> lock(mutex_);
+  return received_;
+}
+
+void FakeAdminHost::Serve() {
+  while (!stopping_) {
+    Socket client(AcceptConnection(listener_.get(), nullptr));
+    if (stopping_ || !client.valid()) continue;
+    SetIoTimeout(client.get(), 2000);
+    uint8_t header[kAdminHeaderSize];
+    if (!ReceiveExactly(client.get(), header, sizeof(header))) continue;
+    uint16_t type = ReadLe16(header + 4);
+    std::vector<uint8_t> payload(type == kAdminQuery ? 4 : ReadLe16(header + 6));
+    if (!ReceiveExactly(client.get(), payload.data(), payload.size())) continue;
+    {
+      std::lock_guard<std::mutex> lock(mutex_);
+      received_.push_back(type);
+    }
+    std::vector<uint8_t> answer = answer_(type, payload);
+    if (!answer.empty()) SendAll(client.get(), answer.data(), answer.size());
+    ShutdownSend(client.get());
+  }
+}
+
+}  // namespace palisard
