@@ -104,7 +104,9 @@ void BM_WatcherPass(benchmark::State& state) {
   MemoryFilterEngine engine;
   Firewall firewall(engine, SystemClock());
   firewall.Initialize();
-  GameWatcher watcher(match, *processes, firewall, SystemClock(), [](const std::string&) {});
+  BanService banService(match, SystemClock(), BanService::Options{});
+  banService.streaming = false;
+  GameWatcher watcher(match, *processes, firewall, banService, SystemClock(), [](const std::string&) {});
   if (!watcher.AttachToGame(static_cast<uint32_t>(TheStandIn().pid))) {
     state.SkipWithError("not attached");
     return;

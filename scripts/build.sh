@@ -13,7 +13,9 @@ case "$flavour" in
   linux) options+=(-DPALISARD_BUILD_BENCHMARKS=ON) ;;
   asan) options+=(-DPALISARD_SANITIZE=address) ;;
   tsan) options+=(-DPALISARD_SANITIZE=thread) ;;
-  windows) options+=(-DCMAKE_TOOLCHAIN_FILE=cmake/mingw-w64-x86_64.cmake) ;;
+  windows)
+    scripts/fetch-pugixml.sh
+    options+=(-DCMAKE_TOOLCHAIN_FILE=cmake/mingw-w64-x86_64.cmake) ;;
   *) echo "unknown build flavour: $flavour" >&2; exit 2 ;;
 esac
 

@@ -9,6 +9,7 @@ packages=(
   g++-mingw-w64-x86-64-posix
   wine wine64
   libnftables-dev nftables iproute2
+  libpugixml-dev
   curl procps
   chromium
   nginx-light wrk
@@ -21,9 +22,25 @@ for package in "${packages[@]}"; do
   fi
 done
 
-if ((${#missing[@]} > 0)); then
-  echo "Installing: ${missing[*]}"
+# Debian's source packages: the Windows build compiles pugixml from its own.
+sources=/etc/apt/sources.list.d/palisard-src.sources
+need_update=0
+if [ ! -f "$sources" ]; then
+  cat > "$sources" <<'SOURCES'
+Types: deb-src
+URIs: http://deb.debian.org/debian
+Suites: bookworm
+Components: main
+Signed-By: /usr/share/keyrings/debian-archive-keyring.gpg
+SOURCES
+  need_update=1
+fi
+
+if ((${#missing[@]} > 0 || need_update)); then
   export DEBIAN_FRONTEND=noninteractive
   apt-get update -q
+fi
+if ((${#missing[@]} > 0)); then
+  echo "Installing: ${missing[*]}"
   apt-get install -y -q --no-install-recommends "${missing[@]}"
 fi

@@ -9,10 +9,12 @@
 #include "app/exit_paths.h"
 #include "app/process_objects.h"
 #include "app/settings.h"
+#include "app/version_check.h"
 #include "app/window_title.h"
 #include "common/console_output.h"
 #include "game/game_watcher.h"
 #include "game/process_memory.h"
+#include "web/actions.h"
 #include "web/web_console.h"
 
 namespace palisard {
@@ -32,15 +34,16 @@ void RunAdminService() {
 }
 
 void RunWebConsole() {
-  // Reports and vote-kicks need the ban service and the admin client.
-  auto unavailable = [](const std::string&) { return std::string("Not available in this version"); };
-  WebConsole console(TheMatchState(), unavailable, unavailable, WebConsole::Limits{});
+  WebActions actions(TheMatchState(), TheBanService(), TheFirewall(), TheAdminClient());
+  WebConsole console(
+      TheMatchState(), [&](const std::string& path) { return actions.ReportPlayer(path); },
+      [&](const std::string& path) { return actions.VoteKickPlayer(path); }, WebConsole::Limits{});
   console.HttpAcceptLoop(HttpServer());
 }
 
 void RunGameWatcher() {
   std::unique_ptr<GameProcesses> processes = CreateSystemGameProcesses();
-  GameWatcher watcher(TheMatchState(), *processes, TheFirewall(), SystemClock(),
+  GameWatcher watcher(TheMatchState(), *processes, TheFirewall(), TheBanService(), SystemClock(),
                       [](const std::string& title) { SetWindowTitle(title.c_str()); });
   // The watcher's thread starts the host probe before it looks for the game.
   std::thread([] { TheAdminClient().HostProbeThread(); }).detach();
@@ -84,7 +87,9 @@ int RunPalisard() {
   banService.streaming = settings.banStreaming != 0;
   Print("BanService is%s streaming.\n", banService.streaming ? "" : " not");
 
-  // Version check: here, when "CheckForUpdates" is not 0.
+  if (settings.checkForUpdates != 0) {
+    CheckVersion(settings.overrideHost, *CreateSystemUpdatePrompt(), VersionCheckOptions{});
+  }
 
   // Long-running threads, in this order: admin accept loop, web accept loop,
   // vote-count poller, game watcher. None is ever joined.

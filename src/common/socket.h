@@ -2,7 +2,9 @@
 
 #include <cstddef>
 #include <cstdint>
+#include <string>
 #include <utility>
+#include <vector>
 
 namespace palisard {
 
@@ -23,6 +25,10 @@ struct Ipv4Endpoint {
   uint32_t address = 0;
   uint16_t port = 0;
 };
+
+// The IPv4 addresses of `host` (host order), in the resolver's order; empty
+// when the name does not resolve. Thread-safe (getaddrinfo).
+std::vector<uint32_t> ResolveIpv4(const std::string& host);
 
 SocketHandle OpenTcpSocket();
 void CloseSocket(SocketHandle socket);

@@ -1,11 +1,14 @@
 #include <arpa/inet.h>
 #include <errno.h>
 #include <fcntl.h>
+#include <netdb.h>
 #include <netinet/in.h>
 #include <poll.h>
 #include <sys/socket.h>
 #include <sys/time.h>
 #include <unistd.h>
+
+#include <algorithm>
 
 #include "common/socket.h"
 
@@ -27,6 +30,21 @@ sockaddr_in ToSockaddr(const Ipv4Endpoint& endpoint) {
 int StartNetworking() { return 0; }
 void StopNetworking() {}
 int LastSocketError() { return errno; }
+
+std::vector<uint32_t> ResolveIpv4(const std::string& host) {
+  std::vector<uint32_t> addresses;
+  addrinfo hints{};
+  hints.ai_family = AF_INET;
+  hints.ai_socktype = SOCK_STREAM;
+  addrinfo* results = nullptr;
+  if (::getaddrinfo(host.c_str(), nullptr, &hints, &results) != 0) return addresses;
+  for (addrinfo* at = results; at != nullptr; at = at->ai_next) {
+    uint32_t address = ntohl(reinterpret_cast<const sockaddr_in*>(at->ai_addr)->sin_addr.s_addr);
+    if (std::find(addresses.begin(), addresses.end(), address) == addresses.end()) addresses.push_back(address);
+  }
+  ::freeaddrinfo(results);
+  return addresses;
+}
 
 SocketHandle OpenTcpSocket() {
   int fd = ::socket(AF_INET, SOCK_STREAM | SOCK_CLOEXEC, IPPROTO_TCP);

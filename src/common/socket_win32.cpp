@@ -1,6 +1,8 @@
 #include <winsock2.h>
 #include <ws2tcpip.h>
 
+#include <algorithm>
+
 #include "common/socket.h"
 
 namespace palisard {
@@ -27,6 +29,21 @@ int StartNetworking() {
 
 void StopNetworking() { WSACleanup(); }
 int LastSocketError() { return WSAGetLastError(); }
+
+std::vector<uint32_t> ResolveIpv4(const std::string& host) {
+  std::vector<uint32_t> addresses;
+  addrinfo hints{};
+  hints.ai_family = AF_INET;
+  hints.ai_socktype = SOCK_STREAM;
+  addrinfo* results = nullptr;
+  if (::getaddrinfo(host.c_str(), nullptr, &hints, &results) != 0) return addresses;
+  for (addrinfo* at = results; at != nullptr; at = at->ai_next) {
+    uint32_t address = ntohl(reinterpret_cast<const sockaddr_in*>(at->ai_addr)->sin_addr.s_addr);
+    if (std::find(addresses.begin(), addresses.end(), address) == addresses.end()) addresses.push_back(address);
+  }
+  ::freeaddrinfo(results);
+  return addresses;
+}
 
 SocketHandle OpenTcpSocket() {
   SOCKET s = ::socket(AF_INET, SOCK_STREAM, IPPROTO_TCP);

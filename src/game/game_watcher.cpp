@@ -3,6 +3,7 @@
 #include <algorithm>
 #include <chrono>
 #include <cstring>
+#include <set>
 #include <thread>
 #include <utility>
 
@@ -25,9 +26,14 @@ constexpr std::size_t kMaxChatCapture = 4;
 
 }  // namespace
 
-GameWatcher::GameWatcher(MatchState& state, GameProcesses& processes, Firewall& firewall, const Clock& clock,
-                         TitleSink setTitle)
-    : state_(state), processes_(processes), firewall_(firewall), clock_(clock), setTitle_(std::move(setTitle)) {}
+GameWatcher::GameWatcher(MatchState& state, GameProcesses& processes, Firewall& firewall, BanService& banService,
+                         const Clock& clock, TitleSink setTitle)
+    : state_(state),
+      processes_(processes),
+      firewall_(firewall),
+      banService_(banService),
+      clock_(clock),
+      setTitle_(std::move(setTitle)) {}
 
 void GameWatcher::Run() {
   // The host probe (the admin client) is started here, before the search.
@@ -185,20 +191,34 @@ void GameWatcher::CaptureChat() {
 
 int GameWatcher::HostSlotWhileHosting() {
   int hostSlot = -1;
-  std::vector<std::pair<uint32_t, uint64_t>> toBlock;
+  std::vector<uint64_t> presentIds;
   {
     std::lock_guard<std::mutex> lock(state_.mutex);
-    std::vector<uint64_t> presentIds;
     for (std::size_t i = 0; i < state_.players.size(); ++i) {
       const PlayerRecord& record = state_.players[i];
       if (record.communityId == 0) continue;
       presentIds.push_back(record.communityId);
       if (record.ip == state_.serverIp) hostSlot = static_cast<int>(i);
     }
-    // Ban streaming asks the ban service about `presentIds` here; banned
-    // players other than the host are blocked below with the voted-out ones.
+  }
+  // Ban streaming: the service is asked only when every answer has gone
+  // stale, about once a minute; a stale answer that says banned still counts.
+  banService_.GetBanList(presentIds, presentIds.size());
+  std::set<uint64_t> banned;
+  if (banService_.streaming) {
+    for (uint64_t id : presentIds) {
+      if (banService_.IsBanned(id).value_or(false)) banned.insert(id);
+    }
+  }
+
+  std::vector<std::pair<uint32_t, uint64_t>> toBlock;
+  {
+    std::lock_guard<std::mutex> lock(state_.mutex);
     for (std::size_t i = 0; i < state_.players.size(); ++i) {
-      if (state_.votesNeeded != 0 && state_.players[i].votesAgainst > state_.votesNeeded) {
+      const PlayerRecord& record = state_.players[i];
+      bool votedOut = state_.votesNeeded != 0 && record.votesAgainst > state_.votesNeeded;
+      bool isBanned = record.communityId != state_.hostId && banned.count(record.communityId) != 0;
+      if (votedOut || isBanned) {
         const GameClientEntry& entry = state_.clients[i];
         toBlock.emplace_back(AddressToHostOrder(entry.Address()), entry.CommunityId());
       }

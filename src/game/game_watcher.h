@@ -6,6 +6,7 @@
 #include <string>
 #include <vector>
 
+#include "bans/ban_service.h"
 #include "common/clock.h"
 #include "firewall/firewall.h"
 #include "game/match_state.h"
@@ -14,15 +15,15 @@
 namespace palisard {
 
 // Keeps the match state current from the game's memory, about ten times a
-// second, and carries out the hosting copy's duties (blocking voted-out
-// players, lifting expired blocks). One thread runs it; it takes the match
+// second, and carries out the hosting copy's duties (blocking voted-out and
+// banned players, lifting expired blocks). One thread runs it; it takes the match
 // state's lock only briefly and never across a firewall call.
 class GameWatcher {
  public:
   using TitleSink = std::function<void(const std::string&)>;
 
-  GameWatcher(MatchState& state, GameProcesses& processes, Firewall& firewall, const Clock& clock,
-              TitleSink setTitle);
+  GameWatcher(MatchState& state, GameProcesses& processes, Firewall& firewall, BanService& banService,
+              const Clock& clock, TitleSink setTitle);
 
   // The thread: searches for the game, follows it, and starts over when it is
   // lost. Never returns.
@@ -40,7 +41,7 @@ class GameWatcher {
 
  private:
   void CaptureChat();
-  // The host's slot; while hosting also blocks voted-out players.
+  // The host's slot; while hosting also blocks voted-out and banned players.
   int HostSlotWhileHosting();
   int HostSlotOfServer();
   void UpdateTitle(int hostSlot);
@@ -49,6 +50,7 @@ class GameWatcher {
   MatchState& state_;
   GameProcesses& processes_;
   Firewall& firewall_;
+  BanService& banService_;
   const Clock& clock_;
   TitleSink setTitle_;
   std::string title_;

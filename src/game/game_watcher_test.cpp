@@ -5,6 +5,7 @@
 #include "firewall/memory_filter_engine.h"
 #include "helpers/fake_clock.h"
 #include "helpers/fake_game.h"
+#include "helpers/fake_http_server.h"
 
 namespace palisard {
 namespace {
@@ -25,6 +26,7 @@ class GameWatcherTest : public ::testing::Test {
  protected:
   void SetUp() override {
     ASSERT_EQ(firewall.Initialize(), 0u);
+    banService.streaming = false;  // no service in these tests
     game.layout().SetOwnId(kOwnId);
     ASSERT_EQ(Capture([&] { return watcher.AttachToGame(4242); }), "Game found..\n");
   }
@@ -67,7 +69,9 @@ class GameWatcherTest : public ::testing::Test {
   FakeClock clock;
   Firewall firewall{engine, clock};
   std::vector<std::string> titles;
-  GameWatcher watcher{state, processes, firewall, clock, [this](const std::string& t) { titles.push_back(t); }};
+  BanService banService{state, clock, BanService::Options{}};
+  GameWatcher watcher{state, processes, firewall, banService, clock,
+                      [this](const std::string& t) { titles.push_back(t); }};
 };
 
 TEST_F(GameWatcherTest, OnlyTheNewestFourChatLinesAreCaptured) {
@@ -241,6 +245,43 @@ TEST_F(GameWatcherTest, LostGameFailsTheRead) {
   EXPECT_FALSE(watcher.RefreshMatchState());
   ::testing::internal::GetCapturedStdout();
   EXPECT_TRUE(state.gameFound);
+}
+
+}  // namespace
+}  // namespace palisard
+
+namespace palisard {
+namespace {
+
+// Ban streaming through the watcher: a banned player is blocked on the pass
+// that brings the answer; the host never is.
+TEST_F(GameWatcherTest, HostBlocksBannedPlayersButNeverItself) {
+  FakeHttpServer service([](const std::string&) {
+    std::string statuses;
+    for (uint64_t id : {kOwnId, kOtherId}) {
+      statuses += "<BanStatus><CommunityId>" + std::to_string(id) +
+                  "</CommunityId><IsBanned>true</IsBanned><BanScore>9</BanScore></BanStatus>";
+    }
+    return FakeHttpServer::Ok("<Envelope>" + statuses + "</Envelope>");
+  });
+  BanService::Options options;
+  options.port = service.port();
+  BanService bans(state, clock, options);
+  bans.SetHost("127.0.0.1");
+  GameWatcher hosting(state, processes, firewall, bans, clock, [](const std::string&) {});
+  ::testing::internal::CaptureStdout();
+  ASSERT_TRUE(hosting.AttachToGame(4242));
+  ::testing::internal::GetCapturedStdout();
+  HostMatch();  // with the first watcher: no streaming
+
+  ::testing::internal::CaptureStdout();
+  ASSERT_TRUE(hosting.RefreshMatchState());
+  hosting.RunPass();
+  hosting.RunPass();
+  ::testing::internal::GetCapturedStdout();
+  EXPECT_EQ(service.requests().size(), 1u) << "one request for all, not one a pass";
+  ASSERT_EQ(firewall.Blocks().size(), 1u);
+  EXPECT_EQ(firewall.Blocks().front().CommunityId(), kOtherId);
 }
 
 }  // namespace

@@ -91,16 +91,17 @@ void HttpMessage::ScanHeaders() {
     if (row->actions & kRecordHeader) headerNames.push_back(nameStart);
     state = row->next;
     if (state == kEndOfHeaders) {
-      if (const char* value = FindContentLength()) contentLength = static_cast<uint32_t>(std::atoi(value));
+      if (const char* value = HeaderValue("content-length")) contentLength = static_cast<uint32_t>(std::atoi(value));
       break;
     }
   }
   scanPos = end;
 }
 
-const char* HttpMessage::FindContentLength() const {
+const char* HttpMessage::HeaderValue(const char* lowerCaseName) const {
   for (uint32_t name : headerNames) {
-    if (std::strcmp(text.c_str() + name, "content-length") == 0) return text.c_str() + name + 16;
+    // The value follows the NUL that replaced the colon, and the blank.
+    if (std::strcmp(text.c_str() + name, lowerCaseName) == 0) return text.c_str() + name + std::strlen(lowerCaseName) + 2;
   }
   return nullptr;
 }

@@ -30,6 +30,8 @@ class HttpMessage {
   // The start line's second token: a request's target, an answer's status
   // code. Valid once complete.
   const char* Target() const { return text.c_str() + targetPos; }
+  // The value of the first header named `lowerCaseName`, or null.
+  const char* HeaderValue(const char* lowerCaseName) const;
 
   std::string text;
   uint32_t scanPos = 0;
@@ -44,7 +46,6 @@ class HttpMessage {
  private:
   void ScanHeaders();
   bool SplitStartLine();
-  const char* FindContentLength() const;
 
   std::size_t maxSize_;
 };

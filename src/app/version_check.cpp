@@ -1,0 +1,64 @@
+#include "app/version_check.h"
+
+#include <cstring>
+
+#include "common/console_output.h"
+#include "common/socket.h"
+
+namespace palisard {
+namespace {
+
+bool IsWebAddress(const std::string& target) {
+  return target.rfind("http://", 0) == 0 || target.rfind("https://", 0) == 0;
+}
+
+// A socket connected to the first of the host's addresses that accepts.
+Socket ConnectToVersionServer(const std::string& host, const VersionCheckOptions& options) {
+  for (uint32_t address : ResolveIpv4(host)) {
+    Socket socket(OpenTcpSocket());
+    if (socket.valid() &&
+        ConnectTo(socket.get(), {address, options.port}, static_cast<int>(options.limits.connect.count())) == 0) {
+      return socket;
+    }
+  }
+  return Socket();
+}
+
+}  // namespace
+
+void CheckVersion(const std::string& host, UpdatePrompt& prompt, const VersionCheckOptions& options) {
+  Print("Checking version..\n");
+  Socket socket = ConnectToVersionServer(host, options);
+  if (!socket.valid()) {
+    Print("Error finding version server..\n");
+    return;
+  }
+  const std::string request = "GET /version.txt HTTP/1.1\r\nHost: " + host + "\r\nContent-Type: text\r\n\r\n";
+  HttpAnswer answer;
+  if (!ExchangeHttp(socket.get(), request, options.limits, &answer) ||
+      std::strcmp(answer.message.Target(), "200") != 0) {
+    Print("Error retrieving version information..\n");
+    return;
+  }
+  // The first line, without its CR, is the version; the rest the address.
+  const std::string& body = answer.body;
+  std::size_t lineEnd = body.find('\n');
+  if (lineEnd == std::string::npos || lineEnd == 0) return;
+  const std::string version = body.substr(0, lineEnd - 1);
+  const std::string target = body.substr(lineEnd + 1);
+  if (version == kProgramVersion) {
+    Print("Version is up to date..\n");
+    return;
+  }
+  const std::string caption = "New version, " + version + ", is available";
+  Print("%s\n", caption.c_str());
+  if (!prompt.AskToDownload(caption)) return;
+  // The answer travels in plain HTTP: only a web address is handed on.
+  if (!IsWebAddress(target)) {
+    Print("Not opening the download address, it is not a web address: %s\n", target.c_str());
+    return;
+  }
+  prompt.OpenAddress(target);
+}
+
+}  // namespace palisard

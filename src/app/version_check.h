@@ -1,0 +1,24 @@
+#pragma once
+
+#include <cstdint>
+#include <string>
+
+#include "app/update_prompt.h"
+#include "web/http_client.h"
+
+namespace palisard {
+
+inline constexpr const char* kProgramVersion = "1.0.1";
+
+struct VersionCheckOptions {
+  uint16_t port = 80;
+  HttpClientLimits limits;
+};
+
+// Fetches "/version.txt" from `host` (its first line the newest version, the
+// second the download address) and, when the version differs from this
+// one's, offers to open the address. Every outcome is told on the console;
+// nothing stops the start-up.
+void CheckVersion(const std::string& host, UpdatePrompt& prompt, const VersionCheckOptions& options);
+
+}  // namespace palisard

@@ -1,0 +1,221 @@
+#include "bans/ban_service.h"
+
+#include <gtest/gtest.h>
+
+#include <thread>
+
+#include "helpers/fake_clock.h"
+#include "helpers/fake_http_server.h"
+
+namespace palisard {
+namespace {
+
+using namespace std::chrono_literals;
+using Mode = FakeHttpServer::Mode;
+
+constexpr uint64_t kOwn = 76561197960287930ULL;
+constexpr uint64_t kReported = 76561197960265728ULL;
+
+std::string ResultAnswer(const std::string& value) {
+  return "<?xml version=\"1.0\"?><soap:Envelope xmlns:soap=\"http://schemas.xmlsoap.org/soap/envelope/\">"
+         "<soap:Body><AddInfractionResponse xmlns=\"rosterhall\"><AddInfractionResult>" +
+         value + "</AddInfractionResult></AddInfractionResponse></soap:Body></soap:Envelope>";
+}
+
+std::string BanListAnswer(const std::vector<std::pair<uint64_t, bool>>& statuses) {
+  std::string inner;
+  for (const auto& [id, banned] : statuses) {
+    inner += "<BanStatus><CommunityId>" + std::to_string(id) + "</CommunityId><IsBanned>" +
+             (banned ? "true" : "false") + "</IsBanned><BanScore>3</BanScore></BanStatus>";
+  }
+  return "<?xml version=\"1.0\"?><soap:Envelope xmlns:soap=\"http://schemas.xmlsoap.org/soap/envelope/\">"
+         "<soap:Body><GetBanListResponse><GetBanListResult>" +
+         inner + "</GetBanListResult></GetBanListResponse></soap:Body></soap:Envelope>";
+}
+
+class BanServiceTest : public ::testing::Test {
+ protected:
+  void SetUp() override {
+    state.gameFound = true;
+    state.ownId = kOwn;
+  }
+
+  // A ban service pointed at `server` on loopback.
+  std::unique_ptr<BanService> ServiceFor(const FakeHttpServer& server) {
+    BanService::Options options;
+    options.port = server.port();
+    options.limits.answer = 500ms;
+    auto service = std::make_unique<BanService>(state, clock, options);
+    service->SetHost("127.0.0.1");
+    return service;
+  }
+
+  // Runs `call` and returns what it printed.
+  template <typename Call>
+  std::string Printed(Call call) {
+    ::testing::internal::CaptureStdout();
+    call();
+    return ::testing::internal::GetCapturedStdout();
+  }
+
+  MatchState state;
+  FakeClock clock;
+};
+
+TEST_F(BanServiceTest, HostIsKeptMasked) {
+  BanService service(state, clock, BanService::Options{});
+  service.SetHost("bans.example.test");
+  EXPECT_EQ(service.GetHost(), "bans.example.test");
+  EXPECT_EQ(MaskText(MaskText("abc", 0x5A), 0x5A), "abc");
+  EXPECT_NE(MaskText("abc", 0x5A), "abc");
+}
+
+TEST_F(BanServiceTest, AddInfractionSendsTheExactRequestAndReadsTheResult) {
+  FakeHttpServer server([](const std::string&) { return FakeHttpServer::Ok(ResultAnswer("true")); });
+  auto service = ServiceFor(server);
+  bool result = false;
+  EXPECT_TRUE(service->AddInfraction(kReported, &result));
+  EXPECT_TRUE(result);
+  ASSERT_EQ(server.requests().size(), 1u);
+  const std::string document = AddInfractionDocument(kOwn, kReported);
+  EXPECT_EQ(server.requests()[0],
+            "POST /banservices/GetBanList.asmx HTTP/1.1\r\n"
+            "Host: 127.0.0.1\r\n"
+            "Content-Type: text/xml; charset=utf-8\r\n"
+            "Content-Length: " +
+                std::to_string(document.size()) +
+                "\r\n"
+                "SOAPAction: \"rosterhall/AddInfraction\"\r\n"
+                "\r\n" +
+                document);
+}
+
+TEST_F(BanServiceTest, ResultWordsOtherThanTrueAreFalse) {
+  for (const char* word : {"True", "1", ""}) {
+    FakeHttpServer server([word](const std::string&) { return FakeHttpServer::Ok(ResultAnswer(word)); });
+    auto service = ServiceFor(server);
+    bool result = true;
+    EXPECT_EQ(service->AddInfraction(kReported, &result), std::string(word) != "") << word;
+    EXPECT_EQ(result, std::string(word) == "") << word;  // untouched when there was no text
+  }
+}
+
+TEST_F(BanServiceTest, ChunkedAnswerIsDecodedAndAnswerWithoutLengthHasNoResult) {
+  FakeHttpServer chunked([](const std::string&) { return FakeHttpServer::Chunked(ResultAnswer("true")); });
+  bool result = false;
+  EXPECT_TRUE(ServiceFor(chunked)->AddInfraction(kReported, &result));
+  EXPECT_TRUE(result);
+
+  FakeHttpServer noLength(
+      [](const std::string&) { return "HTTP/1.1 200 OK\r\nContent-Type: text/xml\r\n\r\n" + ResultAnswer("true"); });
+  result = false;
+  EXPECT_FALSE(ServiceFor(noLength)->AddInfraction(kReported, &result));
+  EXPECT_FALSE(result);
+}
+
+TEST_F(BanServiceTest, NothingIsSentBeforeAGameOrWithoutOwnId) {
+  FakeHttpServer server([](const std::string&) { return FakeHttpServer::Ok(ResultAnswer("true")); });
+  auto service = ServiceFor(server);
+  state.gameFound = false;
+  EXPECT_FALSE(service->AddInfraction(kReported, nullptr));
+  state.gameFound = true;
+  state.ownId = 0;
+  EXPECT_FALSE(service->AddInfraction(kReported, nullptr));
+  EXPECT_EQ(server.connections(), 0);
+}
+
+TEST_F(BanServiceTest, UnreachableRefusedAndSilentServices) {
+  uint16_t closedPort;
+  {
+    FakeHttpServer gone([](const std::string&) { return std::string(); });
+    closedPort = gone.port();
+  }
+  BanService::Options options;
+  options.port = closedPort;
+  BanService nobody(state, clock, options);
+  nobody.SetHost("127.0.0.1");
+  EXPECT_EQ(Printed([&] { EXPECT_FALSE(nobody.AddInfraction(kReported, nullptr)); }),
+            "Couldn't find Ban server..\n");
+
+  // The server takes the probe connection and then stops listening.
+  FakeHttpServer once([](const std::string&) { return std::string(); }, Mode::kAcceptOnce);
+  class ProbeThenGone : public BanService {
+   public:
+    ProbeThenGone(const MatchState& state, const Clock& clock, Options options, const FakeHttpServer& server)
+        : BanService(state, clock, options), server_(server) {}
+    bool FindServer() override {
+      bool found = BanService::FindServer();
+      while (server_.listening()) std::this_thread::sleep_for(1ms);
+      return found;
+    }
+
+   private:
+    const FakeHttpServer& server_;
+  };
+  options.port = once.port();
+  ProbeThenGone refused(state, clock, options, once);
+  refused.SetHost("127.0.0.1");
+  EXPECT_EQ(Printed([&] { EXPECT_FALSE(refused.AddInfraction(kReported, nullptr)); }),
+            "Problem connecting to Ban Service\n");
+
+  FakeHttpServer silent([](const std::string&) { return std::string(); }, Mode::kSilent);
+  auto stalled = ServiceFor(silent);
+  auto start = std::chrono::steady_clock::now();
+  bool result = true;
+  EXPECT_FALSE(stalled->AddInfraction(kReported, &result));
+  EXPECT_TRUE(result) << "unchanged";
+  EXPECT_LT(std::chrono::steady_clock::now() - start, 3s);
+}
+
+TEST_F(BanServiceTest, StreamingAsksOnceAMinuteForEveryoneTogether) {
+  std::vector<std::pair<uint64_t, bool>> answer = {{1, false}, {2, true}, {3, false}, {42, true}};
+  FakeHttpServer server([&](const std::string&) { return FakeHttpServer::Ok(BanListAnswer(answer)); });
+  auto service = ServiceFor(server);
+
+  service->GetBanList({1, 2, 3}, 3);
+  ASSERT_EQ(server.requests().size(), 1u);
+  EXPECT_NE(server.requests()[0].find("SOAPAction: \"rosterhall/GetBanList\""), std::string::npos);
+  EXPECT_NE(server.requests()[0].find("<string>3</string>"), std::string::npos);
+  EXPECT_EQ(service->IsBanned(2), true);
+  EXPECT_EQ(service->IsBanned(42), true) << "an id not asked for is stored too";
+
+  clock.Advance(30'000);  // a player joins while the others are fresh
+  service->GetBanList({1, 2, 3, 4}, 4);
+  EXPECT_EQ(server.requests().size(), 1u);
+  clock.Advance(29'000);  // 59 s: still fresh
+  service->GetBanList({1, 2, 3, 4}, 4);
+  EXPECT_EQ(server.requests().size(), 1u);
+  clock.Advance(1'000);  // 60 s: stale
+  service->GetBanList({1, 2, 3, 4}, 4);
+  ASSERT_EQ(server.requests().size(), 2u);
+  EXPECT_NE(server.requests()[1].find("<string>4</string>"), std::string::npos);
+}
+
+TEST_F(BanServiceTest, StreamingOffSendsNothing) {
+  FakeHttpServer server([](const std::string&) { return FakeHttpServer::Ok(BanListAnswer({{1, true}})); });
+  auto service = ServiceFor(server);
+  service->streaming = false;
+  service->GetBanList({1, 2}, 2);
+  EXPECT_EQ(server.connections(), 0);
+  EXPECT_FALSE(service->ShouldQuery(1));
+}
+
+TEST_F(BanServiceTest, FailedExchangeWaitsTenSecondsBeforeTheNext) {
+  uint16_t closedPort;
+  {
+    FakeHttpServer gone([](const std::string&) { return std::string(); });
+    closedPort = gone.port();
+  }
+  BanService::Options options;
+  options.port = closedPort;
+  BanService service(state, clock, options);
+  service.SetHost("127.0.0.1");
+  EXPECT_EQ(Printed([&] { service.GetBanList({1}, 1); }), "Couldn't find Ban server..\n");
+  clock.Advance(9'999);
+  EXPECT_EQ(Printed([&] { service.GetBanList({1}, 1); }), "");
+  clock.Advance(1);
+  EXPECT_EQ(Printed([&] { service.GetBanList({1}, 1); }), "Couldn't find Ban server..\n");
+}
+
+}  // namespace
+}  // namespace palisard

@@ -1,0 +1,65 @@
+#include "web/actions.h"
+
+#include <cinttypes>
+#include <cstdlib>
+
+#include "common/console_output.h"
+
+namespace palisard {
+
+uint64_t ParseIdParameter(const std::string& path) {
+  std::size_t question = path.find('?');
+  if (question == std::string::npos) return 0;
+  return std::strtoull(path.c_str() + question + 1, nullptr, 10);
+}
+
+WebActions::WebActions(MatchState& state, BanService& banService, Firewall& firewall, AdminClient& adminClient)
+    : state_(state), banService_(banService), firewall_(firewall), adminClient_(adminClient) {}
+
+std::string WebActions::ReportPlayer(const std::string& path) {
+  const uint64_t id = ParseIdParameter(path);
+  Print("Reporting %" PRIu64 "..\n", id);
+  {
+    std::lock_guard<std::mutex> lock(state_.mutex);
+    if (id == state_.ownId) return "You cannot report yourself";
+    if (state_.ownId == 0) return "You must log in to Online Services to report a player";
+  }
+  bool accepted = false;
+  if (!banService_.AddInfraction(id, &accepted)) {
+    Print("Report failed unexpectedly\n");
+    return "Report failed unexpectedly";
+  }
+  std::optional<uint32_t> address;
+  if (accepted) {
+    std::lock_guard<std::mutex> lock(state_.mutex);
+    if (state_.IsHosting()) {
+      for (const PlayerRecord& record : state_.players) {
+        if (record.communityId == id) {
+          address = AddressToHostOrder(record.ip);
+          break;
+        }
+      }
+    }
+  }
+  if (address) firewall_.BlockPlayer(*address, id);
+  Print("Report successful\n");
+  return "Report successful";
+}
+
+std::string WebActions::VoteKickPlayer(const std::string& path) {
+  {
+    std::lock_guard<std::mutex> lock(state_.mutex);
+    if (!state_.hostEnabled) return "Server is not Palisard enabled";
+  }
+  const uint64_t id = ParseIdParameter(path);
+  {
+    std::lock_guard<std::mutex> lock(state_.mutex);
+    state_.voteRequested = true;
+  }
+  Print("Requesting a votekick on %" PRIu64 "..\n", id);
+  std::string reply;
+  if (adminClient_.RequestVoteKick(id, &reply) != 0) return "Votekick request failed unexpectedly";
+  return reply;
+}
+
+}  // namespace palisard

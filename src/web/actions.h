@@ -1,0 +1,38 @@
+#pragma once
+
+#include <cstdint>
+#include <string>
+
+#include "admin/admin_client.h"
+#include "bans/ban_service.h"
+#include "firewall/firewall.h"
+#include "game/match_state.h"
+
+namespace palisard {
+
+// The community id after the first "?" of a request path, read as strtoull
+// reads a decimal number: blanks skipped, a sign, digits up to the first
+// other character; 0 without digits, the largest value on overflow.
+uint64_t ParseIdParameter(const std::string& path);
+
+// The "report" and "kick" links of the web console. Each runs on the
+// connection's thread, prints its console lines and returns the message for
+// the result page.
+class WebActions {
+ public:
+  WebActions(MatchState& state, BanService& banService, Firewall& firewall, AdminClient& adminClient);
+
+  // Reports the player to the ban service; on the hosting copy an accepted
+  // report blocks the player at once.
+  std::string ReportPlayer(const std::string& path);
+  // Asks the hosting copy to count a vote against the player.
+  std::string VoteKickPlayer(const std::string& path);
+
+ private:
+  MatchState& state_;
+  BanService& banService_;
+  Firewall& firewall_;
+  AdminClient& adminClient_;
+};
+
+}  // namespace palisard

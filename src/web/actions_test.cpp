@@ -1,0 +1,123 @@
+#include "web/actions.h"
+
+#include <gtest/gtest.h>
+
+#include <atomic>
+
+#include "firewall/memory_filter_engine.h"
+#include "helpers/fake_clock.h"
+#include "helpers/fake_http_server.h"
+
+namespace palisard {
+namespace {
+
+constexpr uint64_t kOwn = 76561197960287930ULL;
+constexpr uint64_t kOther = 76561197960265728ULL;
+
+TEST(ParseIdParameterTest, ReadsLikeStrtoull) {
+  struct Case {
+    const char* path;
+    uint64_t id;
+  };
+  const Case cases[] = {
+      {"/report?76561197960265728", 76561197960265728ULL},
+      {"/report?12abc", 12},
+      {"/votekick?5&x=7", 5},
+      {"/report? 7", 7},
+      {"/report?-1", 18446744073709551615ULL},
+      {"/report?99999999999999999999", 18446744073709551615ULL},
+      {"/report?", 0},
+      {"/report?abc", 0},
+      {"/report?1?2", 1},
+  };
+  for (const Case& c : cases) EXPECT_EQ(ParseIdParameter(c.path), c.id) << c.path;
+}
+
+class ActionsTest : public ::testing::Test {
+ protected:
+  void SetUp() override {
+    ASSERT_EQ(firewall.Initialize(), 0u);
+    state.gameFound = true;
+    state.ownId = kOwn;
+    state.hostId = kOwn;  // hosting, unless a test says otherwise
+    state.clients[3].SetCommunityId(kOther);
+    state.clients[3].SetAddress({198, 18, 0, 7});
+    state.SyncPlayerRecords();
+    BanService::Options options;
+    options.port = service.port();
+    banService = std::make_unique<BanService>(state, clock, options);
+    banService->SetHost("127.0.0.1");
+    actions = std::make_unique<WebActions>(state, *banService, firewall, adminClient);
+  }
+
+  std::string Run(std::string (WebActions::*action)(const std::string&), const std::string& path) {
+    ::testing::internal::CaptureStdout();
+    std::string message = ((*actions).*action)(path);
+    console = ::testing::internal::GetCapturedStdout();
+    return message;
+  }
+
+  // What the service's result element holds; read on the server's thread.
+  std::atomic<const char*> serviceAnswer{"true"};
+  FakeHttpServer service{[this](const std::string&) {
+    return FakeHttpServer::Ok("<Envelope><AddInfractionResult>" + std::string(serviceAnswer.load()) +
+                              "</AddInfractionResult></Envelope>");
+  }};
+  MatchState state;
+  FakeClock clock;
+  MemoryFilterEngine engine;
+  Firewall firewall{engine, clock};
+  AdminClient adminClient{state, clock, AdminClient::Timeouts{}};
+  std::unique_ptr<BanService> banService;
+  std::unique_ptr<WebActions> actions;
+  std::string console;
+};
+
+TEST_F(ActionsTest, ReportingYourselfOrWithoutSignInSendsNothing) {
+  EXPECT_EQ(Run(&WebActions::ReportPlayer, "/report?76561197960287930"), "You cannot report yourself");
+  EXPECT_EQ(console, "Reporting 76561197960287930..\n");
+  state.ownId = 0;
+  EXPECT_EQ(Run(&WebActions::ReportPlayer, "/report?0"), "You cannot report yourself");
+  EXPECT_EQ(Run(&WebActions::ReportPlayer, "/report?5"), "You must log in to Online Services to report a player");
+  EXPECT_EQ(service.connections(), 0);
+}
+
+TEST_F(ActionsTest, AcceptedReportBlocksOnlyOnTheHostingCopy) {
+  EXPECT_EQ(Run(&WebActions::ReportPlayer, "/report?76561197960265728"), "Report successful");
+  EXPECT_EQ(console, "Reporting 76561197960265728..\nReport successful\n");
+  ASSERT_EQ(firewall.Blocks().size(), 1u);
+  EXPECT_EQ(firewall.Blocks().front().address, 0xC6120007u);
+
+  firewall.ClearBlocks();
+  state.hostId = 111;  // another player hosts
+  EXPECT_EQ(Run(&WebActions::ReportPlayer, "/report?76561197960265728"), "Report successful");
+  EXPECT_TRUE(firewall.Blocks().empty());
+
+  state.hostId = kOwn;
+  serviceAnswer = "false";  // answered, not accepted: nobody blocked
+  EXPECT_EQ(Run(&WebActions::ReportPlayer, "/report?76561197960265728"), "Report successful");
+  EXPECT_TRUE(firewall.Blocks().empty());
+  serviceAnswer = "true";
+  EXPECT_EQ(Run(&WebActions::ReportPlayer, "/report?999"), "Report successful") << "not present: nothing blocked";
+  EXPECT_TRUE(firewall.Blocks().empty());
+}
+
+TEST_F(ActionsTest, ReportWithoutAnAnswerFails) {
+  serviceAnswer = "";  // a result without text
+  EXPECT_EQ(Run(&WebActions::ReportPlayer, "/report?5"), "Report failed unexpectedly");
+  EXPECT_EQ(console, "Reporting 5..\nReport failed unexpectedly\n");
+}
+
+TEST_F(ActionsTest, VoteKickNeedsAPalisardHost) {
+  EXPECT_EQ(Run(&WebActions::VoteKickPlayer, "/votekick?5"), "Server is not Palisard enabled");
+  EXPECT_EQ(console, "");
+  EXPECT_FALSE(state.voteRequested);
+
+  state.hostEnabled = true;  // but no server address to reach it at
+  EXPECT_EQ(Run(&WebActions::VoteKickPlayer, "/votekick?5abc"), "Votekick request failed unexpectedly");
+  EXPECT_EQ(console, "Requesting a votekick on 5..\n");
+  EXPECT_TRUE(state.voteRequested);
+}
+
+}  // namespace
+}  // namespace palisard

@@ -1,0 +1,106 @@
+#include "helpers/fake_http_server.h"
+
+#include <cstdlib>
+
+namespace palisard {
+namespace {
+
+// Reads one request: up to the empty line, then its content-length body.
+std::string ReadRequest(SocketHandle client) {
+  std::string request;
+  char piece[4096];
+  for (;;) {
+    std::size_t headerEnd = request.find("\r\n\r\n");
+    if (headerEnd != std::string::npos) {
+      std::size_t length = 0;
+      std::size_t at = request.find("Content-Length: ");
+      if (at != std::string::npos && at < headerEnd) length = std::strtoul(request.c_str() + at + 16, nullptr, 10);
+      if (request.size() >= headerEnd + 4 + length) return request;
+    }
+    int got = ReceiveBytes(client, piece, sizeof(piece));
+    if (got <= 0) return request;
+    request.append(piece, static_cast<std::size_t>(got));
+  }
+}
+
+}  // namespace
+
+FakeHttpServer::FakeHttpServer(Answer answer, Mode mode, Ipv4Endpoint where)
+    : answer_(std::move(answer)), mode_(mode), where_(where) {
+  listener_ = Socket(OpenTcpSocket());
+  if (BindAddress(listener_.get(), where) != 0 || ListenForConnections(listener_.get()) != 0) {
+    listener_.reset();
+    return;
+  }
+  port_ = LocalPort(listener_.get());
+  listening_ = true;
+  where_.port = port_;
+  thread_ = std::thread(&FakeHttpServer::Serve, this);
+}
+
+FakeHttpServer::~FakeHttpServer() {
+  stopping_ = true;
+  if (thread_.joinable()) {
+    if (listening_) {
+      Socket wake(OpenTcpSocket());
+      ConnectTo(wake.get(), where_, 1000);
+    }
+    thread_.join();
+  }
+}
+
+std::vector<std::string> FakeHttpServer::requests() const {
+  std::lock_guard<std::mutex> lock(mutex_);
+  return requests_;
+}
+
+std::string FakeHttpServer::Ok(const std::string& body, const std::string& status) {
+  return "HTTP/1.1 " + status + "\r\nContent-Type: text/xml; charset=utf-8\r\nContent-Length: " +
+         std::to_string(body.size()) + "\r\n\r\n" + body;
+}
+
+std::string FakeHttpServer::Chunked(const std::string& body) {
+  std::string answer = "HTTP/1.1 200 OK\r\nContent-Type: text/xml\r\nTransfer-Encoding: chunked\r\n\r\n";
+  for (std::size_t at = 0; at < body.size(); at += 7) {
+    std::string chunk = body.substr(at, 7);
+    char size[16];
+    std::snprintf(size, sizeof(size), "%zx\r\n", chunk.size());
+    answer += size + chunk + "\r\n";
+  }
+  return answer + "0\r\n\r\n";
+}
+
+void FakeHttpServer::Serve() {
+  while (!stopping_) {
+    Socket client(AcceptConnection(listener_.get(), nullptr));
+    if (stopping_) break;
+    if (!client.valid()) continue;
+    if (mode_ == Mode::kAcceptOnce) {
+      listener_.reset();
+      listening_ = false;
+    }
+    ++connections_;
+    SetIoTimeout(client.get(), 5000);
+    std::string request = ReadRequest(client.get());
+    if (request.empty()) {
+      if (mode_ == Mode::kAcceptOnce) break;
+      continue;  // a probe connection
+    }
+    {
+      std::lock_guard<std::mutex> lock(mutex_);
+      requests_.push_back(request);
+    }
+    if (mode_ == Mode::kSilent) {
+      char ignored[64];
+      while (ReceiveBytes(client.get(), ignored, sizeof(ignored)) > 0) {
+      }
+      continue;
+    }
+    std::string answer = answer_(request);
+    SendAll(client.get(), answer.data(), answer.size());
+    ShutdownSend(client.get());
+    if (mode_ == Mode::kAcceptOnce) break;
+  }
+}
+
+}  // namespace palisard

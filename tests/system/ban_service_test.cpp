@@ -1,0 +1,115 @@
+#include <gtest/gtest.h>
+
+#include <memory>
+#include <thread>
+
+#include "helpers/fake_http_server.h"
+#include "helpers/network_namespace.h"
+#include "system/game_sim_process.h"
+#include "system/palisard_process.h"
+
+namespace palisard {
+namespace {
+
+using namespace std::chrono_literals;
+
+constexpr const char* kHost = "76561197960287930";
+constexpr const char* kBanned = "76561197960265728";
+constexpr const char* kClean = "76561197960265729";
+
+std::string Count(const std::string& text, const std::string& what) {
+  std::size_t n = 0;
+  for (std::size_t at = text.find(what); at != std::string::npos; at = text.find(what, at + 1)) ++n;
+  return std::to_string(n);
+}
+
+// A hosted match on one machine whose ban service runs on port 80 of the
+// same machine (its namespace), as "OverrideHost" names it.
+class BanRoadTest : public ::testing::Test {
+ protected:
+  void SetUp() override {
+    if (!RunningAsRoot()) GTEST_SKIP() << "needs root for network namespaces and nftables";
+    machine = std::make_unique<NetworkNamespace>();
+    game = std::make_unique<GameSim>();
+    ASSERT_TRUE(game->ready());
+    for (const std::string& command :
+         {std::string("own ") + kHost, std::string("join 0 ") + kHost + " 198.18.0.1 28960 Host",
+          std::string("join 1 ") + kBanned + " 198.18.0.5 28960 Cheater",
+          std::string("join 2 ") + kClean + " 198.18.0.6 28960 Clean", std::string("server 198.18.0.1 28960")}) {
+      ASSERT_TRUE(game->Do(command));
+    }
+  }
+
+  // The service runs, and is stopped, inside the machine's namespace.
+  FakeHttpServer& ServiceOnPort80(FakeHttpServer::Answer answer) {
+    service = machine->Inside([&] {
+      return std::make_unique<FakeHttpServer>(answer, FakeHttpServer::Mode::kAnswer, Ipv4Endpoint{0x7F000001, 80});
+    });
+    return *service;
+  }
+
+  void TearDown() override {
+    palisard.reset();
+    if (service) machine->Inside([&] { service.reset(); });
+  }
+
+  void StartPalisard(const std::string& settings) {
+    palisard = std::make_unique<PalisardProcess>(*machine, settings);
+    ASSERT_TRUE(palisard->process().WaitForOutput("Server set to: Host\n")) << palisard->process().Output();
+  }
+
+  std::unique_ptr<NetworkNamespace> machine;
+  std::unique_ptr<GameSim> game;
+  std::unique_ptr<PalisardProcess> palisard;
+  std::unique_ptr<FakeHttpServer> service;
+};
+
+TEST_F(BanRoadTest, BannedPlayerIsBlockedAndTheHostNeverIs) {
+  FakeHttpServer& service = ServiceOnPort80([](const std::string& request) {
+    if (request.find("rosterhall/GetBanList") == std::string::npos) return std::string();
+    std::string statuses;
+    for (const char* id : {kHost, kBanned, kClean}) {
+      bool banned = std::string(id) != kClean;  // the host too: it must not block itself
+      statuses += std::string("<BanStatus><CommunityId>") + id + "</CommunityId><IsBanned>" +
+                  (banned ? "true" : "false") + "</IsBanned><BanScore>1</BanScore></BanStatus>";
+    }
+    return FakeHttpServer::Ok("<soap:Envelope><soap:Body>" + statuses + "</soap:Body></soap:Envelope>");
+  });
+  StartPalisard("[Palisard]\nCheckForUpdates=0\nBanStreaming=1\nOverrideHost=127.0.0.1\n");
+
+  std::string ruleset;
+  for (int i = 0; i < 50 && ruleset.find("198.18.0.5") == std::string::npos; ++i) {
+    std::this_thread::sleep_for(100ms);
+    ruleset = machine->Capture("nft list ruleset");
+  }
+  EXPECT_NE(ruleset.find("ip saddr 198.18.0.5"), std::string::npos) << ruleset;
+  std::this_thread::sleep_for(1s);  // ten more passes
+  ruleset = machine->Capture("nft list ruleset");
+  EXPECT_EQ(ruleset.find("198.18.0.1 "), std::string::npos) << ruleset;
+  EXPECT_EQ(ruleset.find("198.18.0.6"), std::string::npos) << ruleset;
+  ASSERT_EQ(service.requests().size(), 1u) << "about one request a minute, not one a pass";
+  EXPECT_EQ(Count(service.requests()[0], "<string>"), "3");
+}
+
+TEST_F(BanRoadTest, UnreachableServiceIsRetriedEveryTenSecondsNotEveryPass) {
+  StartPalisard("[Palisard]\nCheckForUpdates=0\nBanStreaming=1\nOverrideHost=bans.unreachable.invalid\n");
+  std::this_thread::sleep_for(2s);
+  EXPECT_EQ(Count(palisard->process().Output(), "Couldn't find Ban server..\n"), "1")
+      << palisard->process().Output();
+}
+
+TEST_F(BanRoadTest, VersionIsCheckedOnlyWhenAskedFor) {
+  FakeHttpServer& service =
+      ServiceOnPort80([](const std::string&) { return FakeHttpServer::Ok("1.0.1\r\nhttp://x.test/"); });
+  StartPalisard("[Palisard]\nCheckForUpdates=1\nBanStreaming=0\nOverrideHost=127.0.0.1\n");
+  EXPECT_TRUE(palisard->process().WaitForOutput("Checking version..\nVersion is up to date..\n"));
+  ASSERT_EQ(service.requests().size(), 1u);
+  palisard.reset();
+
+  StartPalisard("[Palisard]\nCheckForUpdates=0\nBanStreaming=0\nOverrideHost=127.0.0.1\n");
+  EXPECT_EQ(service.connections(), 1) << "no second connection";
+  EXPECT_EQ(palisard->process().Output().find("Checking version"), std::string::npos);
+}
+
+}  // namespace
+}  // namespace palisard
