@@ -7,6 +7,7 @@
 #include "firewall/memory_filter_engine.h"
 #include "helpers/fake_clock.h"
 #include "helpers/http_client.h"
+#include "helpers/sanitizers.h"
 
 namespace palisard {
 namespace {
@@ -234,7 +235,7 @@ TEST_F(AdminServiceSocketTest, AThousandConnectionsFromOneAddressDoNotStarveOthe
   EXPECT_GT(flood.size(), 900u);
   auto start = std::chrono::steady_clock::now();
   EXPECT_TRUE(PingAnswered());
-  EXPECT_LT(std::chrono::steady_clock::now() - start, 1s);
+  EXPECT_LT(std::chrono::steady_clock::now() - start, kResponsiveLimit);
   EXPECT_LE(live->slots().inUse(), 9u) << "at most 8 from the flooding address";
 }
 

@@ -138,6 +138,10 @@ bool GameWatcher::RefreshMatchState() {
     state_.registered = false;
     state_.serverIp = serverIp;
     state_.hostAdminPort = kFirstAdminPort;
+    // The vote counts were the old host's: kept, they would let this copy,
+    // should it host now, kick players nobody voted against here.
+    state_.votesNeeded = 0;
+    for (PlayerRecord& record : state_.players) record.votesAgainst = 0;
     if (serverIp == Ipv4Bytes{0, 0, 0, 0}) return true;
     for (const GameClientEntry& entry : state_.clients) {
       if (entry.Address() != serverIp || entry.Port() != serverPort) continue;

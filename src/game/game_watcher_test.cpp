@@ -146,8 +146,15 @@ TEST_F(GameWatcherTest, PortOnlyChangeResetsNothingAndZeroAddressDropsTheHost) {
   EXPECT_EQ(state.registrationKey, 77u);
   EXPECT_EQ(titles.back(), "Palisard: Host | Palisard Enabled");
 
+  {
+    std::lock_guard<std::mutex> lock(state.mutex);
+    state.votesNeeded = 2;
+    state.players[0].votesAgainst = 3;
+  }
   game.layout().SetServer({0, 0, 0, 0}, 0);
   EXPECT_EQ(Pass(), "");
+  EXPECT_EQ(state.votesNeeded, 0u) << "the old host's counts go";
+  EXPECT_EQ(state.players[0].votesAgainst, 0u);
   EXPECT_EQ(state.hostId, 0u);
   EXPECT_FALSE(state.hostEnabled);
   EXPECT_FALSE(state.registered);
