@@ -4,6 +4,11 @@ if(PALISARD_SANITIZE STREQUAL "address")
 elseif(PALISARD_SANITIZE STREQUAL "thread")
   add_compile_options(-fsanitize=thread -fno-omit-frame-pointer)
   add_link_options(-fsanitize=thread)
+elseif(PALISARD_SANITIZE STREQUAL "fuzzer")
+  # Everything instrumented for libFuzzer; only the fuzz targets link its main.
+  add_compile_options(-fsanitize=fuzzer-no-link,address,undefined -fno-omit-frame-pointer
+                      -fno-sanitize-recover=undefined)
+  add_link_options(-fsanitize=address,undefined)
 elseif(NOT PALISARD_SANITIZE STREQUAL "")
-  message(FATAL_ERROR "PALISARD_SANITIZE must be empty, 'address' or 'thread'")
+  message(FATAL_ERROR "PALISARD_SANITIZE must be empty, 'address', 'thread' or 'fuzzer'")
 endif()

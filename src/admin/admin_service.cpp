@@ -21,11 +21,12 @@ std::vector<uint8_t> Text(const std::string& text) { return EncodeTextReply(text
 }  // namespace
 
 uint32_t RandomRegistrationKey() {
-  static std::mutex mutex;
-  static std::random_device source;
-  std::lock_guard<std::mutex> lock(mutex);
+  // Never destroyed: connection threads may register while the process exits.
+  static std::mutex* mutex = new std::mutex;
+  static std::random_device* source = new std::random_device;
+  std::lock_guard<std::mutex> lock(*mutex);
   uint32_t key = 0;
-  while (key == 0) key = static_cast<uint32_t>(source());
+  while (key == 0) key = static_cast<uint32_t>((*source)());
   return key;
 }
 

@@ -26,6 +26,12 @@ Socket ConnectToVersionServer(const std::string& host, const VersionCheckOptions
 
 }  // namespace
 
+std::optional<VersionFile> ParseVersionFile(const std::string& body) {
+  std::size_t lineEnd = body.find('\n');
+  if (lineEnd == std::string::npos || lineEnd == 0) return std::nullopt;
+  return VersionFile{body.substr(0, lineEnd - 1), body.substr(lineEnd + 1)};
+}
+
 void CheckVersion(const std::string& host, UpdatePrompt& prompt, const VersionCheckOptions& options) {
   Print("Checking version..\n");
   Socket socket = ConnectToVersionServer(host, options);
@@ -40,12 +46,10 @@ void CheckVersion(const std::string& host, UpdatePrompt& prompt, const VersionCh
     Print("Error retrieving version information..\n");
     return;
   }
-  // The first line, without its CR, is the version; the rest the address.
-  const std::string& body = answer.body;
-  std::size_t lineEnd = body.find('\n');
-  if (lineEnd == std::string::npos || lineEnd == 0) return;
-  const std::string version = body.substr(0, lineEnd - 1);
-  const std::string target = body.substr(lineEnd + 1);
+  std::optional<VersionFile> file = ParseVersionFile(answer.body);
+  if (!file) return;
+  const std::string& version = file->version;
+  const std::string& target = file->target;
   if (version == kProgramVersion) {
     Print("Version is up to date..\n");
     return;

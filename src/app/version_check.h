@@ -1,6 +1,7 @@
 #pragma once
 
 #include <cstdint>
+#include <optional>
 #include <string>
 
 #include "app/update_prompt.h"
@@ -14,6 +15,15 @@ struct VersionCheckOptions {
   uint16_t port = 80;
   HttpClientLimits limits;
 };
+
+// The two lines of the version file: the newest version (the first line
+// without its last byte, the CR of its CRLF) and the download address.
+struct VersionFile {
+  std::string version;
+  std::string target;
+};
+// Nothing when the body holds no LF, or starts with one.
+std::optional<VersionFile> ParseVersionFile(const std::string& body);
 
 // Fetches "/version.txt" from `host` (its first line the newest version, the
 // second the download address) and, when the version differs from this

@@ -17,8 +17,9 @@ class SteadyClock final : public Clock {
 }  // namespace
 
 const Clock& SystemClock() {
-  static const SteadyClock clock;
-  return clock;
+  // Never destroyed: detached threads read the clock while the process exits.
+  static const SteadyClock* clock = new SteadyClock;
+  return *clock;
 }
 
 }  // namespace palisard

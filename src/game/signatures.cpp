@@ -62,7 +62,8 @@ bool MatchesAt(const uint8_t* bytes, const uint8_t* pattern, const char* mask, s
 }  // namespace
 
 const std::array<Signature, 5>& GameSignatures() {
-  static const std::array<Signature, 5> signatures = {{
+  // Never destroyed: the watcher thread may search while the process exits.
+  static const std::array<Signature, 5>* signatures = new std::array<Signature, 5>{{
       {"x????xxxxx", {0xB9, 0, 0, 0, 0, 0x57, 0x8D, 0x64, 0x24, 0x00}, 1, 0, &MatchState::ownIdAddress,
        "Problem finding steam id..\n"},
       {"xx????xxxxxx", {0x8D, 0x89, 0, 0, 0, 0, 0x8D, 0x04, 0x92, 0xC1, 0xE0, 0x05}, 2, 0, &MatchState::chatAddress,
@@ -75,7 +76,7 @@ const std::array<Signature, 5>& GameSignatures() {
       {"x????x????xxx", {0x68, 0, 0, 0, 0, 0xE8, 0, 0, 0, 0, 0x8B, 0xF8, 0x57}, 1, 7814,
        &MatchState::serverAddrAddress, "Problem finding server address info..\n"},
   }};
-  return signatures;
+  return *signatures;
 }
 
 MemorySnapshot MemorySnapshot::Read(ProcessMemory& memory, uint32_t start, uint32_t size) {

@@ -1,0 +1,54 @@
+// The hosting service's handling of one connection's bytes, over a socket
+// pair, against a populated match.
+#include <sys/socket.h>
+#include <unistd.h>
+
+#include <cstddef>
+#include <cstdint>
+
+#include "admin/admin_service.h"
+#include "firewall/memory_filter_engine.h"
+
+namespace {
+
+class FixedClock final : public palisard::Clock {
+ public:
+  int64_t NowMs() const override { return now; }
+  int64_t now = 1'000'000;
+};
+
+struct World {
+  palisard::MatchState state;
+  palisard::MemoryFilterEngine engine;
+  FixedClock clock;
+  palisard::Firewall firewall{engine, clock};
+  palisard::AdminService service{state, firewall, clock, palisard::AdminService::Limits{},
+                                 [] { return 0x1234u; }};
+  World() {
+    firewall.Initialize();
+    for (uint64_t slot = 0; slot < 6; ++slot) {
+      state.clients[slot].SetCommunityId(76561198000000001ULL + slot);
+      state.clients[slot].SetAddress({127, 0, 0, static_cast<uint8_t>(slot + 1)});
+    }
+    state.SyncPlayerRecords();
+    state.players[1].key = 0x1234;
+    state.hostId = state.ownId = 76561198000000001ULL;
+    state.votesNeeded = 2;
+  }
+};
+
+}  // namespace
+
+extern "C" int LLVMFuzzerTestOneInput(const uint8_t* data, std::size_t size) {
+  static World world;
+  world.clock.now += 16'000;  // past every cool-down
+  int pair[2];
+  if (socketpair(AF_UNIX, SOCK_STREAM, 0, pair) != 0) return 0;
+  if (size > 0 && write(pair[1], data, size) < 0) {
+  }
+  shutdown(pair[1], SHUT_WR);
+  world.service.HandleAdminClient(palisard::Socket(static_cast<palisard::SocketHandle>(pair[0])), 0x7F000002);
+  close(pair[1]);
+  world.firewall.ClearBlocks();
+  return 0;
+}
