@@ -5,6 +5,7 @@ set -euo pipefail
 
 packages=(
   cmake ninja-build g++ pkg-config
+  clang libclang-rt-14-dev
   googletest libbenchmark-dev
   g++-mingw-w64-x86-64-posix
   wine wine64

@@ -1,7 +1,8 @@
 #!/usr/bin/env bash
 # Installs what is missing, builds every flavour and runs every test: the
-# Linux tests natively, under ASan+UBSan and under TSan, and the Windows unit
-# tests under Wine. Exits non-zero when any build or test fails.
+# Linux tests natively, under ASan+UBSan and under TSan, the Windows unit
+# tests under Wine, and each fuzz target for 30 seconds. Exits non-zero when
+# any build or test fails.
 set -uo pipefail
 cd "$(dirname "$0")/.."
 
@@ -40,6 +41,9 @@ for flavour in linux asan tsan; do
   run_flavour "$flavour"
 done
 ((windows_built)) && run_flavour windows
+
+echo "=== fuzz: 30 s a target"
+if scripts/fuzz.sh 30; then passed=$((passed + 1)); else failed=$((failed + 1)); failures+=("fuzz"); fi
 
 echo
 if ((failed > 0)); then

@@ -37,7 +37,7 @@ AdminService::AdminService(MatchState& state, Firewall& firewall, const Clock& c
       limits_(limits),
       keys_(std::move(keys)),
       slots_(limits.maxConnections, limits.maxPerAddress),
-      threads_(std::chrono::seconds(30)) {}
+      threads_(std::chrono::seconds(2)) {}
 
 bool AdminService::IsHosting() const {
   std::lock_guard<std::mutex> lock(state_.mutex);

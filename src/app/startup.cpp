@@ -12,6 +12,7 @@
 #include "app/version_check.h"
 #include "app/window_title.h"
 #include "common/console_output.h"
+#include "common/memory.h"
 #include "game/game_watcher.h"
 #include "game/process_memory.h"
 #include "web/actions.h"
@@ -59,6 +60,7 @@ void RunGameWatcher() {
 }  // namespace
 
 int RunPalisard() {
+  UseOneHeapForAllThreads();
   InstallExitHandler();
   InstallConsoleCtrlHandler();
   SetWindowTitle("Palisard: Initializing");

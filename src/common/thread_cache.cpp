@@ -1,5 +1,7 @@
 #include "common/thread_cache.h"
 
+#include "common/memory.h"
+
 #include <system_error>
 #include <thread>
 #include <utility>
@@ -43,8 +45,11 @@ void ThreadCache::Work(std::function<void()> task) {
     taskArrived_.wait_for(lock, idleLifetime_, [this] { return !handed_.empty() || closing_; });
     --waiting_;
     if (handed_.empty()) {
-      --live_;
+      // The last thread of a burst gives the burst's memory back.
+      const bool releaseMemory = --live_ == 0 && !closing_;
       threadEnded_.notify_all();
+      lock.unlock();  // from here on the cache may be gone
+      if (releaseMemory) ReleaseFreeMemory();
       return;
     }
     task = std::move(handed_.front());

@@ -21,7 +21,7 @@ WebConsole::WebConsole(const MatchState& state, Action report, Action voteKick, 
       // One browser opens several connections; the per-address bound is the
       // total one.
       slots_(limits.maxConnections, limits.maxConnections),
-      threads_(std::chrono::seconds(30)) {}
+      threads_(std::chrono::seconds(2)) {}
 
 std::optional<std::string> WebConsole::PageFor(const std::string& path) const {
   if (StartsWith(path, "/favicon.ico")) return std::nullopt;
