@@ -1,5 +1,6 @@
 #include "admin/admin_client.h"
 
+#include <cmath>
 #include <cstring>
 #include <thread>
 
@@ -20,8 +21,9 @@ constexpr double kRegistrationAgeSeconds = 5.0;
 constexpr double kPollIntervalSeconds = 10.0;
 // After this copy asked for a vote-kick, the table is fetched this often.
 constexpr double kEagerPollIntervalSeconds = 1.0;
-// Waiting for a state change that nothing times exactly.
-constexpr milliseconds kIdlePause{5};
+// Waiting for a state change that nothing times exactly (the watcher makes
+// them at most ten times a second).
+constexpr milliseconds kIdlePause{20};
 
 }  // namespace
 
@@ -144,7 +146,9 @@ milliseconds AdminClient::VoteCountStep() {
     std::lock_guard<std::mutex> lock(state_.mutex);
     if (!state_.gameFound || !state_.hostEnabled || state_.IsHosting()) return kIdlePause;
     double interval = state_.voteRequested ? kEagerPollIntervalSeconds : kPollIntervalSeconds;
-    if (pollTimer_.ElapsedSeconds(clock_) < interval) return kIdlePause;
+    double remainingMs = (interval - pollTimer_.ElapsedSeconds(clock_)) * 1000.0;
+    // The poll is due at an exact time: sleep until then, not in slices.
+    if (remainingMs > 0) return std::min(kIdlePause, milliseconds(static_cast<int64_t>(std::ceil(remainingMs))));
   }
   // Failed attempts wait the interval too: a host that refuses is not
   // asked again at once.

@@ -14,7 +14,7 @@ namespace {
 constexpr uint32_t kLoopback = 0x7F000001;
 constexpr double kCoolDownMs = 15000;
 // How often the accept loop looks whether this copy hosts the match.
-constexpr auto kHostingCheckInterval = std::chrono::milliseconds(5);
+constexpr auto kHostingCheckInterval = std::chrono::milliseconds(20);
 
 std::vector<uint8_t> Text(const std::string& text) { return EncodeTextReply(text); }
 
