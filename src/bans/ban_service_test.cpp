@@ -33,6 +33,12 @@ std::string BanListAnswer(const std::vector<std::pair<uint64_t, bool>>& statuses
          inner + "</GetBanListResult></GetBanListResponse></soap:Body></soap:Envelope>";
 }
 
+// A loopback port that nothing listens on any more.
+uint16_t ClosedPort() {
+  FakeHttpServer gone([](const std::string&) { return std::string(); });
+  return gone.port();
+}
+
 class BanServiceTest : public ::testing::Test {
  protected:
   void SetUp() override {
@@ -125,13 +131,8 @@ TEST_F(BanServiceTest, NothingIsSentBeforeAGameOrWithoutOwnId) {
 }
 
 TEST_F(BanServiceTest, UnreachableRefusedAndSilentServices) {
-  uint16_t closedPort;
-  {
-    FakeHttpServer gone([](const std::string&) { return std::string(); });
-    closedPort = gone.port();
-  }
   BanService::Options options;
-  options.port = closedPort;
+  options.port = ClosedPort();
   BanService nobody(state, clock, options);
   nobody.SetHost("127.0.0.1");
   EXPECT_EQ(Printed([&] { EXPECT_FALSE(nobody.AddInfraction(kReported, nullptr)); }),
@@ -201,13 +202,8 @@ TEST_F(BanServiceTest, StreamingOffSendsNothing) {
 }
 
 TEST_F(BanServiceTest, FailedExchangeWaitsTenSecondsBeforeTheNext) {
-  uint16_t closedPort;
-  {
-    FakeHttpServer gone([](const std::string&) { return std::string(); });
-    closedPort = gone.port();
-  }
   BanService::Options options;
-  options.port = closedPort;
+  options.port = ClosedPort();
   BanService service(state, clock, options);
   service.SetHost("127.0.0.1");
   EXPECT_EQ(Printed([&] { service.GetBanList({1}, 1); }), "Couldn't find Ban server..\n");

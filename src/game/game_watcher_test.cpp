@@ -13,15 +13,6 @@ namespace {
 constexpr uint64_t kOwnId = 76561197960287930ULL;
 constexpr uint64_t kOtherId = 76561197960265728ULL;
 
-GameClientEntry Player(const std::string& name, Ipv4Bytes address, uint16_t port, uint64_t id) {
-  GameClientEntry entry;
-  entry.SetName(name);
-  entry.SetAddress(address);
-  entry.SetPort(port);
-  entry.SetCommunityId(id);
-  return entry;
-}
-
 class GameWatcherTest : public ::testing::Test {
  protected:
   void SetUp() override {
@@ -51,8 +42,8 @@ class GameWatcherTest : public ::testing::Test {
 
   // This copy hosts a match with one other player in slot 1.
   void HostMatch() {
-    game.layout().SetClient(0, Player("Me", {127, 0, 0, 1}, 28960, kOwnId));
-    game.layout().SetClient(1, Player("Them", {198, 18, 0, 9}, 28960, kOtherId));
+    game.layout().SetClient(0, GameClientEntry::For("Me", {127, 0, 0, 1}, 28960, kOwnId));
+    game.layout().SetClient(1, GameClientEntry::For("Them", {198, 18, 0, 9}, 28960, kOtherId));
     game.layout().SetServer({127, 0, 0, 1}, 28960);
     Pass();
   }
@@ -119,9 +110,9 @@ TEST_F(GameWatcherTest, ChatCountGoingBackOrNegativeCapturesNothing) {
 }
 
 TEST_F(GameWatcherTest, ServerChangeFindsTheHostInTheLastMatchingSlot) {
-  game.layout().SetClient(2, Player("^1First", {198, 18, 0, 1}, 28960, 111));
-  game.layout().SetClient(7, Player("Second", {198, 18, 0, 1}, 28960, 222));
-  game.layout().SetClient(9, Player("OtherPort", {198, 18, 0, 1}, 1234, 333));
+  game.layout().SetClient(2, GameClientEntry::For("^1First", {198, 18, 0, 1}, 28960, 111));
+  game.layout().SetClient(7, GameClientEntry::For("Second", {198, 18, 0, 1}, 28960, 222));
+  game.layout().SetClient(9, GameClientEntry::For("OtherPort", {198, 18, 0, 1}, 1234, 333));
   game.layout().SetServer({198, 18, 0, 1}, 28960);
   EXPECT_EQ(Pass(), "Server set to: ^1First\nServer set to: Second\n");
   EXPECT_EQ(state.hostId, 222u);
@@ -130,7 +121,7 @@ TEST_F(GameWatcherTest, ServerChangeFindsTheHostInTheLastMatchingSlot) {
 }
 
 TEST_F(GameWatcherTest, PortOnlyChangeResetsNothingAndZeroAddressDropsTheHost) {
-  game.layout().SetClient(0, Player("Host", {198, 18, 0, 1}, 28960, 111));
+  game.layout().SetClient(0, GameClientEntry::For("Host", {198, 18, 0, 1}, 28960, 111));
   game.layout().SetServer({198, 18, 0, 1}, 28960);
   Pass();
   {
@@ -163,17 +154,17 @@ TEST_F(GameWatcherTest, PortOnlyChangeResetsNothingAndZeroAddressDropsTheHost) {
 }
 
 TEST_F(GameWatcherTest, NewPlayerInASlotGetsAFreshRecord) {
-  game.layout().SetClient(4, Player("A", {198, 18, 0, 4}, 1, 444));
+  game.layout().SetClient(4, GameClientEntry::For("A", {198, 18, 0, 4}, 1, 444));
   Pass();
   {
     std::lock_guard<std::mutex> lock(state.mutex);
     state.players[4].key = 9;
     state.players[4].votesAgainst = 3;
   }
-  game.layout().SetClient(4, Player("A renamed", {198, 18, 0, 5}, 2, 444));
+  game.layout().SetClient(4, GameClientEntry::For("A renamed", {198, 18, 0, 5}, 2, 444));
   Pass();
   EXPECT_EQ(state.players[4].key, 9u);
-  game.layout().SetClient(4, Player("B", {198, 18, 0, 5}, 2, 555));
+  game.layout().SetClient(4, GameClientEntry::For("B", {198, 18, 0, 5}, 2, 555));
   Pass();
   EXPECT_EQ(state.players[4].key, 0u);
   EXPECT_EQ(state.players[4].votesAgainst, 0u);
@@ -197,7 +188,7 @@ TEST_F(GameWatcherTest, TitleShowsNoGameHostAndEnabledSuffix) {
   // Not connected: empty slots (address 0.0.0.0) are no host.
   Pass();
   EXPECT_EQ(titles.back(), "Palisard: No Host");
-  game.layout().SetClient(0, Player("^2Boss", {198, 18, 0, 1}, 28960, 111));
+  game.layout().SetClient(0, GameClientEntry::For("^2Boss", {198, 18, 0, 1}, 28960, 111));
   game.layout().SetServer({198, 18, 0, 1}, 28960);
   Pass();
   EXPECT_EQ(titles.back(), "Palisard: ^2Boss");

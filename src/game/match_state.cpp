@@ -12,6 +12,16 @@ uint32_t AddressToHostOrder(const Ipv4Bytes& address) {
          (static_cast<uint32_t>(address[2]) << 8) | static_cast<uint32_t>(address[3]);
 }
 
+GameClientEntry GameClientEntry::For(const std::string& name, const Ipv4Bytes& address, uint16_t port,
+                                     uint64_t id) {
+  GameClientEntry entry;
+  entry.SetName(name);
+  entry.SetAddress(address);
+  entry.SetPort(port);
+  entry.SetCommunityId(id);
+  return entry;
+}
+
 std::string GameClientEntry::Name() const {
   const char* text = reinterpret_cast<const char*>(bytes.data());
   return std::string(text, strnlen(text, kAddressOffset));

@@ -28,6 +28,9 @@ struct GameClientEntry {
 
   std::array<uint8_t, kSize> bytes{};
 
+  // An entry for a player in the game's layout.
+  static GameClientEntry For(const std::string& name, const Ipv4Bytes& address, uint16_t port, uint64_t id);
+
   // The NUL-terminated name at offset 0, colour codes included; bounded by
   // the address field that follows it.
   std::string Name() const;

@@ -7,17 +7,8 @@
 namespace palisard {
 namespace {
 
-GameClientEntry Entry(const std::string& name, Ipv4Bytes address, uint16_t port, uint64_t id) {
-  GameClientEntry entry;
-  entry.SetName(name);
-  entry.SetAddress(address);
-  entry.SetPort(port);
-  entry.SetCommunityId(id);
-  return entry;
-}
-
 TEST(GameClientEntryTest, FieldsSitAtTheGamesOffsets) {
-  GameClientEntry entry = Entry("^1Red", {10, 0, 0, 7}, 0xABCD, 0x0110000100000001ULL);
+  GameClientEntry entry = GameClientEntry::For("^1Red", {10, 0, 0, 7}, 0xABCD, 0x0110000100000001ULL);
   EXPECT_EQ(entry.bytes[0], '^');
   EXPECT_EQ(entry.bytes[4], 'd');
   EXPECT_EQ(entry.bytes[5], 0);
@@ -47,7 +38,7 @@ class MatchStateTest : public ::testing::Test {
  protected:
   // Puts a player in `slot` and lets the records follow, as one read pass.
   void Occupy(std::size_t slot, const std::string& name, Ipv4Bytes address, uint64_t id) {
-    state.clients[slot] = Entry(name, address, 28960, id);
+    state.clients[slot] = GameClientEntry::For(name, address, 28960, id);
     state.SyncPlayerRecords();
   }
 

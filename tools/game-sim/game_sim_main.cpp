@@ -58,12 +58,7 @@ std::string Execute(GameLayout& game, const std::string& line, bool* quit) {
     if (!(in >> slot >> id >> address >> port) || !ParseAddress(address, &bytes) || port > 65535) {
       return "join SLOT ID A.B.C.D PORT NAME";
     }
-    GameClientEntry entry;
-    entry.SetName(RestOfLine(in));
-    entry.SetAddress(bytes);
-    entry.SetPort(static_cast<uint16_t>(port));
-    entry.SetCommunityId(id);
-    game.SetClient(slot, entry);
+    game.SetClient(slot, GameClientEntry::For(RestOfLine(in), bytes, static_cast<uint16_t>(port), id));
   } else if (command == "leave") {
     int slot;
     if (!(in >> slot)) return "leave SLOT";
