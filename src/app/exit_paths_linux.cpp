@@ -87,7 +87,12 @@ void InstallConsoleCtrlHandler() {
   // thread inherits the mask and only the signalfd receives them.
   pthread_sigmask(SIG_BLOCK, &signals, nullptr);
   int signalFd = signalfd(-1, &signals, SFD_CLOEXEC);
-  if (pipe2(crashRequest, O_CLOEXEC) != 0 || pipe2(crashDone, O_CLOEXEC) != 0) return;
+  if (signalFd < 0 || pipe2(crashRequest, O_CLOEXEC) != 0 || pipe2(crashDone, O_CLOEXEC) != 0) {
+    // No exit thread: leave the signals to their default action rather than
+    // ignore them for good.
+    pthread_sigmask(SIG_UNBLOCK, &signals, nullptr);
+    return;
+  }
   std::thread(RunExitThread, signalFd).detach();
 }
 
