@@ -3,6 +3,7 @@
 #include <cinttypes>
 #include <cmath>
 #include <random>
+#include <utility>
 #include <thread>
 
 #include "common/byte_order.h"
@@ -54,16 +55,10 @@ int AdminService::AdminAcceptLoop(const TcpServer& server) {
     if (stopping_) break;
     if (!client.valid()) continue;
     RecomputeVotesNeeded();
-    if (!slots_.TryAcquire(peer.address)) continue;  // closed at once
-    const SocketHandle socket = client.release();
-    bool started = threads_.Run([this, address = peer.address, socket] {
-      HandleAdminClient(Socket(socket), address);
-      slots_.Release(address);
-    });
-    if (!started) {
-      CloseSocket(socket);
-      slots_.Release(peer.address);
-    }
+    ServeConnection(std::move(client), peer.address, slots_, threads_,
+                    [this, address = peer.address](Socket connection) {
+                      HandleAdminClient(std::move(connection), address);
+                    });
   }
   return 0;
 }

@@ -47,13 +47,10 @@ std::string WebActions::ReportPlayer(const std::string& path) {
 }
 
 std::string WebActions::VoteKickPlayer(const std::string& path) {
-  {
-    std::lock_guard<std::mutex> lock(state_.mutex);
-    if (!state_.hostEnabled) return "Server is not Palisard enabled";
-  }
   const uint64_t id = ParseIdParameter(path);
   {
     std::lock_guard<std::mutex> lock(state_.mutex);
+    if (!state_.hostEnabled) return "Server is not Palisard enabled";
     state_.voteRequested = true;
   }
   Print("Requesting a votekick on %" PRIu64 "..\n", id);

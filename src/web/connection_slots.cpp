@@ -22,6 +22,20 @@ void ConnectionSlots::Release(uint32_t address) {
   if (--it->second == 0) byAddress_.erase(it);
 }
 
+void ServeConnection(Socket client, uint32_t peer, ConnectionSlots& slots, ThreadCache& threads,
+                     std::function<void(Socket)> handle) {
+  if (!slots.TryAcquire(peer)) return;
+  const SocketHandle socket = client.release();
+  bool started = threads.Run([&slots, handle, peer, socket] {
+    handle(Socket(socket));
+    slots.Release(peer);
+  });
+  if (!started) {
+    CloseSocket(socket);
+    slots.Release(peer);
+  }
+}
+
 std::size_t ConnectionSlots::inUse() const {
   std::lock_guard<std::mutex> lock(mutex_);
   return inUse_;

@@ -65,17 +65,8 @@ int WebConsole::HttpAcceptLoop(const TcpServer& server) {
       std::this_thread::sleep_for(std::chrono::milliseconds(1));
       continue;
     }
-    if (!slots_.TryAcquire(peer.address)) continue;  // closed at once
-    const SocketHandle socket = client.release();
-    bool started = threads_.Run([this, address = peer.address, socket] {
-      HandleHttpClient(Socket(socket));
-      slots_.Release(address);
-    });
-    if (!started) {
-      // No thread to be had: this connection is closed, the loop goes on.
-      CloseSocket(socket);
-      slots_.Release(peer.address);
-    }
+    ServeConnection(std::move(client), peer.address, slots_, threads_,
+                    [this](Socket connection) { HandleHttpClient(std::move(connection)); });
   }
   return 0;
 }
