@@ -8,7 +8,7 @@
 #include <cstdlib>
 #include <string>
 
-#include "web/http_message.h"
+#include "net/http_message.h"
 
 extern "C" int LLVMFuzzerTestOneInput(const uint8_t* data, std::size_t size) {
   if (size < 2) return 0;

@@ -4,7 +4,7 @@
 #include <string>
 
 #include "bans/soap_messages.h"
-#include "web/http_client.h"
+#include "net/http_client.h"
 
 extern "C" int LLVMFuzzerTestOneInput(const uint8_t* data, std::size_t size) {
   const std::string body(reinterpret_cast<const char*>(data), size);

@@ -4,7 +4,7 @@
 #include <string>
 
 #include "app/version_check.h"
-#include "web/http_message.h"
+#include "net/http_message.h"
 
 extern "C" int LLVMFuzzerTestOneInput(const uint8_t* data, std::size_t size) {
   palisard::HttpMessage answer(1024 * 1024);

@@ -5,6 +5,7 @@
 #include <thread>
 
 #include "admin/admin_protocol.h"
+#include "common/admin_ports.h"
 #include "common/byte_order.h"
 
 namespace palisard {
@@ -12,8 +13,6 @@ namespace {
 
 using std::chrono::milliseconds;
 
-constexpr uint16_t kFirstAdminPort = 3061;
-constexpr uint16_t kLastAdminPort = 3072;
 constexpr int kAdminPortCount = kLastAdminPort - kFirstAdminPort + 1;
 constexpr uint32_t kLoopback = 0x7F000001;
 constexpr milliseconds kProbeInterval{2'000};

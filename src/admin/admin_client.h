@@ -5,7 +5,7 @@
 #include <string>
 
 #include "common/clock.h"
-#include "common/socket.h"
+#include "net/socket.h"
 #include "common/stopwatch.h"
 #include "game/match_state.h"
 

@@ -165,11 +165,11 @@ TEST(AdminEndToEndTest, RegisterVoteKickAndSeeTheCount) {
   Firewall firewall(engine, clock);
   ASSERT_EQ(firewall.Initialize(), 0u);
   AdminService service(hostState, firewall, clock, AdminService::Limits{});
-  TcpServer server;
+  Listener server;
   ::testing::internal::CaptureStdout();
   ASSERT_EQ(server.Initialize(0), 0);
   ::testing::internal::GetCapturedStdout();
-  const uint16_t port = LocalPort(server.listenSocket);
+  const uint16_t port = LocalPort(server.socket());
   std::thread loop([&] { service.AdminAcceptLoop(server); });
 
   clientState.serverIp = {127, 0, 0, 1};
@@ -197,7 +197,6 @@ TEST(AdminEndToEndTest, RegisterVoteKickAndSeeTheCount) {
   ConnectToLoopback(port);
   loop.join();
   for (int i = 0; i < 500 && service.slots().inUse() > 0; ++i) std::this_thread::sleep_for(10ms);
-  CloseSocket(server.listenSocket);
 }
 
 }  // namespace

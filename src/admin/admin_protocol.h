@@ -7,7 +7,7 @@
 #include <string>
 #include <vector>
 
-#include "common/socket.h"
+#include "net/socket.h"
 
 namespace palisard {
 

@@ -4,7 +4,6 @@
 #include <cmath>
 #include <random>
 #include <utility>
-#include <thread>
 
 #include "common/byte_order.h"
 #include "common/console_output.h"
@@ -14,8 +13,6 @@ namespace {
 
 constexpr uint32_t kLoopback = 0x7F000001;
 constexpr double kCoolDownMs = 15000;
-// How often the accept loop looks whether this copy hosts the match.
-constexpr auto kHostingCheckInterval = std::chrono::milliseconds(20);
 
 std::vector<uint8_t> Text(const std::string& text) { return EncodeTextReply(text); }
 
@@ -37,30 +34,17 @@ AdminService::AdminService(MatchState& state, Firewall& firewall, const Clock& c
       clock_(clock),
       limits_(limits),
       keys_(std::move(keys)),
-      slots_(limits.maxConnections, limits.maxPerAddress),
-      threads_(std::chrono::seconds(2)) {}
+      // While another player hosts, connections wait in the listen queue.
+      loop_({limits.maxConnections, limits.maxPerAddress},
+            [this](Socket client, uint32_t peerAddress) {
+              RecomputeVotesNeeded();
+              HandleAdminClient(std::move(client), peerAddress);
+            },
+            [this] { return IsHosting(); }) {}
 
 bool AdminService::IsHosting() const {
   std::lock_guard<std::mutex> lock(state_.mutex);
   return state_.IsHosting();
-}
-
-int AdminService::AdminAcceptLoop(const TcpServer& server) {
-  if (server.listenSocket == kInvalidSocket) return 1;
-  while (!stopping_) {
-    // While another player hosts, connections wait in the listen queue.
-    while (!IsHosting() && !stopping_) std::this_thread::sleep_for(kHostingCheckInterval);
-    Ipv4Endpoint peer;
-    Socket client(AcceptConnection(server.listenSocket, &peer));
-    if (stopping_) break;
-    if (!client.valid()) continue;
-    RecomputeVotesNeeded();
-    ServeConnection(std::move(client), peer.address, slots_, threads_,
-                    [this, address = peer.address](Socket connection) {
-                      HandleAdminClient(std::move(connection), address);
-                    });
-  }
-  return 0;
 }
 
 void AdminService::HandleAdminClient(Socket client, uint32_t peerAddress) {

@@ -1,6 +1,5 @@
 #pragma once
 
-#include <atomic>
 #include <chrono>
 #include <cstdint>
 #include <functional>
@@ -8,11 +7,10 @@
 
 #include "admin/admin_protocol.h"
 #include "common/clock.h"
-#include "common/thread_cache.h"
 #include "firewall/firewall.h"
 #include "game/match_state.h"
-#include "web/connection_slots.h"
-#include "web/tcp_server.h"
+#include "net/accept_loop.h"
+#include "net/listener.h"
 
 namespace palisard {
 
@@ -37,10 +35,10 @@ class AdminService {
                KeySource keys = RandomRegistrationKey);
 
   // Accepts only while this copy hosts the match; each connection on a
-  // thread of its own. Returns 1 when the server is not listening; otherwise
-  // runs until RequestStop and one more connection.
-  int AdminAcceptLoop(const TcpServer& server);
-  void RequestStop() { stopping_ = true; }
+  // thread of its own. Returns 1 when the listener is not listening;
+  // otherwise runs until RequestStop and one more connection.
+  int AdminAcceptLoop(const Listener& listener) { return loop_.Run(listener); }
+  void RequestStop() { loop_.RequestStop(); }
 
   // Serves one connection from `peerAddress` (host order): one message,
   // one answer at most, then the sending side is shut and the socket closed.
@@ -54,7 +52,7 @@ class AdminService {
   // Half the registered players, rounded up, and at least 1.
   void RecomputeVotesNeeded();
 
-  ConnectionSlots& slots() { return slots_; }
+  const ConnectionSlots& slots() const { return loop_.slots(); }
 
  private:
   bool IsHosting() const;
@@ -65,9 +63,7 @@ class AdminService {
   const Clock& clock_;
   Limits limits_;
   KeySource keys_;
-  ConnectionSlots slots_;
-  std::atomic<bool> stopping_{false};
-  ThreadCache threads_;  // last: its threads use the members above
+  AcceptLoop loop_;  // last: its threads use the members above
 };
 
 }  // namespace palisard

@@ -165,7 +165,7 @@ class AdminServiceSocketTest : public AdminServiceTest {
     ::testing::internal::CaptureStdout();
     ASSERT_EQ(server.Initialize(0), 0);
     ::testing::internal::GetCapturedStdout();
-    port = LocalPort(server.listenSocket);
+    port = LocalPort(server.socket());
     loop = std::thread([this] { live->AdminAcceptLoop(server); });
   }
 
@@ -175,7 +175,6 @@ class AdminServiceSocketTest : public AdminServiceTest {
     loop.join();
     for (int i = 0; i < 500 && live->slots().inUse() > 0; ++i) std::this_thread::sleep_for(10ms);
     EXPECT_EQ(live->slots().inUse(), 0u);
-    CloseSocket(server.listenSocket);
   }
 
   std::string Exchange(const Bytes& request, uint32_t from = 0) {
@@ -190,7 +189,7 @@ class AdminServiceSocketTest : public AdminServiceTest {
     return answer == std::string("PLSD\x02\x00\x00\x00", 8);
   }
 
-  TcpServer server;
+  Listener server;
   uint16_t port = 0;
   std::unique_ptr<AdminService> live;
   std::thread loop;

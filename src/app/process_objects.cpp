@@ -18,9 +18,9 @@ Firewall& TheFirewall() {
   return *firewall;
 }
 
-TcpServer& AdminServer() {
-  static TcpServer* server = new TcpServer;
-  return *server;
+Listener& AdminListener() {
+  static Listener* listener = new Listener;
+  return *listener;
 }
 
 AdminClient& TheAdminClient() {
@@ -28,9 +28,9 @@ AdminClient& TheAdminClient() {
   return *client;
 }
 
-TcpServer& HttpServer() {
-  static TcpServer* server = new TcpServer;
-  return *server;
+Listener& HttpListener() {
+  static Listener* listener = new Listener;
+  return *listener;
 }
 
 }  // namespace palisard

@@ -4,7 +4,7 @@
 #include "bans/ban_service.h"
 #include "firewall/firewall.h"
 #include "game/match_state.h"
-#include "web/tcp_server.h"
+#include "net/listener.h"
 
 namespace palisard {
 
@@ -15,8 +15,8 @@ MatchState& TheMatchState();
 BanService& TheBanService();
 // Over the system's packet filter; Initialize is start-up's to call.
 Firewall& TheFirewall();
-TcpServer& AdminServer();
+Listener& AdminListener();
 AdminClient& TheAdminClient();
-TcpServer& HttpServer();
+Listener& HttpListener();
 
 }  // namespace palisard

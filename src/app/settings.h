@@ -4,13 +4,13 @@
 #include <filesystem>
 #include <string>
 
+#include "common/admin_ports.h"
+
 namespace palisard {
 
 // Host of the ban service and of the version file unless "OverrideHost"
 // names another.
 inline constexpr const char* kDefaultServiceHost = "service.palisard.net";
-inline constexpr int kFirstAdminPort = 3061;
-inline constexpr int kLastAdminPort = 3072;
 // "OverrideHost" is read into a buffer of this many bytes (text and NUL).
 inline constexpr std::size_t kHostBufferSize = 255;
 

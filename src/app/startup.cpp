@@ -13,6 +13,7 @@
 #include "app/window_title.h"
 #include "common/console_output.h"
 #include "common/memory.h"
+#include "common/version.h"
 #include "game/game_watcher.h"
 #include "game/process_memory.h"
 #include "web/actions.h"
@@ -22,7 +23,7 @@ namespace palisard {
 namespace {
 
 void PrintBanner() {
-  Print("Palisard Server Tool version 1.0.1\n");
+  Print("Palisard Server Tool version %s\n", kProgramVersion);
   Print("Author: https://steamcommunity.com/id/palisard\n");
   Print("Group: https://steamcommunity.com/groups/palisard\n");
   Print("Note: Make sure you port-forward the admin port!\n");
@@ -31,7 +32,7 @@ void PrintBanner() {
 
 void RunAdminService() {
   AdminService service(TheMatchState(), TheFirewall(), SystemClock(), AdminService::Limits{});
-  service.AdminAcceptLoop(AdminServer());
+  service.AdminAcceptLoop(AdminListener());
 }
 
 void RunWebConsole() {
@@ -39,7 +40,7 @@ void RunWebConsole() {
   WebConsole console(
       TheMatchState(), [&](const std::string& path) { return actions.ReportPlayer(path); },
       [&](const std::string& path) { return actions.VoteKickPlayer(path); }, WebConsole::Limits{});
-  console.HttpAcceptLoop(HttpServer());
+  console.HttpAcceptLoop(HttpListener());
 }
 
 void RunGameWatcher() {
@@ -83,8 +84,8 @@ int RunPalisard() {
     return 0;
   }
 
-  if (AdminServer().Initialize(static_cast<uint16_t>(settings.adminPort)) != 0) return 0;
-  if (HttpServer().Initialize(static_cast<uint16_t>(settings.httpPort)) != 0) return 0;
+  if (AdminListener().Initialize(static_cast<uint16_t>(settings.adminPort)) != 0) return 0;
+  if (HttpListener().Initialize(static_cast<uint16_t>(settings.httpPort)) != 0) return 0;
 
   banService.streaming = settings.banStreaming != 0;
   Print("BanService is%s streaming.\n", banService.streaming ? "" : " not");

@@ -3,25 +3,13 @@
 #include <cstring>
 
 #include "common/console_output.h"
-#include "common/socket.h"
+#include "net/socket.h"
 
 namespace palisard {
 namespace {
 
 bool IsWebAddress(const std::string& target) {
   return target.rfind("http://", 0) == 0 || target.rfind("https://", 0) == 0;
-}
-
-// A socket connected to the first of the host's addresses that accepts.
-Socket ConnectToVersionServer(const std::string& host, const VersionCheckOptions& options) {
-  for (uint32_t address : ResolveIpv4(host)) {
-    Socket socket(OpenTcpSocket());
-    if (socket.valid() &&
-        ConnectTo(socket.get(), {address, options.port}, static_cast<int>(options.limits.connect.count())) == 0) {
-      return socket;
-    }
-  }
-  return Socket();
 }
 
 }  // namespace
@@ -34,7 +22,7 @@ std::optional<VersionFile> ParseVersionFile(const std::string& body) {
 
 void CheckVersion(const std::string& host, UpdatePrompt& prompt, const VersionCheckOptions& options) {
   Print("Checking version..\n");
-  Socket socket = ConnectToVersionServer(host, options);
+  Socket socket = ConnectToFirst(ResolveIpv4(host), options.port, options.limits.connect);
   if (!socket.valid()) {
     Print("Error finding version server..\n");
     return;

@@ -5,11 +5,10 @@
 #include <string>
 
 #include "app/update_prompt.h"
-#include "web/http_client.h"
+#include "common/version.h"
+#include "net/http_client.h"
 
 namespace palisard {
-
-inline constexpr const char* kProgramVersion = "1.0.1";
 
 struct VersionCheckOptions {
   uint16_t port = 80;

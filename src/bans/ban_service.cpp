@@ -34,15 +34,11 @@ std::string BanService::GetHost() const {
 }
 
 bool BanService::FindServer() {
-  for (uint32_t address : ResolveIpv4(GetHost())) {
-    Socket probe(OpenTcpSocket());
-    if (!probe.valid()) break;
-    Ipv4Endpoint endpoint{address, options_.port};
-    if (ConnectTo(probe.get(), endpoint, static_cast<int>(options_.limits.connect.count())) == 0) {
-      std::lock_guard<std::mutex> lock(mutex_);
-      serverAddress_ = endpoint;
-      return true;
-    }
+  Ipv4Endpoint endpoint;
+  if (ConnectToFirst(ResolveIpv4(GetHost()), options_.port, options_.limits.connect, &endpoint).valid()) {
+    std::lock_guard<std::mutex> lock(mutex_);
+    serverAddress_ = endpoint;
+    return true;
   }
   Print("Couldn't find Ban server..\n");
   return false;

@@ -10,10 +10,10 @@
 
 #include "bans/soap_messages.h"
 #include "common/clock.h"
-#include "common/socket.h"
+#include "net/socket.h"
 #include "common/stopwatch.h"
 #include "game/match_state.h"
-#include "web/http_client.h"
+#include "net/http_client.h"
 
 namespace palisard {
 

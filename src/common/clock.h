@@ -1,5 +1,6 @@
 #pragma once
 
+#include <chrono>
 #include <cstdint>
 
 namespace palisard {
@@ -16,5 +17,22 @@ class Clock {
 // The wall-time monotonic clock (std::chrono::steady_clock), shared by the
 // whole process. Thread-safe.
 const Clock& SystemClock();
+
+// A point in time on a clock, for bounds on a whole exchange: each wait
+// takes what is left, so no trickle of bytes extends it.
+class Deadline {
+ public:
+  Deadline(const Clock& clock, std::chrono::milliseconds budget) : clock_(&clock), dueMs_(clock.NowMs() + budget.count()) {}
+  // What is left, never below zero.
+  std::chrono::milliseconds Remaining() const {
+    int64_t left = dueMs_ - clock_->NowMs();
+    return std::chrono::milliseconds(left > 0 ? left : 0);
+  }
+  bool Passed() const { return clock_->NowMs() >= dueMs_; }
+
+ private:
+  const Clock* clock_;
+  int64_t dueMs_;
+};
 
 }  // namespace palisard

@@ -8,7 +8,7 @@
 
 #include <memory>
 
-#include "common/socket.h"
+#include "net/socket.h"
 #include "firewall/filter_engine.h"
 #include "firewall/firewall.h"
 #include "helpers/fake_clock.h"

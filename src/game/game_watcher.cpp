@@ -7,6 +7,7 @@
 #include <thread>
 #include <utility>
 
+#include "common/admin_ports.h"
 #include "common/byte_order.h"
 #include "common/console_output.h"
 #include "game/game_text.h"
@@ -17,7 +18,6 @@ namespace {
 
 constexpr int64_t kPassIntervalMs = 100;
 constexpr auto kSearchInterval = std::chrono::milliseconds(1000);
-constexpr uint16_t kFirstAdminPort = 3061;
 constexpr std::size_t kChatHeadOffset = 1312;
 constexpr std::size_t kChatStartOffset = 1316;
 constexpr std::size_t kSlotCountOffset = 328;

@@ -61,7 +61,7 @@ class LinuxGameProcesses final : public GameProcesses {
     pid_t pid = static_cast<pid_t>(processId);
     char probe;
     iovec local{&probe, 1};
-    iovec remote{reinterpret_cast<void*>(uintptr_t{0x400000}), 1};
+    iovec remote{reinterpret_cast<void*>(uintptr_t{kScanStart}), 1};
     if (process_vm_readv(pid, &local, 1, &remote, 1, 0) < 0 && (errno == EPERM || errno == ESRCH)) return nullptr;
     return std::make_unique<LinuxProcessMemory>(pid);
   }

@@ -1,8 +1,6 @@
 #include <windows.h>
 #include <tlhelp32.h>
 
-#include <cwchar>
-
 #include "game/process_memory.h"
 
 namespace palisard {
@@ -23,6 +21,15 @@ class Handle {
  private:
   HANDLE handle_;
 };
+
+// Toolhelp gives the image name in wide characters; the name is plain ASCII.
+bool IsGameImageName(const wchar_t* name) {
+  const char* expected = kGameProcessName;
+  for (; *expected != '\0'; ++expected, ++name) {
+    if (*name != static_cast<wchar_t>(*expected)) return false;
+  }
+  return *name == L'\0';
+}
 
 class WindowsProcessMemory final : public ProcessMemory {
  public:
@@ -47,7 +54,7 @@ class WindowsGameProcesses final : public GameProcesses {
     PROCESSENTRY32W entry{};
     entry.dwSize = sizeof(entry);
     for (BOOL more = Process32FirstW(snapshot.get(), &entry); more; more = Process32NextW(snapshot.get(), &entry)) {
-      if (std::wcscmp(entry.szExeFile, L"iw5mp.exe") == 0) return entry.th32ProcessID;
+      if (IsGameImageName(entry.szExeFile)) return entry.th32ProcessID;
     }
     return 0;
   }

@@ -11,11 +11,6 @@
 
 namespace palisard {
 
-// Where the game's image lies, and so where the signatures are searched.
-inline constexpr uint32_t kScanStart = 0x400000;
-inline constexpr uint32_t kScanSize = 0x3F0000;  // 1008 pages
-inline constexpr uint32_t kPageSize = 4096;
-
 // A masked byte pattern in the game's code whose 32-bit operand, plus an
 // addend, is the address of one block of game data.
 struct Signature {

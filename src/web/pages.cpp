@@ -4,6 +4,7 @@
 #include <cstdio>
 #include <vector>
 
+#include "common/version.h"
 #include "game/game_text.h"
 
 namespace palisard {
@@ -71,7 +72,7 @@ namespace {
 
 #define PALISARD_PAGE_TAIL   \
   "\t<div id=\"Bottom\">\n"  \
-  "\t\tversion 1.0.1\n"      \
+  "\t\tversion " PALISARD_VERSION "\n" \
   "\t</div>\n"               \
   "</body>\n"                \
   "</html>\n"

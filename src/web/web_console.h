@@ -7,11 +7,10 @@
 #include <optional>
 #include <string>
 
-#include "common/socket.h"
-#include "common/thread_cache.h"
+#include "net/socket.h"
 #include "game/match_state.h"
-#include "web/connection_slots.h"
-#include "web/tcp_server.h"
+#include "net/accept_loop.h"
+#include "net/listener.h"
 
 namespace palisard {
 
@@ -37,23 +36,21 @@ class WebConsole {
   // answers it, ends the sending side and closes.
   void HandleHttpClient(Socket client) const;
 
-  // The accept loop of the web port: one detached thread per connection,
-  // at most `maxConnections` at once. Returns 1 when the server is not
-  // listening; otherwise runs until RequestStop and one more connection.
-  int HttpAcceptLoop(const TcpServer& server);
+  // The accept loop of the web port: one thread per connection, at most
+  // `maxConnections` at once. Returns 1 when the listener is not listening;
+  // otherwise runs until RequestStop and one more connection.
+  int HttpAcceptLoop(const Listener& listener) { return loop_.Run(listener); }
   // For tests: the loop ends after its next accept.
-  void RequestStop() { stopping_ = true; }
+  void RequestStop() { loop_.RequestStop(); }
 
-  ConnectionSlots& slots() { return slots_; }
+  const ConnectionSlots& slots() const { return loop_.slots(); }
 
  private:
   const MatchState& state_;
   Action report_;
   Action voteKick_;
   Limits limits_;
-  ConnectionSlots slots_;
-  std::atomic<bool> stopping_{false};
-  ThreadCache threads_;  // last: its threads use the members above
+  AcceptLoop loop_;  // last: its threads use the members above
 };
 
 // The status line and fixed headers, then the page.

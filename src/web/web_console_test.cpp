@@ -24,7 +24,7 @@ class WebConsoleTest : public ::testing::Test {
     ::testing::internal::CaptureStdout();
     ASSERT_EQ(server.Initialize(0), 0);
     ::testing::internal::GetCapturedStdout();
-    port = LocalPort(server.listenSocket);
+    port = LocalPort(server.socket());
     loop = std::thread([this] { console->HttpAcceptLoop(server); });
   }
 
@@ -35,7 +35,6 @@ class WebConsoleTest : public ::testing::Test {
     loop.join();
     for (int i = 0; i < 500 && console->slots().inUse() > 0; ++i) std::this_thread::sleep_for(10ms);
     EXPECT_EQ(console->slots().inUse(), 0u);
-    CloseSocket(server.listenSocket);
   }
 
   static std::string Answer(const std::string& page) {
@@ -45,7 +44,7 @@ class WebConsoleTest : public ::testing::Test {
   }
 
   MatchState state;
-  TcpServer server;
+  Listener server;
   uint16_t port = 0;
   std::unique_ptr<WebConsole> console;
   std::thread loop;

@@ -3,7 +3,7 @@
 #include <cstdint>
 #include <string>
 
-#include "common/socket.h"
+#include "net/socket.h"
 
 namespace palisard {
 

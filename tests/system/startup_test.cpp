@@ -6,7 +6,7 @@
 
 #include <gtest/gtest.h>
 
-#include "common/socket.h"
+#include "net/socket.h"
 #include "helpers/network_namespace.h"
 #include "system/palisard_process.h"
 

@@ -8,8 +8,9 @@
 #include <string>
 #include <thread>
 
-#include "common/socket.h"
-#include "web/http_message.h"
+#include "common/version.h"
+#include "net/http_message.h"
+#include "net/socket.h"
 
 namespace {
 
@@ -46,7 +47,7 @@ void Serve(palisard::Socket client, const std::set<std::string>& banned) {
   const std::string body = request.Body() != nullptr ? request.Body() : "";
   std::string answer;
   if (std::string(request.Target()) == "/version.txt") {
-    answer = Answer("1.0.1\r\nhttps://example.org/palisard/", "text/plain");
+    answer = Answer(std::string(palisard::kProgramVersion) + "\r\nhttps://example.org/palisard/", "text/plain");
   } else if (body.find("<AddInfraction>") != std::string::npos) {
     std::printf("report received\n");
     answer = Answer("<?xml version=\"1.0\"?><soap:Envelope xmlns:soap=\"http://schemas.xmlsoap.org/soap/envelope/\">"

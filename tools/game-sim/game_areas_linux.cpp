@@ -3,6 +3,7 @@
 
 #include <cstdio>
 
+#include "game/process_memory.h"
 #include "game/signatures.h"
 #include "game_areas.h"
 
@@ -25,7 +26,7 @@ uint8_t* MapAt(uint32_t address, std::size_t size) {
 
 bool BecomeGameProcess(GameAreas* areas) {
   // As the game looks under Wine: /proc/PID/comm is exactly the image name.
-  prctl(PR_SET_NAME, "iw5mp.exe", 0, 0, 0);
+  prctl(PR_SET_NAME, palisard::kGameProcessName, 0, 0, 0);
   uint8_t* code = MapAt(kScanStart, kScanSize);
   uint8_t* data = MapAt(kDataAddress, GameLayout::kDataSize);
   if (code == nullptr || data == nullptr) return false;

@@ -4,8 +4,8 @@
 #include <cstddef>
 #include <string>
 
-#include "common/socket.h"
-#include "web/http_message.h"
+#include "net/socket.h"
+#include "net/http_message.h"
 
 namespace palisard {
 

@@ -1,4 +1,4 @@
-#include "web/connection_slots.h"
+#include "net/connection_slots.h"
 
 namespace palisard {
 
@@ -20,20 +20,6 @@ void ConnectionSlots::Release(uint32_t address) {
   if (it == byAddress_.end()) return;
   --inUse_;
   if (--it->second == 0) byAddress_.erase(it);
-}
-
-void ServeConnection(Socket client, uint32_t peer, ConnectionSlots& slots, ThreadCache& threads,
-                     std::function<void(Socket)> handle) {
-  if (!slots.TryAcquire(peer)) return;
-  const SocketHandle socket = client.release();
-  bool started = threads.Run([&slots, handle, peer, socket] {
-    handle(Socket(socket));
-    slots.Release(peer);
-  });
-  if (!started) {
-    CloseSocket(socket);
-    slots.Release(peer);
-  }
 }
 
 std::size_t ConnectionSlots::inUse() const {

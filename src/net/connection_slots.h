@@ -3,11 +3,7 @@
 #include <cstddef>
 #include <cstdint>
 #include <map>
-#include <functional>
 #include <mutex>
-
-#include "common/socket.h"
-#include "common/thread_cache.h"
 
 namespace palisard {
 
@@ -30,11 +26,5 @@ class ConnectionSlots {
   std::size_t inUse_ = 0;
   std::map<uint32_t, std::size_t> byAddress_;
 };
-
-// Serves an accepted connection from `peer` (host order) on a thread of its
-// own, holding a slot while it runs. Without a slot, or without a thread,
-// the connection is closed at once.
-void ServeConnection(Socket client, uint32_t peer, ConnectionSlots& slots, ThreadCache& threads,
-                     std::function<void(Socket)> handle);
 
 }  // namespace palisard

@@ -3,7 +3,7 @@
 
 #include <algorithm>
 
-#include "common/socket.h"
+#include "net/socket.h"
 
 namespace palisard {
 namespace {
@@ -29,6 +29,15 @@ int StartNetworking() {
 
 void StopNetworking() { WSACleanup(); }
 int LastSocketError() { return WSAGetLastError(); }
+
+SocketError ClassifySocketError(int systemCode) {
+  switch (systemCode) {
+    case WSAEADDRINUSE: return SocketError::kAddressInUse;
+    case WSAETIMEDOUT: return SocketError::kTimedOut;
+    case WSAECONNREFUSED: return SocketError::kRefused;
+    default: return SocketError::kOther;
+  }
+}
 
 std::vector<uint32_t> ResolveIpv4(const std::string& host) {
   std::vector<uint32_t> addresses;

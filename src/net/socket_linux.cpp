@@ -10,7 +10,7 @@
 
 #include <algorithm>
 
-#include "common/socket.h"
+#include "net/socket.h"
 
 namespace palisard {
 namespace {
@@ -30,6 +30,16 @@ sockaddr_in ToSockaddr(const Ipv4Endpoint& endpoint) {
 int StartNetworking() { return 0; }
 void StopNetworking() {}
 int LastSocketError() { return errno; }
+
+SocketError ClassifySocketError(int systemCode) {
+  switch (systemCode) {
+    case EADDRINUSE: return SocketError::kAddressInUse;
+    case ETIMEDOUT:
+    case EAGAIN: return SocketError::kTimedOut;
+    case ECONNREFUSED: return SocketError::kRefused;
+    default: return SocketError::kOther;
+  }
+}
 
 std::vector<uint32_t> ResolveIpv4(const std::string& host) {
   std::vector<uint32_t> addresses;

@@ -1,4 +1,4 @@
-#include "web/tcp_server.h"
+#include "net/listener.h"
 
 #include <atomic>
 
@@ -7,13 +7,13 @@
 namespace palisard {
 namespace {
 
-// The socket library is started once per process, by whichever server is
+// The socket library is started once per process, by whichever listener is
 // initialised first.
 std::atomic<bool> networkingStarted{false};
 
 }  // namespace
 
-int TcpServer::Initialize(uint16_t requestedPort) {
+int Listener::Initialize(uint16_t requestedPort) {
   const bool startsNetworking = !networkingStarted;
   if (startsNetworking) {
     int error = StartNetworking();
@@ -24,29 +24,26 @@ int TcpServer::Initialize(uint16_t requestedPort) {
     networkingStarted = true;
   }
 
-  port = requestedPort;
+  port_ = requestedPort;
   int error = 0;
-  listenSocket = OpenTcpSocket();
-  if (listenSocket == kInvalidSocket) {
+  socket_.reset(OpenTcpSocket());
+  if (!socket_.valid()) {
     error = LastSocketError();
     Print("Problem opening socket: %i\n", error);
-  } else if (BindAnyAddress(listenSocket, port) != 0) {
+  } else if (BindAnyAddress(socket_.get(), port_) != 0) {
     error = LastSocketError();
-    Print("Problem binding socket ( port %i ): %i\n", port, error);
-  } else if (ListenForConnections(listenSocket) != 0) {
+    Print("Problem binding socket ( port %i ): %i\n", port_, error);
+  } else if (ListenForConnections(socket_.get()) != 0) {
     error = LastSocketError();
     Print("Problem listening on socket: %i\n", error);
   } else {
-    Print("Initialized server ( port %i )..\n", port);
+    Print("Initialized server ( port %i )..\n", port_);
     return 0;
   }
 
-  if (listenSocket != kInvalidSocket) {
-    CloseSocket(listenSocket);
-    listenSocket = kInvalidSocket;
-  }
-  // Undo only a start made by this call: the other server's socket may still
-  // need the library.
+  socket_.reset();
+  // Undo only a start made by this call: the other listener's socket may
+  // still need the library.
   if (startsNetworking) {
     StopNetworking();
     networkingStarted = false;

@@ -1,7 +1,9 @@
-#include "web/http_client.h"
+#include "net/http_client.h"
 
 #include <cstdlib>
 #include <cstring>
+
+#include "common/clock.h"
 
 namespace palisard {
 namespace {
@@ -11,20 +13,11 @@ bool IsChunked(const HttpMessage& message) {
   return encoding != nullptr && std::strstr(encoding, "chunked") != nullptr;
 }
 
-// Receives into `piece` within the deadline; the byte count, or <= 0.
-int ReceiveBefore(SocketHandle socket, std::chrono::steady_clock::time_point deadline, char* piece,
-                  std::size_t size) {
-  auto remaining = std::chrono::duration_cast<std::chrono::milliseconds>(deadline - std::chrono::steady_clock::now());
-  if (remaining.count() <= 0) return -1;
-  SetReceiveTimeout(socket, static_cast<int>(remaining.count()));
-  return ReceiveBytes(socket, piece, size);
-}
-
 }  // namespace
 
 bool ExchangeHttp(SocketHandle socket, const std::string& request, const HttpClientLimits& limits,
                   HttpAnswer* answer) {
-  const auto deadline = std::chrono::steady_clock::now() + limits.answer;
+  const Deadline deadline(SystemClock(), limits.answer);
   SetIoTimeout(socket, static_cast<int>(limits.answer.count()));
   if (!SendAll(socket, request.data(), request.size())) return false;
 

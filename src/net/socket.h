@@ -1,5 +1,6 @@
 #pragma once
 
+#include <chrono>
 #include <cstddef>
 #include <cstdint>
 #include <string>
@@ -19,6 +20,10 @@ inline constexpr SocketHandle kInvalidSocket = ~static_cast<SocketHandle>(0);
 int StartNetworking();
 void StopNetworking();
 int LastSocketError();
+
+// What a system error code means, alike on every platform.
+enum class SocketError { kOther, kAddressInUse, kTimedOut, kRefused };
+SocketError ClassifySocketError(int systemCode);
 
 // An IPv4 endpoint: address in host order (first octet in the top 8 bits).
 struct Ipv4Endpoint {
@@ -59,6 +64,12 @@ int SetReceiveTimeout(SocketHandle socket, int milliseconds);
 // The port a bound socket listens on (for tests that bind port 0).
 uint16_t LocalPort(SocketHandle socket);
 
+class Deadline;
+
+// Receives into `buffer` with what is left of `deadline`: the byte count,
+// 0 when the peer closed, -1 on failure or when the deadline has passed.
+int ReceiveBefore(SocketHandle socket, const Deadline& deadline, void* buffer, std::size_t size);
+
 // Owns one socket handle and closes it when it goes out of scope.
 class Socket {
  public:
@@ -84,5 +95,11 @@ class Socket {
  private:
   SocketHandle handle_ = kInvalidSocket;
 };
+
+// A socket connected to the first of `addresses` that accepts on `port`,
+// each attempt bounded by `timeoutEach`; `connected` (optional) receives the
+// endpoint. An invalid socket when none does.
+Socket ConnectToFirst(const std::vector<uint32_t>& addresses, uint16_t port, std::chrono::milliseconds timeoutEach,
+                      Ipv4Endpoint* connected = nullptr);
 
 }  // namespace palisard

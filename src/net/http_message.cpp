@@ -1,4 +1,4 @@
-#include "web/http_message.h"
+#include "net/http_message.h"
 
 #include <cctype>
 #include <cstdlib>

@@ -1,0 +1,53 @@
+#include "net/accept_loop.h"
+
+#include <thread>
+#include <utility>
+
+namespace palisard {
+namespace {
+
+// Out of descriptors, say: wait a moment rather than spin.
+constexpr auto kPauseAfterFailedAccept = std::chrono::milliseconds(1);
+// How often a closed gate is looked at again.
+constexpr auto kGateCheckInterval = std::chrono::milliseconds(20);
+// A finished connection thread waits this long for the next connection.
+constexpr auto kThreadIdleLifetime = std::chrono::seconds(2);
+
+}  // namespace
+
+AcceptLoop::AcceptLoop(Limits limits, Handler handler, Gate mayAccept)
+    : handler_(std::move(handler)),
+      mayAccept_(std::move(mayAccept)),
+      slots_(limits.maxConnections, limits.maxPerAddress),
+      threads_(kThreadIdleLifetime) {}
+
+int AcceptLoop::Run(const Listener& listener) {
+  if (!listener.listening()) return 1;
+  while (!stopping_) {
+    while (mayAccept_ && !mayAccept_() && !stopping_) std::this_thread::sleep_for(kGateCheckInterval);
+    Ipv4Endpoint peer;
+    Socket client(AcceptConnection(listener.socket(), &peer));
+    if (stopping_) break;
+    if (!client.valid()) {
+      std::this_thread::sleep_for(kPauseAfterFailedAccept);
+      continue;
+    }
+    Serve(std::move(client), peer.address);
+  }
+  return 0;
+}
+
+void AcceptLoop::Serve(Socket client, uint32_t peerAddress) {
+  if (!slots_.TryAcquire(peerAddress)) return;
+  const SocketHandle socket = client.release();
+  bool started = threads_.Run([this, peerAddress, socket] {
+    handler_(Socket(socket), peerAddress);
+    slots_.Release(peerAddress);
+  });
+  if (!started) {
+    CloseSocket(socket);
+    slots_.Release(peerAddress);
+  }
+}
+
+}  // namespace palisard

@@ -1,0 +1,31 @@
+#pragma once
+
+#include <cstdint>
+
+#include "net/socket.h"
+
+namespace palisard {
+
+// One listening port of the program (the web console's or the admin
+// service's). Owns its socket, which closes with it. Initialised once on the
+// main thread before the accept loops start; read-only afterwards.
+class Listener {
+ public:
+  Listener() = default;
+  Listener(Listener&&) = default;
+  Listener& operator=(Listener&&) = default;
+
+  // Opens, binds (all interfaces) and listens on `port`, printing progress or
+  // the failing step. Returns 0, or the system error code of that step.
+  int Initialize(uint16_t port);
+
+  uint16_t port() const { return port_; }
+  SocketHandle socket() const { return socket_.get(); }
+  bool listening() const { return socket_.valid(); }
+
+ private:
+  uint16_t port_ = 0;
+  Socket socket_;
+};
+
+}  // namespace palisard
