@@ -20,8 +20,6 @@
 
 #include "common/clock.h"
 #include "common/console_output.h"
-#include "firewall/firewall.h"
-#include "firewall/memory_filter_engine.h"
 #include "game/game_watcher.h"
 #include "game/signatures.h"
 
@@ -101,12 +99,12 @@ BENCHMARK(BM_ResolveGameAddresses)->Unit(benchmark::kMicrosecond);
 void BM_WatcherPass(benchmark::State& state) {
   auto processes = CreateSystemGameProcesses();
   MatchState match;
-  MemoryFilterEngine engine;
-  Firewall firewall(engine, SystemClock());
-  firewall.Initialize();
-  BanService banService(match, SystemClock(), BanService::Options{});
-  banService.streaming = false;
-  GameWatcher watcher(match, *processes, firewall, banService, SystemClock(), [](const std::string&) {});
+  // The hosting duties are measured with the firewall's own benchmark.
+  struct NoDuties : PassObserver {
+    void AfterPass(bool) override {}
+    void StoppedHosting() override {}
+  } duties;
+  GameWatcher watcher(match, *processes, SystemClock(), [](const std::string&) {}, duties);
   if (!watcher.AttachToGame(static_cast<uint32_t>(TheStandIn().pid))) {
     state.SkipWithError("not attached");
     return;

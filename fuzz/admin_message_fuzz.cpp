@@ -26,14 +26,16 @@ struct World {
                                  [] { return 0x1234u; }};
   World() {
     firewall.Initialize();
-    for (uint64_t slot = 0; slot < 6; ++slot) {
-      state.clients[slot].SetCommunityId(76561198000000001ULL + slot);
-      state.clients[slot].SetAddress({127, 0, 0, static_cast<uint8_t>(slot + 1)});
-    }
-    state.SyncPlayerRecords();
-    state.players[1].key = 0x1234;
-    state.hostId = state.ownId = 76561198000000001ULL;
-    state.votesNeeded = 2;
+    state.EditForTest([](palisard::MatchData& d) {
+      for (uint64_t slot = 0; slot < 6; ++slot) {
+        d.clients[slot].SetCommunityId(76561198000000001ULL + slot);
+        d.clients[slot].SetAddress({127, 0, 0, static_cast<uint8_t>(slot + 1)});
+      }
+      d.SyncPlayerRecords();
+      d.players[1].key = 0x1234;
+      d.hostId = d.ownId = 76561198000000001ULL;
+      d.votesNeeded = 2;
+    });
   }
 };
 

@@ -28,8 +28,7 @@ constexpr milliseconds kIdlePause{20};
 
 AdminClient::AdminClient(MatchState& state, const Clock& clock, Timeouts timeouts)
     : state_(state), clock_(clock), timeouts_(timeouts) {
-  std::lock_guard<std::mutex> lock(state_.mutex);
-  lastServerIp_ = state_.serverIp;
+  lastServerIp_ = state_.Link().serverIp;
   registrationTimer_.Start(clock_);
   pollTimer_.Start(clock_);
 }
@@ -43,12 +42,9 @@ void AdminClient::VoteCountThread() {
 }
 
 Socket AdminClient::ConnectToHost() {
-  Ipv4Endpoint host;
-  {
-    std::lock_guard<std::mutex> lock(state_.mutex);
-    if (state_.serverIp == Ipv4Bytes{0, 0, 0, 0}) return Socket();
-    host = {state_.IsHosting() ? kLoopback : AddressToHostOrder(state_.serverIp), state_.hostAdminPort};
-  }
+  const HostLink link = state_.Link();
+  if (link.serverIp == Ipv4Bytes{0, 0, 0, 0}) return Socket();
+  const Ipv4Endpoint host{link.hosting ? kLoopback : AddressToHostOrder(link.serverIp), link.hostAdminPort};
   Socket socket(OpenTcpSocket());
   if (!socket.valid() || ConnectTo(socket.get(), host, static_cast<int>(timeouts_.connect.count())) != 0) {
     return Socket();
@@ -57,21 +53,13 @@ Socket AdminClient::ConnectToHost() {
   return socket;
 }
 
-void AdminClient::StepPort() {
-  std::lock_guard<std::mutex> lock(state_.mutex);
-  ++state_.hostAdminPort;
-  if (state_.hostEnabled || state_.hostAdminPort > kLastAdminPort) state_.hostAdminPort = kFirstAdminPort;
-}
-
 milliseconds AdminClient::ProbeStep() {
-  {
-    std::lock_guard<std::mutex> lock(state_.mutex);
-    if (state_.serverIp == Ipv4Bytes{0, 0, 0, 0}) return kIdlePause;
-    if (state_.serverIp != lastServerIp_) {
-      lastServerIp_ = state_.serverIp;
-      state_.hostEnabled = false;
-      portsTriedInSweep_ = 0;
-    }
+  const Ipv4Bytes serverIp = state_.Link().serverIp;
+  if (serverIp == Ipv4Bytes{0, 0, 0, 0}) return kIdlePause;
+  if (serverIp != lastServerIp_) {
+    lastServerIp_ = serverIp;
+    state_.SetHostEnabled(false);
+    portsTriedInSweep_ = 0;
   }
   Socket socket = ConnectToHost();
   const bool connected = socket.valid();
@@ -84,29 +72,21 @@ milliseconds AdminClient::ProbeStep() {
   }
   socket.reset();
 
-  bool enabled;
-  {
-    std::lock_guard<std::mutex> lock(state_.mutex);
-    if (answered) state_.hostEnabled = true;
-    enabled = state_.hostEnabled;
-  }
-  if (!enabled) {
+  if (answered) state_.SetHostEnabled(true);
+  const HostLink link = state_.Link();
+  if (!link.hostEnabled) {
     // Nothing there, or something else than Palisard: try the next port,
     // and rest after a whole sweep rather than knock on the host for ever.
-    StepPort();
+    state_.StepHostAdminPort();
     if (++portsTriedInSweep_ < kAdminPortCount) return milliseconds(0);
     portsTriedInSweep_ = 0;
     return kProbeInterval;
   }
   portsTriedInSweep_ = 0;
-  if (!connected) StepPort();  // lost: back to the first port
+  if (!connected) state_.StepHostAdminPort();  // lost: back to the first port
 
-  bool renew;
-  {
-    std::lock_guard<std::mutex> lock(state_.mutex);
-    renew = !state_.registered || state_.registrationKey == 0 ||
-            registrationTimer_.ElapsedSeconds(clock_) > kRegistrationAgeSeconds;
-  }
+  const bool renew = !link.registered || link.registrationKey == 0 ||
+                     registrationTimer_.ElapsedSeconds(clock_) > kRegistrationAgeSeconds;
   if (renew) {
     registrationTimer_.Start(clock_);
     RegisterWithHost();
@@ -115,11 +95,7 @@ milliseconds AdminClient::ProbeStep() {
 }
 
 void AdminClient::RegisterWithHost() {
-  uint64_t ownId;
-  {
-    std::lock_guard<std::mutex> lock(state_.mutex);
-    ownId = state_.ownId;
-  }
+  const uint64_t ownId = state_.Link().ownId;
   Socket socket = ConnectToHost();
   if (!socket.valid()) return;
   std::vector<uint8_t> request = EncodeRegister(ownId);
@@ -130,25 +106,20 @@ void AdminClient::RegisterWithHost() {
   if (header->type == kAdminRegister) {
     uint8_t key[4];
     if (!ReceiveExactly(socket.get(), key, sizeof(key))) return;
-    std::lock_guard<std::mutex> lock(state_.mutex);
-    state_.registrationKey = ReadLe32(key);
-    state_.registered = true;
+    state_.SetRegistration(true, ReadLe32(key));
     return;
   }
-  std::lock_guard<std::mutex> lock(state_.mutex);
-  state_.registrationKey = 0;
-  state_.registered = false;
+  state_.SetRegistration(false, 0);
 }
 
 milliseconds AdminClient::VoteCountStep() {
-  {
-    std::lock_guard<std::mutex> lock(state_.mutex);
-    if (!state_.gameFound || !state_.hostEnabled || state_.IsHosting()) return kIdlePause;
-    double interval = state_.voteRequested ? kEagerPollIntervalSeconds : kPollIntervalSeconds;
-    double remainingMs = (interval - pollTimer_.ElapsedSeconds(clock_)) * 1000.0;
-    // The poll is due at an exact time: sleep until then, not in slices.
-    if (remainingMs > 0) return std::min(kIdlePause, milliseconds(static_cast<int64_t>(std::ceil(remainingMs))));
-  }
+  const HostLink link = state_.Link();
+  if (!link.gameFound || !link.hostEnabled || link.hosting) return kIdlePause;
+  const double interval = link.voteRequested ? kEagerPollIntervalSeconds : kPollIntervalSeconds;
+  const double remainingMs = (interval - pollTimer_.ElapsedSeconds(clock_)) * 1000.0;
+  // Waits for the due time in short steps, so that a change of host is
+  // noticed soon.
+  if (remainingMs > 0) return std::min(kIdlePause, milliseconds(static_cast<int64_t>(std::ceil(remainingMs))));
   // Failed attempts wait the interval too: a host that refuses is not
   // asked again at once.
   pollTimer_.Start(clock_);
@@ -159,39 +130,27 @@ milliseconds AdminClient::VoteCountStep() {
   std::optional<AdminHeader> header = ReceiveAdminHeader(socket.get());
   if (!header || header->type != kAdminQueryReply) return kIdlePause;
 
-  {
-    std::lock_guard<std::mutex> lock(state_.mutex);
-    state_.votesNeeded = 0;
-  }
+  state_.SetVotesNeeded(0);
   uint8_t block[8];
   if (!ReceiveExactly(socket.get(), block, 4)) return kIdlePause;
   uint16_t kind = ReadLe16(block);
   uint16_t count = std::min<uint16_t>(ReadLe16(block + 2), kAdminMaxRecords);
   if (kind != kAdminVoteCounts && count == 0) return kIdlePause;
   if (!ReceiveExactly(socket.get(), block + 4, 4)) return kIdlePause;
-  {
-    std::lock_guard<std::mutex> lock(state_.mutex);
-    state_.votesNeeded = ReadLe32(block + 4);
-  }
+  state_.SetVotesNeeded(ReadLe32(block + 4));
   for (uint16_t i = 0; i < count; ++i) {
     uint8_t record[kVoteRecordSize];
     if (!ReceiveExactly(socket.get(), record, sizeof(record))) break;
     uint64_t id = ReadLe64(record);
     if (id == 0) break;  // the host's first empty slot ends the table
-    std::lock_guard<std::mutex> lock(state_.mutex);
-    for (PlayerRecord& player : state_.players) {
-      if (player.communityId == id) player.votesAgainst = record[8];
-    }
+    state_.SetVotesAgainst(id, record[8]);
   }
   return kIdlePause;
 }
 
 int AdminClient::RequestVoteKick(uint64_t targetId, std::string* replyText) {
-  VoteKickRequest request;
-  {
-    std::lock_guard<std::mutex> lock(state_.mutex);
-    request = {state_.registrationKey, state_.ownId, targetId};
-  }
+  const HostLink link = state_.Link();
+  const VoteKickRequest request{link.registrationKey, link.ownId, targetId};
   Socket socket = ConnectToHost();
   if (!socket.valid()) return kRequestFailed;
   std::vector<uint8_t> message = EncodeVoteKick(request);

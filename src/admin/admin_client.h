@@ -17,7 +17,7 @@ namespace palisard {
 //
 // Threads: ProbeStep (and RegisterWithHost) belong to the probe thread,
 // VoteCountStep to the vote-count thread; RequestVoteKick may be called from
-// any thread. Shared state lives in the match state, under its lock.
+// any thread. Shared state lives in the match state.
 class AdminClient {
  public:
   static constexpr int kRequestFailed = 59;  // no server, or no connection
@@ -47,7 +47,6 @@ class AdminClient {
   // A connected socket to the host's admin port (127.0.0.1 while this copy
   // hosts), or an invalid one.
   Socket ConnectToHost();
-  void StepPort();
 
   MatchState& state_;
   const Clock& clock_;

@@ -25,11 +25,13 @@ constexpr uint64_t kHost = 76561197960287930ULL;
 class AdminClientTest : public ::testing::Test {
  protected:
   void SetUp() override {
-    state.ownId = kOwn;
-    state.hostId = kHost;
-    state.gameFound = true;
-    state.serverIp = {127, 0, 0, 3};
-    state.hostAdminPort = 3061;
+    state.EditForTest([&](MatchData& d) {
+      d.ownId = kOwn;
+      d.hostId = kHost;
+      d.gameFound = true;
+      d.serverIp = {127, 0, 0, 3};
+      d.hostAdminPort = 3061;
+    });
     client = std::make_unique<AdminClient>(state, clock, AdminClient::Timeouts{1000ms, 2000ms});
   }
 
@@ -62,36 +64,36 @@ TEST_F(AdminClientTest, ProbeStepsThroughThePortsToTheService) {
   EXPECT_EQ(client->ProbeStep(), 0ms);  // 3062
   EXPECT_EQ(client->ProbeStep(), 0ms);  // 3063
   EXPECT_EQ(client->ProbeStep(), 2000ms);
-  EXPECT_TRUE(state.hostEnabled);
-  EXPECT_EQ(state.hostAdminPort, 3064);
-  EXPECT_TRUE(state.registered);
-  EXPECT_EQ(state.registrationKey, 77u);
+  EXPECT_TRUE(state.Snapshot().hostEnabled);
+  EXPECT_EQ(state.Snapshot().hostAdminPort, 3064);
+  EXPECT_TRUE(state.Snapshot().registered);
+  EXPECT_EQ(state.Snapshot().registrationKey, 77u);
   EXPECT_EQ(client->ProbeStep(), 2000ms);
-  EXPECT_EQ(state.hostAdminPort, 3064) << "stays on the port that answers";
+  EXPECT_EQ(state.Snapshot().hostAdminPort, 3064) << "stays on the port that answers";
 }
 
 TEST_F(AdminClientTest, ProbeWrapsAfter3072AndRestsAfterAFullSweep) {
-  state.serverIp = {127, 0, 0, 4};  // nothing listens there
+  state.EditForTest([&](MatchData& d) { d.serverIp = {127, 0, 0, 4}; });  // nothing listens there
   for (int i = 0; i < 11; ++i) {
     EXPECT_EQ(client->ProbeStep(), 0ms);
-    EXPECT_EQ(state.hostAdminPort, 3062 + i);
+    EXPECT_EQ(state.Snapshot().hostAdminPort, 3062 + i);
   }
   EXPECT_EQ(client->ProbeStep(), 2000ms) << "a whole sweep found nothing";
-  EXPECT_EQ(state.hostAdminPort, 3061);
-  EXPECT_FALSE(state.hostEnabled);
+  EXPECT_EQ(state.Snapshot().hostAdminPort, 3061);
+  EXPECT_FALSE(state.Snapshot().hostEnabled);
 }
 
 TEST_F(AdminClientTest, NoServerMeansNoConnection) {
-  state.serverIp = {0, 0, 0, 0};
+  state.EditForTest([&](MatchData& d) { d.serverIp = {0, 0, 0, 0}; });
   EXPECT_EQ(client->ProbeStep(), 20ms);
-  EXPECT_EQ(state.hostAdminPort, 3061);
+  EXPECT_EQ(state.Snapshot().hostAdminPort, 3061);
   std::string text = "untouched";
   EXPECT_EQ(client->RequestVoteKick(5, &text), AdminClient::kRequestFailed);
   EXPECT_EQ(text, "untouched");
 }
 
 TEST_F(AdminClientTest, RegistrationIsRenewedOnlyAfterMoreThanFiveSeconds) {
-  state.hostAdminPort = 3065;
+  state.EditForTest([&](MatchData& d) { d.hostAdminPort = 3065; });
   auto host = ServeOn(3065);
   client->ProbeStep();
   ASSERT_EQ(Count(*host, kAdminRegister), 1);
@@ -104,36 +106,42 @@ TEST_F(AdminClientTest, RegistrationIsRenewedOnlyAfterMoreThanFiveSeconds) {
 }
 
 TEST_F(AdminClientTest, RefusedRegistrationKeepsTheEarlierKey) {
-  state.hostAdminPort = 3066;
+  state.EditForTest([&](MatchData& d) { d.hostAdminPort = 3066; });
   auto host = ServeOn(3066, EncodeTextReply("Invalid id provided when registering"));
-  state.registrationKey = 55;
-  state.registered = true;
+  state.EditForTest([&](MatchData& d) {
+    d.registrationKey = 55;
+    d.registered = true;
+  });
   client->RegisterWithHost();
-  EXPECT_EQ(state.registrationKey, 55u);
-  EXPECT_TRUE(state.registered);
+  EXPECT_EQ(state.Snapshot().registrationKey, 55u);
+  EXPECT_TRUE(state.Snapshot().registered);
 }
 
 TEST_F(AdminClientTest, VoteTableStopsAtTheFirstEmptySlot) {
   for (std::size_t slot : {0, 1, 3}) {
-    state.clients[slot].SetCommunityId(100 + slot);
-    state.SyncPlayerRecords();
+    state.EditForTest([&](MatchData& d) {
+      d.clients[slot].SetCommunityId(100 + slot);
+      d.SyncPlayerRecords();
+    });
   }
-  state.hostEnabled = true;
-  state.hostAdminPort = 3067;
+  state.EditForTest([&](MatchData& d) {
+    d.hostEnabled = true;
+    d.hostAdminPort = 3067;
+  });
   std::vector<VoteCount> table = {{100, 2}, {101, 1}, {0, 0}, {103, 3}};
   FakeAdminHost host({0x7F000003, 3067}, [&](uint16_t, const Bytes&) { return EncodeVoteCounts(2, table); });
   EXPECT_EQ(client->VoteCountStep(), 20ms);
   EXPECT_TRUE(host.received().empty()) << "not before 10 s";
   clock.Advance(10'000);
   client->VoteCountStep();
-  EXPECT_EQ(state.votesNeeded, 2u);
-  EXPECT_EQ(state.players[0].votesAgainst, 2u);
-  EXPECT_EQ(state.players[1].votesAgainst, 1u);
-  EXPECT_EQ(state.players[3].votesAgainst, 0u);
+  EXPECT_EQ(state.Snapshot().votesNeeded, 2u);
+  EXPECT_EQ(state.Snapshot().players[0].votesAgainst, 2u);
+  EXPECT_EQ(state.Snapshot().players[1].votesAgainst, 1u);
+  EXPECT_EQ(state.Snapshot().players[3].votesAgainst, 0u);
 }
 
 TEST_F(AdminClientTest, VoteKickAnsweredByNothingLeavesTheText) {
-  state.hostAdminPort = 3068;
+  state.EditForTest([&](MatchData& d) { d.hostAdminPort = 3068; });
   FakeAdminHost host({0x7F000003, 3068}, [](uint16_t, const Bytes&) { return Bytes{}; });
   std::string text = "untouched";
   EXPECT_EQ(client->RequestVoteKick(5, &text), 0);
@@ -150,15 +158,19 @@ TEST(AdminEndToEndTest, RegisterVoteKickAndSeeTheCount) {
     const std::pair<uint64_t, Ipv4Bytes> players[] = {
         {kHost, {198, 18, 0, 1}}, {kOwn, {127, 0, 0, 1}}, {kTarget, {198, 18, 0, 9}}};
     for (std::size_t slot = 0; slot < 3; ++slot) {
-      state->clients[slot].SetCommunityId(players[slot].first);
-      state->clients[slot].SetAddress(players[slot].second);
+      state->EditForTest([&](MatchData& d) {
+        d.clients[slot].SetCommunityId(players[slot].first);
+        d.clients[slot].SetAddress(players[slot].second);
+      });
     }
-    state->SyncPlayerRecords();
-    state->hostId = kHost;
-    state->gameFound = true;
+    state->EditForTest([&](MatchData& d) {
+      d.SyncPlayerRecords();
+      d.hostId = kHost;
+      d.gameFound = true;
+    });
   }
-  hostState.ownId = kHost;
-  clientState.ownId = kOwn;
+  hostState.EditForTest([&](MatchData& d) { d.ownId = kHost; });
+  clientState.EditForTest([&](MatchData& d) { d.ownId = kOwn; });
 
   MemoryFilterEngine engine;
   FakeClock clock;
@@ -172,13 +184,15 @@ TEST(AdminEndToEndTest, RegisterVoteKickAndSeeTheCount) {
   const uint16_t port = LocalPort(server.socket());
   std::thread loop([&] { service.AdminAcceptLoop(server); });
 
-  clientState.serverIp = {127, 0, 0, 1};
-  clientState.hostAdminPort = port;
+  clientState.EditForTest([&](MatchData& d) {
+    d.serverIp = {127, 0, 0, 1};
+    d.hostAdminPort = port;
+  });
   AdminClient client(clientState, clock, AdminClient::Timeouts{});
   EXPECT_EQ(client.ProbeStep(), 2000ms);
-  EXPECT_TRUE(clientState.hostEnabled);
-  EXPECT_TRUE(clientState.registered);
-  EXPECT_EQ(clientState.registrationKey, hostState.players[1].key);
+  EXPECT_TRUE(clientState.Snapshot().hostEnabled);
+  EXPECT_TRUE(clientState.Snapshot().registered);
+  EXPECT_EQ(clientState.Snapshot().registrationKey, hostState.Snapshot().players[1].key);
 
   std::string reply;
   ::testing::internal::CaptureStdout();
@@ -190,8 +204,8 @@ TEST(AdminEndToEndTest, RegisterVoteKickAndSeeTheCount) {
 
   clock.Advance(10'000);
   client.VoteCountStep();
-  EXPECT_EQ(clientState.players[2].votesAgainst, 1u);
-  EXPECT_EQ(clientState.votesNeeded, 1u);
+  EXPECT_EQ(clientState.Snapshot().players[2].votesAgainst, 1u);
+  EXPECT_EQ(clientState.Snapshot().votesNeeded, 1u);
 
   service.RequestStop();
   ConnectToLoopback(port);

@@ -39,14 +39,18 @@ class AdminServiceTest : public ::testing::Test {
     Occupy(1, kA, {198, 18, 0, 2});
     Occupy(2, kB, {198, 18, 0, 3});
     Occupy(3, kC, {198, 18, 0, 4});
-    state.hostId = state.ownId = kHost;
-    state.serverIp = {198, 18, 0, 1};
+    state.EditForTest([&](MatchData& d) {
+      d.hostId = d.ownId = kHost;
+      d.serverIp = {198, 18, 0, 1};
+    });
   }
 
   void Occupy(std::size_t slot, uint64_t id, Ipv4Bytes address) {
-    state.clients[slot].SetCommunityId(id);
-    state.clients[slot].SetAddress(address);
-    state.SyncPlayerRecords();
+    state.EditForTest([&](MatchData& d) {
+      d.clients[slot].SetCommunityId(id);
+      d.clients[slot].SetAddress(address);
+      d.SyncPlayerRecords();
+    });
   }
 
   uint32_t RegisterFromSlot(uint64_t id, uint32_t address) { return KeyOf(service.Register(id, address)); }
@@ -70,18 +74,18 @@ class AdminServiceTest : public ::testing::Test {
 TEST_F(AdminServiceTest, ThresholdIsHalfTheRegisteredRoundedUp) {
   const uint32_t expected[] = {1, 1, 1, 2, 2, 3, 3};
   for (uint32_t registered = 0; registered <= 6; ++registered) {
-    for (std::size_t slot = 0; slot < state.players.size(); ++slot) {
-      state.players[slot].key = slot < registered ? 7 : 0;
+    for (std::size_t slot = 0; slot < state.Snapshot().players.size(); ++slot) {
+      state.EditForTest([&](MatchData& d) { d.players[slot].key = slot < registered ? 7 : 0; });
     }
     service.RecomputeVotesNeeded();
-    EXPECT_EQ(state.votesNeeded, expected[registered]) << registered << " registered";
+    EXPECT_EQ(state.Snapshot().votesNeeded, expected[registered]) << registered << " registered";
   }
 }
 
 TEST_F(AdminServiceTest, RegistrationChecksTheCallersAddress) {
   uint32_t key = RegisterFromSlot(kA, 0xC6120002);
   EXPECT_EQ(key, 1000u);
-  EXPECT_EQ(state.players[1].key, 1000u);
+  EXPECT_EQ(state.Snapshot().players[1].key, 1000u);
   EXPECT_EQ(RegisterFromSlot(kA, 0xC6120002), 1000u) << "the same key again";
   EXPECT_EQ(TextOf(service.Register(kB, 0xC6120002)), "Invalid id provided when registering");
   EXPECT_EQ(TextOf(service.Register(999, 0xC6120002)), "Invalid id provided when registering");
@@ -107,11 +111,11 @@ TEST_F(AdminServiceTest, VoteChecksInOrder) {
   EXPECT_EQ(Vote(kA, 0, keyA), "Invalid id provided");
   EXPECT_EQ(Vote(kA, kB, keyA + 1), "Invalid key provided");
   EXPECT_EQ(Vote(kB, kA, 0), "Invalid key provided") << "an unregistered slot's key 0 is no key";
-  EXPECT_TRUE(state.players[1].votedIds.empty());
+  EXPECT_TRUE(state.Snapshot().players[1].votedIds.empty());
 }
 
 TEST_F(AdminServiceTest, CoolDownAndRepeatedVotes) {
-  state.votesNeeded = 10;
+  state.EditForTest([&](MatchData& d) { d.votesNeeded = 10; });
   uint32_t keyA = RegisterFromSlot(kA, 0xC6120002);
   EXPECT_EQ(Vote(kA, kB, keyA), "Votekick successful");
   clock.Advance(10'000);
@@ -122,13 +126,13 @@ TEST_F(AdminServiceTest, CoolDownAndRepeatedVotes) {
   EXPECT_EQ(Vote(kA, kC, keyA), "Votekick successful");
   clock.Advance(15'000);
   EXPECT_EQ(Vote(kA, kB, keyA), "You already voted to kick that player");
-  EXPECT_EQ(state.players[2].votesAgainst, 1u);
-  EXPECT_EQ(state.players[3].votesAgainst, 1u);
+  EXPECT_EQ(state.Snapshot().players[2].votesAgainst, 1u);
+  EXPECT_EQ(state.Snapshot().players[3].votesAgainst, 1u);
   EXPECT_TRUE(engine.filters().empty());
 }
 
 TEST_F(AdminServiceTest, VoteReachingTheThresholdKicks) {
-  state.votesNeeded = 2;
+  state.EditForTest([&](MatchData& d) { d.votesNeeded = 2; });
   uint32_t keyA = RegisterFromSlot(kA, 0xC6120002);
   uint32_t keyB = RegisterFromSlot(kB, 0xC6120003);
   EXPECT_EQ(Vote(kA, kC, keyA), "Votekick successful");
@@ -142,8 +146,10 @@ TEST_F(AdminServiceTest, VoteReachingTheThresholdKicks) {
 }
 
 TEST_F(AdminServiceTest, VoteTableHasOneRecordPerSlot) {
-  state.votesNeeded = 3;
-  state.players[2].votesAgainst = 258;  // low 8 bits on the wire
+  state.EditForTest([&](MatchData& d) {
+    d.votesNeeded = 3;
+    d.players[2].votesAgainst = 258;  // low 8 bits on the wire
+  });
   Bytes answer = service.AnswerQuery(kAdminVoteCounts);
   ASSERT_EQ(answer.size(), 8u + 8u + 18u * 16u);
   EXPECT_EQ(answer[12], 3);
@@ -158,7 +164,7 @@ class AdminServiceSocketTest : public AdminServiceTest {
  protected:
   void SetUp() override {
     AdminServiceTest::SetUp();
-    state.hostId = state.ownId = 0;  // hosting before any game: accepts
+    state.EditForTest([&](MatchData& d) { d.hostId = d.ownId = 0; });  // hosting before any game: accepts
     AdminService::Limits limits;
     limits.messageTimeout = 300ms;
     live = std::make_unique<AdminService>(state, firewall, clock, limits);

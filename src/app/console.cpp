@@ -38,12 +38,10 @@ struct ListedPlayer {
 
 void PrintPlayerList(const MatchState& state) {
   std::vector<ListedPlayer> listed;
-  {
-    std::lock_guard<std::mutex> lock(state.mutex);
-    for (std::size_t i = 0; i < state.clients.size(); ++i) {
-      uint64_t id = state.clients[i].CommunityId();
-      if (id != 0) listed.push_back({static_cast<int>(i), static_cast<int64_t>(id), state.clients[i].Name()});
-    }
+  const MatchData match = state.Snapshot();
+  for (std::size_t i = 0; i < match.clients.size(); ++i) {
+    uint64_t id = match.clients[i].CommunityId();
+    if (id != 0) listed.push_back({static_cast<int>(i), static_cast<int64_t>(id), match.clients[i].Name()});
   }
   Print("##\tCommunity ID      Name\n");
   for (const ListedPlayer& player : listed) {

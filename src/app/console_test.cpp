@@ -24,8 +24,10 @@ class ConsoleTest : public ::testing::Test {
   }
 
   void Occupy(std::size_t slot, const std::string& name, uint64_t id) {
-    state.clients[slot].SetName(name);
-    state.clients[slot].SetCommunityId(id);
+    state.EditForTest([&](MatchData& d) {
+      d.clients[slot].SetName(name);
+      d.clients[slot].SetCommunityId(id);
+    });
   }
 
   TempDir dir;

@@ -8,7 +8,7 @@ MatchState& TheMatchState() {
 }
 
 BanService& TheBanService() {
-  static BanService* service = new BanService(TheMatchState(), SystemClock(), BanService::Options{});
+  static BanService* service = new BanService(SystemClock(), BanService::Options{});
   return *service;
 }
 

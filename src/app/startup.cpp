@@ -7,16 +7,17 @@
 #include "admin/admin_service.h"
 #include "app/console.h"
 #include "app/exit_paths.h"
+#include "app/host_duties.h"
 #include "app/process_objects.h"
 #include "app/settings.h"
 #include "app/version_check.h"
+#include "app/web_actions.h"
 #include "app/window_title.h"
 #include "common/console_output.h"
 #include "common/memory.h"
 #include "common/version.h"
 #include "game/game_watcher.h"
 #include "game/process_memory.h"
-#include "web/actions.h"
 #include "web/web_console.h"
 
 namespace palisard {
@@ -45,8 +46,11 @@ void RunWebConsole() {
 
 void RunGameWatcher() {
   std::unique_ptr<GameProcesses> processes = CreateSystemGameProcesses();
-  GameWatcher watcher(TheMatchState(), *processes, TheFirewall(), TheBanService(), SystemClock(),
-                      [](const std::string& title) { SetWindowTitle(title.c_str()); });
+  BanServiceList bans(TheBanService());
+  FirewallBlocker blocker(TheFirewall(), SystemClock());
+  HostDuties duties(TheMatchState(), bans, blocker);
+  GameWatcher watcher(TheMatchState(), *processes, SystemClock(),
+                      [](const std::string& title) { SetWindowTitle(title.c_str()); }, duties);
   // The watcher's thread starts the host probe before it looks for the game.
   std::thread([] { TheAdminClient().HostProbeThread(); }).detach();
   watcher.Run();

@@ -20,8 +20,8 @@ std::string MaskText(const std::string& text, uint8_t key) {
   return masked;
 }
 
-BanService::BanService(const MatchState& state, const Clock& clock, Options options)
-    : state_(state), clock_(clock), options_(options), hostKey_(RandomMaskKey()) {}
+BanService::BanService(const Clock& clock, Options options)
+    : clock_(clock), options_(options), hostKey_(RandomMaskKey()) {}
 
 void BanService::SetHost(const std::string& host) {
   std::lock_guard<std::mutex> lock(mutex_);
@@ -67,14 +67,8 @@ std::optional<std::string> BanService::SoapCall(const std::string& document, con
   return answer.body;
 }
 
-bool BanService::AddInfraction(uint64_t reportedId, bool* result) {
-  uint64_t ownId;
-  {
-    std::lock_guard<std::mutex> lock(state_.mutex);
-    if (!state_.gameFound || state_.ownId == 0) return false;
-    ownId = state_.ownId;
-  }
-  std::optional<std::string> body = SoapCall(AddInfractionDocument(ownId, reportedId), "AddInfraction");
+bool BanService::AddInfraction(uint64_t reporterId, uint64_t reportedId, bool* result) {
+  std::optional<std::string> body = SoapCall(AddInfractionDocument(reporterId, reportedId), "AddInfraction");
   if (!body) return false;
   std::optional<bool> answer = ParseAddInfractionResult(*body);
   if (!answer) return false;

@@ -12,7 +12,6 @@
 #include "common/clock.h"
 #include "net/socket.h"
 #include "common/stopwatch.h"
-#include "game/match_state.h"
 #include "net/http_client.h"
 
 namespace palisard {
@@ -39,7 +38,7 @@ class BanService {
     std::chrono::milliseconds retryAfterFailure{10'000};
   };
 
-  BanService(const MatchState& state, const Clock& clock, Options options);
+  BanService(const Clock& clock, Options options);
   virtual ~BanService() = default;
 
   // Streaming on: while hosting, ask about present players and block the
@@ -52,9 +51,9 @@ class BanService {
 
   // Resolves the host and finds an address that accepts a connection.
   virtual bool FindServer();
-  // Reports `reportedId`; true when the service answered with a result,
-  // which goes to `result`. Nothing is sent before a game is found.
-  virtual bool AddInfraction(uint64_t reportedId, bool* result);
+  // Reports `reportedId` in the name of `reporterId`; true when the service
+  // answered with a result, which goes to `result`.
+  virtual bool AddInfraction(uint64_t reporterId, uint64_t reportedId, bool* result);
   // Asks about the ids that need asking (see ShouldQuery), when at least
   // `minimumToSend` of them do; the answers go to the cache.
   virtual void GetBanList(std::vector<uint64_t> ids, std::size_t minimumToSend);
@@ -69,7 +68,6 @@ class BanService {
   // One SOAP exchange: the answer's body, or nothing when it gave up.
   std::optional<std::string> SoapCall(const std::string& document, const char* action);
 
-  const MatchState& state_;
   const Clock& clock_;
   Options options_;
   const uint8_t hostKey_;

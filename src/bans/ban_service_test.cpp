@@ -41,17 +41,12 @@ uint16_t ClosedPort() {
 
 class BanServiceTest : public ::testing::Test {
  protected:
-  void SetUp() override {
-    state.gameFound = true;
-    state.ownId = kOwn;
-  }
-
   // A ban service pointed at `server` on loopback.
   std::unique_ptr<BanService> ServiceFor(const FakeHttpServer& server) {
     BanService::Options options;
     options.port = server.port();
     options.limits.answer = 500ms;
-    auto service = std::make_unique<BanService>(state, clock, options);
+    auto service = std::make_unique<BanService>(clock, options);
     service->SetHost("127.0.0.1");
     return service;
   }
@@ -64,12 +59,11 @@ class BanServiceTest : public ::testing::Test {
     return ::testing::internal::GetCapturedStdout();
   }
 
-  MatchState state;
   FakeClock clock;
 };
 
 TEST_F(BanServiceTest, HostIsKeptMasked) {
-  BanService service(state, clock, BanService::Options{});
+  BanService service(clock, BanService::Options{});
   service.SetHost("bans.example.test");
   EXPECT_EQ(service.GetHost(), "bans.example.test");
   EXPECT_EQ(MaskText(MaskText("abc", 0x5A), 0x5A), "abc");
@@ -80,7 +74,7 @@ TEST_F(BanServiceTest, AddInfractionSendsTheExactRequestAndReadsTheResult) {
   FakeHttpServer server([](const std::string&) { return FakeHttpServer::Ok(ResultAnswer("true")); });
   auto service = ServiceFor(server);
   bool result = false;
-  EXPECT_TRUE(service->AddInfraction(kReported, &result));
+  EXPECT_TRUE(service->AddInfraction(kOwn, kReported, &result));
   EXPECT_TRUE(result);
   ASSERT_EQ(server.requests().size(), 1u);
   const std::string document = AddInfractionDocument(kOwn, kReported);
@@ -101,7 +95,7 @@ TEST_F(BanServiceTest, ResultWordsOtherThanTrueAreFalse) {
     FakeHttpServer server([word](const std::string&) { return FakeHttpServer::Ok(ResultAnswer(word)); });
     auto service = ServiceFor(server);
     bool result = true;
-    EXPECT_EQ(service->AddInfraction(kReported, &result), std::string(word) != "") << word;
+    EXPECT_EQ(service->AddInfraction(kOwn, kReported, &result), std::string(word) != "") << word;
     EXPECT_EQ(result, std::string(word) == "") << word;  // untouched when there was no text
   }
 }
@@ -109,41 +103,30 @@ TEST_F(BanServiceTest, ResultWordsOtherThanTrueAreFalse) {
 TEST_F(BanServiceTest, ChunkedAnswerIsDecodedAndAnswerWithoutLengthHasNoResult) {
   FakeHttpServer chunked([](const std::string&) { return FakeHttpServer::Chunked(ResultAnswer("true")); });
   bool result = false;
-  EXPECT_TRUE(ServiceFor(chunked)->AddInfraction(kReported, &result));
+  EXPECT_TRUE(ServiceFor(chunked)->AddInfraction(kOwn, kReported, &result));
   EXPECT_TRUE(result);
 
   FakeHttpServer noLength(
       [](const std::string&) { return "HTTP/1.1 200 OK\r\nContent-Type: text/xml\r\n\r\n" + ResultAnswer("true"); });
   result = false;
-  EXPECT_FALSE(ServiceFor(noLength)->AddInfraction(kReported, &result));
+  EXPECT_FALSE(ServiceFor(noLength)->AddInfraction(kOwn, kReported, &result));
   EXPECT_FALSE(result);
-}
-
-TEST_F(BanServiceTest, NothingIsSentBeforeAGameOrWithoutOwnId) {
-  FakeHttpServer server([](const std::string&) { return FakeHttpServer::Ok(ResultAnswer("true")); });
-  auto service = ServiceFor(server);
-  state.gameFound = false;
-  EXPECT_FALSE(service->AddInfraction(kReported, nullptr));
-  state.gameFound = true;
-  state.ownId = 0;
-  EXPECT_FALSE(service->AddInfraction(kReported, nullptr));
-  EXPECT_EQ(server.connections(), 0);
 }
 
 TEST_F(BanServiceTest, UnreachableRefusedAndSilentServices) {
   BanService::Options options;
   options.port = ClosedPort();
-  BanService nobody(state, clock, options);
+  BanService nobody(clock, options);
   nobody.SetHost("127.0.0.1");
-  EXPECT_EQ(Printed([&] { EXPECT_FALSE(nobody.AddInfraction(kReported, nullptr)); }),
+  EXPECT_EQ(Printed([&] { EXPECT_FALSE(nobody.AddInfraction(kOwn, kReported, nullptr)); }),
             "Couldn't find Ban server..\n");
 
   // The server takes the probe connection and then stops listening.
   FakeHttpServer once([](const std::string&) { return std::string(); }, Mode::kAcceptOnce);
   class ProbeThenGone : public BanService {
    public:
-    ProbeThenGone(const MatchState& state, const Clock& clock, Options options, const FakeHttpServer& server)
-        : BanService(state, clock, options), server_(server) {}
+    ProbeThenGone(const Clock& clock, Options options, const FakeHttpServer& server)
+        : BanService(clock, options), server_(server) {}
     bool FindServer() override {
       bool found = BanService::FindServer();
       while (server_.listening()) std::this_thread::sleep_for(1ms);
@@ -154,16 +137,16 @@ TEST_F(BanServiceTest, UnreachableRefusedAndSilentServices) {
     const FakeHttpServer& server_;
   };
   options.port = once.port();
-  ProbeThenGone refused(state, clock, options, once);
+  ProbeThenGone refused(clock, options, once);
   refused.SetHost("127.0.0.1");
-  EXPECT_EQ(Printed([&] { EXPECT_FALSE(refused.AddInfraction(kReported, nullptr)); }),
+  EXPECT_EQ(Printed([&] { EXPECT_FALSE(refused.AddInfraction(kOwn, kReported, nullptr)); }),
             "Problem connecting to Ban Service\n");
 
   FakeHttpServer silent([](const std::string&) { return std::string(); }, Mode::kSilent);
   auto stalled = ServiceFor(silent);
   auto start = std::chrono::steady_clock::now();
   bool result = true;
-  EXPECT_FALSE(stalled->AddInfraction(kReported, &result));
+  EXPECT_FALSE(stalled->AddInfraction(kOwn, kReported, &result));
   EXPECT_TRUE(result) << "unchanged";
   EXPECT_LT(std::chrono::steady_clock::now() - start, 3s);
 }
@@ -204,7 +187,7 @@ TEST_F(BanServiceTest, StreamingOffSendsNothing) {
 TEST_F(BanServiceTest, FailedExchangeWaitsTenSecondsBeforeTheNext) {
   BanService::Options options;
   options.port = ClosedPort();
-  BanService service(state, clock, options);
+  BanService service(clock, options);
   service.SetHost("127.0.0.1");
   EXPECT_EQ(Printed([&] { service.GetBanList({1}, 1); }), "Couldn't find Ban server..\n");
   clock.Advance(9'999);

@@ -6,24 +6,32 @@
 #include <string>
 #include <vector>
 
-#include "bans/ban_service.h"
 #include "common/clock.h"
-#include "firewall/firewall.h"
 #include "game/match_state.h"
 #include "game/process_memory.h"
 
 namespace palisard {
 
+// Whoever acts on the match after each pass, above the game link: the
+// hosting copy's duties. Called on the watcher's thread.
+class PassObserver {
+ public:
+  virtual ~PassObserver() = default;
+  // After each pass over the game, with whether this copy hosts.
+  virtual void AfterPass(bool hosting) = 0;
+  // A server change took the match from this copy to another player.
+  virtual void StoppedHosting() = 0;
+};
+
 // Keeps the match state current from the game's memory, about ten times a
-// second, and carries out the hosting copy's duties (blocking voted-out and
-// banned players, lifting expired blocks). One thread runs it; it takes the match
-// state's lock only briefly and never across a firewall call.
+// second: chat, the host, the slot count, the window title. One thread runs
+// it; what this copy does as host is the observer's.
 class GameWatcher {
  public:
   using TitleSink = std::function<void(const std::string&)>;
 
-  GameWatcher(MatchState& state, GameProcesses& processes, Firewall& firewall, BanService& banService,
-              const Clock& clock, TitleSink setTitle);
+  GameWatcher(MatchState& state, GameProcesses& processes, const Clock& clock, TitleSink setTitle,
+              PassObserver& observer);
 
   // The thread: searches for the game, follows it, and starts over when it is
   // lost. Never returns.
@@ -35,24 +43,19 @@ class GameWatcher {
   bool AttachToGame(uint32_t processId);
   // One read of the game; false when any read fails (the game is lost).
   bool RefreshMatchState();
-  // Chat, host and hosting duties, expiry sweep and title, from the state
-  // read last.
+  // Chat, the observer's duties and the title, from the state read last.
   void RunPass();
 
  private:
   void CaptureChat();
-  // The host's slot; while hosting also blocks voted-out and banned players.
-  int HostSlotWhileHosting();
-  int HostSlotOfServer();
-  void UpdateTitle(int hostSlot);
+  void UpdateTitle(const MatchData& match);
   void SetTitle(const std::string& title);
 
   MatchState& state_;
   GameProcesses& processes_;
-  Firewall& firewall_;
-  BanService& banService_;
   const Clock& clock_;
   TitleSink setTitle_;
+  PassObserver& observer_;
   std::string title_;
   std::unique_ptr<ProcessMemory> game_;
   int32_t lastChatLine_ = -1;

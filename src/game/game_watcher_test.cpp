@@ -2,10 +2,8 @@
 
 #include <gtest/gtest.h>
 
-#include "firewall/memory_filter_engine.h"
 #include "helpers/fake_clock.h"
 #include "helpers/fake_game.h"
-#include "helpers/fake_http_server.h"
 
 namespace palisard {
 namespace {
@@ -13,11 +11,17 @@ namespace {
 constexpr uint64_t kOwnId = 76561197960287930ULL;
 constexpr uint64_t kOtherId = 76561197960265728ULL;
 
+// Records what the watcher hands on.
+struct RecordingObserver : PassObserver {
+  void AfterPass(bool hosting) override { passes.push_back(hosting); }
+  void StoppedHosting() override { ++stoppedHosting; }
+  std::vector<bool> passes;
+  int stoppedHosting = 0;
+};
+
 class GameWatcherTest : public ::testing::Test {
  protected:
   void SetUp() override {
-    ASSERT_EQ(firewall.Initialize(), 0u);
-    banService.streaming = false;  // no service in these tests
     game.layout().SetOwnId(kOwnId);
     ASSERT_EQ(Capture([&] { return watcher.AttachToGame(4242); }), "Game found..\n");
   }
@@ -48,28 +52,22 @@ class GameWatcherTest : public ::testing::Test {
     Pass();
   }
 
-  std::string ChatLog(uint32_t line) {
-    std::lock_guard<std::mutex> lock(state.mutex);
-    return state.chatLog[line % MatchState::kChatLogLines].data();
-  }
+  std::string ChatLog(uint32_t line) { return state.Snapshot().chatLog[line % MatchData::kChatLogLines].data(); }
 
   FakeGame game;
   FakeGameProcesses processes{game};
   MatchState state;
-  MemoryFilterEngine engine;
   FakeClock clock;
-  Firewall firewall{engine, clock};
   std::vector<std::string> titles;
-  BanService banService{state, clock, BanService::Options{}};
-  GameWatcher watcher{state, processes, firewall, banService, clock,
-                      [this](const std::string& t) { titles.push_back(t); }};
+  RecordingObserver observer;
+  GameWatcher watcher{state, processes, clock, [this](const std::string& t) { titles.push_back(t); }, observer};
 };
 
 TEST_F(GameWatcherTest, OnlyTheNewestFourChatLinesAreCaptured) {
   Pass();
   for (int i = 0; i < 6; ++i) game.layout().AddChatLine("line " + std::to_string(i));
   EXPECT_EQ(Pass(), "line 2\nline 3\nline 4\nline 5\n");
-  EXPECT_EQ(state.chatLineCount, 4u);
+  EXPECT_EQ(state.Snapshot().chatLineCount, 4u);
   EXPECT_EQ(ChatLog(0), "line 2");
 
   for (int i = 6; i < 10; ++i) game.layout().AddChatLine("line " + std::to_string(i));
@@ -106,7 +104,7 @@ TEST_F(GameWatcherTest, ChatCountGoingBackOrNegativeCapturesNothing) {
   EXPECT_EQ(Pass(), "three\n");
   game.layout().SetChatCounters(-3, -7);
   EXPECT_EQ(Pass(), "");
-  EXPECT_EQ(state.chatLineCount, 3u);
+  EXPECT_EQ(state.Snapshot().chatLineCount, 3u);
 }
 
 TEST_F(GameWatcherTest, ServerChangeFindsTheHostInTheLastMatchingSlot) {
@@ -115,8 +113,8 @@ TEST_F(GameWatcherTest, ServerChangeFindsTheHostInTheLastMatchingSlot) {
   game.layout().SetClient(9, GameClientEntry::For("OtherPort", {198, 18, 0, 1}, 1234, 333));
   game.layout().SetServer({198, 18, 0, 1}, 28960);
   EXPECT_EQ(Pass(), "Server set to: ^1First\nServer set to: Second\n");
-  EXPECT_EQ(state.hostId, 222u);
-  EXPECT_EQ(state.hostAdminPort, 3061);
+  EXPECT_EQ(state.Snapshot().hostId, 222u);
+  EXPECT_EQ(state.Snapshot().hostAdminPort, 3061);
   EXPECT_EQ(titles.back(), "Palisard: OtherPort");  // highest slot at the server's address
 }
 
@@ -124,64 +122,61 @@ TEST_F(GameWatcherTest, PortOnlyChangeResetsNothingAndZeroAddressDropsTheHost) {
   game.layout().SetClient(0, GameClientEntry::For("Host", {198, 18, 0, 1}, 28960, 111));
   game.layout().SetServer({198, 18, 0, 1}, 28960);
   Pass();
-  {
-    std::lock_guard<std::mutex> lock(state.mutex);
-    state.hostEnabled = true;
-    state.registered = true;
-    state.registrationKey = 77;
-    state.hostAdminPort = 3064;
-  }
+  state.EditForTest([&](MatchData& d) {
+    d.hostEnabled = true;
+    d.registered = true;
+    d.registrationKey = 77;
+    d.hostAdminPort = 3064;
+  });
   game.layout().SetServer({198, 18, 0, 1}, 28999);
   EXPECT_EQ(Pass(), "");
-  EXPECT_TRUE(state.hostEnabled);
-  EXPECT_EQ(state.registrationKey, 77u);
+  EXPECT_TRUE(state.Snapshot().hostEnabled);
+  EXPECT_EQ(state.Snapshot().registrationKey, 77u);
   EXPECT_EQ(titles.back(), "Palisard: Host | Palisard Enabled");
 
-  {
-    std::lock_guard<std::mutex> lock(state.mutex);
-    state.votesNeeded = 2;
-    state.players[0].votesAgainst = 3;
-  }
+  state.EditForTest([&](MatchData& d) {
+    d.votesNeeded = 2;
+    d.players[0].votesAgainst = 3;
+  });
   game.layout().SetServer({0, 0, 0, 0}, 0);
   EXPECT_EQ(Pass(), "");
-  EXPECT_EQ(state.votesNeeded, 0u) << "the old host's counts go";
-  EXPECT_EQ(state.players[0].votesAgainst, 0u);
-  EXPECT_EQ(state.hostId, 0u);
-  EXPECT_FALSE(state.hostEnabled);
-  EXPECT_FALSE(state.registered);
-  EXPECT_EQ(state.registrationKey, 0u);
+  EXPECT_EQ(state.Snapshot().votesNeeded, 0u) << "the old host's counts go";
+  EXPECT_EQ(state.Snapshot().players[0].votesAgainst, 0u);
+  EXPECT_EQ(state.Snapshot().hostId, 0u);
+  EXPECT_FALSE(state.Snapshot().hostEnabled);
+  EXPECT_FALSE(state.Snapshot().registered);
+  EXPECT_EQ(state.Snapshot().registrationKey, 0u);
   EXPECT_EQ(titles.back(), "Palisard: No Host");
 }
 
 TEST_F(GameWatcherTest, NewPlayerInASlotGetsAFreshRecord) {
   game.layout().SetClient(4, GameClientEntry::For("A", {198, 18, 0, 4}, 1, 444));
   Pass();
-  {
-    std::lock_guard<std::mutex> lock(state.mutex);
-    state.players[4].key = 9;
-    state.players[4].votesAgainst = 3;
-  }
+  state.EditForTest([&](MatchData& d) {
+    d.players[4].key = 9;
+    d.players[4].votesAgainst = 3;
+  });
   game.layout().SetClient(4, GameClientEntry::For("A renamed", {198, 18, 0, 5}, 2, 444));
   Pass();
-  EXPECT_EQ(state.players[4].key, 9u);
+  EXPECT_EQ(state.Snapshot().players[4].key, 9u);
   game.layout().SetClient(4, GameClientEntry::For("B", {198, 18, 0, 5}, 2, 555));
   Pass();
-  EXPECT_EQ(state.players[4].key, 0u);
-  EXPECT_EQ(state.players[4].votesAgainst, 0u);
+  EXPECT_EQ(state.Snapshot().players[4].key, 0u);
+  EXPECT_EQ(state.Snapshot().players[4].votesAgainst, 0u);
 }
 
 TEST_F(GameWatcherTest, SlotCountChangesOnlyWithServerTextAndWithinBounds) {
   game.layout().SetSlotCount(24);
   EXPECT_EQ(Pass(), "Max Clients set to: 24\n");
-  EXPECT_EQ(state.players.size(), 24u);
+  EXPECT_EQ(state.Snapshot().players.size(), 24u);
   game.layout().SetMapText("");
   game.layout().SetSlotCount(12);
   EXPECT_EQ(Pass(), "");
-  EXPECT_EQ(state.maxClients, 24u);
+  EXPECT_EQ(state.Snapshot().maxClients, 24u);
   game.layout().SetMapText("mp_dome");
   game.layout().SetSlotCount(5000);
   EXPECT_EQ(Pass(), "");
-  EXPECT_EQ(state.maxClients, 24u);
+  EXPECT_EQ(state.Snapshot().maxClients, 24u);
 }
 
 TEST_F(GameWatcherTest, TitleShowsNoGameHostAndEnabledSuffix) {
@@ -192,10 +187,9 @@ TEST_F(GameWatcherTest, TitleShowsNoGameHostAndEnabledSuffix) {
   game.layout().SetServer({198, 18, 0, 1}, 28960);
   Pass();
   EXPECT_EQ(titles.back(), "Palisard: ^2Boss");
-  {
-    std::lock_guard<std::mutex> lock(state.mutex);
-    state.hostEnabled = true;
-  }
+  state.EditForTest([&](MatchData& d) {
+    d.hostEnabled = true;
+  });
   Pass();
   EXPECT_EQ(titles.back(), "Palisard: ^2Boss | Palisard Enabled");
   std::size_t count = titles.size();
@@ -203,37 +197,19 @@ TEST_F(GameWatcherTest, TitleShowsNoGameHostAndEnabledSuffix) {
   EXPECT_EQ(titles.size(), count) << "an unchanged title is not set again";
 }
 
-TEST_F(GameWatcherTest, HostBlocksPlayersWithMoreVotesThanNeeded) {
+TEST_F(GameWatcherTest, EachPassIsHandedOnAndLosingTheHostingIsTold) {
   HostMatch();
   ASSERT_TRUE(state.IsHosting());
-  {
-    std::lock_guard<std::mutex> lock(state.mutex);
-    state.votesNeeded = 2;
-    state.players[1].votesAgainst = 2;
-  }
-  Pass();
-  EXPECT_TRUE(engine.filters().empty()) << "equal to the threshold is not enough";
-  {
-    std::lock_guard<std::mutex> lock(state.mutex);
-    state.players[1].votesAgainst = 3;
-  }
-  Pass();
-  ASSERT_EQ(firewall.Blocks().size(), 1u);
-  EXPECT_EQ(firewall.Blocks().front().address, 0xC6120009u);
-  EXPECT_EQ(firewall.Blocks().front().CommunityId(), kOtherId);
+  EXPECT_TRUE(observer.passes.back());
   EXPECT_EQ(titles.back(), "Palisard: Me");
-}
 
-TEST_F(GameWatcherTest, BlocksExpireAtFiveComputedMinutes) {
-  HostMatch();
-  ASSERT_EQ(firewall.BlockPlayer(0xC6120009, kOtherId), 0u);
-  clock.Advance(299'940);
-  Pass();
-  EXPECT_EQ(firewall.Blocks().size(), 1u);
-  clock.Advance(1);
-  Pass();
-  EXPECT_TRUE(firewall.Blocks().empty());
-  EXPECT_TRUE(engine.filters().empty());
+  // The match moves to a server where this copy's slot and then another
+  // player's match: the other one hosts now.
+  game.layout().SetClient(0, GameClientEntry::For("Me", {198, 18, 0, 9}, 28960, kOwnId));
+  game.layout().SetServer({198, 18, 0, 9}, 28960);
+  EXPECT_EQ(Pass(), "Server set to: Me\nServer set to: Them\n");
+  EXPECT_EQ(observer.stoppedHosting, 1);
+  EXPECT_FALSE(observer.passes.back());
 }
 
 TEST_F(GameWatcherTest, LostGameFailsTheRead) {
@@ -242,44 +218,7 @@ TEST_F(GameWatcherTest, LostGameFailsTheRead) {
   ::testing::internal::CaptureStdout();
   EXPECT_FALSE(watcher.RefreshMatchState());
   ::testing::internal::GetCapturedStdout();
-  EXPECT_TRUE(state.gameFound);
-}
-
-}  // namespace
-}  // namespace palisard
-
-namespace palisard {
-namespace {
-
-// Ban streaming through the watcher: a banned player is blocked on the pass
-// that brings the answer; the host never is.
-TEST_F(GameWatcherTest, HostBlocksBannedPlayersButNeverItself) {
-  FakeHttpServer service([](const std::string&) {
-    std::string statuses;
-    for (uint64_t id : {kOwnId, kOtherId}) {
-      statuses += "<BanStatus><CommunityId>" + std::to_string(id) +
-                  "</CommunityId><IsBanned>true</IsBanned><BanScore>9</BanScore></BanStatus>";
-    }
-    return FakeHttpServer::Ok("<Envelope>" + statuses + "</Envelope>");
-  });
-  BanService::Options options;
-  options.port = service.port();
-  BanService bans(state, clock, options);
-  bans.SetHost("127.0.0.1");
-  GameWatcher hosting(state, processes, firewall, bans, clock, [](const std::string&) {});
-  ::testing::internal::CaptureStdout();
-  ASSERT_TRUE(hosting.AttachToGame(4242));
-  ::testing::internal::GetCapturedStdout();
-  HostMatch();  // with the first watcher: no streaming
-
-  ::testing::internal::CaptureStdout();
-  ASSERT_TRUE(hosting.RefreshMatchState());
-  hosting.RunPass();
-  hosting.RunPass();
-  ::testing::internal::GetCapturedStdout();
-  EXPECT_EQ(service.requests().size(), 1u) << "one request for all, not one a pass";
-  ASSERT_EQ(firewall.Blocks().size(), 1u);
-  EXPECT_EQ(firewall.Blocks().front().CommunityId(), kOtherId);
+  EXPECT_TRUE(state.Snapshot().gameFound);
 }
 
 }  // namespace

@@ -3,10 +3,13 @@
 #include <array>
 #include <cstddef>
 #include <cstdint>
-#include <mutex>
+#include <functional>
+#include <optional>
 #include <string>
 #include <vector>
 
+#include "common/clock.h"
+#include "common/mutex.h"
 #include "common/stopwatch.h"
 
 namespace palisard {
@@ -57,14 +60,19 @@ struct PlayerRecord {
   uint32_t votesAgainst = 0;
 };
 
-// The one shared picture of the match. The watcher writes the game copies;
-// the admin, web and console threads read them and write their own fields.
-//
-// Locking: every field is guarded by `mutex`. Hold it briefly, copy out what
-// is needed, and never hold it across network I/O, a firewall call or a
-// ban-service call. The member functions expect the caller to hold it.
-class MatchState {
- public:
+// Where the game keeps its data, found by the signature search.
+struct GameAddresses {
+  uint32_t ownId = 0;
+  uint32_t chat = 0;
+  uint32_t clients = 0;
+  uint32_t serverInfo = 0;
+  uint32_t serverAddr = 0;
+};
+
+// The picture of the match as a plain value: what the watcher read last and
+// what the admin, web and console threads added. A copy of it is a snapshot
+// of one moment; the shared one lives inside MatchState.
+struct MatchData {
   static constexpr uint32_t kDefaultMaxClients = 18;
   // A slot count outside 1..kMaxClientsLimit read from the game is not taken.
   static constexpr int32_t kMaxClientsLimit = 1024;
@@ -73,20 +81,15 @@ class MatchState {
   static constexpr std::size_t kChatLogLines = 8;
   static constexpr std::size_t kChatLineSize = 160;
 
-  MatchState();
+  using GameChat = std::array<uint8_t, kGameChatSize>;
+  using ServerInfo = std::array<uint8_t, kServerInfoSize>;
 
-  mutable std::mutex mutex;
+  MatchData();
 
-  // Where the game keeps its data, found by the signature search.
-  uint32_t ownIdAddress = 0;
-  uint32_t chatAddress = 0;
-  uint32_t clientsAddress = 0;
-  uint32_t serverInfoAddress = 0;
-  uint32_t serverAddrAddress = 0;
-
+  GameAddresses addresses;
   uint64_t ownId = 0;
-  std::array<uint8_t, kGameChatSize> gameChat{};
-  std::array<uint8_t, kServerInfoSize> serverInfo{};
+  GameChat gameChat{};
+  ServerInfo serverInfo{};
   uint32_t maxClients = kDefaultMaxClients;
   std::vector<GameClientEntry> clients;  // maxClients entries
   std::vector<PlayerRecord> players;     // maxClients records, by slot
@@ -123,6 +126,111 @@ class MatchState {
   // Number of present players whose votes include `communityId`; a record
   // counts once however often it holds the id.
   uint32_t CountVotesAgainst(uint64_t communityId) const;
+
+  // The chat lines kept for the page, oldest first.
+  std::vector<std::string> ChatLog() const;
+};
+
+// What the copy-to-host link needs of the match, without the slots.
+struct HostLink {
+  uint64_t ownId = 0;
+  bool hosting = false;
+  bool gameFound = false;
+  Ipv4Bytes serverIp{};
+  uint16_t hostAdminPort = 0;
+  bool hostEnabled = false;
+  bool registered = false;
+  uint32_t registrationKey = 0;
+  bool voteRequested = false;
+};
+
+// What a server change did, for the watcher to tell.
+struct ServerUpdate {
+  bool changed = false;
+  // This copy hosted and a slot of another player now matches the server.
+  bool stoppedHosting = false;
+  // Names of the slots that matched the new server, in slot order.
+  std::vector<std::string> hostNames;
+};
+
+// The outcome of one vote-kick.
+struct VoteOutcome {
+  enum Kind { kRecorded, kInvalidId, kInvalidKey, kCoolingDown, kAlreadyVoted };
+  Kind kind = kRecorded;
+  int waitSeconds = 0;        // kCoolingDown: whole seconds left, rounded up
+  bool kick = false;          // kRecorded: the votes reached the threshold
+  uint32_t targetAddress = 0;  // kRecorded: host order
+};
+
+// The one shared picture of the match. The watcher writes the game copies;
+// the admin, web and console threads read them and write their own fields,
+// each through one operation below that holds the lock for its whole run.
+//
+// Thread-safe. No operation calls out (network, firewall, ban service)
+// while it holds the lock.
+class MatchState {
+ public:
+  using KeySource = std::function<uint32_t()>;
+  // Whether a registration from the player in a slot is let in: the slot's
+  // address, and whether the player hosts.
+  using Admission = std::function<bool(const Ipv4Bytes& slotAddress, bool isHost)>;
+
+  // A copy of the whole picture, for the pages, the console and tests.
+  MatchData Snapshot() const LOCKS_EXCLUDED(mutex_);
+  HostLink Link() const LOCKS_EXCLUDED(mutex_);
+  bool IsHosting() const LOCKS_EXCLUDED(mutex_);
+
+  // The watcher's side.
+  void ClearSlots() LOCKS_EXCLUDED(mutex_);
+  void SetGameAddresses(const GameAddresses& addresses) LOCKS_EXCLUDED(mutex_);
+  GameAddresses Addresses() const LOCKS_EXCLUDED(mutex_);
+  void MarkGameFound() LOCKS_EXCLUDED(mutex_);
+  // The first blocks of a read pass. A new slot count is taken only while
+  // the server text is not empty; `slotsChanged` tells whether it was.
+  // Returns the slot count to read the client table with.
+  uint32_t ApplyGameInfo(uint64_t ownId, const MatchData::GameChat& chat, const MatchData::ServerInfo& info,
+                         bool* slotsChanged) LOCKS_EXCLUDED(mutex_);
+  // The rest of a read pass: the client table (as many entries as
+  // ApplyGameInfo said) and the server's address. A new server address
+  // (the port alone is no change) resets the link to the host and finds
+  // the host among the slots; the last matching slot wins.
+  ServerUpdate ApplyClientsAndServer(std::vector<GameClientEntry> clients, const Ipv4Bytes& serverIp,
+                                     uint16_t serverPort) LOCKS_EXCLUDED(mutex_);
+  MatchData::GameChat GameChat() const LOCKS_EXCLUDED(mutex_);
+  // Keeps captured lines (already cleaned, escaped and cut) for the page.
+  void AppendChatLines(const std::vector<std::string>& lines) LOCKS_EXCLUDED(mutex_);
+
+  // The hosting service's side.
+  // Gives the player `communityId` its key (a new one from `newKey` when it
+  // has none) when `admit` lets it in; nothing otherwise.
+  std::optional<uint32_t> RegisterPlayer(uint64_t communityId, const Admission& admit, const KeySource& newKey)
+      LOCKS_EXCLUDED(mutex_);
+  // Checks and records one vote: ids present, key, cool-down, no repeat;
+  // then recounts the votes against the target.
+  VoteOutcome RecordVote(uint64_t voterId, uint32_t key, uint64_t targetId, const Clock& clock,
+                         int64_t coolDownMs) LOCKS_EXCLUDED(mutex_);
+  // Half the registered players, rounded up, and at least 1.
+  void RecomputeVotesNeeded() LOCKS_EXCLUDED(mutex_);
+
+  // The link to the host (every copy's side).
+  void SetHostEnabled(bool enabled) LOCKS_EXCLUDED(mutex_);
+  // The next admin port to try: back to the first past the last, or once
+  // the host answered.
+  void StepHostAdminPort() LOCKS_EXCLUDED(mutex_);
+  void SetRegistration(bool registered, uint32_t key) LOCKS_EXCLUDED(mutex_);
+  void SetVotesNeeded(uint32_t votesNeeded) LOCKS_EXCLUDED(mutex_);
+  // The host's count against `communityId`, for every slot holding it.
+  void SetVotesAgainst(uint64_t communityId, uint32_t votes) LOCKS_EXCLUDED(mutex_);
+  // Marks that this copy asked for a vote-kick; false, marking nothing, when
+  // the host runs no admin service.
+  bool RequestVote() LOCKS_EXCLUDED(mutex_);
+
+  // For tests: sets up a situation in one step.
+  void EditForTest(const std::function<void(MatchData&)>& edit) LOCKS_EXCLUDED(mutex_);
+
+ private:
+  mutable Mutex mutex_;
+  MatchData data_ GUARDED_BY(mutex_);
 };
 
 }  // namespace palisard

@@ -42,7 +42,7 @@ class MatchStateTest : public ::testing::Test {
     state.SyncPlayerRecords();
   }
 
-  MatchState state;
+  MatchData state;
   FakeClock clock;
 };
 

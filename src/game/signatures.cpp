@@ -64,17 +64,17 @@ bool MatchesAt(const uint8_t* bytes, const uint8_t* pattern, const char* mask, s
 const std::array<Signature, 5>& GameSignatures() {
   // Never destroyed: the watcher thread may search while the process exits.
   static const std::array<Signature, 5>* signatures = new std::array<Signature, 5>{{
-      {"x????xxxxx", {0xB9, 0, 0, 0, 0, 0x57, 0x8D, 0x64, 0x24, 0x00}, 1, 0, &MatchState::ownIdAddress,
+      {"x????xxxxx", {0xB9, 0, 0, 0, 0, 0x57, 0x8D, 0x64, 0x24, 0x00}, 1, 0, &GameAddresses::ownId,
        "Problem finding steam id..\n"},
-      {"xx????xxxxxx", {0x8D, 0x89, 0, 0, 0, 0, 0x8D, 0x04, 0x92, 0xC1, 0xE0, 0x05}, 2, 0, &MatchState::chatAddress,
+      {"xx????xxxxxx", {0x8D, 0x89, 0, 0, 0, 0, 0x8D, 0x04, 0x92, 0xC1, 0xE0, 0x05}, 2, 0, &GameAddresses::chat,
        "Problem finding chat info..\n"},
       {"x????xxx????x????x????xx????????xx????????xx????????xx????????xx????????x????xxxx", ClientTablePattern(), 64,
-       48, &MatchState::clientsAddress, "Problem finding connection info..\n"},
+       48, &GameAddresses::clients, "Problem finding connection info..\n"},
       {"xx????x????x????xx????",
        {0x53, 0x68, 0, 0, 0, 0, 0xE8, 0, 0, 0, 0, 0x68, 0, 0, 0, 0, 0x53, 0x68, 0, 0, 0, 0}, 2, 0,
-       &MatchState::serverInfoAddress, "Problem finding server info..\n"},
+       &GameAddresses::serverInfo, "Problem finding server info..\n"},
       {"x????x????xxx", {0x68, 0, 0, 0, 0, 0xE8, 0, 0, 0, 0, 0x8B, 0xF8, 0x57}, 1, 7814,
-       &MatchState::serverAddrAddress, "Problem finding server address info..\n"},
+       &GameAddresses::serverAddr, "Problem finding server address info..\n"},
   }};
   return *signatures;
 }
@@ -161,23 +161,23 @@ uint32_t ScanGameMemory(const MemorySnapshot& image, const uint8_t* pattern, con
 }
 
 bool ResolveGameAddresses(ProcessMemory& memory, MatchState& state) {
-  {
-    std::lock_guard<std::mutex> lock(state.mutex);
-    state.ClearSlots();
-  }
+  state.ClearSlots();
   MemorySnapshot image = MemorySnapshot::Read(memory, kScanStart, kScanSize);
+  GameAddresses addresses = state.Addresses();
+  bool found = true;
   for (const Signature& signature : GameSignatures()) {
     uint32_t match = ScanGameMemory(image, signature.pattern.data(), signature.mask);
     if (match == 0) {
       Print("%s", signature.failureMessage);
-      return false;
+      found = false;
+      break;
     }
     // The operand lies inside the matched window, which the snapshot holds.
     uint32_t operand = ReadLe32(image.data() + (match - kScanStart) + signature.operandOffset);
-    std::lock_guard<std::mutex> lock(state.mutex);
-    state.*signature.field = operand + signature.addend;
+    addresses.*signature.field = operand + signature.addend;
   }
-  return true;
+  state.SetGameAddresses(addresses);
+  return found;
 }
 
 }  // namespace palisard

@@ -18,7 +18,7 @@ struct Signature {
   std::vector<uint8_t> pattern;
   uint32_t operandOffset;
   uint32_t addend;
-  uint32_t MatchState::*field;
+  uint32_t GameAddresses::*field;
   const char* failureMessage;
 };
 

@@ -86,15 +86,15 @@ class ResolveTest : public ::testing::Test {
 
 TEST_F(ResolveTest, FindsAllFiveWithTheirAddends) {
   FakeGame game;
-  state.clients[3].SetCommunityId(99);
+  state.EditForTest([&](MatchData& d) { d.clients[3].SetCommunityId(99); });
   ASSERT_TRUE(Resolve(game));
   EXPECT_EQ(output, "");
-  EXPECT_EQ(state.ownIdAddress, game.layout().ownIdAddress());
-  EXPECT_EQ(state.chatAddress, game.layout().chatAddress());
-  EXPECT_EQ(state.clientsAddress, game.layout().clientsAddress());        // operand + 48
-  EXPECT_EQ(state.serverInfoAddress, game.layout().serverInfoAddress());
-  EXPECT_EQ(state.serverAddrAddress, game.layout().serverAddrAddress());  // operand + 7814
-  EXPECT_EQ(state.clients[3].CommunityId(), 0u) << "slots are cleared for a new game";
+  EXPECT_EQ(state.Addresses().ownId, game.layout().ownIdAddress());
+  EXPECT_EQ(state.Addresses().chat, game.layout().chatAddress());
+  EXPECT_EQ(state.Addresses().clients, game.layout().clientsAddress());        // operand + 48
+  EXPECT_EQ(state.Addresses().serverInfo, game.layout().serverInfoAddress());
+  EXPECT_EQ(state.Addresses().serverAddr, game.layout().serverAddrAddress());  // operand + 7814
+  EXPECT_EQ(state.Snapshot().clients[3].CommunityId(), 0u) << "slots are cleared for a new game";
   // The whole 4 MiB range is read in a few large pieces, not page by page.
   EXPECT_LE(game.readCalls(), 64);
 }
@@ -103,10 +103,10 @@ TEST_F(ResolveTest, FailureStopsAtTheMissingSignatureOnly) {
   FakeGame game(/*omitSignature=*/2);
   EXPECT_FALSE(Resolve(game));
   EXPECT_EQ(output, "Problem finding chat info..\n");
-  EXPECT_EQ(state.ownIdAddress, game.layout().ownIdAddress());
-  EXPECT_EQ(state.chatAddress, 0u);
-  EXPECT_EQ(state.clientsAddress, 0u);
-  EXPECT_EQ(state.serverAddrAddress, 0u);
+  EXPECT_EQ(state.Addresses().ownId, game.layout().ownIdAddress());
+  EXPECT_EQ(state.Addresses().chat, 0u);
+  EXPECT_EQ(state.Addresses().clients, 0u);
+  EXPECT_EQ(state.Addresses().serverAddr, 0u);
 }
 
 TEST_F(ResolveTest, EachMissingSignatureHasItsMessage) {

@@ -119,9 +119,8 @@ struct PageData {
   std::vector<std::string> chat;  // oldest first
 };
 
-PageData CopyPageData(const MatchState& state) {
+PageData CopyPageData(const MatchData& state) {
   PageData data;
-  std::lock_guard<std::mutex> lock(state.mutex);
   data.hostEnabled = state.hostEnabled;
   data.votesNeeded = state.votesNeeded;
   if (state.serverIp != Ipv4Bytes{0, 0, 0, 0} && state.hostId != 0) {
@@ -136,9 +135,7 @@ PageData CopyPageData(const MatchState& state) {
     if (id == 0) continue;
     data.rows.push_back({id, CleanName(state.clients[i].Name()), static_cast<int32_t>(state.players[i].votesAgainst)});
   }
-  for (uint32_t n = state.chatLineCount; n < state.chatLineCount + MatchState::kChatLogLines; ++n) {
-    data.chat.emplace_back(state.chatLog[n % MatchState::kChatLogLines].data());
-  }
+  data.chat = state.ChatLog();
   return data;
 }
 
@@ -179,7 +176,7 @@ const char* const resultPageTemplate = PALISARD_PAGE_HEAD
 #undef PALISARD_PAGE_TAIL
 
 std::string BuildMainPage(const MatchState& state) {
-  PageData data = CopyPageData(state);
+  PageData data = CopyPageData(state.Snapshot());
   std::string rows;
   for (const PlayerRow& row : data.rows) rows += PlayerRowHtml(row, data.hostEnabled, data.votesNeeded);
   std::string chat;

@@ -14,7 +14,7 @@ extern const char* const resultPageTemplate;
 
 // The main page: the host, one row per player with report, profile and (when
 // the host runs Palisard) kick links with vote counts, and the last eight
-// chat lines. Takes the match state's lock briefly.
+// chat lines, from one snapshot of the match.
 std::string BuildMainPage(const MatchState& state);
 
 // The result page around `message`, which is HTML-escaped: part of it can be

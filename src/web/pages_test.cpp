@@ -16,10 +16,12 @@ std::string ReadTestFile(const std::string& name) {
 }
 
 void Occupy(MatchState& state, std::size_t slot, const std::string& name, uint64_t id, Ipv4Bytes address = {}) {
-  state.clients[slot].SetName(name);
-  state.clients[slot].SetCommunityId(id);
-  state.clients[slot].SetAddress(address);
-  state.SyncPlayerRecords();
+  state.EditForTest([&](MatchData& d) {
+    d.clients[slot].SetName(name);
+    d.clients[slot].SetCommunityId(id);
+    d.clients[slot].SetAddress(address);
+    d.SyncPlayerRecords();
+  });
 }
 
 std::string Between(const std::string& page, const std::string& from, const std::string& to) {
@@ -33,16 +35,18 @@ TEST(PagesTest, MainPageOfAKnownMatchMatchesTheExpectedBytes) {
   MatchState state;
   Occupy(state, 0, "^1Boss<1>", 76561197960287930ULL, {198, 18, 0, 1});
   Occupy(state, 4, "Eve %NAME% %CHATLOG%", 76561197960265728ULL, {198, 18, 0, 4});
-  state.serverIp = {198, 18, 0, 1};
-  state.hostId = 76561197960287930ULL;
-  state.hostEnabled = true;
-  state.votesNeeded = 3;
-  state.players[4].votesAgainst = 1;
-  state.chatLineCount = 10;
-  for (std::size_t k = 0; k < 8; ++k) {
-    std::string line = "line " + std::to_string(k);
-    std::copy(line.begin(), line.end(), state.chatLog[k].begin());
-  }
+  state.EditForTest([&](MatchData& d) {
+    d.serverIp = {198, 18, 0, 1};
+    d.hostId = 76561197960287930ULL;
+    d.hostEnabled = true;
+    d.votesNeeded = 3;
+    d.players[4].votesAgainst = 1;
+    d.chatLineCount = 10;
+    for (std::size_t k = 0; k < 8; ++k) {
+      std::string line = "line " + std::to_string(k);
+      std::copy(line.begin(), line.end(), d.chatLog[k].begin());
+    }
+  });
   EXPECT_EQ(BuildMainPage(state), ReadTestFile("main_page.html"));
 }
 
@@ -65,11 +69,11 @@ TEST(PagesTest, EmptyMatchShowsNoHostNoRowsAndEightEmptyChatRows) {
 TEST(PagesTest, HostLineNeedsServerAndHostId) {
   MatchState state;
   Occupy(state, 2, "Host", 500, {198, 18, 0, 1});
-  state.hostId = 500;
+  state.EditForTest([&](MatchData& d) { d.hostId = 500; });
   EXPECT_EQ(Between(BuildMainPage(state), "<h3>Host:</h3>\n\t\t\t<h4>", "</h4>"), "No Host") << "no server yet";
-  state.serverIp = {198, 18, 0, 1};
+  state.EditForTest([&](MatchData& d) { d.serverIp = {198, 18, 0, 1}; });
   EXPECT_EQ(Between(BuildMainPage(state), "<h3>Host:</h3>\n\t\t\t<h4>", "</h4>"), "Host");
-  state.hostId = 0;
+  state.EditForTest([&](MatchData& d) { d.hostId = 0; });
   EXPECT_EQ(Between(BuildMainPage(state), "<h3>Host:</h3>\n\t\t\t<h4>", "</h4>"), "No Host");
 }
 
@@ -80,8 +84,10 @@ TEST(PagesTest, KickLinksOnlyWhenTheHostRunsPalisard) {
   EXPECT_EQ(page.find("votekick"), std::string::npos);
   EXPECT_NE(page.find("/report?18446744073709551615\""), std::string::npos);
   EXPECT_NE(page.find("/profiles/18446744073709551615\""), std::string::npos);
-  state.hostEnabled = true;
-  state.votesNeeded = 2;
+  state.EditForTest([&](MatchData& d) {
+    d.hostEnabled = true;
+    d.votesNeeded = 2;
+  });
   page = BuildMainPage(state);
   EXPECT_NE(page.find("<a href=\"/votekick?18446744073709551615\">kick</a> ( 0/2 ) | "), std::string::npos);
 }

@@ -52,8 +52,10 @@ class WebConsoleTest : public ::testing::Test {
 
 TEST_F(WebConsoleTest, GetHeadAndPostToAnyPathGetTheMainPage) {
   Start();
-  state.clients[0].SetName("Alpha");
-  state.clients[0].SetCommunityId(42);
+  state.EditForTest([&](MatchData& d) {
+    d.clients[0].SetName("Alpha");
+    d.clients[0].SetCommunityId(42);
+  });
   const std::string expected = Answer(BuildMainPage(state));
   EXPECT_EQ(HttpExchange(port, "GET / HTTP/1.1\r\nHost: x\r\n\r\n"), expected);
   EXPECT_EQ(HttpExchange(port, "HEAD /index.html HTTP/1.1\r\nHost: x\r\n\r\n"), expected);

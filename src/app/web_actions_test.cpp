@@ -1,4 +1,4 @@
-#include "web/actions.h"
+#include "app/web_actions.h"
 
 #include <gtest/gtest.h>
 
@@ -37,15 +37,17 @@ class ActionsTest : public ::testing::Test {
  protected:
   void SetUp() override {
     ASSERT_EQ(firewall.Initialize(), 0u);
-    state.gameFound = true;
-    state.ownId = kOwn;
-    state.hostId = kOwn;  // hosting, unless a test says otherwise
-    state.clients[3].SetCommunityId(kOther);
-    state.clients[3].SetAddress({198, 18, 0, 7});
-    state.SyncPlayerRecords();
+    state.EditForTest([&](MatchData& d) {
+      d.gameFound = true;
+      d.ownId = kOwn;
+      d.hostId = kOwn;  // hosting, unless a test says otherwise
+      d.clients[3].SetCommunityId(kOther);
+      d.clients[3].SetAddress({198, 18, 0, 7});
+      d.SyncPlayerRecords();
+    });
     BanService::Options options;
     options.port = service.port();
-    banService = std::make_unique<BanService>(state, clock, options);
+    banService = std::make_unique<BanService>(clock, options);
     banService->SetHost("127.0.0.1");
     actions = std::make_unique<WebActions>(state, *banService, firewall, adminClient);
   }
@@ -76,7 +78,7 @@ class ActionsTest : public ::testing::Test {
 TEST_F(ActionsTest, ReportingYourselfOrWithoutSignInSendsNothing) {
   EXPECT_EQ(Run(&WebActions::ReportPlayer, "/report?76561197960287930"), "You cannot report yourself");
   EXPECT_EQ(console, "Reporting 76561197960287930..\n");
-  state.ownId = 0;
+  state.EditForTest([&](MatchData& d) { d.ownId = 0; });
   EXPECT_EQ(Run(&WebActions::ReportPlayer, "/report?0"), "You cannot report yourself");
   EXPECT_EQ(Run(&WebActions::ReportPlayer, "/report?5"), "You must log in to Online Services to report a player");
   EXPECT_EQ(service.connections(), 0);
@@ -89,11 +91,11 @@ TEST_F(ActionsTest, AcceptedReportBlocksOnlyOnTheHostingCopy) {
   EXPECT_EQ(firewall.Blocks().front().address, 0xC6120007u);
 
   firewall.ClearBlocks();
-  state.hostId = 111;  // another player hosts
+  state.EditForTest([&](MatchData& d) { d.hostId = 111; });  // another player hosts
   EXPECT_EQ(Run(&WebActions::ReportPlayer, "/report?76561197960265728"), "Report successful");
   EXPECT_TRUE(firewall.Blocks().empty());
 
-  state.hostId = kOwn;
+  state.EditForTest([&](MatchData& d) { d.hostId = kOwn; });
   serviceAnswer = "false";  // answered, not accepted: nobody blocked
   EXPECT_EQ(Run(&WebActions::ReportPlayer, "/report?76561197960265728"), "Report successful");
   EXPECT_TRUE(firewall.Blocks().empty());
@@ -102,21 +104,26 @@ TEST_F(ActionsTest, AcceptedReportBlocksOnlyOnTheHostingCopy) {
   EXPECT_TRUE(firewall.Blocks().empty());
 }
 
-TEST_F(ActionsTest, ReportWithoutAnAnswerFails) {
+TEST_F(ActionsTest, ReportWithoutAnAnswerOrBeforeAGameFails) {
   serviceAnswer = "";  // a result without text
   EXPECT_EQ(Run(&WebActions::ReportPlayer, "/report?5"), "Report failed unexpectedly");
   EXPECT_EQ(console, "Reporting 5..\nReport failed unexpectedly\n");
+
+  const int asked = service.connections();
+  state.EditForTest([&](MatchData& d) { d.gameFound = false; });
+  EXPECT_EQ(Run(&WebActions::ReportPlayer, "/report?5"), "Report failed unexpectedly");
+  EXPECT_EQ(service.connections(), asked) << "nothing is sent before a game is found";
 }
 
 TEST_F(ActionsTest, VoteKickNeedsAPalisardHost) {
   EXPECT_EQ(Run(&WebActions::VoteKickPlayer, "/votekick?5"), "Server is not Palisard enabled");
   EXPECT_EQ(console, "");
-  EXPECT_FALSE(state.voteRequested);
+  EXPECT_FALSE(state.Snapshot().voteRequested);
 
-  state.hostEnabled = true;  // but no server address to reach it at
+  state.EditForTest([&](MatchData& d) { d.hostEnabled = true; });  // but no server address to reach it at
   EXPECT_EQ(Run(&WebActions::VoteKickPlayer, "/votekick?5abc"), "Votekick request failed unexpectedly");
   EXPECT_EQ(console, "Requesting a votekick on 5..\n");
-  EXPECT_TRUE(state.voteRequested);
+  EXPECT_TRUE(state.Snapshot().voteRequested);
 }
 
 }  // namespace

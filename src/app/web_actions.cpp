@@ -1,4 +1,4 @@
-#include "web/actions.h"
+#include "app/web_actions.h"
 
 #include <cinttypes>
 #include <cstdlib>
@@ -19,21 +19,20 @@ WebActions::WebActions(MatchState& state, BanService& banService, Firewall& fire
 std::string WebActions::ReportPlayer(const std::string& path) {
   const uint64_t id = ParseIdParameter(path);
   Print("Reporting %" PRIu64 "..\n", id);
-  {
-    std::lock_guard<std::mutex> lock(state_.mutex);
-    if (id == state_.ownId) return "You cannot report yourself";
-    if (state_.ownId == 0) return "You must log in to Online Services to report a player";
-  }
+  const HostLink link = state_.Link();
+  if (id == link.ownId) return "You cannot report yourself";
+  if (link.ownId == 0) return "You must log in to Online Services to report a player";
   bool accepted = false;
-  if (!banService_.AddInfraction(id, &accepted)) {
+  // Nothing goes to the service before a game is found.
+  if (!link.gameFound || !banService_.AddInfraction(link.ownId, id, &accepted)) {
     Print("Report failed unexpectedly\n");
     return "Report failed unexpectedly";
   }
   std::optional<uint32_t> address;
   if (accepted) {
-    std::lock_guard<std::mutex> lock(state_.mutex);
-    if (state_.IsHosting()) {
-      for (const PlayerRecord& record : state_.players) {
+    const MatchData match = state_.Snapshot();
+    if (match.IsHosting()) {
+      for (const PlayerRecord& record : match.players) {
         if (record.communityId == id) {
           address = AddressToHostOrder(record.ip);
           break;
@@ -48,11 +47,7 @@ std::string WebActions::ReportPlayer(const std::string& path) {
 
 std::string WebActions::VoteKickPlayer(const std::string& path) {
   const uint64_t id = ParseIdParameter(path);
-  {
-    std::lock_guard<std::mutex> lock(state_.mutex);
-    if (!state_.hostEnabled) return "Server is not Palisard enabled";
-    state_.voteRequested = true;
-  }
+  if (!state_.RequestVote()) return "Server is not Palisard enabled";
   Print("Requesting a votekick on %" PRIu64 "..\n", id);
   std::string reply;
   if (adminClient_.RequestVoteKick(id, &reply) != 0) return "Votekick request failed unexpectedly";
