@@ -8,8 +8,16 @@ else()
   set(PALISARD_OTHER_OS win32)
 endif()
 
-# Warnings stay at zero on both targets.
+# Warnings stay at zero on both targets; CI builds make them errors. With
+# clang, the lock annotations are checked too.
+option(PALISARD_WERROR "Treat warnings as errors" OFF)
 set(PALISARD_WARNINGS -Wall -Wextra)
+if(CMAKE_CXX_COMPILER_ID STREQUAL "Clang")
+  list(APPEND PALISARD_WARNINGS -Wthread-safety)
+endif()
+if(PALISARD_WERROR)
+  list(APPEND PALISARD_WARNINGS -Werror)
+endif()
 
 # Collects the sources below DIR matching GLOB, minus tests, the other
 # platform's files, and anything in EXCLUDE_REGEX.

@@ -8,7 +8,8 @@ set -euo pipefail
 cd "$(dirname "$0")/.."
 
 flavour=${1:-linux}
-options=(-G Ninja -DCMAKE_BUILD_TYPE=RelWithDebInfo)
+# The test command builds with warnings as errors (PALISARD_WERROR=ON).
+options=(-G Ninja -DCMAKE_BUILD_TYPE=RelWithDebInfo -DPALISARD_WERROR=${PALISARD_WERROR:-OFF})
 case "$flavour" in
   linux) options+=(-DPALISARD_BUILD_BENCHMARKS=ON) ;;
   asan) options+=(-DPALISARD_SANITIZE=address) ;;

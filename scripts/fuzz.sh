@@ -1,5 +1,6 @@
 #!/usr/bin/env bash
-# Builds the libFuzzer targets (clang, with ASan and UBSan) and runs each for
+# Builds the libFuzzer targets (clang, with ASan and UBSan, warnings and the
+# lock analysis as errors) and runs each for
 # SECONDS (default 30) from its seed corpus in fuzz/corpus. Fails on any
 # finding; the crashing input is left in build/fuzz/findings.
 #   scripts/fuzz.sh [SECONDS]      a longer run: scripts/fuzz.sh 3600
@@ -7,7 +8,7 @@ set -uo pipefail
 cd "$(dirname "$0")/.."
 seconds=${1:-30}
 CC=clang CXX=clang++ cmake -S . -B build/fuzz -G Ninja -DCMAKE_BUILD_TYPE=RelWithDebInfo \
-  -DPALISARD_SANITIZE=fuzzer -DPALISARD_BUILD_FUZZERS=ON -DPALISARD_BUILD_TESTS=OFF > /dev/null || exit 1
+  -DPALISARD_SANITIZE=fuzzer -DPALISARD_BUILD_FUZZERS=ON -DPALISARD_BUILD_TESTS=OFF -DPALISARD_WERROR=ON > /dev/null || exit 1
 ninja -C build/fuzz http_message_fuzz admin_message_fuzz soap_answer_fuzz version_answer_fuzz settings_fuzz || exit 1
 
 mkdir -p build/fuzz/findings

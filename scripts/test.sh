@@ -1,6 +1,7 @@
 #!/usr/bin/env bash
-# Installs what is missing, builds every flavour and runs every test: the
-# Linux tests natively, under ASan+UBSan and under TSan, the Windows unit
+# Installs what is missing, checks that the folders of src/ include each other
+# without a circle, builds every flavour (warnings as errors) and runs every
+# test: the Linux tests natively, under ASan+UBSan and under TSan, the Windows unit
 # tests under Wine, and each fuzz target for 30 seconds. Exits non-zero when
 # any build or test fails.
 set -uo pipefail
@@ -8,6 +9,7 @@ cd "$(dirname "$0")/.."
 
 scripts/install-deps.sh || exit 1
 source scripts/wine-env.sh
+export PALISARD_WERROR=ON
 
 passed=0
 failed=0
@@ -33,6 +35,9 @@ run_flavour() {
 export ASAN_OPTIONS=detect_leaks=1:abort_on_error=1
 export UBSAN_OPTIONS=print_stacktrace=1:halt_on_error=1
 export TSAN_OPTIONS=halt_on_error=1:second_deadlock_stack=1
+
+echo "=== layers"
+if scripts/check-layers.sh; then passed=$((passed + 1)); else failed=$((failed + 1)); failures+=("layers"); fi
 
 # The Windows build first: the Linux system tests run its programs under Wine.
 windows_built=1

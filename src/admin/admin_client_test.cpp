@@ -11,6 +11,7 @@
 #include "helpers/fake_admin_host.h"
 #include "helpers/fake_clock.h"
 #include "helpers/http_client.h"
+#include "helpers/recording_console.h"
 
 namespace palisard {
 namespace {
@@ -176,11 +177,10 @@ TEST(AdminEndToEndTest, RegisterVoteKickAndSeeTheCount) {
   FakeClock clock;
   Firewall firewall(engine, clock);
   ASSERT_EQ(firewall.Initialize(), 0u);
-  AdminService service(hostState, firewall, clock, AdminService::Limits{});
+  RecordingConsole console;
+  AdminService service(hostState, firewall, clock, AdminService::Limits{}, RandomRegistrationKey, console);
   Listener server;
-  ::testing::internal::CaptureStdout();
-  ASSERT_EQ(server.Initialize(0), 0);
-  ::testing::internal::GetCapturedStdout();
+  ASSERT_EQ(server.Initialize(0, console), 0);
   const uint16_t port = LocalPort(server.socket());
   std::thread loop([&] { service.AdminAcceptLoop(server); });
 
@@ -195,10 +195,10 @@ TEST(AdminEndToEndTest, RegisterVoteKickAndSeeTheCount) {
   EXPECT_EQ(clientState.Snapshot().registrationKey, hostState.Snapshot().players[1].key);
 
   std::string reply;
-  ::testing::internal::CaptureStdout();
+  console.Take();
   EXPECT_EQ(client.RequestVoteKick(kTarget, &reply), 0);
   EXPECT_EQ(reply, "Votekick successful");
-  EXPECT_EQ(::testing::internal::GetCapturedStdout(), "Kicking 76561197960265999\n");
+  EXPECT_EQ(console.Take(), "Kicking 76561197960265999\n");
   ASSERT_EQ(firewall.Blocks().size(), 1u);
   EXPECT_EQ(firewall.Blocks().front().address, 0xC6120009u);
 

@@ -28,12 +28,14 @@ uint32_t RandomRegistrationKey() {
   return key;
 }
 
-AdminService::AdminService(MatchState& state, Firewall& firewall, const Clock& clock, Limits limits, KeySource keys)
+AdminService::AdminService(MatchState& state, Firewall& firewall, const Clock& clock, Limits limits, KeySource keys,
+                           ConsoleSink& console)
     : state_(state),
       firewall_(firewall),
       clock_(clock),
       limits_(limits),
       keys_(std::move(keys)),
+      console_(console),
       // While another player hosts, connections wait in the listen queue.
       loop_({limits.maxConnections, limits.maxPerAddress},
             [this](Socket client, uint32_t peerAddress) {
@@ -112,7 +114,7 @@ std::vector<uint8_t> AdminService::VoteKick(const VoteKickRequest& request) {
   }
   if (outcome.kick) {
     firewall_.BlockPlayer(outcome.targetAddress, request.targetId);
-    Print("Kicking %" PRIu64 "\n", request.targetId);
+    console_.Print("Kicking %" PRIu64 "\n", request.targetId);
   }
   return Text("Votekick successful");
 }

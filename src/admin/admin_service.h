@@ -7,6 +7,7 @@
 
 #include "admin/admin_protocol.h"
 #include "common/clock.h"
+#include "common/console_output.h"
 #include "firewall/firewall.h"
 #include "game/match_state.h"
 #include "net/accept_loop.h"
@@ -32,7 +33,7 @@ class AdminService {
   using KeySource = std::function<uint32_t()>;
 
   AdminService(MatchState& state, Firewall& firewall, const Clock& clock, Limits limits,
-               KeySource keys = RandomRegistrationKey);
+               KeySource keys = RandomRegistrationKey, ConsoleSink& console = StandardOutput());
 
   // Accepts only while this copy hosts the match; each connection on a
   // thread of its own. Returns 1 when the listener is not listening;
@@ -63,6 +64,7 @@ class AdminService {
   const Clock& clock_;
   Limits limits_;
   KeySource keys_;
+  ConsoleSink& console_;
   AcceptLoop loop_;  // last: its threads use the members above
 };
 

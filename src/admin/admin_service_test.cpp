@@ -8,6 +8,7 @@
 #include "helpers/fake_clock.h"
 #include "helpers/http_client.h"
 #include "helpers/sanitizers.h"
+#include "helpers/recording_console.h"
 
 namespace palisard {
 namespace {
@@ -56,9 +57,8 @@ class AdminServiceTest : public ::testing::Test {
   uint32_t RegisterFromSlot(uint64_t id, uint32_t address) { return KeyOf(service.Register(id, address)); }
 
   std::string Vote(uint64_t voter, uint64_t target, uint32_t key) {
-    ::testing::internal::CaptureStdout();
     std::string text = TextOf(service.VoteKick({key, voter, target}));
-    console = ::testing::internal::GetCapturedStdout();
+    console = recording.Take();
     return text;
   }
 
@@ -67,7 +67,8 @@ class AdminServiceTest : public ::testing::Test {
   FakeClock clock;
   Firewall firewall{engine, clock};
   uint32_t nextKey = 1000;
-  AdminService service{state, firewall, clock, AdminService::Limits{}, [this] { return nextKey++; }};
+  RecordingConsole recording;
+  AdminService service{state, firewall, clock, AdminService::Limits{}, [this] { return nextKey++; }, recording};
   std::string console;
 };
 
@@ -168,9 +169,8 @@ class AdminServiceSocketTest : public AdminServiceTest {
     AdminService::Limits limits;
     limits.messageTimeout = 300ms;
     live = std::make_unique<AdminService>(state, firewall, clock, limits);
-    ::testing::internal::CaptureStdout();
-    ASSERT_EQ(server.Initialize(0), 0);
-    ::testing::internal::GetCapturedStdout();
+    RecordingConsole quiet;
+    ASSERT_EQ(server.Initialize(0, quiet), 0);
     port = LocalPort(server.socket());
     loop = std::thread([this] { live->AdminAcceptLoop(server); });
   }

@@ -20,18 +20,19 @@ std::optional<VersionFile> ParseVersionFile(const std::string& body) {
   return VersionFile{body.substr(0, lineEnd - 1), body.substr(lineEnd + 1)};
 }
 
-void CheckVersion(const std::string& host, UpdatePrompt& prompt, const VersionCheckOptions& options) {
-  Print("Checking version..\n");
+void CheckVersion(const std::string& host, UpdatePrompt& prompt, const VersionCheckOptions& options,
+                  ConsoleSink& console) {
+  console.Print("Checking version..\n");
   Socket socket = ConnectToFirst(ResolveIpv4(host), options.port, options.limits.connect);
   if (!socket.valid()) {
-    Print("Error finding version server..\n");
+    console.Print("Error finding version server..\n");
     return;
   }
   const std::string request = "GET /version.txt HTTP/1.1\r\nHost: " + host + "\r\nContent-Type: text\r\n\r\n";
   HttpAnswer answer;
   if (!ExchangeHttp(socket.get(), request, options.limits, &answer) ||
       std::strcmp(answer.message.Target(), "200") != 0) {
-    Print("Error retrieving version information..\n");
+    console.Print("Error retrieving version information..\n");
     return;
   }
   std::optional<VersionFile> file = ParseVersionFile(answer.body);
@@ -39,15 +40,15 @@ void CheckVersion(const std::string& host, UpdatePrompt& prompt, const VersionCh
   const std::string& version = file->version;
   const std::string& target = file->target;
   if (version == kProgramVersion) {
-    Print("Version is up to date..\n");
+    console.Print("Version is up to date..\n");
     return;
   }
   const std::string caption = "New version, " + version + ", is available";
-  Print("%s\n", caption.c_str());
+  console.Print("%s\n", caption.c_str());
   if (!prompt.AskToDownload(caption)) return;
   // The answer travels in plain HTTP: only a web address is handed on.
   if (!IsWebAddress(target)) {
-    Print("Not opening the download address, it is not a web address: %s\n", target.c_str());
+    console.Print("Not opening the download address, it is not a web address: %s\n", target.c_str());
     return;
   }
   prompt.OpenAddress(target);

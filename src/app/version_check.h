@@ -5,6 +5,7 @@
 #include <string>
 
 #include "app/update_prompt.h"
+#include "common/console_output.h"
 #include "common/version.h"
 #include "net/http_client.h"
 
@@ -28,6 +29,7 @@ std::optional<VersionFile> ParseVersionFile(const std::string& body);
 // second the download address) and, when the version differs from this
 // one's, offers to open the address. Every outcome is told on the console;
 // nothing stops the start-up.
-void CheckVersion(const std::string& host, UpdatePrompt& prompt, const VersionCheckOptions& options);
+void CheckVersion(const std::string& host, UpdatePrompt& prompt, const VersionCheckOptions& options,
+                  ConsoleSink& console = StandardOutput());
 
 }  // namespace palisard

@@ -3,6 +3,7 @@
 #include <gtest/gtest.h>
 
 #include "helpers/fake_http_server.h"
+#include "helpers/recording_console.h"
 
 namespace palisard {
 namespace {
@@ -29,10 +30,10 @@ class VersionCheckTest : public ::testing::Test {
     VersionCheckOptions options;
     options.port = server.port();
     options.limits.answer = std::chrono::milliseconds(500);
-    ::testing::internal::CaptureStdout();
-    CheckVersion("127.0.0.1", prompt, options);
+    RecordingConsole console;
+    CheckVersion("127.0.0.1", prompt, options, console);
     requests = server.requests();
-    return ::testing::internal::GetCapturedStdout();
+    return console.Take();
   }
 
   RecordingPrompt prompt;
@@ -92,9 +93,9 @@ TEST_F(VersionCheckTest, UnreachableServer) {
   }
   VersionCheckOptions options;
   options.port = closedPort;
-  ::testing::internal::CaptureStdout();
-  CheckVersion("127.0.0.1", prompt, options);
-  EXPECT_EQ(::testing::internal::GetCapturedStdout(), "Checking version..\nError finding version server..\n");
+  RecordingConsole console;
+  CheckVersion("127.0.0.1", prompt, options, console);
+  EXPECT_EQ(console.Take(), "Checking version..\nError finding version server..\n");
 }
 
 }  // namespace

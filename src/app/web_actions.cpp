@@ -13,19 +13,20 @@ uint64_t ParseIdParameter(const std::string& path) {
   return std::strtoull(path.c_str() + question + 1, nullptr, 10);
 }
 
-WebActions::WebActions(MatchState& state, BanService& banService, Firewall& firewall, AdminClient& adminClient)
-    : state_(state), banService_(banService), firewall_(firewall), adminClient_(adminClient) {}
+WebActions::WebActions(MatchState& state, BanService& banService, Firewall& firewall, AdminClient& adminClient,
+                       ConsoleSink& console)
+    : state_(state), banService_(banService), firewall_(firewall), adminClient_(adminClient), console_(console) {}
 
 std::string WebActions::ReportPlayer(const std::string& path) {
   const uint64_t id = ParseIdParameter(path);
-  Print("Reporting %" PRIu64 "..\n", id);
+  console_.Print("Reporting %" PRIu64 "..\n", id);
   const HostLink link = state_.Link();
   if (id == link.ownId) return "You cannot report yourself";
   if (link.ownId == 0) return "You must log in to Online Services to report a player";
   bool accepted = false;
   // Nothing goes to the service before a game is found.
   if (!link.gameFound || !banService_.AddInfraction(link.ownId, id, &accepted)) {
-    Print("Report failed unexpectedly\n");
+    console_.Print("Report failed unexpectedly\n");
     return "Report failed unexpectedly";
   }
   std::optional<uint32_t> address;
@@ -41,14 +42,14 @@ std::string WebActions::ReportPlayer(const std::string& path) {
     }
   }
   if (address) firewall_.BlockPlayer(*address, id);
-  Print("Report successful\n");
+  console_.Print("Report successful\n");
   return "Report successful";
 }
 
 std::string WebActions::VoteKickPlayer(const std::string& path) {
   const uint64_t id = ParseIdParameter(path);
   if (!state_.RequestVote()) return "Server is not Palisard enabled";
-  Print("Requesting a votekick on %" PRIu64 "..\n", id);
+  console_.Print("Requesting a votekick on %" PRIu64 "..\n", id);
   std::string reply;
   if (adminClient_.RequestVoteKick(id, &reply) != 0) return "Votekick request failed unexpectedly";
   return reply;

@@ -5,6 +5,7 @@
 
 #include "admin/admin_client.h"
 #include "bans/ban_service.h"
+#include "common/console_output.h"
 #include "firewall/firewall.h"
 #include "game/match_state.h"
 
@@ -20,7 +21,8 @@ uint64_t ParseIdParameter(const std::string& path);
 // the result page.
 class WebActions {
  public:
-  WebActions(MatchState& state, BanService& banService, Firewall& firewall, AdminClient& adminClient);
+  WebActions(MatchState& state, BanService& banService, Firewall& firewall, AdminClient& adminClient,
+             ConsoleSink& console = StandardOutput());
 
   // Reports the player to the ban service; on the hosting copy an accepted
   // report blocks the player at once.
@@ -33,6 +35,7 @@ class WebActions {
   BanService& banService_;
   Firewall& firewall_;
   AdminClient& adminClient_;
+  ConsoleSink& console_;
 };
 
 }  // namespace palisard

@@ -7,6 +7,7 @@
 #include "firewall/memory_filter_engine.h"
 #include "helpers/fake_clock.h"
 #include "helpers/fake_http_server.h"
+#include "helpers/recording_console.h"
 
 namespace palisard {
 namespace {
@@ -47,15 +48,14 @@ class ActionsTest : public ::testing::Test {
     });
     BanService::Options options;
     options.port = service.port();
-    banService = std::make_unique<BanService>(clock, options);
+    banService = std::make_unique<BanService>(clock, options, recording);
     banService->SetHost("127.0.0.1");
-    actions = std::make_unique<WebActions>(state, *banService, firewall, adminClient);
+    actions = std::make_unique<WebActions>(state, *banService, firewall, adminClient, recording);
   }
 
   std::string Run(std::string (WebActions::*action)(const std::string&), const std::string& path) {
-    ::testing::internal::CaptureStdout();
     std::string message = ((*actions).*action)(path);
-    console = ::testing::internal::GetCapturedStdout();
+    console = recording.Take();
     return message;
   }
 
@@ -72,6 +72,7 @@ class ActionsTest : public ::testing::Test {
   AdminClient adminClient{state, clock, AdminClient::Timeouts{}};
   std::unique_ptr<BanService> banService;
   std::unique_ptr<WebActions> actions;
+  RecordingConsole recording;
   std::string console;
 };
 

@@ -20,8 +20,8 @@ std::string MaskText(const std::string& text, uint8_t key) {
   return masked;
 }
 
-BanService::BanService(const Clock& clock, Options options)
-    : clock_(clock), options_(options), hostKey_(RandomMaskKey()) {}
+BanService::BanService(const Clock& clock, Options options, ConsoleSink& console)
+    : clock_(clock), options_(options), console_(console), hostKey_(RandomMaskKey()) {}
 
 void BanService::SetHost(const std::string& host) {
   std::lock_guard<std::mutex> lock(mutex_);
@@ -40,7 +40,7 @@ bool BanService::FindServer() {
     serverAddress_ = endpoint;
     return true;
   }
-  Print("Couldn't find Ban server..\n");
+  console_.Print("Couldn't find Ban server..\n");
   return false;
 }
 
@@ -53,7 +53,7 @@ std::optional<std::string> BanService::SoapCall(const std::string& document, con
     server = serverAddress_;
   }
   if (ConnectTo(socket.get(), server, static_cast<int>(options_.limits.connect.count())) != 0) {
-    Print("Problem connecting to Ban Service\n");
+    console_.Print("Problem connecting to Ban Service\n");
     return std::nullopt;
   }
   std::string request = "POST /banservices/GetBanList.asmx HTTP/1.1\r\n"

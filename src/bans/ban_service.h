@@ -10,6 +10,7 @@
 
 #include "bans/soap_messages.h"
 #include "common/clock.h"
+#include "common/console_output.h"
 #include "net/socket.h"
 #include "common/stopwatch.h"
 #include "net/http_client.h"
@@ -38,7 +39,7 @@ class BanService {
     std::chrono::milliseconds retryAfterFailure{10'000};
   };
 
-  BanService(const Clock& clock, Options options);
+  BanService(const Clock& clock, Options options, ConsoleSink& console = StandardOutput());
   virtual ~BanService() = default;
 
   // Streaming on: while hosting, ask about present players and block the
@@ -70,6 +71,7 @@ class BanService {
 
   const Clock& clock_;
   Options options_;
+  ConsoleSink& console_;
   const uint8_t hostKey_;
 
   mutable std::mutex mutex_;

@@ -6,6 +6,7 @@
 
 #include "helpers/fake_clock.h"
 #include "helpers/fake_http_server.h"
+#include "helpers/recording_console.h"
 
 namespace palisard {
 namespace {
@@ -46,7 +47,7 @@ class BanServiceTest : public ::testing::Test {
     BanService::Options options;
     options.port = server.port();
     options.limits.answer = 500ms;
-    auto service = std::make_unique<BanService>(clock, options);
+    auto service = std::make_unique<BanService>(clock, options, console);
     service->SetHost("127.0.0.1");
     return service;
   }
@@ -54,12 +55,12 @@ class BanServiceTest : public ::testing::Test {
   // Runs `call` and returns what it printed.
   template <typename Call>
   std::string Printed(Call call) {
-    ::testing::internal::CaptureStdout();
     call();
-    return ::testing::internal::GetCapturedStdout();
+    return console.Take();
   }
 
   FakeClock clock;
+  RecordingConsole console;
 };
 
 TEST_F(BanServiceTest, HostIsKeptMasked) {
@@ -116,7 +117,7 @@ TEST_F(BanServiceTest, ChunkedAnswerIsDecodedAndAnswerWithoutLengthHasNoResult) 
 TEST_F(BanServiceTest, UnreachableRefusedAndSilentServices) {
   BanService::Options options;
   options.port = ClosedPort();
-  BanService nobody(clock, options);
+  BanService nobody(clock, options, console);
   nobody.SetHost("127.0.0.1");
   EXPECT_EQ(Printed([&] { EXPECT_FALSE(nobody.AddInfraction(kOwn, kReported, nullptr)); }),
             "Couldn't find Ban server..\n");
@@ -125,8 +126,8 @@ TEST_F(BanServiceTest, UnreachableRefusedAndSilentServices) {
   FakeHttpServer once([](const std::string&) { return std::string(); }, Mode::kAcceptOnce);
   class ProbeThenGone : public BanService {
    public:
-    ProbeThenGone(const Clock& clock, Options options, const FakeHttpServer& server)
-        : BanService(clock, options), server_(server) {}
+    ProbeThenGone(const Clock& clock, Options options, ConsoleSink& console, const FakeHttpServer& server)
+        : BanService(clock, options, console), server_(server) {}
     bool FindServer() override {
       bool found = BanService::FindServer();
       while (server_.listening()) std::this_thread::sleep_for(1ms);
@@ -137,7 +138,7 @@ TEST_F(BanServiceTest, UnreachableRefusedAndSilentServices) {
     const FakeHttpServer& server_;
   };
   options.port = once.port();
-  ProbeThenGone refused(clock, options, once);
+  ProbeThenGone refused(clock, options, console, once);
   refused.SetHost("127.0.0.1");
   EXPECT_EQ(Printed([&] { EXPECT_FALSE(refused.AddInfraction(kOwn, kReported, nullptr)); }),
             "Problem connecting to Ban Service\n");
@@ -187,7 +188,7 @@ TEST_F(BanServiceTest, StreamingOffSendsNothing) {
 TEST_F(BanServiceTest, FailedExchangeWaitsTenSecondsBeforeTheNext) {
   BanService::Options options;
   options.port = ClosedPort();
-  BanService service(clock, options);
+  BanService service(clock, options, console);
   service.SetHost("127.0.0.1");
   EXPECT_EQ(Printed([&] { service.GetBanList({1}, 1); }), "Couldn't find Ban server..\n");
   clock.Advance(9'999);

@@ -3,8 +3,28 @@
 #include <cstdarg>
 #include <cstdio>
 #include <mutex>
+#include <vector>
 
 namespace palisard {
+namespace {
+
+std::string Format(const char* format, va_list args) {
+  va_list measure;
+  va_copy(measure, args);
+  const int length = std::vsnprintf(nullptr, 0, format, measure);
+  va_end(measure);
+  if (length <= 0) return std::string();
+  std::vector<char> text(static_cast<std::size_t>(length) + 1);
+  std::vsnprintf(text.data(), text.size(), format, args);
+  return std::string(text.data(), static_cast<std::size_t>(length));
+}
+
+class StandardOutputSink final : public ConsoleSink {
+ public:
+  void Write(const std::string& text) override { palisard::Print("%s", text.c_str()); }
+};
+
+}  // namespace
 
 void Print(const char* format, ...) {
   // One lock so that lines printed by different threads never interleave.
@@ -16,6 +36,19 @@ void Print(const char* format, ...) {
   std::vfprintf(stdout, format, args);
   va_end(args);
   std::fflush(stdout);
+}
+
+void ConsoleSink::Print(const char* format, ...) {
+  va_list args;
+  va_start(args, format);
+  std::string text = Format(format, args);
+  va_end(args);
+  Write(text);
+}
+
+ConsoleSink& StandardOutput() {
+  static StandardOutputSink* sink = new StandardOutputSink;
+  return *sink;
 }
 
 }  // namespace palisard

@@ -101,11 +101,12 @@ void Firewall::ClearBlocksLocked() {
 
 bool Firewall::Shutdown(std::chrono::milliseconds lockWait) {
   // Polled try_lock rather than a timed lock: the race detector cannot
-  // follow pthread's timed locks.
-  auto deadline = std::chrono::steady_clock::now() + lockWait;
+  // follow pthread's timed locks. The wait is wall time whatever clock the
+  // blocks expire by.
+  const Deadline deadline(SystemClock(), lockWait);
   std::unique_lock<std::mutex> lock(mutex_, std::try_to_lock);
   while (!lock.owns_lock()) {
-    if (std::chrono::steady_clock::now() >= deadline) return false;
+    if (deadline.Passed()) return false;
     std::this_thread::sleep_for(std::chrono::milliseconds(1));
     lock.try_lock();
   }

@@ -37,8 +37,13 @@ int HostSlot(const MatchData& match) {
 }  // namespace
 
 GameWatcher::GameWatcher(MatchState& state, GameProcesses& processes, const Clock& clock, TitleSink setTitle,
-                         PassObserver& observer)
-    : state_(state), processes_(processes), clock_(clock), setTitle_(std::move(setTitle)), observer_(observer) {}
+                         PassObserver& observer, ConsoleSink& console)
+    : state_(state),
+      processes_(processes),
+      clock_(clock),
+      setTitle_(std::move(setTitle)),
+      observer_(observer),
+      console_(console) {}
 
 void GameWatcher::Run() {
   state_.ClearSlots();
@@ -46,7 +51,7 @@ void GameWatcher::Run() {
   for (;;) {
     game_.reset();  // a lost game's handle is closed before the next attempt
     SetTitle("Palisard: No Game");
-    if (lost) Print("Game is no longer running..\n");
+    if (lost) console_.Print("Game is no longer running..\n");
     lost = false;
 
     uint32_t processId = 0;
@@ -71,12 +76,12 @@ void GameWatcher::Run() {
 
 bool GameWatcher::AttachToGame(uint32_t processId) {
   game_ = processes_.OpenGameProcess(processId);
-  if (!game_ || !ResolveGameAddresses(*game_, state_)) {
+  if (!game_ || !ResolveGameAddresses(*game_, state_, console_)) {
     game_.reset();
     return false;
   }
   state_.MarkGameFound();
-  Print("Game found..\n");
+  console_.Print("Game found..\n");
   lastChatLine_ = -1;
   return true;
 }
@@ -94,7 +99,7 @@ bool GameWatcher::RefreshMatchState() {
 
   bool slotsChanged = false;
   const uint32_t maxClients = state_.ApplyGameInfo(ReadLe64(ownId), chat, serverInfo, &slotsChanged);
-  if (slotsChanged) Print("Max Clients set to: %i\n", static_cast<int>(maxClients));
+  if (slotsChanged) console_.Print("Max Clients set to: %i\n", static_cast<int>(maxClients));
 
   std::vector<GameClientEntry> clients(maxClients);
   uint8_t server[6];
@@ -104,7 +109,7 @@ bool GameWatcher::RefreshMatchState() {
 
   ServerUpdate update = state_.ApplyClientsAndServer(std::move(clients), serverIp, ReadLe16(server + 4));
   if (update.stoppedHosting) observer_.StoppedHosting();
-  for (const std::string& name : update.hostNames) Print("Server set to: %s\n", name.c_str());
+  for (const std::string& name : update.hostNames) console_.Print("Server set to: %s\n", name.c_str());
   return true;
 }
 
@@ -127,7 +132,7 @@ void GameWatcher::CaptureChat() {
     const char* line = reinterpret_cast<const char*>(chat.data() + (next % 4) * MatchData::kChatLineSize);
     std::string text(line, strnlen(line, MatchData::kChatLineSize));
     CleanGameText(text, false);
-    Print("%s\n", text.c_str());
+    console_.Print("%s\n", text.c_str());
     CleanGameText(text, true);
     kept.push_back(std::move(text));
   }

@@ -7,6 +7,7 @@
 #include <vector>
 
 #include "common/clock.h"
+#include "common/console_output.h"
 #include "game/match_state.h"
 #include "game/process_memory.h"
 
@@ -31,7 +32,7 @@ class GameWatcher {
   using TitleSink = std::function<void(const std::string&)>;
 
   GameWatcher(MatchState& state, GameProcesses& processes, const Clock& clock, TitleSink setTitle,
-              PassObserver& observer);
+              PassObserver& observer, ConsoleSink& console = StandardOutput());
 
   // The thread: searches for the game, follows it, and starts over when it is
   // lost. Never returns.
@@ -56,6 +57,7 @@ class GameWatcher {
   const Clock& clock_;
   TitleSink setTitle_;
   PassObserver& observer_;
+  ConsoleSink& console_;
   std::string title_;
   std::unique_ptr<ProcessMemory> game_;
   int32_t lastChatLine_ = -1;

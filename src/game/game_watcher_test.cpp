@@ -4,6 +4,7 @@
 
 #include "helpers/fake_clock.h"
 #include "helpers/fake_game.h"
+#include "helpers/recording_console.h"
 
 namespace palisard {
 namespace {
@@ -28,9 +29,8 @@ class GameWatcherTest : public ::testing::Test {
 
   template <typename Step>
   std::string Capture(Step step) {
-    ::testing::internal::CaptureStdout();
     bool ok = step();
-    std::string output = ::testing::internal::GetCapturedStdout();
+    std::string output = console.Take();
     EXPECT_TRUE(ok);
     return output;
   }
@@ -60,7 +60,9 @@ class GameWatcherTest : public ::testing::Test {
   FakeClock clock;
   std::vector<std::string> titles;
   RecordingObserver observer;
-  GameWatcher watcher{state, processes, clock, [this](const std::string& t) { titles.push_back(t); }, observer};
+  RecordingConsole console;
+  GameWatcher watcher{state, processes, clock, [this](const std::string& t) { titles.push_back(t); }, observer,
+                      console};
 };
 
 TEST_F(GameWatcherTest, OnlyTheNewestFourChatLinesAreCaptured) {
@@ -215,9 +217,7 @@ TEST_F(GameWatcherTest, EachPassIsHandedOnAndLosingTheHostingIsTold) {
 TEST_F(GameWatcherTest, LostGameFailsTheRead) {
   Pass();
   game.SetRunning(false);
-  ::testing::internal::CaptureStdout();
   EXPECT_FALSE(watcher.RefreshMatchState());
-  ::testing::internal::GetCapturedStdout();
   EXPECT_TRUE(state.Snapshot().gameFound);
 }
 

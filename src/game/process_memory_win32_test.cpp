@@ -6,6 +6,7 @@
 
 #include "game/process_memory.h"
 #include "game/signatures.h"
+#include "helpers/recording_console.h"
 
 namespace palisard {
 namespace {
@@ -77,9 +78,8 @@ TEST(WindowsProcessMemoryTest, FindsAndReadsTheStandIn) {
   bool resolved = false;
   for (int i = 0; i < 100 && !resolved; ++i) {  // until the stand-in has laid out its memory
     Sleep(50);
-    ::testing::internal::CaptureStdout();
-    resolved = ResolveGameAddresses(*memory, state);
-    ::testing::internal::GetCapturedStdout();
+    RecordingConsole quiet;
+    resolved = ResolveGameAddresses(*memory, state, quiet);
   }
   ASSERT_TRUE(resolved);
 
@@ -87,7 +87,7 @@ TEST(WindowsProcessMemoryTest, FindsAndReadsTheStandIn) {
   uint64_t ownId = 0;
   for (int i = 0; i < 100 && ownId != 76561197960287930ULL; ++i) {
     Sleep(50);
-    ASSERT_TRUE(memory->Read(state.ownIdAddress, &ownId, sizeof(ownId)));
+    ASSERT_TRUE(memory->Read(state.Addresses().ownId, &ownId, sizeof(ownId)));
   }
   EXPECT_EQ(ownId, 76561197960287930ULL);
 }

@@ -160,7 +160,7 @@ uint32_t ScanGameMemory(const MemorySnapshot& image, const uint8_t* pattern, con
   return 0;
 }
 
-bool ResolveGameAddresses(ProcessMemory& memory, MatchState& state) {
+bool ResolveGameAddresses(ProcessMemory& memory, MatchState& state, ConsoleSink& console) {
   state.ClearSlots();
   MemorySnapshot image = MemorySnapshot::Read(memory, kScanStart, kScanSize);
   GameAddresses addresses = state.Addresses();
@@ -168,7 +168,7 @@ bool ResolveGameAddresses(ProcessMemory& memory, MatchState& state) {
   for (const Signature& signature : GameSignatures()) {
     uint32_t match = ScanGameMemory(image, signature.pattern.data(), signature.mask);
     if (match == 0) {
-      Print("%s", signature.failureMessage);
+      console.Print("%s", signature.failureMessage);
       found = false;
       break;
     }

@@ -6,6 +6,7 @@
 #include <memory>
 #include <vector>
 
+#include "common/console_output.h"
 #include "game/match_state.h"
 #include "game/process_memory.h"
 
@@ -51,6 +52,6 @@ uint32_t ScanGameMemory(const MemorySnapshot& image, const uint8_t* pattern, con
 // Finds all five signatures in order and stores their addresses in `state`
 // (which also gets its slots cleared). At the first one missing, prints its
 // message and returns false; the addresses found so far stay stored.
-bool ResolveGameAddresses(ProcessMemory& memory, MatchState& state);
+bool ResolveGameAddresses(ProcessMemory& memory, MatchState& state, ConsoleSink& console = StandardOutput());
 
 }  // namespace palisard

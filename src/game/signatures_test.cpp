@@ -5,6 +5,7 @@
 #include <cstring>
 
 #include "helpers/fake_game.h"
+#include "helpers/recording_console.h"
 
 namespace palisard {
 namespace {
@@ -69,15 +70,21 @@ TEST(ScanGameMemoryTest, UnreadablePageIsSkipped) {
   memory.Put(5 * kPageSize + 7, {0xB9, 3, 3, 3, 3, 0x57, 0x8D, 0x64, 0x24, 0x00});
   memory.unreadablePage = 1;
   EXPECT_EQ(memory.Scan(kPattern, kMask), kScanStart + 5 * kPageSize + 7);
+
+  // The fixed bytes readable, the wildcards on the bad page, which reads as
+  // zeros: no match there either.
+  memory.Put(kPageSize - 2, {0xB9, 0x57});
+  memory.Put(6 * kPageSize, {0xB9, 0x57});
+  EXPECT_EQ(memory.Scan({0xB9, 0x57, 0, 0, 0, 0}, "xx????"), kScanStart + 6 * kPageSize);
 }
 
 class ResolveTest : public ::testing::Test {
  protected:
   bool Resolve(FakeGame& game) {
     auto memory = game.Open();
-    ::testing::internal::CaptureStdout();
-    bool resolved = ResolveGameAddresses(*memory, state);
-    output = ::testing::internal::GetCapturedStdout();
+    RecordingConsole console;
+    bool resolved = ResolveGameAddresses(*memory, state, console);
+    output = console.Take();
     return resolved;
   }
   MatchState state;

@@ -13,12 +13,12 @@ std::atomic<bool> networkingStarted{false};
 
 }  // namespace
 
-int Listener::Initialize(uint16_t requestedPort) {
+int Listener::Initialize(uint16_t requestedPort, ConsoleSink& console) {
   const bool startsNetworking = !networkingStarted;
   if (startsNetworking) {
     int error = StartNetworking();
     if (error != 0) {
-      Print("Problem initializing WinSock: %i\n", error);
+      console.Print("Problem initializing WinSock: %i\n", error);
       return error;
     }
     networkingStarted = true;
@@ -29,15 +29,15 @@ int Listener::Initialize(uint16_t requestedPort) {
   socket_.reset(OpenTcpSocket());
   if (!socket_.valid()) {
     error = LastSocketError();
-    Print("Problem opening socket: %i\n", error);
+    console.Print("Problem opening socket: %i\n", error);
   } else if (BindAnyAddress(socket_.get(), port_) != 0) {
     error = LastSocketError();
-    Print("Problem binding socket ( port %i ): %i\n", port_, error);
+    console.Print("Problem binding socket ( port %i ): %i\n", port_, error);
   } else if (ListenForConnections(socket_.get()) != 0) {
     error = LastSocketError();
-    Print("Problem listening on socket: %i\n", error);
+    console.Print("Problem listening on socket: %i\n", error);
   } else {
-    Print("Initialized server ( port %i )..\n", port_);
+    console.Print("Initialized server ( port %i )..\n", port_);
     return 0;
   }
 

@@ -2,6 +2,7 @@
 
 #include <cstdint>
 
+#include "common/console_output.h"
 #include "net/socket.h"
 
 namespace palisard {
@@ -17,7 +18,7 @@ class Listener {
 
   // Opens, binds (all interfaces) and listens on `port`, printing progress or
   // the failing step. Returns 0, or the system error code of that step.
-  int Initialize(uint16_t port);
+  int Initialize(uint16_t port, ConsoleSink& console = StandardOutput());
 
   uint16_t port() const { return port_; }
   SocketHandle socket() const { return socket_.get(); }

@@ -1,15 +1,16 @@
 #include "net/listener.h"
 
 #include <gtest/gtest.h>
+#include "helpers/recording_console.h"
 
 namespace palisard {
 namespace {
 
 TEST(ListenerTest, ListensAndAcceptsAConnection) {
   Listener server;
-  ::testing::internal::CaptureStdout();
-  ASSERT_EQ(server.Initialize(0), 0);
-  EXPECT_EQ(::testing::internal::GetCapturedStdout(), "Initialized server ( port 0 )..\n");
+  RecordingConsole console;
+  ASSERT_EQ(server.Initialize(0, console), 0);
+  EXPECT_EQ(console.Take(), "Initialized server ( port 0 )..\n");
   uint16_t port = LocalPort(server.socket());
   ASSERT_NE(port, 0);
 
@@ -27,16 +28,15 @@ TEST(ListenerTest, ListensAndAcceptsAConnection) {
 
 TEST(ListenerTest, PortInUseReportsTheBindErrorAndClosesTheSocket) {
   Listener first;
-  ::testing::internal::CaptureStdout();
-  ASSERT_EQ(first.Initialize(0), 0);
-  ::testing::internal::GetCapturedStdout();
+  RecordingConsole console;
+  ASSERT_EQ(first.Initialize(0, console), 0);
   uint16_t port = LocalPort(first.socket());
 
   Listener second;
-  ::testing::internal::CaptureStdout();
-  const int error = second.Initialize(port);
+  console.Take();
+  const int error = second.Initialize(port, console);
   EXPECT_EQ(ClassifySocketError(error), SocketError::kAddressInUse);
-  EXPECT_EQ(::testing::internal::GetCapturedStdout(),
+  EXPECT_EQ(console.Take(),
             "Problem binding socket ( port " + std::to_string(port) + " ): " + std::to_string(error) + "\n");
   EXPECT_FALSE(second.listening());
   EXPECT_EQ(second.port(), port);

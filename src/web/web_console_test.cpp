@@ -6,6 +6,7 @@
 
 #include "helpers/http_client.h"
 #include "helpers/sanitizers.h"
+#include "helpers/recording_console.h"
 #include "web/pages.h"
 
 namespace palisard {
@@ -21,9 +22,8 @@ class WebConsoleTest : public ::testing::Test {
     console = std::make_unique<WebConsole>(
         state, [](const std::string& path) { return "report " + path; },
         [](const std::string& path) { return "kick " + path; }, limits);
-    ::testing::internal::CaptureStdout();
-    ASSERT_EQ(server.Initialize(0), 0);
-    ::testing::internal::GetCapturedStdout();
+    RecordingConsole quiet;
+    ASSERT_EQ(server.Initialize(0, quiet), 0);
     port = LocalPort(server.socket());
     loop = std::thread([this] { console->HttpAcceptLoop(server); });
   }
