@@ -171,6 +171,21 @@ TEST(AdminEndToEndTest, RegisterVoteKickAndSeeTheCount) {
   ::testing::internal::GetCapturedStdout();
   const uint16_t port = LocalPort(server.listenSocket);
   std::thread loop([&] { service.AdminAcceptLoop(server); });
+  // Stops the loop however the test ends: a failed ASSERT returns early, and
+  // a thread left joinable would end the whole test binary.
+  struct LoopStopper {
+    AdminService& service;
+    TcpServer& server;
+    uint16_t port;
+    std::thread& loop;
+    ~LoopStopper() {
+      service.RequestStop();
+      ConnectToLoopback(port);
+      loop.join();
+      for (int i = 0; i < 500 && service.slots().inUse() > 0; ++i) std::this_thread::sleep_for(10ms);
+      CloseSocket(server.listenSocket);
+    }
+  } stopper{service, server, port, loop};
 
   clientState.serverIp = {127, 0, 0, 1};
   clientState.hostAdminPort = port;
@@ -192,12 +207,6 @@ TEST(AdminEndToEndTest, RegisterVoteKickAndSeeTheCount) {
   client.VoteCountStep();
   EXPECT_EQ(clientState.players[2].votesAgainst, 1u);
   EXPECT_EQ(clientState.votesNeeded, 1u);
-
-  service.RequestStop();
-  ConnectToLoopback(port);
-  loop.join();
-  for (int i = 0; i < 500 && service.slots().inUse() > 0; ++i) std::this_thread::sleep_for(10ms);
-  CloseSocket(server.listenSocket);
 }
 
 }  // namespace
