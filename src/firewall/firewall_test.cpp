@@ -2,6 +2,7 @@
 
 #include <gtest/gtest.h>
 
+#include <atomic>
 #include <functional>
 #include <thread>
 #include <utility>
@@ -155,6 +156,29 @@ TEST_F(FirewallTest, ShutdownReportsTheBlocksItCouldNotLift) {
   EXPECT_EQ((*unlifted)[1].error, 0x80070005u);
   EXPECT_FALSE(engine.isOpen());
   EXPECT_TRUE(firewall.Blocks().empty());
+}
+
+// An operation stuck inside the lock (a crash in it) does not hold the exit
+// path for ever: it gives up, having done nothing.
+TEST_F(FirewallTest, ShutdownGivesUpOnALockHeldTooLong) {
+  ASSERT_EQ(firewall.BlockPlayer(kAddressA, kPlayer), 0u);
+  std::atomic<bool> inside{false};
+  std::atomic<bool> release{false};
+  std::thread stuck([&] {
+    firewall.RemoveBlocksIf([&](BlockRecord) {
+      inside = true;
+      while (!release) std::this_thread::sleep_for(std::chrono::milliseconds(1));
+      return false;
+    });
+  });
+  while (!inside) std::this_thread::sleep_for(std::chrono::milliseconds(1));
+  EXPECT_FALSE(firewall.Shutdown(std::chrono::milliseconds(30)));
+  release = true;
+  stuck.join();
+  EXPECT_TRUE(engine.isOpen());
+  EXPECT_EQ(engine.filters().size(), 1u);
+  EXPECT_TRUE(firewall.Shutdown(std::chrono::milliseconds(30)));
+  EXPECT_TRUE(engine.filters().empty());
 }
 
 TEST_F(FirewallTest, RemoveBlockForgetsEveryRecordOfTheId) {

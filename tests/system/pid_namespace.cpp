@@ -1,13 +1,11 @@
 #include "system/pid_namespace.h"
 
-#include <signal.h>
 #include <unistd.h>
 
 #include <fstream>
 #include <stdexcept>
 
 namespace palisard {
-
 namespace {
 
 std::string ProcessName(pid_t pid) {
