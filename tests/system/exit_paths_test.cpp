@@ -6,6 +6,7 @@
 
 #include <memory>
 #include <regex>
+#include <thread>
 
 #include "helpers/network_namespace.h"
 #include "system/admin_voter.h"
@@ -36,6 +37,18 @@ class NftMonitor {
     }
   }
   bool Sees(const std::string& text) { return process_->WaitForOutput(text, 10s); }
+  // The handle of the rule added for `address`, once its whole line is in
+  // (a line may arrive in pieces); empty when none comes.
+  std::string RuleHandle(const std::string& address) {
+    const std::regex line("add rule ip palisard input ip saddr " + address + " .*# handle ([0-9]+)\n");
+    for (int i = 0; i < 500; ++i) {
+      std::smatch found;
+      const std::string output = Output();
+      if (std::regex_search(output, found, line)) return found[1].str();
+      std::this_thread::sleep_for(20ms);
+    }
+    return "";
+  }
   std::string Output() const { return process_->Output(); }
 
  private:
@@ -75,11 +88,9 @@ TEST_P(ExitPathTest, DeletesEachBlockBeforeTheTableGoes) {
   ASSERT_TRUE(process.WaitForOutput("Server set to: Host\n")) << process.Output();
   EXPECT_EQ(VoteKickThroughAdminPort(machine, 3061, kVoter, INADDR_LOOPBACK, kTarget), "Votekick successful");
   ASSERT_TRUE(process.WaitForOutput("Kicking " + std::to_string(kTarget) + "\n")) << process.Output();
-  ASSERT_TRUE(monitor.Sees("add rule ip palisard input ip saddr 198.18.0.9 ")) << monitor.Output();
-  std::smatch added;
-  const std::string before = monitor.Output();
-  ASSERT_TRUE(std::regex_search(before, added, std::regex("ip saddr 198\\.18\\.0\\.9 .*# handle ([0-9]+)")));
-  const std::string ruleDeleted = "delete rule ip palisard input handle " + added[1].str() + "\n# new generation";
+  const std::string handle = monitor.RuleHandle("198\\.18\\.0\\.9");
+  ASSERT_NE(handle, "") << monitor.Output();
+  const std::string ruleDeleted = "delete rule ip palisard input handle " + handle + "\n# new generation";
 
   const ExitPath& path = GetParam();
   if (path.signal == 0) {
