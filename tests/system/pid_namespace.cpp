@@ -19,11 +19,14 @@ std::string ProcessName(pid_t pid) {
 
 PidNamespace::PidNamespace(const NetworkNamespace& network) {
   // The namespace's first process mounts a private Wine server directory
-  // and then only waits; unshare kills it, and so everything in the
-  // namespace, when the holder dies.
+  // and then reaps the orphans that come to it (a stand-in whose nsenter
+  // was killed first, Wine's server): left as zombies under their names,
+  // they would be found instead of a new game. unshare kills it, and so
+  // everything in the namespace, when the holder dies.
   const std::string uid = std::to_string(getuid());
-  const std::string setup = "mkdir -p -m 0700 /tmp/.wine-" + uid + " && mount -t tmpfs -o mode=0700 tmpfs /tmp/.wine-" + uid +
-                            " && echo ready && exec sleep infinity";
+  const std::string setup = "mkdir -p -m 0700 /tmp/.wine-" + uid + " && mount -t tmpfs -o mode=0700 tmpfs /tmp/.wine-" +
+                            uid + " && echo ready && exec perl -e 'for (;;) { select(undef, undef, undef, 0.05) " +
+                            "if waitpid(-1, 0) < 0 }'";
   holder_ = std::make_unique<ChildProcess>(
       std::vector<std::string>{"/usr/bin/ip", "netns", "exec", network.name(), "unshare", "--pid", "--fork",
                                "--kill-child", "--mount-proc", "/bin/sh", "-c", setup},
