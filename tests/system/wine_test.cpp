@@ -162,7 +162,7 @@ TEST_F(WineTest, WindowsProgramHostsAMatchAndLiftsItsBlockOnExit) {
   std::vector<std::string> adds = LinesStartingWith(Calls(), "FwpmFilterAdd0 ");
   ASSERT_EQ(adds.size(), 1u) << Calls();
   EXPECT_NE(adds[0].find(" key=" + KeyHex(kTarget) +
-                         " name=set address=198.18.0.9 mask=255.255.255.255 action=block sd=null -> 0 id="),
+                         " name=\"Palisard SubLayer\" address=198.18.0.9 mask=255.255.255.255 action=block sd=null -> 0 id="),
             std::string::npos)
       << adds[0];
   const std::string id = adds[0].substr(adds[0].find(" id=") + 4, adds[0].find(" live=") - adds[0].find(" id=") - 4);

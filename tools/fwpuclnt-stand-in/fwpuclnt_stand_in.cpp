@@ -77,6 +77,14 @@ std::string Dotted(UINT32 address) {
   return text;
 }
 
+// A display name for the log: ASCII as it is, anything else as '?'.
+std::string Narrow(const wchar_t* text) {
+  if (text == nullptr) return "null";
+  std::string narrow = "\"";
+  for (; *text != 0; ++text) narrow += *text < 0x80 ? static_cast<char>(*text) : '?';
+  return narrow + "\"";
+}
+
 std::vector<Filter> LoadLasting() {
   std::vector<Filter> filters;
   FILE* file = std::fopen(kLastingFilters, "r");
@@ -318,7 +326,7 @@ DWORD WINAPI FwpmFilterAdd0(HANDLE engineHandle, const FWPM_FILTER0* filter, PSE
   }
   Record("FwpmFilterAdd0 engine=%llx key=%s name=%s address=%s mask=%s action=%s sd=%s -> %lx%s%s id=%llu",
          reinterpret_cast<unsigned long long>(engineHandle), Hex(key).c_str(),
-         filter != nullptr && filter->displayData.name != nullptr ? "set" : "null", Dotted(address).c_str(),
+         Narrow(filter != nullptr ? filter->displayData.name : nullptr).c_str(), Dotted(address).c_str(),
          Dotted(mask).c_str(),
          filter == nullptr ? "none" : filter->action.type == FWP_ACTION_BLOCK ? "block" : "other",
          sd != nullptr ? "set" : "null", result, result != 0 ? " bad=" : "", what,
