@@ -166,9 +166,11 @@ TEST(AdminEndToEndTest, RegisterVoteKickAndSeeTheCount) {
   ASSERT_EQ(firewall.Initialize(), 0u);
   AdminService service(hostState, firewall, clock, AdminService::Limits{});
   TcpServer server;
+  // The capture ends before any ASSERT: one left open aborts the next.
   ::testing::internal::CaptureStdout();
-  ASSERT_EQ(server.Initialize(0), 0);
+  const int initialized = server.Initialize(0);
   ::testing::internal::GetCapturedStdout();
+  ASSERT_EQ(initialized, 0);
   const uint16_t port = LocalPort(server.listenSocket);
   std::thread loop([&] { service.AdminAcceptLoop(server); });
   // Stops the loop however the test ends: a failed ASSERT returns early, and

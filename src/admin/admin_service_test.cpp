@@ -162,14 +162,17 @@ class AdminServiceSocketTest : public AdminServiceTest {
     AdminService::Limits limits;
     limits.messageTimeout = 300ms;
     live = std::make_unique<AdminService>(state, firewall, clock, limits);
+    // The capture ends before any ASSERT: one left open aborts the next.
     ::testing::internal::CaptureStdout();
-    ASSERT_EQ(server.Initialize(0), 0);
+    const int initialized = server.Initialize(0);
     ::testing::internal::GetCapturedStdout();
+    ASSERT_EQ(initialized, 0);
     port = LocalPort(server.listenSocket);
     loop = std::thread([this] { live->AdminAcceptLoop(server); });
   }
 
   void TearDown() override {
+    if (!loop.joinable()) return;  // SetUp failed before the loop started
     live->RequestStop();
     ConnectToLoopback(port);
     loop.join();
