@@ -183,6 +183,19 @@ TEST(AdminEndToEndTest, RegisterVoteKickAndSeeTheCount) {
   ASSERT_EQ(server.Initialize(0, console), 0);
   const uint16_t port = LocalPort(server.socket());
   std::thread loop([&] { service.AdminAcceptLoop(server); });
+  // Stops the loop however the test ends: a failed ASSERT returns early, and
+  // a thread left joinable would end the whole test binary.
+  struct LoopStopper {
+    AdminService& service;
+    uint16_t port;
+    std::thread& loop;
+    ~LoopStopper() {
+      service.RequestStop();
+      ConnectToLoopback(port);
+      loop.join();
+      for (int i = 0; i < 500 && service.slots().inUse() > 0; ++i) std::this_thread::sleep_for(10ms);
+    }
+  } stopper{service, port, loop};
 
   clientState.EditForTest([&](MatchData& d) {
     d.serverIp = {127, 0, 0, 1};
@@ -206,11 +219,6 @@ TEST(AdminEndToEndTest, RegisterVoteKickAndSeeTheCount) {
   client.VoteCountStep();
   EXPECT_EQ(clientState.Snapshot().players[2].votesAgainst, 1u);
   EXPECT_EQ(clientState.Snapshot().votesNeeded, 1u);
-
-  service.RequestStop();
-  ConnectToLoopback(port);
-  loop.join();
-  for (int i = 0; i < 500 && service.slots().inUse() > 0; ++i) std::this_thread::sleep_for(10ms);
 }
 
 }  // namespace

@@ -176,6 +176,7 @@ class AdminServiceSocketTest : public AdminServiceTest {
   }
 
   void TearDown() override {
+    if (!loop.joinable()) return;  // SetUp failed before the loop started
     live->RequestStop();
     ConnectToLoopback(port);
     loop.join();

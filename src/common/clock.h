@@ -22,13 +22,16 @@ const Clock& SystemClock();
 // takes what is left, so no trickle of bytes extends it.
 class Deadline {
  public:
-  Deadline(const Clock& clock, std::chrono::milliseconds budget) : clock_(&clock), dueMs_(clock.NowMs() + budget.count()) {}
+  Deadline(const Clock& clock, std::chrono::milliseconds budget)
+      : clock_(&clock), dueMs_(clock.NowMs() + budget.count()) {}
   // What is left, never below zero.
   std::chrono::milliseconds Remaining() const {
     int64_t left = dueMs_ - clock_->NowMs();
     return std::chrono::milliseconds(left > 0 ? left : 0);
   }
-  bool Passed() const { return clock_->NowMs() >= dueMs_; }
+  // Never early: the clock counts whole milliseconds, so the budget has
+  // surely run out only once a further one has begun.
+  bool Passed() const { return clock_->NowMs() > dueMs_; }
 
  private:
   const Clock* clock_;

@@ -12,4 +12,6 @@ BlockKey MakeBlockKey(uint64_t communityId) {
 
 uint64_t BlockKeyCommunityId(const BlockKey& key) { return ReadLe64(key.data()); }
 
+uint32_t ErrnoEngineError(int error) { return 0xA0000000u | (static_cast<uint32_t>(error) & 0xFFFF); }
+
 }  // namespace palisard

@@ -32,7 +32,7 @@ class NftablesFilterEngine final : public FilterEngine {
 
   uint32_t Open() override {
     NftContext context(nft_ctx_new(NFT_CTX_DEFAULT));
-    if (!context) return ENOMEM;
+    if (!context) return ErrnoEngineError(ENOMEM);
     // Echo with handles: an added rule's handle comes back in the output.
     nft_ctx_output_set_flags(context.get(), NFT_CTX_OUTPUT_HANDLE | NFT_CTX_OUTPUT_ECHO);
     nft_ctx_buffer_output(context.get());
@@ -49,26 +49,28 @@ class NftablesFilterEngine final : public FilterEngine {
   }
 
   uint32_t AddBlockFilter(const BlockKey& key, uint32_t address, uint64_t* filterId) override {
-    if (!context_) return EBADF;
+    if (!context_) return ErrnoEngineError(EBADF);
     char comment[64];
     std::snprintf(comment, sizeof(comment), "community id %" PRIu64, BlockKeyCommunityId(key));
     uint32_t result = Run(std::string("add rule ") + kTable + " input ip saddr " + DottedAddress(address) +
                           " counter drop comment \"" + comment + "\"");
     if (result != 0) return result;
     const char* handle = std::strstr(nft_ctx_get_output_buffer(context_.get()), "# handle ");
-    if (handle == nullptr) return EPROTO;
+    if (handle == nullptr) return ErrnoEngineError(EPROTO);
     *filterId = std::strtoull(handle + std::strlen("# handle "), nullptr, 10);
     return 0;
   }
 
   uint32_t DeleteFilterById(uint64_t filterId) override {
-    if (!context_) return EBADF;
-    return Run(std::string("delete rule ") + kTable + " input handle " + std::to_string(filterId));
+    if (!context_) return ErrnoEngineError(EBADF);
+    uint32_t result = Run(std::string("delete rule ") + kTable + " input handle " + std::to_string(filterId));
+    // The kernel knows no rule with that handle: it is gone already.
+    return result == ErrnoEngineError(ENOENT) ? kFilterNotFound : result;
   }
 
   // The owned table is new in every run, so no filter of an earlier run can
   // hold a key: there is never one to delete.
-  uint32_t DeleteFilterByKey(const BlockKey&) override { return ENOENT; }
+  uint32_t DeleteFilterByKey(const BlockKey&) override { return kFilterNotFound; }
 
   void Close() override {
     if (!context_) return;
@@ -77,14 +79,14 @@ class NftablesFilterEngine final : public FilterEngine {
   }
 
  private:
-  // Runs nft commands; 0 or the errno of the failure.
+  // Runs nft commands; 0 or the failure's errno as an engine error.
   uint32_t Run(const std::string& commands) {
     // Reading a buffer empties it: start each command with clean ones.
     nft_ctx_get_output_buffer(context_.get());
     nft_ctx_get_error_buffer(context_.get());
     errno = 0;
     if (nft_run_cmd_from_buffer(context_.get(), commands.c_str()) == 0) return 0;
-    return errno != 0 ? static_cast<uint32_t>(errno) : EIO;
+    return ErrnoEngineError(errno != 0 ? errno : EIO);
   }
 
   NftContext context_;

@@ -94,6 +94,12 @@ TEST_F(NftablesTest, FilterIdDeletesExactlyItsRule) {
             std::string::npos)
       << ruleset;
   EXPECT_EQ(firewall->UnblockPlayer(kPeerId), Firewall::kNoSuchBlock);
+
+  // A rule deleted behind the block list's back is gone: lifting its block
+  // says so, and the record goes rather than staying for ever.
+  ASSERT_EQ(engine->DeleteFilterById(firewall->Blocks().front().filterId), 0u);
+  EXPECT_EQ(firewall->UnblockPlayer(555), FilterEngine::kFilterNotFound);
+  EXPECT_TRUE(firewall->Blocks().empty());
 }
 
 TEST_F(NftablesTest, TableMadeEarlierWithoutOwnerFlagIsReplaced) {
@@ -114,7 +120,9 @@ TEST_F(NftablesTest, TableMadeEarlierWithoutOwnerFlagIsReplaced) {
 TEST_F(NftablesTest, ShutdownAndDestructionLeaveNoTable) {
   ASSERT_EQ(OpenFirewall(), 0u);
   ASSERT_EQ(firewall->BlockPlayer(kPeerAddress, kPeerId), 0u);
-  EXPECT_TRUE(firewall->Shutdown(std::chrono::seconds(1)));
+  auto unlifted = firewall->Shutdown(std::chrono::seconds(1));
+  ASSERT_TRUE(unlifted);
+  EXPECT_TRUE(unlifted->empty());
   EXPECT_EQ(HostRuleset(), "");
   EXPECT_EQ(firewall->BlockPlayer(kPeerAddress, kPeerId), Firewall::kNotOpen);
 
@@ -137,7 +145,9 @@ TEST_F(NftablesTest, InitializeWithoutNetAdminFails) {
     firewall = std::make_unique<Firewall>(*engine, clock);
     return firewall->Initialize();
   });
-  EXPECT_EQ(result, static_cast<uint32_t>(EPERM));
+  // EPERM, in a form that cannot read as "no such block" (1).
+  EXPECT_EQ(result, 0xA0000001u);
+  EXPECT_NE(result, Firewall::kNoSuchBlock);
   EXPECT_EQ(firewall->BlockPlayer(kPeerAddress, kPeerId), Firewall::kNotOpen);
   EXPECT_EQ(HostRuleset(), "");
 }

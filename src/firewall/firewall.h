@@ -5,6 +5,8 @@
 #include <functional>
 #include <list>
 #include <mutex>
+#include <optional>
+#include <vector>
 
 #include "common/clock.h"
 #include "common/stopwatch.h"
@@ -22,8 +24,18 @@ struct BlockRecord {
   uint64_t CommunityId() const { return BlockKeyCommunityId(key); }
 };
 
+// A block whose filter the engine would not delete, with the engine's answer.
+struct UnliftedBlock {
+  BlockRecord record;
+  uint32_t error = 0;
+};
+
 // The kick: a list of blocks, each one filter in the system's packet filter
 // dropping a player's inbound IPv4 traffic.
+//
+// A record stays as long as its filter may be in force: a delete the engine
+// refuses keeps the record, so a later UnblockPlayer, sweep or ClearBlocks
+// tries again; a filter the engine no longer knows counts as lifted.
 //
 // Thread-safe: each operation holds the firewall's lock for its whole run.
 // The engine and the clock must outlive the object.
@@ -47,8 +59,10 @@ class Firewall {
   virtual uint32_t Initialize();
   // Blocks `address` for `communityId`. 102 for address 0, id 0, or the same
   // id already blocked at the same address; a block of the id at another
-  // address is lifted first. 0x80320009 when a filter with the same key was
-  // left in the engine: it is replaced, and the block recorded.
+  // address is lifted first (if that fails, its error, and the old block
+  // stays). 0x80320009 when a filter with the same key was left in the
+  // engine: it is replaced by one of this session, and the block recorded.
+  // Any other nonzero result means nothing was recorded.
   virtual uint32_t BlockPlayer(uint32_t address, uint64_t communityId);
   // Lifts the first block of `communityId`; 1 when there is none.
   virtual uint32_t UnblockPlayer(uint64_t communityId);
@@ -61,8 +75,10 @@ class Firewall {
 
   // The exit paths: lifts every block and closes the engine, so that later
   // calls find it closed (101). Waits at most `lockWait` for an operation in
-  // progress; returns false, doing nothing, when it did not get the lock.
-  bool Shutdown(std::chrono::milliseconds lockWait);
+  // progress; nothing, and nothing done, when it did not get the lock.
+  // Otherwise the blocks whose filters could not be deleted (the engine's
+  // close may still take them: its session is dynamic).
+  std::optional<std::vector<UnliftedBlock>> Shutdown(std::chrono::milliseconds lockWait);
 
   // A copy of the current blocks, in the order they were made.
   std::list<BlockRecord> Blocks() const;
@@ -70,8 +86,11 @@ class Firewall {
  private:
   // Call with `mutex_` held.
   uint32_t UnblockPlayerLocked(uint64_t communityId);
-  void ClearBlocksLocked();
-  void ShutdownLocked();
+  // Deletes the record's filter; true when it is gone (deleted, or unknown
+  // to the engine), so the record may go.
+  bool LiftLocked(const BlockRecord& record, uint32_t* result);
+  std::vector<UnliftedBlock> ClearBlocksLocked();
+  std::vector<UnliftedBlock> ShutdownLocked();
 
   FilterEngine& engine_;
   const Clock& clock_;

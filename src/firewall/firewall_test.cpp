@@ -2,7 +2,10 @@
 
 #include <gtest/gtest.h>
 
+#include <atomic>
+#include <functional>
 #include <thread>
+#include <utility>
 #include <vector>
 
 #include "firewall/memory_filter_engine.h"
@@ -97,6 +100,85 @@ TEST_F(FirewallTest, StaleFilterWithTheSameKeyIsReplaced) {
   EXPECT_EQ(firewall.Blocks().front().filterId, engine.filters().begin()->first);
   EXPECT_EQ(firewall.UnblockPlayer(kPlayer), 0u);
   EXPECT_TRUE(engine.filters().empty());
+
+  // One that cannot be deleted stays; nothing is recorded and the code says
+  // so (not 0x80320009, which means recorded).
+  engine.InjectFilter(MakeBlockKey(kOther), kAddressB);
+  engine.FailDeletesWith(0x80070005);
+  EXPECT_EQ(firewall.BlockPlayer(kAddressA, kOther), 0x80070005u);
+  EXPECT_TRUE(firewall.Blocks().empty());
+  EXPECT_EQ(engine.filters().size(), 1u);
+}
+
+// A delete the engine refuses keeps the record, whichever operation tried
+// it, so a later ClearBlocks lifts the block after all.
+TEST_F(FirewallTest, RefusedDeleteKeepsTheRecordForALaterTry) {
+  const std::pair<const char*, std::function<void()>> lifts[] = {
+      {"UnblockPlayer", [&] { EXPECT_EQ(firewall.UnblockPlayer(kPlayer), 0x80070005u); }},
+      {"RemoveBlock", [&] { EXPECT_EQ(firewall.RemoveBlock(firewall.Blocks().front()), 0x80070005u); }},
+      {"RemoveBlocksIf", [&] { firewall.RemoveBlocksIf([](BlockRecord) { return true; }); }},
+      {"ClearBlocks", [&] { firewall.ClearBlocks(); }},
+      {"BlockPlayerElsewhere", [&] { EXPECT_EQ(firewall.BlockPlayer(kAddressB, kPlayer), 0x80070005u); }},
+  };
+  for (const auto& [name, lift] : lifts) {
+    SCOPED_TRACE(name);
+    ASSERT_EQ(firewall.BlockPlayer(kAddressA, kPlayer), 0u);
+    engine.FailDeletesWith(0x80070005);  // E_ACCESSDENIED
+    lift();
+    ASSERT_EQ(firewall.Blocks().size(), 1u);
+    EXPECT_EQ(firewall.Blocks().front().address, kAddressA);
+    EXPECT_EQ(engine.filters().size(), 1u);
+    engine.FailDeletesWith(0);
+    firewall.ClearBlocks();
+    EXPECT_TRUE(firewall.Blocks().empty());
+    EXPECT_TRUE(engine.filters().empty());
+  }
+}
+
+TEST_F(FirewallTest, FilterGoneFromTheEngineCountsAsLifted) {
+  ASSERT_EQ(firewall.BlockPlayer(kAddressA, kPlayer), 0u);
+  ASSERT_EQ(engine.DeleteFilterById(firewall.Blocks().front().filterId), 0u);
+  EXPECT_EQ(firewall.UnblockPlayer(kPlayer), FilterEngine::kFilterNotFound);
+  EXPECT_TRUE(firewall.Blocks().empty());
+}
+
+// The exit path: what could not be lifted is reported, the engine closed
+// all the same (its dynamic session takes the rest).
+TEST_F(FirewallTest, ShutdownReportsTheBlocksItCouldNotLift) {
+  ASSERT_EQ(firewall.BlockPlayer(kAddressA, kPlayer), 0u);
+  ASSERT_EQ(firewall.BlockPlayer(kAddressB, kOther), 0u);
+  engine.FailDeletesWith(0x80070005);
+  auto unlifted = firewall.Shutdown(std::chrono::seconds(1));
+  ASSERT_TRUE(unlifted);
+  ASSERT_EQ(unlifted->size(), 2u);
+  EXPECT_EQ((*unlifted)[0].record.CommunityId(), kPlayer);
+  EXPECT_EQ((*unlifted)[1].record.address, kAddressB);
+  EXPECT_EQ((*unlifted)[1].error, 0x80070005u);
+  EXPECT_FALSE(engine.isOpen());
+  EXPECT_TRUE(firewall.Blocks().empty());
+}
+
+// An operation stuck inside the lock (a crash in it) does not hold the exit
+// path for ever: it gives up, having done nothing.
+TEST_F(FirewallTest, ShutdownGivesUpOnALockHeldTooLong) {
+  ASSERT_EQ(firewall.BlockPlayer(kAddressA, kPlayer), 0u);
+  std::atomic<bool> inside{false};
+  std::atomic<bool> release{false};
+  std::thread stuck([&] {
+    firewall.RemoveBlocksIf([&](BlockRecord) {
+      inside = true;
+      while (!release) std::this_thread::sleep_for(std::chrono::milliseconds(1));
+      return false;
+    });
+  });
+  while (!inside) std::this_thread::sleep_for(std::chrono::milliseconds(1));
+  EXPECT_FALSE(firewall.Shutdown(std::chrono::milliseconds(30)));
+  release = true;
+  stuck.join();
+  EXPECT_TRUE(engine.isOpen());
+  EXPECT_EQ(engine.filters().size(), 1u);
+  EXPECT_TRUE(firewall.Shutdown(std::chrono::milliseconds(30)));
+  EXPECT_TRUE(engine.filters().empty());
 }
 
 TEST_F(FirewallTest, RemoveBlockForgetsEveryRecordOfTheId) {
@@ -137,7 +219,9 @@ TEST_F(FirewallTest, ClearAndShutdownLiftEverythingAndLaterCallsAreHarmless) {
   EXPECT_TRUE(engine.filters().empty());
   ASSERT_EQ(firewall.BlockPlayer(kAddressA, kPlayer), 0u);
 
-  EXPECT_TRUE(firewall.Shutdown(std::chrono::seconds(1)));
+  auto unlifted = firewall.Shutdown(std::chrono::seconds(1));
+  ASSERT_TRUE(unlifted);
+  EXPECT_TRUE(unlifted->empty());
   EXPECT_TRUE(engine.filters().empty());
   EXPECT_FALSE(engine.isOpen());
   EXPECT_EQ(firewall.BlockPlayer(kAddressA, kPlayer), Firewall::kNotOpen);

@@ -29,18 +29,19 @@ uint64_t MemoryFilterEngine::InjectFilter(const BlockKey& key, uint32_t address)
 }
 
 uint32_t MemoryFilterEngine::DeleteFilterById(uint64_t filterId) {
-  // FWP_E_FILTER_NOT_FOUND, as the Windows engine answers.
-  return filters_.erase(filterId) == 1 ? 0 : 0x80320003;
+  if (deleteError_ != 0) return deleteError_;
+  return filters_.erase(filterId) == 1 ? 0 : kFilterNotFound;
 }
 
 uint32_t MemoryFilterEngine::DeleteFilterByKey(const BlockKey& key) {
+  if (deleteError_ != 0) return deleteError_;
   for (auto it = filters_.begin(); it != filters_.end(); ++it) {
     if (it->second.key == key) {
       filters_.erase(it);
       return 0;
     }
   }
-  return 0x80320003;
+  return kFilterNotFound;
 }
 
 void MemoryFilterEngine::Close() { open_ = false; }

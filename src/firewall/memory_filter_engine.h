@@ -26,6 +26,8 @@ class MemoryFilterEngine final : public FilterEngine {
   // Test controls and views.
   void FailOpenWith(uint32_t code) { openError_ = code; }
   void FailNextAddWith(uint32_t code) { addError_ = code; }
+  // Every delete (by id or key) answers `code` until called with 0.
+  void FailDeletesWith(uint32_t code) { deleteError_ = code; }
   // Puts a filter in place as if an earlier run had left it behind.
   uint64_t InjectFilter(const BlockKey& key, uint32_t address);
   const std::map<uint64_t, Filter>& filters() const { return filters_; }
@@ -37,6 +39,7 @@ class MemoryFilterEngine final : public FilterEngine {
   uint64_t nextId_ = 1000;
   uint32_t openError_ = 0;
   std::optional<uint32_t> addError_;
+  uint32_t deleteError_ = 0;
   bool open_ = false;
   int openCount_ = 0;
 };

@@ -30,7 +30,8 @@ class BanRoadTest : public ::testing::Test {
   void SetUp() override {
     if (!RunningAsRoot()) GTEST_SKIP() << "needs root for network namespaces and nftables";
     machine = std::make_unique<NetworkNamespace>();
-    game = std::make_unique<GameSim>();
+    pids = std::make_unique<PidNamespace>(*machine);
+    game = std::make_unique<GameSim>(*pids);
     ASSERT_TRUE(game->ready());
     for (const std::string& command :
          {std::string("own ") + kHost, std::string("join 0 ") + kHost + " 198.18.0.1 28960 Host",
@@ -54,11 +55,12 @@ class BanRoadTest : public ::testing::Test {
   }
 
   void StartPalisard(const std::string& settings) {
-    palisard = std::make_unique<PalisardProcess>(*machine, settings);
+    palisard = std::make_unique<PalisardProcess>(*machine, settings, pids.get());
     ASSERT_TRUE(palisard->process().WaitForOutput("Server set to: Host\n")) << palisard->process().Output();
   }
 
   std::unique_ptr<NetworkNamespace> machine;
+  std::unique_ptr<PidNamespace> pids;
   std::unique_ptr<GameSim> game;
   std::unique_ptr<PalisardProcess> palisard;
   std::unique_ptr<FakeHttpServer> service;

@@ -14,6 +14,7 @@ class GameLinkTest : public ::testing::Test {
   void SetUp() override {
     if (!RunningAsRoot()) GTEST_SKIP() << "needs root for network namespaces and nftables";
     machine = std::make_unique<NetworkNamespace>();
+    pids = std::make_unique<PidNamespace>(*machine);
   }
 
   // Waits for `text` in Palisard's output after position `from`.
@@ -23,18 +24,19 @@ class GameLinkTest : public ::testing::Test {
   std::size_t Mark() { return palisard->process().Output().size(); }
 
   std::unique_ptr<NetworkNamespace> machine;
+  std::unique_ptr<PidNamespace> pids;
   std::unique_ptr<PalisardProcess> palisard;
 };
 
 TEST_F(GameLinkTest, FollowsAMatchThroughTheStandIn) {
-  auto game = std::make_unique<GameSim>();
+  auto game = std::make_unique<GameSim>(*pids);
   ASSERT_TRUE(game->ready());
   ASSERT_TRUE(game->Do("own 76561197960287930"));
   ASSERT_TRUE(game->Do("join 0 76561197960287930 198.18.0.1 28960 ^1Host"));
   ASSERT_TRUE(game->Do("join 5 76561197960265728 198.18.0.5 28960 Fifth Player"));
   ASSERT_TRUE(game->Do("server 198.18.0.1 28960"));
 
-  palisard = std::make_unique<PalisardProcess>(*machine, TestSettings());
+  palisard = std::make_unique<PalisardProcess>(*machine, TestSettings(), pids.get());
   ASSERT_TRUE(Sees("Game found..\n")) << palisard->process().Output();
   ASSERT_TRUE(Sees("Server set to: ^1Host\n")) << palisard->process().Output();
 
@@ -56,7 +58,7 @@ TEST_F(GameLinkTest, FollowsAMatchThroughTheStandIn) {
   EXPECT_TRUE(Sees("Game is no longer running..\n", mark)) << palisard->process().Output();
 
   mark = Mark();
-  game = std::make_unique<GameSim>();
+  game = std::make_unique<GameSim>(*pids);
   ASSERT_TRUE(game->ready());
   EXPECT_TRUE(Sees("Game found..\n", mark)) << palisard->process().Output();
   palisard->process().Write("exit\n\n");
@@ -64,9 +66,9 @@ TEST_F(GameLinkTest, FollowsAMatchThroughTheStandIn) {
 }
 
 TEST_F(GameLinkTest, MissingPatternIsReportedEverySearch) {
-  GameSim game({"--omit", "3"});
+  GameSim game(*pids, {"--omit", "3"});
   ASSERT_TRUE(game.ready());
-  palisard = std::make_unique<PalisardProcess>(*machine, TestSettings());
+  palisard = std::make_unique<PalisardProcess>(*machine, TestSettings(), pids.get());
   ASSERT_TRUE(Sees("Problem finding connection info..\n")) << palisard->process().Output();
   std::size_t mark = Mark();
   EXPECT_TRUE(Sees("Problem finding connection info..\n", mark)) << "tried again about a second later";

@@ -6,16 +6,18 @@
 
 #include "helpers/temp_dir.h"
 #include "system/child_process.h"
+#include "system/pid_namespace.h"
 
 namespace palisard {
 
-// The game stand-in as a child process, driven by its text commands.
+// The game stand-in as a child process, driven by its text commands; in
+// `pids`, the PID namespace the program under test runs in.
 class GameSim {
  public:
-  explicit GameSim(const std::vector<std::string>& options = {}) {
+  explicit GameSim(const PidNamespace& pids, const std::vector<std::string>& options = {}) {
     std::vector<std::string> argv = {GAME_SIM_EXE};
     argv.insert(argv.end(), options.begin(), options.end());
-    process_ = std::make_unique<ChildProcess>(argv, dir_.path());
+    process_ = pids.Start(argv, dir_.path());
     ready_ = process_->WaitForOutput("ready\n");
   }
   bool ready() const { return ready_; }

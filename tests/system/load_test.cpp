@@ -31,7 +31,7 @@ TEST(LoadTest, HostileLoadLeavesThePortsAnsweringAndMemoryWhereItWas) {
   NetworkNamespace machine;
   PalisardProcess palisard(machine, TestSettings());
   ASSERT_TRUE(palisard.process().WaitForOutput("streaming.\n"));
-  const pid_t pid = palisard.process().pid();
+  const pid_t pid = palisard.pid();
   const std::string ping(reinterpret_cast<const char*>(EncodeQuery(kAdminPing).data()), 12);
   auto pageAnswered = [] { return HttpExchange(3060, "GET / HTTP/1.1\r\n\r\n").rfind("HTTP/1.1 200 OK", 0) == 0; };
   auto pingAnswered = [&] { return HttpExchange(3061, ping) == std::string("PLSD\x02\x00\x00\x00", 8); };

@@ -7,7 +7,9 @@
 
 #include <chrono>
 #include <cstdlib>
+#include <filesystem>
 #include <fstream>
+#include <sstream>
 #include <thread>
 
 namespace palisard {
@@ -23,7 +25,8 @@ Machine::~Machine() {
   if (gameInput_ >= 0) close(gameInput_);
 }
 
-void Machine::Start(const std::string& settings) {
+void Machine::Start(const std::string& settings, Build build) {
+  build_ = build;
   dir_.Write("Palisard.ini", settings);
   const std::string fifo = (dir_.path() / "game.fifo").string();
   mkfifo(fifo.c_str(), 0600);
@@ -31,8 +34,20 @@ void Machine::Start(const std::string& settings) {
   // The shell is the PID namespace's first process; the stand-in and
   // Palisard run under it, Palisard on the launcher's standard input and
   // output.
-  const std::string script = std::string("\"") + GAME_SIM_EXE + "\" < game.fifo > game.log 2>&1 & sleep 0.3; \"" +
-                             PALISARD_EXE + "\"; wait";
+  std::string script = std::string("\"") + GAME_SIM_EXE + "\" < game.fifo > game.log 2>&1 & sleep 0.3; \"" +
+                       PALISARD_EXE + "\"; wait";
+  if (build == Build::kWindows) {
+    const std::string windows = PALISARD_WINDOWS_BUILD_DIR;
+    for (const char* file : {"/src/palisard.exe", "/tools/fwpuclnt-stand-in/fwpuclnt.dll"}) {
+      std::filesystem::copy_file(windows + file, dir_.path() / std::filesystem::path(file).filename());
+    }
+    // A Wine server directory of the namespace's own: its wineserver must
+    // know the PIDs of this namespace.
+    const std::string wineDir = "/tmp/.wine-" + std::to_string(getuid());
+    script = "mkdir -p -m 0700 " + wineDir + " && mount -t tmpfs -o mode=0700 tmpfs " + wineDir +
+             " || exit 1; export WINEDEBUG=-all WINEDLLOVERRIDES=\"mscoree,mshtml=;fwpuclnt=n\"; wine \"" + windows +
+             "/tools/game-sim/iw5mp.exe\" < game.fifo > game.log 2>&1 & sleep 0.3; wine palisard.exe; wait";
+  }
   launcher_ = std::make_unique<ChildProcess>(
       std::vector<std::string>{"/usr/bin/ip", "netns", "exec", network_.name(), "unshare", "--pid", "--fork", "--kill-child",
                                "--mount-proc", "/bin/sh", "-c", script},
@@ -54,7 +69,7 @@ pid_t Machine::PalisardPid() const {
     pending.pop_back();
     std::ifstream comm("/proc/" + std::to_string(pid) + "/comm");
     std::string name;
-    if (std::getline(comm, name) && name == "palisard") return pid;
+    if (std::getline(comm, name) && name == (build_ == Build::kWindows ? "palisard.exe" : "palisard")) return pid;
     std::ifstream children("/proc/" + std::to_string(pid) + "/task/" + std::to_string(pid) + "/children");
     pid_t child;
     while (children >> child) pending.push_back(child);
@@ -71,6 +86,17 @@ bool Machine::CanConnect(const std::string& address, int port) {
 }
 
 std::string Machine::Ruleset() { return network_.Capture("nft list ruleset"); }
+
+std::string Machine::Line(const std::string& text) const {
+  return text + (build_ == Build::kWindows ? "\r\n" : "\n");
+}
+
+std::string Machine::FilterCalls() const {
+  std::ifstream file(dir_.path() / "fwpuclnt-calls.log");
+  std::stringstream calls;
+  calls << file.rdbuf();
+  return calls.str();
+}
 
 TestNetwork::TestNetwork() { switch_.Run("ip link add br0 type bridge && ip link set br0 up"); }
 

@@ -24,8 +24,13 @@ class Machine {
   const std::string& address() const { return address_; }
   NetworkNamespace& network() { return network_; }
 
-  // Starts the stand-in and then Palisard with `settings` as Palisard.ini.
-  void Start(const std::string& settings);
+  enum class Build { kLinux, kWindows };
+  // Starts the stand-in and then Palisard with `settings` as Palisard.ini;
+  // the Windows build runs both under Wine, beside the recording stand-in
+  // of the filtering API.
+  void Start(const std::string& settings, Build build = Build::kLinux);
+  // A console line of this machine's Palisard (CR LF on Windows).
+  std::string Line(const std::string& text) const;
   // Sends commands (one per line) to the stand-in.
   void Game(const std::string& commands);
   ChildProcess& palisard() { return *launcher_; }
@@ -36,12 +41,15 @@ class Machine {
   // True when a TCP connection from this machine to `address`:`port` succeeds.
   bool CanConnect(const std::string& address, int port);
   std::string Ruleset();
+  // The Windows build's calls into the filtering API.
+  std::string FilterCalls() const;
 
  private:
   std::string name_;
   std::string address_;
   NetworkNamespace network_;
   TempDir dir_;
+  Build build_ = Build::kLinux;
   int gameInput_ = -1;
   std::unique_ptr<ChildProcess> launcher_;
 };

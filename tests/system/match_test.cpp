@@ -1,6 +1,7 @@
 #include <gtest/gtest.h>
 
 #include <chrono>
+#include <filesystem>
 #include <memory>
 #include <thread>
 
@@ -68,7 +69,8 @@ class MatchTest : public ::testing::Test {
       const Player& self = kEveryone[i];
       // The host's admin service is not on the first port the others try.
       machines[i]->Start(std::string("[Palisard]\nCheckForUpdates=0\nBanStreaming=1\nOverrideHost=198.18.0.100\n") +
-                         "AdminPort=" + (i == 0 ? "3063" : "3061") + "\n");
+                             "AdminPort=" + (i == 0 ? "3063" : "3061") + "\n",
+                         i == windowsMachine ? Machine::Build::kWindows : Machine::Build::kLinux);
       std::string commands = std::string("own ") + self.id + "\n";
       for (std::size_t slot = 0; slot < 5; ++slot) {
         const Player& p = kEveryone[slot];
@@ -107,6 +109,8 @@ class MatchTest : public ::testing::Test {
     }, 20s);
   }
 
+  // The machine (index into `machines`) that runs the Windows build.
+  std::size_t windowsMachine = static_cast<std::size_t>(-1);
   std::unique_ptr<TestNetwork> network;
   std::unique_ptr<Machine> serviceMachine;
   std::unique_ptr<FakeHttpServer> service;
@@ -115,7 +119,7 @@ class MatchTest : public ::testing::Test {
 
 TEST_F(MatchTest, BansVoteKicksReportsAndExitAcrossMachines) {
   for (auto& machine : machines) {
-    ASSERT_TRUE(machine->palisard().WaitForOutput("Server set to: Host\n", 15s)) << machine->name();
+    ASSERT_TRUE(machine->palisard().WaitForOutput(machine->Line("Server set to: Host"), 15s)) << machine->name();
   }
 
   // The ban road: the hosting copy blocks the banned player, never itself,
@@ -162,7 +166,7 @@ namespace {
 
 TEST_F(MatchTest, ServerChangeMovesTheMatchToTheNewHost) {
   for (auto& machine : machines) {
-    ASSERT_TRUE(machine->palisard().WaitForOutput("Server set to: Host\n", 15s)) << machine->name();
+    ASSERT_TRUE(machine->palisard().WaitForOutput(machine->Line("Server set to: Host"), 15s)) << machine->name();
   }
   ASSERT_TRUE(Eventually([&] { return Bob().Browse("/").find("/votekick?") != std::string::npos; }, 20s));
   ASSERT_TRUE(VoteAgainst(Alice(), kTroll));
@@ -172,7 +176,7 @@ TEST_F(MatchTest, ServerChangeMovesTheMatchToTheNewHost) {
   // Alice hosts the next match; her copy's admin service is on 3061.
   for (auto& machine : machines) machine->Game("server 198.18.0.2 28960");
   for (auto& machine : machines) {
-    EXPECT_TRUE(machine->palisard().WaitForOutput("Server set to: Alice\n", 15s)) << machine->name();
+    EXPECT_TRUE(machine->palisard().WaitForOutput(machine->Line("Server set to: Alice"), 15s)) << machine->name();
   }
   EXPECT_TRUE(Eventually([&] {
     std::string page = Bob().Browse("/");
@@ -182,6 +186,55 @@ TEST_F(MatchTest, ServerChangeMovesTheMatchToTheNewHost) {
   EXPECT_TRUE(Troll().CanConnect(kAlice.address, 3060));
   // Votes now go to Alice's copy, which starts counting afresh.
   EXPECT_NE(Bob().Browse(std::string("/votekick?") + kCheater.id).find("Votekick successful"), std::string::npos);
+}
+
+}  // namespace
+}  // namespace palisard
+
+namespace palisard {
+namespace {
+
+// Alice's machine runs the Windows build under Wine: both builds speak the
+// same protocol, each way round.
+class MixedMatchTest : public MatchTest {
+ protected:
+  void SetUp() override {
+    const std::string windows = PALISARD_WINDOWS_BUILD_DIR;
+    for (const char* file : {"/src/palisard.exe", "/tools/game-sim/iw5mp.exe", "/tools/fwpuclnt-stand-in/fwpuclnt.dll"}) {
+      if (!std::filesystem::exists(windows + file)) GTEST_SKIP() << "the Windows build is not there";
+    }
+    windowsMachine = 1;
+    MatchTest::SetUp();
+  }
+};
+
+TEST_F(MixedMatchTest, LinuxHostKicksOnAWindowsVoteAndAWindowsHostOnLinuxVotes) {
+  for (auto& machine : machines) {
+    ASSERT_TRUE(machine->palisard().WaitForOutput(machine->Line("Server set to: Host"), 30s)) << machine->name();
+  }
+  // Four copies registered: two votes kick, so Alice's must count.
+  ASSERT_TRUE(Eventually([&] { return Alice().Browse("/").find("/votekick?") != std::string::npos; }, 20s));
+  ASSERT_TRUE(VoteAgainst(Alice(), kTroll));
+  ASSERT_TRUE(VoteAgainst(Bob(), kTroll));
+  EXPECT_TRUE(Host().palisard().WaitForOutput(std::string("Kicking ") + kTroll.id + "\n"));
+  EXPECT_TRUE(Eventually([&] { return Host().Ruleset().find("ip saddr 198.18.0.4 ") != std::string::npos; }))
+      << Host().Ruleset();
+
+  // Alice hosts the next match on the Windows build.
+  for (auto& machine : machines) machine->Game("server 198.18.0.2 28960");
+  for (auto& machine : machines) {
+    EXPECT_TRUE(machine->palisard().WaitForOutput(machine->Line("Server set to: Alice"), 15s)) << machine->name();
+  }
+  ASSERT_TRUE(Eventually([&] {
+    return Bob().Browse("/").find("<h4>Alice | Palisard Enabled</h4>") != std::string::npos;
+  }, 20s)) << Bob().Browse("/");
+  ASSERT_TRUE(VoteAgainst(Bob(), kCheater));
+  ASSERT_TRUE(VoteAgainst(Host(), kCheater));
+  EXPECT_TRUE(Alice().palisard().WaitForOutput(Alice().Line(std::string("Kicking ") + kCheater.id)))
+      << Alice().palisard().Output();
+  EXPECT_NE(Alice().FilterCalls().find("address=198.18.0.5 mask=255.255.255.255 action=block sd=null -> 0 "),
+            std::string::npos)
+      << Alice().FilterCalls();
 }
 
 }  // namespace

@@ -103,12 +103,12 @@ TEST_F(StartupTest, EndOfInputIdlesUntilASignalEndsTheProcess) {
     ChildProcess& process = palisard.process();
     ASSERT_TRUE(process.WaitForOutput("streaming.\n"));
     process.CloseInput();
-    long before = CpuTicks(process.pid());
+    long before = CpuTicks(palisard.pid());
     std::this_thread::sleep_for(500ms);
     EXPECT_FALSE(process.WaitForExit(0ms)) << "ended at end of input";
-    EXPECT_LE(CpuTicks(process.pid()) - before, 5) << "busy while idle";
+    EXPECT_LE(CpuTicks(palisard.pid()) - before, 5) << "busy while idle";
 
-    process.Signal(signal);
+    palisard.Signal(signal);
     std::optional<int> status = process.WaitForExit();
     ASSERT_TRUE(status);
     EXPECT_TRUE(WIFSIGNALED(*status) && WTERMSIG(*status) == signal) << "signal " << signal;

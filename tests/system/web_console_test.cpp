@@ -18,14 +18,15 @@ class WebConsoleSystemTest : public ::testing::Test {
   void SetUp() override {
     if (!RunningAsRoot()) GTEST_SKIP() << "needs root for network namespaces and nftables";
     machine = std::make_unique<NetworkNamespace>();
-    game = std::make_unique<GameSim>();
+    pids = std::make_unique<PidNamespace>(*machine);
+    game = std::make_unique<GameSim>(*pids);
     ASSERT_TRUE(game->ready());
     for (const char* command :
          {"own 76561197960287930", "join 0 76561197960287930 198.18.0.1 28960 ^1Host<One>",
           "join 5 76561197960265728 198.18.0.5 28960 Fifth Player", "server 198.18.0.1 28960"}) {
       ASSERT_TRUE(game->Do(command));
     }
-    palisard = std::make_unique<PalisardProcess>(*machine, TestSettings());
+    palisard = std::make_unique<PalisardProcess>(*machine, TestSettings(), pids.get());
     ASSERT_TRUE(palisard->process().WaitForOutput("Server set to: ^1Host<One>\n")) << palisard->process().Output();
     ASSERT_TRUE(game->Do("chat ^2Fifth: gg <3"));
     ASSERT_TRUE(palisard->process().WaitForOutput("Fifth: gg <3\n"));
@@ -42,6 +43,7 @@ class WebConsoleSystemTest : public ::testing::Test {
   }
 
   std::unique_ptr<NetworkNamespace> machine;
+  std::unique_ptr<PidNamespace> pids;
   std::unique_ptr<GameSim> game;
   std::unique_ptr<PalisardProcess> palisard;
 };
