@@ -3,9 +3,9 @@
 #include <algorithm>
 #include <cmath>
 #include <cstring>
+#include <thread>
 #include <utility>
 #include <vector>
-#include <thread>
 
 #include "admin/admin_protocol.h"
 #include "common/admin_ports.h"

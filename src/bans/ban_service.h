@@ -30,9 +30,10 @@ struct BanStatus {
 
 // The client of the SOAP ban service: reports players and, while hosting,
 // asks about the present ones (ban streaming), keeping their answers in a
-// cache. Used from the web threads (reports) and the ban-lookup worker (ban
-// lists): the host, the server address and the cache are guarded by one lock
-// that is never held across network I/O.
+// cache. Used from the web threads (reports), the ban-lookup worker (ban
+// lists) and the watcher (reading the cache): the host, the server address
+// and the cache are guarded by one lock that is never held across network
+// I/O.
 class BanService {
  public:
   using Resolver = std::function<std::vector<uint32_t>(const std::string& host)>;
