@@ -1,8 +1,11 @@
 #include "admin/admin_client.h"
 
+#include <algorithm>
 #include <cmath>
 #include <cstring>
 #include <thread>
+#include <utility>
+#include <vector>
 
 #include "admin/admin_protocol.h"
 #include "common/admin_ports.h"
@@ -28,21 +31,27 @@ constexpr milliseconds kIdlePause{20};
 
 AdminClient::AdminClient(MatchState& state, const Clock& clock, Timeouts timeouts)
     : state_(state), clock_(clock), timeouts_(timeouts) {
-  lastServerIp_ = state_.Link().serverIp;
+  lastServer_ = state_.Link().serverGeneration;
   registrationTimer_.Start(clock_);
   pollTimer_.Start(clock_);
 }
 
 void AdminClient::HostProbeThread() {
-  for (;;) std::this_thread::sleep_for(ProbeStep());
+  for (;;) PauseProbe(ProbeStep());
 }
 
 void AdminClient::VoteCountThread() {
   for (;;) std::this_thread::sleep_for(VoteCountStep());
 }
 
-Socket AdminClient::ConnectToHost() {
-  const HostLink link = state_.Link();
+void AdminClient::PauseProbe(milliseconds pause) {
+  const Deadline deadline(clock_, pause);
+  while (!deadline.Passed() && state_.Link().serverGeneration == lastServer_) {
+    std::this_thread::sleep_for(std::min(kIdlePause, deadline.Remaining()));
+  }
+}
+
+Socket AdminClient::ConnectToHost(const HostLink& link) {
   if (link.serverIp == Ipv4Bytes{0, 0, 0, 0}) return Socket();
   const Ipv4Endpoint host{link.hosting ? kLoopback : AddressToHostOrder(link.serverIp), link.hostAdminPort};
   Socket socket(OpenTcpSocket());
@@ -54,38 +63,34 @@ Socket AdminClient::ConnectToHost() {
 }
 
 milliseconds AdminClient::ProbeStep() {
-  const Ipv4Bytes serverIp = state_.Link().serverIp;
-  if (serverIp == Ipv4Bytes{0, 0, 0, 0}) return kIdlePause;
-  if (serverIp != lastServerIp_) {
-    lastServerIp_ = serverIp;
-    state_.SetHostEnabled(false);
+  const HostLink link = state_.Link();
+  if (link.serverIp == Ipv4Bytes{0, 0, 0, 0}) return kIdlePause;
+  if (link.serverGeneration != lastServer_) {
+    lastServer_ = link.serverGeneration;
     portsTriedInSweep_ = 0;
   }
-  Socket socket = ConnectToHost();
-  const bool connected = socket.valid();
   bool answered = false;
-  if (connected) {
+  if (Socket socket = ConnectToHost(link); socket.valid()) {
     std::vector<uint8_t> ping = EncodeQuery(kAdminPing);
     std::optional<AdminHeader> header;
     if (SendAll(socket.get(), ping.data(), ping.size())) header = ReceiveAdminHeader(socket.get());
     answered = header && header->type == kAdminQueryReply;
   }
-  socket.reset();
 
-  if (answered) state_.SetHostEnabled(true);
-  const HostLink link = state_.Link();
-  if (!link.hostEnabled) {
-    // Nothing there, or something else than Palisard: try the next port,
-    // and rest after a whole sweep rather than knock on the host for ever.
-    state_.StepHostAdminPort();
-    if (++portsTriedInSweep_ < kAdminPortCount) return milliseconds(0);
+  if (!answered) {
+    // Nothing there, something else than Palisard, or the host's service
+    // went away (it may come back on another port): try the next port, and
+    // rest after a whole sweep rather than knock on the host for ever.
+    state_.HostSilent(link.serverGeneration);
+    if (link.hostEnabled) portsTriedInSweep_ = 0;
+    if (link.hostEnabled || ++portsTriedInSweep_ < kAdminPortCount) return milliseconds(0);
     portsTriedInSweep_ = 0;
     return kProbeInterval;
   }
+  if (!state_.HostAnswered(link.serverGeneration)) return milliseconds(0);  // a new server: probe it
   portsTriedInSweep_ = 0;
-  if (!connected) state_.StepHostAdminPort();  // lost: back to the first port
-
-  const bool renew = !link.registered || link.registrationKey == 0 ||
+  const HostLink now = state_.Link();
+  const bool renew = !now.registered || now.registrationKey == 0 ||
                      registrationTimer_.ElapsedSeconds(clock_) > kRegistrationAgeSeconds;
   if (renew) {
     registrationTimer_.Start(clock_);
@@ -95,10 +100,10 @@ milliseconds AdminClient::ProbeStep() {
 }
 
 void AdminClient::RegisterWithHost() {
-  const uint64_t ownId = state_.Link().ownId;
-  Socket socket = ConnectToHost();
+  const HostLink link = state_.Link();
+  Socket socket = ConnectToHost(link);
   if (!socket.valid()) return;
-  std::vector<uint8_t> request = EncodeRegister(ownId);
+  std::vector<uint8_t> request = EncodeRegister(link.ownId);
   if (!SendAll(socket.get(), request.data(), request.size())) return;
   std::optional<AdminHeader> header = ReceiveAdminHeader(socket.get());
   if (!header) return;
@@ -106,10 +111,10 @@ void AdminClient::RegisterWithHost() {
   if (header->type == kAdminRegister) {
     uint8_t key[4];
     if (!ReceiveExactly(socket.get(), key, sizeof(key))) return;
-    state_.SetRegistration(true, ReadLe32(key));
+    state_.SetRegistration(link.serverGeneration, true, ReadLe32(key));
     return;
   }
-  state_.SetRegistration(false, 0);
+  state_.SetRegistration(link.serverGeneration, false, 0);
 }
 
 milliseconds AdminClient::VoteCountStep() {
@@ -123,35 +128,35 @@ milliseconds AdminClient::VoteCountStep() {
   // Failed attempts wait the interval too: a host that refuses is not
   // asked again at once.
   pollTimer_.Start(clock_);
-  Socket socket = ConnectToHost();
+  Socket socket = ConnectToHost(link);
   if (!socket.valid()) return kIdlePause;
   std::vector<uint8_t> query = EncodeQuery(kAdminVoteCounts);
   if (!SendAll(socket.get(), query.data(), query.size())) return kIdlePause;
   std::optional<AdminHeader> header = ReceiveAdminHeader(socket.get());
   if (!header || header->type != kAdminQueryReply) return kIdlePause;
 
-  state_.SetVotesNeeded(0);
   uint8_t block[8];
   if (!ReceiveExactly(socket.get(), block, 4)) return kIdlePause;
   uint16_t kind = ReadLe16(block);
   uint16_t count = std::min<uint16_t>(ReadLe16(block + 2), kAdminMaxRecords);
   if (kind != kAdminVoteCounts && count == 0) return kIdlePause;
   if (!ReceiveExactly(socket.get(), block + 4, 4)) return kIdlePause;
-  state_.SetVotesNeeded(ReadLe32(block + 4));
+  // Nothing changes until the whole table is in: a host that stops halfway
+  // leaves the last complete table standing.
+  std::vector<std::pair<uint64_t, uint32_t>> counts;
   for (uint16_t i = 0; i < count; ++i) {
     uint8_t record[kVoteRecordSize];
-    if (!ReceiveExactly(socket.get(), record, sizeof(record))) break;
-    uint64_t id = ReadLe64(record);
-    if (id == 0) break;  // the host's first empty slot ends the table
-    state_.SetVotesAgainst(id, record[8]);
+    if (!ReceiveExactly(socket.get(), record, sizeof(record))) return kIdlePause;
+    counts.emplace_back(ReadLe64(record), record[8]);
   }
+  state_.ApplyVoteTable(link.serverGeneration, ReadLe32(block + 4), counts);
   return kIdlePause;
 }
 
 int AdminClient::RequestVoteKick(uint64_t targetId, std::string* replyText) {
   const HostLink link = state_.Link();
   const VoteKickRequest request{link.registrationKey, link.ownId, targetId};
-  Socket socket = ConnectToHost();
+  Socket socket = ConnectToHost(link);
   if (!socket.valid()) return kRequestFailed;
   std::vector<uint8_t> message = EncodeVoteKick(request);
   if (!SendAll(socket.get(), message.data(), message.size())) return 0;

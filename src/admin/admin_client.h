@@ -37,6 +37,9 @@ class AdminClient {
   // next round.
   std::chrono::milliseconds ProbeStep();
   std::chrono::milliseconds VoteCountStep();
+  // The probe thread's wait after a round: `pause`, cut short when the
+  // server changes (a new host is looked for at once).
+  void PauseProbe(std::chrono::milliseconds pause);
 
   void RegisterWithHost();
   // 0 after an exchange with the host (its text, if it sent one, in
@@ -44,14 +47,14 @@ class AdminClient {
   int RequestVoteKick(uint64_t targetId, std::string* replyText);
 
  private:
-  // A connected socket to the host's admin port (127.0.0.1 while this copy
+  // A connected socket to `link`'s admin port (127.0.0.1 while this copy
   // hosts), or an invalid one.
-  Socket ConnectToHost();
+  Socket ConnectToHost(const HostLink& link);
 
   MatchState& state_;
   const Clock& clock_;
   Timeouts timeouts_;
-  Ipv4Bytes lastServerIp_{};
+  uint32_t lastServer_ = 0;  // server generation of the last probe
   int portsTriedInSweep_ = 0;
   Stopwatch registrationTimer_;
   Stopwatch pollTimer_;

@@ -2,6 +2,7 @@
 
 #include <gtest/gtest.h>
 
+#include <atomic>
 #include <thread>
 
 #include "admin/admin_protocol.h"
@@ -118,7 +119,7 @@ TEST_F(AdminClientTest, RefusedRegistrationKeepsTheEarlierKey) {
   EXPECT_TRUE(state.Snapshot().registered);
 }
 
-TEST_F(AdminClientTest, VoteTableStopsAtTheFirstEmptySlot) {
+TEST_F(AdminClientTest, VoteTableSkipsEmptySlotsAndIsTakenWholeOrNotAtAll) {
   for (std::size_t slot : {0, 1, 3}) {
     state.EditForTest([&](MatchData& d) {
       d.clients[slot].SetCommunityId(100 + slot);
@@ -130,7 +131,12 @@ TEST_F(AdminClientTest, VoteTableStopsAtTheFirstEmptySlot) {
     d.hostAdminPort = 3067;
   });
   std::vector<VoteCount> table = {{100, 2}, {101, 1}, {0, 0}, {103, 3}};
-  FakeAdminHost host({0x7F000003, 3067}, [&](uint16_t, const Bytes&) { return EncodeVoteCounts(2, table); });
+  std::size_t cut = 0;  // bytes of the answer held back
+  FakeAdminHost host({0x7F000003, 3067}, [&](uint16_t, const Bytes&) {
+    Bytes answer = EncodeVoteCounts(2, table);
+    answer.resize(answer.size() - cut);
+    return answer;
+  });
   EXPECT_EQ(client->VoteCountStep(), 20ms);
   EXPECT_TRUE(host.received().empty()) << "not before 10 s";
   clock.Advance(10'000);
@@ -138,7 +144,92 @@ TEST_F(AdminClientTest, VoteTableStopsAtTheFirstEmptySlot) {
   EXPECT_EQ(state.Snapshot().votesNeeded, 2u);
   EXPECT_EQ(state.Snapshot().players[0].votesAgainst, 2u);
   EXPECT_EQ(state.Snapshot().players[1].votesAgainst, 1u);
-  EXPECT_EQ(state.Snapshot().players[3].votesAgainst, 0u);
+  EXPECT_EQ(state.Snapshot().players[3].votesAgainst, 3u) << "counts after an empty slot are taken too";
+
+  // The host stops after the header, after the threshold, or one record
+  // short: the last whole table stands.
+  table = {{100, 0}, {101, 0}, {0, 0}, {103, 0}};
+  const std::size_t whole = EncodeVoteCounts(1, table).size();
+  for (std::size_t sent : {std::size_t{8}, std::size_t{16}, whole - 16}) {
+    cut = whole - sent;
+    clock.Advance(10'000);
+    client->VoteCountStep();
+    EXPECT_EQ(state.Snapshot().votesNeeded, 2u) << sent << " bytes";
+    EXPECT_EQ(state.Snapshot().players[0].votesAgainst, 2u) << sent << " bytes";
+  }
+}
+
+TEST_F(AdminClientTest, LostHostIsLookedForAgainOnEveryPort) {
+  std::atomic<bool> answering{true};
+  FakeAdminHost host({0x7F000003, 3064}, [&](uint16_t type, const Bytes&) -> Bytes {
+    if (!answering) return {};
+    return type == kAdminQuery ? EncodePingReply() : EncodeRegisterReply(77);
+  });
+  while (client->ProbeStep() == 0ms) {
+  }
+  ASSERT_TRUE(state.Snapshot().hostEnabled);
+  ASSERT_EQ(state.Snapshot().hostAdminPort, 3064);
+
+  answering = false;  // the service goes silent ...
+  EXPECT_EQ(client->ProbeStep(), 0ms);
+  EXPECT_FALSE(state.Snapshot().hostEnabled);
+  EXPECT_FALSE(state.Snapshot().registered) << "the key of a service that went away";
+  answering = true;  // ... and comes back where it was
+  for (uint16_t port : {3061, 3062, 3063}) {
+    EXPECT_EQ(state.Snapshot().hostAdminPort, port);
+    EXPECT_EQ(client->ProbeStep(), 0ms);
+  }
+  EXPECT_EQ(client->ProbeStep(), 2000ms);
+  EXPECT_TRUE(state.Snapshot().hostEnabled);
+  EXPECT_EQ(state.Snapshot().registrationKey, 77u);
+}
+
+TEST_F(AdminClientTest, AnswersFromThePreviousServerAreDropped) {
+  state.EditForTest([&](MatchData& d) {
+    d.clients[0].SetCommunityId(100);
+    d.SyncPlayerRecords();
+    d.votesNeeded = 5;
+    d.hostAdminPort = 3069;
+  });
+  // While the host answers, the match moves to another server and back:
+  // the same address, but no longer the same exchange.
+  auto serverChangesAndComesBack = [&] {
+    const std::vector<GameClientEntry> clients = state.Snapshot().clients;
+    state.ApplyClientsAndServer(clients, {127, 0, 0, 9}, 28960);
+    state.ApplyClientsAndServer(clients, {127, 0, 0, 3}, 28960);
+    state.EditForTest([&](MatchData& d) { d.hostAdminPort = 3069; });
+  };
+  FakeAdminHost host({0x7F000003, 3069}, [&](uint16_t type, const Bytes& payload) -> Bytes {
+    serverChangesAndComesBack();
+    if (type == kAdminRegister) return EncodeRegisterReply(77);
+    if (payload[0] == kAdminVoteCounts) return EncodeVoteCounts(1, {{100, 4}});
+    return EncodePingReply();
+  });
+  client->RegisterWithHost();
+  EXPECT_FALSE(state.Snapshot().registered);
+  client->ProbeStep();
+  EXPECT_FALSE(state.Snapshot().hostEnabled);
+  state.EditForTest([&](MatchData& d) { d.hostEnabled = true; });
+  clock.Advance(10'000);
+  client->VoteCountStep();
+  EXPECT_EQ(state.Snapshot().votesNeeded, 0u) << "cleared by the change, not the old host's 1";
+  EXPECT_EQ(state.Snapshot().players[0].votesAgainst, 0u);
+  EXPECT_EQ(host.received().size(), 3u);
+}
+
+TEST_F(AdminClientTest, ServerChangeCutsTheProbePauseShort) {
+  std::atomic<bool> paused{false};
+  std::thread probe([&] {
+    client->PauseProbe(2000ms);  // the fake clock never gets there by itself
+    paused = true;
+  });
+  std::this_thread::sleep_for(50ms);
+  EXPECT_FALSE(paused);
+  state.ApplyClientsAndServer(state.Snapshot().clients, {127, 0, 0, 9}, 28960);
+  for (int i = 0; i < 100 && !paused; ++i) std::this_thread::sleep_for(10ms);
+  EXPECT_TRUE(paused);
+  clock.Advance(2'000);  // ends the pause in any case
+  probe.join();
 }
 
 TEST_F(AdminClientTest, VoteKickAnsweredByNothingLeavesTheText) {

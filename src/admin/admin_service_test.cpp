@@ -90,6 +90,7 @@ TEST_F(AdminServiceTest, RegistrationChecksTheCallersAddress) {
   EXPECT_EQ(RegisterFromSlot(kA, 0xC6120002), 1000u) << "the same key again";
   EXPECT_EQ(TextOf(service.Register(kB, 0xC6120002)), "Invalid id provided when registering");
   EXPECT_EQ(TextOf(service.Register(999, 0xC6120002)), "Invalid id provided when registering");
+  EXPECT_EQ(TextOf(service.Register(0, 0)), "Invalid id provided when registering") << "an empty slot's id";
   // The host's own copy comes over loopback, never from its slot address.
   EXPECT_EQ(TextOf(service.Register(kHost, 0xC6120001)), "Invalid id provided when registering");
   EXPECT_EQ(RegisterFromSlot(kHost, kLoopback), 1001u);

@@ -11,11 +11,13 @@ void HostDuties::AfterPass(bool hosting) {
 }
 
 void HostDuties::BlockVotedOutAndBanned() {
+  const MatchData match = state_.Snapshot();
   std::vector<uint64_t> presentIds;
-  for (const PlayerRecord& record : state_.Snapshot().players) {
+  for (const PlayerRecord& record : match.players) {
     if (record.communityId != 0) presentIds.push_back(record.communityId);
   }
-  // A stale answer that says banned still counts.
+  // Answers arrive later; until then what is known counts, and a stale
+  // answer that says banned still does.
   bans_.AskAbout(presentIds);
   std::set<uint64_t> banned;
   if (bans_.Streaming()) {
@@ -24,8 +26,6 @@ void HostDuties::BlockVotedOutAndBanned() {
     }
   }
 
-  // The match as it is after the ban exchange, which may have taken a while.
-  const MatchData match = state_.Snapshot();
   std::vector<std::pair<uint32_t, uint64_t>> toBlock;
   for (std::size_t i = 0; i < match.players.size(); ++i) {
     const PlayerRecord& record = match.players[i];
@@ -37,6 +37,42 @@ void HostDuties::BlockVotedOutAndBanned() {
     }
   }
   for (const auto& [address, id] : toBlock) blocker_.Block(address, id);
+}
+
+BanServiceList::BanServiceList(BanService& service) : service_(service), worker_([this] { Work(); }) {}
+
+BanServiceList::~BanServiceList() {
+  {
+    std::lock_guard<std::mutex> lock(mutex_);
+    stopping_ = true;
+  }
+  handed_.notify_all();
+  worker_.join();
+}
+
+void BanServiceList::AskAbout(const std::vector<uint64_t>& presentIds) {
+  {
+    std::lock_guard<std::mutex> lock(mutex_);
+    waiting_ = presentIds;
+  }
+  handed_.notify_one();
+}
+
+void BanServiceList::Work() {
+  for (;;) {
+    std::vector<uint64_t> ids;
+    {
+      std::unique_lock<std::mutex> lock(mutex_);
+      handed_.wait(lock, [this] { return waiting_.has_value() || stopping_; });
+      if (stopping_) return;
+      ids = std::move(*waiting_);
+      waiting_.reset();
+    }
+    // With every present id as the minimum, a request goes out only when
+    // none of them has a fresh answer.
+    const std::size_t present = ids.size();
+    service_.GetBanList(std::move(ids), present);
+  }
 }
 
 }  // namespace palisard

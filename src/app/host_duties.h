@@ -1,7 +1,10 @@
 #pragma once
 
+#include <condition_variable>
 #include <cstdint>
+#include <mutex>
 #include <optional>
+#include <thread>
 #include <vector>
 
 #include "bans/ban_service.h"
@@ -52,18 +55,35 @@ class HostDuties final : public PassObserver {
 };
 
 // The ban service behind the BanList seam: one request for all present
-// players once every answer has gone stale, about once a minute.
+// players once every answer has gone stale, about once a minute. The
+// exchanges run on a worker thread of its own, so a slow or silent service
+// never holds up the watcher: AskAbout hands over the ids and returns, the
+// answers land in the service's cache, and a later pass finds them there.
+//
+// Thread-safe. The destructor waits for the exchange in flight (bounded by
+// the service's limits); the program's one instance is never destroyed.
 class BanServiceList final : public BanList {
  public:
-  explicit BanServiceList(BanService& service) : service_(service) {}
+  explicit BanServiceList(BanService& service);
+  ~BanServiceList() override;
+  BanServiceList(const BanServiceList&) = delete;
+  BanServiceList& operator=(const BanServiceList&) = delete;
+
   bool Streaming() const override { return service_.streaming; }
-  void AskAbout(const std::vector<uint64_t>& presentIds) override {
-    service_.GetBanList(presentIds, presentIds.size());
-  }
+  // Only the latest ids wait: ids handed over while an exchange runs
+  // replace those handed over before.
+  void AskAbout(const std::vector<uint64_t>& presentIds) override;
   std::optional<bool> IsBanned(uint64_t communityId) const override { return service_.IsBanned(communityId); }
 
  private:
+  void Work();
+
   BanService& service_;
+  std::mutex mutex_;
+  std::condition_variable handed_;
+  std::optional<std::vector<uint64_t>> waiting_;  // guarded by mutex_
+  bool stopping_ = false;                         // guarded by mutex_
+  std::thread worker_;
 };
 
 // The firewall behind the Blocker seam; blocks expire at five computed

@@ -2,7 +2,13 @@
 
 #include <gtest/gtest.h>
 
+#include <chrono>
 #include <map>
+#include <thread>
+
+#include "helpers/fake_clock.h"
+#include "helpers/fake_http_server.h"
+#include "helpers/recording_console.h"
 
 namespace palisard {
 namespace {
@@ -86,6 +92,47 @@ TEST_F(HostDutiesTest, NotHostingOnlySweepsAndLosingTheHostingClears) {
   EXPECT_EQ(blocker.sweeps, 1) << "blocks made while hosting still expire";
   duties.StoppedHosting();
   EXPECT_EQ(blocker.clears, 1);
+}
+
+// The real ban service behind the seam: the pass never waits for it, and
+// what it answers is acted on by a later pass.
+TEST_F(HostDutiesTest, BanLookupsRunBesideThePasses) {
+  using namespace std::chrono_literals;
+  FakeClock clock;
+  RecordingConsole console;
+  auto serviceOn = [&](const FakeHttpServer& server) {
+    BanService::Options options;
+    options.port = server.port();
+    options.limits.answer = 300ms;
+    auto service = std::make_unique<BanService>(clock, options, console);
+    service->SetHost("127.0.0.1");
+    return service;
+  };
+
+  FakeHttpServer silent([](const std::string&) { return std::string(); }, FakeHttpServer::Mode::kSilent);
+  auto stalled = serviceOn(silent);
+  {
+    BanServiceList list(*stalled);
+    HostDuties slowService{state, list, blocker};
+    const auto start = std::chrono::steady_clock::now();
+    for (int pass = 0; pass < 10; ++pass) slowService.AfterPass(true);
+    EXPECT_LT(std::chrono::steady_clock::now() - start, 200ms);
+    for (int i = 0; i < 200 && silent.requests().empty(); ++i) std::this_thread::sleep_for(10ms);
+  }
+  EXPECT_EQ(silent.requests().size(), 1u) << "one exchange, then the pause after its failure";
+
+  FakeHttpServer answering([](const std::string&) {
+    return FakeHttpServer::Ok("<Envelope><BanStatus><CommunityId>" + std::to_string(kOther) +
+                              "</CommunityId><IsBanned>true</IsBanned><BanScore>1</BanScore></BanStatus></Envelope>");
+  });
+  auto service = serviceOn(answering);
+  BanServiceList list(*service);
+  HostDuties live{state, list, blocker};
+  live.AfterPass(true);
+  for (int i = 0; i < 200 && !service->IsBanned(kOther); ++i) std::this_thread::sleep_for(10ms);
+  live.AfterPass(true);
+  ASSERT_FALSE(blocker.blocked.empty());
+  EXPECT_EQ(blocker.blocked.back(), std::make_pair(0xC6120009u, kOther));
 }
 
 }  // namespace

@@ -1,11 +1,24 @@
 #include "bans/ban_service.h"
 
+#include <algorithm>
+#include <condition_variable>
+#include <cstdlib>
+#include <memory>
+#include <mutex>
 #include <random>
+#include <system_error>
+#include <thread>
 
 #include "common/console_output.h"
 
 namespace palisard {
 namespace {
+
+// Lookups still waiting on the system's resolver after their caller gave up.
+// Past this many, none is started: a dead name server must not pile up
+// threads.
+constexpr int kMaxStalledLookups = 4;
+std::atomic<int> g_lookupsRunning{0};
 
 uint8_t RandomMaskKey() {
   std::random_device source;
@@ -20,23 +33,57 @@ std::string MaskText(const std::string& text, uint8_t key) {
   return masked;
 }
 
+std::optional<std::vector<uint32_t>> ResolveWithin(const BanService::Resolver& resolve, const std::string& host,
+                                                   std::chrono::milliseconds limit) {
+  // Shared with the lookup thread, which may outlive this call.
+  struct Lookup {
+    std::mutex mutex;
+    std::condition_variable done;
+    std::optional<std::vector<uint32_t>> addresses;
+  };
+  if (++g_lookupsRunning > kMaxStalledLookups) {
+    --g_lookupsRunning;
+    return std::nullopt;
+  }
+  auto lookup = std::make_shared<Lookup>();
+  try {
+    std::thread([lookup, resolve, host] {
+      std::vector<uint32_t> addresses = resolve(host);
+      {
+        std::lock_guard<std::mutex> lock(lookup->mutex);
+        lookup->addresses = std::move(addresses);
+      }
+      lookup->done.notify_all();
+      --g_lookupsRunning;
+    }).detach();
+  } catch (const std::system_error&) {
+    --g_lookupsRunning;
+    return std::nullopt;
+  }
+  const Deadline deadline(SystemClock(), limit);
+  std::unique_lock<std::mutex> lock(lookup->mutex);
+  lookup->done.wait_for(lock, deadline.Remaining(), [&] { return lookup->addresses.has_value(); });
+  return lookup->addresses;
+}
+
 BanService::BanService(const Clock& clock, Options options, ConsoleSink& console)
-    : clock_(clock), options_(options), console_(console), hostKey_(RandomMaskKey()) {}
+    : clock_(clock), options_(std::move(options)), console_(console), hostKey_(RandomMaskKey()) {}
 
 void BanService::SetHost(const std::string& host) {
-  std::lock_guard<std::mutex> lock(mutex_);
+  MutexLock lock(mutex_);
   host_ = MaskText(host, hostKey_);
 }
 
 std::string BanService::GetHost() const {
-  std::lock_guard<std::mutex> lock(mutex_);
+  MutexLock lock(mutex_);
   return MaskText(host_, hostKey_);
 }
 
 bool BanService::FindServer() {
   Ipv4Endpoint endpoint;
-  if (ConnectToFirst(ResolveIpv4(GetHost()), options_.port, options_.limits.connect, &endpoint).valid()) {
-    std::lock_guard<std::mutex> lock(mutex_);
+  std::optional<std::vector<uint32_t>> addresses = ResolveWithin(options_.resolve, GetHost(), options_.resolveLimit);
+  if (addresses && ConnectToFirst(*addresses, options_.port, options_.limits.connect, &endpoint).valid()) {
+    MutexLock lock(mutex_);
     serverAddress_ = endpoint;
     return true;
   }
@@ -44,12 +91,12 @@ bool BanService::FindServer() {
   return false;
 }
 
-std::optional<std::string> BanService::SoapCall(const std::string& document, const char* action) {
+std::optional<BanService::SoapAnswer> BanService::SoapCall(const std::string& document, const char* action) {
   Socket socket(OpenTcpSocket());
   if (!socket.valid() || !FindServer()) return std::nullopt;
   Ipv4Endpoint server;
   {
-    std::lock_guard<std::mutex> lock(mutex_);
+    MutexLock lock(mutex_);
     server = serverAddress_;
   }
   if (ConnectTo(socket.get(), server, static_cast<int>(options_.limits.connect.count())) != 0) {
@@ -64,22 +111,22 @@ std::optional<std::string> BanService::SoapCall(const std::string& document, con
                         "\r\n" + document;
   HttpAnswer answer;
   if (!ExchangeHttp(socket.get(), request, options_.limits, &answer)) return std::nullopt;
-  return answer.body;
+  return SoapAnswer{std::atoi(answer.message.Target()), std::move(answer.body)};
 }
 
 bool BanService::AddInfraction(uint64_t reporterId, uint64_t reportedId, bool* result) {
-  std::optional<std::string> body = SoapCall(AddInfractionDocument(reporterId, reportedId), "AddInfraction");
-  if (!body) return false;
-  std::optional<bool> answer = ParseAddInfractionResult(*body);
+  std::optional<SoapAnswer> answer = SoapCall(AddInfractionDocument(reporterId, reportedId), "AddInfraction");
   if (!answer) return false;
-  if (result != nullptr) *result = *answer;
+  std::optional<bool> value = ParseAddInfractionResult(answer->body);
+  if (!value) return false;
+  if (result != nullptr) *result = *value;
   return true;
 }
 
 void BanService::GetBanList(std::vector<uint64_t> ids, std::size_t minimumToSend) {
   std::size_t remaining = ids.size();
   {
-    std::lock_guard<std::mutex> lock(mutex_);
+    MutexLock lock(mutex_);
     for (uint64_t& id : ids) {
       if (!ShouldQueryLocked(id)) {
         id = 0;
@@ -87,57 +134,68 @@ void BanService::GetBanList(std::vector<uint64_t> ids, std::size_t minimumToSend
       }
     }
     if (remaining == 0 || remaining < minimumToSend) return;
-    // A service that failed is not asked again at once: the watcher calls
-    // ten times a second.
+    // A service that failed is not asked again at once: the watcher hands
+    // over the ids ten times a second.
     if (retryAfterMs_ && clock_.NowMs() < *retryAfterMs_) return;
   }
-  std::optional<std::string> body = SoapCall(GetBanListDocument(ids), "GetBanList");
-  if (!body) {
-    std::lock_guard<std::mutex> lock(mutex_);
-    retryAfterMs_ = clock_.NowMs() + options_.retryAfterFailure.count();
-    return;
-  }
+  std::optional<SoapAnswer> answer = SoapCall(GetBanListDocument(ids), "GetBanList");
+  std::vector<BanAnswer> statuses;
+  if (answer && answer->status == 200) statuses = ParseBanStatuses(answer->body);
+  // An error page, a fault or a list that names none of the asked ids
+  // leaves them all due: without a pause they would be asked for again on
+  // the next pass.
+  const bool usable = std::any_of(statuses.begin(), statuses.end(), [&](const BanAnswer& status) {
+    return status.communityId != 0 && std::find(ids.begin(), ids.end(), status.communityId) != ids.end();
+  });
   {
-    std::lock_guard<std::mutex> lock(mutex_);
-    retryAfterMs_.reset();
+    MutexLock lock(mutex_);
+    if (usable) {
+      retryAfterMs_.reset();
+    } else {
+      retryAfterMs_ = clock_.NowMs() + options_.retryAfterFailure.count();
+    }
   }
-  for (const BanAnswer& answer : ParseBanStatuses(*body)) {
-    UpdateBanStatus(BanStatus{answer.communityId, answer.banScore, answer.isBanned, Stopwatch{}});
+  for (const BanAnswer& status : statuses) {
+    UpdateBanStatus(BanStatus{status.communityId, status.banScore, status.isBanned, Stopwatch{}});
   }
 }
 
 bool BanService::ShouldQuery(uint64_t communityId) const {
-  std::lock_guard<std::mutex> lock(mutex_);
+  MutexLock lock(mutex_);
   return ShouldQueryLocked(communityId);
 }
 
 bool BanService::ShouldQueryLocked(uint64_t communityId) const {
   if (!streaming || communityId == 0) return false;
-  for (const BanStatus& entry : banStatuses_) {
-    if (entry.communityId == communityId) return entry.timer.ElapsedMinutes(clock_) >= 1.0;
-  }
-  return true;
+  auto found = banStatuses_.find(communityId);
+  return found == banStatuses_.end() || found->second.status.timer.ElapsedMinutes(clock_) >= 1.0;
 }
 
 void BanService::UpdateBanStatus(BanStatus record) {
-  std::lock_guard<std::mutex> lock(mutex_);
-  for (BanStatus& entry : banStatuses_) {
-    if (entry.communityId != record.communityId) continue;
+  MutexLock lock(mutex_);
+  auto found = banStatuses_.find(record.communityId);
+  if (found != banStatuses_.end()) {
+    BanStatus& entry = found->second.status;
     entry.banScore = record.banScore;
     entry.isBanned = record.isBanned;
     entry.timer.Start(clock_);
+    byAge_.splice(byAge_.end(), byAge_, found->second.age);
     return;
   }
+  if (banStatuses_.size() >= std::max<std::size_t>(options_.cacheCapacity, 1)) {
+    banStatuses_.erase(byAge_.front());
+    byAge_.pop_front();
+  }
   record.timer.Start(clock_);
-  banStatuses_.push_back(record);
+  byAge_.push_back(record.communityId);
+  banStatuses_.emplace(record.communityId, CacheEntry{record, std::prev(byAge_.end())});
 }
 
 std::optional<bool> BanService::IsBanned(uint64_t communityId) const {
-  std::lock_guard<std::mutex> lock(mutex_);
-  for (const BanStatus& entry : banStatuses_) {
-    if (entry.communityId == communityId) return entry.isBanned;
-  }
-  return std::nullopt;
+  MutexLock lock(mutex_);
+  auto found = banStatuses_.find(communityId);
+  if (found == banStatuses_.end()) return std::nullopt;
+  return found->second.status.isBanned;
 }
 
 }  // namespace palisard

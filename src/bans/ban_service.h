@@ -3,17 +3,20 @@
 #include <atomic>
 #include <chrono>
 #include <cstdint>
-#include <mutex>
+#include <functional>
+#include <list>
 #include <optional>
 #include <string>
+#include <unordered_map>
 #include <vector>
 
 #include "bans/soap_messages.h"
 #include "common/clock.h"
 #include "common/console_output.h"
-#include "net/socket.h"
+#include "common/mutex.h"
 #include "common/stopwatch.h"
 #include "net/http_client.h"
+#include "net/socket.h"
 
 namespace palisard {
 
@@ -27,16 +30,26 @@ struct BanStatus {
 
 // The client of the SOAP ban service: reports players and, while hosting,
 // asks about the present ones (ban streaming), keeping their answers in a
-// cache. Used from the web threads (reports) and the watcher (ban lists):
-// the host, the server address and the cache are guarded by one lock that
-// is never held across network I/O.
+// cache. Used from the web threads (reports), the ban-lookup worker (ban
+// lists) and the watcher (reading the cache): the host, the server address
+// and the cache are guarded by one lock that is never held across network
+// I/O.
 class BanService {
  public:
+  using Resolver = std::function<std::vector<uint32_t>(const std::string& host)>;
+
   struct Options {
     uint16_t port = 80;
     HttpClientLimits limits;
-    // After a failed ban-list exchange, the next waits this long.
+    // After a ban-list exchange without a usable answer, the next waits
+    // this long.
     std::chrono::milliseconds retryAfterFailure{10'000};
+    // The system's name resolution has no time limit; past this a request
+    // stops waiting for it.
+    std::chrono::milliseconds resolveLimit{3'000};
+    Resolver resolve = ResolveIpv4;
+    // The cache forgets the least recently answered players beyond this.
+    std::size_t cacheCapacity = 4096;
   };
 
   BanService(const Clock& clock, Options options, ConsoleSink& console = StandardOutput());
@@ -47,8 +60,8 @@ class BanService {
   std::atomic<bool> streaming{true};
 
   // The host is kept masked with a per-object key, never in clear.
-  void SetHost(const std::string& host);
-  std::string GetHost() const;
+  void SetHost(const std::string& host) LOCKS_EXCLUDED(mutex_);
+  std::string GetHost() const LOCKS_EXCLUDED(mutex_);
 
   // Resolves the host and finds an address that accepts a connection.
   virtual bool FindServer();
@@ -56,32 +69,49 @@ class BanService {
   // answered with a result, which goes to `result`.
   virtual bool AddInfraction(uint64_t reporterId, uint64_t reportedId, bool* result);
   // Asks about the ids that need asking (see ShouldQuery), when at least
-  // `minimumToSend` of them do; the answers go to the cache.
+  // `minimumToSend` of them do; the answers go to the cache. Blocks for the
+  // exchange: not for the watcher's thread.
   virtual void GetBanList(std::vector<uint64_t> ids, std::size_t minimumToSend);
 
-  bool ShouldQuery(uint64_t communityId) const;
-  void UpdateBanStatus(BanStatus record);
+  bool ShouldQuery(uint64_t communityId) const LOCKS_EXCLUDED(mutex_);
+  void UpdateBanStatus(BanStatus record) LOCKS_EXCLUDED(mutex_);
   // What the cache says of the id (stale or not); nothing when unknown.
-  std::optional<bool> IsBanned(uint64_t communityId) const;
+  std::optional<bool> IsBanned(uint64_t communityId) const LOCKS_EXCLUDED(mutex_);
 
  private:
-  bool ShouldQueryLocked(uint64_t communityId) const;
-  // One SOAP exchange: the answer's body, or nothing when it gave up.
-  std::optional<std::string> SoapCall(const std::string& document, const char* action);
+  struct SoapAnswer {
+    int status = 0;
+    std::string body;
+  };
+  struct CacheEntry {
+    BanStatus status;
+    std::list<uint64_t>::iterator age;
+  };
+
+  bool ShouldQueryLocked(uint64_t communityId) const EXCLUSIVE_LOCKS_REQUIRED(mutex_);
+  // One SOAP exchange: the answer, or nothing when it gave up.
+  std::optional<SoapAnswer> SoapCall(const std::string& document, const char* action);
 
   const Clock& clock_;
   Options options_;
   ConsoleSink& console_;
   const uint8_t hostKey_;
 
-  mutable std::mutex mutex_;
-  std::string host_;  // masked
-  Ipv4Endpoint serverAddress_;
-  std::vector<BanStatus> banStatuses_;
-  std::optional<int64_t> retryAfterMs_;
+  mutable Mutex mutex_;
+  std::string host_ GUARDED_BY(mutex_);  // masked
+  Ipv4Endpoint serverAddress_ GUARDED_BY(mutex_);
+  std::unordered_map<uint64_t, CacheEntry> banStatuses_ GUARDED_BY(mutex_);
+  std::list<uint64_t> byAge_ GUARDED_BY(mutex_);  // least recently answered first
+  std::optional<int64_t> retryAfterMs_ GUARDED_BY(mutex_);
 };
 
 // Each byte XOR `key`; applying it twice gives the text back.
 std::string MaskText(const std::string& text, uint8_t key);
+
+// `resolve(host)` on a thread of its own, waited for at most `limit`:
+// nothing when it took longer (its late answer is dropped) or when too many
+// earlier lookups are still stalled.
+std::optional<std::vector<uint32_t>> ResolveWithin(const BanService::Resolver& resolve, const std::string& host,
+                                                   std::chrono::milliseconds limit);
 
 }  // namespace palisard

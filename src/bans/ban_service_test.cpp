@@ -2,6 +2,8 @@
 
 #include <gtest/gtest.h>
 
+#include <future>
+#include <memory>
 #include <thread>
 
 #include "helpers/fake_clock.h"
@@ -195,6 +197,72 @@ TEST_F(BanServiceTest, FailedExchangeWaitsTenSecondsBeforeTheNext) {
   EXPECT_EQ(Printed([&] { service.GetBanList({1}, 1); }), "");
   clock.Advance(1);
   EXPECT_EQ(Printed([&] { service.GetBanList({1}, 1); }), "Couldn't find Ban server..\n");
+
+  // Every answer that leaves the asked ids unanswered counts as a failure.
+  const std::pair<const char*, std::string> unusable[] = {
+      {"503", FakeHttpServer::Ok(BanListAnswer({{1, false}}), "503 Service Unavailable")},
+      {"404 page", FakeHttpServer::Ok("<html><body>Not Found</body></html>", "404 Not Found")},
+      {"fault", FakeHttpServer::Ok("<soap:Envelope xmlns:soap=\"http://schemas.xmlsoap.org/soap/envelope/\"><soap:Body>"
+                                   "<soap:Fault><faultcode>soap:Server</faultcode></soap:Fault></soap:Body></soap:Envelope>")},
+      {"malformed", FakeHttpServer::Ok("<soap:Envelope><BanStatus><CommunityId>1</Comm")},
+      {"empty list", FakeHttpServer::Ok(BanListAnswer({}))},
+      {"others only", FakeHttpServer::Ok(BanListAnswer({{7, true}}))},
+      {"no body", "HTTP/1.1 200 OK\r\n\r\n"},
+  };
+  for (const auto& [name, text] : unusable) {
+    FakeHttpServer server([text = text](const std::string&) { return text; });
+    auto asking = ServiceFor(server);
+    for (int64_t step : {0, 100, 9'800, 99}) {
+      clock.Advance(step);
+      asking->GetBanList({1}, 1);
+    }
+    EXPECT_EQ(server.requests().size(), 1u) << name;
+    clock.Advance(1);
+    asking->GetBanList({1}, 1);
+    EXPECT_EQ(server.requests().size(), 2u) << name;
+  }
+}
+
+TEST_F(BanServiceTest, RefreshedEntryIsFreshForAnotherMinute) {
+  FakeHttpServer server([](const std::string&) { return FakeHttpServer::Ok(BanListAnswer({{1, false}})); });
+  auto service = ServiceFor(server);
+  service->GetBanList({1}, 1);
+  clock.Advance(60'000);
+  ASSERT_TRUE(service->ShouldQuery(1));
+  service->GetBanList({1}, 1);
+  ASSERT_EQ(server.requests().size(), 2u);
+  clock.Advance(59'000);
+  EXPECT_FALSE(service->ShouldQuery(1)) << "the refresh restarts the minute";
+  service->GetBanList({1}, 1);
+  EXPECT_EQ(server.requests().size(), 2u);
+}
+
+TEST_F(BanServiceTest, CacheForgetsTheLeastRecentlyAnsweredBeyondItsSize) {
+  BanService::Options options;
+  options.cacheCapacity = 3;
+  BanService service(clock, options, console);
+  for (uint64_t id : {1, 2, 3, 1, 4}) service.UpdateBanStatus(BanStatus{id, 0, id == 1, Stopwatch{}});
+  EXPECT_EQ(service.IsBanned(1), true) << "refreshed, so younger than 2";
+  EXPECT_EQ(service.IsBanned(2), std::nullopt);
+  EXPECT_EQ(service.IsBanned(3), false);
+  EXPECT_EQ(service.IsBanned(4), false);
+  EXPECT_TRUE(service.ShouldQuery(2));
+}
+
+TEST_F(BanServiceTest, StalledNameResolutionGivesUpAtItsLimit) {
+  auto release = std::make_shared<std::promise<void>>();
+  std::shared_future<void> released = release->get_future().share();
+  BanService::Options options;
+  options.resolveLimit = 200ms;
+  options.resolve = [released](const std::string&) {
+    released.wait();
+    return std::vector<uint32_t>{0x7F000001};
+  };
+  BanService service(clock, options, console);
+  auto start = std::chrono::steady_clock::now();
+  EXPECT_EQ(Printed([&] { EXPECT_FALSE(service.FindServer()); }), "Couldn't find Ban server..\n");
+  EXPECT_LT(std::chrono::steady_clock::now() - start, 2s);
+  release->set_value();
 }
 
 }  // namespace

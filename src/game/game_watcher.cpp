@@ -108,8 +108,12 @@ bool GameWatcher::RefreshMatchState() {
   const Ipv4Bytes serverIp = {server[0], server[1], server[2], server[3]};
 
   ServerUpdate update = state_.ApplyClientsAndServer(std::move(clients), serverIp, ReadLe16(server + 4));
-  if (update.stoppedHosting) observer_.StoppedHosting();
   for (const std::string& name : update.hostNames) console_.Print("Server set to: %s\n", name.c_str());
+  // Whatever took the match from this copy (another host, no server, a new
+  // own id), its blocks have no business in the next match.
+  const bool hosting = state_.IsHosting();
+  if (wasHosting_ && !hosting) observer_.StoppedHosting();
+  wasHosting_ = hosting;
   return true;
 }
 

@@ -20,7 +20,7 @@ class PassObserver {
   virtual ~PassObserver() = default;
   // After each pass over the game, with whether this copy hosts.
   virtual void AfterPass(bool hosting) = 0;
-  // A server change took the match from this copy to another player.
+  // This copy hosted on the pass before and no longer does.
   virtual void StoppedHosting() = 0;
 };
 
@@ -61,6 +61,8 @@ class GameWatcher {
   std::string title_;
   std::unique_ptr<ProcessMemory> game_;
   int32_t lastChatLine_ = -1;
+  // Whether this copy hosted at the last read, across lost games too.
+  bool wasHosting_ = false;
 };
 
 }  // namespace palisard

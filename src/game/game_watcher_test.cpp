@@ -2,6 +2,8 @@
 
 #include <gtest/gtest.h>
 
+#include <functional>
+
 #include "helpers/fake_clock.h"
 #include "helpers/fake_game.h"
 #include "helpers/recording_console.h"
@@ -212,6 +214,24 @@ TEST_F(GameWatcherTest, EachPassIsHandedOnAndLosingTheHostingIsTold) {
   EXPECT_EQ(Pass(), "Server set to: Me\nServer set to: Them\n");
   EXPECT_EQ(observer.stoppedHosting, 1);
   EXPECT_FALSE(observer.passes.back());
+}
+
+TEST_F(GameWatcherTest, EveryWayOfLosingTheHostingIsToldOnce) {
+  const std::pair<const char*, std::function<void()>> ways[] = {
+      {"another player hosts", [&] { game.layout().SetServer({198, 18, 0, 9}, 28960); }},
+      {"no server", [&] { game.layout().SetServer({0, 0, 0, 0}, 0); }},
+      {"another own id", [&] { game.layout().SetOwnId(kOtherId + 1); }},
+  };
+  for (const auto& [name, loseTheHosting] : ways) {
+    game.layout().SetOwnId(kOwnId);
+    HostMatch();
+    ASSERT_TRUE(state.IsHosting()) << name;
+    observer.stoppedHosting = 0;
+    loseTheHosting();
+    Pass();
+    Pass();
+    EXPECT_EQ(observer.stoppedHosting, 1) << name;
+  }
 }
 
 TEST_F(GameWatcherTest, LostGameFailsTheRead) {

@@ -114,8 +114,9 @@ MatchData MatchState::Snapshot() const {
 
 HostLink MatchState::Link() const {
   MutexLock lock(mutex_);
-  return {data_.ownId,       data_.IsHosting(),  data_.gameFound,       data_.serverIp,     data_.hostAdminPort,
-          data_.hostEnabled, data_.registered, data_.registrationKey, data_.voteRequested};
+  return {data_.ownId,         data_.IsHosting(),       data_.gameFound,   data_.serverIp,
+          data_.serverGeneration, data_.hostAdminPort, data_.hostEnabled, data_.registered,
+          data_.registrationKey,  data_.voteRequested};
 }
 
 bool MatchState::IsHosting() const {
@@ -167,6 +168,7 @@ ServerUpdate MatchState::ApplyClientsAndServer(std::vector<GameClientEntry> clie
   if (serverIp == data_.serverIp) return update;  // a new port alone is no change
 
   update.changed = true;
+  ++data_.serverGeneration;
   data_.hostId = 0;
   data_.registrationKey = 0;
   data_.hostEnabled = false;
@@ -180,7 +182,6 @@ ServerUpdate MatchState::ApplyClientsAndServer(std::vector<GameClientEntry> clie
   if (serverIp == Ipv4Bytes{0, 0, 0, 0}) return update;
   for (const GameClientEntry& entry : data_.clients) {
     if (entry.Address() != serverIp || entry.Port() != serverPort) continue;
-    if (data_.hostId == data_.ownId && data_.ownId != entry.CommunityId()) update.stoppedHosting = true;
     data_.hostId = entry.CommunityId();  // the last matching slot wins
     update.hostNames.push_back(entry.Name());
   }
@@ -205,6 +206,8 @@ void MatchState::AppendChatLines(const std::vector<std::string>& lines) {
 
 std::optional<uint32_t> MatchState::RegisterPlayer(uint64_t communityId, const Admission& admit,
                                                    const KeySource& newKey) {
+  // Id 0 marks an empty slot: it would match the first one.
+  if (communityId == 0) return std::nullopt;
   MutexLock lock(mutex_);
   for (PlayerRecord& record : data_.players) {
     if (record.communityId != communityId) continue;
@@ -251,32 +254,48 @@ void MatchState::RecomputeVotesNeeded() {
   data_.votesNeeded = std::max<uint32_t>((registered + 1) / 2, 1);
 }
 
-void MatchState::SetHostEnabled(bool enabled) {
+bool MatchState::HostAnswered(uint32_t serverGeneration) {
   MutexLock lock(mutex_);
-  data_.hostEnabled = enabled;
+  if (serverGeneration != data_.serverGeneration) return false;
+  data_.hostEnabled = true;
+  return true;
 }
 
-void MatchState::StepHostAdminPort() {
+void MatchState::HostSilent(uint32_t serverGeneration) {
   MutexLock lock(mutex_);
+  if (serverGeneration != data_.serverGeneration) return;
+  if (data_.hostEnabled) {
+    // The host's service may come back on any port, and its keys with a
+    // fresh start are new ones.
+    data_.hostEnabled = false;
+    data_.registered = false;
+    data_.registrationKey = 0;
+    data_.hostAdminPort = kFirstAdminPort;
+    return;
+  }
   ++data_.hostAdminPort;
-  if (data_.hostEnabled || data_.hostAdminPort > kLastAdminPort) data_.hostAdminPort = kFirstAdminPort;
+  if (data_.hostAdminPort < kFirstAdminPort || data_.hostAdminPort > kLastAdminPort) {
+    data_.hostAdminPort = kFirstAdminPort;
+  }
 }
 
-void MatchState::SetRegistration(bool registered, uint32_t key) {
+void MatchState::SetRegistration(uint32_t serverGeneration, bool registered, uint32_t key) {
   MutexLock lock(mutex_);
+  if (serverGeneration != data_.serverGeneration) return;
   data_.registered = registered;
   data_.registrationKey = key;
 }
 
-void MatchState::SetVotesNeeded(uint32_t votesNeeded) {
+void MatchState::ApplyVoteTable(uint32_t serverGeneration, uint32_t votesNeeded,
+                                const std::vector<std::pair<uint64_t, uint32_t>>& counts) {
   MutexLock lock(mutex_);
+  if (serverGeneration != data_.serverGeneration) return;
   data_.votesNeeded = votesNeeded;
-}
-
-void MatchState::SetVotesAgainst(uint64_t communityId, uint32_t votes) {
-  MutexLock lock(mutex_);
-  for (PlayerRecord& record : data_.players) {
-    if (record.communityId == communityId) record.votesAgainst = votes;
+  for (const auto& [communityId, votes] : counts) {
+    if (communityId == 0) continue;
+    for (PlayerRecord& record : data_.players) {
+      if (record.communityId == communityId) record.votesAgainst = votes;
+    }
   }
 }
 

@@ -6,6 +6,7 @@
 #include <functional>
 #include <optional>
 #include <string>
+#include <utility>
 #include <vector>
 
 #include "common/clock.h"
@@ -95,6 +96,9 @@ struct MatchData {
   std::vector<PlayerRecord> players;     // maxClients records, by slot
 
   Ipv4Bytes serverIp{};
+  // Counts server changes, so that an exchange can tell whether the server
+  // it began with is still the current one (even after A, B, then A again).
+  uint32_t serverGeneration = 0;
   uint16_t hostAdminPort = 0;
   uint64_t hostId = 0;
   bool gameFound = false;
@@ -137,6 +141,7 @@ struct HostLink {
   bool hosting = false;
   bool gameFound = false;
   Ipv4Bytes serverIp{};
+  uint32_t serverGeneration = 0;
   uint16_t hostAdminPort = 0;
   bool hostEnabled = false;
   bool registered = false;
@@ -147,8 +152,6 @@ struct HostLink {
 // What a server change did, for the watcher to tell.
 struct ServerUpdate {
   bool changed = false;
-  // This copy hosted and a slot of another player now matches the server.
-  bool stoppedHosting = false;
   // Names of the slots that matched the new server, in slot order.
   std::vector<std::string> hostNames;
 };
@@ -202,7 +205,7 @@ class MatchState {
 
   // The hosting service's side.
   // Gives the player `communityId` its key (a new one from `newKey` when it
-  // has none) when `admit` lets it in; nothing otherwise.
+  // has none) when `admit` lets it in; nothing otherwise, and never for 0.
   std::optional<uint32_t> RegisterPlayer(uint64_t communityId, const Admission& admit, const KeySource& newKey)
       LOCKS_EXCLUDED(mutex_);
   // Checks and records one vote: ids present, key, cool-down, no repeat;
@@ -212,15 +215,23 @@ class MatchState {
   // Half the registered players, rounded up, and at least 1.
   void RecomputeVotesNeeded() LOCKS_EXCLUDED(mutex_);
 
-  // The link to the host (every copy's side).
-  void SetHostEnabled(bool enabled) LOCKS_EXCLUDED(mutex_);
-  // The next admin port to try: back to the first past the last, or once
-  // the host answered.
-  void StepHostAdminPort() LOCKS_EXCLUDED(mutex_);
-  void SetRegistration(bool registered, uint32_t key) LOCKS_EXCLUDED(mutex_);
-  void SetVotesNeeded(uint32_t votesNeeded) LOCKS_EXCLUDED(mutex_);
-  // The host's count against `communityId`, for every slot holding it.
-  void SetVotesAgainst(uint64_t communityId, uint32_t votes) LOCKS_EXCLUDED(mutex_);
+  // The link to the host (every copy's side). Each takes the server
+  // generation of the HostLink its exchange began with, and changes nothing
+  // when the server has changed since: the answer was the old host's.
+  //
+  // The host answered a probe on the current port; false when that was
+  // the old server.
+  bool HostAnswered(uint32_t serverGeneration) LOCKS_EXCLUDED(mutex_);
+  // Nothing answered on the current port: the next one (the first past the
+  // last); or, when the host had answered before, the host is lost: a new
+  // search from the first port, without the registration it gave.
+  void HostSilent(uint32_t serverGeneration) LOCKS_EXCLUDED(mutex_);
+  void SetRegistration(uint32_t serverGeneration, bool registered, uint32_t key) LOCKS_EXCLUDED(mutex_);
+  // A whole vote table from the host: the threshold and, for every slot
+  // holding one of its ids, that id's count. Records with id 0 (the host's
+  // empty slots) are skipped.
+  void ApplyVoteTable(uint32_t serverGeneration, uint32_t votesNeeded,
+                      const std::vector<std::pair<uint64_t, uint32_t>>& counts) LOCKS_EXCLUDED(mutex_);
   // Marks that this copy asked for a vote-kick; false, marking nothing, when
   // the host runs no admin service.
   bool RequestVote() LOCKS_EXCLUDED(mutex_);

@@ -1,5 +1,8 @@
 #include <gtest/gtest.h>
 
+#include <algorithm>
+#include <cstdio>
+#include <cstdlib>
 #include <memory>
 #include <thread>
 
@@ -42,10 +45,9 @@ class BanRoadTest : public ::testing::Test {
   }
 
   // The service runs, and is stopped, inside the machine's namespace.
-  FakeHttpServer& ServiceOnPort80(FakeHttpServer::Answer answer) {
-    service = machine->Inside([&] {
-      return std::make_unique<FakeHttpServer>(answer, FakeHttpServer::Mode::kAnswer, Ipv4Endpoint{0x7F000001, 80});
-    });
+  FakeHttpServer& ServiceOnPort80(FakeHttpServer::Answer answer, FakeHttpServer::Mode mode = FakeHttpServer::Mode::kAnswer) {
+    service = machine->Inside(
+        [&] { return std::make_unique<FakeHttpServer>(answer, mode, Ipv4Endpoint{0x7F000001, 80}); });
     return *service;
   }
 
@@ -98,6 +100,44 @@ TEST_F(BanRoadTest, UnreachableServiceIsRetriedEveryTenSecondsNotEveryPass) {
   std::this_thread::sleep_for(2s);
   EXPECT_EQ(Count(palisard->process().Output(), "Couldn't find Ban server..\n"), "1")
       << palisard->process().Output();
+}
+
+// How long the measuring tests watch: a few seconds in the test run; the
+// figures in bench/README.md come from PALISARD_MEASURE_SECONDS=30 (or 20).
+int MeasureSeconds(int usual) {
+  const char* asked = std::getenv("PALISARD_MEASURE_SECONDS");
+  return asked != nullptr && std::atoi(asked) > 0 ? std::atoi(asked) : usual;
+}
+
+TEST_F(BanRoadTest, ChatKeepsFlowingWhileTheServiceIsSilent) {
+  ServiceOnPort80([](const std::string&) { return std::string(); }, FakeHttpServer::Mode::kSilent);
+  StartPalisard("[Palisard]\nCheckForUpdates=0\nBanStreaming=1\nOverrideHost=127.0.0.1\n");
+  const int seconds = MeasureSeconds(4);
+  const auto end = std::chrono::steady_clock::now() + std::chrono::seconds(seconds);
+  std::chrono::milliseconds worst{0};
+  for (int line = 0; std::chrono::steady_clock::now() < end; ++line) {
+    const std::string text = "line-" + std::to_string(line);
+    const auto sent = std::chrono::steady_clock::now();
+    ASSERT_TRUE(game->Do("chat " + text));
+    ASSERT_TRUE(palisard->process().WaitForOutput(text + "\n", 10s)) << text;
+    worst = std::max(worst, std::chrono::duration_cast<std::chrono::milliseconds>(std::chrono::steady_clock::now() - sent));
+    std::this_thread::sleep_for(50ms);
+  }
+  std::printf("worst delay of a chat line over %d s: %lld ms\n", seconds, static_cast<long long>(worst.count()));
+  EXPECT_LE(worst, 1500ms);
+  EXPECT_GE(service->requests().size(), 1u) << "the service was asked";
+}
+
+TEST_F(BanRoadTest, ServiceAnswering503IsAskedEveryTenSeconds) {
+  FakeHttpServer& service = ServiceOnPort80(
+      [](const std::string&) { return FakeHttpServer::Ok("<html>busy</html>", "503 Service Unavailable"); });
+  StartPalisard("[Palisard]\nCheckForUpdates=0\nBanStreaming=1\nOverrideHost=127.0.0.1\n");
+  const int seconds = MeasureSeconds(3);
+  std::this_thread::sleep_for(std::chrono::seconds(seconds));
+  const std::size_t requests = service.requests().size();
+  std::printf("requests to a service answering 503 over %d s: %zu\n", seconds, requests);
+  EXPECT_GE(requests, 1u);
+  EXPECT_LE(requests, static_cast<std::size_t>(1 + seconds / 10));
 }
 
 TEST_F(BanRoadTest, VersionIsCheckedOnlyWhenAskedFor) {

@@ -1,10 +1,14 @@
 #include <gtest/gtest.h>
 
+#include <algorithm>
 #include <chrono>
+#include <cstdio>
 #include <filesystem>
 #include <memory>
 #include <thread>
 
+#include "admin/admin_protocol.h"
+#include "helpers/fake_admin_host.h"
 #include "helpers/fake_http_server.h"
 #include "system/machine.h"
 
@@ -182,8 +186,10 @@ TEST_F(MatchTest, ServerChangeMovesTheMatchToTheNewHost) {
     std::string page = Bob().Browse("/");
     return page.find("<h4>Alice | Palisard Enabled</h4>") != std::string::npos;
   }, 20s)) << Bob().Browse("/");
-  // The old host's blocks do not reach the new match.
+  // The old host's blocks do not reach the new match, and go once it no
+  // longer hosts.
   EXPECT_TRUE(Troll().CanConnect(kAlice.address, 3060));
+  EXPECT_TRUE(Eventually([&] { return Troll().CanConnect(kHost.address, 3060); })) << Host().Ruleset();
   // Votes now go to Alice's copy, which starts counting afresh.
   EXPECT_NE(Bob().Browse(std::string("/votekick?") + kCheater.id).find("Votekick successful"), std::string::npos);
 }
@@ -235,6 +241,49 @@ TEST_F(MixedMatchTest, LinuxHostKicksOnAWindowsVoteAndAWindowsHostOnLinuxVotes) 
   EXPECT_NE(Alice().FilterCalls().find("address=198.18.0.5 mask=255.255.255.255 action=block sd=null -> 0 "),
             std::string::npos)
       << Alice().FilterCalls();
+}
+
+// A client copy whose host serves on 3063: the host's service goes away for
+// six seconds and comes back on the same port; the copy finds it and
+// registers again within five seconds.
+TEST(HostLinkTest, ClientRegistersAgainWhenTheHostsServiceComesBack) {
+  if (!RunningAsRoot()) GTEST_SKIP() << "needs root for namespaces and nftables";
+  TestNetwork network;
+  Machine hostMachine("host", kHost.address);
+  Machine alice("Alice", kAlice.address);
+  network.Attach(hostMachine);
+  network.Attach(alice);
+  auto serve = [&] {
+    return hostMachine.network().Inside([] {
+      return std::make_unique<FakeAdminHost>(
+          Ipv4Endpoint{0xC6120001, 3063}, [](uint16_t type, const std::vector<uint8_t>& payload) -> std::vector<uint8_t> {
+            if (type == kAdminRegister) return EncodeRegisterReply(77);
+            if (type == kAdminQuery && payload[0] == kAdminPing) return EncodePingReply();
+            return {};
+          });
+    });
+  };
+  auto registrations = [](const FakeAdminHost& host) {
+    const std::vector<uint16_t> types = host.received();
+    return std::count(types.begin(), types.end(), kAdminRegister);
+  };
+  auto stop = [&](std::unique_ptr<FakeAdminHost>& host) { hostMachine.network().Inside([&] { host.reset(); }); };
+
+  std::unique_ptr<FakeAdminHost> service = serve();
+  alice.Start("[Palisard]\nCheckForUpdates=0\nBanStreaming=0\n");
+  alice.Game(std::string("own ") + kAlice.id + "\njoin 0 " + kHost.id + " " + kHost.address + " 28960 Host\njoin 1 " +
+             kAlice.id + " " + kAlice.address + " 28960 Alice\nserver " + kHost.address + " 28960\n");
+  EXPECT_TRUE(Eventually([&] { return registrations(*service) > 0; }, 20s)) << alice.palisard().Output();
+
+  stop(service);
+  std::this_thread::sleep_for(6s);
+  service = serve();
+  const auto back = std::chrono::steady_clock::now();
+  EXPECT_TRUE(Eventually([&] { return registrations(*service) > 0; }, 15s));
+  const auto took = std::chrono::duration_cast<std::chrono::milliseconds>(std::chrono::steady_clock::now() - back);
+  std::printf("registered again %lld ms after the host's service came back\n", static_cast<long long>(took.count()));
+  EXPECT_LE(took, 5s);
+  stop(service);
 }
 
 }  // namespace
