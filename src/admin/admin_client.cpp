@@ -23,9 +23,9 @@ constexpr double kRegistrationAgeSeconds = 5.0;
 constexpr double kPollIntervalSeconds = 10.0;
 // After this copy asked for a vote-kick, the table is fetched this often.
 constexpr double kEagerPollIntervalSeconds = 1.0;
-// Waiting for a state change that nothing times exactly (the watcher makes
-// them at most ten times a second).
-constexpr milliseconds kIdlePause{20};
+// Nothing to do until the link changes, which wakes the thread at once;
+// the bound only keeps a lost wake-up from lasting.
+constexpr milliseconds kUntilLinkChange{60'000};
 
 }  // namespace
 
@@ -41,13 +41,19 @@ void AdminClient::HostProbeThread() {
 }
 
 void AdminClient::VoteCountThread() {
-  for (;;) std::this_thread::sleep_for(VoteCountStep());
+  for (;;) {
+    const uint64_t seen = state_.LinkVersion();
+    state_.WaitForLinkChange(seen, VoteCountStep());
+  }
 }
 
 void AdminClient::PauseProbe(milliseconds pause) {
+  // A new server ends the pause at once.
   const Deadline deadline(clock_, pause);
-  while (!deadline.Passed() && state_.Link().serverGeneration == lastServer_) {
-    std::this_thread::sleep_for(std::min(kIdlePause, deadline.Remaining()));
+  for (;;) {
+    const uint64_t seen = state_.LinkVersion();
+    if (deadline.Passed() || state_.Link().serverGeneration != lastServer_) return;
+    state_.WaitForLinkChange(seen, std::max(deadline.Remaining(), milliseconds(1)));
   }
 }
 
@@ -64,11 +70,11 @@ Socket AdminClient::ConnectToHost(const HostLink& link) {
 
 milliseconds AdminClient::ProbeStep() {
   const HostLink link = state_.Link();
-  if (link.serverIp == Ipv4Bytes{0, 0, 0, 0}) return kIdlePause;
   if (link.serverGeneration != lastServer_) {
     lastServer_ = link.serverGeneration;
     portsTriedInSweep_ = 0;
   }
+  if (link.serverIp == Ipv4Bytes{0, 0, 0, 0}) return kUntilLinkChange;
   bool answered = false;
   if (Socket socket = ConnectToHost(link); socket.valid()) {
     std::vector<uint8_t> ping = EncodeQuery(kAdminPing);
@@ -119,38 +125,37 @@ void AdminClient::RegisterWithHost() {
 
 milliseconds AdminClient::VoteCountStep() {
   const HostLink link = state_.Link();
-  if (!link.gameFound || !link.hostEnabled || link.hosting) return kIdlePause;
+  if (!link.gameFound || !link.hostEnabled || link.hosting) return kUntilLinkChange;
   const double interval = link.voteRequested ? kEagerPollIntervalSeconds : kPollIntervalSeconds;
   const double remainingMs = (interval - pollTimer_.ElapsedSeconds(clock_)) * 1000.0;
-  // Waits for the due time in short steps, so that a change of host is
-  // noticed soon.
-  if (remainingMs > 0) return std::min(kIdlePause, milliseconds(static_cast<int64_t>(std::ceil(remainingMs))));
+  // Sleeps to the due time; a change of host wakes the thread sooner.
+  if (remainingMs > 0) return milliseconds(static_cast<int64_t>(std::ceil(remainingMs)));
   // Failed attempts wait the interval too: a host that refuses is not
   // asked again at once.
   pollTimer_.Start(clock_);
   Socket socket = ConnectToHost(link);
-  if (!socket.valid()) return kIdlePause;
+  if (!socket.valid()) return milliseconds(0);
   std::vector<uint8_t> query = EncodeQuery(kAdminVoteCounts);
-  if (!SendAll(socket.get(), query.data(), query.size())) return kIdlePause;
+  if (!SendAll(socket.get(), query.data(), query.size())) return milliseconds(0);
   std::optional<AdminHeader> header = ReceiveAdminHeader(socket.get());
-  if (!header || header->type != kAdminQueryReply) return kIdlePause;
+  if (!header || header->type != kAdminQueryReply) return milliseconds(0);
 
   uint8_t block[8];
-  if (!ReceiveExactly(socket.get(), block, 4)) return kIdlePause;
+  if (!ReceiveExactly(socket.get(), block, 4)) return milliseconds(0);
   uint16_t kind = ReadLe16(block);
   uint16_t count = std::min<uint16_t>(ReadLe16(block + 2), kAdminMaxRecords);
-  if (kind != kAdminVoteCounts && count == 0) return kIdlePause;
-  if (!ReceiveExactly(socket.get(), block + 4, 4)) return kIdlePause;
+  if (kind != kAdminVoteCounts && count == 0) return milliseconds(0);
+  if (!ReceiveExactly(socket.get(), block + 4, 4)) return milliseconds(0);
   // Nothing changes until the whole table is in: a host that stops halfway
   // leaves the last complete table standing.
   std::vector<std::pair<uint64_t, uint32_t>> counts;
   for (uint16_t i = 0; i < count; ++i) {
     uint8_t record[kVoteRecordSize];
-    if (!ReceiveExactly(socket.get(), record, sizeof(record))) return kIdlePause;
+    if (!ReceiveExactly(socket.get(), record, sizeof(record))) return milliseconds(0);
     counts.emplace_back(ReadLe64(record), record[8]);
   }
   state_.ApplyVoteTable(link.serverGeneration, ReadLe32(block + 4), counts);
-  return kIdlePause;
+  return milliseconds(0);
 }
 
 int AdminClient::RequestVoteKick(uint64_t targetId, std::string* replyText) {

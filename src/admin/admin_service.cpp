@@ -42,9 +42,12 @@ AdminService::AdminService(MatchState& state, Firewall& firewall, const Clock& c
               RecomputeVotesNeeded();
               HandleAdminClient(std::move(client), peerAddress);
             },
-            [this] { return IsHosting(); }) {}
-
-bool AdminService::IsHosting() const { return state_.IsHosting(); }
+            [this](std::chrono::milliseconds maxWait) {
+              const uint64_t seen = state_.LinkVersion();
+              if (state_.IsHosting()) return true;
+              state_.WaitForLinkChange(seen, maxWait);
+              return false;
+            }) {}
 
 void AdminService::HandleAdminClient(Socket client, uint32_t peerAddress) {
   // A silent or slow peer loses its connection after the time-out.

@@ -56,7 +56,6 @@ class AdminService {
   const ConnectionSlots& slots() const { return loop_.slots(); }
 
  private:
-  bool IsHosting() const;
   std::vector<uint8_t> ProcessAdminMessage(SocketHandle client, uint32_t peerAddress);
 
   MatchState& state_;

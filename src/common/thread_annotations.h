@@ -17,3 +17,4 @@
 #define RELEASE(...) PALISARD_THREAD_ANNOTATION(release_capability(__VA_ARGS__))
 #define EXCLUSIVE_LOCKS_REQUIRED(...) PALISARD_THREAD_ANNOTATION(requires_capability(__VA_ARGS__))
 #define LOCKS_EXCLUDED(...) PALISARD_THREAD_ANNOTATION(locks_excluded(__VA_ARGS__))
+#define NO_THREAD_SAFETY_ANALYSIS PALISARD_THREAD_ANNOTATION(no_thread_safety_analysis)

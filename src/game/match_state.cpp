@@ -107,6 +107,24 @@ std::vector<std::string> MatchData::ChatLog() const {
   return lines;
 }
 
+// Declared after the operation's MutexLock: at the end of the operation,
+// still under the lock, wakes the link's waiters when the link changed.
+class MatchState::LinkChange {
+ public:
+  explicit LinkChange(const MatchState& state) EXCLUSIVE_LOCKS_REQUIRED(state.mutex_)
+      : state_(state), before_(state.LinkLocked()) {}
+  // The analysis cannot see that the lock outlives this object.
+  ~LinkChange() NO_THREAD_SAFETY_ANALYSIS {
+    if (state_.LinkLocked() != before_) state_.NotifyLinkChanged();
+  }
+  LinkChange(const LinkChange&) = delete;
+  LinkChange& operator=(const LinkChange&) = delete;
+
+ private:
+  const MatchState& state_;
+  const HostLink before_;
+};
+
 MatchData MatchState::Snapshot() const {
   MutexLock lock(mutex_);
   return data_;
@@ -114,6 +132,10 @@ MatchData MatchState::Snapshot() const {
 
 HostLink MatchState::Link() const {
   MutexLock lock(mutex_);
+  return LinkLocked();
+}
+
+HostLink MatchState::LinkLocked() const {
   return {data_.ownId,         data_.IsHosting(),       data_.gameFound,   data_.serverIp,
           data_.serverGeneration, data_.hostAdminPort, data_.hostEnabled, data_.registered,
           data_.registrationKey,  data_.voteRequested};
@@ -141,6 +163,7 @@ GameAddresses MatchState::Addresses() const {
 
 void MatchState::MarkGameFound() {
   MutexLock lock(mutex_);
+  const LinkChange change(*this);
   data_.gameFound = true;
 }
 
@@ -148,6 +171,7 @@ uint32_t MatchState::ApplyGameInfo(uint64_t ownId, const MatchData::GameChat& ch
                                    bool* slotsChanged) {
   const int32_t slots = static_cast<int32_t>(ReadLe32(info.data() + kSlotCountOffset));
   MutexLock lock(mutex_);
+  const LinkChange change(*this);
   data_.ownId = ownId;
   data_.gameChat = chat;
   data_.serverInfo = info;
@@ -160,6 +184,7 @@ ServerUpdate MatchState::ApplyClientsAndServer(std::vector<GameClientEntry> clie
                                                uint16_t serverPort) {
   ServerUpdate update;
   MutexLock lock(mutex_);
+  const LinkChange change(*this);
   // The slot count can only have changed on the watcher's own thread, so a
   // table of another size is a caller's mistake: it is not taken.
   if (clients.size() != data_.players.size()) return update;
@@ -256,6 +281,7 @@ void MatchState::RecomputeVotesNeeded() {
 
 bool MatchState::HostAnswered(uint32_t serverGeneration) {
   MutexLock lock(mutex_);
+  const LinkChange change(*this);
   if (serverGeneration != data_.serverGeneration) return false;
   data_.hostEnabled = true;
   return true;
@@ -263,6 +289,7 @@ bool MatchState::HostAnswered(uint32_t serverGeneration) {
 
 void MatchState::HostSilent(uint32_t serverGeneration) {
   MutexLock lock(mutex_);
+  const LinkChange change(*this);
   if (serverGeneration != data_.serverGeneration) return;
   if (data_.hostEnabled) {
     // The host's service may come back on any port, and its keys with a
@@ -281,6 +308,7 @@ void MatchState::HostSilent(uint32_t serverGeneration) {
 
 void MatchState::SetRegistration(uint32_t serverGeneration, bool registered, uint32_t key) {
   MutexLock lock(mutex_);
+  const LinkChange change(*this);
   if (serverGeneration != data_.serverGeneration) return;
   data_.registered = registered;
   data_.registrationKey = key;
@@ -301,6 +329,7 @@ void MatchState::ApplyVoteTable(uint32_t serverGeneration, uint32_t votesNeeded,
 
 bool MatchState::RequestVote() {
   MutexLock lock(mutex_);
+  const LinkChange change(*this);
   if (!data_.hostEnabled) return false;
   data_.voteRequested = true;
   return true;
@@ -308,7 +337,23 @@ bool MatchState::RequestVote() {
 
 void MatchState::EditForTest(const std::function<void(MatchData&)>& edit) {
   MutexLock lock(mutex_);
+  const LinkChange change(*this);
   edit(data_);
+}
+
+uint64_t MatchState::LinkVersion() const { return linkVersion_.load(); }
+
+void MatchState::WaitForLinkChange(uint64_t seen, std::chrono::milliseconds timeout) const {
+  std::unique_lock<std::mutex> lock(waitMutex_);
+  linkChanged_.wait_for(lock, timeout, [&] { return linkVersion_.load() != seen; });
+}
+
+void MatchState::NotifyLinkChanged() const {
+  {
+    std::lock_guard<std::mutex> lock(waitMutex_);
+    ++linkVersion_;
+  }
+  linkChanged_.notify_all();
 }
 
 }  // namespace palisard

@@ -1,9 +1,13 @@
 #pragma once
 
 #include <array>
+#include <atomic>
+#include <chrono>
+#include <condition_variable>
 #include <cstddef>
 #include <cstdint>
 #include <functional>
+#include <mutex>
 #include <optional>
 #include <string>
 #include <utility>
@@ -147,6 +151,8 @@ struct HostLink {
   bool registered = false;
   uint32_t registrationKey = 0;
   bool voteRequested = false;
+
+  bool operator==(const HostLink&) const = default;
 };
 
 // What a server change did, for the watcher to tell.
@@ -236,12 +242,30 @@ class MatchState {
   // the host runs no admin service.
   bool RequestVote() LOCKS_EXCLUDED(mutex_);
 
+  // Waiting for the link to change (the server, the hosting, the host's
+  // service, the registration, a vote request), so that the threads that
+  // follow it sleep rather than poll. Take the version, look at the link,
+  // then wait with that version: no change in between is missed.
+  uint64_t LinkVersion() const;
+  // Returns once the link changed since `seen`, or after `timeout`.
+  void WaitForLinkChange(uint64_t seen, std::chrono::milliseconds timeout) const;
+
   // For tests: sets up a situation in one step.
   void EditForTest(const std::function<void(MatchData&)>& edit) LOCKS_EXCLUDED(mutex_);
 
  private:
+  class LinkChange;
+
+  HostLink LinkLocked() const EXCLUSIVE_LOCKS_REQUIRED(mutex_);
+  void NotifyLinkChanged() const;
+
   mutable Mutex mutex_;
   MatchData data_ GUARDED_BY(mutex_);
+
+  // Lock order: mutex_, then waitMutex_.
+  mutable std::mutex waitMutex_;
+  mutable std::condition_variable linkChanged_;
+  mutable std::atomic<uint64_t> linkVersion_{0};
 };
 
 }  // namespace palisard

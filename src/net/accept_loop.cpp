@@ -8,8 +8,9 @@ namespace {
 
 // Out of descriptors, say: wait a moment rather than spin.
 constexpr auto kPauseAfterFailedAccept = std::chrono::milliseconds(1);
-// How often a closed gate is looked at again.
-constexpr auto kGateCheckInterval = std::chrono::milliseconds(20);
+// How long a closed gate waits for a change before the loop looks whether
+// it was asked to stop.
+constexpr auto kGateWait = std::chrono::milliseconds(1000);
 // A finished connection thread waits this long for the next connection.
 constexpr auto kThreadIdleLifetime = std::chrono::seconds(2);
 
@@ -24,7 +25,8 @@ AcceptLoop::AcceptLoop(Limits limits, Handler handler, Gate mayAccept)
 int AcceptLoop::Run(const Listener& listener) {
   if (!listener.listening()) return 1;
   while (!stopping_) {
-    while (mayAccept_ && !mayAccept_() && !stopping_) std::this_thread::sleep_for(kGateCheckInterval);
+    while (mayAccept_ && !stopping_ && !mayAccept_(kGateWait)) {
+    }
     Ipv4Endpoint peer;
     Socket client(AcceptConnection(listener.socket(), &peer));
     if (stopping_) break;

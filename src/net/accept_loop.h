@@ -26,9 +26,10 @@ class AcceptLoop {
   };
   // Serves one connection from `peerAddress` (host order) on its thread.
   using Handler = std::function<void(Socket client, uint32_t peerAddress)>;
-  // While it says no, nothing is accepted: connections wait in the listen
+  // True: accept now. False: it waited (at most `maxWait`) for a change
+  // that may open it. While it says no, connections wait in the listen
   // queue.
-  using Gate = std::function<bool()>;
+  using Gate = std::function<bool(std::chrono::milliseconds maxWait)>;
 
   AcceptLoop(Limits limits, Handler handler, Gate mayAccept = {});
 
