@@ -1,11 +1,14 @@
 #include <dirent.h>
 #include <errno.h>
+#include <fcntl.h>
 #include <sys/uio.h>
+#include <unistd.h>
 
 #include <algorithm>
 #include <cctype>
-#include <fstream>
-#include <string>
+#include <cstdio>
+#include <cstdlib>
+#include <cstring>
 #include <vector>
 
 #include "game/process_memory.h"
@@ -28,30 +31,63 @@ class LinuxProcessMemory final : public ProcessMemory {
   pid_t pid_;
 };
 
-std::vector<uint32_t> ProcessIdsInOrder() {
+// Closes a descriptor when it goes out of scope.
+class Descriptor {
+ public:
+  explicit Descriptor(int fd) : fd_(fd) {}
+  ~Descriptor() {
+    if (fd_ >= 0) close(fd_);
+  }
+  Descriptor(const Descriptor&) = delete;
+  Descriptor& operator=(const Descriptor&) = delete;
+  int get() const { return fd_; }
+
+ private:
+  int fd_;
+};
+
+// The process ids in /proc, in ascending order.
+std::vector<uint32_t> ProcessIdsInOrder(DIR* proc) {
   std::vector<uint32_t> ids;
-  DIR* proc = opendir("/proc");
-  if (proc == nullptr) return ids;
   while (dirent* entry = readdir(proc)) {
-    std::string name = entry->d_name;
-    if (!name.empty() && std::all_of(name.begin(), name.end(), [](char c) { return std::isdigit(c); })) {
-      ids.push_back(static_cast<uint32_t>(std::stoul(name)));
+    char* end = nullptr;
+    unsigned long id = std::strtoul(entry->d_name, &end, 10);
+    if (std::isdigit(static_cast<unsigned char>(entry->d_name[0])) && *end == '\0') {
+      ids.push_back(static_cast<uint32_t>(id));
     }
   }
-  closedir(proc);
   std::sort(ids.begin(), ids.end());
   return ids;
+}
+
+// Whether /proc/ID/comm, read relative to the open /proc, names the game.
+// Plain system calls: the search runs every second while no game is found.
+bool IsGameProcess(int procFd, uint32_t id) {
+  char path[32];
+  std::snprintf(path, sizeof(path), "%u/comm", id);
+  Descriptor comm(openat(procFd, path, O_RDONLY | O_CLOEXEC));
+  if (comm.get() < 0) return false;
+  char name[32];
+  ssize_t got = read(comm.get(), name, sizeof(name));
+  const std::size_t expected = std::strlen(kGameProcessName);
+  // The kernel ends the name with a newline.
+  return got == static_cast<ssize_t>(expected + 1) && std::memcmp(name, kGameProcessName, expected) == 0;
 }
 
 class LinuxGameProcesses final : public GameProcesses {
  public:
   uint32_t FindGameProcess() override {
-    for (uint32_t id : ProcessIdsInOrder()) {
-      std::ifstream comm("/proc/" + std::to_string(id) + "/comm");
-      std::string name;
-      if (std::getline(comm, name) && name == kGameProcessName) return id;
+    DIR* proc = opendir("/proc");
+    if (proc == nullptr) return 0;
+    uint32_t found = 0;
+    for (uint32_t id : ProcessIdsInOrder(proc)) {
+      if (IsGameProcess(dirfd(proc), id)) {
+        found = id;
+        break;
+      }
     }
-    return 0;
+    closedir(proc);
+    return found;
   }
 
   std::unique_ptr<ProcessMemory> OpenGameProcess(uint32_t processId) override {
