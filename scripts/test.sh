@@ -1,12 +1,12 @@
 #!/usr/bin/env bash
 # Installs what is missing, builds every flavour and runs every test: the
 # Linux tests natively, under ASan+UBSan and under TSan, the Windows unit
-# tests under Wine, and each fuzz target for 30 seconds. Exits non-zero when
-# any build or test fails.
+# tests under Wine, the release packages' checks, and each fuzz target for
+# 30 seconds. Exits non-zero when any build or test fails.
 set -uo pipefail
 cd "$(dirname "$0")/.."
 
-scripts/install-deps.sh || exit 1
+scripts/install-deps.sh test || exit 1
 source scripts/wine-env.sh
 
 passed=0
@@ -41,6 +41,13 @@ for flavour in linux asan tsan; do
   run_flavour "$flavour"
 done
 ((windows_built)) && run_flavour windows
+
+echo "=== packages: build and check"
+if scripts/package.sh && tests/packages_test.sh; then
+  passed=$((passed + 1))
+else
+  failed=$((failed + 1)); failures+=("packages")
+fi
 
 echo "=== fuzz: 30 s a target"
 if scripts/fuzz.sh 30; then passed=$((passed + 1)); else failed=$((failed + 1)); failures+=("fuzz"); fi
