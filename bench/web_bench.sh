@@ -8,7 +8,8 @@
 #                                           after scripts/build.sh linux)
 # Both close the connection after each answer, as Palisard always does.
 # Everything it starts runs in a network namespace of its own and ends with
-# the script, however the script ends.
+# the script, however the script ends (killed with SIGKILL, it leaves only
+# the empty namespace and a wrk run that ends within SECONDS).
 set -euo pipefail
 cd "$(dirname "$0")/.."
 rounds=${1:-5}
