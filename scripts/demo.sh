@@ -4,10 +4,10 @@
 # web console's address; Ctrl+C (or "exit") ends it all. Run as root.
 set -euo pipefail
 here=$(cd "$(dirname "$0")/.." && pwd)
-"$here/scripts/install-deps.sh"
-"$here/scripts/build.sh" linux > /dev/null
+"$here/scripts/install-deps.sh" run
+"$here/scripts/build.sh" release palisard game-sim ban-service-sim > /dev/null
 
-build=$here/build/linux
+build=$here/build/release
 work=$(mktemp -d)
 cleanup() {
   kill $(jobs -p) 2>/dev/null || true

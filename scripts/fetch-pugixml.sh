@@ -1,12 +1,20 @@
 #!/usr/bin/env bash
-# The Windows build compiles pugixml from Debian's source package (Debian
-# ships the library only for Linux). Fetches and unpacks it into build/deps
-# once; needs a deb-src line (scripts/install-deps.sh adds one).
+# Fetches pugixml's sources from Debian's source package into DIR (once) and
+# prints the directory holding pugixml.cpp. Needs a deb-src entry
+# (scripts/install-deps.sh package adds one).
+#   scripts/fetch-pugixml.sh DIR
 set -euo pipefail
-cd "$(dirname "$0")/.."
-deps=build/deps
-if compgen -G "$deps/pugixml-*/src/pugixml.cpp" > /dev/null; then exit 0; fi
-mkdir -p "$deps"
-(cd "$deps" && apt-get source --download-only pugixml > /dev/null 2>&1)
-tar -xzf "$deps"/pugixml_*.orig.tar.gz -C "$deps"
-compgen -G "$deps/pugixml-*/src/pugixml.cpp" > /dev/null
+deps=${1:?usage: fetch-pugixml.sh DIR}
+found() { compgen -G "$deps/pugixml-*/src/pugixml.cpp" | head -1; }
+if [ -z "$(found)" ]; then
+  mkdir -p "$deps"
+  if ! log=$(cd "$deps" && apt-get source --download-only pugixml 2>&1); then
+    printf '%s\n' "$log" >&2
+    echo "fetch-pugixml: apt-get source failed; run scripts/install-deps.sh package" >&2
+    exit 1
+  fi
+  tar -xzf "$deps"/pugixml_*.orig.tar.gz -C "$deps"
+fi
+source=$(found)
+[ -n "$source" ] || { echo "fetch-pugixml: no pugixml.cpp in $deps" >&2; exit 1; }
+(cd "$(dirname "$source")" && pwd)

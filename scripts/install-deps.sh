@@ -1,20 +1,28 @@
 #!/usr/bin/env bash
-# Installs, from Debian's packages, whatever the build and the tests need and
-# this machine lacks. Safe to run again: it installs only what is missing.
+# Installs, from Debian's packages, what this machine lacks for one use:
+#   run      building and running the Linux program (./run.sh, the demo)
+#   package  that, plus the Windows cross-build and the packaging tools
+#            (scripts/package.sh)
+#   test     all of it, plus the test and benchmark tools (scripts/test.sh)
+#   scripts/install-deps.sh [run|package|test]      (default: run)
+# Safe to run again: it installs only what is missing. It leaves no service
+# running or enabled that the install brought.
 set -euo pipefail
 
-packages=(
-  cmake ninja-build g++ pkg-config
-  clang libclang-rt-14-dev
-  googletest libbenchmark-dev
-  g++-mingw-w64-x86-64-posix
-  wine wine64
-  libnftables-dev nftables iproute2
-  libpugixml-dev
-  curl procps
-  chromium
-  nginx-light wrk
-)
+use=${1:-run}
+run_packages=(cmake ninja-build g++ pkg-config libnftables-dev libpugixml-dev)
+package_packages=(g++-mingw-w64-x86-64-posix googletest zip dpkg-dev lintian)
+test_packages=(clang libclang-rt-14-dev libbenchmark-dev wine wine64 nftables iproute2
+               curl procps unzip chromium nginx-light wrk)
+case "$use" in
+  run) packages=("${run_packages[@]}") ;;
+  package) packages=("${run_packages[@]}" "${package_packages[@]}") ;;
+  test) packages=("${run_packages[@]}" "${package_packages[@]}" "${test_packages[@]}") ;;
+  *) echo "usage: $0 [run|package|test]" >&2; exit 2 ;;
+esac
+
+export DEBIAN_FRONTEND=noninteractive
+apt_get() { apt-get -q -o DPkg::Lock::Timeout=300 "$@"; }
 
 missing=()
 for package in "${packages[@]}"; do
@@ -23,25 +31,126 @@ for package in "${packages[@]}"; do
   fi
 done
 
-# Debian's source packages: the Windows build compiles pugixml from its own.
-sources=/etc/apt/sources.list.d/palisard-src.sources
+# A deb-src entry for each Debian entry this machine has (same URI, suite,
+# components and key): the Windows build compiles pugixml from its source
+# package, fetched through the user's own mirror or proxy. Which entries are
+# Debian's is apt's own reading of their Release files.
+eval "$(apt-config shell parts Dir::Etc::sourceparts/d)"
+own_sources=${parts%/}/palisard-src.sources
+
+debian_entries() {  # lines: TARGET-OF URI SUITE FILE:ENTRY
+  apt-get indextargets --format '$(TARGET_OF) $(ORIGIN) $(REPO_URI) $(RELEASE) $(SOURCESENTRY)' |
+    awk '$2 == "Debian" {print $1, $3, $4, $5}' | sort -u
+}
+
+# Prints one deb-src stanza for the entry at FILE:ENTRY (a line of a .list
+# file, or the ENTRY-th stanza of a .sources file).
+source_stanza() {
+  local uri=$1 suite=$2 file=${3%:*} entry=${3##*:}
+  printf 'Types: deb-src\nURIs: %s\nSuites: %s\n' "$uri" "$suite"
+  case "$file" in
+    *.sources)
+      # Every field but those set above, continuation lines included.
+      awk -v want="$entry" '
+        BEGIN { RS = ""; FS = "\n" }
+        {
+          body = 0
+          for (i = 1; i <= NF; i++) if ($i !~ /^#/) body = 1
+          if (!body || ++n != want) next
+          keep = 0
+          for (i = 1; i <= NF; i++) {
+            if ($i ~ /^#/) continue
+            if ($i !~ /^[ \t]/) keep = ($i !~ /^(Types|URIs|Suites|Architectures|Enabled):/)
+            if (keep) print $i
+          }
+        }' "$file" ;;
+    *)
+      sed -n "${entry}p" "$file" | awk '
+        {
+          sub(/#.*/, ""); i = 2; options = ""
+          if ($2 ~ /^\[/) {
+            for (; i <= NF; i++) { options = options " " $i; if ($i ~ /\]$/) break }
+            i++
+          }
+          components = ""
+          for (j = i + 2; j <= NF; j++) components = components " " $j
+          print "Components:" components
+          gsub(/[][]/, " ", options)
+          n = split(options, option, " ")
+          for (j = 1; j <= n; j++) {
+            split(option[j], kv, "=")
+            if (kv[1] == "signed-by") print "Signed-By: " kv[2]
+            if (kv[1] == "trusted") print "Trusted: " kv[2]
+          }
+        }' ;;
+  esac
+}
+
+wanted_sources() {
+  local entries
+  entries=$(debian_entries)
+  awk '$1 == "deb" {print $2, $3, $4}' <<< "$entries" | sort -u -k1,2 |
+    while read -r uri suite location; do
+      # Already there from the user's own configuration: nothing to add.
+      if awk -v uri="$uri" -v suite="$suite" -v own="$own_sources" \
+          '$1 == "deb-src" && $2 == uri && $3 == suite && index($4, own ":") != 1 {found = 1}
+           END {exit !found}' <<< "$entries"; then
+        continue
+      fi
+      source_stanza "$uri" "$suite" "$location"
+      echo
+    done
+}
+
 need_update=0
-if [ ! -f "$sources" ]; then
-  cat > "$sources" <<'SOURCES'
-Types: deb-src
-URIs: http://deb.debian.org/debian
-Suites: bookworm
-Components: main
-Signed-By: /usr/share/keyrings/debian-archive-keyring.gpg
-SOURCES
-  need_update=1
+if [ "$use" != run ]; then
+  # apt names a source's origin only once it has read its Release file.
+  if [ -z "$(debian_entries)" ]; then apt_get update; fi
+  wanted=$(wanted_sources)
+  if [ -z "$(debian_entries | awk '$1 == "deb"')" ]; then
+    echo "install-deps: no Debian package source is configured in apt" >&2
+    exit 1
+  fi
+  if [ -n "$wanted" ] && [ "$wanted" != "$(cat "$own_sources" 2>/dev/null)" ]; then
+    printf '%s\n' "$wanted" > "$own_sources"
+    need_update=1
+  elif [ -z "$wanted" ] && [ -e "$own_sources" ]; then
+    rm -f "$own_sources"
+  fi
 fi
 
-if ((${#missing[@]} > 0 || need_update)); then
-  export DEBIAN_FRONTEND=noninteractive
-  apt-get update -q
+if ((${#missing[@]} == 0 && need_update == 0)); then exit 0; fi
+apt_get update
+if ((${#missing[@]} == 0)); then exit 0; fi
+
+# Installing a package that carries a service (nginx-light does) would start
+# it. While apt runs, a policy-rc.d denies every start (invoke-rc.d and
+# deb-systemd-invoke both obey it); a policy the machine already has is
+# left as it is. Afterwards the services the install brought are disabled
+# and stopped, so none waits for the next boot either.
+policy=/usr/sbin/policy-rc.d
+marker="# palisard: no service starts while installing"
+if [ ! -e "$policy" ] || grep -qF "$marker" "$policy"; then
+  trap 'rm -f "$policy"' EXIT
+  trap 'exit 130' INT TERM HUP
+  printf '#!/bin/sh\n%s\nexit 101\n' "$marker" > "$policy"
+  chmod 755 "$policy"
 fi
-if ((${#missing[@]} > 0)); then
-  echo "Installing: ${missing[*]}"
-  apt-get install -y -q --no-install-recommends "${missing[@]}"
-fi
+services() {
+  { ls /etc/init.d
+    ls /lib/systemd/system /usr/lib/systemd/system | sed -n 's/^\([^@]*\)\.service$/\1/p'
+  } 2>/dev/null | sort -u
+}
+services_before=$(services)
+
+echo "Installing: ${missing[*]}"
+apt_get install -y --no-install-recommends "${missing[@]}"
+
+for service in $(comm -13 <(echo "$services_before") <(services)); do
+  if [ -d /run/systemd/system ]; then
+    systemctl disable --now "$service" 2>/dev/null || true
+  elif [ -x "/etc/init.d/$service" ]; then
+    update-rc.d "$service" disable >/dev/null 2>&1 || true
+    "/etc/init.d/$service" stop >/dev/null 2>&1 || true
+  fi
+done

@@ -1,13 +1,13 @@
 #!/usr/bin/env bash
 # Installs what is missing, checks that the folders of src/ include each other
 # without a circle, builds every flavour (warnings as errors) and runs every
-# test: the Linux tests natively, under ASan+UBSan and under TSan, the Windows unit
-# tests under Wine, and each fuzz target for 30 seconds. Exits non-zero when
-# any build or test fails.
+# test: the Linux tests natively, under ASan+UBSan and under TSan, the Windows
+# unit tests under Wine, the release packages' checks, and each fuzz target
+# for 30 seconds. Exits non-zero when any build or test fails.
 set -uo pipefail
 cd "$(dirname "$0")/.."
 
-scripts/install-deps.sh || exit 1
+scripts/install-deps.sh test || exit 1
 source scripts/wine-env.sh
 export PALISARD_WERROR=ON
 
@@ -46,6 +46,13 @@ for flavour in linux asan tsan; do
   run_flavour "$flavour"
 done
 ((windows_built)) && run_flavour windows
+
+echo "=== packages: build and check"
+if scripts/package.sh && tests/packages_test.sh; then
+  passed=$((passed + 1))
+else
+  failed=$((failed + 1)); failures+=("packages")
+fi
 
 echo "=== fuzz: 30 s a target"
 if scripts/fuzz.sh 30; then passed=$((passed + 1)); else failed=$((failed + 1)); failures+=("fuzz"); fi
