@@ -51,6 +51,8 @@ BanServiceList::~BanServiceList() {
 }
 
 void BanServiceList::AskAbout(const std::vector<uint64_t>& presentIds) {
+  // Most passes have nothing to ask: the worker is not woken for them.
+  if (!service_.WouldAsk(presentIds, presentIds.size())) return;
   {
     std::lock_guard<std::mutex> lock(mutex_);
     waiting_ = presentIds;

@@ -124,19 +124,9 @@ bool BanService::AddInfraction(uint64_t reporterId, uint64_t reportedId, bool* r
 }
 
 void BanService::GetBanList(std::vector<uint64_t> ids, std::size_t minimumToSend) {
-  std::size_t remaining = ids.size();
   {
     MutexLock lock(mutex_);
-    for (uint64_t& id : ids) {
-      if (!ShouldQueryLocked(id)) {
-        id = 0;
-        --remaining;
-      }
-    }
-    if (remaining == 0 || remaining < minimumToSend) return;
-    // A service that failed is not asked again at once: the watcher hands
-    // over the ids ten times a second.
-    if (retryAfterMs_ && clock_.NowMs() < *retryAfterMs_) return;
+    if (!DueLocked(ids, minimumToSend)) return;
   }
   std::optional<SoapAnswer> answer = SoapCall(GetBanListDocument(ids), "GetBanList");
   std::vector<BanAnswer> statuses;
@@ -158,6 +148,26 @@ void BanService::GetBanList(std::vector<uint64_t> ids, std::size_t minimumToSend
   for (const BanAnswer& status : statuses) {
     UpdateBanStatus(BanStatus{status.communityId, status.banScore, status.isBanned, Stopwatch{}});
   }
+}
+
+bool BanService::DueLocked(std::vector<uint64_t>& ids, std::size_t minimumToSend) const {
+  std::size_t remaining = ids.size();
+  for (uint64_t& id : ids) {
+    if (!ShouldQueryLocked(id)) {
+      id = 0;
+      --remaining;
+    }
+  }
+  if (remaining == 0 || remaining < minimumToSend) return false;
+  // A service that failed is not asked again at once: the watcher hands
+  // over the ids ten times a second.
+  return !retryAfterMs_ || clock_.NowMs() >= *retryAfterMs_;
+}
+
+bool BanService::WouldAsk(const std::vector<uint64_t>& ids, std::size_t minimumToSend) const {
+  std::vector<uint64_t> asked = ids;
+  MutexLock lock(mutex_);
+  return DueLocked(asked, minimumToSend);
 }
 
 bool BanService::ShouldQuery(uint64_t communityId) const {

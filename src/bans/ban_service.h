@@ -74,6 +74,8 @@ class BanService {
   virtual void GetBanList(std::vector<uint64_t> ids, std::size_t minimumToSend);
 
   bool ShouldQuery(uint64_t communityId) const LOCKS_EXCLUDED(mutex_);
+  // Whether GetBanList with these arguments would send a request now.
+  bool WouldAsk(const std::vector<uint64_t>& ids, std::size_t minimumToSend) const LOCKS_EXCLUDED(mutex_);
   void UpdateBanStatus(BanStatus record) LOCKS_EXCLUDED(mutex_);
   // What the cache says of the id (stale or not); nothing when unknown.
   std::optional<bool> IsBanned(uint64_t communityId) const LOCKS_EXCLUDED(mutex_);
@@ -89,6 +91,9 @@ class BanService {
   };
 
   bool ShouldQueryLocked(uint64_t communityId) const EXCLUSIVE_LOCKS_REQUIRED(mutex_);
+  // Marks the ids that need no asking 0; whether a request is due for the
+  // rest.
+  bool DueLocked(std::vector<uint64_t>& ids, std::size_t minimumToSend) const EXCLUSIVE_LOCKS_REQUIRED(mutex_);
   // One SOAP exchange: the answer, or nothing when it gave up.
   std::optional<SoapAnswer> SoapCall(const std::string& document, const char* action);
 
