@@ -9,8 +9,10 @@
 #include <cstdio>
 #include <cstdlib>
 #include <cstring>
+#include <map>
 #include <vector>
 
+#include "common/clock.h"
 #include "game/process_memory.h"
 
 namespace palisard {
@@ -76,17 +78,29 @@ bool IsGameProcess(int procFd, uint32_t id) {
 
 class LinuxGameProcesses final : public GameProcesses {
  public:
+  // Reading every process's name each second costs about a millisecond on a
+  // busy machine. A process gets its name when it starts (Wine names the
+  // game within its first moments), so a name is read again only while its
+  // process is young or was the game last time, and every name once in a
+  // while.
   uint32_t FindGameProcess() override {
     DIR* proc = opendir("/proc");
     if (proc == nullptr) return 0;
+    const int64_t now = SystemClock().NowMs();
+    const bool everyName = now - lastFullSearchMs_ >= kFullSearchIntervalMs;
+    if (everyName) lastFullSearchMs_ = now;
+    std::map<uint32_t, int64_t> seen;
     uint32_t found = 0;
     for (uint32_t id : ProcessIdsInOrder(proc)) {
-      if (IsGameProcess(dirfd(proc), id)) {
-        found = id;
-        break;
-      }
+      auto known = firstSeenMs_.find(id);
+      const int64_t firstSeen = known == firstSeenMs_.end() ? now : known->second;
+      seen.emplace(id, firstSeen);
+      const bool look = everyName || now - firstSeen <= kYoungMs || id == lastFound_;
+      if (found == 0 && look && IsGameProcess(dirfd(proc), id)) found = id;
     }
     closedir(proc);
+    firstSeenMs_ = std::move(seen);
+    lastFound_ = found;
     return found;
   }
 
@@ -101,6 +115,14 @@ class LinuxGameProcesses final : public GameProcesses {
     if (process_vm_readv(pid, &local, 1, &remote, 1, 0) < 0 && (errno == EPERM || errno == ESRCH)) return nullptr;
     return std::make_unique<LinuxProcessMemory>(pid);
   }
+
+ private:
+  static constexpr int64_t kYoungMs = 5'000;
+  static constexpr int64_t kFullSearchIntervalMs = 10'000;
+
+  std::map<uint32_t, int64_t> firstSeenMs_;  // by process id
+  int64_t lastFullSearchMs_ = INT64_MIN / 2;
+  uint32_t lastFound_ = 0;
 };
 
 }  // namespace
