@@ -45,9 +45,11 @@ class HttpMessage {
 
  private:
   void ScanHeaders();
+  bool ReadContentLength();
   bool SplitStartLine();
 
   std::size_t maxSize_;
+  uint32_t startLineEnd_ = 0;  // offset of the start line's CR
 };
 
 }  // namespace palisard
