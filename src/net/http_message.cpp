@@ -109,7 +109,29 @@ const char* HttpMessage::HeaderValue(const char* lowerCaseName) const {
   return nullptr;
 }
 
+namespace {
+
+// True when the last transfer coding named is "chunked", in any case.
+bool EndsInChunked(const char* value) {
+  std::string codings(value);
+  while (!codings.empty() && (codings.back() == ' ' || codings.back() == '\t')) codings.pop_back();
+  for (char& c : codings) c = static_cast<char>(std::tolower(static_cast<unsigned char>(c)));
+  const std::size_t at = codings.size() < 7 ? std::string::npos : codings.size() - 7;
+  if (at == std::string::npos || codings.compare(at, 7, "chunked") != 0) return false;
+  return at == 0 || codings[at - 1] == ',' || codings[at - 1] == ' ' || codings[at - 1] == '\t';
+}
+
+}  // namespace
+
 bool HttpMessage::ReadContentLength() {
+  // A chunked body ends where its last chunk says, whatever length is
+  // announced beside it; reading the chunks is the caller's.
+  if (const char* encoding = HeaderValue("transfer-encoding")) {
+    if (EndsInChunked(encoding)) {
+      chunked_ = true;
+      return true;
+    }
+  }
   // Every "content-length" header must hold the same plain decimal number: a
   // sign, a blank, an overflow or a second, different value would let two
   // readers of one message disagree on where it ends.

@@ -32,6 +32,10 @@ class HttpMessage {
   const char* Target() const { return text.c_str() + targetPos; }
   // The value of the first header named `lowerCaseName`, or null.
   const char* HeaderValue(const char* lowerCaseName) const;
+  // The last transfer coding is chunked: the message is complete at the end
+  // of its headers, any content length is ignored, and the chunks that
+  // follow are the caller's to read.
+  bool chunked() const { return chunked_; }
 
   std::string text;
   uint32_t scanPos = 0;
@@ -50,6 +54,7 @@ class HttpMessage {
 
   std::size_t maxSize_;
   uint32_t startLineEnd_ = 0;  // offset of the start line's CR
+  bool chunked_ = false;
 };
 
 }  // namespace palisard
