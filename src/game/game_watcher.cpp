@@ -109,7 +109,9 @@ bool GameWatcher::RefreshMatchState() {
 
   ServerUpdate update = state_.ApplyClientsAndServer(std::move(clients), serverIp, ReadLe16(server + 4));
   if (update.stoppedHosting) observer_.StoppedHosting();
-  for (const std::string& name : update.hostNames) console_.Print("Server set to: %s\n", name.c_str());
+  for (const std::string& name : update.hostNames) {
+    console_.Print("Server set to: %s\n", PrintableText(name).c_str());
+  }
   return true;
 }
 
@@ -132,7 +134,7 @@ void GameWatcher::CaptureChat() {
     const char* line = reinterpret_cast<const char*>(chat.data() + (next % 4) * MatchData::kChatLineSize);
     std::string text(line, strnlen(line, MatchData::kChatLineSize));
     CleanGameText(text, false);
-    console_.Print("%s\n", text.c_str());
+    console_.Print("%s\n", PrintableText(text).c_str());
     CleanGameText(text, true);
     kept.push_back(std::move(text));
   }
@@ -144,7 +146,7 @@ void GameWatcher::UpdateTitle(const MatchData& match) {
   const int hostSlot = HostSlot(match);
   std::string title = "Palisard: ";
   const bool known = hostSlot >= 0 && static_cast<std::size_t>(hostSlot) < match.clients.size();
-  title += known ? match.clients[hostSlot].Name() : "No Host";
+  title += known ? PrintableText(match.clients[hostSlot].Name()) : "No Host";
   if (known && match.hostEnabled) title += " | Palisard Enabled";
   SetTitle(title);
 }
