@@ -2,10 +2,15 @@
 
 namespace palisard {
 
-PalisardProcess::PalisardProcess(const NetworkNamespace& machine, const std::string& settings) {
+PalisardProcess::PalisardProcess(const NetworkNamespace& machine, const std::string& settings, int openFiles) {
   dir_.Write("Palisard.ini", settings);
-  process_ = std::make_unique<ChildProcess>(
-      std::vector<std::string>{"/usr/bin/ip", "netns", "exec", machine.name(), PALISARD_EXE}, dir_.path());
+  std::vector<std::string> argv{"/usr/bin/ip", "netns", "exec", machine.name()};
+  if (openFiles > 0) {
+    const std::string limit = std::to_string(openFiles);
+    argv.insert(argv.end(), {"/usr/bin/prlimit", "--nofile=" + limit + ":" + limit});
+  }
+  argv.push_back(PALISARD_EXE);
+  process_ = std::make_unique<ChildProcess>(argv, dir_.path());
 }
 
 std::string TestSettings(int adminPort, const std::string& extraLines) {

@@ -11,10 +11,11 @@ namespace palisard {
 
 // The real program, started inside `machine` (a network namespace: its
 // firewall table and ports stay there) in a temporary directory of its own
-// holding `settings` as "Palisard.ini".
+// holding `settings` as "Palisard.ini". With `openFiles`, it starts with
+// that many open files as its soft and hard limits.
 class PalisardProcess {
  public:
-  PalisardProcess(const NetworkNamespace& machine, const std::string& settings);
+  PalisardProcess(const NetworkNamespace& machine, const std::string& settings, int openFiles = 0);
 
   ChildProcess& process() { return *process_; }
   const TempDir& directory() const { return dir_; }
