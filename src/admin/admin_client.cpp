@@ -41,6 +41,8 @@ void AdminClient::VoteCountThread() {
   for (;;) std::this_thread::sleep_for(VoteCountStep());
 }
 
+Deadline AdminClient::AnswerDeadline() const { return Deadline(SystemClock(), timeouts_.answer); }
+
 Socket AdminClient::ConnectToHost() {
   const HostLink link = state_.Link();
   if (link.serverIp == Ipv4Bytes{0, 0, 0, 0}) return Socket();
@@ -62,12 +64,13 @@ milliseconds AdminClient::ProbeStep() {
     portsTriedInSweep_ = 0;
   }
   Socket socket = ConnectToHost();
+  const Deadline deadline = AnswerDeadline();
   const bool connected = socket.valid();
   bool answered = false;
   if (connected) {
     std::vector<uint8_t> ping = EncodeQuery(kAdminPing);
     std::optional<AdminHeader> header;
-    if (SendAll(socket.get(), ping.data(), ping.size())) header = ReceiveAdminHeader(socket.get());
+    if (SendAll(socket.get(), ping.data(), ping.size())) header = ReceiveAdminHeader(socket.get(), deadline);
     answered = header && header->type == kAdminQueryReply;
   }
   socket.reset();
@@ -97,15 +100,16 @@ milliseconds AdminClient::ProbeStep() {
 void AdminClient::RegisterWithHost() {
   const uint64_t ownId = state_.Link().ownId;
   Socket socket = ConnectToHost();
+  const Deadline deadline = AnswerDeadline();
   if (!socket.valid()) return;
   std::vector<uint8_t> request = EncodeRegister(ownId);
   if (!SendAll(socket.get(), request.data(), request.size())) return;
-  std::optional<AdminHeader> header = ReceiveAdminHeader(socket.get());
+  std::optional<AdminHeader> header = ReceiveAdminHeader(socket.get(), deadline);
   if (!header) return;
   if (header->type == kAdminTextReply) return;  // refused: an earlier key stays
   if (header->type == kAdminRegister) {
     uint8_t key[4];
-    if (!ReceiveExactly(socket.get(), key, sizeof(key))) return;
+    if (!ReceiveExactlyBefore(socket.get(), deadline, key, sizeof(key))) return;
     state_.SetRegistration(true, ReadLe32(key));
     return;
   }
@@ -124,23 +128,24 @@ milliseconds AdminClient::VoteCountStep() {
   // asked again at once.
   pollTimer_.Start(clock_);
   Socket socket = ConnectToHost();
+  const Deadline deadline = AnswerDeadline();
   if (!socket.valid()) return kIdlePause;
   std::vector<uint8_t> query = EncodeQuery(kAdminVoteCounts);
   if (!SendAll(socket.get(), query.data(), query.size())) return kIdlePause;
-  std::optional<AdminHeader> header = ReceiveAdminHeader(socket.get());
+  std::optional<AdminHeader> header = ReceiveAdminHeader(socket.get(), deadline);
   if (!header || header->type != kAdminQueryReply) return kIdlePause;
 
   state_.SetVotesNeeded(0);
   uint8_t block[8];
-  if (!ReceiveExactly(socket.get(), block, 4)) return kIdlePause;
+  if (!ReceiveExactlyBefore(socket.get(), deadline, block, 4)) return kIdlePause;
   uint16_t kind = ReadLe16(block);
   uint16_t count = std::min<uint16_t>(ReadLe16(block + 2), kAdminMaxRecords);
   if (kind != kAdminVoteCounts && count == 0) return kIdlePause;
-  if (!ReceiveExactly(socket.get(), block + 4, 4)) return kIdlePause;
+  if (!ReceiveExactlyBefore(socket.get(), deadline, block + 4, 4)) return kIdlePause;
   state_.SetVotesNeeded(ReadLe32(block + 4));
   for (uint16_t i = 0; i < count; ++i) {
     uint8_t record[kVoteRecordSize];
-    if (!ReceiveExactly(socket.get(), record, sizeof(record))) break;
+    if (!ReceiveExactlyBefore(socket.get(), deadline, record, sizeof(record))) break;
     uint64_t id = ReadLe64(record);
     if (id == 0) break;  // the host's first empty slot ends the table
     state_.SetVotesAgainst(id, record[8]);
@@ -152,13 +157,14 @@ int AdminClient::RequestVoteKick(uint64_t targetId, std::string* replyText) {
   const HostLink link = state_.Link();
   const VoteKickRequest request{link.registrationKey, link.ownId, targetId};
   Socket socket = ConnectToHost();
+  const Deadline deadline = AnswerDeadline();
   if (!socket.valid()) return kRequestFailed;
   std::vector<uint8_t> message = EncodeVoteKick(request);
   if (!SendAll(socket.get(), message.data(), message.size())) return 0;
-  std::optional<AdminHeader> header = ReceiveAdminHeader(socket.get());
+  std::optional<AdminHeader> header = ReceiveAdminHeader(socket.get(), deadline);
   if (!header || header->type != kAdminTextReply) return 0;
   char text[kAdminMaxLength + 1] = {};
-  if (!ReceiveExactly(socket.get(), text, header->length)) return 0;
+  if (!ReceiveExactlyBefore(socket.get(), deadline, text, header->length)) return 0;
   if (replyText != nullptr) replyText->assign(text, std::min<std::size_t>(header->length, kAdminMaxLength - 1));
   return 0;
 }

@@ -47,6 +47,9 @@ class AdminClient {
   // A connected socket to the host's admin port (127.0.0.1 while this copy
   // hosts), or an invalid one.
   Socket ConnectToHost();
+  // The whole answer of one exchange is due within `timeouts_.answer`,
+  // however slowly the host sends it.
+  Deadline AnswerDeadline() const;
 
   MatchState& state_;
   const Clock& clock_;
