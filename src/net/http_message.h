@@ -13,6 +13,9 @@ namespace palisard {
 // version clients (answers). It edits the text in place, so that the start
 // line's tokens and the header names become NUL-terminated strings inside
 // `text`, and keeps offsets into it. Header names are stored in lower case.
+// A message is malformed when its content length is not one plain decimal
+// number that fits the size limit (the same in every such header), so that
+// no two readers of it can disagree on where it ends.
 class HttpMessage {
  public:
   enum Status : int32_t { kComplete = 0, kMalformed = 1, kIncomplete = 2 };
