@@ -35,7 +35,7 @@ class Browser {
                                  "exec chromium --headless --no-sandbox --disable-gpu --disable-quic --no-first-run "
                                  "--disable-background-networking --disable-component-update --disable-sync "
                                  "--user-data-dir=" + (dir_.path() / "profile").string() +
-                                     " --remote-debugging-pipe 3<" + in + " 4>" + out + " 2>/dev/null"},
+                                     " --remote-debugging-pipe 3<" + in + " 4>" + out + " >/dev/null 2>&1"},
         dir_.path());
     // In the shell's order: its reading end first, then its writing end.
     toBrowser_ = open(in.c_str(), O_WRONLY | O_CLOEXEC);
@@ -46,7 +46,9 @@ class Browser {
     session_ = Field(attached, "sessionId");
   }
   ~Browser() {
-    Send(++lastId_, "Browser.close", "{}", false);  // the browser ends without answering
+    // The browser ends without answering. Its helper processes linger a
+    // while; none of them holds the output pipe (it goes to /dev/null).
+    Send(++lastId_, "Browser.close", "{}", false);
     close(toBrowser_);
     close(fromBrowser_);
   }
@@ -60,7 +62,8 @@ class Browser {
   std::string Run(const std::string& script) {
     std::string quoted;
     for (char c : script) quoted += (c == '"' || c == '\\') ? std::string("\\") + c : std::string(1, c);
-    return Call("Runtime.evaluate", "{\"expression\":\"" + quoted + "\",\"returnByValue\":true}");
+    // An answer lost to a navigation that replaced the page is not waited for.
+    return Call("Runtime.evaluate", "{\"expression\":\"" + quoted + "\",\"returnByValue\":true}", 1s);
   }
   bool WaitFor(const std::string& condition, std::chrono::milliseconds timeout = 10s) {
     const auto end = std::chrono::steady_clock::now() + timeout;
@@ -90,11 +93,11 @@ class Browser {
     return write(toBrowser_, message.data(), message.size()) == static_cast<ssize_t>(message.size());
   }
 
-  std::string Call(const std::string& method, const std::string& params) {
+  std::string Call(const std::string& method, const std::string& params, std::chrono::milliseconds timeout = 10s) {
     const int id = ++lastId_;
     if (!Send(id, method, params, true)) return "";
     const std::string answerStart = "{\"id\":" + std::to_string(id) + ",";
-    const auto end = std::chrono::steady_clock::now() + 10s;
+    const auto end = std::chrono::steady_clock::now() + timeout;
     for (;;) {
       const std::size_t nul = received_.find('\0');
       if (nul != std::string::npos) {
