@@ -57,6 +57,8 @@ void AdminClient::PauseProbe(milliseconds pause) {
   }
 }
 
+Deadline AdminClient::AnswerDeadline() const { return Deadline(SystemClock(), timeouts_.answer); }
+
 Socket AdminClient::ConnectToHost(const HostLink& link) {
   if (link.serverIp == Ipv4Bytes{0, 0, 0, 0}) return Socket();
   const Ipv4Endpoint host{link.hosting ? kLoopback : AddressToHostOrder(link.serverIp), link.hostAdminPort};
@@ -77,9 +79,10 @@ milliseconds AdminClient::ProbeStep() {
   if (link.serverIp == Ipv4Bytes{0, 0, 0, 0}) return kUntilLinkChange;
   bool answered = false;
   if (Socket socket = ConnectToHost(link); socket.valid()) {
+    const Deadline deadline = AnswerDeadline();
     std::vector<uint8_t> ping = EncodeQuery(kAdminPing);
     std::optional<AdminHeader> header;
-    if (SendAll(socket.get(), ping.data(), ping.size())) header = ReceiveAdminHeader(socket.get());
+    if (SendAll(socket.get(), ping.data(), ping.size())) header = ReceiveAdminHeader(socket.get(), deadline);
     answered = header && header->type == kAdminQueryReply;
   }
 
@@ -108,15 +111,16 @@ milliseconds AdminClient::ProbeStep() {
 void AdminClient::RegisterWithHost() {
   const HostLink link = state_.Link();
   Socket socket = ConnectToHost(link);
+  const Deadline deadline = AnswerDeadline();
   if (!socket.valid()) return;
   std::vector<uint8_t> request = EncodeRegister(link.ownId);
   if (!SendAll(socket.get(), request.data(), request.size())) return;
-  std::optional<AdminHeader> header = ReceiveAdminHeader(socket.get());
+  std::optional<AdminHeader> header = ReceiveAdminHeader(socket.get(), deadline);
   if (!header) return;
   if (header->type == kAdminTextReply) return;  // refused: an earlier key stays
   if (header->type == kAdminRegister) {
     uint8_t key[4];
-    if (!ReceiveExactly(socket.get(), key, sizeof(key))) return;
+    if (!ReceiveExactlyBefore(socket.get(), deadline, key, sizeof(key))) return;
     state_.SetRegistration(link.serverGeneration, true, ReadLe32(key));
     return;
   }
@@ -134,24 +138,25 @@ milliseconds AdminClient::VoteCountStep() {
   // asked again at once.
   pollTimer_.Start(clock_);
   Socket socket = ConnectToHost(link);
+  const Deadline deadline = AnswerDeadline();
   if (!socket.valid()) return milliseconds(0);
   std::vector<uint8_t> query = EncodeQuery(kAdminVoteCounts);
   if (!SendAll(socket.get(), query.data(), query.size())) return milliseconds(0);
-  std::optional<AdminHeader> header = ReceiveAdminHeader(socket.get());
+  std::optional<AdminHeader> header = ReceiveAdminHeader(socket.get(), deadline);
   if (!header || header->type != kAdminQueryReply) return milliseconds(0);
 
   uint8_t block[8];
-  if (!ReceiveExactly(socket.get(), block, 4)) return milliseconds(0);
+  if (!ReceiveExactlyBefore(socket.get(), deadline, block, 4)) return milliseconds(0);
   uint16_t kind = ReadLe16(block);
   uint16_t count = std::min<uint16_t>(ReadLe16(block + 2), kAdminMaxRecords);
   if (kind != kAdminVoteCounts && count == 0) return milliseconds(0);
-  if (!ReceiveExactly(socket.get(), block + 4, 4)) return milliseconds(0);
+  if (!ReceiveExactlyBefore(socket.get(), deadline, block + 4, 4)) return milliseconds(0);
   // Nothing changes until the whole table is in: a host that stops halfway
   // leaves the last complete table standing.
   std::vector<std::pair<uint64_t, uint32_t>> counts;
   for (uint16_t i = 0; i < count; ++i) {
     uint8_t record[kVoteRecordSize];
-    if (!ReceiveExactly(socket.get(), record, sizeof(record))) return milliseconds(0);
+    if (!ReceiveExactlyBefore(socket.get(), deadline, record, sizeof(record))) return milliseconds(0);
     counts.emplace_back(ReadLe64(record), record[8]);
   }
   state_.ApplyVoteTable(link.serverGeneration, ReadLe32(block + 4), counts);
@@ -162,13 +167,14 @@ int AdminClient::RequestVoteKick(uint64_t targetId, std::string* replyText) {
   const HostLink link = state_.Link();
   const VoteKickRequest request{link.registrationKey, link.ownId, targetId};
   Socket socket = ConnectToHost(link);
+  const Deadline deadline = AnswerDeadline();
   if (!socket.valid()) return kRequestFailed;
   std::vector<uint8_t> message = EncodeVoteKick(request);
   if (!SendAll(socket.get(), message.data(), message.size())) return 0;
-  std::optional<AdminHeader> header = ReceiveAdminHeader(socket.get());
+  std::optional<AdminHeader> header = ReceiveAdminHeader(socket.get(), deadline);
   if (!header || header->type != kAdminTextReply) return 0;
   char text[kAdminMaxLength + 1] = {};
-  if (!ReceiveExactly(socket.get(), text, header->length)) return 0;
+  if (!ReceiveExactlyBefore(socket.get(), deadline, text, header->length)) return 0;
   if (replyText != nullptr) replyText->assign(text, std::min<std::size_t>(header->length, kAdminMaxLength - 1));
   return 0;
 }

@@ -50,6 +50,9 @@ class AdminClient {
   // A connected socket to `link`'s admin port (127.0.0.1 while this copy
   // hosts), or an invalid one.
   Socket ConnectToHost(const HostLink& link);
+  // The whole answer of one exchange is due within `timeouts_.answer`,
+  // however slowly the host sends it.
+  Deadline AnswerDeadline() const;
 
   MatchState& state_;
   const Clock& clock_;

@@ -88,9 +88,9 @@ std::vector<uint8_t> EncodeVoteCounts(uint32_t votesNeeded, const std::vector<Vo
   return message;
 }
 
-std::optional<AdminHeader> ReceiveAdminHeader(SocketHandle socket) {
+std::optional<AdminHeader> ReceiveAdminHeader(SocketHandle socket, const Deadline& deadline) {
   uint8_t bytes[kAdminHeaderSize];
-  if (!ReceiveExactly(socket, bytes, sizeof(bytes))) return std::nullopt;
+  if (!ReceiveExactlyBefore(socket, deadline, bytes, sizeof(bytes))) return std::nullopt;
   return DecodeAdminHeader(bytes);
 }
 

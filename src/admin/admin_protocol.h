@@ -63,7 +63,8 @@ std::vector<uint8_t> EncodeTextReply(const std::string& text);
 // The vote table: its header's length counts only the first 4 payload bytes.
 std::vector<uint8_t> EncodeVoteCounts(uint32_t votesNeeded, const std::vector<VoteCount>& records);
 
-// Reads a header and checks it; nothing when the peer sent no acceptable one.
-std::optional<AdminHeader> ReceiveAdminHeader(SocketHandle socket);
+// Reads a header before `deadline` and checks it; nothing when the peer
+// sent no acceptable one in time.
+std::optional<AdminHeader> ReceiveAdminHeader(SocketHandle socket, const Deadline& deadline);
 
 }  // namespace palisard

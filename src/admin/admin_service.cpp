@@ -50,30 +50,36 @@ AdminService::AdminService(MatchState& state, Firewall& firewall, const Clock& c
             }) {}
 
 void AdminService::HandleAdminClient(Socket client, uint32_t peerAddress) {
-  // A silent or slow peer loses its connection after the time-out.
+  // The whole message must arrive within the time-out: a peer trickling one
+  // byte at a time does not hold its connection any longer.
+  const Deadline deadline(SystemClock(), limits_.messageTimeout);
   SetIoTimeout(client.get(), static_cast<int>(limits_.messageTimeout.count()));
-  std::vector<uint8_t> answer = ProcessAdminMessage(client.get(), peerAddress);
+  std::vector<uint8_t> answer = ProcessAdminMessage(client.get(), peerAddress, deadline);
   if (!answer.empty()) SendAll(client.get(), answer.data(), answer.size());
   ShutdownSend(client.get());
 }
 
-std::vector<uint8_t> AdminService::ProcessAdminMessage(SocketHandle client, uint32_t peerAddress) {
-  std::optional<AdminHeader> header = ReceiveAdminHeader(client);
+std::vector<uint8_t> AdminService::ProcessAdminMessage(SocketHandle client, uint32_t peerAddress,
+                                                      const Deadline& deadline) {
+  auto receive = [&](uint8_t* bytes, std::size_t size) { return ReceiveExactlyBefore(client, deadline, bytes, size); };
+  uint8_t headerBytes[kAdminHeaderSize];
+  if (!receive(headerBytes, sizeof(headerBytes))) return {};
+  std::optional<AdminHeader> header = DecodeAdminHeader(headerBytes);
   if (!header) return {};
   switch (header->type) {
     case kAdminQuery: {
       uint8_t payload[4];  // read whatever the length says
-      if (!ReceiveExactly(client, payload, sizeof(payload))) return {};
+      if (!receive(payload, sizeof(payload))) return {};
       return AnswerQuery(ReadLe16(payload));
     }
     case kAdminRegister: {
       uint8_t payload[8];
-      if (header->length != sizeof(payload) || !ReceiveExactly(client, payload, sizeof(payload))) return {};
+      if (header->length != sizeof(payload) || !receive(payload, sizeof(payload))) return {};
       return Register(ReadLe64(payload), peerAddress);
     }
     case kAdminVoteKick: {
       uint8_t payload[24];
-      if (header->length != sizeof(payload) || !ReceiveExactly(client, payload, sizeof(payload))) return {};
+      if (header->length != sizeof(payload) || !receive(payload, sizeof(payload))) return {};
       return VoteKick(DecodeVoteKick(payload));
     }
     default:

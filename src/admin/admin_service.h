@@ -26,8 +26,11 @@ uint32_t RandomRegistrationKey();
 class AdminService {
  public:
   struct Limits {
-    std::size_t maxConnections = 1024;
+    // Room for every copy of a full match many times over, and below the
+    // usual 1,024 open files together with the web console's cap.
+    std::size_t maxConnections = 896;
     std::size_t maxPerAddress = 8;
+    // For the whole message, however it trickles in.
     std::chrono::milliseconds messageTimeout{10'000};
   };
   using KeySource = std::function<uint32_t()>;
@@ -56,7 +59,7 @@ class AdminService {
   const ConnectionSlots& slots() const { return loop_.slots(); }
 
  private:
-  std::vector<uint8_t> ProcessAdminMessage(SocketHandle client, uint32_t peerAddress);
+  std::vector<uint8_t> ProcessAdminMessage(SocketHandle client, uint32_t peerAddress, const Deadline& deadline);
 
   MatchState& state_;
   Firewall& firewall_;

@@ -41,7 +41,9 @@ void PrintPlayerList(const MatchState& state) {
   const MatchData match = state.Snapshot();
   for (std::size_t i = 0; i < match.clients.size(); ++i) {
     uint64_t id = match.clients[i].CommunityId();
-    if (id != 0) listed.push_back({static_cast<int>(i), static_cast<int64_t>(id), match.clients[i].Name()});
+    if (id != 0) {
+      listed.push_back({static_cast<int>(i), static_cast<int64_t>(id), PrintableText(match.clients[i].Name())});
+    }
   }
   Print("##\tCommunity ID      Name\n");
   for (const ListedPlayer& player : listed) {

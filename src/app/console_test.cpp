@@ -42,9 +42,9 @@ TEST_F(ConsoleTest, PlistWithoutGamePrintsOnlyTheHeader) {
 
 TEST_F(ConsoleTest, PlistListsOccupiedSlotsWithSignedIdsAndRawNames) {
   Occupy(0, "^1Alpha", 76561197960287930ULL);
-  Occupy(5, "Bravo <x>", 0xFFFFFFFFFFFFFFFFULL);
+  Occupy(5, "Bravo\x1b[2J <x>\r", 0xFFFFFFFFFFFFFFFFULL);  // control bytes never reach the terminal
   EXPECT_EQ(Run("plist\r\n", ConsoleEnd::kEndOfInput),
-            std::string(kHeader) + "0\t76561197960287930 ^1Alpha\n5\t-1 Bravo <x>\n");
+            std::string(kHeader) + "0\t76561197960287930 ^1Alpha\n5\t-1 Bravo[2J <x>\n");
 }
 
 TEST_F(ConsoleTest, OnlyExactCommandWordsAreCommands) {

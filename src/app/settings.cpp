@@ -37,4 +37,6 @@ bool IsAdminPortInRange(int port) {
   return static_cast<unsigned>(port - kFirstAdminPort) <= static_cast<unsigned>(kLastAdminPort - kFirstAdminPort);
 }
 
+bool IsHttpPortInRange(int port) { return port >= 1 && port <= 65535; }
+
 }  // namespace palisard

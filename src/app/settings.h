@@ -31,5 +31,7 @@ std::filesystem::path SettingsPath();
 Settings ReadSettings(const std::filesystem::path& path);
 
 bool IsAdminPortInRange(int port);
+// A port a socket can listen on: 1 to 65535.
+bool IsHttpPortInRange(int port);
 
 }  // namespace palisard

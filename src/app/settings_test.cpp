@@ -51,6 +51,8 @@ TEST(SettingsTest, AdminPortRange) {
   EXPECT_FALSE(IsAdminPortInRange(3073));
   EXPECT_FALSE(IsAdminPortInRange(3060));
   EXPECT_FALSE(IsAdminPortInRange(-1));
+  for (int port : {1, 3060, 65535}) EXPECT_TRUE(IsHttpPortInRange(port)) << port;
+  for (int port : {0, -1, 65536, 68596}) EXPECT_FALSE(IsHttpPortInRange(port)) << port;
 }
 
 // Integers are read the way the Windows profile functions read them.

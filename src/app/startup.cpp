@@ -1,5 +1,6 @@
 #include "app/startup.h"
 
+#include <algorithm>
 #include <chrono>
 #include <thread>
 
@@ -8,6 +9,7 @@
 #include "app/console.h"
 #include "app/exit_paths.h"
 #include "app/host_duties.h"
+#include "app/open_files.h"
 #include "app/process_objects.h"
 #include "app/settings.h"
 #include "app/version_check.h"
@@ -31,16 +33,37 @@ void PrintBanner() {
   Print("\n");
 }
 
-void RunAdminService() {
-  AdminService service(TheMatchState(), TheFirewall(), SystemClock(), AdminService::Limits{});
+// Descriptors kept for everything but served connections: the listeners,
+// the firewall, the clients' own connections, connections closed at once
+// for being over a cap.
+constexpr std::size_t kOtherDescriptors = 64;
+
+struct ConnectionCaps {
+  AdminService::Limits admin;
+  WebConsole::Limits web;
+};
+
+// Every served connection holds a descriptor: under a low limit the admin
+// port (which faces the internet) gives way, so that the caps are met
+// before the limit is.
+ConnectionCaps CapsFor(std::size_t openFiles) {
+  ConnectionCaps caps;
+  const std::size_t reserved = caps.web.maxConnections + kOtherDescriptors;
+  const std::size_t room = openFiles > reserved ? openFiles - reserved : 0;
+  caps.admin.maxConnections = std::max<std::size_t>(std::min(caps.admin.maxConnections, room), 8);
+  return caps;
+}
+
+void RunAdminService(AdminService::Limits limits) {
+  AdminService service(TheMatchState(), TheFirewall(), SystemClock(), limits);
   service.AdminAcceptLoop(AdminListener());
 }
 
-void RunWebConsole() {
+void RunWebConsole(WebConsole::Limits limits) {
   WebActions actions(TheMatchState(), TheBanService(), TheFirewall(), TheAdminClient());
   WebConsole console(
       TheMatchState(), [&](const std::string& path) { return actions.ReportPlayer(path); },
-      [&](const std::string& path) { return actions.VoteKickPlayer(path); }, WebConsole::Limits{});
+      [&](const std::string& path) { return actions.VoteKickPlayer(path); }, limits);
   console.HttpAcceptLoop(HttpListener());
 }
 
@@ -66,6 +89,7 @@ void RunGameWatcher() {
 
 int RunPalisard() {
   UseOneHeapForAllThreads();
+  const ConnectionCaps caps = CapsFor(RaiseOpenFileLimit());
   InstallExitHandler();
   InstallConsoleCtrlHandler();
   SetWindowTitle("Palisard: Initializing");
@@ -81,6 +105,10 @@ int RunPalisard() {
           kLastAdminPort);
     return 0;
   }
+  if (!IsHttpPortInRange(settings.httpPort)) {
+    Print("Http port is out of range ( %i ), Must be %i-%i\n", settings.httpPort, 1, 65535);
+    return 0;
+  }
 
   uint32_t firewallError = TheFirewall().Initialize();
   if (firewallError != 0) {
@@ -89,7 +117,11 @@ int RunPalisard() {
   }
 
   if (AdminListener().Initialize(static_cast<uint16_t>(settings.adminPort)) != 0) return 0;
-  if (HttpListener().Initialize(static_cast<uint16_t>(settings.httpPort)) != 0) return 0;
+  // The console serves this machine's player alone.
+  if (HttpListener().Initialize(static_cast<uint16_t>(settings.httpPort), StandardOutput(),
+                                Listener::Reach::kLoopbackOnly) != 0) {
+    return 0;
+  }
 
   banService.streaming = settings.banStreaming != 0;
   Print("BanService is%s streaming.\n", banService.streaming ? "" : " not");
@@ -100,8 +132,8 @@ int RunPalisard() {
 
   // Long-running threads, in this order: admin accept loop, web accept loop,
   // vote-count poller, game watcher. None is ever joined.
-  std::thread(RunAdminService).detach();
-  std::thread(RunWebConsole).detach();
+  std::thread(RunAdminService, caps.admin).detach();
+  std::thread(RunWebConsole, caps.web).detach();
   std::thread([] { TheAdminClient().VoteCountThread(); }).detach();
   std::thread(RunGameWatcher).detach();
 

@@ -1,3 +1,4 @@
+#include <signal.h>
 #include <spawn.h>
 #include <sys/wait.h>
 
@@ -35,7 +36,19 @@ class ConsoleUpdatePrompt final : public UpdatePrompt {
   void OpenAddress(const std::string& address) override {
     pid_t child = 0;
     const char* argv[] = {"xdg-open", address.c_str(), nullptr};
-    if (posix_spawnp(&child, "xdg-open", nullptr, nullptr, const_cast<char**>(argv), environ) != 0) {
+    // Every thread blocks the console signals, which the exit thread reads
+    // from a signalfd; the browser started here must not inherit that mask,
+    // or it could not be interrupted or terminated.
+    posix_spawnattr_t attributes;
+    posix_spawnattr_init(&attributes);
+    sigset_t none;
+    sigemptyset(&none);
+    posix_spawnattr_setsigmask(&attributes, &none);
+    posix_spawnattr_setflags(&attributes, POSIX_SPAWN_SETSIGMASK);
+    const int error =
+        posix_spawnp(&child, "xdg-open", nullptr, &attributes, const_cast<char**>(argv), environ);
+    posix_spawnattr_destroy(&attributes);
+    if (error != 0) {
       Print("Open %s in a browser to download it.\n", address.c_str());
       return;
     }

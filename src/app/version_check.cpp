@@ -37,18 +37,20 @@ void CheckVersion(const std::string& host, UpdatePrompt& prompt, const VersionCh
   }
   std::optional<VersionFile> file = ParseVersionFile(answer.body);
   if (!file) return;
+  // Both come from a remote file: what reaches the terminal is stripped.
   const std::string& version = file->version;
   const std::string& target = file->target;
   if (version == kProgramVersion) {
     console.Print("Version is up to date..\n");
     return;
   }
-  const std::string caption = "New version, " + version + ", is available";
+  const std::string caption = "New version, " + PrintableText(version) + ", is available";
   console.Print("%s\n", caption.c_str());
   if (!prompt.AskToDownload(caption)) return;
   // The answer travels in plain HTTP: only a web address is handed on.
   if (!IsWebAddress(target)) {
-    console.Print("Not opening the download address, it is not a web address: %s\n", target.c_str());
+    console.Print("Not opening the download address, it is not a web address: %s\n",
+                  PrintableText(target).c_str());
     return;
   }
   prompt.OpenAddress(target);

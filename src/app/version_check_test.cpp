@@ -56,7 +56,8 @@ TEST_F(VersionCheckTest, AnyOtherVersionOffersTheDownload) {
 
   prompt.answerYes = false;
   prompt.opened.clear();
-  Check(FakeHttpServer::Ok("2.0.0\r\nhttp://example.test/"));
+  EXPECT_EQ(Check(FakeHttpServer::Ok("2.0\x1b]0;x\a\r\nhttp://example.test/")),
+            "Checking version..\nNew version, 2.0]0;x, is available\n");
   EXPECT_TRUE(prompt.opened.empty());
 }
 

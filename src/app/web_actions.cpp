@@ -1,16 +1,34 @@
 #include "app/web_actions.h"
 
 #include <cinttypes>
-#include <cstdlib>
+#include <algorithm>
+#include <limits>
 
 #include "common/console_output.h"
 
 namespace palisard {
 
-uint64_t ParseIdParameter(const std::string& path) {
-  std::size_t question = path.find('?');
-  if (question == std::string::npos) return 0;
-  return std::strtoull(path.c_str() + question + 1, nullptr, 10);
+namespace {
+
+constexpr const char* kInvalidId = "Invalid id provided";
+
+}  // namespace
+
+std::optional<uint64_t> ParseIdParameter(const std::string& path) {
+  const std::size_t question = path.find('?');
+  if (question == std::string::npos) return std::nullopt;
+  const std::size_t end = std::min(path.find('&', question), path.size());
+  if (end == question + 1) return std::nullopt;
+  uint64_t id = 0;
+  for (std::size_t at = question + 1; at < end; ++at) {
+    const char c = path[at];
+    if (c < '0' || c > '9') return std::nullopt;
+    const uint64_t digit = static_cast<uint64_t>(c - '0');
+    if (id > (std::numeric_limits<uint64_t>::max() - digit) / 10) return std::nullopt;
+    id = id * 10 + digit;
+  }
+  if (id == 0) return std::nullopt;
+  return id;
 }
 
 WebActions::WebActions(MatchState& state, BanService& banService, Firewall& firewall, AdminClient& adminClient,
@@ -18,7 +36,9 @@ WebActions::WebActions(MatchState& state, BanService& banService, Firewall& fire
     : state_(state), banService_(banService), firewall_(firewall), adminClient_(adminClient), console_(console) {}
 
 std::string WebActions::ReportPlayer(const std::string& path) {
-  const uint64_t id = ParseIdParameter(path);
+  const std::optional<uint64_t> parsed = ParseIdParameter(path);
+  if (!parsed) return kInvalidId;
+  const uint64_t id = *parsed;
   console_.Print("Reporting %" PRIu64 "..\n", id);
   const HostLink link = state_.Link();
   if (id == link.ownId) return "You cannot report yourself";
@@ -47,7 +67,10 @@ std::string WebActions::ReportPlayer(const std::string& path) {
 }
 
 std::string WebActions::VoteKickPlayer(const std::string& path) {
-  const uint64_t id = ParseIdParameter(path);
+  if (!state_.Link().hostEnabled) return "Server is not Palisard enabled";
+  const std::optional<uint64_t> parsed = ParseIdParameter(path);
+  if (!parsed) return kInvalidId;
+  const uint64_t id = *parsed;
   if (!state_.RequestVote()) return "Server is not Palisard enabled";
   console_.Print("Requesting a votekick on %" PRIu64 "..\n", id);
   std::string reply;

@@ -1,6 +1,7 @@
 #pragma once
 
 #include <cstdint>
+#include <optional>
 #include <string>
 
 #include "admin/admin_client.h"
@@ -11,10 +12,11 @@
 
 namespace palisard {
 
-// The community id after the first "?" of a request path, read as strtoull
-// reads a decimal number: blanks skipped, a sign, digits up to the first
-// other character; 0 without digits, the largest value on overflow.
-uint64_t ParseIdParameter(const std::string& path);
+// The community id after the first "?" of a request path: decimal digits
+// up to the end or to a "&" that starts further parameters. Nothing when
+// that is not a number from 1 to the largest 64-bit value: a sign, a blank,
+// another character or an overflow is never read as some other player.
+std::optional<uint64_t> ParseIdParameter(const std::string& path);
 
 // The "report" and "kick" links of the web console. Each runs on the
 // connection's thread, prints its console lines and returns the message for

@@ -15,21 +15,24 @@ namespace {
 constexpr uint64_t kOwn = 76561197960287930ULL;
 constexpr uint64_t kOther = 76561197960265728ULL;
 
-TEST(ParseIdParameterTest, ReadsLikeStrtoull) {
+TEST(ParseIdParameterTest, OnlyAPlainDecimalInRangeIsAnId) {
   struct Case {
     const char* path;
-    uint64_t id;
+    std::optional<uint64_t> id;
   };
   const Case cases[] = {
       {"/report?76561197960265728", 76561197960265728ULL},
-      {"/report?12abc", 12},
       {"/votekick?5&x=7", 5},
-      {"/report? 7", 7},
-      {"/report?-1", 18446744073709551615ULL},
-      {"/report?99999999999999999999", 18446744073709551615ULL},
-      {"/report?", 0},
-      {"/report?abc", 0},
-      {"/report?1?2", 1},
+      {"/report?18446744073709551615", 18446744073709551615ULL},
+      {"/report?18446744073709551616", std::nullopt},
+      {"/report?12abc", std::nullopt},
+      {"/report? 7", std::nullopt},
+      {"/report?-1", std::nullopt},
+      {"/report?+1", std::nullopt},
+      {"/report?", std::nullopt},
+      {"/report?0", std::nullopt},
+      {"/report?&5", std::nullopt},
+      {"/report?1?2", std::nullopt},
   };
   for (const Case& c : cases) EXPECT_EQ(ParseIdParameter(c.path), c.id) << c.path;
 }
@@ -80,7 +83,9 @@ TEST_F(ActionsTest, ReportingYourselfOrWithoutSignInSendsNothing) {
   EXPECT_EQ(Run(&WebActions::ReportPlayer, "/report?76561197960287930"), "You cannot report yourself");
   EXPECT_EQ(console, "Reporting 76561197960287930..\n");
   state.EditForTest([&](MatchData& d) { d.ownId = 0; });
-  EXPECT_EQ(Run(&WebActions::ReportPlayer, "/report?0"), "You cannot report yourself");
+  EXPECT_EQ(Run(&WebActions::ReportPlayer, "/report?0"), "Invalid id provided");
+  EXPECT_EQ(Run(&WebActions::ReportPlayer, "/report?5x"), "Invalid id provided");
+  EXPECT_EQ(console, "");
   EXPECT_EQ(Run(&WebActions::ReportPlayer, "/report?5"), "You must log in to Online Services to report a player");
   EXPECT_EQ(service.connections(), 0);
 }
@@ -122,7 +127,10 @@ TEST_F(ActionsTest, VoteKickNeedsAPalisardHost) {
   EXPECT_FALSE(state.Snapshot().voteRequested);
 
   state.EditForTest([&](MatchData& d) { d.hostEnabled = true; });  // but no server address to reach it at
-  EXPECT_EQ(Run(&WebActions::VoteKickPlayer, "/votekick?5abc"), "Votekick request failed unexpectedly");
+  EXPECT_EQ(Run(&WebActions::VoteKickPlayer, "/votekick?5abc"), "Invalid id provided");
+  EXPECT_EQ(console, "");
+  EXPECT_FALSE(state.Snapshot().voteRequested);
+  EXPECT_EQ(Run(&WebActions::VoteKickPlayer, "/votekick?5"), "Votekick request failed unexpectedly");
   EXPECT_EQ(console, "Requesting a votekick on 5..\n");
   EXPECT_TRUE(state.Snapshot().voteRequested);
 }

@@ -46,6 +46,16 @@ void ConsoleSink::Print(const char* format, ...) {
   Write(text);
 }
 
+std::string PrintableText(const std::string& text) {
+  std::string printable;
+  printable.reserve(text.size());
+  for (char c : text) {
+    const unsigned char byte = static_cast<unsigned char>(c);
+    if (byte >= 0x20 && byte != 0x7F) printable.push_back(c);
+  }
+  return printable;
+}
+
 ConsoleSink& StandardOutput() {
   static StandardOutputSink* sink = new StandardOutputSink;
   return *sink;

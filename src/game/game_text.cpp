@@ -14,6 +14,8 @@ void ReplaceAll(std::string& text, char from, const char* to) {
 
 void CleanGameText(std::string& text, bool htmlEscape) {
   if (htmlEscape) {
+    ReplaceAll(text, '&', "&amp;");  // first: the entities below hold one
+    ReplaceAll(text, '"', "&quot;");
     ReplaceAll(text, '<', "&lt;");
     ReplaceAll(text, '>', "&gt;");
   }

@@ -18,7 +18,8 @@ TEST(CleanGameTextTest, RemovesColourCodesAndEscapesOnRequest) {
       {"^^11", false, "^1"},       // codes brought together by a removal stay
       {"^a^", false, "^a^"},        // not a code
       {"^9^0^5", false, ""},
-      {"&amp; \"q\"", true, "&amp; \"q\""},  // only < and > are escaped
+      {"&amp; \"q\"", true, "&amp;amp; &quot;q&quot;"},  // an attribute value cannot be left either
+      {"&amp; \"q\"", false, "&amp; \"q\""},
       {"<<>>", true, "&lt;&lt;&gt;&gt;"},
   };
   for (const Case& c : cases) {

@@ -108,7 +108,9 @@ bool GameWatcher::RefreshMatchState() {
   const Ipv4Bytes serverIp = {server[0], server[1], server[2], server[3]};
 
   ServerUpdate update = state_.ApplyClientsAndServer(std::move(clients), serverIp, ReadLe16(server + 4));
-  for (const std::string& name : update.hostNames) console_.Print("Server set to: %s\n", name.c_str());
+  for (const std::string& name : update.hostNames) {
+    console_.Print("Server set to: %s\n", PrintableText(name).c_str());
+  }
   // Whatever took the match from this copy (another host, no server, a new
   // own id), its blocks have no business in the next match.
   const bool hosting = state_.IsHosting();
@@ -136,7 +138,7 @@ void GameWatcher::CaptureChat() {
     const char* line = reinterpret_cast<const char*>(chat.data() + (next % 4) * MatchData::kChatLineSize);
     std::string text(line, strnlen(line, MatchData::kChatLineSize));
     CleanGameText(text, false);
-    console_.Print("%s\n", text.c_str());
+    console_.Print("%s\n", PrintableText(text).c_str());
     CleanGameText(text, true);
     kept.push_back(std::move(text));
   }
@@ -148,7 +150,7 @@ void GameWatcher::UpdateTitle(const MatchData& match) {
   const int hostSlot = HostSlot(match);
   std::string title = "Palisard: ";
   const bool known = hostSlot >= 0 && static_cast<std::size_t>(hostSlot) < match.clients.size();
-  title += known ? match.clients[hostSlot].Name() : "No Host";
+  title += known ? PrintableText(match.clients[hostSlot].Name()) : "No Host";
   if (known && match.hostEnabled) title += " | Palisard Enabled";
   SetTitle(title);
 }

@@ -83,9 +83,11 @@ TEST_F(GameWatcherTest, ChatIsPrintedCleanAndStoredEscaped) {
   Pass();
   game.layout().AddChatLine("a<^1b>c");
   game.layout().AddChatLine("^^11");
-  EXPECT_EQ(Pass(), "a<b>c\n^1\n");
+  game.layout().AddChatLine("\x1b]0;x\a\x7f\t&\"");
+  EXPECT_EQ(Pass(), "a<b>c\n^1\n]0;x&\"\n") << "no control byte reaches the terminal";
   EXPECT_EQ(ChatLog(0), "a&lt;b&gt;c");
   EXPECT_EQ(ChatLog(1), "") << "the stored line is cleaned a second time";
+  EXPECT_EQ(ChatLog(2), "\x1b]0;x\a\x7f\t&amp;&quot;");
 }
 
 TEST_F(GameWatcherTest, LongEscapedChatLineIsCutTo159Characters) {
@@ -112,11 +114,11 @@ TEST_F(GameWatcherTest, ChatCountGoingBackOrNegativeCapturesNothing) {
 }
 
 TEST_F(GameWatcherTest, ServerChangeFindsTheHostInTheLastMatchingSlot) {
-  game.layout().SetClient(2, GameClientEntry::For("^1First", {198, 18, 0, 1}, 28960, 111));
+  game.layout().SetClient(2, GameClientEntry::For("^1Fi\x1b[2Jrst", {198, 18, 0, 1}, 28960, 111));
   game.layout().SetClient(7, GameClientEntry::For("Second", {198, 18, 0, 1}, 28960, 222));
   game.layout().SetClient(9, GameClientEntry::For("OtherPort", {198, 18, 0, 1}, 1234, 333));
   game.layout().SetServer({198, 18, 0, 1}, 28960);
-  EXPECT_EQ(Pass(), "Server set to: ^1First\nServer set to: Second\n");
+  EXPECT_EQ(Pass(), "Server set to: ^1Fi[2Jrst\nServer set to: Second\n");
   EXPECT_EQ(state.Snapshot().hostId, 222u);
   EXPECT_EQ(state.Snapshot().hostAdminPort, 3061);
   EXPECT_EQ(titles.back(), "Palisard: OtherPort");  // highest slot at the server's address
@@ -187,7 +189,7 @@ TEST_F(GameWatcherTest, TitleShowsNoGameHostAndEnabledSuffix) {
   // Not connected: empty slots (address 0.0.0.0) are no host.
   Pass();
   EXPECT_EQ(titles.back(), "Palisard: No Host");
-  game.layout().SetClient(0, GameClientEntry::For("^2Boss", {198, 18, 0, 1}, 28960, 111));
+  game.layout().SetClient(0, GameClientEntry::For("^2Bo\ass", {198, 18, 0, 1}, 28960, 111));
   game.layout().SetServer({198, 18, 0, 1}, 28960);
   Pass();
   EXPECT_EQ(titles.back(), "Palisard: ^2Boss");

@@ -2,6 +2,7 @@
 
 #include <chrono>
 #include <cstddef>
+#include <cstdint>
 #include <string>
 
 #include "net/socket.h"
@@ -10,17 +11,18 @@
 namespace palisard {
 
 // Bounds on one exchange with a remote HTTP server (the ban service, the
-// version file): a silent or endless server never holds a thread for good.
+// version file): a silent, slow or endless server never holds a thread for
+// good. `answer` bounds the whole answer, however it trickles in.
 struct HttpClientLimits {
   std::chrono::milliseconds connect{5'000};
-  std::chrono::milliseconds answer{10'000};
+  std::chrono::milliseconds answer{5'000};
   std::size_t maxBytes = 1024 * 1024;
 };
 
 struct HttpAnswer {
   HttpMessage message;
-  // The body: the bytes announced by the content length, the decoded chunks
-  // of a chunked answer, or nothing.
+  // The body: exactly the bytes announced by the content length, the
+  // decoded chunks of a chunked answer, or nothing.
   std::string body;
 };
 
@@ -29,9 +31,24 @@ struct HttpAnswer {
 bool ExchangeHttp(SocketHandle socket, const std::string& request, const HttpClientLimits& limits,
                   HttpAnswer* answer);
 
-// Decodes a "Transfer-Encoding: chunked" body; true once its last chunk has
-// been read (the body then holds the data), false while more is needed or
-// when the chunk framing is broken.
-bool DecodeChunkedBody(const std::string& raw, std::string* body);
+// Decodes a "Transfer-Encoding: chunked" body as it arrives, each byte once.
+class ChunkedDecoder {
+ public:
+  enum Result { kDone, kNeedMore, kBroken };
+
+  // Takes in the next bytes; kDone once the last chunk has been read (the
+  // bytes after it are not looked at), kBroken as soon as the framing is.
+  Result Feed(const char* data, std::size_t size);
+  const std::string& body() const { return body_; }
+
+ private:
+  enum Stage { kSizeLine, kData, kDataEnd, kFinished };
+
+  std::string pending_;  // bytes not decoded yet
+  std::string body_;
+  Stage stage_ = kSizeLine;
+  uint64_t chunkLeft_ = 0;
+  Result result_ = kNeedMore;
+};
 
 }  // namespace palisard

@@ -3,6 +3,7 @@
 #include <cctype>
 #include <cstdlib>
 #include <cstring>
+#include <limits>
 
 namespace palisard {
 namespace {
@@ -38,6 +39,7 @@ constexpr TransitionRow kTransitions[] = {
     {4, ':', 5, kTerminate},                  // end of the name
     {4, kAnyByte, 4, kLower},                 // in the name
     {5, ' ', 6, 0},                           // the one blank after the colon
+    {6, '\r', 8, kTerminate | kRecordHeader}, // an empty value
     {6, kAnyByte, 7, 0},                      // first byte of the value
     {7, '\r', 8, kTerminate | kRecordHeader}, // end of the value
     {7, kAnyByte, 7, 0},                      // in the value
@@ -84,6 +86,7 @@ void HttpMessage::ScanHeaders() {
       state = kMalformedState;
       continue;
     }
+    if (state == 0 && row->next == 1) startLineEnd_ = p;
     if (row->actions & kLower) text[p] = static_cast<char>(std::tolower(static_cast<unsigned char>(text[p])));
     if (row->actions & kTerminate) text[p] = '\0';
     if (row->actions & kMarkName) nameStart = p;
@@ -91,7 +94,7 @@ void HttpMessage::ScanHeaders() {
     if (row->actions & kRecordHeader) headerNames.push_back(nameStart);
     state = row->next;
     if (state == kEndOfHeaders) {
-      if (const char* value = HeaderValue("content-length")) contentLength = static_cast<uint32_t>(std::atoi(value));
+      if (!ReadContentLength()) state = kMalformedState;
       break;
     }
   }
@@ -106,13 +109,61 @@ const char* HttpMessage::HeaderValue(const char* lowerCaseName) const {
   return nullptr;
 }
 
+namespace {
+
+// True when the last transfer coding named is "chunked", in any case.
+bool EndsInChunked(const char* value) {
+  std::string codings(value);
+  while (!codings.empty() && (codings.back() == ' ' || codings.back() == '\t')) codings.pop_back();
+  for (char& c : codings) c = static_cast<char>(std::tolower(static_cast<unsigned char>(c)));
+  const std::size_t at = codings.size() < 7 ? std::string::npos : codings.size() - 7;
+  if (at == std::string::npos || codings.compare(at, 7, "chunked") != 0) return false;
+  return at == 0 || codings[at - 1] == ',' || codings[at - 1] == ' ' || codings[at - 1] == '\t';
+}
+
+}  // namespace
+
+bool HttpMessage::ReadContentLength() {
+  // A chunked body ends where its last chunk says, whatever length is
+  // announced beside it; reading the chunks is the caller's.
+  if (const char* encoding = HeaderValue("transfer-encoding")) {
+    if (EndsInChunked(encoding)) {
+      chunked_ = true;
+      return true;
+    }
+  }
+  // Every "content-length" header must hold the same plain decimal number: a
+  // sign, a blank, an overflow or a second, different value would let two
+  // readers of one message disagree on where it ends.
+  bool seen = false;
+  for (uint32_t name : headerNames) {
+    if (std::strcmp(text.c_str() + name, "content-length") != 0) continue;
+    const char* value = text.c_str() + name + sizeof("content-length") + 1;
+    if (*value == '\0') return false;
+    uint64_t length = 0;
+    for (; *value != '\0'; ++value) {
+      if (*value < '0' || *value > '9') return false;
+      length = length * 10 + static_cast<uint64_t>(*value - '0');
+      if (length > std::numeric_limits<uint32_t>::max()) return false;
+    }
+    if (seen && length != contentLength) return false;
+    seen = true;
+    contentLength = static_cast<uint32_t>(length);
+  }
+  // A body that cannot fit is refused now rather than waited for.
+  return contentLength <= maxSize_ && bodyStart <= maxSize_ - contentLength;
+}
+
 bool HttpMessage::SplitStartLine() {
+  // Only the start line is searched, so the result does not depend on how
+  // the bytes arrived. Its end (the CR) is already a NUL, so a start line
+  // with a single blank yields its second token all the same.
+  const std::size_t end = startLineEnd_;
   std::size_t first = text.find(' ');
-  if (first == std::string::npos) return false;
+  if (first >= end) return false;
   std::size_t second = text.find(' ', first + 1);
-  if (second == std::string::npos) return false;
+  if (second < end) text[second] = '\0';
   text[first] = '\0';
-  text[second] = '\0';
   targetPos = static_cast<uint32_t>(first + 1);
   return true;
 }

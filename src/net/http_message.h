@@ -13,6 +13,9 @@ namespace palisard {
 // version clients (answers). It edits the text in place, so that the start
 // line's tokens and the header names become NUL-terminated strings inside
 // `text`, and keeps offsets into it. Header names are stored in lower case.
+// A message is malformed when its content length is not one plain decimal
+// number that fits the size limit (the same in every such header), so that
+// no two readers of it can disagree on where it ends.
 class HttpMessage {
  public:
   enum Status : int32_t { kComplete = 0, kMalformed = 1, kIncomplete = 2 };
@@ -32,6 +35,10 @@ class HttpMessage {
   const char* Target() const { return text.c_str() + targetPos; }
   // The value of the first header named `lowerCaseName`, or null.
   const char* HeaderValue(const char* lowerCaseName) const;
+  // The last transfer coding is chunked: the message is complete at the end
+  // of its headers, any content length is ignored, and the chunks that
+  // follow are the caller's to read.
+  bool chunked() const { return chunked_; }
 
   std::string text;
   uint32_t scanPos = 0;
@@ -45,9 +52,12 @@ class HttpMessage {
 
  private:
   void ScanHeaders();
+  bool ReadContentLength();
   bool SplitStartLine();
 
   std::size_t maxSize_;
+  uint32_t startLineEnd_ = 0;  // offset of the start line's CR
+  bool chunked_ = false;
 };
 
 }  // namespace palisard

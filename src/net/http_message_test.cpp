@@ -58,6 +58,8 @@ TEST(HttpMessageTest, AnySplitGivesTheSameResult) {
       "POST /report?5 HTTP/1.1\r\nContent-Length: 5\r\nX: y\r\n\r\nhello",
       "GET /x HTTP/1.1\r\nBad:header\r\n\r\n",
       "HTTP/1.1 200 OK\r\nContent-Type: text\r\nCONTENT-LENGTH: 3\r\n\r\nabc",
+      "GET /x\r\n\r\nA B",  // a blank after the headers is not the start line's
+      "GET /y HTTP/1.1\r\nHost: \r\n\r\n",
   };
   std::mt19937 random(7);
   for (const std::string& text : messages) {
@@ -96,11 +98,20 @@ TEST(HttpMessageTest, MalformedAndIncompleteCases) {
       {"GET / HTTP/1.1\rX\r\n\r\n", HttpMessage::kMalformed},                // CR without LF
       {"GET / HTTP/1.1\nHost: x\n\n", HttpMessage::kIncomplete},             // LF-only lines never end
       {"GETNOBLANK\r\n\r\n", HttpMessage::kMalformed},                       // no blank in the start line
-      {"GET /\r\nHost: x\r\n\r\n", HttpMessage::kComplete},                  // a later blank serves
-      {"GET / HTTP/1.1\r\nContent-Length: -1\r\n\r\nabc", HttpMessage::kIncomplete},
-      {"GET / HTTP/1.1\r\nContent-Length: abc\r\n\r\n", HttpMessage::kComplete},  // reads as 0
+      {"GET /\r\nHost: x\r\n\r\n", HttpMessage::kComplete},                  // target up to the CR
+      {"GET / HTTP/1.1\r\nHost: \r\n\r\n", HttpMessage::kComplete},           // an empty value
+      {"GET / HTTP/1.1\r\nHost: \r\n", HttpMessage::kIncomplete},
+      // A content length is one plain decimal number that fits.
+      {"GET / HTTP/1.1\r\nContent-Length: -1\r\n\r\nabc", HttpMessage::kMalformed},
+      {"GET / HTTP/1.1\r\nContent-Length: abc\r\n\r\n", HttpMessage::kMalformed},
+      {"GET / HTTP/1.1\r\nContent-Length: 4294967296\r\n\r\n", HttpMessage::kMalformed},
+      {"GET / HTTP/1.1\r\nContent-Length: \r\n\r\n", HttpMessage::kMalformed},
+      {"GET / HTTP/1.1\r\nContent-Length: 3 \r\n\r\nabc", HttpMessage::kMalformed},
+      {"GET / HTTP/1.1\r\nContent-Length: 3\r\nContent-Length: 2\r\n\r\nabc", HttpMessage::kMalformed},
+      {"GET / HTTP/1.1\r\nContent-Length: 3\r\nContent-Length: 003\r\n\r\nabc", HttpMessage::kComplete},
   };
   for (const Case& c : cases) EXPECT_EQ(FeedWhole(c.text).status, c.status) << c.text;
+  EXPECT_EQ(FeedWhole("GET /\r\nHost: x\r\n\r\n").target, "/");
 }
 
 TEST(HttpMessageTest, ResponseTargetIsTheStatusCode) {
@@ -128,6 +139,10 @@ TEST(HttpMessageTest, GrowingPastTheSizeLimitIsMalformed) {
   std::string start = "GET /" + std::string(50, 'a');
   EXPECT_EQ(message.Feed(start.data(), start.size()), HttpMessage::kIncomplete);
   EXPECT_EQ(message.Feed(" HTTP/1.1\r\n\r\n", 13), HttpMessage::kMalformed);
+  // A body announced past the limit is refused without waiting for it.
+  HttpMessage announced(64);
+  const std::string head = "POST / HTTP/1.1\r\nContent-Length: 40\r\n\r\n";
+  EXPECT_EQ(announced.Feed(head.data(), head.size()), HttpMessage::kMalformed);
 }
 
 }  // namespace

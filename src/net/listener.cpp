@@ -11,9 +11,11 @@ namespace {
 // initialised first.
 std::atomic<bool> networkingStarted{false};
 
+constexpr uint32_t kLoopback = 0x7F000001;
+
 }  // namespace
 
-int Listener::Initialize(uint16_t requestedPort, ConsoleSink& console) {
+int Listener::Initialize(uint16_t requestedPort, ConsoleSink& console, Reach reach) {
   const bool startsNetworking = !networkingStarted;
   if (startsNetworking) {
     int error = StartNetworking();
@@ -30,7 +32,7 @@ int Listener::Initialize(uint16_t requestedPort, ConsoleSink& console) {
   if (!socket_.valid()) {
     error = LastSocketError();
     console.Print("Problem opening socket: %i\n", error);
-  } else if (BindAnyAddress(socket_.get(), port_) != 0) {
+  } else if (BindAddress(socket_.get(), {reach == Reach::kLoopbackOnly ? kLoopback : 0u, port_}) != 0) {
     error = LastSocketError();
     console.Print("Problem binding socket ( port %i ): %i\n", port_, error);
   } else if (ListenForConnections(socket_.get()) != 0) {

@@ -16,9 +16,12 @@ class Listener {
   Listener(Listener&&) = default;
   Listener& operator=(Listener&&) = default;
 
-  // Opens, binds (all interfaces) and listens on `port`, printing progress or
-  // the failing step. Returns 0, or the system error code of that step.
-  int Initialize(uint16_t port, ConsoleSink& console = StandardOutput());
+  // Who can connect: every interface, or this machine alone (127.0.0.1).
+  enum class Reach { kEveryInterface, kLoopbackOnly };
+
+  // Opens, binds and listens on `port`, printing progress or the failing
+  // step. Returns 0, or the system error code of that step.
+  int Initialize(uint16_t port, ConsoleSink& console = StandardOutput(), Reach reach = Reach::kEveryInterface);
 
   uint16_t port() const { return port_; }
   SocketHandle socket() const { return socket_.get(); }

@@ -33,6 +33,17 @@ int ReceiveBefore(SocketHandle socket, const Deadline& deadline, void* buffer, s
   return ReceiveBytes(socket, buffer, size);
 }
 
+bool ReceiveExactlyBefore(SocketHandle socket, const Deadline& deadline, void* buffer, std::size_t size) {
+  char* bytes = static_cast<char*>(buffer);
+  while (size > 0) {
+    int got = ReceiveBefore(socket, deadline, bytes, size);
+    if (got <= 0) return false;
+    bytes += got;
+    size -= static_cast<std::size_t>(got);
+  }
+  return true;
+}
+
 Socket ConnectToFirst(const std::vector<uint32_t>& addresses, uint16_t port, std::chrono::milliseconds timeoutEach,
                       Ipv4Endpoint* connected) {
   for (uint32_t address : addresses) {

@@ -69,6 +69,9 @@ class Deadline;
 // Receives into `buffer` with what is left of `deadline`: the byte count,
 // 0 when the peer closed, -1 on failure or when the deadline has passed.
 int ReceiveBefore(SocketHandle socket, const Deadline& deadline, void* buffer, std::size_t size);
+// Receives exactly `size` bytes before `deadline`; false when the peer
+// closed, failed or the deadline passed first, however the bytes trickled.
+bool ReceiveExactlyBefore(SocketHandle socket, const Deadline& deadline, void* buffer, std::size_t size);
 
 // Owns one socket handle and closes it when it goes out of scope.
 class Socket {

@@ -1,5 +1,7 @@
 #include "web/web_console.h"
 
+#include <algorithm>
+#include <cctype>
 #include <utility>
 
 #include "common/clock.h"
@@ -11,6 +13,36 @@ namespace {
 
 bool StartsWith(const std::string& text, const char* prefix) { return text.rfind(prefix, 0) == 0; }
 
+bool IsActionPath(const std::string& path) { return StartsWith(path, "/report?") || StartsWith(path, "/votekick?"); }
+
+constexpr const char* kRefusedPage =
+    "<html><body>Refused: only this console's own pages can report or kick a player.</body></html>\n";
+
+std::string Lower(std::string text) {
+  for (char& c : text) c = static_cast<char>(std::tolower(static_cast<unsigned char>(c)));
+  return text;
+}
+
+// "127.0.0.1:3060", "localhost:3060" or "[::1]:3060" in any case; the port
+// may be left out when it is 80.
+bool IsOwnHostAndPort(const std::string& hostAndPort, uint16_t port) {
+  const std::string value = Lower(hostAndPort);
+  for (const char* host : {"127.0.0.1", "localhost", "[::1]"}) {
+    if (value == std::string(host) + ":" + std::to_string(port)) return true;
+    if (port == 80 && value == host) return true;
+  }
+  return false;
+}
+
+// An Origin, or the origin part of a Referer: "http://" and the console's
+// own host and port. "null" and every other scheme are another origin.
+bool IsOwnOrigin(const std::string& url, uint16_t port) {
+  const std::size_t schemeEnd = sizeof("http://") - 1;
+  if (Lower(url.substr(0, schemeEnd)) != "http://") return false;
+  const std::size_t end = std::min(url.find_first_of("/?#", schemeEnd), url.size());
+  return IsOwnHostAndPort(url.substr(schemeEnd, end - schemeEnd), port);
+}
+
 }  // namespace
 
 WebConsole::WebConsole(const MatchState& state, Action report, Action voteKick, Limits limits)
@@ -18,9 +50,7 @@ WebConsole::WebConsole(const MatchState& state, Action report, Action voteKick, 
       report_(std::move(report)),
       voteKick_(std::move(voteKick)),
       limits_(limits),
-      // One browser opens several connections; the per-address bound is the
-      // total one.
-      loop_({limits.maxConnections, limits.maxConnections},
+      loop_({limits.maxConnections, limits.maxPerAddress},
             [this](Socket client, uint32_t) { HandleHttpClient(std::move(client)); }) {}
 
 std::optional<std::string> WebConsole::PageFor(const std::string& path) const {
@@ -28,6 +58,22 @@ std::optional<std::string> WebConsole::PageFor(const std::string& path) const {
   if (StartsWith(path, "/report?")) return BuildResultPage(report_(path));
   if (StartsWith(path, "/votekick?")) return BuildResultPage(voteKick_(path));
   return BuildMainPage(state_);
+}
+
+bool WebConsole::MayAct(const HttpMessage& request, uint16_t consolePort) {
+  const char* host = request.HeaderValue("host");
+  if (host == nullptr || !IsOwnHostAndPort(host, consolePort)) return false;
+  const char* origin = request.HeaderValue("origin");
+  if (origin != nullptr && !IsOwnOrigin(origin, consolePort)) return false;
+  const char* site = request.HeaderValue("sec-fetch-site");
+  if (site != nullptr && (Lower(site) == "cross-site" || Lower(site) == "same-site")) return false;
+  const char* referer = request.HeaderValue("referer");
+  return referer == nullptr || IsOwnOrigin(referer, consolePort);
+}
+
+int WebConsole::HttpAcceptLoop(const Listener& listener) {
+  port_ = LocalPort(listener.socket());
+  return loop_.Run(listener);
 }
 
 void WebConsole::HandleHttpClient(Socket client) const {
@@ -43,15 +89,20 @@ void WebConsole::HandleHttpClient(Socket client) const {
     request.Feed(buffer, static_cast<std::size_t>(received));
   }
   if (request.status == HttpMessage::kComplete) {
-    if (std::optional<std::string> page = PageFor(request.Target())) SendPage(client.get(), *page);
+    const std::string path = request.Target();
+    if (IsActionPath(path) && !MayAct(request, port_)) {
+      SendPage(client.get(), kRefusedPage, "403 Forbidden");
+    } else if (std::optional<std::string> page = PageFor(path)) {
+      SendPage(client.get(), *page);
+    }
   }
   ShutdownSend(client.get());
 }
 
-void SendPage(SocketHandle client, const std::string& page) {
+void SendPage(SocketHandle client, const std::string& page, const char* status) {
   // Header block and page in one send: one system call, one segment.
-  std::string answer =
-      "HTTP/1.1 200 OK\r\n"
+  std::string answer = "HTTP/1.1 " + std::string(status) +
+      "\r\n"
       "Server: palisard\r\n"
       "Content-Type: text/html\r\n"
       "Accept-Ranges: bytes\r\n"

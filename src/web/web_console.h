@@ -10,6 +10,7 @@
 #include "net/socket.h"
 #include "game/match_state.h"
 #include "net/accept_loop.h"
+#include "net/http_message.h"
 #include "net/listener.h"
 
 namespace palisard {
@@ -24,7 +25,9 @@ class WebConsole {
   struct Limits {
     std::size_t maxRequestBytes = 64 * 1024;
     std::chrono::milliseconds requestTimeout{10'000};
-    std::size_t maxConnections = 1024;
+    std::size_t maxConnections = 64;
+    // A browser opens about six connections to one server.
+    std::size_t maxPerAddress = 16;
   };
 
   WebConsole(const MatchState& state, Action report, Action voteKick, Limits limits);
@@ -32,14 +35,21 @@ class WebConsole {
   // The page for `path`, or nothing (the icon gets no bytes at all).
   std::optional<std::string> PageFor(const std::string& path) const;
 
+  // The report and kick links act in the player's name: only for requests
+  // made by this console's own pages, or by no page at all (a typed
+  // address, curl). A request naming another host (DNS rebinding) or sent
+  // by another site's page is refused.
+  static bool MayAct(const HttpMessage& request, uint16_t consolePort);
+
   // Serves one connection: reads one request (bounded in size and time),
   // answers it, ends the sending side and closes.
   void HandleHttpClient(Socket client) const;
 
   // The accept loop of the web port: one thread per connection, at most
-  // `maxConnections` at once. Returns 1 when the listener is not listening;
-  // otherwise runs until RequestStop and one more connection.
-  int HttpAcceptLoop(const Listener& listener) { return loop_.Run(listener); }
+  // `maxConnections` at once and `maxPerAddress` from one address. Returns 1
+  // when the listener is not listening; otherwise runs until RequestStop and
+  // one more connection.
+  int HttpAcceptLoop(const Listener& listener);
   // For tests: the loop ends after its next accept.
   void RequestStop() { loop_.RequestStop(); }
 
@@ -50,10 +60,11 @@ class WebConsole {
   Action report_;
   Action voteKick_;
   Limits limits_;
+  uint16_t port_ = 0;  // set before the loop starts its threads
   AcceptLoop loop_;  // last: its threads use the members above
 };
 
 // The status line and fixed headers, then the page.
-void SendPage(SocketHandle client, const std::string& page);
+void SendPage(SocketHandle client, const std::string& page, const char* status = "200 OK");
 
 }  // namespace palisard

@@ -62,11 +62,45 @@ TEST_F(WebConsoleTest, GetHeadAndPostToAnyPathGetTheMainPage) {
   EXPECT_EQ(HttpExchange(port, "POST /report HTTP/1.1\r\nContent-Length: 3\r\n\r\nabc"), expected);
 }
 
-TEST_F(WebConsoleTest, ActionRoutesAnswerTheResultPage) {
+// The actions run only for the console's own pages, or for no page at all.
+TEST_F(WebConsoleTest, ActionsActOnlyForRequestsFromTheConsolesOwnPages) {
   Start();
-  EXPECT_EQ(HttpExchange(port, "GET /report?76561197960265728&x HTTP/1.1\r\n\r\n"),
-            Answer(BuildResultPage("report /report?76561197960265728&x")));
-  EXPECT_EQ(HttpExchange(port, "GET /votekick?5 HTTP/1.1\r\n\r\n"), Answer(BuildResultPage("kick /votekick?5")));
+  const std::string own = "127.0.0.1:" + std::to_string(port);
+  struct Case {
+    std::string headers;
+    bool acts;
+  };
+  const Case cases[] = {
+      {"Host: " + own + "\r\n", true},  // curl, a typed address
+      {"Host: LOCALHOST:" + std::to_string(port) + "\r\nSec-Fetch-Site: same-origin\r\nReferer: http://localhost:" +
+           std::to_string(port) + "/\r\n",
+       true},  // the console's own link
+      {"Host: [::1]:" + std::to_string(port) + "\r\nSec-Fetch-Site: none\r\nOrigin: http://" + own + "\r\n", true},
+      {"", false},                                                       // no host named
+      {"Host: evil.example:" + std::to_string(port) + "\r\n", false},    // DNS rebinding
+      {"Host: 127.0.0.1:1\r\n", false},                                 // another port
+      {"Host: " + own + "\r\nOrigin: http://evil.example\r\n", false},
+      {"Host: " + own + "\r\nOrigin: null\r\n", false},
+      {"Host: " + own + "\r\nSec-Fetch-Site: cross-site\r\n", false},
+      {"Host: " + own + "\r\nSec-Fetch-Site: same-site\r\n", false},  // another port of this machine
+      {"Host: " + own + "\r\nReferer: http://evil.example/" + own + "\r\n", false},
+      {"Host: " + own + "\r\nReferer: http://" + own + ".evil.example/\r\n", false},
+      {"Host: " + own + "\r\nReferer: https://" + own + "/\r\n", false},
+  };
+  const std::string refused =
+      "HTTP/1.1 403 Forbidden\r\nServer: palisard\r\nContent-Type: text/html\r\nAccept-Ranges: bytes\r\n"
+      "Content-Length: 94\r\n\r\n<html><body>Refused: only this console's own pages can report or kick a "
+      "player.</body></html>\n";
+  for (const Case& c : cases) {
+    EXPECT_EQ(HttpExchange(port, "GET /report?76561197960265728&x HTTP/1.1\r\n" + c.headers + "\r\n"),
+              c.acts ? Answer(BuildResultPage("report /report?76561197960265728&x")) : refused)
+        << c.headers;
+    EXPECT_EQ(HttpExchange(port, "GET /votekick?5 HTTP/1.1\r\n" + c.headers + "\r\n"),
+              c.acts ? Answer(BuildResultPage("kick /votekick?5")) : refused)
+        << c.headers;
+  }
+  EXPECT_EQ(HttpExchange(port, "GET / HTTP/1.1\r\nHost: evil.example\r\n\r\n"), Answer(BuildMainPage(state)))
+      << "pages that do not act are served to anyone who can connect";
 }
 
 TEST_F(WebConsoleTest, IconAndBadRequestsGetNoBytes) {
@@ -138,7 +172,7 @@ TEST_F(WebConsoleTest, RealRequestIsAnsweredWhileAThousandConnectionsIdle) {
   Start();
   std::vector<Socket> idle;
   for (int i = 0; i < 1000; ++i) {
-    idle.push_back(ConnectToLoopback(port));
+    idle.push_back(ConnectToLoopback(port, 0x7F000002));
     ASSERT_TRUE(idle.back().valid()) << i;
   }
   auto start = std::chrono::steady_clock::now();

@@ -82,7 +82,8 @@ std::string Machine::Browse(const std::string& path) {
 }
 
 bool Machine::CanConnect(const std::string& address, int port) {
-  return network_.Run("curl -s -m 1 -o /dev/null http://" + address + ":" + std::to_string(port) + "/") == 0;
+  // A TCP connection, whatever the port speaks.
+  return network_.Run("timeout 1 bash -c \": </dev/tcp/" + address + "/" + std::to_string(port) + "\"") == 0;
 }
 
 std::string Machine::Ruleset() { return network_.Capture("nft list ruleset"); }

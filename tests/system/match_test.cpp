@@ -140,8 +140,10 @@ TEST_F(MatchTest, BansVoteKicksReportsAndExitAcrossMachines) {
   ASSERT_TRUE(VoteAgainst(Alice(), kTroll));
   ASSERT_TRUE(VoteAgainst(Bob(), kTroll));
   EXPECT_TRUE(Host().palisard().WaitForOutput(std::string("Kicking ") + kTroll.id + "\n"));
-  EXPECT_TRUE(Eventually([&] { return !Troll().CanConnect(kHost.address, 3060); }));
-  EXPECT_TRUE(Alice().CanConnect(kHost.address, 3060));
+  // The web console is the host's own; its admin port shows the block.
+  EXPECT_TRUE(Eventually([&] { return !Troll().CanConnect(kHost.address, 3063); }));
+  EXPECT_TRUE(Alice().CanConnect(kHost.address, 3063));
+  EXPECT_FALSE(Alice().CanConnect(kHost.address, 3060)) << "the web console listens on loopback only";
   EXPECT_TRUE(Eventually([&] {
     std::string page = Alice().Browse("/");
     return page.find(std::string("/votekick?") + kTroll.id + "\">kick</a> ( 2/2 )") != std::string::npos;
@@ -175,7 +177,7 @@ TEST_F(MatchTest, ServerChangeMovesTheMatchToTheNewHost) {
   ASSERT_TRUE(Eventually([&] { return Bob().Browse("/").find("/votekick?") != std::string::npos; }, 20s));
   ASSERT_TRUE(VoteAgainst(Alice(), kTroll));
   ASSERT_TRUE(VoteAgainst(Bob(), kTroll));
-  ASSERT_TRUE(Eventually([&] { return !Troll().CanConnect(kHost.address, 3060); }));
+  ASSERT_TRUE(Eventually([&] { return !Troll().CanConnect(kHost.address, 3063); }));
 
   // Alice hosts the next match; her copy's admin service is on 3061.
   for (auto& machine : machines) machine->Game("server 198.18.0.2 28960");
@@ -188,8 +190,8 @@ TEST_F(MatchTest, ServerChangeMovesTheMatchToTheNewHost) {
   }, 20s)) << Bob().Browse("/");
   // The old host's blocks do not reach the new match, and go once it no
   // longer hosts.
-  EXPECT_TRUE(Troll().CanConnect(kAlice.address, 3060));
-  EXPECT_TRUE(Eventually([&] { return Troll().CanConnect(kHost.address, 3060); })) << Host().Ruleset();
+  EXPECT_TRUE(Troll().CanConnect(kAlice.address, 3061));
+  EXPECT_TRUE(Eventually([&] { return Troll().CanConnect(kHost.address, 3063); })) << Host().Ruleset();
   // Votes now go to Alice's copy, which starts counting afresh.
   EXPECT_NE(Bob().Browse(std::string("/votekick?") + kCheater.id).find("Votekick successful"), std::string::npos);
 }

@@ -63,17 +63,22 @@ TEST_F(StartupTest, ServesPlistAndEndsOnExit) {
                                   "Press enter to exit..\n");
 }
 
-TEST_F(StartupTest, AdminPortOutOfRangeStopsStartupAndWaitsForEnter) {
-  for (int port : {3073, 3060}) {
-    PalisardProcess palisard(*machine, TestSettings(port));
+TEST_F(StartupTest, PortOutOfRangeStopsStartupAndWaitsForEnter) {
+  const std::pair<std::string, std::string> cases[] = {
+      {TestSettings(3073), "Admin port is out of range ( 3073 ), Must be 3061-3072\n"},
+      {TestSettings(3060), "Admin port is out of range ( 3060 ), Must be 3061-3072\n"},
+      // 68596 would pass for 3060 if cut to 16 bits.
+      {"[Palisard]\nHttpPort=68596\n", "Http port is out of range ( 68596 ), Must be 1-65535\n"},
+      {"[Palisard]\nHttpPort=0\n", "Http port is out of range ( 0 ), Must be 1-65535\n"},
+  };
+  for (const auto& [settings, message] : cases) {
+    PalisardProcess palisard(*machine, settings);
     ChildProcess& process = palisard.process();
     ASSERT_TRUE(process.WaitForOutput("Press enter to exit..\n"));
     EXPECT_FALSE(process.WaitForExit(200ms)) << "should wait for Enter";
     process.Write("\n");
     EXPECT_TRUE(ExitedNormally(process.WaitForExit()));
-    EXPECT_EQ(process.Output(), kBanner + "Admin port is out of range ( " + std::to_string(port) +
-                                    " ), Must be 3061-3072\n"
-                                    "Press enter to exit..\n");
+    EXPECT_EQ(process.Output(), kBanner + message + "Press enter to exit..\n");
   }
 }
 
