@@ -5,7 +5,6 @@
 #include <gtest/gtest.h>
 
 #include <memory>
-#include <regex>
 #include <thread>
 
 #include "helpers/network_namespace.h"
@@ -40,11 +39,17 @@ class NftMonitor {
   // The handle of the rule added for `address`, once its whole line is in
   // (a line may arrive in pieces); empty when none comes.
   std::string RuleHandle(const std::string& address) {
-    const std::regex line("add rule ip palisard input ip saddr " + address + " .*# handle ([0-9]+)\n");
+    const std::string rule = "add rule ip palisard input ip saddr " + address + " ";
+    const std::string handle = "# handle ";
     for (int i = 0; i < 500; ++i) {
-      std::smatch found;
       const std::string output = Output();
-      if (std::regex_search(output, found, line)) return found[1].str();
+      const std::size_t start = output.find(rule);
+      const std::size_t end = start == std::string::npos ? start : output.find('\n', start);
+      const std::size_t at = end == std::string::npos ? end : output.rfind(handle, end);
+      if (at != std::string::npos && at > start) {
+        const std::string digits = output.substr(at + handle.size(), end - at - handle.size());
+        if (!digits.empty() && digits.find_first_not_of("0123456789") == std::string::npos) return digits;
+      }
       std::this_thread::sleep_for(20ms);
     }
     return "";
