@@ -93,7 +93,7 @@ TEST_P(ExitPathTest, DeletesEachBlockBeforeTheTableGoes) {
   ASSERT_TRUE(process.WaitForOutput("Server set to: Host\n")) << process.Output();
   EXPECT_EQ(VoteKickThroughAdminPort(machine, 3061, kVoter, INADDR_LOOPBACK, kTarget), "Votekick successful");
   ASSERT_TRUE(process.WaitForOutput("Kicking " + std::to_string(kTarget) + "\n")) << process.Output();
-  const std::string handle = monitor.RuleHandle("198\\.18\\.0\\.9");
+  const std::string handle = monitor.RuleHandle("198.18.0.9");
   ASSERT_NE(handle, "") << monitor.Output();
   const std::string ruleDeleted = "delete rule ip palisard input handle " + handle + "\n# new generation";
 
