@@ -3,7 +3,7 @@
 # without a circle, builds every flavour (warnings as errors) and runs every
 # test: the Linux tests natively, under ASan+UBSan and under TSan, the Windows
 # unit tests under Wine, the release packages' checks, and each fuzz target
-# for 30 seconds. Exits non-zero when any build or test fails.
+# for 10 seconds. Exits non-zero when any build or test fails.
 set -uo pipefail
 cd "$(dirname "$0")/.."
 
@@ -54,8 +54,8 @@ else
   failed=$((failed + 1)); failures+=("packages")
 fi
 
-echo "=== fuzz: 30 s a target"
-if scripts/fuzz.sh 30; then passed=$((passed + 1)); else failed=$((failed + 1)); failures+=("fuzz"); fi
+echo "=== fuzz: 10 s a target"
+if scripts/fuzz.sh 10; then passed=$((passed + 1)); else failed=$((failed + 1)); failures+=("fuzz"); fi
 
 echo
 if ((failed > 0)); then
