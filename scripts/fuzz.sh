@@ -8,6 +8,7 @@ set -uo pipefail
 cd "$(dirname "$0")/.."
 seconds=${1:-30}
 CC=clang CXX=clang++ cmake -S . -B build/fuzz -G Ninja -DCMAKE_BUILD_TYPE=RelWithDebInfo \
+  "-DCMAKE_CXX_FLAGS_RELWITHDEBINFO=-O1 -g1 -DNDEBUG" \
   -DPALISARD_SANITIZE=fuzzer -DPALISARD_BUILD_FUZZERS=ON -DPALISARD_BUILD_TESTS=OFF -DPALISARD_WERROR=ON > /dev/null || exit 1
 ninja -C build/fuzz http_message_fuzz admin_message_fuzz soap_answer_fuzz version_answer_fuzz settings_fuzz || exit 1
 

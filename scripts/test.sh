@@ -42,7 +42,10 @@ if scripts/check-layers.sh; then passed=$((passed + 1)); else failed=$((failed +
 # The Windows build first: the Linux system tests run its programs under Wine.
 windows_built=1
 build_flavour windows || windows_built=0
-for flavour in linux asan tsan; do
+# Every test runs under ASan+UBSan and under TSan; the plain build is the
+# release packages' (warnings as errors too), and `scripts/build.sh linux`
+# builds the plain tests and benchmarks for a developer.
+for flavour in asan tsan; do
   run_flavour "$flavour"
 done
 ((windows_built)) && run_flavour windows
