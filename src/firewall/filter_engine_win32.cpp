@@ -1,4 +1,5 @@
 #include <windows.h>
+// After windows.h, whose declarations it needs.
 #include <fwpmu.h>
 
 #include <cstring>

@@ -12,6 +12,7 @@
 //   fwpuclnt-lasting-filters.txt  the filters no session takes with it, one
 //                                 "id key address mask" line each (hex)
 #include <windows.h>
+// After windows.h, whose declarations it needs.
 #include <fwpmu.h>
 
 #include <cstdarg>
