@@ -47,9 +47,9 @@ struct StandIn {
     input = fds[1];
     std::string commands = "own 76561197960287930\nserver 198.18.0.1 28960\n";
     for (int slot = 0; slot < 18; ++slot) {
-      commands += "join " + std::to_string(slot) + " " + std::to_string(76561197960287930ULL + slot) +
-                  " 198.18.0." + std::to_string(slot + 1) + " 28960 ^" + std::to_string(slot % 10) + "Player" +
-                  std::to_string(slot) + "\n";
+      commands += "join " + std::to_string(slot) + " " + std::to_string(76561197960287930ULL + slot) + " 198.18.0." +
+                  std::to_string(slot + 1) + " 28960 ^" + std::to_string(slot % 10) + "Player" + std::to_string(slot) +
+                  "\n";
     }
     if (write(input, commands.data(), commands.size()) < 0) std::perror("write");
     std::this_thread::sleep_for(std::chrono::milliseconds(300));
@@ -104,7 +104,8 @@ void BM_WatcherPass(benchmark::State& state) {
     void AfterPass(bool) override {}
     void StoppedHosting() override {}
   } duties;
-  GameWatcher watcher(match, *processes, SystemClock(), [](const std::string&) {}, duties);
+  GameWatcher watcher(
+      match, *processes, SystemClock(), [](const std::string&) {}, duties);
   if (!watcher.AttachToGame(static_cast<uint32_t>(TheStandIn().pid))) {
     state.SkipWithError("not attached");
     return;

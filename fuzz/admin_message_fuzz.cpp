@@ -22,8 +22,7 @@ struct World {
   palisard::MemoryFilterEngine engine;
   FixedClock clock;
   palisard::Firewall firewall{engine, clock};
-  palisard::AdminService service{state, firewall, clock, palisard::AdminService::Limits{},
-                                 [] { return 0x1234u; }};
+  palisard::AdminService service{state, firewall, clock, palisard::AdminService::Limits{}, [] { return 0x1234u; }};
   World() {
     firewall.Initialize();
     state.EditForTest([](palisard::MatchData& d) {

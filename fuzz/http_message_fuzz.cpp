@@ -1,8 +1,8 @@
 // The HTTP parser fed the input at split points taken from its first bytes;
 // the result must not depend on the splits.
+#include <algorithm>
 #include <cstddef>
 #include <cstdint>
-#include <algorithm>
 #include <cstdlib>
 #include <string>
 

@@ -18,6 +18,7 @@ extern "C" int LLVMFuzzerTestOneInput(const uint8_t* data, std::size_t size) {
   for (std::size_t i = 0; i < body.size() && byteResult == palisard::ChunkedDecoder::kNeedMore; ++i) {
     byteResult = bytes.Feed(body.data() + i, 1);
   }
-  if (wholeResult != byteResult || (wholeResult == palisard::ChunkedDecoder::kDone && whole.body() != bytes.body())) __builtin_trap();
+  if (wholeResult != byteResult || (wholeResult == palisard::ChunkedDecoder::kDone && whole.body() != bytes.body()))
+    __builtin_trap();
   return 0;
 }

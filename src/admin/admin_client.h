@@ -5,9 +5,9 @@
 #include <string>
 
 #include "common/clock.h"
-#include "net/socket.h"
 #include "common/stopwatch.h"
 #include "game/match_state.h"
+#include "net/socket.h"
 
 namespace palisard {
 

@@ -40,11 +40,11 @@ class AdminClientTest : public ::testing::Test {
   // A host that answers probes and registrations on 127.0.0.3:`port`.
   std::unique_ptr<FakeAdminHost> ServeOn(uint16_t port, Bytes registerAnswer = EncodeRegisterReply(77)) {
     auto host = std::make_unique<FakeAdminHost>(Ipv4Endpoint{0x7F000003, port},
-                                                 [registerAnswer](uint16_t type, const Bytes&) -> Bytes {
-                                                   if (type == kAdminQuery) return EncodePingReply();
-                                                   if (type == kAdminRegister) return registerAnswer;
-                                                   return {};
-                                                 });
+                                                [registerAnswer](uint16_t type, const Bytes&) -> Bytes {
+                                                  if (type == kAdminQuery) return EncodePingReply();
+                                                  if (type == kAdminRegister) return registerAnswer;
+                                                  return {};
+                                                });
     EXPECT_TRUE(host->listening());
     return host;
   }

@@ -48,14 +48,12 @@ TEST(AdminProtocolTest, HeaderAcceptanceRule) {
     bool accepted;
   };
   const Case cases[] = {
-      {{'P', 'L', 'S', 'D', 1, 0, 4, 0}, true},
-      {{'P', 'L', 'S', 'X', 1, 0, 4, 0}, false},  // magic
-      {{'p', 'L', 'S', 'D', 1, 0, 4, 0}, false},
-      {{'P', 'L', 'S', 'D', 0, 0, 4, 0}, false},  // type 0
-      {{'P', 'L', 'S', 'D', 6, 0, 4, 0}, false},  // type 6
-      {{'P', 'L', 'S', 'D', 5, 1, 4, 0}, false},  // type 261
-      {{'P', 'L', 'S', 'D', 3, 0, 0, 2}, true},   // length 512
-      {{'P', 'L', 'S', 'D', 3, 0, 1, 2}, false},  // length 513
+      {{'P', 'L', 'S', 'D', 1, 0, 4, 0}, true},  {{'P', 'L', 'S', 'X', 1, 0, 4, 0}, false},  // magic
+      {{'p', 'L', 'S', 'D', 1, 0, 4, 0}, false}, {{'P', 'L', 'S', 'D', 0, 0, 4, 0}, false},  // type 0
+      {{'P', 'L', 'S', 'D', 6, 0, 4, 0}, false},                                             // type 6
+      {{'P', 'L', 'S', 'D', 5, 1, 4, 0}, false},                                             // type 261
+      {{'P', 'L', 'S', 'D', 3, 0, 0, 2}, true},                                              // length 512
+      {{'P', 'L', 'S', 'D', 3, 0, 1, 2}, false},                                             // length 513
   };
   for (const Case& c : cases) EXPECT_EQ(DecodeAdminHeader(c.header.data()).has_value(), c.accepted);
 }

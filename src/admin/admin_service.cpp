@@ -37,17 +37,18 @@ AdminService::AdminService(MatchState& state, Firewall& firewall, const Clock& c
       keys_(std::move(keys)),
       console_(console),
       // While another player hosts, connections wait in the listen queue.
-      loop_({limits.maxConnections, limits.maxPerAddress},
-            [this](Socket client, uint32_t peerAddress) {
-              RecomputeVotesNeeded();
-              HandleAdminClient(std::move(client), peerAddress);
-            },
-            [this](std::chrono::milliseconds maxWait) {
-              const uint64_t seen = state_.LinkVersion();
-              if (state_.IsHosting()) return true;
-              state_.WaitForLinkChange(seen, maxWait);
-              return false;
-            }) {}
+      loop_(
+          {limits.maxConnections, limits.maxPerAddress},
+          [this](Socket client, uint32_t peerAddress) {
+            RecomputeVotesNeeded();
+            HandleAdminClient(std::move(client), peerAddress);
+          },
+          [this](std::chrono::milliseconds maxWait) {
+            const uint64_t seen = state_.LinkVersion();
+            if (state_.IsHosting()) return true;
+            state_.WaitForLinkChange(seen, maxWait);
+            return false;
+          }) {}
 
 void AdminService::HandleAdminClient(Socket client, uint32_t peerAddress) {
   // The whole message must arrive within the time-out: a peer trickling one
@@ -60,7 +61,7 @@ void AdminService::HandleAdminClient(Socket client, uint32_t peerAddress) {
 }
 
 std::vector<uint8_t> AdminService::ProcessAdminMessage(SocketHandle client, uint32_t peerAddress,
-                                                      const Deadline& deadline) {
+                                                       const Deadline& deadline) {
   auto receive = [&](uint8_t* bytes, std::size_t size) { return ReceiveExactlyBefore(client, deadline, bytes, size); };
   uint8_t headerBytes[kAdminHeaderSize];
   if (!receive(headerBytes, sizeof(headerBytes))) return {};
@@ -111,15 +112,18 @@ std::vector<uint8_t> AdminService::Register(uint64_t communityId, uint32_t peerA
 
 std::vector<uint8_t> AdminService::VoteKick(const VoteKickRequest& request) {
   if (request.voterId == request.targetId) return Text("You cannot votekick yourself");
-  const VoteOutcome outcome =
-      state_.RecordVote(request.voterId, request.key, request.targetId, clock_, kCoolDownMs);
+  const VoteOutcome outcome = state_.RecordVote(request.voterId, request.key, request.targetId, clock_, kCoolDownMs);
   switch (outcome.kind) {
-    case VoteOutcome::kInvalidId: return Text("Invalid id provided");
-    case VoteOutcome::kInvalidKey: return Text("Invalid key provided");
+    case VoteOutcome::kInvalidId:
+      return Text("Invalid id provided");
+    case VoteOutcome::kInvalidKey:
+      return Text("Invalid key provided");
     case VoteOutcome::kCoolingDown:
       return Text("Please wait and try again in " + std::to_string(outcome.waitSeconds) + " seconds");
-    case VoteOutcome::kAlreadyVoted: return Text("You already voted to kick that player");
-    case VoteOutcome::kRecorded: break;
+    case VoteOutcome::kAlreadyVoted:
+      return Text("You already voted to kick that player");
+    case VoteOutcome::kRecorded:
+      break;
   }
   if (outcome.kick) {
     firewall_.BlockPlayer(outcome.targetAddress, request.targetId);

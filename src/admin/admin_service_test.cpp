@@ -7,8 +7,8 @@
 #include "firewall/memory_filter_engine.h"
 #include "helpers/fake_clock.h"
 #include "helpers/http_client.h"
-#include "helpers/sanitizers.h"
 #include "helpers/recording_console.h"
+#include "helpers/sanitizers.h"
 
 namespace palisard {
 namespace {

@@ -48,8 +48,8 @@ TEST_F(ConsoleTest, PlistListsOccupiedSlotsWithSignedIdsAndRawNames) {
 }
 
 TEST_F(ConsoleTest, OnlyExactCommandWordsAreCommands) {
-  std::string output = Run(" plist\nplist \nPLIST\nPlist\n\nExit\nexit \n exit\nexit\nplist\n",
-                           ConsoleEnd::kExitCommand);
+  std::string output =
+      Run(" plist\nplist \nPLIST\nPlist\n\nExit\nexit \n exit\nexit\nplist\n", ConsoleEnd::kExitCommand);
   EXPECT_EQ(output, "");
 }
 
@@ -67,9 +67,7 @@ TEST_F(ConsoleTest, LineOf254CharactersStillCounts) {
   EXPECT_EQ(Run(std::string(254, 'y') + "\nexit\n", ConsoleEnd::kExitCommand), "");
 }
 
-TEST_F(ConsoleTest, LastLineWithoutNewlineIsRead) {
-  EXPECT_EQ(Run("exit", ConsoleEnd::kExitCommand), "");
-}
+TEST_F(ConsoleTest, LastLineWithoutNewlineIsRead) { EXPECT_EQ(Run("exit", ConsoleEnd::kExitCommand), ""); }
 
 }  // namespace
 }  // namespace palisard

@@ -42,8 +42,8 @@ void RemoveBlocksBeforeExit(std::chrono::milliseconds lockWait) {
         }
         for (const UnliftedBlock& block : *unlifted) {
           uint32_t a = block.record.address;
-          Print("Could not remove the block of %" PRIu64 " ( %u.%u.%u.%u ): %x\n", block.record.CommunityId(),
-                a >> 24, (a >> 16) & 0xFF, (a >> 8) & 0xFF, a & 0xFF, block.error);
+          Print("Could not remove the block of %" PRIu64 " ( %u.%u.%u.%u ): %x\n", block.record.CommunityId(), a >> 24,
+                (a >> 16) & 0xFF, (a >> 8) & 0xFF, a & 0xFF, block.error);
         }
       },
       lockWait + std::chrono::seconds(2));

@@ -30,7 +30,7 @@ sigset_t ConsoleSignals() {
 // Ends the process by `signal` with its default action, as if no handler
 // had been there.
 void DieBySignal(int signal) {
-  struct sigaction action{};
+  struct sigaction action {};
   action.sa_handler = SIG_DFL;
   sigemptyset(&action.sa_mask);
   sigaction(signal, &action, nullptr);
@@ -97,7 +97,7 @@ void InstallConsoleCtrlHandler() {
 }
 
 void InstallCrashFilter() {
-  struct sigaction action{};
+  struct sigaction action {};
   action.sa_handler = OnCrashSignal;
   sigemptyset(&action.sa_mask);
   action.sa_flags = SA_RESETHAND;

@@ -82,8 +82,8 @@ uint32_t ProfileFile::ReadInt(const std::string& section, const std::string& key
   return ParseProfileInteger(*value);
 }
 
-std::string ProfileFile::ReadString(const std::string& section, const std::string& key,
-                                    const std::string& defaultValue, std::size_t bufferSize) const {
+std::string ProfileFile::ReadString(const std::string& section, const std::string& key, const std::string& defaultValue,
+                                    std::size_t bufferSize) const {
   std::string value = Find(section, key).value_or(defaultValue);
   std::size_t limit = bufferSize == 0 ? 0 : bufferSize - 1;
   if (value.size() > limit) value.resize(limit);

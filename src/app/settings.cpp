@@ -26,8 +26,7 @@ Settings ReadSettings(const std::filesystem::path& path) {
   settings.httpPort = static_cast<int>(profile.ReadInt(kSection, "HttpPort", defaults.httpPort));
   settings.adminPort = static_cast<int>(profile.ReadInt(kSection, "AdminPort", defaults.adminPort));
   settings.banStreaming = static_cast<int>(profile.ReadInt(kSection, "BanStreaming", defaults.banStreaming));
-  settings.checkForUpdates =
-      static_cast<int>(profile.ReadInt(kSection, "CheckForUpdates", defaults.checkForUpdates));
+  settings.checkForUpdates = static_cast<int>(profile.ReadInt(kSection, "CheckForUpdates", defaults.checkForUpdates));
   settings.overrideHost = profile.ReadString(kSection, "OverrideHost", defaults.overrideHost, kHostBufferSize);
   return settings;
 }

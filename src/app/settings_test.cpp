@@ -62,9 +62,13 @@ TEST(ProfileIntegerTest, ReadsTheLeadingNumber) {
     uint32_t expected;
   };
   const Case cases[] = {
-      {"3061", 3061},    {"  3062", 3062}, {"3063abc", 3063}, {"abc", 0},          {"+5", 5},
-      {"-1", 0xFFFFFFFFu}, {"0x0BF5", 3061}, {"0b101", 5},      {"0o17", 15},        {"08", 8},
-      {"4294967296", 0},   {"- 5", 0},       {"0x", 0},          {"99999999999", 1215752191u},
+      {"3061", 3061},    {"  3062", 3062},
+      {"3063abc", 3063}, {"abc", 0},
+      {"+5", 5},         {"-1", 0xFFFFFFFFu},
+      {"0x0BF5", 3061},  {"0b101", 5},
+      {"0o17", 15},      {"08", 8},
+      {"4294967296", 0}, {"- 5", 0},
+      {"0x", 0},         {"99999999999", 1215752191u},
   };
   for (const Case& c : cases) EXPECT_EQ(ParseProfileInteger(c.value), c.expected) << c.value;
 }

@@ -72,8 +72,9 @@ void RunGameWatcher() {
   BanServiceList bans(TheBanService());
   FirewallBlocker blocker(TheFirewall(), SystemClock());
   HostDuties duties(TheMatchState(), bans, blocker);
-  GameWatcher watcher(TheMatchState(), *processes, SystemClock(),
-                      [](const std::string& title) { SetWindowTitle(title.c_str()); }, duties);
+  GameWatcher watcher(
+      TheMatchState(), *processes, SystemClock(), [](const std::string& title) { SetWindowTitle(title.c_str()); },
+      duties);
   // The watcher's thread starts the host probe before it looks for the game.
   std::thread([] { TheAdminClient().HostProbeThread(); }).detach();
   watcher.Run();
@@ -101,8 +102,7 @@ int RunPalisard() {
   banService.SetHost(settings.overrideHost);
 
   if (!IsAdminPortInRange(settings.adminPort)) {
-    Print("Admin port is out of range ( %i ), Must be %i-%i\n", settings.adminPort, kFirstAdminPort,
-          kLastAdminPort);
+    Print("Admin port is out of range ( %i ), Must be %i-%i\n", settings.adminPort, kFirstAdminPort, kLastAdminPort);
     return 0;
   }
   if (!IsHttpPortInRange(settings.httpPort)) {

@@ -45,8 +45,7 @@ class ConsoleUpdatePrompt final : public UpdatePrompt {
     sigemptyset(&none);
     posix_spawnattr_setsigmask(&attributes, &none);
     posix_spawnattr_setflags(&attributes, POSIX_SPAWN_SETSIGMASK);
-    const int error =
-        posix_spawnp(&child, "xdg-open", nullptr, &attributes, const_cast<char**>(argv), environ);
+    const int error = posix_spawnp(&child, "xdg-open", nullptr, &attributes, const_cast<char**>(argv), environ);
     posix_spawnattr_destroy(&attributes);
     if (error != 0) {
       Print("Open %s in a browser to download it.\n", address.c_str());

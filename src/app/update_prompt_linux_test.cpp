@@ -23,8 +23,7 @@ TEST(UpdatePromptTest, BrowserStartsWithNoSignalBlocked) {
   const std::string report = (dir.path() / "mask").string();
   const std::string opener =
       // exec: the shell blocks every signal around a fork of its own.
-      dir.Write("xdg-open", "#!/bin/sh\nexec grep SigBlk /proc/self/status > \"$1\"\n")
-          .string();
+      dir.Write("xdg-open", "#!/bin/sh\nexec grep SigBlk /proc/self/status > \"$1\"\n").string();
   chmod(opener.c_str(), 0755);
   const std::string path = std::getenv("PATH") != nullptr ? std::getenv("PATH") : "";
   setenv("PATH", (dir.path().string() + ":" + path).c_str(), 1);

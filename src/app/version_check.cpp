@@ -49,8 +49,7 @@ void CheckVersion(const std::string& host, UpdatePrompt& prompt, const VersionCh
   if (!prompt.AskToDownload(caption)) return;
   // The answer travels in plain HTTP: only a web address is handed on.
   if (!IsWebAddress(target)) {
-    console.Print("Not opening the download address, it is not a web address: %s\n",
-                  PrintableText(target).c_str());
+    console.Print("Not opening the download address, it is not a web address: %s\n", PrintableText(target).c_str());
     return;
   }
   prompt.OpenAddress(target);

@@ -1,7 +1,7 @@
 #include "app/web_actions.h"
 
-#include <cinttypes>
 #include <algorithm>
+#include <cinttypes>
 #include <limits>
 
 #include "common/console_output.h"

@@ -202,8 +202,9 @@ TEST_F(BanServiceTest, FailedExchangeWaitsTenSecondsBeforeTheNext) {
   const std::pair<const char*, std::string> unusable[] = {
       {"503", FakeHttpServer::Ok(BanListAnswer({{1, false}}), "503 Service Unavailable")},
       {"404 page", FakeHttpServer::Ok("<html><body>Not Found</body></html>", "404 Not Found")},
-      {"fault", FakeHttpServer::Ok("<soap:Envelope xmlns:soap=\"http://schemas.xmlsoap.org/soap/envelope/\"><soap:Body>"
-                                   "<soap:Fault><faultcode>soap:Server</faultcode></soap:Fault></soap:Body></soap:Envelope>")},
+      {"fault",
+       FakeHttpServer::Ok("<soap:Envelope xmlns:soap=\"http://schemas.xmlsoap.org/soap/envelope/\"><soap:Body>"
+                          "<soap:Fault><faultcode>soap:Server</faultcode></soap:Fault></soap:Body></soap:Envelope>")},
       {"malformed", FakeHttpServer::Ok("<soap:Envelope><BanStatus><CommunityId>1</Comm")},
       {"empty list", FakeHttpServer::Ok(BanListAnswer({}))},
       {"others only", FakeHttpServer::Ok(BanListAnswer({{7, true}}))},

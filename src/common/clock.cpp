@@ -8,8 +8,7 @@ namespace {
 class SteadyClock final : public Clock {
  public:
   int64_t NowMs() const override {
-    return std::chrono::duration_cast<std::chrono::milliseconds>(
-               std::chrono::steady_clock::now().time_since_epoch())
+    return std::chrono::duration_cast<std::chrono::milliseconds>(std::chrono::steady_clock::now().time_since_epoch())
         .count();
   }
 };

@@ -3,8 +3,7 @@
 #include <string>
 
 #if defined(__GNUC__)
-#define PALISARD_PRINTF_FORMAT(formatIndex, firstArgument) \
-  __attribute__((format(printf, formatIndex, firstArgument)))
+#define PALISARD_PRINTF_FORMAT(formatIndex, firstArgument) __attribute__((format(printf, formatIndex, firstArgument)))
 #else
 #define PALISARD_PRINTF_FORMAT(formatIndex, firstArgument)
 #endif

@@ -22,12 +22,8 @@ double Stopwatch::ElapsedMs(const Clock& clock) const {
   return static_cast<double>(ticks) / 1000.0 * 1000.0;
 }
 
-double Stopwatch::ElapsedSeconds(const Clock& clock) const {
-  return ElapsedMs(clock) * 0.001;
-}
+double Stopwatch::ElapsedSeconds(const Clock& clock) const { return ElapsedMs(clock) * 0.001; }
 
-double Stopwatch::ElapsedMinutes(const Clock& clock) const {
-  return ElapsedSeconds(clock) * 0.01667;
-}
+double Stopwatch::ElapsedMinutes(const Clock& clock) const { return ElapsedSeconds(clock) * 0.01667; }
 
 }  // namespace palisard

@@ -8,11 +8,11 @@
 
 #include <memory>
 
-#include "net/socket.h"
 #include "firewall/filter_engine.h"
 #include "firewall/firewall.h"
 #include "helpers/fake_clock.h"
 #include "helpers/network_namespace.h"
+#include "net/socket.h"
 
 namespace palisard {
 namespace {

@@ -155,8 +155,6 @@ std::list<BlockRecord> Firewall::Blocks() const {
   return blocks_;
 }
 
-bool IsBlockExpired(const BlockRecord& record, const Clock& clock) {
-  return record.timer.ElapsedMinutes(clock) >= 5.0;
-}
+bool IsBlockExpired(const BlockRecord& record, const Clock& clock) { return record.timer.ElapsedMinutes(clock) >= 5.0; }
 
 }  // namespace palisard

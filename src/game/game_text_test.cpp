@@ -15,8 +15,8 @@ TEST(CleanGameTextTest, RemovesColourCodesAndEscapesOnRequest) {
       {"^1Red^7White", false, "RedWhite"},
       {"a<^3b>c", false, "a<b>c"},
       {"a<^3b>c", true, "a&lt;b&gt;c"},
-      {"^^11", false, "^1"},       // codes brought together by a removal stay
-      {"^a^", false, "^a^"},        // not a code
+      {"^^11", false, "^1"},  // codes brought together by a removal stay
+      {"^a^", false, "^a^"},  // not a code
       {"^9^0^5", false, ""},
       {"&amp; \"q\"", true, "&amp;amp; &quot;q&quot;"},  // an attribute value cannot be left either
       {"&amp; \"q\"", false, "&amp; \"q\""},

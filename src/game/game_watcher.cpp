@@ -128,8 +128,7 @@ void GameWatcher::RunPass() {
 void GameWatcher::CaptureChat() {
   const MatchData::GameChat chat = state_.GameChat();
   const int64_t head = static_cast<int32_t>(ReadLe32(chat.data() + kChatHeadOffset));
-  int64_t next =
-      lastChatLine_ == -1 ? static_cast<int32_t>(ReadLe32(chat.data() + kChatStartOffset)) : lastChatLine_;
+  int64_t next = lastChatLine_ == -1 ? static_cast<int32_t>(ReadLe32(chat.data() + kChatStartOffset)) : lastChatLine_;
   // At most the newest four lines; a count that went back captures
   // nothing; line numbers below 0 are never read.
   next = head <= 0 ? head : std::clamp(next, std::max<int64_t>(head - 4, 0), head);

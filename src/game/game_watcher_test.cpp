@@ -63,8 +63,8 @@ class GameWatcherTest : public ::testing::Test {
   std::vector<std::string> titles;
   RecordingObserver observer;
   RecordingConsole console;
-  GameWatcher watcher{state, processes, clock, [this](const std::string& t) { titles.push_back(t); }, observer,
-                      console};
+  GameWatcher watcher{state,    processes, clock, [this](const std::string& t) { titles.push_back(t); },
+                      observer, console};
 };
 
 TEST_F(GameWatcherTest, OnlyTheNewestFourChatLinesAreCaptured) {
@@ -193,9 +193,7 @@ TEST_F(GameWatcherTest, TitleShowsNoGameHostAndEnabledSuffix) {
   game.layout().SetServer({198, 18, 0, 1}, 28960);
   Pass();
   EXPECT_EQ(titles.back(), "Palisard: ^2Boss");
-  state.EditForTest([&](MatchData& d) {
-    d.hostEnabled = true;
-  });
+  state.EditForTest([&](MatchData& d) { d.hostEnabled = true; });
   Pass();
   EXPECT_EQ(titles.back(), "Palisard: ^2Boss | Palisard Enabled");
   std::size_t count = titles.size();
@@ -220,8 +218,14 @@ TEST_F(GameWatcherTest, EachPassIsHandedOnAndLosingTheHostingIsTold) {
 
 TEST_F(GameWatcherTest, EveryWayOfLosingTheHostingIsToldOnce) {
   const std::pair<const char*, std::function<void()>> ways[] = {
-      {"another player hosts", [&] { game.layout().SetServer({198, 18, 0, 9}, 28960); }},
-      {"no server", [&] { game.layout().SetServer({0, 0, 0, 0}, 0); }},
+      {"another player hosts",
+       [&] {
+         game.layout().SetServer({198, 18, 0, 9}, 28960);
+       }},
+      {"no server",
+       [&] {
+         game.layout().SetServer({0, 0, 0, 0}, 0);
+       }},
       {"another own id", [&] { game.layout().SetOwnId(kOtherId + 1); }},
   };
   for (const auto& [name, loseTheHosting] : ways) {

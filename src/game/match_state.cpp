@@ -20,8 +20,7 @@ uint32_t AddressToHostOrder(const Ipv4Bytes& address) {
          (static_cast<uint32_t>(address[2]) << 8) | static_cast<uint32_t>(address[3]);
 }
 
-GameClientEntry GameClientEntry::For(const std::string& name, const Ipv4Bytes& address, uint16_t port,
-                                     uint64_t id) {
+GameClientEntry GameClientEntry::For(const std::string& name, const Ipv4Bytes& address, uint16_t port, uint64_t id) {
   GameClientEntry entry;
   entry.SetName(name);
   entry.SetAddress(address);
@@ -136,9 +135,8 @@ HostLink MatchState::Link() const {
 }
 
 HostLink MatchState::LinkLocked() const {
-  return {data_.ownId,         data_.IsHosting(),       data_.gameFound,   data_.serverIp,
-          data_.serverGeneration, data_.hostAdminPort, data_.hostEnabled, data_.registered,
-          data_.registrationKey,  data_.voteRequested};
+  return {data_.ownId,         data_.IsHosting(), data_.gameFound,  data_.serverIp,        data_.serverGeneration,
+          data_.hostAdminPort, data_.hostEnabled, data_.registered, data_.registrationKey, data_.voteRequested};
 }
 
 bool MatchState::IsHosting() const {
@@ -175,8 +173,8 @@ uint32_t MatchState::ApplyGameInfo(uint64_t ownId, const MatchData::GameChat& ch
   data_.ownId = ownId;
   data_.gameChat = chat;
   data_.serverInfo = info;
-  *slotsChanged = slots != static_cast<int32_t>(data_.maxClients) && info[kServerTextOffset] != 0 &&
-                  data_.Resize(slots);
+  *slotsChanged =
+      slots != static_cast<int32_t>(data_.maxClients) && info[kServerTextOffset] != 0 && data_.Resize(slots);
   return data_.maxClients;
 }
 

@@ -58,8 +58,8 @@ struct GameClientEntry {
 struct PlayerRecord {
   Ipv4Bytes ip{};
   uint16_t port = 0;
-  uint64_t communityId = 0;  // 0 = empty slot
-  uint32_t key = 0;          // registration key from the hosting copy; 0 = none
+  uint64_t communityId = 0;        // 0 = empty slot
+  uint32_t key = 0;                // registration key from the hosting copy; 0 = none
   std::vector<uint64_t> votedIds;  // ids this player has voted to kick
   Stopwatch voteTimer;             // started at this player's latest vote
   uint32_t votesAgainst = 0;
@@ -166,8 +166,8 @@ struct ServerUpdate {
 struct VoteOutcome {
   enum Kind { kRecorded, kInvalidId, kInvalidKey, kCoolingDown, kAlreadyVoted };
   Kind kind = kRecorded;
-  int waitSeconds = 0;        // kCoolingDown: whole seconds left, rounded up
-  bool kick = false;          // kRecorded: the votes reached the threshold
+  int waitSeconds = 0;         // kCoolingDown: whole seconds left, rounded up
+  bool kick = false;           // kRecorded: the votes reached the threshold
   uint32_t targetAddress = 0;  // kRecorded: host order
 };
 
@@ -216,8 +216,8 @@ class MatchState {
       LOCKS_EXCLUDED(mutex_);
   // Checks and records one vote: ids present, key, cool-down, no repeat;
   // then recounts the votes against the target.
-  VoteOutcome RecordVote(uint64_t voterId, uint32_t key, uint64_t targetId, const Clock& clock,
-                         int64_t coolDownMs) LOCKS_EXCLUDED(mutex_);
+  VoteOutcome RecordVote(uint64_t voterId, uint32_t key, uint64_t targetId, const Clock& clock, int64_t coolDownMs)
+      LOCKS_EXCLUDED(mutex_);
   // Half the registered players, rounded up, and at least 1.
   void RecomputeVotesNeeded() LOCKS_EXCLUDED(mutex_);
 

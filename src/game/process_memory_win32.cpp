@@ -38,8 +38,8 @@ class WindowsProcessMemory final : public ProcessMemory {
 
   bool Read(uint64_t address, void* buffer, std::size_t size) override {
     SIZE_T got = 0;
-    return ReadProcessMemory(process_.get(), reinterpret_cast<LPCVOID>(static_cast<uintptr_t>(address)), buffer,
-                             size, &got) &&
+    return ReadProcessMemory(process_.get(), reinterpret_cast<LPCVOID>(static_cast<uintptr_t>(address)), buffer, size,
+                             &got) &&
            got == size;
   }
 

@@ -25,7 +25,15 @@ std::vector<uint8_t> ClientTablePattern() {
 int Commonness(uint8_t value) {
   if (value == 0x00) return 3;
   switch (value) {
-    case 0xFF: case 0xCC: case 0x90: case 0x8B: case 0x89: case 0xE8: case 0x24: case 0x83: case 0x68:
+    case 0xFF:
+    case 0xCC:
+    case 0x90:
+    case 0x8B:
+    case 0x89:
+    case 0xE8:
+    case 0x24:
+    case 0x83:
+    case 0x68:
       return 2;
     default:
       return 1;
@@ -64,17 +72,32 @@ bool MatchesAt(const uint8_t* bytes, const uint8_t* pattern, const char* mask, s
 const std::array<Signature, 5>& GameSignatures() {
   // Never destroyed: the watcher thread may search while the process exits.
   static const std::array<Signature, 5>* signatures = new std::array<Signature, 5>{{
-      {"x????xxxxx", {0xB9, 0, 0, 0, 0, 0x57, 0x8D, 0x64, 0x24, 0x00}, 1, 0, &GameAddresses::ownId,
+      {"x????xxxxx",
+       {0xB9, 0, 0, 0, 0, 0x57, 0x8D, 0x64, 0x24, 0x00},
+       1,
+       0,
+       &GameAddresses::ownId,
        "Problem finding steam id..\n"},
-      {"xx????xxxxxx", {0x8D, 0x89, 0, 0, 0, 0, 0x8D, 0x04, 0x92, 0xC1, 0xE0, 0x05}, 2, 0, &GameAddresses::chat,
+      {"xx????xxxxxx",
+       {0x8D, 0x89, 0, 0, 0, 0, 0x8D, 0x04, 0x92, 0xC1, 0xE0, 0x05},
+       2,
+       0,
+       &GameAddresses::chat,
        "Problem finding chat info..\n"},
       {"x????xxx????x????x????xx????????xx????????xx????????xx????????xx????????x????xxxx", ClientTablePattern(), 64,
        48, &GameAddresses::clients, "Problem finding connection info..\n"},
       {"xx????x????x????xx????",
-       {0x53, 0x68, 0, 0, 0, 0, 0xE8, 0, 0, 0, 0, 0x68, 0, 0, 0, 0, 0x53, 0x68, 0, 0, 0, 0}, 2, 0,
-       &GameAddresses::serverInfo, "Problem finding server info..\n"},
-      {"x????x????xxx", {0x68, 0, 0, 0, 0, 0xE8, 0, 0, 0, 0, 0x8B, 0xF8, 0x57}, 1, 7814,
-       &GameAddresses::serverAddr, "Problem finding server address info..\n"},
+       {0x53, 0x68, 0, 0, 0, 0, 0xE8, 0, 0, 0, 0, 0x68, 0, 0, 0, 0, 0x53, 0x68, 0, 0, 0, 0},
+       2,
+       0,
+       &GameAddresses::serverInfo,
+       "Problem finding server info..\n"},
+      {"x????x????xxx",
+       {0x68, 0, 0, 0, 0, 0xE8, 0, 0, 0, 0, 0x8B, 0xF8, 0x57},
+       1,
+       7814,
+       &GameAddresses::serverAddr,
+       "Problem finding server address info..\n"},
   }};
   return *signatures;
 }
@@ -126,9 +149,7 @@ uint32_t ScanGameMemory(const MemorySnapshot& image, const uint8_t* pattern, con
   if (length == 0 || length > image.size()) return 0;
   const std::size_t positions = image.size() - length + 1;
   const uint8_t* base = image.data();
-  auto matches = [&](std::size_t p) {
-    return MatchesAt(base + p, pattern, mask, length) && image.Readable(p, length);
-  };
+  auto matches = [&](std::size_t p) { return MatchesAt(base + p, pattern, mask, length) && image.Readable(p, length); };
 
   const auto [a, b] = AnchorPair(pattern, mask, length);
   if (a == length) {  // all wildcards: the first readable window
@@ -146,8 +167,8 @@ uint32_t ScanGameMemory(const MemorySnapshot& image, const uint8_t* pattern, con
   for (; p + 16 <= positions; p += 16) {
     __m128i atA = _mm_loadu_si128(reinterpret_cast<const __m128i*>(base + p + a));
     __m128i atB = _mm_loadu_si128(reinterpret_cast<const __m128i*>(base + p + b));
-    unsigned hits = static_cast<unsigned>(
-        _mm_movemask_epi8(_mm_and_si128(_mm_cmpeq_epi8(atA, wantA), _mm_cmpeq_epi8(atB, wantB))));
+    unsigned hits =
+        static_cast<unsigned>(_mm_movemask_epi8(_mm_and_si128(_mm_cmpeq_epi8(atA, wantA), _mm_cmpeq_epi8(atB, wantB))));
     while (hits != 0) {
       std::size_t candidate = p + static_cast<std::size_t>(__builtin_ctz(hits));
       if (matches(candidate)) return image.start() + static_cast<uint32_t>(candidate);

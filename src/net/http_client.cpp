@@ -19,8 +19,7 @@ int HexDigit(char c) {
 
 }  // namespace
 
-bool ExchangeHttp(SocketHandle socket, const std::string& request, const HttpClientLimits& limits,
-                  HttpAnswer* answer) {
+bool ExchangeHttp(SocketHandle socket, const std::string& request, const HttpClientLimits& limits, HttpAnswer* answer) {
   const Deadline deadline(SystemClock(), limits.answer);
   SetIoTimeout(socket, static_cast<int>(limits.answer.count()));
   if (!SendAll(socket, request.data(), request.size())) return false;

@@ -5,8 +5,8 @@
 #include <cstdint>
 #include <string>
 
-#include "net/socket.h"
 #include "net/http_message.h"
+#include "net/socket.h"
 
 namespace palisard {
 
@@ -28,8 +28,7 @@ struct HttpAnswer {
 
 // Sends `request` on the connected `socket` and reads the answer within the
 // limits. True when a complete answer arrived.
-bool ExchangeHttp(SocketHandle socket, const std::string& request, const HttpClientLimits& limits,
-                  HttpAnswer* answer);
+bool ExchangeHttp(SocketHandle socket, const std::string& request, const HttpClientLimits& limits, HttpAnswer* answer);
 
 // Decodes a "Transfer-Encoding: chunked" body as it arrives, each byte once.
 class ChunkedDecoder {

@@ -73,10 +73,13 @@ TEST(HttpClientTest, BodyFramingAndFailures) {
     std::string body;
   };
   const Case cases[] = {
-      {"exactly the announced bytes, NUL included", {ok + "Content-Length: 5\r\n\r\nab", std::string("\0cdEXTRA", 8)},
-       true, std::string("ab\0cd", 5)},
+      {"exactly the announced bytes, NUL included",
+       {ok + "Content-Length: 5\r\n\r\nab", std::string("\0cdEXTRA", 8)},
+       true,
+       std::string("ab\0cd", 5)},
       {"chunked in any case, ahead of the length",
-       {ok + "Content-Length: 99\r\ntransfer-encoding: CHUNKED\r\n\r\n3\r\nabc\r\n", "2;x=1\r\nde\r\n0\r\n\r\n"}, true,
+       {ok + "Content-Length: 99\r\ntransfer-encoding: CHUNKED\r\n\r\n3\r\nabc\r\n", "2;x=1\r\nde\r\n0\r\n\r\n"},
+       true,
        "abcde"},
       {"chunks split inside their data", {chunkedHead + "5\r\nab", "cde\r", "\n0\r\n\r\n"}, true, "abcde"},
       {"chunk data not followed by CRLF", {chunkedHead + "3\r\nabcX\r\n0\r\n\r\n"}, false, ""},

@@ -30,24 +30,24 @@ struct TransitionRow {
 // Lines end in CR LF; a header is a name, ":", one blank and a value up to the
 // next CR; an empty line ends the headers.
 constexpr TransitionRow kTransitions[] = {
-    {0, '\r', 1, kTerminate},                 // end of the start line
-    {0, kAnyByte, 0, 0},                      // in the start line
-    {1, '\n', 2, 0},                          //
-    {2, '\r', 3, 0},                          // empty line right after the start line
-    {2, kAnyByte, 4, kLower | kMarkName},     // first header name begins
-    {3, '\n', kEndOfHeaders, kMarkBody},      //
-    {4, ':', 5, kTerminate},                  // end of the name
-    {4, kAnyByte, 4, kLower},                 // in the name
-    {5, ' ', 6, 0},                           // the one blank after the colon
-    {6, '\r', 8, kTerminate | kRecordHeader}, // an empty value
-    {6, kAnyByte, 7, 0},                      // first byte of the value
-    {7, '\r', 8, kTerminate | kRecordHeader}, // end of the value
-    {7, kAnyByte, 7, 0},                      // in the value
-    {8, '\n', 9, 0},                          //
-    {9, '\r', 10, 0},                         // the empty line
-    {9, kAnyByte, 4, kLower | kMarkName},     // a further header name begins
-    {10, '\n', kEndOfHeaders, kMarkBody},     //
-    {12, kAnyByte, 12, 0},                    // malformed stays malformed
+    {0, '\r', 1, kTerminate},                  // end of the start line
+    {0, kAnyByte, 0, 0},                       // in the start line
+    {1, '\n', 2, 0},                           //
+    {2, '\r', 3, 0},                           // empty line right after the start line
+    {2, kAnyByte, 4, kLower | kMarkName},      // first header name begins
+    {3, '\n', kEndOfHeaders, kMarkBody},       //
+    {4, ':', 5, kTerminate},                   // end of the name
+    {4, kAnyByte, 4, kLower},                  // in the name
+    {5, ' ', 6, 0},                            // the one blank after the colon
+    {6, '\r', 8, kTerminate | kRecordHeader},  // an empty value
+    {6, kAnyByte, 7, 0},                       // first byte of the value
+    {7, '\r', 8, kTerminate | kRecordHeader},  // end of the value
+    {7, kAnyByte, 7, 0},                       // in the value
+    {8, '\n', 9, 0},                           //
+    {9, '\r', 10, 0},                          // the empty line
+    {9, kAnyByte, 4, kLower | kMarkName},      // a further header name begins
+    {10, '\n', kEndOfHeaders, kMarkBody},      //
+    {12, kAnyByte, 12, 0},                     // malformed stays malformed
 };
 
 }  // namespace
@@ -104,7 +104,8 @@ void HttpMessage::ScanHeaders() {
 const char* HttpMessage::HeaderValue(const char* lowerCaseName) const {
   for (uint32_t name : headerNames) {
     // The value follows the NUL that replaced the colon, and the blank.
-    if (std::strcmp(text.c_str() + name, lowerCaseName) == 0) return text.c_str() + name + std::strlen(lowerCaseName) + 2;
+    if (std::strcmp(text.c_str() + name, lowerCaseName) == 0)
+      return text.c_str() + name + std::strlen(lowerCaseName) + 2;
   }
   return nullptr;
 }

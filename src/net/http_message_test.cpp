@@ -94,12 +94,12 @@ TEST(HttpMessageTest, MalformedAndIncompleteCases) {
     int32_t status;
   };
   const Case cases[] = {
-      {"GET / HTTP/1.1\r\nHost:x\r\n\r\n", HttpMessage::kMalformed},         // no blank after the colon
-      {"GET / HTTP/1.1\rX\r\n\r\n", HttpMessage::kMalformed},                // CR without LF
-      {"GET / HTTP/1.1\nHost: x\n\n", HttpMessage::kIncomplete},             // LF-only lines never end
-      {"GETNOBLANK\r\n\r\n", HttpMessage::kMalformed},                       // no blank in the start line
-      {"GET /\r\nHost: x\r\n\r\n", HttpMessage::kComplete},                  // target up to the CR
-      {"GET / HTTP/1.1\r\nHost: \r\n\r\n", HttpMessage::kComplete},           // an empty value
+      {"GET / HTTP/1.1\r\nHost:x\r\n\r\n", HttpMessage::kMalformed},  // no blank after the colon
+      {"GET / HTTP/1.1\rX\r\n\r\n", HttpMessage::kMalformed},         // CR without LF
+      {"GET / HTTP/1.1\nHost: x\n\n", HttpMessage::kIncomplete},      // LF-only lines never end
+      {"GETNOBLANK\r\n\r\n", HttpMessage::kMalformed},                // no blank in the start line
+      {"GET /\r\nHost: x\r\n\r\n", HttpMessage::kComplete},           // target up to the CR
+      {"GET / HTTP/1.1\r\nHost: \r\n\r\n", HttpMessage::kComplete},   // an empty value
       {"GET / HTTP/1.1\r\nHost: \r\n", HttpMessage::kIncomplete},
       // A content length is one plain decimal number that fits.
       {"GET / HTTP/1.1\r\nContent-Length: -1\r\n\r\nabc", HttpMessage::kMalformed},

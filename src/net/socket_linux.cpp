@@ -33,11 +33,15 @@ int LastSocketError() { return errno; }
 
 SocketError ClassifySocketError(int systemCode) {
   switch (systemCode) {
-    case EADDRINUSE: return SocketError::kAddressInUse;
+    case EADDRINUSE:
+      return SocketError::kAddressInUse;
     case ETIMEDOUT:
-    case EAGAIN: return SocketError::kTimedOut;
-    case ECONNREFUSED: return SocketError::kRefused;
-    default: return SocketError::kOther;
+    case EAGAIN:
+      return SocketError::kTimedOut;
+    case ECONNREFUSED:
+      return SocketError::kRefused;
+    default:
+      return SocketError::kOther;
   }
 }
 
@@ -63,9 +67,7 @@ SocketHandle OpenTcpSocket() {
 
 void CloseSocket(SocketHandle socket) { ::close(Fd(socket)); }
 
-int BindAnyAddress(SocketHandle socket, uint16_t port) {
-  return BindAddress(socket, Ipv4Endpoint{INADDR_ANY, port});
-}
+int BindAnyAddress(SocketHandle socket, uint16_t port) { return BindAddress(socket, Ipv4Endpoint{INADDR_ANY, port}); }
 
 int BindAddress(SocketHandle socket, const Ipv4Endpoint& endpoint) {
   // Linux refuses to bind a port that still has connections in TIME_WAIT,
@@ -77,9 +79,7 @@ int BindAddress(SocketHandle socket, const Ipv4Endpoint& endpoint) {
   return ::bind(Fd(socket), reinterpret_cast<sockaddr*>(&address), sizeof(address)) == 0 ? 0 : -1;
 }
 
-int ListenForConnections(SocketHandle socket) {
-  return ::listen(Fd(socket), SOMAXCONN) == 0 ? 0 : -1;
-}
+int ListenForConnections(SocketHandle socket) { return ::listen(Fd(socket), SOMAXCONN) == 0 ? 0 : -1; }
 
 SocketHandle AcceptConnection(SocketHandle listener, Ipv4Endpoint* peer) {
   sockaddr_in address{};

@@ -32,10 +32,14 @@ int LastSocketError() { return WSAGetLastError(); }
 
 SocketError ClassifySocketError(int systemCode) {
   switch (systemCode) {
-    case WSAEADDRINUSE: return SocketError::kAddressInUse;
-    case WSAETIMEDOUT: return SocketError::kTimedOut;
-    case WSAECONNREFUSED: return SocketError::kRefused;
-    default: return SocketError::kOther;
+    case WSAEADDRINUSE:
+      return SocketError::kAddressInUse;
+    case WSAETIMEDOUT:
+      return SocketError::kTimedOut;
+    case WSAECONNREFUSED:
+      return SocketError::kRefused;
+    default:
+      return SocketError::kOther;
   }
 }
 
@@ -61,18 +65,14 @@ SocketHandle OpenTcpSocket() {
 
 void CloseSocket(SocketHandle socket) { ::closesocket(Handle(socket)); }
 
-int BindAnyAddress(SocketHandle socket, uint16_t port) {
-  return BindAddress(socket, Ipv4Endpoint{INADDR_ANY, port});
-}
+int BindAnyAddress(SocketHandle socket, uint16_t port) { return BindAddress(socket, Ipv4Endpoint{INADDR_ANY, port}); }
 
 int BindAddress(SocketHandle socket, const Ipv4Endpoint& endpoint) {
   sockaddr_in address = ToSockaddr(endpoint);
   return ::bind(Handle(socket), reinterpret_cast<sockaddr*>(&address), sizeof(address)) == SOCKET_ERROR ? -1 : 0;
 }
 
-int ListenForConnections(SocketHandle socket) {
-  return ::listen(Handle(socket), SOMAXCONN) == SOCKET_ERROR ? -1 : 0;
-}
+int ListenForConnections(SocketHandle socket) { return ::listen(Handle(socket), SOMAXCONN) == SOCKET_ERROR ? -1 : 0; }
 
 SocketHandle AcceptConnection(SocketHandle listener, Ipv4Endpoint* peer) {
   sockaddr_in address{};

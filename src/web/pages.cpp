@@ -10,71 +10,72 @@
 namespace palisard {
 namespace {
 
-#define PALISARD_PAGE_HEAD                                                   \
-  "<html>\n"                                                                 \
-  "<head>\n"                                                                 \
-  "<title>Palisard</title>\n"                                                \
-  "<style>\n"                                                                \
-  "\t* {\n"                                                                  \
-  "\t\tmargin: 0px;\n"                                                       \
-  "\t\tfont-family: \"Trebuchet MS\", Arial, Helvetica, sans-serif;\n"       \
-  "\t\tcolor: #212226;\n"                                                    \
-  "\t}\n"                                                                    \
-  "\thtml, body {\n"                                                         \
-  "\t\tbackground-color: #414446;\n"                                         \
-  "\t}\n"                                                                    \
-  "\th2, h3 {\n"                                                             \
-  "\t\ttext-shadow: 0px 0px 4px rgba(0, 0, 0, .4);\n"                        \
-  "\t}\n"                                                                    \
-  "\th1 {\n"                                                                 \
-  "\t\tcolor: white;\n"                                                      \
-  "\t\tmargin: 15px auto 0px;\n"                                             \
-  "\t\ttext-shadow: 0px 0px 5px rgba(0, 0, 0, .6);\n"                        \
-  "\t}\n"                                                                    \
-  "\ta {\n"                                                                  \
-  "\t\ttext-decoration: none;\n"                                             \
-  "\t}\n"                                                                    \
-  "\ta:link, a:visited {\n"                                                  \
-  "\t\ttext-decoration: none;\n"                                             \
-  "\t\tcolor: #D10202;\n"                                                    \
-  "\t}\n"                                                                    \
-  "\ta:hover {\n"                                                            \
-  "\t\ttext-decoration: none;\n"                                             \
-  "\t\tcolor: #EC2222;\n"                                                    \
-  "\t\ttext-shadow: 0px 0px 4px rgba(0, 0, 0, .4);\n"                        \
-  "\t}\n"                                                                    \
-  "\t#Box {\n"                                                               \
-  "\t\twidth: 700px;\n"                                                      \
-  "\t\tmargin: 15px auto;\n"                                                 \
-  "\t\tbackground-color: white;\n"                                           \
-  "\t\tpadding: 10px 25px;\n"                                                \
-  "\t\t-moz-border-radius: 15px;\n"                                          \
-  "\t\t-webkit-border-radius: 15px;\n"                                       \
-  "\t\t-moz-box-shadow: 0px 0px 15px rgba(0, 0, 0, .6);\n"                   \
-  "\t\t-webkit-box-shadow: 0px 0px 15px rgba(0, 0, 0, .6);\n"                \
-  "\t}\n"                                                                    \
-  "\t#Box > h2, #Box > h3, #Box > h4 {\n"                                    \
-  "\t\tcolor: #212226;\n"                                                    \
-  "\t}\n"                                                                    \
-  "\t#Bottom {\n"                                                            \
-  "\t\twidth: 700px;\n"                                                      \
-  "\t\tcolor: white;\n"                                                      \
-  "\t\tmargin: 0px auto;\n"                                                  \
-  "\t\ttext-align: right;\n"                                                 \
-  "\t}\n"                                                                    \
-  "</style>\n"                                                               \
-  "</head>\n"                                                                \
-  "<body>\n"                                                                 \
-  "\t<center>\n"                                                             \
-  "\t<h1>Palisard</h1>\n"                                                    \
-  "\t</center>\n"                                                            \
+#define PALISARD_PAGE_HEAD                                             \
+  "<html>\n"                                                           \
+  "<head>\n"                                                           \
+  "<title>Palisard</title>\n"                                          \
+  "<style>\n"                                                          \
+  "\t* {\n"                                                            \
+  "\t\tmargin: 0px;\n"                                                 \
+  "\t\tfont-family: \"Trebuchet MS\", Arial, Helvetica, sans-serif;\n" \
+  "\t\tcolor: #212226;\n"                                              \
+  "\t}\n"                                                              \
+  "\thtml, body {\n"                                                   \
+  "\t\tbackground-color: #414446;\n"                                   \
+  "\t}\n"                                                              \
+  "\th2, h3 {\n"                                                       \
+  "\t\ttext-shadow: 0px 0px 4px rgba(0, 0, 0, .4);\n"                  \
+  "\t}\n"                                                              \
+  "\th1 {\n"                                                           \
+  "\t\tcolor: white;\n"                                                \
+  "\t\tmargin: 15px auto 0px;\n"                                       \
+  "\t\ttext-shadow: 0px 0px 5px rgba(0, 0, 0, .6);\n"                  \
+  "\t}\n"                                                              \
+  "\ta {\n"                                                            \
+  "\t\ttext-decoration: none;\n"                                       \
+  "\t}\n"                                                              \
+  "\ta:link, a:visited {\n"                                            \
+  "\t\ttext-decoration: none;\n"                                       \
+  "\t\tcolor: #D10202;\n"                                              \
+  "\t}\n"                                                              \
+  "\ta:hover {\n"                                                      \
+  "\t\ttext-decoration: none;\n"                                       \
+  "\t\tcolor: #EC2222;\n"                                              \
+  "\t\ttext-shadow: 0px 0px 4px rgba(0, 0, 0, .4);\n"                  \
+  "\t}\n"                                                              \
+  "\t#Box {\n"                                                         \
+  "\t\twidth: 700px;\n"                                                \
+  "\t\tmargin: 15px auto;\n"                                           \
+  "\t\tbackground-color: white;\n"                                     \
+  "\t\tpadding: 10px 25px;\n"                                          \
+  "\t\t-moz-border-radius: 15px;\n"                                    \
+  "\t\t-webkit-border-radius: 15px;\n"                                 \
+  "\t\t-moz-box-shadow: 0px 0px 15px rgba(0, 0, 0, .6);\n"             \
+  "\t\t-webkit-box-shadow: 0px 0px 15px rgba(0, 0, 0, .6);\n"          \
+  "\t}\n"                                                              \
+  "\t#Box > h2, #Box > h3, #Box > h4 {\n"                              \
+  "\t\tcolor: #212226;\n"                                              \
+  "\t}\n"                                                              \
+  "\t#Bottom {\n"                                                      \
+  "\t\twidth: 700px;\n"                                                \
+  "\t\tcolor: white;\n"                                                \
+  "\t\tmargin: 0px auto;\n"                                            \
+  "\t\ttext-align: right;\n"                                           \
+  "\t}\n"                                                              \
+  "</style>\n"                                                         \
+  "</head>\n"                                                          \
+  "<body>\n"                                                           \
+  "\t<center>\n"                                                       \
+  "\t<h1>Palisard</h1>\n"                                              \
+  "\t</center>\n"                                                      \
   "\t<div id=\"Box\">\n"
 
-#define PALISARD_PAGE_TAIL   \
-  "\t<div id=\"Bottom\">\n"  \
-  "\t\tversion " PALISARD_VERSION "\n" \
-  "\t</div>\n"               \
-  "</body>\n"                \
+#define PALISARD_PAGE_TAIL        \
+  "\t<div id=\"Bottom\">\n"       \
+  "\t\tversion " PALISARD_VERSION \
+  "\n"                            \
+  "\t</div>\n"                    \
+  "</body>\n"                     \
   "</html>\n"
 
 constexpr const char kRowStart[] = "\t\t<h4>";
@@ -85,8 +86,7 @@ constexpr const char kChatRowEnd[] = "</h4>\n";
 // Replaces the first `placeholder` at or after `from` by `value` and returns
 // the position after the inserted text: what was inserted is never searched
 // again, so a name holding a placeholder's text stays as it is.
-std::size_t FillAfter(std::string& text, std::size_t from, const std::string& placeholder,
-                      const std::string& value) {
+std::size_t FillAfter(std::string& text, std::size_t from, const std::string& placeholder, const std::string& value) {
   std::size_t at = text.find(placeholder, from);
   if (at == std::string::npos) return from;
   text.replace(at, placeholder.size(), value);
@@ -201,11 +201,20 @@ std::string EscapeHtml(const std::string& text) {
   escaped.reserve(text.size());
   for (char c : text) {
     switch (c) {
-      case '<': escaped += "&lt;"; break;
-      case '>': escaped += "&gt;"; break;
-      case '&': escaped += "&amp;"; break;
-      case '"': escaped += "&quot;"; break;
-      default: escaped += c;
+      case '<':
+        escaped += "&lt;";
+        break;
+      case '>':
+        escaped += "&gt;";
+        break;
+      case '&':
+        escaped += "&amp;";
+        break;
+      case '"':
+        escaped += "&quot;";
+        break;
+      default:
+        escaped += c;
     }
   }
   return escaped;

@@ -102,12 +102,12 @@ void WebConsole::HandleHttpClient(Socket client) const {
 void SendPage(SocketHandle client, const std::string& page, const char* status) {
   // Header block and page in one send: one system call, one segment.
   std::string answer = "HTTP/1.1 " + std::string(status) +
-      "\r\n"
-      "Server: palisard\r\n"
-      "Content-Type: text/html\r\n"
-      "Accept-Ranges: bytes\r\n"
-      "Content-Length: " +
-      std::to_string(page.size()) + "\r\n\r\n";
+                       "\r\n"
+                       "Server: palisard\r\n"
+                       "Content-Type: text/html\r\n"
+                       "Accept-Ranges: bytes\r\n"
+                       "Content-Length: " +
+                       std::to_string(page.size()) + "\r\n\r\n";
   answer += page;
   SendAll(client, answer.data(), answer.size());
 }

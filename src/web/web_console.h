@@ -7,11 +7,11 @@
 #include <optional>
 #include <string>
 
-#include "net/socket.h"
 #include "game/match_state.h"
 #include "net/accept_loop.h"
 #include "net/http_message.h"
 #include "net/listener.h"
+#include "net/socket.h"
 
 namespace palisard {
 
@@ -61,7 +61,7 @@ class WebConsole {
   Action voteKick_;
   Limits limits_;
   uint16_t port_ = 0;  // set before the loop starts its threads
-  AcceptLoop loop_;  // last: its threads use the members above
+  AcceptLoop loop_;    // last: its threads use the members above
 };
 
 // The status line and fixed headers, then the page.

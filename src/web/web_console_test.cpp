@@ -5,8 +5,8 @@
 #include <thread>
 
 #include "helpers/http_client.h"
-#include "helpers/sanitizers.h"
 #include "helpers/recording_console.h"
+#include "helpers/sanitizers.h"
 #include "web/pages.h"
 
 namespace palisard {
@@ -72,13 +72,13 @@ TEST_F(WebConsoleTest, ActionsActOnlyForRequestsFromTheConsolesOwnPages) {
   };
   const Case cases[] = {
       {"Host: " + own + "\r\n", true},  // curl, a typed address
-      {"Host: LOCALHOST:" + std::to_string(port) + "\r\nSec-Fetch-Site: same-origin\r\nReferer: http://localhost:" +
-           std::to_string(port) + "/\r\n",
+      {"Host: LOCALHOST:" + std::to_string(port) +
+           "\r\nSec-Fetch-Site: same-origin\r\nReferer: http://localhost:" + std::to_string(port) + "/\r\n",
        true},  // the console's own link
       {"Host: [::1]:" + std::to_string(port) + "\r\nSec-Fetch-Site: none\r\nOrigin: http://" + own + "\r\n", true},
-      {"", false},                                                       // no host named
-      {"Host: evil.example:" + std::to_string(port) + "\r\n", false},    // DNS rebinding
-      {"Host: 127.0.0.1:1\r\n", false},                                 // another port
+      {"", false},                                                     // no host named
+      {"Host: evil.example:" + std::to_string(port) + "\r\n", false},  // DNS rebinding
+      {"Host: 127.0.0.1:1\r\n", false},                                // another port
       {"Host: " + own + "\r\nOrigin: http://evil.example\r\n", false},
       {"Host: " + own + "\r\nOrigin: null\r\n", false},
       {"Host: " + own + "\r\nSec-Fetch-Site: cross-site\r\n", false},

@@ -55,8 +55,9 @@ std::vector<std::string> FakeHttpServer::requests() const {
 }
 
 std::string FakeHttpServer::Ok(const std::string& body, const std::string& status) {
-  return "HTTP/1.1 " + status + "\r\nContent-Type: text/xml; charset=utf-8\r\nContent-Length: " +
-         std::to_string(body.size()) + "\r\n\r\n" + body;
+  return "HTTP/1.1 " + status +
+         "\r\nContent-Type: text/xml; charset=utf-8\r\nContent-Length: " + std::to_string(body.size()) + "\r\n\r\n" +
+         body;
 }
 
 std::string FakeHttpServer::Chunked(const std::string& body) {

@@ -17,9 +17,9 @@ namespace palisard {
 class FakeHttpServer {
  public:
   enum class Mode {
-    kAnswer,       // answer every request
-    kSilent,       // read the request, then say nothing until the client leaves
-    kAcceptOnce,   // stop listening after the first connection
+    kAnswer,      // answer every request
+    kSilent,      // read the request, then say nothing until the client leaves
+    kAcceptOnce,  // stop listening after the first connection
   };
   using Answer = std::function<std::string(const std::string& request)>;
 

@@ -14,7 +14,8 @@ std::string ReadUntilClosed(SocketHandle socket, int timeoutMs) {
   std::string received;
   char buffer[4096];
   int got;
-  while ((got = ReceiveBytes(socket, buffer, sizeof(buffer))) > 0) received.append(buffer, static_cast<std::size_t>(got));
+  while ((got = ReceiveBytes(socket, buffer, sizeof(buffer))) > 0)
+    received.append(buffer, static_cast<std::size_t>(got));
   return received;
 }
 

@@ -29,10 +29,16 @@ class NetworkNamespace {
   auto Inside(Work work) const {
     using Result = decltype(work());
     if constexpr (std::is_void_v<Result>) {
-      std::thread([&] { Enter(); work(); }).join();
+      std::thread([&] {
+        Enter();
+        work();
+      }).join();
     } else {
       Result result{};
-      std::thread([&] { Enter(); result = work(); }).join();
+      std::thread([&] {
+        Enter();
+        result = work();
+      }).join();
       return result;
     }
   }

@@ -13,8 +13,7 @@ TempDir::TempDir() {
   std::random_device random;
   for (;;) {
     std::filesystem::path candidate = std::filesystem::temp_directory_path() /
-                                      ("palisard-test-" + std::to_string(random()) + "-" +
-                                       std::to_string(counter++));
+                                      ("palisard-test-" + std::to_string(random()) + "-" + std::to_string(counter++));
     if (std::filesystem::create_directory(candidate)) {
       path_ = candidate;
       return;

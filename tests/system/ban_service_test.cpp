@@ -45,9 +45,11 @@ class BanRoadTest : public ::testing::Test {
   }
 
   // The service runs, and is stopped, inside the machine's namespace.
-  FakeHttpServer& ServiceOnPort80(FakeHttpServer::Answer answer, FakeHttpServer::Mode mode = FakeHttpServer::Mode::kAnswer) {
-    service = machine->Inside(
-        [&] { return std::make_unique<FakeHttpServer>(answer, mode, Ipv4Endpoint{0x7F000001, 80}); });
+  FakeHttpServer& ServiceOnPort80(FakeHttpServer::Answer answer,
+                                  FakeHttpServer::Mode mode = FakeHttpServer::Mode::kAnswer) {
+    service = machine->Inside([&] {
+      return std::make_unique<FakeHttpServer>(answer, mode, Ipv4Endpoint{0x7F000001, 80});
+    });
     return *service;
   }
 
@@ -98,8 +100,7 @@ TEST_F(BanRoadTest, BannedPlayerIsBlockedAndTheHostNeverIs) {
 TEST_F(BanRoadTest, UnreachableServiceIsRetriedEveryTenSecondsNotEveryPass) {
   StartPalisard("[Palisard]\nCheckForUpdates=0\nBanStreaming=1\nOverrideHost=bans.unreachable.invalid\n");
   std::this_thread::sleep_for(2s);
-  EXPECT_EQ(Count(palisard->process().Output(), "Couldn't find Ban server..\n"), "1")
-      << palisard->process().Output();
+  EXPECT_EQ(Count(palisard->process().Output(), "Couldn't find Ban server..\n"), "1") << palisard->process().Output();
 }
 
 // How long the measuring tests watch: a few seconds in the test run; the
@@ -120,7 +121,8 @@ TEST_F(BanRoadTest, ChatKeepsFlowingWhileTheServiceIsSilent) {
     const auto sent = std::chrono::steady_clock::now();
     ASSERT_TRUE(game->Do("chat " + text));
     ASSERT_TRUE(palisard->process().WaitForOutput(text + "\n", 10s)) << text;
-    worst = std::max(worst, std::chrono::duration_cast<std::chrono::milliseconds>(std::chrono::steady_clock::now() - sent));
+    worst =
+        std::max(worst, std::chrono::duration_cast<std::chrono::milliseconds>(std::chrono::steady_clock::now() - sent));
     std::this_thread::sleep_for(50ms);
   }
   std::printf("worst delay of a chat line over %d s: %lld ms\n", seconds, static_cast<long long>(worst.count()));

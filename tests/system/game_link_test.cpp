@@ -42,8 +42,8 @@ TEST_F(GameLinkTest, FollowsAMatchThroughTheStandIn) {
 
   std::size_t mark = Mark();
   palisard->process().Write("plist\n");
-  EXPECT_TRUE(Sees("##\tCommunity ID      Name\n0\t76561197960287930 ^1Host\n5\t76561197960265728 Fifth Player\n",
-                   mark))
+  EXPECT_TRUE(
+      Sees("##\tCommunity ID      Name\n0\t76561197960287930 ^1Host\n5\t76561197960265728 Fifth Player\n", mark))
       << palisard->process().Output();
 
   mark = Mark();

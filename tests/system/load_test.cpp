@@ -49,8 +49,8 @@ TEST(LoadTest, HostileLoadLeavesThePortsAnsweringAndMemoryWhereItWas) {
   if (!RunningAsRoot()) GTEST_SKIP() << "needs root for network namespaces and nftables";
   NetworkNamespace machine;
   // The usual soft limit, made the hard one too: the caps must bind first.
-  PalisardProcess palisard(machine, TestSettings(), nullptr,
-                           {"/usr/bin/prlimit", "--nofile=1024:1024", PALISARD_EXE}, "palisard", {});
+  PalisardProcess palisard(machine, TestSettings(), nullptr, {"/usr/bin/prlimit", "--nofile=1024:1024", PALISARD_EXE},
+                           "palisard", {});
   ASSERT_TRUE(palisard.process().WaitForOutput("streaming.\n"));
   const pid_t pid = palisard.pid();
   const std::string ping(reinterpret_cast<const char*>(EncodeQuery(kAdminPing).data()), 12);

@@ -34,8 +34,8 @@ void Machine::Start(const std::string& settings, Build build) {
   // The shell is the PID namespace's first process; the stand-in and
   // Palisard run under it, Palisard on the launcher's standard input and
   // output.
-  std::string script = std::string("\"") + GAME_SIM_EXE + "\" < game.fifo > game.log 2>&1 & sleep 0.3; \"" +
-                       PALISARD_EXE + "\"; wait";
+  std::string script =
+      std::string("\"") + GAME_SIM_EXE + "\" < game.fifo > game.log 2>&1 & sleep 0.3; \"" + PALISARD_EXE + "\"; wait";
   if (build == Build::kWindows) {
     const std::string windows = PALISARD_WINDOWS_BUILD_DIR;
     for (const char* file : {"/src/palisard.exe", "/tools/fwpuclnt-stand-in/fwpuclnt.dll"}) {
@@ -49,8 +49,8 @@ void Machine::Start(const std::string& settings, Build build) {
              "/tools/game-sim/iw5mp.exe\" < game.fifo > game.log 2>&1 & sleep 0.3; wine palisard.exe; wait";
   }
   launcher_ = std::make_unique<ChildProcess>(
-      std::vector<std::string>{"/usr/bin/ip", "netns", "exec", network_.name(), "unshare", "--pid", "--fork", "--kill-child",
-                               "--mount-proc", "/bin/sh", "-c", script},
+      std::vector<std::string>{"/usr/bin/ip", "netns", "exec", network_.name(), "unshare", "--pid", "--fork",
+                               "--kill-child", "--mount-proc", "/bin/sh", "-c", script},
       dir_.path());
 }
 
@@ -88,9 +88,7 @@ bool Machine::CanConnect(const std::string& address, int port) {
 
 std::string Machine::Ruleset() { return network_.Capture("nft list ruleset"); }
 
-std::string Machine::Line(const std::string& text) const {
-  return text + (build_ == Build::kWindows ? "\r\n" : "\n");
-}
+std::string Machine::Line(const std::string& text) const { return text + (build_ == Build::kWindows ? "\r\n" : "\n"); }
 
 std::string Machine::FilterCalls() const {
   std::ifstream file(dir_.path() / "fwpuclnt-calls.log");

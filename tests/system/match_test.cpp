@@ -62,8 +62,9 @@ class MatchTest : public ::testing::Test {
     network = std::make_unique<TestNetwork>();
     serviceMachine = std::make_unique<Machine>("service", "198.18.0.100");
     network->Attach(*serviceMachine);
-    service = serviceMachine->network().Inside(
-        [] { return std::make_unique<FakeHttpServer>(ServiceAnswer, FakeHttpServer::Mode::kAnswer, Ipv4Endpoint{0, 80}); });
+    service = serviceMachine->network().Inside([] {
+      return std::make_unique<FakeHttpServer>(ServiceAnswer, FakeHttpServer::Mode::kAnswer, Ipv4Endpoint{0, 80});
+    });
 
     for (const Player* player : {&kHost, &kAlice, &kBob, &kTroll}) {
       machines.push_back(std::make_unique<Machine>(player->name, player->address));
@@ -101,16 +102,19 @@ class MatchTest : public ::testing::Test {
 
   int BanListRequests() {
     int n = 0;
-    for (const std::string& request : service->requests()) n += request.find("rosterhall/GetBanList") != std::string::npos;
+    for (const std::string& request : service->requests())
+      n += request.find("rosterhall/GetBanList") != std::string::npos;
     return n;
   }
 
   // Votes through `voter`'s web console until the host records the vote
   // (the voter's copy must have found the host and registered first).
   bool VoteAgainst(Machine& voter, const Player& target) {
-    return Eventually([&] {
-      return voter.Browse(std::string("/votekick?") + target.id).find("Votekick successful") != std::string::npos;
-    }, 20s);
+    return Eventually(
+        [&] {
+          return voter.Browse(std::string("/votekick?") + target.id).find("Votekick successful") != std::string::npos;
+        },
+        20s);
   }
 
   // The machine (index into `machines`) that runs the Windows build.
@@ -184,10 +188,13 @@ TEST_F(MatchTest, ServerChangeMovesTheMatchToTheNewHost) {
   for (auto& machine : machines) {
     EXPECT_TRUE(machine->palisard().WaitForOutput(machine->Line("Server set to: Alice"), 15s)) << machine->name();
   }
-  EXPECT_TRUE(Eventually([&] {
-    std::string page = Bob().Browse("/");
-    return page.find("<h4>Alice | Palisard Enabled</h4>") != std::string::npos;
-  }, 20s)) << Bob().Browse("/");
+  EXPECT_TRUE(Eventually(
+      [&] {
+        std::string page = Bob().Browse("/");
+        return page.find("<h4>Alice | Palisard Enabled</h4>") != std::string::npos;
+      },
+      20s))
+      << Bob().Browse("/");
   // The old host's blocks do not reach the new match, and go once it no
   // longer hosts.
   EXPECT_TRUE(Troll().CanConnect(kAlice.address, 3061));
@@ -208,7 +215,8 @@ class MixedMatchTest : public MatchTest {
  protected:
   void SetUp() override {
     const std::string windows = PALISARD_WINDOWS_BUILD_DIR;
-    for (const char* file : {"/src/palisard.exe", "/tools/game-sim/iw5mp.exe", "/tools/fwpuclnt-stand-in/fwpuclnt.dll"}) {
+    for (const char* file :
+         {"/src/palisard.exe", "/tools/game-sim/iw5mp.exe", "/tools/fwpuclnt-stand-in/fwpuclnt.dll"}) {
       if (!std::filesystem::exists(windows + file)) GTEST_SKIP() << "the Windows build is not there";
     }
     windowsMachine = 1;
@@ -233,9 +241,9 @@ TEST_F(MixedMatchTest, LinuxHostKicksOnAWindowsVoteAndAWindowsHostOnLinuxVotes) 
   for (auto& machine : machines) {
     EXPECT_TRUE(machine->palisard().WaitForOutput(machine->Line("Server set to: Alice"), 15s)) << machine->name();
   }
-  ASSERT_TRUE(Eventually([&] {
-    return Bob().Browse("/").find("<h4>Alice | Palisard Enabled</h4>") != std::string::npos;
-  }, 20s)) << Bob().Browse("/");
+  ASSERT_TRUE(
+      Eventually([&] { return Bob().Browse("/").find("<h4>Alice | Palisard Enabled</h4>") != std::string::npos; }, 20s))
+      << Bob().Browse("/");
   ASSERT_TRUE(VoteAgainst(Bob(), kCheater));
   ASSERT_TRUE(VoteAgainst(Host(), kCheater));
   EXPECT_TRUE(Alice().palisard().WaitForOutput(Alice().Line(std::string("Kicking ") + kCheater.id)))
@@ -258,7 +266,8 @@ TEST(HostLinkTest, ClientRegistersAgainWhenTheHostsServiceComesBack) {
   auto serve = [&] {
     return hostMachine.network().Inside([] {
       return std::make_unique<FakeAdminHost>(
-          Ipv4Endpoint{0xC6120001, 3063}, [](uint16_t type, const std::vector<uint8_t>& payload) -> std::vector<uint8_t> {
+          Ipv4Endpoint{0xC6120001, 3063},
+          [](uint16_t type, const std::vector<uint8_t>& payload) -> std::vector<uint8_t> {
             if (type == kAdminRegister) return EncodeRegisterReply(77);
             if (type == kAdminQuery && payload[0] == kAdminPing) return EncodePingReply();
             return {};

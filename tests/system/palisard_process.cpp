@@ -8,13 +8,12 @@
 
 namespace palisard {
 
-PalisardProcess::PalisardProcess(const NetworkNamespace& machine, const std::string& settings,
-                                 const PidNamespace* pids)
+PalisardProcess::PalisardProcess(const NetworkNamespace& machine, const std::string& settings, const PidNamespace* pids)
     : PalisardProcess(machine, settings, pids, {PALISARD_EXE}, "palisard", {}) {}
 
-PalisardProcess::PalisardProcess(const NetworkNamespace& machine, const std::string& settings,
-                                 const PidNamespace* pids, const std::vector<std::string>& command,
-                                 const std::string& name, const std::vector<std::string>& files)
+PalisardProcess::PalisardProcess(const NetworkNamespace& machine, const std::string& settings, const PidNamespace* pids,
+                                 const std::vector<std::string>& command, const std::string& name,
+                                 const std::vector<std::string>& files)
     : pids_(pids), name_(name) {
   dir_.Write("Palisard.ini", settings);
   for (const std::string& file : files) {
@@ -50,8 +49,8 @@ void PalisardProcess::Signal(int signal) {
 }
 
 std::string TestSettings(int adminPort, const std::string& extraLines) {
-  return "[Palisard]\nAdminPort=" + std::to_string(adminPort) +
-         "\nHttpPort=3060\nCheckForUpdates=0\nBanStreaming=0\n" + extraLines;
+  return "[Palisard]\nAdminPort=" + std::to_string(adminPort) + "\nHttpPort=3060\nCheckForUpdates=0\nBanStreaming=0\n" +
+         extraLines;
 }
 
 }  // namespace palisard

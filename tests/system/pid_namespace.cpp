@@ -46,9 +46,18 @@ std::unique_ptr<ChildProcess> PidNamespace::Start(const std::vector<std::string>
   // nsenter forks the program into the namespace and passes on its exit
   // status (a death by signal too); the program gets SIGKILL when nsenter
   // dies, so killing the ChildProcess ends the program.
-  std::vector<std::string> command = {"/usr/bin/nsenter", "--target", std::to_string(init_), "--net", "--pid",
-                                      "--mount", "--wd=" + workingDir.string(), "--", "/usr/bin/setpriv",
-                                      "--pdeathsig", "KILL", "--"};
+  std::vector<std::string> command = {"/usr/bin/nsenter",
+                                      "--target",
+                                      std::to_string(init_),
+                                      "--net",
+                                      "--pid",
+                                      "--mount",
+                                      "--wd=" + workingDir.string(),
+                                      "--",
+                                      "/usr/bin/setpriv",
+                                      "--pdeathsig",
+                                      "KILL",
+                                      "--"};
   command.insert(command.end(), argv.begin(), argv.end());
   return std::make_unique<ChildProcess>(command, workingDir);
 }

@@ -6,8 +6,8 @@
 
 #include <gtest/gtest.h>
 
-#include "net/socket.h"
 #include "helpers/network_namespace.h"
+#include "net/socket.h"
 #include "system/palisard_process.h"
 
 namespace palisard {

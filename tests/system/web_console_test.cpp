@@ -34,8 +34,9 @@ class Browser {
         std::vector<std::string>{"/usr/bin/ip", "netns", "exec", machine.name(), "sh", "-c",
                                  "exec chromium --headless --no-sandbox --disable-gpu --disable-quic --no-first-run "
                                  "--disable-background-networking --disable-component-update --disable-sync "
-                                 "--user-data-dir=" + (dir_.path() / "profile").string() +
-                                     " --remote-debugging-pipe 3<" + in + " 4>" + out + " >/dev/null 2>&1"},
+                                 "--user-data-dir=" +
+                                     (dir_.path() / "profile").string() + " --remote-debugging-pipe 3<" + in + " 4>" +
+                                     out + " >/dev/null 2>&1"},
         dir_.path());
     // In the shell's order: its reading end first, then its writing end.
     toBrowser_ = open(in.c_str(), O_WRONLY | O_CLOEXEC);
@@ -135,9 +136,8 @@ class WebConsoleSystemTest : public ::testing::Test {
     pids = std::make_unique<PidNamespace>(*machine);
     game = std::make_unique<GameSim>(*pids);
     ASSERT_TRUE(game->ready());
-    for (const char* command :
-         {"own 76561197960287930", "join 0 76561197960287930 198.18.0.1 28960 ^1Host<One>",
-          "join 5 76561197960265728 198.18.0.5 28960 Fifth Player", "server 198.18.0.1 28960"}) {
+    for (const char* command : {"own 76561197960287930", "join 0 76561197960287930 198.18.0.1 28960 ^1Host<One>",
+                                "join 5 76561197960265728 198.18.0.5 28960 Fifth Player", "server 198.18.0.1 28960"}) {
       ASSERT_TRUE(game->Do(command));
     }
     palisard = std::make_unique<PalisardProcess>(*machine, TestSettings(), pids.get());
@@ -155,16 +155,15 @@ class WebConsoleSystemTest : public ::testing::Test {
 };
 
 TEST_F(WebConsoleSystemTest, CurlGetsStatus200AndThePage) {
-  std::string answer =
-      machine->Capture("curl -s -S -m 5 -D - http://127.0.0.1:3060/ -o - -w '\\nstatus=%{http_code}'");
+  std::string answer = machine->Capture("curl -s -S -m 5 -D - http://127.0.0.1:3060/ -o - -w '\\nstatus=%{http_code}'");
   EXPECT_NE(answer.find("HTTP/1.1 200 OK\r\n"), std::string::npos) << answer;
   EXPECT_NE(answer.find("<h4>Host&lt;One&gt; | Palisard Enabled</h4>"), std::string::npos) << answer;
-  EXPECT_NE(answer.find("/profiles/76561197960265728\">profile</a> | Fifth Player</h4>"), std::string::npos)
-      << answer;
+  EXPECT_NE(answer.find("/profiles/76561197960265728\">profile</a> | Fifth Player</h4>"), std::string::npos) << answer;
   EXPECT_NE(answer.find("<h4>Fifth: gg &lt;3</h4>"), std::string::npos) << answer;
   EXPECT_NE(answer.find("status=200"), std::string::npos) << answer;
   const std::string listening = machine->Capture("ss -Hltn");
-  EXPECT_NE(listening.find("127.0.0.1:3060 "), std::string::npos) << "the console is this machine's alone\n" << listening;
+  EXPECT_NE(listening.find("127.0.0.1:3060 "), std::string::npos) << "the console is this machine's alone\n"
+                                                                  << listening;
   EXPECT_NE(listening.find("0.0.0.0:3061 "), std::string::npos) << "the admin port faces the network\n" << listening;
 }
 
@@ -182,11 +181,12 @@ TEST_F(WebConsoleSystemTest, BrowserShowsThePagesOwnLinksActAnotherSiteCannot) {
   std::unique_ptr<FakeHttpServer, decltype(stopInside)> site(machine->Inside([&] {
     return new FakeHttpServer(
         [&](const std::string&) {
-          return "HTTP/1.1 200 OK\r\nContent-Type: text/html\r\nContent-Length: " +
-                 std::to_string(attackPage.size()) + "\r\n\r\n" + attackPage;
+          return "HTTP/1.1 200 OK\r\nContent-Type: text/html\r\nContent-Length: " + std::to_string(attackPage.size()) +
+                 "\r\n\r\n" + attackPage;
         },
         FakeHttpServer::Mode::kAnswer, Ipv4Endpoint{0x7F000002, 0});
-  }), stopInside);
+  }),
+                                                             stopInside);
   Browser browser(*machine);
 
   browser.Open("http://127.0.0.1:3060/");

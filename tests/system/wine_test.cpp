@@ -148,8 +148,9 @@ TEST_F(WineTest, WindowsProgramHostsAMatchAndLiftsItsBlockOnExit) {
   auto found = std::chrono::duration_cast<std::chrono::milliseconds>(std::chrono::steady_clock::now() - start);
   std::printf("palisard.exe under Wine: \"Game found..\" %lld ms after start\n", static_cast<long long>(found.count()));
   ASSERT_TRUE(process.WaitForOutput("Server set to: Host\r\n", 10s)) << process.Output();
-  EXPECT_EQ(LinesStartingWith(Calls(), "FwpmEngineOpen0 serverName=null authnService=10 authIdentity=null "
-                                       "sessionFlags=0x1 -> 0 ")
+  EXPECT_EQ(LinesStartingWith(Calls(),
+                              "FwpmEngineOpen0 serverName=null authnService=10 authIdentity=null "
+                              "sessionFlags=0x1 -> 0 ")
                 .size(),
             1u)
       << Calls();
@@ -161,9 +162,10 @@ TEST_F(WineTest, WindowsProgramHostsAMatchAndLiftsItsBlockOnExit) {
   ASSERT_TRUE(process.WaitForOutput("Kicking " + std::to_string(kTarget) + "\r\n")) << process.Output();
   std::vector<std::string> adds = LinesStartingWith(Calls(), "FwpmFilterAdd0 ");
   ASSERT_EQ(adds.size(), 1u) << Calls();
-  EXPECT_NE(adds[0].find(" key=" + KeyHex(kTarget) +
-                         " name=\"Palisard SubLayer\" address=198.18.0.9 mask=255.255.255.255 action=block sd=null -> 0 id="),
-            std::string::npos)
+  EXPECT_NE(
+      adds[0].find(" key=" + KeyHex(kTarget) +
+                   " name=\"Palisard SubLayer\" address=198.18.0.9 mask=255.255.255.255 action=block sd=null -> 0 id="),
+      std::string::npos)
       << adds[0];
   const std::string id = adds[0].substr(adds[0].find(" id=") + 4, adds[0].find(" live=") - adds[0].find(" id=") - 4);
 

@@ -17,8 +17,8 @@ namespace {
 using palisard::HttpMessage;
 
 std::string Answer(const std::string& body, const char* type) {
-  return std::string("HTTP/1.1 200 OK\r\nContent-Type: ") + type + "\r\nContent-Length: " +
-         std::to_string(body.size()) + "\r\n\r\n" + body;
+  return std::string("HTTP/1.1 200 OK\r\nContent-Type: ") + type +
+         "\r\nContent-Length: " + std::to_string(body.size()) + "\r\n\r\n" + body;
 }
 
 std::string BanList(const std::string& request, const std::set<std::string>& banned) {
@@ -26,8 +26,8 @@ std::string BanList(const std::string& request, const std::set<std::string>& ban
   for (std::size_t at = request.find("<string>"); at != std::string::npos; at = request.find("<string>", at + 1)) {
     std::size_t end = request.find("</string>", at);
     std::string id = request.substr(at + 8, end - at - 8);
-    statuses += "<BanStatus><CommunityId>" + id + "</CommunityId><IsBanned>" +
-                (banned.count(id) ? "true" : "false") + "</IsBanned><BanScore>0</BanScore></BanStatus>";
+    statuses += "<BanStatus><CommunityId>" + id + "</CommunityId><IsBanned>" + (banned.count(id) ? "true" : "false") +
+                "</IsBanned><BanScore>0</BanScore></BanStatus>";
   }
   return "<?xml version=\"1.0\" encoding=\"utf-8\"?><soap:Envelope "
          "xmlns:soap=\"http://schemas.xmlsoap.org/soap/envelope/\"><soap:Body><GetBanListResponse "
@@ -40,7 +40,8 @@ void Serve(palisard::Socket client, const std::set<std::string>& banned) {
   HttpMessage request(1024 * 1024);
   char piece[4096];
   int got;
-  while (request.status == HttpMessage::kIncomplete && (got = palisard::ReceiveBytes(client.get(), piece, sizeof(piece))) > 0) {
+  while (request.status == HttpMessage::kIncomplete &&
+         (got = palisard::ReceiveBytes(client.get(), piece, sizeof(piece))) > 0) {
     request.Feed(piece, static_cast<std::size_t>(got));
   }
   if (request.status != HttpMessage::kComplete) return;
@@ -50,10 +51,11 @@ void Serve(palisard::Socket client, const std::set<std::string>& banned) {
     answer = Answer(std::string(palisard::kProgramVersion) + "\r\nhttps://example.org/palisard/", "text/plain");
   } else if (body.find("<AddInfraction>") != std::string::npos) {
     std::printf("report received\n");
-    answer = Answer("<?xml version=\"1.0\"?><soap:Envelope xmlns:soap=\"http://schemas.xmlsoap.org/soap/envelope/\">"
-                    "<soap:Body><AddInfractionResponse xmlns=\"rosterhall\"><AddInfractionResult>true"
-                    "</AddInfractionResult></AddInfractionResponse></soap:Body></soap:Envelope>",
-                    "text/xml; charset=utf-8");
+    answer = Answer(
+        "<?xml version=\"1.0\"?><soap:Envelope xmlns:soap=\"http://schemas.xmlsoap.org/soap/envelope/\">"
+        "<soap:Body><AddInfractionResponse xmlns=\"rosterhall\"><AddInfractionResult>true"
+        "</AddInfractionResult></AddInfractionResponse></soap:Body></soap:Envelope>",
+        "text/xml; charset=utf-8");
   } else {
     std::printf("ban list asked\n");
     answer = Answer(BanList(body, banned), "text/xml; charset=utf-8");

@@ -114,8 +114,7 @@ void SaveLasting(const std::vector<Filter>& filters) {
   FILE* file = std::fopen(kLastingFilters, "w");
   if (file == nullptr) return;
   for (const Filter& f : filters) {
-    std::fprintf(file, "%llx %s %x %x\n", static_cast<unsigned long long>(f.id), Hex(f.key).c_str(), f.address,
-                 f.mask);
+    std::fprintf(file, "%llx %s %x %x\n", static_cast<unsigned long long>(f.id), Hex(f.key).c_str(), f.address, f.mask);
   }
   std::fclose(file);
 }
@@ -260,8 +259,8 @@ DWORD WINAPI FwpmEngineOpen0(const wchar_t* serverName, UINT32 authnService, SEC
     }
   }
   Record("FwpmEngineOpen0 serverName=%s authnService=%u authIdentity=%s sessionFlags=0x%x -> %lx%s%s engine=%llx",
-         serverName != nullptr ? "set" : "null", authnService, authIdentity != nullptr ? "set" : "null", flags,
-         result, result != 0 ? " bad=" : "", what,
+         serverName != nullptr ? "set" : "null", authnService, authIdentity != nullptr ? "set" : "null", flags, result,
+         result != 0 ? " bad=" : "", what,
          result == 0 ? static_cast<unsigned long long>(sessions.back().handle) : 0ULL);
   return result;
 }
@@ -289,8 +288,8 @@ DWORD WINAPI FwpmFilterAdd0(HANDLE engineHandle, const FWPM_FILTER0* filter, PSE
   UINT32 mask = 0;
   const char* what = "";
   Session* session = FindSession(engineHandle);
-  DWORD result = session == nullptr ? (what = "engineHandle", ERROR_INVALID_HANDLE)
-                                    : CheckFilter(filter, &address, &mask, &what);
+  DWORD result =
+      session == nullptr ? (what = "engineHandle", ERROR_INVALID_HANDLE) : CheckFilter(filter, &address, &mask, &what);
   if (result == 0 && session->dynamic && (filter->flags & kFilterFlagPersistent) != 0) {
     result = kDynamicSessionInProgress, what = "flags";
   }
@@ -329,7 +328,9 @@ DWORD WINAPI FwpmFilterAdd0(HANDLE engineHandle, const FWPM_FILTER0* filter, PSE
          reinterpret_cast<unsigned long long>(engineHandle), Hex(key).c_str(),
          Narrow(filter != nullptr ? filter->displayData.name : nullptr).c_str(), Dotted(address).c_str(),
          Dotted(mask).c_str(),
-         filter == nullptr ? "none" : filter->action.type == FWP_ACTION_BLOCK ? "block" : "other",
+         filter == nullptr                         ? "none"
+         : filter->action.type == FWP_ACTION_BLOCK ? "block"
+                                                   : "other",
          sd != nullptr ? "set" : "null", result, result != 0 ? " bad=" : "", what,
          static_cast<unsigned long long>(added.id));
   return result;

@@ -129,16 +129,20 @@ TEST_F(FilteringStandInTest, AnswersEachDepartureFromTheContractWithItsError) {
   const Case cases[] = {
       {"displayData.name", [](FilterParts& f) { f.filter.displayData.name = nullptr; }, DWORD(FWP_E_NULL_DISPLAY_NAME)},
       {"flags", [](FilterParts& f) { f.filter.flags = 0x1; }, 0x8032000Bu},  // lasting, in a dynamic session
-      {"providerKey", [](FilterParts& f) { f.filter.providerKey = const_cast<GUID*>(&kOtherGuid); }, DWORD(FWP_E_PROVIDER_NOT_FOUND)},
+      {"providerKey", [](FilterParts& f) { f.filter.providerKey = const_cast<GUID*>(&kOtherGuid); },
+       DWORD(FWP_E_PROVIDER_NOT_FOUND)},
       {"layerKey", [](FilterParts& f) { f.filter.layerKey = kOtherGuid; }, DWORD(FWP_E_LAYER_NOT_FOUND)},
       {"subLayerKey", [](FilterParts& f) { f.filter.subLayerKey = kOtherGuid; }, DWORD(FWP_E_SUBLAYER_NOT_FOUND)},
       {"weight", [](FilterParts& f) { f.filter.weight.type = FWP_UINT32; }, DWORD(FWP_E_INVALID_WEIGHT)},
       {"numFilterConditions", [](FilterParts& f) { f.filter.numFilterConditions = 0; }, DWORD(FWP_E_INVALID_PARAMETER)},
       {"fieldKey", [](FilterParts& f) { f.condition.fieldKey = zero; }, DWORD(FWP_E_CONDITION_NOT_FOUND)},
-      {"matchType", [](FilterParts& f) { f.condition.matchType = FWP_MATCH_GREATER; }, DWORD(FWP_E_MATCH_TYPE_MISMATCH)},
-      {"conditionValue.type", [](FilterParts& f) { f.condition.conditionValue.type = FWP_UINT16; }, DWORD(FWP_E_TYPE_MISMATCH)},
+      {"matchType", [](FilterParts& f) { f.condition.matchType = FWP_MATCH_GREATER; },
+       DWORD(FWP_E_MATCH_TYPE_MISMATCH)},
+      {"conditionValue.type", [](FilterParts& f) { f.condition.conditionValue.type = FWP_UINT16; },
+       DWORD(FWP_E_TYPE_MISMATCH)},
       {"mask", [](FilterParts& f) { f.addressAndMask.mask = 0xFF00FF00; }, DWORD(FWP_E_INVALID_NET_MASK)},
-      {"action.type", [](FilterParts& f) { f.filter.action.type = FWP_ACTION_CALLOUT_TERMINATING; }, DWORD(FWP_E_INVALID_ACTION_TYPE)},
+      {"action.type", [](FilterParts& f) { f.filter.action.type = FWP_ACTION_CALLOUT_TERMINATING; },
+       DWORD(FWP_E_INVALID_ACTION_TYPE)},
       {"none: the program's own filter", [](FilterParts&) {}, 0u},
   };
   for (const Case& c : cases) {
