@@ -7,7 +7,7 @@
 #include <cstdint>
 
 #include "admin/admin_service.h"
-#include "firewall/memory_filter_engine.h"
+#include "helpers/memory_filter_engine.h"
 
 namespace {
 

@@ -21,8 +21,11 @@ constexpr uint32_t kLoopback = 0x7F000001;
 constexpr milliseconds kProbeInterval{2'000};
 constexpr double kRegistrationAgeSeconds = 5.0;
 constexpr double kPollIntervalSeconds = 10.0;
-// After this copy asked for a vote-kick, the table is fetched this often.
+// For a while after this copy's player asked for a vote-kick, the table is
+// fetched every second, so the count shows the vote's effect soon; then
+// every ten seconds again, sparing the host's connections.
 constexpr double kEagerPollIntervalSeconds = 1.0;
+constexpr int64_t kEagerPollingMs = 30'000;
 // Nothing to do until the link changes, which wakes the thread at once;
 // the bound only keeps a lost wake-up from lasting.
 constexpr milliseconds kUntilLinkChange{60'000};
@@ -63,10 +66,10 @@ Socket AdminClient::ConnectToHost(const HostLink& link) {
   if (link.serverIp == Ipv4Bytes{0, 0, 0, 0}) return Socket();
   const Ipv4Endpoint host{link.hosting ? kLoopback : AddressToHostOrder(link.serverIp), link.hostAdminPort};
   Socket socket(OpenTcpSocket());
-  if (!socket.valid() || ConnectTo(socket.get(), host, static_cast<int>(timeouts_.connect.count())) != 0) {
+  if (!socket.valid() || !ConnectTo(socket.get(), host, timeouts_.connect).ok() ||
+      !SetIoTimeout(socket.get(), timeouts_.answer).ok()) {
     return Socket();
   }
-  SetIoTimeout(socket.get(), static_cast<int>(timeouts_.answer.count()));
   return socket;
 }
 
@@ -130,7 +133,8 @@ void AdminClient::RegisterWithHost() {
 milliseconds AdminClient::VoteCountStep() {
   const HostLink link = state_.Link();
   if (!link.gameFound || !link.hostEnabled || link.hosting) return kUntilLinkChange;
-  const double interval = link.voteRequested ? kEagerPollIntervalSeconds : kPollIntervalSeconds;
+  const bool eager = link.voteRequestedAtMs && clock_.NowMs() - *link.voteRequestedAtMs < kEagerPollingMs;
+  const double interval = eager ? kEagerPollIntervalSeconds : kPollIntervalSeconds;
   const double remainingMs = (interval - pollTimer_.ElapsedSeconds(clock_)) * 1000.0;
   // Sleeps to the due time; a change of host wakes the thread sooner.
   if (remainingMs > 0) return milliseconds(static_cast<int64_t>(std::ceil(remainingMs)));
@@ -163,7 +167,7 @@ milliseconds AdminClient::VoteCountStep() {
   return milliseconds(0);
 }
 
-int AdminClient::RequestVoteKick(uint64_t targetId, std::string* replyText) {
+AdminResult AdminClient::RequestVoteKick(uint64_t targetId, std::string* replyText) {
   const HostLink link = state_.Link();
   const VoteKickRequest request{link.registrationKey, link.ownId, targetId};
   Socket socket = ConnectToHost(link);

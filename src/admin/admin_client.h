@@ -11,6 +11,19 @@
 
 namespace palisard {
 
+// The result of an exchange a caller asked for: 0 once the host was
+// reached, AdminClient::kRequestFailed without a server or a connection.
+class [[nodiscard]] AdminResult {
+ public:
+  constexpr AdminResult(int code = 0) : code_(code) {}
+  int code() const { return code_; }
+  bool ok() const { return code_ == 0; }
+  bool operator==(int code) const { return code_ == code; }
+
+ private:
+  int code_;
+};
+
 // Every copy's side of the protocol: finds the host's admin port, keeps this
 // copy registered, fetches the vote table, and sends vote-kicks. Each
 // exchange is one connection, bounded in time.
@@ -44,7 +57,7 @@ class AdminClient {
   void RegisterWithHost();
   // 0 after an exchange with the host (its text, if it sent one, in
   // `replyText`, at most 511 characters); 59 without a server or connection.
-  int RequestVoteKick(uint64_t targetId, std::string* replyText);
+  AdminResult RequestVoteKick(uint64_t targetId, std::string* replyText);
 
  private:
   // A connected socket to `link`'s admin port (127.0.0.1 while this copy

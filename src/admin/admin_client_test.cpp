@@ -8,10 +8,10 @@
 #include "admin/admin_protocol.h"
 #include "admin/admin_service.h"
 #include "common/byte_order.h"
-#include "firewall/memory_filter_engine.h"
 #include "helpers/fake_admin_host.h"
 #include "helpers/fake_clock.h"
 #include "helpers/http_client.h"
+#include "helpers/memory_filter_engine.h"
 #include "helpers/recording_console.h"
 
 namespace palisard {

@@ -1,18 +1,18 @@
 #include "admin/admin_service.h"
 
 #include <cinttypes>
-#include <mutex>
 #include <random>
 #include <utility>
 
 #include "common/byte_order.h"
 #include "common/console_output.h"
+#include "common/mutex.h"
 
 namespace palisard {
 namespace {
 
 constexpr uint32_t kLoopback = 0x7F000001;
-constexpr int64_t kCoolDownMs = 15000;
+constexpr std::chrono::milliseconds kCoolDown{15'000};
 
 std::vector<uint8_t> Text(const std::string& text) { return EncodeTextReply(text); }
 
@@ -20,9 +20,9 @@ std::vector<uint8_t> Text(const std::string& text) { return EncodeTextReply(text
 
 uint32_t RandomRegistrationKey() {
   // Never destroyed: connection threads may register while the process exits.
-  static std::mutex* mutex = new std::mutex;
+  static Mutex* mutex = new Mutex;
   static std::random_device* source = new std::random_device;
-  std::lock_guard<std::mutex> lock(*mutex);
+  MutexLock lock(*mutex);
   uint32_t key = 0;
   while (key == 0) key = static_cast<uint32_t>((*source)());
   return key;
@@ -39,10 +39,7 @@ AdminService::AdminService(MatchState& state, Firewall& firewall, const Clock& c
       // While another player hosts, connections wait in the listen queue.
       loop_(
           {limits.maxConnections, limits.maxPerAddress},
-          [this](Socket client, uint32_t peerAddress) {
-            RecomputeVotesNeeded();
-            HandleAdminClient(std::move(client), peerAddress);
-          },
+          [this](Socket client, uint32_t peerAddress) { HandleAdminClient(std::move(client), peerAddress); },
           [this](std::chrono::milliseconds maxWait) {
             const uint64_t seen = state_.LinkVersion();
             if (state_.IsHosting()) return true;
@@ -54,9 +51,10 @@ void AdminService::HandleAdminClient(Socket client, uint32_t peerAddress) {
   // The whole message must arrive within the time-out: a peer trickling one
   // byte at a time does not hold its connection any longer.
   const Deadline deadline(SystemClock(), limits_.messageTimeout);
-  SetIoTimeout(client.get(), static_cast<int>(limits_.messageTimeout.count()));
+  if (!SetIoTimeout(client.get(), limits_.messageTimeout).ok()) return;  // unbounded: not served
   std::vector<uint8_t> answer = ProcessAdminMessage(client.get(), peerAddress, deadline);
-  if (!answer.empty()) SendAll(client.get(), answer.data(), answer.size());
+  // A peer gone before its answer has nothing more to be told.
+  if (!answer.empty()) (void)SendAll(client.get(), answer.data(), answer.size());
   ShutdownSend(client.get());
 }
 
@@ -94,9 +92,9 @@ std::vector<uint8_t> AdminService::AnswerQuery(uint16_t kind) {
   const MatchData match = state_.Snapshot();
   std::vector<VoteCount> records;
   for (const PlayerRecord& record : match.players) {
-    records.push_back({record.communityId, static_cast<uint8_t>(record.votesAgainst)});
+    records.push_back({record.communityId, static_cast<uint8_t>(CountVotesAgainst(match, record.communityId))});
   }
-  return EncodeVoteCounts(match.votesNeeded, records);
+  return EncodeVoteCounts(VotesNeeded(match), records);
 }
 
 std::vector<uint8_t> AdminService::Register(uint64_t communityId, uint32_t peerAddress) {
@@ -112,10 +110,12 @@ std::vector<uint8_t> AdminService::Register(uint64_t communityId, uint32_t peerA
 
 std::vector<uint8_t> AdminService::VoteKick(const VoteKickRequest& request) {
   if (request.voterId == request.targetId) return Text("You cannot votekick yourself");
-  const VoteOutcome outcome = state_.RecordVote(request.voterId, request.key, request.targetId, clock_, kCoolDownMs);
+  const VoteOutcome outcome = state_.RecordVote(request.voterId, request.key, request.targetId, clock_, kCoolDown);
   switch (outcome.kind) {
     case VoteOutcome::kInvalidId:
       return Text("Invalid id provided");
+    case VoteOutcome::kTargetIsHost:
+      return Text("You cannot votekick the host");
     case VoteOutcome::kInvalidKey:
       return Text("Invalid key provided");
     case VoteOutcome::kCoolingDown:
@@ -126,12 +126,15 @@ std::vector<uint8_t> AdminService::VoteKick(const VoteKickRequest& request) {
       break;
   }
   if (outcome.kick) {
-    firewall_.BlockPlayer(outcome.targetAddress, request.targetId);
-    console_.Print("Kicking %" PRIu64 "\n", request.targetId);
+    const FirewallResult block = firewall_.BlockPlayer(outcome.targetAddress, request.targetId, BlockReason::kVotes);
+    if (block.inForce()) {
+      console_.Print("Kicking %" PRIu64 "\n", request.targetId);
+    } else {
+      console_.Print("%s", BlockFailureLine(request.targetId, outcome.targetAddress, block).c_str());
+    }
   }
+  // The vote stands whatever the firewall did: the voter's answer is the same.
   return Text("Votekick successful");
 }
-
-void AdminService::RecomputeVotesNeeded() { state_.RecomputeVotesNeeded(); }
 
 }  // namespace palisard

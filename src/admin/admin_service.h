@@ -53,8 +53,6 @@ class AdminService {
   std::vector<uint8_t> Register(uint64_t communityId, uint32_t peerAddress);
   // Records the vote and, at the threshold, kicks the target.
   std::vector<uint8_t> VoteKick(const VoteKickRequest& request);
-  // Half the registered players, rounded up, and at least 1.
-  void RecomputeVotesNeeded();
 
   const ConnectionSlots& slots() const { return loop_.slots(); }
 

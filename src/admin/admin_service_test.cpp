@@ -4,9 +4,9 @@
 
 #include <thread>
 
-#include "firewall/memory_filter_engine.h"
 #include "helpers/fake_clock.h"
 #include "helpers/http_client.h"
+#include "helpers/memory_filter_engine.h"
 #include "helpers/recording_console.h"
 #include "helpers/sanitizers.h"
 
@@ -72,17 +72,6 @@ class AdminServiceTest : public ::testing::Test {
   std::string console;
 };
 
-TEST_F(AdminServiceTest, ThresholdIsHalfTheRegisteredRoundedUp) {
-  const uint32_t expected[] = {1, 1, 1, 2, 2, 3, 3};
-  for (uint32_t registered = 0; registered <= 6; ++registered) {
-    for (std::size_t slot = 0; slot < state.Snapshot().players.size(); ++slot) {
-      state.EditForTest([&](MatchData& d) { d.players[slot].key = slot < registered ? 7 : 0; });
-    }
-    service.RecomputeVotesNeeded();
-    EXPECT_EQ(state.Snapshot().votesNeeded, expected[registered]) << registered << " registered";
-  }
-}
-
 TEST_F(AdminServiceTest, RegistrationChecksTheCallersAddress) {
   uint32_t key = RegisterFromSlot(kA, 0xC6120002);
   EXPECT_EQ(key, 1000u);
@@ -111,13 +100,17 @@ TEST_F(AdminServiceTest, VoteChecksInOrder) {
   EXPECT_EQ(Vote(kA, 999, keyA), "Invalid id provided");
   EXPECT_EQ(Vote(999, kB, keyA), "Invalid id provided");
   EXPECT_EQ(Vote(kA, 0, keyA), "Invalid id provided");
+  EXPECT_EQ(Vote(kA, kHost, keyA), "You cannot votekick the host");
   EXPECT_EQ(Vote(kA, kB, keyA + 1), "Invalid key provided");
   EXPECT_EQ(Vote(kB, kA, 0), "Invalid key provided") << "an unregistered slot's key 0 is no key";
   EXPECT_TRUE(state.Snapshot().players[1].votedIds.empty());
 }
 
 TEST_F(AdminServiceTest, CoolDownAndRepeatedVotes) {
-  state.EditForTest([&](MatchData& d) { d.votesNeeded = 10; });
+  // Everybody registered: two votes are needed, so one kicks nobody.
+  state.EditForTest([&](MatchData& d) {
+    for (PlayerRecord& p : d.players) p.key = p.communityId != 0 ? 7 : 0;
+  });
   uint32_t keyA = RegisterFromSlot(kA, 0xC6120002);
   EXPECT_EQ(Vote(kA, kB, keyA), "Votekick successful");
   clock.Advance(10'000);
@@ -128,13 +121,13 @@ TEST_F(AdminServiceTest, CoolDownAndRepeatedVotes) {
   EXPECT_EQ(Vote(kA, kC, keyA), "Votekick successful");
   clock.Advance(15'000);
   EXPECT_EQ(Vote(kA, kB, keyA), "You already voted to kick that player");
-  EXPECT_EQ(state.Snapshot().players[2].votesAgainst, 1u);
-  EXPECT_EQ(state.Snapshot().players[3].votesAgainst, 1u);
+  EXPECT_EQ(CountVotesAgainst(state.Snapshot(), kB), 1u);
+  EXPECT_EQ(CountVotesAgainst(state.Snapshot(), kC), 1u);
   EXPECT_TRUE(engine.filters().empty());
 }
 
 TEST_F(AdminServiceTest, VoteReachingTheThresholdKicks) {
-  state.EditForTest([&](MatchData& d) { d.votesNeeded = 2; });
+  RegisterFromSlot(kHost, kLoopback);  // three registered: two votes kick
   uint32_t keyA = RegisterFromSlot(kA, 0xC6120002);
   uint32_t keyB = RegisterFromSlot(kB, 0xC6120003);
   EXPECT_EQ(Vote(kA, kC, keyA), "Votekick successful");
@@ -147,14 +140,23 @@ TEST_F(AdminServiceTest, VoteReachingTheThresholdKicks) {
   EXPECT_EQ(firewall.Blocks().front().CommunityId(), kC);
 }
 
-TEST_F(AdminServiceTest, VoteTableHasOneRecordPerSlot) {
+TEST_F(AdminServiceTest, FailedKickIsToldAsSuch) {
+  engine.FailNextAddWith(0x80320001);
+  uint32_t keyA = RegisterFromSlot(kA, 0xC6120002);  // alone registered: one vote kicks
+  EXPECT_EQ(Vote(kA, kC, keyA), "Votekick successful");
+  EXPECT_EQ(console, "Could not block 76561197960265730 ( 198.18.0.4 ): 80320001\n");
+  EXPECT_TRUE(firewall.Blocks().empty());
+}
+
+TEST_F(AdminServiceTest, VoteTableCountsThePresentVoters) {
   state.EditForTest([&](MatchData& d) {
-    d.votesNeeded = 3;
-    d.players[2].votesAgainst = 258;  // low 8 bits on the wire
+    for (PlayerRecord& p : d.players) p.key = p.communityId != 0 ? 7 : 0;  // four registered: 2 needed
+    d.players[0].votedIds = {kB};
+    d.players[1].votedIds = {kB};
   });
   Bytes answer = service.AnswerQuery(kAdminVoteCounts);
   ASSERT_EQ(answer.size(), 8u + 8u + 18u * 16u);
-  EXPECT_EQ(answer[12], 3);
+  EXPECT_EQ(answer[12], 2);
   EXPECT_EQ(answer[16 + 2 * 16 + 8], 2);
   EXPECT_EQ(answer[16 + 17 * 16], 0) << "empty slots are sent with id 0";
   EXPECT_TRUE(service.AnswerQuery(2).empty());
@@ -188,7 +190,7 @@ class AdminServiceSocketTest : public AdminServiceTest {
   std::string Exchange(const Bytes& request, uint32_t from = 0) {
     Socket socket = ConnectToLoopback(port, from);
     if (!socket.valid()) return "<no connection>";
-    SendAll(socket.get(), request.data(), request.size());
+    EXPECT_TRUE(SendAll(socket.get(), request.data(), request.size()));
     return ReadUntilClosed(socket.get(), 3000);
   }
 
@@ -220,11 +222,11 @@ TEST_F(AdminServiceSocketTest, MalformedMessagesGetNoAnswer) {
 
 TEST_F(AdminServiceSocketTest, SilentAndSlowPeersAreCutOffWhileOthersAreServed) {
   Socket silent = ConnectToLoopback(port, 0x7F000002);
-  SendAll(silent.get(), "PLSD", 4);  // half a header, then nothing
+  EXPECT_TRUE(SendAll(silent.get(), "PLSD", 4));  // half a header, then nothing
   Socket slow = ConnectToLoopback(port, 0x7F000002);
   auto start = std::chrono::steady_clock::now();
   for (int i = 0; i < 4; ++i) {
-    SendAll(slow.get(), "P", 1);
+    (void)SendAll(slow.get(), "P", 1);
     std::this_thread::sleep_for(100ms);
   }
   EXPECT_TRUE(PingAnswered());

@@ -1,10 +1,13 @@
 #include "app/console.h"
 
+#include <charconv>
+#include <chrono>
 #include <cinttypes>
 #include <string>
 #include <vector>
 
 #include "common/console_output.h"
+#include "common/ipv4.h"
 
 namespace palisard {
 namespace {
@@ -51,7 +54,65 @@ void PrintPlayerList(const MatchState& state) {
   }
 }
 
-ConsoleEnd RunConsole(std::FILE* input, const MatchState& state) {
+namespace {
+
+// "blocks": each block in force with its id, address, why and time left.
+void PrintBlocks(const BlockDesk& blocks) {
+  const std::vector<BlockDesk::Entry> entries = blocks.List();
+  if (entries.empty()) {
+    Print("No blocks in force\n");
+    return;
+  }
+  Print("Community ID\tAddress\tWhy\tLeft\tName\n");
+  for (const BlockDesk::Entry& entry : entries) {
+    const long long seconds = std::chrono::duration_cast<std::chrono::seconds>(entry.left).count();
+    Print("%" PRIu64 "\t%s\t%s\t%lld:%02lld\t%s\n", entry.communityId, DottedAddress(entry.address).c_str(),
+          BlockReasonName(entry.reason), seconds / 60, seconds % 60, PrintableText(entry.name).c_str());
+  }
+}
+
+// "unblock ID": lifts the block and withdraws the votes behind it.
+void Unblock(BlockDesk& blocks, const std::string& idText) {
+  uint64_t id = 0;
+  const char* end = idText.data() + idText.size();
+  const auto [stop, error] = std::from_chars(idText.data(), end, id);
+  if (error != std::errc() || stop != end || id == 0) {
+    Print("Not a community id: %s\n", PrintableText(idText).c_str());
+    return;
+  }
+  const BlockDesk::Lifted lifted = blocks.Unblock(id);
+  const std::string address = DottedAddress(lifted.address);
+  switch (lifted.kind) {
+    case BlockDesk::Lifted::kNoBlock:
+      Print("No block for %" PRIu64 "\n", id);
+      return;
+    case BlockDesk::Lifted::kFailed:
+      Print("Could not unblock %" PRIu64 " ( %s ): %x\n", id, address.c_str(), static_cast<unsigned>(lifted.code));
+      return;
+    case BlockDesk::Lifted::kLifted:
+      if (lifted.blockedAgain) {
+        Print("Unblocked %" PRIu64
+              " ( %s ), but the ban service says the player is banned: blocked again on the "
+              "next pass\n",
+              id, address.c_str());
+      } else {
+        Print("Unblocked %" PRIu64 " ( %s ); the votes against the player are withdrawn\n", id, address.c_str());
+      }
+      return;
+  }
+}
+
+void PrintHelp() {
+  Print("plist        the players of the match\n");
+  Print("blocks       the blocks in force while this copy hosts\n");
+  Print("unblock ID   lift the block of a player and withdraw the votes behind it\n");
+  Print("help         this list\n");
+  Print("exit         lift every block and quit\n");
+}
+
+}  // namespace
+
+ConsoleEnd RunConsole(std::FILE* input, const MatchState& state, BlockDesk& blocks) {
   std::string line;
   for (;;) {
     LineRead result = ReadConsoleLine(input, line);
@@ -59,6 +120,12 @@ ConsoleEnd RunConsole(std::FILE* input, const MatchState& state) {
     if (result == LineRead::kTooLong) continue;
     if (line == "plist") {
       PrintPlayerList(state);
+    } else if (line == "blocks") {
+      PrintBlocks(blocks);
+    } else if (line.rfind("unblock ", 0) == 0) {
+      Unblock(blocks, line.substr(sizeof("unblock ") - 1));
+    } else if (line == "help") {
+      PrintHelp();
     } else if (line == "exit") {
       return ConsoleEnd::kExitCommand;
     }

@@ -4,6 +4,8 @@
 
 #include <cstdio>
 
+#include "helpers/fake_clock.h"
+#include "helpers/memory_filter_engine.h"
 #include "helpers/temp_dir.h"
 
 namespace palisard {
@@ -16,7 +18,7 @@ class ConsoleTest : public ::testing::Test {
     std::FILE* file = std::fopen(dir.Write("input.txt", input).string().c_str(), "rb");
     EXPECT_NE(file, nullptr);
     ::testing::internal::CaptureStdout();
-    ConsoleEnd end = RunConsole(file, state);
+    ConsoleEnd end = RunConsole(file, state, desk);
     std::string output = ::testing::internal::GetCapturedStdout();
     std::fclose(file);
     EXPECT_EQ(end, expectedEnd);
@@ -32,6 +34,11 @@ class ConsoleTest : public ::testing::Test {
 
   TempDir dir;
   MatchState state;
+  FakeClock clock;
+  MemoryFilterEngine engine;
+  Firewall firewall{engine, clock};
+  bool banned = false;
+  BlockDesk desk{firewall, state, clock, [this](uint64_t) { return banned; }};
 };
 
 const char kHeader[] = "##\tCommunity ID      Name\n";
@@ -68,6 +75,33 @@ TEST_F(ConsoleTest, LineOf254CharactersStillCounts) {
 }
 
 TEST_F(ConsoleTest, LastLineWithoutNewlineIsRead) { EXPECT_EQ(Run("exit", ConsoleEnd::kExitCommand), ""); }
+
+TEST_F(ConsoleTest, BlocksAreListedAndUnblockLiftsOneAndWithdrawsItsVotes) {
+  const uint64_t troll = 76561197960265999ULL;
+  Occupy(0, "Voter", 76561197960287930ULL);
+  Occupy(2, "^1Troll", troll);
+  state.EditForTest([&](MatchData& d) {
+    d.SyncPlayerRecords();
+    d.players[0].votedIds = {troll};
+  });
+  ASSERT_EQ(firewall.Initialize(), 0u);
+  ASSERT_EQ(firewall.BlockPlayer(0xC6120004, troll, BlockReason::kVotes), 0u);
+  clock.Advance(60'000);
+  EXPECT_EQ(Run("blocks\nunblock 5\nunblock x5\nunblock 76561197960265999\nblocks\n", ConsoleEnd::kEndOfInput),
+            "Community ID\tAddress\tWhy\tLeft\tName\n"
+            "76561197960265999\t198.18.0.4\tvotes\t3:59\t^1Troll\n"
+            "No block for 5\n"
+            "Not a community id: x5\n"
+            "Unblocked 76561197960265999 ( 198.18.0.4 ); the votes against the player are withdrawn\n"
+            "No blocks in force\n");
+  EXPECT_EQ(CountVotesAgainst(state.Snapshot(), troll), 0u);
+
+  banned = true;
+  ASSERT_EQ(firewall.BlockPlayer(0xC6120004, troll, BlockReason::kBan), 0u);
+  EXPECT_EQ(Run("unblock 76561197960265999\n", ConsoleEnd::kEndOfInput),
+            "Unblocked 76561197960265999 ( 198.18.0.4 ), but the ban service says the player is banned: blocked "
+            "again on the next pass\n");
+}
 
 }  // namespace
 }  // namespace palisard

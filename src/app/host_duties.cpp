@@ -1,7 +1,10 @@
 #include "app/host_duties.h"
 
-#include <set>
-#include <utility>
+#include <optional>
+#include <tuple>
+#include <vector>
+
+#include "game/vote_book.h"
 
 namespace palisard {
 
@@ -19,62 +22,35 @@ void HostDuties::BlockVotedOutAndBanned() {
   // Answers arrive later; until then what is known counts, and a stale
   // answer that says banned still does.
   bans_.AskAbout(presentIds);
-  std::set<uint64_t> banned;
-  if (bans_.Streaming()) {
-    for (uint64_t id : presentIds) {
-      if (bans_.IsBanned(id).value_or(false)) banned.insert(id);
-    }
-  }
 
-  std::vector<std::pair<uint32_t, uint64_t>> toBlock;
+  // The hosting player is never blocked by its own copy: that would cut
+  // the whole match off.
+  const std::optional<HostSeat> host = WhoHosts(match);
+  const uint32_t needed = VotesNeeded(match);
+  std::vector<std::tuple<uint32_t, uint64_t, BlockReason>> toBlock;
   for (std::size_t i = 0; i < match.players.size(); ++i) {
-    const PlayerRecord& record = match.players[i];
-    const bool votedOut = match.votesNeeded != 0 && record.votesAgainst > match.votesNeeded;
-    const bool isBanned = record.communityId != match.hostId && banned.count(record.communityId) != 0;
-    if (votedOut || isBanned) {
-      const GameClientEntry& entry = match.clients[i];
-      toBlock.emplace_back(AddressToHostOrder(entry.Address()), entry.CommunityId());
+    const uint64_t id = match.players[i].communityId;
+    if (id == 0 || (host && id == host->id)) continue;
+    const uint32_t address = AddressToHostOrder(match.clients[i].Address());
+    if (StaysBlocked(CountVotesAgainst(match, id), needed)) {
+      toBlock.emplace_back(address, id, BlockReason::kVotes);
+    } else if (bans_.Streaming() && bans_.IsBanned(id).value_or(false)) {
+      toBlock.emplace_back(address, id, BlockReason::kBan);
     }
   }
-  for (const auto& [address, id] : toBlock) blocker_.Block(address, id);
+  for (const auto& [address, id, reason] : toBlock) Block(address, id, reason);
 }
 
-BanServiceList::BanServiceList(BanService& service) : service_(service), worker_([this] { Work(); }) {}
-
-BanServiceList::~BanServiceList() {
-  {
-    std::lock_guard<std::mutex> lock(mutex_);
-    stopping_ = true;
+void HostDuties::Block(uint32_t address, uint64_t communityId, BlockReason reason) {
+  const FirewallResult result = blocker_.Block(address, communityId, reason);
+  if (result.inForce()) {
+    failureTold_.erase(communityId);
+    return;
   }
-  handed_.notify_all();
-  worker_.join();
-}
-
-void BanServiceList::AskAbout(const std::vector<uint64_t>& presentIds) {
-  // Most passes have nothing to ask: the worker is not woken for them.
-  if (!service_.WouldAsk(presentIds, presentIds.size())) return;
-  {
-    std::lock_guard<std::mutex> lock(mutex_);
-    waiting_ = presentIds;
-  }
-  handed_.notify_one();
-}
-
-void BanServiceList::Work() {
-  for (;;) {
-    std::vector<uint64_t> ids;
-    {
-      std::unique_lock<std::mutex> lock(mutex_);
-      handed_.wait(lock, [this] { return waiting_.has_value() || stopping_; });
-      if (stopping_) return;
-      ids = std::move(*waiting_);
-      waiting_.reset();
-    }
-    // With every present id as the minimum, a request goes out only when
-    // none of them has a fresh answer.
-    const std::size_t present = ids.size();
-    service_.GetBanList(std::move(ids), present);
-  }
+  auto [told, isNew] = failureTold_.try_emplace(communityId, result.code());
+  if (!isNew && told->second == result.code()) return;
+  told->second = result.code();
+  console_.Print("%s", BlockFailureLine(communityId, address, result).c_str());
 }
 
 }  // namespace palisard

@@ -16,6 +16,7 @@ namespace {
 constexpr uint64_t kHost = 76561197960287930ULL;
 constexpr uint64_t kOther = 76561197960265728ULL;
 constexpr uint64_t kThird = 76561197960265999ULL;
+constexpr uint64_t kFourth = 76561197960266000ULL;
 
 struct FakeBanList : BanList {
   bool Streaming() const override { return streaming; }
@@ -31,7 +32,11 @@ struct FakeBanList : BanList {
 };
 
 struct RecordingBlocker : Blocker {
-  void Block(uint32_t address, uint64_t id) override { blocked.emplace_back(address, id); }
+  FirewallResult Block(uint32_t address, uint64_t id, BlockReason) override {
+    blocked.emplace_back(address, id);
+    return result;
+  }
+  FirewallResult result{0, true};
   void RemoveExpiredBlocks() override { ++sweeps; }
   void ClearBlocks() override { ++clears; }
   std::vector<std::pair<uint32_t, uint64_t>> blocked;
@@ -45,6 +50,7 @@ class HostDutiesTest : public ::testing::Test {
   void SetUp() override {
     state.EditForTest([](MatchData& d) {
       d.ownId = d.hostId = kHost;
+      d.serverIp = {127, 0, 0, 1};
       d.clients[0] = GameClientEntry::For("Me", {127, 0, 0, 1}, 28960, kHost);
       d.clients[1] = GameClientEntry::For("Them", {198, 18, 0, 9}, 28960, kOther);
       d.clients[4] = GameClientEntry::For("Third", {198, 18, 0, 4}, 28960, kThird);
@@ -55,19 +61,43 @@ class HostDutiesTest : public ::testing::Test {
   MatchState state;
   FakeBanList bans;
   RecordingBlocker blocker;
-  HostDuties duties{state, bans, blocker};
+  RecordingConsole console;
+  HostDuties duties{state, bans, blocker, console};
 };
 
-TEST_F(HostDutiesTest, VotedOutPlayersAreBlockedAboveTheThresholdOnly) {
+TEST_F(HostDutiesTest, VotedOutPlayersAreBlockedAboveTheThresholdOnlyNeverTheHost) {
+  // Four registered: two votes needed.
   state.EditForTest([](MatchData& d) {
-    d.votesNeeded = 2;
-    d.players[1].votesAgainst = 2;
-    d.players[4].votesAgainst = 3;
+    d.clients[5] = GameClientEntry::For("Fourth", {198, 18, 0, 5}, 28960, kFourth);
+    d.SyncPlayerRecords();
+    for (int slot : {0, 1, 4, 5}) d.players[slot].key = 7;
+    d.players[0].votedIds = {kThird, kOther};
+    d.players[1].votedIds = {kThird, kHost};
+    d.players[4].votedIds = {kHost};
+    d.players[5].votedIds = {kThird, kOther, kHost};
   });
   duties.AfterPass(true);
   using Block = std::pair<uint32_t, uint64_t>;
-  EXPECT_EQ(blocker.blocked, (std::vector<Block>{{0xC6120004u, kThird}})) << "equal to the threshold is not enough";
+  EXPECT_EQ(blocker.blocked, (std::vector<Block>{{0xC6120004u, kThird}}))
+      << "two votes are not above the threshold, and the host is never blocked";
   EXPECT_EQ(blocker.sweeps, 1);
+
+  // A vote leaves with its voter: two left against Third, two needed.
+  state.EditForTest([](MatchData& d) {
+    d.clients[5] = GameClientEntry{};
+    d.SyncPlayerRecords();
+  });
+  blocker.blocked.clear();
+  duties.AfterPass(true);
+  EXPECT_TRUE(blocker.blocked.empty());
+}
+
+TEST_F(HostDutiesTest, AFailedBlockIsToldOnce) {
+  bans.answers = {{kOther, true}};
+  blocker.result = FirewallResult(0x80320001);
+  duties.AfterPass(true);
+  duties.AfterPass(true);
+  EXPECT_EQ(console.Take(), "Could not block 76561197960265728 ( 198.18.0.9 ): 80320001\n");
 }
 
 TEST_F(HostDutiesTest, BannedPlayersAreBlockedButNeverTheHost) {

@@ -6,6 +6,7 @@
 
 #include "admin/admin_client.h"
 #include "admin/admin_service.h"
+#include "app/block_desk.h"
 #include "app/console.h"
 #include "app/exit_paths.h"
 #include "app/host_duties.h"
@@ -60,7 +61,7 @@ void RunAdminService(AdminService::Limits limits) {
 }
 
 void RunWebConsole(WebConsole::Limits limits) {
-  WebActions actions(TheMatchState(), TheBanService(), TheFirewall(), TheAdminClient());
+  WebActions actions(TheMatchState(), TheBanService(), TheFirewall(), TheAdminClient(), SystemClock());
   WebConsole console(
       TheMatchState(), [&](const std::string& path) { return actions.ReportPlayer(path); },
       [&](const std::string& path) { return actions.VoteKickPlayer(path); }, limits);
@@ -110,9 +111,9 @@ int RunPalisard() {
     return 0;
   }
 
-  uint32_t firewallError = TheFirewall().Initialize();
-  if (firewallError != 0) {
-    Print("Error initializing firewall: %x\n", firewallError);
+  const FirewallResult firewallOpened = TheFirewall().Initialize();
+  if (firewallOpened.code() != 0) {
+    Print("Error initializing firewall: %x\n", firewallOpened.code());
     return 0;
   }
 
@@ -137,7 +138,10 @@ int RunPalisard() {
   std::thread([] { TheAdminClient().VoteCountThread(); }).detach();
   std::thread(RunGameWatcher).detach();
 
-  if (RunConsole(stdin, TheMatchState()) == ConsoleEnd::kEndOfInput) IdleForever();
+  BlockDesk blocks(TheFirewall(), TheMatchState(), SystemClock(), [](uint64_t communityId) {
+    return TheBanService().streaming && TheBanService().IsBanned(communityId).value_or(false);
+  });
+  if (RunConsole(stdin, TheMatchState(), blocks) == ConsoleEnd::kEndOfInput) IdleForever();
   return 0;
 }
 

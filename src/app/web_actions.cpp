@@ -32,8 +32,13 @@ std::optional<uint64_t> ParseIdParameter(const std::string& path) {
 }
 
 WebActions::WebActions(MatchState& state, BanService& banService, Firewall& firewall, AdminClient& adminClient,
-                       ConsoleSink& console)
-    : state_(state), banService_(banService), firewall_(firewall), adminClient_(adminClient), console_(console) {}
+                       const Clock& clock, ConsoleSink& console)
+    : state_(state),
+      banService_(banService),
+      firewall_(firewall),
+      adminClient_(adminClient),
+      clock_(clock),
+      console_(console) {}
 
 std::string WebActions::ReportPlayer(const std::string& path) {
   const std::optional<uint64_t> parsed = ParseIdParameter(path);
@@ -61,7 +66,10 @@ std::string WebActions::ReportPlayer(const std::string& path) {
       }
     }
   }
-  if (address) firewall_.BlockPlayer(*address, id);
+  if (address) {
+    const FirewallResult block = firewall_.BlockPlayer(*address, id, BlockReason::kReport);
+    if (!block.inForce()) console_.Print("%s", BlockFailureLine(id, *address, block).c_str());
+  }
   console_.Print("Report successful\n");
   return "Report successful";
 }
@@ -71,10 +79,10 @@ std::string WebActions::VoteKickPlayer(const std::string& path) {
   const std::optional<uint64_t> parsed = ParseIdParameter(path);
   if (!parsed) return kInvalidId;
   const uint64_t id = *parsed;
-  if (!state_.RequestVote()) return "Server is not Palisard enabled";
+  if (!state_.RequestVote(clock_.NowMs())) return "Server is not Palisard enabled";
   console_.Print("Requesting a votekick on %" PRIu64 "..\n", id);
   std::string reply;
-  if (adminClient_.RequestVoteKick(id, &reply) != 0) return "Votekick request failed unexpectedly";
+  if (!adminClient_.RequestVoteKick(id, &reply).ok()) return "Votekick request failed unexpectedly";
   return reply;
 }
 

@@ -6,6 +6,7 @@
 
 #include "admin/admin_client.h"
 #include "bans/ban_service.h"
+#include "common/clock.h"
 #include "common/console_output.h"
 #include "firewall/firewall.h"
 #include "game/match_state.h"
@@ -24,7 +25,7 @@ std::optional<uint64_t> ParseIdParameter(const std::string& path);
 class WebActions {
  public:
   WebActions(MatchState& state, BanService& banService, Firewall& firewall, AdminClient& adminClient,
-             ConsoleSink& console = StandardOutput());
+             const Clock& clock, ConsoleSink& console = StandardOutput());
 
   // Reports the player to the ban service; on the hosting copy an accepted
   // report blocks the player at once.
@@ -37,6 +38,7 @@ class WebActions {
   BanService& banService_;
   Firewall& firewall_;
   AdminClient& adminClient_;
+  const Clock& clock_;
   ConsoleSink& console_;
 };
 

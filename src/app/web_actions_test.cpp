@@ -4,9 +4,9 @@
 
 #include <atomic>
 
-#include "firewall/memory_filter_engine.h"
 #include "helpers/fake_clock.h"
 #include "helpers/fake_http_server.h"
+#include "helpers/memory_filter_engine.h"
 #include "helpers/recording_console.h"
 
 namespace palisard {
@@ -53,7 +53,7 @@ class ActionsTest : public ::testing::Test {
     options.port = service.port();
     banService = std::make_unique<BanService>(clock, options, recording);
     banService->SetHost("127.0.0.1");
-    actions = std::make_unique<WebActions>(state, *banService, firewall, adminClient, recording);
+    actions = std::make_unique<WebActions>(state, *banService, firewall, adminClient, clock, recording);
   }
 
   std::string Run(std::string (WebActions::*action)(const std::string&), const std::string& path) {
@@ -124,15 +124,15 @@ TEST_F(ActionsTest, ReportWithoutAnAnswerOrBeforeAGameFails) {
 TEST_F(ActionsTest, VoteKickNeedsAPalisardHost) {
   EXPECT_EQ(Run(&WebActions::VoteKickPlayer, "/votekick?5"), "Server is not Palisard enabled");
   EXPECT_EQ(console, "");
-  EXPECT_FALSE(state.Snapshot().voteRequested);
+  EXPECT_FALSE(state.Snapshot().voteRequestedAtMs.has_value());
 
   state.EditForTest([&](MatchData& d) { d.hostEnabled = true; });  // but no server address to reach it at
   EXPECT_EQ(Run(&WebActions::VoteKickPlayer, "/votekick?5abc"), "Invalid id provided");
   EXPECT_EQ(console, "");
-  EXPECT_FALSE(state.Snapshot().voteRequested);
+  EXPECT_FALSE(state.Snapshot().voteRequestedAtMs.has_value());
   EXPECT_EQ(Run(&WebActions::VoteKickPlayer, "/votekick?5"), "Votekick request failed unexpectedly");
   EXPECT_EQ(console, "Requesting a votekick on 5..\n");
-  EXPECT_TRUE(state.Snapshot().voteRequested);
+  EXPECT_TRUE(state.Snapshot().voteRequestedAtMs.has_value());
 }
 
 }  // namespace

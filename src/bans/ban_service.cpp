@@ -99,7 +99,7 @@ std::optional<BanService::SoapAnswer> BanService::SoapCall(const std::string& do
     MutexLock lock(mutex_);
     server = serverAddress_;
   }
-  if (ConnectTo(socket.get(), server, static_cast<int>(options_.limits.connect.count())) != 0) {
+  if (!ConnectTo(socket.get(), server, options_.limits.connect).ok()) {
     console_.Print("Problem connecting to Ban Service\n");
     return std::nullopt;
   }

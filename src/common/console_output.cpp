@@ -2,8 +2,9 @@
 
 #include <cstdarg>
 #include <cstdio>
-#include <mutex>
 #include <vector>
+
+#include "common/mutex.h"
 
 namespace palisard {
 namespace {
@@ -29,8 +30,8 @@ class StandardOutputSink final : public ConsoleSink {
 void Print(const char* format, ...) {
   // One lock so that lines printed by different threads never interleave.
   // Never destroyed: other threads may still print while the process exits.
-  static std::mutex* mutex = new std::mutex;
-  std::lock_guard<std::mutex> lock(*mutex);
+  static Mutex* mutex = new Mutex;
+  MutexLock lock(*mutex);
   va_list args;
   va_start(args, format);
   std::vfprintf(stdout, format, args);

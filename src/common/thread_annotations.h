@@ -15,6 +15,7 @@
 #define PT_GUARDED_BY(x) PALISARD_THREAD_ANNOTATION(pt_guarded_by(x))
 #define ACQUIRE(...) PALISARD_THREAD_ANNOTATION(acquire_capability(__VA_ARGS__))
 #define RELEASE(...) PALISARD_THREAD_ANNOTATION(release_capability(__VA_ARGS__))
+#define TRY_ACQUIRE(...) PALISARD_THREAD_ANNOTATION(try_acquire_capability(__VA_ARGS__))
 #define EXCLUSIVE_LOCKS_REQUIRED(...) PALISARD_THREAD_ANNOTATION(requires_capability(__VA_ARGS__))
 #define LOCKS_EXCLUDED(...) PALISARD_THREAD_ANNOTATION(locks_excluded(__VA_ARGS__))
 #define NO_THREAD_SAFETY_ANALYSIS PALISARD_THREAD_ANNOTATION(no_thread_safety_analysis)

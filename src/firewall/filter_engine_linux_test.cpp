@@ -39,15 +39,15 @@ class NftablesTest : public ::testing::Test {
     return host->Inside([&] {
       engine = CreateSystemFilterEngine();
       firewall = std::make_unique<Firewall>(*engine, clock);
-      return firewall->Initialize();
+      return firewall->Initialize().code();
     });
   }
 
   void ListenOnHost() {
     listener = Socket(host->Inside([] {
       SocketHandle s = OpenTcpSocket();
-      BindAnyAddress(s, kPort);
-      ListenForConnections(s);
+      EXPECT_TRUE(BindAnyAddress(s, kPort).ok());
+      EXPECT_TRUE(ListenForConnections(s).ok());
       return s;
     }));
     ASSERT_TRUE(listener.valid());
@@ -56,7 +56,7 @@ class NftablesTest : public ::testing::Test {
   bool PeerCanConnect() {
     return peer->Inside([] {
       Socket s(OpenTcpSocket());
-      return ConnectTo(s.get(), {kHostAddress, kPort}, 400) == 0;
+      return ConnectTo(s.get(), {kHostAddress, kPort}, std::chrono::milliseconds(400)).ok();
     });
   }
 
@@ -143,7 +143,7 @@ TEST_F(NftablesTest, InitializeWithoutNetAdminFails) {
     syscall(SYS_capset, &header, data);
     engine = CreateSystemFilterEngine();
     firewall = std::make_unique<Firewall>(*engine, clock);
-    return firewall->Initialize();
+    return firewall->Initialize().code();
   });
   // EPERM, in a form that cannot read as "no such block" (1).
   EXPECT_EQ(result, 0xA0000001u);

@@ -1,36 +1,49 @@
 #include "firewall/firewall.h"
 
+#include "common/ipv4.h"
+
 #include <algorithm>
+#include <cstdio>
 #include <thread>
 
 namespace palisard {
 
-using Lock = std::lock_guard<std::mutex>;
-
 Firewall::Firewall(FilterEngine& engine, const Clock& clock) : engine_(engine), clock_(clock) {}
 
 Firewall::~Firewall() {
-  Lock lock(mutex_);
+  MutexLock lock(mutex_);
   ShutdownLocked();
 }
 
-uint32_t Firewall::Initialize() {
-  Lock lock(mutex_);
+const char* BlockReasonName(BlockReason reason) {
+  switch (reason) {
+    case BlockReason::kVotes:
+      return "votes";
+    case BlockReason::kBan:
+      return "ban";
+    case BlockReason::kReport:
+      return "report";
+  }
+  return "?";
+}
+
+FirewallResult Firewall::Initialize() {
+  MutexLock lock(mutex_);
   if (open_) return kAlreadyInitialized;
   uint32_t result = engine_.Open();
   open_ = result == 0;
   return result;
 }
 
-uint32_t Firewall::BlockPlayer(uint32_t address, uint64_t communityId) {
-  Lock lock(mutex_);
+FirewallResult Firewall::BlockPlayer(uint32_t address, uint64_t communityId, BlockReason reason) {
+  MutexLock lock(mutex_);
   if (!open_) return kNotOpen;
   if (address == 0 || communityId == 0) return kRefused;
 
   auto existing = std::find_if(blocks_.begin(), blocks_.end(),
                                [&](const BlockRecord& r) { return r.CommunityId() == communityId; });
   if (existing != blocks_.end()) {
-    if (existing->address == address) return kRefused;
+    if (existing->address == address) return {kRefused, true};
     uint32_t lifted = UnblockPlayerLocked(communityId);
     // The old filter holds the key still: adding would only collide with it.
     if (lifted != 0 && lifted != FilterEngine::kFilterNotFound) return lifted;
@@ -39,6 +52,7 @@ uint32_t Firewall::BlockPlayer(uint32_t address, uint64_t communityId) {
   BlockRecord record;
   record.key = MakeBlockKey(communityId);
   record.address = address;
+  record.reason = reason;
   uint32_t result = engine_.AddBlockFilter(record.key, address, &record.filterId);
   if (result == kAlreadyExists) {
     // A filter with this key outlived an earlier run (an older build made
@@ -55,11 +69,11 @@ uint32_t Firewall::BlockPlayer(uint32_t address, uint64_t communityId) {
   }
   record.timer.Start(clock_);
   blocks_.push_back(record);
-  return result;
+  return {result, true};
 }
 
-uint32_t Firewall::UnblockPlayer(uint64_t communityId) {
-  Lock lock(mutex_);
+FirewallResult Firewall::UnblockPlayer(uint64_t communityId) {
+  MutexLock lock(mutex_);
   return UnblockPlayerLocked(communityId);
 }
 
@@ -78,8 +92,8 @@ bool Firewall::LiftLocked(const BlockRecord& record, uint32_t* result) {
   return *result == 0 || *result == FilterEngine::kFilterNotFound;
 }
 
-uint32_t Firewall::RemoveBlock(BlockRecord record) {
-  Lock lock(mutex_);
+FirewallResult Firewall::RemoveBlock(BlockRecord record) {
+  MutexLock lock(mutex_);
   if (!open_) return kNotOpen;
   uint32_t result = 0;
   bool lifted = LiftLocked(record, &result);
@@ -93,7 +107,7 @@ uint32_t Firewall::RemoveBlock(BlockRecord record) {
 }
 
 void Firewall::RemoveBlocksIf(const Predicate& predicate) {
-  Lock lock(mutex_);
+  MutexLock lock(mutex_);
   if (!open_) return;
   for (auto it = blocks_.begin(); it != blocks_.end();) {
     uint32_t ignored;
@@ -106,7 +120,7 @@ void Firewall::RemoveBlocksIf(const Predicate& predicate) {
 }
 
 void Firewall::ClearBlocks() {
-  Lock lock(mutex_);
+  MutexLock lock(mutex_);
   ClearBlocksLocked();
 }
 
@@ -130,13 +144,13 @@ std::optional<std::vector<UnliftedBlock>> Firewall::Shutdown(std::chrono::millis
   // follow pthread's timed locks. The wait is wall time whatever clock the
   // blocks expire by.
   const Deadline deadline(SystemClock(), lockWait);
-  std::unique_lock<std::mutex> lock(mutex_, std::try_to_lock);
-  while (!lock.owns_lock()) {
+  while (!mutex_.TryLock()) {
     if (deadline.Passed()) return std::nullopt;
     std::this_thread::sleep_for(std::chrono::milliseconds(1));
-    lock.try_lock();
   }
-  return ShutdownLocked();
+  std::vector<UnliftedBlock> unlifted = ShutdownLocked();
+  mutex_.Unlock();
+  return unlifted;
 }
 
 std::vector<UnliftedBlock> Firewall::ShutdownLocked() {
@@ -151,10 +165,29 @@ std::vector<UnliftedBlock> Firewall::ShutdownLocked() {
 }
 
 std::list<BlockRecord> Firewall::Blocks() const {
-  Lock lock(mutex_);
+  MutexLock lock(mutex_);
   return blocks_;
 }
 
-bool IsBlockExpired(const BlockRecord& record, const Clock& clock) { return record.timer.ElapsedMinutes(clock) >= 5.0; }
+std::string BlockFailureLine(uint64_t communityId, uint32_t address, const FirewallResult& result) {
+  char code[16];
+  std::snprintf(code, sizeof(code), "%x", static_cast<unsigned>(result.code()));
+  return "Could not block " + std::to_string(communityId) + " ( " + DottedAddress(address) + " ): " + code + "\n";
+}
+
+namespace {
+constexpr double kBlockMinutes = 5.0;
+constexpr double kSecondsPerComputedMinute = 1.0 / 0.01667;
+}  // namespace
+
+bool IsBlockExpired(const BlockRecord& record, const Clock& clock) {
+  return record.timer.ElapsedMinutes(clock) >= kBlockMinutes;
+}
+
+std::chrono::milliseconds BlockTimeLeft(const BlockRecord& record, const Clock& clock) {
+  const double minutesLeft = kBlockMinutes - record.timer.ElapsedMinutes(clock);
+  if (minutesLeft <= 0) return std::chrono::milliseconds(0);
+  return std::chrono::milliseconds(static_cast<int64_t>(minutesLeft * kSecondsPerComputedMinute * 1000.0));
+}
 
 }  // namespace palisard

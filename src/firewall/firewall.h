@@ -4,15 +4,20 @@
 #include <cstdint>
 #include <functional>
 #include <list>
-#include <mutex>
 #include <optional>
+#include <string>
 #include <vector>
 
 #include "common/clock.h"
+#include "common/mutex.h"
 #include "common/stopwatch.h"
 #include "firewall/filter_engine.h"
 
 namespace palisard {
+
+// Why a player was blocked, for whoever lists the blocks.
+enum class BlockReason { kVotes, kBan, kReport };
+const char* BlockReasonName(BlockReason reason);
 
 // One blocked player: found by the community id in the key's first 8 bytes.
 struct BlockRecord {
@@ -20,6 +25,7 @@ struct BlockRecord {
   uint64_t filterId = 0;
   uint32_t address = 0;  // host order, first octet in the top 8 bits
   Stopwatch timer;       // started when the block was made
+  BlockReason reason = BlockReason::kVotes;
 
   uint64_t CommunityId() const { return BlockKeyCommunityId(key); }
 };
@@ -28,6 +34,24 @@ struct BlockRecord {
 struct UnliftedBlock {
   BlockRecord record;
   uint32_t error = 0;
+};
+
+// What a firewall operation did: its code (0, one of the Firewall's own
+// codes below, or the engine's error) and, for BlockPlayer, whether the
+// block is in force now. A caller that ignores it would report a kick that
+// never happened.
+class [[nodiscard]] FirewallResult {
+ public:
+  constexpr FirewallResult(uint32_t code = 0, bool inForce = false) : code_(code), inForce_(inForce) {}
+  uint32_t code() const { return code_; }
+  // BlockPlayer: the id is blocked at the address now, by this call or an
+  // earlier one.
+  bool inForce() const { return inForce_; }
+  bool operator==(uint32_t code) const { return code_ == code; }
+
+ private:
+  uint32_t code_;
+  bool inForce_;
 };
 
 // The kick: a list of blocks, each one filter in the system's packet filter
@@ -56,19 +80,20 @@ class Firewall {
   Firewall& operator=(const Firewall&) = delete;
 
   // Opens the engine. 1247 when already open; otherwise the engine's result.
-  virtual uint32_t Initialize();
+  virtual FirewallResult Initialize();
   // Blocks `address` for `communityId`. 102 for address 0, id 0, or the same
   // id already blocked at the same address; a block of the id at another
   // address is lifted first (if that fails, its error, and the old block
   // stays). 0x80320009 when a filter with the same key was left in the
   // engine: it is replaced by one of this session, and the block recorded.
-  // Any other nonzero result means nothing was recorded.
-  virtual uint32_t BlockPlayer(uint32_t address, uint64_t communityId);
+  // Any other nonzero result means nothing was recorded. `reason` is kept
+  // with the block for whoever lists it.
+  virtual FirewallResult BlockPlayer(uint32_t address, uint64_t communityId, BlockReason reason = BlockReason::kVotes);
   // Lifts the first block of `communityId`; 1 when there is none.
-  virtual uint32_t UnblockPlayer(uint64_t communityId);
+  virtual FirewallResult UnblockPlayer(uint64_t communityId);
   // Forgets every block with the record's community id and deletes the
   // record's own filter.
-  virtual uint32_t RemoveBlock(BlockRecord record);
+  virtual FirewallResult RemoveBlock(BlockRecord record);
   // Lifts every block for which `predicate` holds.
   virtual void RemoveBlocksIf(const Predicate& predicate);
   virtual void ClearBlocks();
@@ -84,23 +109,28 @@ class Firewall {
   std::list<BlockRecord> Blocks() const;
 
  private:
-  // Call with `mutex_` held.
-  uint32_t UnblockPlayerLocked(uint64_t communityId);
+  uint32_t UnblockPlayerLocked(uint64_t communityId) EXCLUSIVE_LOCKS_REQUIRED(mutex_);
   // Deletes the record's filter; true when it is gone (deleted, or unknown
   // to the engine), so the record may go.
-  bool LiftLocked(const BlockRecord& record, uint32_t* result);
-  std::vector<UnliftedBlock> ClearBlocksLocked();
-  std::vector<UnliftedBlock> ShutdownLocked();
+  bool LiftLocked(const BlockRecord& record, uint32_t* result) EXCLUSIVE_LOCKS_REQUIRED(mutex_);
+  std::vector<UnliftedBlock> ClearBlocksLocked() EXCLUSIVE_LOCKS_REQUIRED(mutex_);
+  std::vector<UnliftedBlock> ShutdownLocked() EXCLUSIVE_LOCKS_REQUIRED(mutex_);
 
-  FilterEngine& engine_;
+  FilterEngine& engine_ GUARDED_BY(mutex_);
   const Clock& clock_;
-  mutable std::mutex mutex_;
-  bool open_ = false;
-  std::list<BlockRecord> blocks_;
+  mutable Mutex mutex_;
+  bool open_ GUARDED_BY(mutex_) = false;
+  std::list<BlockRecord> blocks_ GUARDED_BY(mutex_);
 };
+
+// The console line for a block that is not in force: "Could not block ID
+// ( a.b.c.d ): CODE" with the code in hexadecimal.
+std::string BlockFailureLine(uint64_t communityId, uint32_t address, const FirewallResult& result);
 
 // The watcher's expiry rule: a block is lifted once its timer reaches 5.0
 // computed minutes (about 299.94 s).
 bool IsBlockExpired(const BlockRecord& record, const Clock& clock);
+// How long the block has left by that rule; zero once expired.
+std::chrono::milliseconds BlockTimeLeft(const BlockRecord& record, const Clock& clock);
 
 }  // namespace palisard

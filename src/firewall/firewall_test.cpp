@@ -8,8 +8,8 @@
 #include <utility>
 #include <vector>
 
-#include "firewall/memory_filter_engine.h"
 #include "helpers/fake_clock.h"
+#include "helpers/memory_filter_engine.h"
 
 namespace palisard {
 namespace {
@@ -283,8 +283,8 @@ TEST_F(FirewallTest, ConcurrentBlocksAndSweepsKeepListAndEngineInStep) {
     threads.emplace_back([this, t] {
       for (uint64_t i = 1; i <= 200; ++i) {
         uint64_t id = t * 1000 + i;
-        firewall.BlockPlayer(static_cast<uint32_t>(0x0A000000 + id), id);
-        if (i % 3 == 0) firewall.UnblockPlayer(id - 1);
+        (void)firewall.BlockPlayer(static_cast<uint32_t>(0x0A000000 + id), id);
+        if (i % 3 == 0) (void)firewall.UnblockPlayer(id - 1);
       }
     });
   }

@@ -3,12 +3,14 @@
 #include <algorithm>
 #include <chrono>
 #include <cstring>
+#include <optional>
 #include <thread>
 #include <utility>
 
 #include "common/byte_order.h"
 #include "common/console_output.h"
 #include "game/game_text.h"
+#include "game/layout.h"
 #include "game/signatures.h"
 
 namespace palisard {
@@ -16,23 +18,8 @@ namespace {
 
 constexpr int64_t kPassIntervalMs = 100;
 constexpr auto kSearchInterval = std::chrono::milliseconds(1000);
-constexpr std::size_t kChatHeadOffset = 1312;
-constexpr std::size_t kChatStartOffset = 1316;
-constexpr std::size_t kMaxChatCapture = 4;
-
-// The host's slot in `match`: while hosting, the last present player at
-// the server's address; otherwise the last slot at that address, and none
-// without a server (every empty slot would match its 0.0.0.0).
-int HostSlot(const MatchData& match) {
-  int hostSlot = -1;
-  const bool hosting = match.IsHosting();
-  if (!hosting && match.serverIp == Ipv4Bytes{0, 0, 0, 0}) return hostSlot;
-  for (std::size_t i = 0; i < match.players.size(); ++i) {
-    if (hosting && match.players[i].communityId == 0) continue;
-    if (match.clients[i].Address() == match.serverIp) hostSlot = static_cast<int>(i);
-  }
-  return hostSlot;
-}
+// The game keeps only its ring of lines: older ones are gone.
+constexpr std::size_t kMaxChatCapture = layout::kChatRingLines;
 
 }  // namespace
 
@@ -90,7 +77,7 @@ bool GameWatcher::RefreshMatchState() {
   if (!game_) return false;
   const GameAddresses at = state_.Addresses();
   // Reads happen outside the lock; each block is applied once it is read.
-  uint8_t ownId[8];
+  uint8_t ownId[layout::kOwnIdSize];
   MatchData::GameChat chat;
   MatchData::ServerInfo serverInfo;
   if (!game_->Read(at.ownId, ownId, sizeof(ownId))) return false;
@@ -102,12 +89,13 @@ bool GameWatcher::RefreshMatchState() {
   if (slotsChanged) console_.Print("Max Clients set to: %i\n", static_cast<int>(maxClients));
 
   std::vector<GameClientEntry> clients(maxClients);
-  uint8_t server[6];
-  if (!game_->Read(at.clients, clients.data(), clients.size() * GameClientEntry::kSize)) return false;
+  uint8_t server[layout::kServerAddressSize];
+  if (!game_->Read(at.clients, clients.data(), clients.size() * layout::kClientSize)) return false;
   if (!game_->Read(at.serverAddr, server, sizeof(server))) return false;
   const Ipv4Bytes serverIp = {server[0], server[1], server[2], server[3]};
 
-  ServerUpdate update = state_.ApplyClientsAndServer(std::move(clients), serverIp, ReadLe16(server + 4));
+  ServerUpdate update =
+      state_.ApplyClientsAndServer(std::move(clients), serverIp, ReadLe16(server + layout::kServerPortOffset));
   for (const std::string& name : update.hostNames) {
     console_.Print("Server set to: %s\n", PrintableText(name).c_str());
   }
@@ -127,15 +115,17 @@ void GameWatcher::RunPass() {
 
 void GameWatcher::CaptureChat() {
   const MatchData::GameChat chat = state_.GameChat();
-  const int64_t head = static_cast<int32_t>(ReadLe32(chat.data() + kChatHeadOffset));
-  int64_t next = lastChatLine_ == -1 ? static_cast<int32_t>(ReadLe32(chat.data() + kChatStartOffset)) : lastChatLine_;
-  // At most the newest four lines; a count that went back captures
-  // nothing; line numbers below 0 are never read.
-  next = head <= 0 ? head : std::clamp(next, std::max<int64_t>(head - 4, 0), head);
+  const int64_t head = static_cast<int32_t>(ReadLe32(chat.data() + layout::kChatHeadOffset));
+  int64_t next =
+      lastChatLine_ == -1 ? static_cast<int32_t>(ReadLe32(chat.data() + layout::kChatStartOffset)) : lastChatLine_;
+  // At most the lines the ring still holds; a count that went back
+  // captures nothing; line numbers below 0 are never read.
+  const int64_t ring = static_cast<int64_t>(layout::kChatRingLines);
+  next = head <= 0 ? head : std::clamp(next, std::max<int64_t>(head - ring, 0), head);
   std::vector<std::string> kept;
   for (std::size_t captured = 0; next < head && captured < kMaxChatCapture; ++captured, ++next) {
-    const char* line = reinterpret_cast<const char*>(chat.data() + (next % 4) * MatchData::kChatLineSize);
-    std::string text(line, strnlen(line, MatchData::kChatLineSize));
+    const char* line = reinterpret_cast<const char*>(chat.data() + (next % ring) * layout::kChatLineStride);
+    std::string text(line, strnlen(line, layout::kChatLineStride));
     CleanGameText(text, false);
     console_.Print("%s\n", PrintableText(text).c_str());
     CleanGameText(text, true);
@@ -146,11 +136,10 @@ void GameWatcher::CaptureChat() {
 }
 
 void GameWatcher::UpdateTitle(const MatchData& match) {
-  const int hostSlot = HostSlot(match);
+  const std::optional<HostSeat> host = WhoHosts(match);
   std::string title = "Palisard: ";
-  const bool known = hostSlot >= 0 && static_cast<std::size_t>(hostSlot) < match.clients.size();
-  title += known ? PrintableText(match.clients[hostSlot].Name()) : "No Host";
-  if (known && match.hostEnabled) title += " | Palisard Enabled";
+  title += host ? PrintableText(match.clients[host->slot].Name()) : "No Host";
+  if (host && match.hostEnabled) title += " | Palisard Enabled";
   SetTitle(title);
 }
 

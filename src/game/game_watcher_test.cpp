@@ -54,7 +54,11 @@ class GameWatcherTest : public ::testing::Test {
     Pass();
   }
 
-  std::string ChatLog(uint32_t line) { return state.Snapshot().chatLog[line % MatchData::kChatLogLines].data(); }
+  // The stored text of captured line `line`, one of the last eight.
+  std::string Stored(uint32_t line) {
+    const ChatLog log = state.Snapshot().chatLog;
+    return log.Lines()[line + ChatLog::kLines - log.count()];
+  }
 
   FakeGame game;
   FakeGameProcesses processes{game};
@@ -71,8 +75,8 @@ TEST_F(GameWatcherTest, OnlyTheNewestFourChatLinesAreCaptured) {
   Pass();
   for (int i = 0; i < 6; ++i) game.layout().AddChatLine("line " + std::to_string(i));
   EXPECT_EQ(Pass(), "line 2\nline 3\nline 4\nline 5\n");
-  EXPECT_EQ(state.Snapshot().chatLineCount, 4u);
-  EXPECT_EQ(ChatLog(0), "line 2");
+  EXPECT_EQ(state.Snapshot().chatLog.count(), 4u);
+  EXPECT_EQ(Stored(0), "line 2");
 
   for (int i = 6; i < 10; ++i) game.layout().AddChatLine("line " + std::to_string(i));
   EXPECT_EQ(Pass(), "line 6\nline 7\nline 8\nline 9\n");
@@ -85,9 +89,9 @@ TEST_F(GameWatcherTest, ChatIsPrintedCleanAndStoredEscaped) {
   game.layout().AddChatLine("^^11");
   game.layout().AddChatLine("\x1b]0;x\a\x7f\t&\"");
   EXPECT_EQ(Pass(), "a<b>c\n^1\n]0;x&\"\n") << "no control byte reaches the terminal";
-  EXPECT_EQ(ChatLog(0), "a&lt;b&gt;c");
-  EXPECT_EQ(ChatLog(1), "") << "the stored line is cleaned a second time";
-  EXPECT_EQ(ChatLog(2), "\x1b]0;x\a\x7f\t&amp;&quot;");
+  EXPECT_EQ(Stored(0), "a&lt;b&gt;c");
+  EXPECT_EQ(Stored(1), "") << "the stored line is cleaned a second time";
+  EXPECT_EQ(Stored(2), "\x1b]0;x\a\x7f\t&amp;&quot;");
 }
 
 TEST_F(GameWatcherTest, LongEscapedChatLineIsCutTo159Characters) {
@@ -96,7 +100,7 @@ TEST_F(GameWatcherTest, LongEscapedChatLineIsCutTo159Characters) {
   Pass();
   std::string expected;
   for (int i = 0; i < 40; ++i) expected += "&lt;";
-  EXPECT_EQ(ChatLog(0), expected.substr(0, 159));
+  EXPECT_EQ(Stored(0), expected.substr(0, 159));
 }
 
 TEST_F(GameWatcherTest, ChatCountGoingBackOrNegativeCapturesNothing) {
@@ -110,7 +114,7 @@ TEST_F(GameWatcherTest, ChatCountGoingBackOrNegativeCapturesNothing) {
   EXPECT_EQ(Pass(), "three\n");
   game.layout().SetChatCounters(-3, -7);
   EXPECT_EQ(Pass(), "");
-  EXPECT_EQ(state.Snapshot().chatLineCount, 3u);
+  EXPECT_EQ(state.Snapshot().chatLog.count(), 3u);
 }
 
 TEST_F(GameWatcherTest, ServerChangeFindsTheHostInTheLastMatchingSlot) {
@@ -121,7 +125,7 @@ TEST_F(GameWatcherTest, ServerChangeFindsTheHostInTheLastMatchingSlot) {
   EXPECT_EQ(Pass(), "Server set to: ^1Fi[2Jrst\nServer set to: Second\n");
   EXPECT_EQ(state.Snapshot().hostId, 222u);
   EXPECT_EQ(state.Snapshot().hostAdminPort, 3061);
-  EXPECT_EQ(titles.back(), "Palisard: OtherPort");  // highest slot at the server's address
+  EXPECT_EQ(titles.back(), "Palisard: Second") << "the host's own slot, not the last at its address";
 }
 
 TEST_F(GameWatcherTest, PortOnlyChangeResetsNothingAndZeroAddressDropsTheHost) {

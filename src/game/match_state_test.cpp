@@ -26,7 +26,7 @@ TEST(GameClientEntryTest, FieldsSitAtTheGamesOffsets) {
 TEST(GameClientEntryTest, NameWithoutTerminatorStopsAtTheAddress) {
   GameClientEntry entry;
   entry.bytes.fill('A');
-  EXPECT_EQ(entry.Name().size(), GameClientEntry::kAddressOffset);
+  EXPECT_EQ(entry.Name().size(), layout::kClientAddressOffset);
 }
 
 TEST(AddressToHostOrderTest, FirstOctetGoesToTheTopByte) {
@@ -139,14 +139,14 @@ TEST_F(MatchStateTest, CountVotesAgainstCountsEachVoterOnce) {
   Occupy(2, "c", {1, 1, 1, 3}, 300);
   state.players[0].votedIds = {300, 300};
   state.players[1].votedIds = {100, 300};
-  EXPECT_EQ(state.CountVotesAgainst(300), 2u);
-  EXPECT_EQ(state.CountVotesAgainst(100), 1u);
-  EXPECT_EQ(state.CountVotesAgainst(999), 0u);
+  EXPECT_EQ(CountVotesAgainst(state, 300), 2u);
+  EXPECT_EQ(CountVotesAgainst(state, 100), 1u);
+  EXPECT_EQ(CountVotesAgainst(state, 999), 0u);
 
   // A voter who left no longer counts.
   state.clients[1] = GameClientEntry{};
   state.SyncPlayerRecords();
-  EXPECT_EQ(state.CountVotesAgainst(300), 1u);
+  EXPECT_EQ(CountVotesAgainst(state, 300), 1u);
 }
 
 TEST_F(MatchStateTest, ClearSlotsEmptiesEverySlot) {

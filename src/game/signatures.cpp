@@ -8,6 +8,7 @@
 
 #include "common/byte_order.h"
 #include "common/console_output.h"
+#include "game/layout.h"
 
 namespace palisard {
 namespace {
@@ -71,31 +72,32 @@ bool MatchesAt(const uint8_t* bytes, const uint8_t* pattern, const char* mask, s
 
 const std::array<Signature, 5>& GameSignatures() {
   // Never destroyed: the watcher thread may search while the process exits.
+  using namespace layout;
   static const std::array<Signature, 5>* signatures = new std::array<Signature, 5>{{
       {"x????xxxxx",
        {0xB9, 0, 0, 0, 0, 0x57, 0x8D, 0x64, 0x24, 0x00},
-       1,
+       kOwnIdOperandOffset,
        0,
        &GameAddresses::ownId,
        "Problem finding steam id..\n"},
       {"xx????xxxxxx",
        {0x8D, 0x89, 0, 0, 0, 0, 0x8D, 0x04, 0x92, 0xC1, 0xE0, 0x05},
-       2,
+       kChatOperandOffset,
        0,
        &GameAddresses::chat,
        "Problem finding chat info..\n"},
-      {"x????xxx????x????x????xx????????xx????????xx????????xx????????xx????????x????xxxx", ClientTablePattern(), 64,
-       48, &GameAddresses::clients, "Problem finding connection info..\n"},
+      {"x????xxx????x????x????xx????????xx????????xx????????xx????????xx????????x????xxxx", ClientTablePattern(),
+       kClientsOperandOffset, kClientsPastOperand, &GameAddresses::clients, "Problem finding connection info..\n"},
       {"xx????x????x????xx????",
        {0x53, 0x68, 0, 0, 0, 0, 0xE8, 0, 0, 0, 0, 0x68, 0, 0, 0, 0, 0x53, 0x68, 0, 0, 0, 0},
-       2,
+       kServerInfoOperandOffset,
        0,
        &GameAddresses::serverInfo,
        "Problem finding server info..\n"},
       {"x????x????xxx",
        {0x68, 0, 0, 0, 0, 0xE8, 0, 0, 0, 0, 0x8B, 0xF8, 0x57},
-       1,
-       7814,
+       kServerAddressOperandOffset,
+       kServerAddressPastOperand,
        &GameAddresses::serverAddr,
        "Problem finding server address info..\n"},
   }};

@@ -21,7 +21,7 @@ int HexDigit(char c) {
 
 bool ExchangeHttp(SocketHandle socket, const std::string& request, const HttpClientLimits& limits, HttpAnswer* answer) {
   const Deadline deadline(SystemClock(), limits.answer);
-  SetIoTimeout(socket, static_cast<int>(limits.answer.count()));
+  if (!SetIoTimeout(socket, limits.answer).ok()) return false;
   if (!SendAll(socket, request.data(), request.size())) return false;
 
   answer->message = HttpMessage(limits.maxBytes);

@@ -19,8 +19,8 @@ class ScriptedServer {
  public:
   ScriptedServer(std::vector<std::string> pieces, std::chrono::milliseconds pause) {
     listener_.reset(OpenTcpSocket());
-    BindAddress(listener_.get(), {0x7F000001, 0});
-    ListenForConnections(listener_.get());
+    EXPECT_TRUE(BindAddress(listener_.get(), {0x7F000001, 0}).ok());
+    EXPECT_TRUE(ListenForConnections(listener_.get()).ok());
     port_ = LocalPort(listener_.get());
     thread_ = std::thread([this, pieces, pause] {
       Socket client(AcceptConnection(listener_.get(), nullptr));

@@ -18,10 +18,10 @@ constexpr uint32_t kLoopback = 0x7F000001;
 int Listener::Initialize(uint16_t requestedPort, ConsoleSink& console, Reach reach) {
   const bool startsNetworking = !networkingStarted;
   if (startsNetworking) {
-    int error = StartNetworking();
-    if (error != 0) {
-      console.Print("Problem initializing WinSock: %i\n", error);
-      return error;
+    const SocketResult started = StartNetworking();
+    if (!started.ok()) {
+      console.Print("Problem initializing WinSock: %i\n", started.error());
+      return started.error();
     }
     networkingStarted = true;
   }
@@ -32,11 +32,12 @@ int Listener::Initialize(uint16_t requestedPort, ConsoleSink& console, Reach rea
   if (!socket_.valid()) {
     error = LastSocketError();
     console.Print("Problem opening socket: %i\n", error);
-  } else if (BindAddress(socket_.get(), {reach == Reach::kLoopbackOnly ? kLoopback : 0u, port_}) != 0) {
-    error = LastSocketError();
+  } else if (SocketResult bound = BindAddress(socket_.get(), {reach == Reach::kLoopbackOnly ? kLoopback : 0u, port_});
+             !bound.ok()) {
+    error = bound.error();
     console.Print("Problem binding socket ( port %i ): %i\n", port_, error);
-  } else if (ListenForConnections(socket_.get()) != 0) {
-    error = LastSocketError();
+  } else if (SocketResult listening = ListenForConnections(socket_.get()); !listening.ok()) {
+    error = listening.error();
     console.Print("Problem listening on socket: %i\n", error);
   } else {
     console.Print("Initialized server ( port %i )..\n", port_);

@@ -29,7 +29,8 @@ bool ReceiveExactly(SocketHandle socket, void* buffer, std::size_t size) {
 int ReceiveBefore(SocketHandle socket, const Deadline& deadline, void* buffer, std::size_t size) {
   const auto remaining = deadline.Remaining();
   if (remaining.count() <= 0) return -1;
-  SetReceiveTimeout(socket, static_cast<int>(remaining.count()));
+  // Without the bound the receive could wait for ever.
+  if (!SetReceiveTimeout(socket, remaining).ok()) return -1;
   return ReceiveBytes(socket, buffer, size);
 }
 
@@ -50,7 +51,7 @@ Socket ConnectToFirst(const std::vector<uint32_t>& addresses, uint16_t port, std
     Socket socket(OpenTcpSocket());
     if (!socket.valid()) break;
     const Ipv4Endpoint endpoint{address, port};
-    if (ConnectTo(socket.get(), endpoint, static_cast<int>(timeoutEach.count())) != 0) continue;
+    if (!ConnectTo(socket.get(), endpoint, timeoutEach).ok()) continue;
     if (connected != nullptr) *connected = endpoint;
     return socket;
   }

@@ -9,6 +9,7 @@
 #include <unistd.h>
 
 #include <algorithm>
+#include <cstdint>
 
 #include "net/socket.h"
 
@@ -27,7 +28,7 @@ sockaddr_in ToSockaddr(const Ipv4Endpoint& endpoint) {
 
 }  // namespace
 
-int StartNetworking() { return 0; }
+SocketResult StartNetworking() { return 0; }
 void StopNetworking() {}
 int LastSocketError() { return errno; }
 
@@ -67,19 +68,24 @@ SocketHandle OpenTcpSocket() {
 
 void CloseSocket(SocketHandle socket) { ::close(Fd(socket)); }
 
-int BindAnyAddress(SocketHandle socket, uint16_t port) { return BindAddress(socket, Ipv4Endpoint{INADDR_ANY, port}); }
+SocketResult BindAnyAddress(SocketHandle socket, uint16_t port) {
+  return BindAddress(socket, Ipv4Endpoint{INADDR_ANY, port});
+}
 
-int BindAddress(SocketHandle socket, const Ipv4Endpoint& endpoint) {
+SocketResult BindAddress(SocketHandle socket, const Ipv4Endpoint& endpoint) {
   // Linux refuses to bind a port that still has connections in TIME_WAIT,
   // which Windows allows; without this a restarted copy could not listen for
   // a minute. It never lets two listeners share a port on Linux.
   int on = 1;
   ::setsockopt(Fd(socket), SOL_SOCKET, SO_REUSEADDR, &on, sizeof(on));
   sockaddr_in address = ToSockaddr(endpoint);
-  return ::bind(Fd(socket), reinterpret_cast<sockaddr*>(&address), sizeof(address)) == 0 ? 0 : -1;
+  if (::bind(Fd(socket), reinterpret_cast<sockaddr*>(&address), sizeof(address)) != 0) return SocketResult::LastError();
+  return 0;
 }
 
-int ListenForConnections(SocketHandle socket) { return ::listen(Fd(socket), SOMAXCONN) == 0 ? 0 : -1; }
+SocketResult ListenForConnections(SocketHandle socket) {
+  return ::listen(Fd(socket), SOMAXCONN) == 0 ? SocketResult() : SocketResult::LastError();
+}
 
 SocketHandle AcceptConnection(SocketHandle listener, Ipv4Endpoint* peer) {
   sockaddr_in address{};
@@ -93,17 +99,19 @@ SocketHandle AcceptConnection(SocketHandle listener, Ipv4Endpoint* peer) {
   return static_cast<SocketHandle>(fd);
 }
 
-int ConnectTo(SocketHandle socket, const Ipv4Endpoint& endpoint, int timeoutMs) {
+SocketResult ConnectTo(SocketHandle socket, const Ipv4Endpoint& endpoint, std::chrono::milliseconds timeout) {
   sockaddr_in address = ToSockaddr(endpoint);
   const sockaddr* target = reinterpret_cast<sockaddr*>(&address);
-  if (timeoutMs < 0) return ::connect(Fd(socket), target, sizeof(address)) == 0 ? 0 : -1;
+  if (timeout.count() < 0) {
+    return ::connect(Fd(socket), target, sizeof(address)) == 0 ? SocketResult() : SocketResult::LastError();
+  }
 
   int flags = ::fcntl(Fd(socket), F_GETFL);
   ::fcntl(Fd(socket), F_SETFL, flags | O_NONBLOCK);
   int result = ::connect(Fd(socket), target, sizeof(address));
   if (result != 0 && errno == EINPROGRESS) {
     pollfd wait{Fd(socket), POLLOUT, 0};
-    int ready = ::poll(&wait, 1, timeoutMs);
+    int ready = ::poll(&wait, 1, static_cast<int>(std::min<int64_t>(timeout.count(), INT32_MAX)));
     int error = 0;
     socklen_t length = sizeof(error);
     if (ready == 0) {
@@ -114,10 +122,9 @@ int ConnectTo(SocketHandle socket, const Ipv4Endpoint& endpoint, int timeoutMs) 
     result = error == 0 ? 0 : -1;
     errno = error;
   }
-  int savedErrno = errno;
+  const SocketResult outcome = result == 0 ? SocketResult() : SocketResult::LastError();
   ::fcntl(Fd(socket), F_SETFL, flags);
-  errno = savedErrno;
-  return result == 0 ? 0 : -1;
+  return outcome;
 }
 
 int SendBytes(SocketHandle socket, const void* data, std::size_t size) {
@@ -131,20 +138,22 @@ int ReceiveBytes(SocketHandle socket, void* buffer, std::size_t size) {
 
 void ShutdownSend(SocketHandle socket) { ::shutdown(Fd(socket), SHUT_WR); }
 
-static int SetTimeoutOption(SocketHandle socket, int option, int milliseconds) {
+static SocketResult SetTimeoutOption(SocketHandle socket, int option, std::chrono::milliseconds bound) {
+  const int64_t milliseconds = std::max<int64_t>(bound.count(), 1);
   timeval timeout{};
-  timeout.tv_sec = milliseconds / 1000;
-  timeout.tv_usec = (milliseconds % 1000) * 1000;
-  return ::setsockopt(Fd(socket), SOL_SOCKET, option, &timeout, sizeof(timeout)) == 0 ? 0 : -1;
+  timeout.tv_sec = static_cast<time_t>(milliseconds / 1000);
+  timeout.tv_usec = static_cast<suseconds_t>((milliseconds % 1000) * 1000);
+  if (::setsockopt(Fd(socket), SOL_SOCKET, option, &timeout, sizeof(timeout)) != 0) return SocketResult::LastError();
+  return 0;
 }
 
-int SetReceiveTimeout(SocketHandle socket, int milliseconds) {
-  return SetTimeoutOption(socket, SO_RCVTIMEO, milliseconds);
+SocketResult SetReceiveTimeout(SocketHandle socket, std::chrono::milliseconds timeout) {
+  return SetTimeoutOption(socket, SO_RCVTIMEO, timeout);
 }
 
-int SetIoTimeout(SocketHandle socket, int milliseconds) {
-  if (SetReceiveTimeout(socket, milliseconds) != 0) return -1;
-  return SetTimeoutOption(socket, SO_SNDTIMEO, milliseconds);
+SocketResult SetIoTimeout(SocketHandle socket, std::chrono::milliseconds timeout) {
+  if (SocketResult result = SetReceiveTimeout(socket, timeout); !result.ok()) return result;
+  return SetTimeoutOption(socket, SO_SNDTIMEO, timeout);
 }
 
 uint16_t LocalPort(SocketHandle socket) {

@@ -2,6 +2,7 @@
 #include <ws2tcpip.h>
 
 #include <algorithm>
+#include <cstdint>
 
 #include "net/socket.h"
 
@@ -22,7 +23,7 @@ int ClampSize(std::size_t size) { return size > 0x7fffffff ? 0x7fffffff : static
 
 }  // namespace
 
-int StartNetworking() {
+SocketResult StartNetworking() {
   WSADATA wsaData;
   return WSAStartup(MAKEWORD(2, 2), &wsaData);
 }
@@ -65,14 +66,21 @@ SocketHandle OpenTcpSocket() {
 
 void CloseSocket(SocketHandle socket) { ::closesocket(Handle(socket)); }
 
-int BindAnyAddress(SocketHandle socket, uint16_t port) { return BindAddress(socket, Ipv4Endpoint{INADDR_ANY, port}); }
-
-int BindAddress(SocketHandle socket, const Ipv4Endpoint& endpoint) {
-  sockaddr_in address = ToSockaddr(endpoint);
-  return ::bind(Handle(socket), reinterpret_cast<sockaddr*>(&address), sizeof(address)) == SOCKET_ERROR ? -1 : 0;
+SocketResult BindAnyAddress(SocketHandle socket, uint16_t port) {
+  return BindAddress(socket, Ipv4Endpoint{INADDR_ANY, port});
 }
 
-int ListenForConnections(SocketHandle socket) { return ::listen(Handle(socket), SOMAXCONN) == SOCKET_ERROR ? -1 : 0; }
+SocketResult BindAddress(SocketHandle socket, const Ipv4Endpoint& endpoint) {
+  sockaddr_in address = ToSockaddr(endpoint);
+  if (::bind(Handle(socket), reinterpret_cast<sockaddr*>(&address), sizeof(address)) == SOCKET_ERROR) {
+    return SocketResult::LastError();
+  }
+  return 0;
+}
+
+SocketResult ListenForConnections(SocketHandle socket) {
+  return ::listen(Handle(socket), SOMAXCONN) == SOCKET_ERROR ? SocketResult::LastError() : SocketResult();
+}
 
 SocketHandle AcceptConnection(SocketHandle listener, Ipv4Endpoint* peer) {
   sockaddr_in address{};
@@ -86,10 +94,14 @@ SocketHandle AcceptConnection(SocketHandle listener, Ipv4Endpoint* peer) {
   return static_cast<SocketHandle>(s);
 }
 
-int ConnectTo(SocketHandle socket, const Ipv4Endpoint& endpoint, int timeoutMs) {
+SocketResult ConnectTo(SocketHandle socket, const Ipv4Endpoint& endpoint, std::chrono::milliseconds bound) {
   sockaddr_in address = ToSockaddr(endpoint);
   const sockaddr* target = reinterpret_cast<sockaddr*>(&address);
-  if (timeoutMs < 0) return ::connect(Handle(socket), target, sizeof(address)) == SOCKET_ERROR ? -1 : 0;
+  if (bound.count() < 0) {
+    return ::connect(Handle(socket), target, sizeof(address)) == SOCKET_ERROR ? SocketResult::LastError()
+                                                                              : SocketResult();
+  }
+  const int64_t timeoutMs = std::min<int64_t>(bound.count(), INT32_MAX);
 
   u_long nonBlocking = 1;
   ::ioctlsocket(Handle(socket), FIONBIO, &nonBlocking);
@@ -102,7 +114,7 @@ int ConnectTo(SocketHandle socket, const Ipv4Endpoint& endpoint, int timeoutMs) 
     FD_ZERO(&failed);
     FD_SET(Handle(socket), &writable);
     FD_SET(Handle(socket), &failed);
-    timeval timeout{timeoutMs / 1000, (timeoutMs % 1000) * 1000};
+    timeval timeout{static_cast<long>(timeoutMs / 1000), static_cast<long>((timeoutMs % 1000) * 1000)};
     int ready = ::select(0, nullptr, &writable, &failed, &timeout);
     if (ready == 0) {
       error = WSAETIMEDOUT;
@@ -116,8 +128,7 @@ int ConnectTo(SocketHandle socket, const Ipv4Endpoint& endpoint, int timeoutMs) 
   }
   u_long blocking = 0;
   ::ioctlsocket(Handle(socket), FIONBIO, &blocking);
-  WSASetLastError(error);
-  return error == 0 ? 0 : -1;
+  return error;
 }
 
 int SendBytes(SocketHandle socket, const void* data, std::size_t size) {
@@ -132,19 +143,22 @@ int ReceiveBytes(SocketHandle socket, void* buffer, std::size_t size) {
 
 void ShutdownSend(SocketHandle socket) { ::shutdown(Handle(socket), SD_SEND); }
 
-static int SetTimeoutOption(SocketHandle socket, int option, int milliseconds) {
-  DWORD timeout = static_cast<DWORD>(milliseconds);
+static SocketResult SetTimeoutOption(SocketHandle socket, int option, std::chrono::milliseconds bound) {
+  DWORD timeout = static_cast<DWORD>(std::clamp<int64_t>(bound.count(), 1, INT32_MAX));
   const char* value = reinterpret_cast<const char*>(&timeout);
-  return ::setsockopt(Handle(socket), SOL_SOCKET, option, value, sizeof(timeout)) == SOCKET_ERROR ? -1 : 0;
+  if (::setsockopt(Handle(socket), SOL_SOCKET, option, value, sizeof(timeout)) == SOCKET_ERROR) {
+    return SocketResult::LastError();
+  }
+  return 0;
 }
 
-int SetReceiveTimeout(SocketHandle socket, int milliseconds) {
-  return SetTimeoutOption(socket, SO_RCVTIMEO, milliseconds);
+SocketResult SetReceiveTimeout(SocketHandle socket, std::chrono::milliseconds timeout) {
+  return SetTimeoutOption(socket, SO_RCVTIMEO, timeout);
 }
 
-int SetIoTimeout(SocketHandle socket, int milliseconds) {
-  if (SetReceiveTimeout(socket, milliseconds) != 0) return -1;
-  return SetTimeoutOption(socket, SO_SNDTIMEO, milliseconds);
+SocketResult SetIoTimeout(SocketHandle socket, std::chrono::milliseconds timeout) {
+  if (SocketResult result = SetReceiveTimeout(socket, timeout); !result.ok()) return result;
+  return SetTimeoutOption(socket, SO_SNDTIMEO, timeout);
 }
 
 uint16_t LocalPort(SocketHandle socket) {

@@ -2,10 +2,12 @@
 
 #include <cinttypes>
 #include <cstdio>
+#include <optional>
 #include <vector>
 
 #include "common/version.h"
 #include "game/game_text.h"
+#include "game/vote_book.h"
 
 namespace palisard {
 namespace {
@@ -122,20 +124,16 @@ struct PageData {
 PageData CopyPageData(const MatchData& state) {
   PageData data;
   data.hostEnabled = state.hostEnabled;
-  data.votesNeeded = state.votesNeeded;
-  if (state.serverIp != Ipv4Bytes{0, 0, 0, 0} && state.hostId != 0) {
-    for (const GameClientEntry& entry : state.clients) {
-      if (entry.CommunityId() != state.hostId) continue;
-      data.host = CleanName(entry.Name()) + (state.hostEnabled ? " | Palisard Enabled" : "");
-      break;
-    }
+  data.votesNeeded = VotesNeededNow(state);
+  if (const std::optional<HostSeat> host = WhoHosts(state)) {
+    data.host = CleanName(state.clients[host->slot].Name()) + (state.hostEnabled ? " | Palisard Enabled" : "");
   }
   for (std::size_t i = 0; i < state.clients.size(); ++i) {
     uint64_t id = state.clients[i].CommunityId();
     if (id == 0) continue;
-    data.rows.push_back({id, CleanName(state.clients[i].Name()), static_cast<int32_t>(state.players[i].votesAgainst)});
+    data.rows.push_back({id, CleanName(state.clients[i].Name()), static_cast<int32_t>(VotesAgainstSlot(state, i))});
   }
-  data.chat = state.ChatLog();
+  data.chat = state.chatLog.Lines();
   return data;
 }
 

@@ -41,11 +41,7 @@ TEST(PagesTest, MainPageOfAKnownMatchMatchesTheExpectedBytes) {
     d.hostEnabled = true;
     d.votesNeeded = 3;
     d.players[4].votesAgainst = 1;
-    d.chatLineCount = 10;
-    for (std::size_t k = 0; k < 8; ++k) {
-      std::string line = "line " + std::to_string(k);
-      std::copy(line.begin(), line.end(), d.chatLog[k].begin());
-    }
+    for (std::size_t n = 0; n < 10; ++n) d.chatLog.Append("line " + std::to_string(n % 8));  // line k in slot k
   });
   EXPECT_EQ(BuildMainPage(state), ReadTestFile("main_page.html"));
 }
@@ -85,6 +81,7 @@ TEST(PagesTest, KickLinksOnlyWhenTheHostRunsPalisard) {
   EXPECT_NE(page.find("/report?18446744073709551615\""), std::string::npos);
   EXPECT_NE(page.find("/profiles/18446744073709551615\""), std::string::npos);
   state.EditForTest([&](MatchData& d) {
+    d.hostId = 7;  // another player hosts: the count is the host's
     d.hostEnabled = true;
     d.votesNeeded = 2;
   });

@@ -81,7 +81,7 @@ void WebConsole::HandleHttpClient(Socket client) const {
   const Deadline deadline(SystemClock(), limits_.requestTimeout);
   // Bounds every receive and the answer's send; a request that needs more
   // than one receive gets the remaining time before each further one.
-  SetIoTimeout(client.get(), static_cast<int>(limits_.requestTimeout.count()));
+  if (!SetIoTimeout(client.get(), limits_.requestTimeout).ok()) return;  // unbounded: not served
   char buffer[256];
   while (request.status == HttpMessage::kIncomplete) {
     int received = ReceiveBefore(client.get(), deadline, buffer, sizeof(buffer));
@@ -109,7 +109,8 @@ void SendPage(SocketHandle client, const std::string& page, const char* status) 
                        "Content-Length: " +
                        std::to_string(page.size()) + "\r\n\r\n";
   answer += page;
-  SendAll(client, answer.data(), answer.size());
+  // A browser gone before its answer has nothing more to be told.
+  (void)SendAll(client, answer.data(), answer.size());
 }
 
 }  // namespace palisard

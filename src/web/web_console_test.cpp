@@ -126,7 +126,7 @@ TEST_F(WebConsoleTest, ClientLeavingMidRequestDoesNotDisturbTheServer) {
   Start();
   {
     Socket client = ConnectToLoopback(port);
-    SendAll(client.get(), "GET / HT", 8);
+    (void)SendAll(client.get(), "GET / HT", 8);
   }
   EXPECT_EQ(HttpExchange(port, "GET / HTTP/1.1\r\n\r\n"), Answer(BuildMainPage(state)));
 }
@@ -137,7 +137,7 @@ TEST_F(WebConsoleTest, OversizedAndSilentRequestsAreClosedWithoutAnswer) {
   Start(limits);
   std::string huge = "GET /" + std::string(70 * 1024, 'a');
   Socket big = ConnectToLoopback(port);
-  SendAll(big.get(), huge.data(), huge.size());
+  (void)SendAll(big.get(), huge.data(), huge.size());
   EXPECT_EQ(ReadUntilClosed(big.get()), "");
 
   Socket silent = ConnectToLoopback(port);
@@ -155,7 +155,7 @@ TEST_F(WebConsoleTest, ConnectionsBeyondTheCapAreClosedAtOnce) {
   for (int i = 0; i < 200 && console->slots().inUse() < 4; ++i) std::this_thread::sleep_for(5ms);
   ASSERT_EQ(console->slots().inUse(), 4u);
   Socket extra = ConnectToLoopback(port);
-  SendAll(extra.get(), "GET / HTTP/1.1\r\n\r\n", 18);
+  EXPECT_TRUE(SendAll(extra.get(), "GET / HTTP/1.1\r\n\r\n", 18));
   EXPECT_EQ(ReadUntilClosed(extra.get(), 3000), "");
   idle.clear();  // the held connections end; the server serves again
   for (int i = 0; i < 200 && console->slots().inUse() > 0; ++i) std::this_thread::sleep_for(5ms);

@@ -18,7 +18,7 @@ FakeAdminHost::~FakeAdminHost() {
   stopping_ = true;
   if (thread_.joinable()) {
     Socket wake(OpenTcpSocket());
-    ConnectTo(wake.get(), where_, 1000);
+    (void)ConnectTo(wake.get(), where_, std::chrono::seconds(1));  // a wake-up: its outcome does not matter
     thread_.join();
   }
 }
@@ -32,7 +32,7 @@ void FakeAdminHost::Serve() {
   while (!stopping_) {
     Socket client(AcceptConnection(listener_.get(), nullptr));
     if (stopping_ || !client.valid()) continue;
-    SetIoTimeout(client.get(), 2000);
+    if (!SetIoTimeout(client.get(), std::chrono::seconds(2)).ok()) continue;
     uint8_t header[kAdminHeaderSize];
     if (!ReceiveExactly(client.get(), header, sizeof(header))) continue;
     uint16_t type = ReadLe16(header + 4);
@@ -43,7 +43,7 @@ void FakeAdminHost::Serve() {
       received_.push_back(type);
     }
     std::vector<uint8_t> answer = answer_(type, payload);
-    if (!answer.empty()) SendAll(client.get(), answer.data(), answer.size());
+    if (!answer.empty()) (void)SendAll(client.get(), answer.data(), answer.size());
     ShutdownSend(client.get());
   }
 }

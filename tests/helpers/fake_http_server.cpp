@@ -43,7 +43,7 @@ FakeHttpServer::~FakeHttpServer() {
   if (thread_.joinable()) {
     if (listening_) {
       Socket wake(OpenTcpSocket());
-      ConnectTo(wake.get(), where_, 1000);
+      (void)ConnectTo(wake.get(), where_, std::chrono::seconds(1));  // a wake-up: its outcome does not matter
     }
     thread_.join();
   }
@@ -81,7 +81,7 @@ void FakeHttpServer::Serve() {
       listening_ = false;
     }
     ++connections_;
-    SetIoTimeout(client.get(), 5000);
+    if (!SetIoTimeout(client.get(), std::chrono::seconds(5)).ok()) continue;
     std::string request = ReadRequest(client.get());
     if (request.empty()) {
       if (mode_ == Mode::kAcceptOnce) break;
@@ -98,7 +98,7 @@ void FakeHttpServer::Serve() {
       continue;
     }
     std::string answer = answer_(request);
-    SendAll(client.get(), answer.data(), answer.size());
+    (void)SendAll(client.get(), answer.data(), answer.size());
     ShutdownSend(client.get());
     if (mode_ == Mode::kAcceptOnce) break;
   }

@@ -5,12 +5,12 @@ namespace palisard {
 Socket ConnectToLoopback(uint16_t port, uint32_t from) {
   Socket socket(OpenTcpSocket());
   if (from != 0 && BindAddress(socket.get(), {from, 0}) != 0) return Socket();
-  if (ConnectTo(socket.get(), {0x7F000001, port}, 5000) != 0) return Socket();
+  if (!ConnectTo(socket.get(), {0x7F000001, port}, std::chrono::seconds(5)).ok()) return Socket();
   return socket;
 }
 
 std::string ReadUntilClosed(SocketHandle socket, int timeoutMs) {
-  SetIoTimeout(socket, timeoutMs);
+  if (!SetIoTimeout(socket, std::chrono::milliseconds(timeoutMs)).ok()) return "";
   std::string received;
   char buffer[4096];
   int got;

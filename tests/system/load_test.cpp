@@ -70,7 +70,7 @@ TEST(LoadTest, HostileLoadLeavesThePortsAnsweringAndMemoryWhereItWas) {
       Socket peer = ConnectToLoopback(3061, 0x7F000004);
       const auto start = std::chrono::steady_clock::now();
       char byte = 'P';
-      SetReceiveTimeout(peer.get(), 2000);
+      ASSERT_TRUE(SetReceiveTimeout(peer.get(), std::chrono::seconds(2)).ok());
       while (SendBytes(peer.get(), &byte, 1) == 1 && std::chrono::steady_clock::now() - start < 30s) {
         // The close shows as the end of the stream while waiting for the
         // next turn.
@@ -110,10 +110,10 @@ TEST(LoadTest, HostileLoadLeavesThePortsAnsweringAndMemoryWhereItWas) {
     // Oversized: a request past 64 KiB, a message announcing 513 bytes.
     Socket big = ConnectToLoopback(3060, 0x7F000003);
     std::string huge = "GET /" + std::string(70 * 1024, 'a');
-    SendAll(big.get(), huge.data(), huge.size());
+    (void)SendAll(big.get(), huge.data(), huge.size());
     EXPECT_EQ(ReadUntilClosed(big.get()), "");
     Socket bad = ConnectToLoopback(3061, 0x7F000003);
-    SendAll(bad.get(), "PLSD\x01\x00\x01\x02\x00\x00\x00\x00", 12);
+    (void)SendAll(bad.get(), "PLSD\x01\x00\x01\x02\x00\x00\x00\x00", 12);
     EXPECT_EQ(ReadUntilClosed(bad.get()), "");
   });
 

@@ -86,8 +86,8 @@ TEST_F(StartupTest, BusyAdminPortStopsStartupBeforeTheWebPort) {
   const int adminPort = 3061;
   Socket squatter(machine->Inside([] {
     SocketHandle s = OpenTcpSocket();
-    BindAnyAddress(s, 3061);
-    ListenForConnections(s);
+    EXPECT_TRUE(BindAnyAddress(s, 3061).ok());
+    EXPECT_TRUE(ListenForConnections(s).ok());
     return s;
   }));
 

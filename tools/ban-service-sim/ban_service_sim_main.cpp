@@ -36,7 +36,7 @@ std::string BanList(const std::string& request, const std::set<std::string>& ban
 }
 
 void Serve(palisard::Socket client, const std::set<std::string>& banned) {
-  palisard::SetIoTimeout(client.get(), 5000);
+  if (!palisard::SetIoTimeout(client.get(), std::chrono::seconds(5)).ok()) return;
   HttpMessage request(1024 * 1024);
   char piece[4096];
   int got;

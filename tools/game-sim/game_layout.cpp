@@ -38,13 +38,14 @@ std::vector<PlantedPattern> Patterns() {
   std::vector<uint8_t> tail = Veil({0xB2, 0x5A, 0x5A, 0x5A, 0x5A, 0xD9, 0x9E, 0x4A, 0x99});
   clients.insert(clients.end(), tail.begin(), tail.end());
   return {
-      {Veil({0xE3, 0x5A, 0x5A, 0x5A, 0x5A, 0x0D, 0xD7, 0x3E, 0x7E, 0x5A}), 1},
-      {Veil({0xD7, 0xD3, 0x5A, 0x5A, 0x5A, 0x5A, 0xD7, 0x5E, 0xC8, 0x9B, 0xBA, 0x5F}), 2},
-      {clients, 64},
+      {Veil({0xE3, 0x5A, 0x5A, 0x5A, 0x5A, 0x0D, 0xD7, 0x3E, 0x7E, 0x5A}), layout::kOwnIdOperandOffset},
+      {Veil({0xD7, 0xD3, 0x5A, 0x5A, 0x5A, 0x5A, 0xD7, 0x5E, 0xC8, 0x9B, 0xBA, 0x5F}), layout::kChatOperandOffset},
+      {clients, layout::kClientsOperandOffset},
       {Veil({0x09, 0x32, 0x5A, 0x5A, 0x5A, 0x5A, 0xB2, 0x5A, 0x5A, 0x5A, 0x5A,
              0x32, 0x5A, 0x5A, 0x5A, 0x5A, 0x09, 0x32, 0x5A, 0x5A, 0x5A, 0x5A}),
-       2},
-      {Veil({0x32, 0x5A, 0x5A, 0x5A, 0x5A, 0xB2, 0x5A, 0x5A, 0x5A, 0x5A, 0xD1, 0xA2, 0x0D}), 1},
+       layout::kServerInfoOperandOffset},
+      {Veil({0x32, 0x5A, 0x5A, 0x5A, 0x5A, 0xB2, 0x5A, 0x5A, 0x5A, 0x5A, 0xD1, 0xA2, 0x0D}),
+       layout::kServerAddressOperandOffset},
   };
 }
 
@@ -69,8 +70,8 @@ void GameLayout::PlantPatterns(int omitSignature) {
   // boundary, the others spread up to the end.
   const std::size_t offsets[5] = {0, (pages / 2) * kPage - 5, (pages * 7 / 10) * kPage + 17,
                                   (pages * 85 / 100) * kPage + 3, code_.size - 96};
-  const uint32_t operands[5] = {ownIdAddress(), chatAddress(), clientsAddress() - 48, serverInfoAddress(),
-                                serverAddrAddress() - 7814};
+  const uint32_t operands[5] = {ownIdAddress(), chatAddress(), clientsAddress() - layout::kClientsPastOperand,
+                                serverInfoAddress(), serverAddrAddress() - layout::kServerAddressPastOperand};
   std::vector<PlantedPattern> patterns = Patterns();
   for (int i = 0; i < 5; ++i) {
     uint8_t* at = code_.bytes + offsets[i];
@@ -87,36 +88,42 @@ void GameLayout::SetOwnId(uint64_t id) { WriteLe64(Data(kOwnIdOffset), id); }
 
 void GameLayout::SetClient(int slot, const GameClientEntry& entry) {
   if (slot < 0 || slot >= kMaxSlots) return;
-  std::memcpy(Data(kClientsOffset + static_cast<std::size_t>(slot) * GameClientEntry::kSize), entry.bytes.data(),
-              GameClientEntry::kSize);
+  std::memcpy(Data(kClientsOffset + static_cast<std::size_t>(slot) * layout::kClientSize), entry.bytes.data(),
+              layout::kClientSize);
 }
 
 void GameLayout::AddChatLine(const std::string& text) {
-  int32_t head = static_cast<int32_t>(ReadLe32(Data(kChatOffset + 1312)));
-  char* line = reinterpret_cast<char*>(Data(kChatOffset + static_cast<std::size_t>(head % 4) * 160));
-  std::memset(line, 0, 160);
-  std::memcpy(line, text.data(), std::min<std::size_t>(text.size(), 159));
+  using namespace layout;
+  const int32_t head = static_cast<int32_t>(ReadLe32(Data(kChatOffset + kChatHeadOffset)));
+  const std::size_t ringSlot = static_cast<std::size_t>(head) % kChatRingLines;
+  char* line = reinterpret_cast<char*>(Data(kChatOffset + ringSlot * kChatLineStride));
+  std::memset(line, 0, kChatLineStride);
+  std::memcpy(line, text.data(), std::min<std::size_t>(text.size(), kChatLineStride - 1));
   // The start counter follows the head, so a copy that attaches later
   // captures only lines written after it.
   SetChatCounters(head + 1, head + 1);
 }
 
 void GameLayout::SetChatCounters(int32_t head, int32_t start) {
-  WriteLe32(Data(kChatOffset + 1312), static_cast<uint32_t>(head));
-  WriteLe32(Data(kChatOffset + 1316), static_cast<uint32_t>(start));
+  WriteLe32(Data(kChatOffset + layout::kChatHeadOffset), static_cast<uint32_t>(head));
+  WriteLe32(Data(kChatOffset + layout::kChatStartOffset), static_cast<uint32_t>(start));
 }
 
 void GameLayout::SetServer(const Ipv4Bytes& address, uint16_t port) {
-  std::memcpy(Data(kServerAddrOffset), address.data(), 4);
-  WriteLe16(Data(kServerAddrOffset + 4), port);
+  std::memcpy(Data(kServerAddrOffset), address.data(), address.size());
+  WriteLe16(Data(kServerAddrOffset + layout::kServerPortOffset), port);
 }
 
-void GameLayout::SetSlotCount(int32_t slots) { WriteLe32(Data(kServerInfoOffset + 328), static_cast<uint32_t>(slots)); }
+void GameLayout::SetSlotCount(int32_t slots) {
+  WriteLe32(Data(kServerInfoOffset + layout::kSlotCountOffset), static_cast<uint32_t>(slots));
+}
 
 void GameLayout::SetMapText(const std::string& text) {
-  char* at = reinterpret_cast<char*>(Data(kServerInfoOffset + 36));
-  std::memset(at, 0, 64);
-  std::memcpy(at, text.data(), std::min<std::size_t>(text.size(), 63));
+  // The text runs up to the slot count that follows it.
+  const std::size_t room = layout::kSlotCountOffset - layout::kServerTextOffset;
+  char* at = reinterpret_cast<char*>(Data(kServerInfoOffset + layout::kServerTextOffset));
+  std::memset(at, 0, room);
+  std::memcpy(at, text.data(), std::min<std::size_t>(text.size(), room - 1));
 }
 
 }  // namespace palisard::gamesim

@@ -4,7 +4,9 @@
 #include <cstdint>
 #include <string>
 
-#include "game/match_state.h"
+#include "common/ipv4.h"
+#include "game/client_entry.h"
+#include "game/layout.h"
 
 namespace palisard::gamesim {
 

@@ -1,4 +1,4 @@
-#include "firewall/memory_filter_engine.h"
+#include "helpers/memory_filter_engine.h"
 
 namespace palisard {
 

@@ -1,0 +1,16 @@
+#include "game/chat_log.h"
+
+namespace palisard {
+
+void ChatLog::Append(const std::string& line) {
+  lines_[count_ % kLines] = line.substr(0, kLineSize - 1);
+  ++count_;
+}
+
+std::vector<std::string> ChatLog::Lines() const {
+  std::vector<std::string> lines;
+  for (uint32_t n = count_; n < count_ + kLines; ++n) lines.push_back(lines_[n % kLines]);
+  return lines;
+}
+
+}  // namespace palisard
