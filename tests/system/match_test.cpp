@@ -141,6 +141,13 @@ TEST_F(MatchTest, BansVoteKicksReportsAndExitAcrossMachines) {
   // The vote-kick road: the others find the host on 3063 and show kick
   // links; two votes of four registered copies kick.
   ASSERT_TRUE(Eventually([&] { return Alice().Browse("/").find("/votekick?") != std::string::npos; }, 20s));
+  // Nobody votes the host out of its own match.
+  for (Machine* voter : {&Alice(), &Bob(), &Troll()}) {
+    EXPECT_TRUE(Eventually([&] {
+      return voter->Browse(std::string("/votekick?") + kHost.id).find("You cannot votekick the host") !=
+             std::string::npos;
+    })) << voter->name();
+  }
   ASSERT_TRUE(VoteAgainst(Alice(), kTroll));
   ASSERT_TRUE(VoteAgainst(Bob(), kTroll));
   EXPECT_TRUE(Host().palisard().WaitForOutput(std::string("Kicking ") + kTroll.id + "\n"));
@@ -152,6 +159,27 @@ TEST_F(MatchTest, BansVoteKicksReportsAndExitAcrossMachines) {
     std::string page = Alice().Browse("/");
     return page.find(std::string("/votekick?") + kTroll.id + "\">kick</a> ( 2/2 )") != std::string::npos;
   })) << Alice().Browse("/");
+  EXPECT_EQ(Host().Ruleset().find("198.18.0.1 "), std::string::npos) << "no rule for the host's own address";
+
+  // A vote leaves with its voter: Alice leaves the host's match and her
+  // vote goes from the count at once.
+  Host().Game("leave 1");
+  EXPECT_TRUE(Eventually(
+      [&] {
+        return Host().Browse("/").find(std::string("/votekick?") + kTroll.id + "\">kick</a> ( 1/2 )") !=
+               std::string::npos;
+      },
+      2s))
+      << Host().Browse("/");
+  // The hosting player sees the block and lifts it by hand.
+  Host().palisard().Write("blocks\n");
+  EXPECT_TRUE(Host().palisard().WaitForOutput(std::string(kTroll.id) + "\t198.18.0.4\tvotes\t"));
+  Host().palisard().Write(std::string("unblock ") + kTroll.id + "\n");
+  EXPECT_TRUE(Host().palisard().WaitForOutput(Host().Line(
+      std::string("Unblocked ") + kTroll.id + " ( 198.18.0.4 ); the votes against the player are withdrawn")));
+  EXPECT_EQ(Host().Ruleset().find("198.18.0.4"), std::string::npos);
+  std::this_thread::sleep_for(3s);  // thirty passes of the watcher
+  EXPECT_EQ(Host().Ruleset().find("198.18.0.4"), std::string::npos) << "no votes left to put it back";
 
   // The report road: a report on a client copy blocks nobody; on the host
   // it blocks at once.
