@@ -1,7 +1,7 @@
 #!/usr/bin/env bash
 # Installs what is missing, checks that the folders of src/ include each other
 # without a circle, builds every flavour (warnings as errors) and runs every
-# test: the Linux tests natively, under ASan+UBSan and under TSan, the Windows
+# test: the Linux tests under ASan+UBSan and again under TSan, the Windows
 # unit tests under Wine, the release packages' checks, and each fuzz target
 # for 10 seconds. Exits non-zero when any build or test fails.
 set -uo pipefail
