@@ -132,15 +132,11 @@ TEST(LoadTest, HostileLoadLeavesThePortsAnsweringAndMemoryWhereItWas) {
     Socket player = ConnectToLoopback(3061, kPlayerAddress);
     SendAll(player.get(), ping.data(), ping.size());
     EXPECT_EQ(ReadUntilClosed(player.get()), std::string("PLSD\x02\x00\x00\x00", 8));
-    const auto playerPing = std::chrono::steady_clock::now() - playerStart;
     EXPECT_EQ(VoteKickThroughAdminPort(machine, 3061, kPlayer, kPlayerAddress, kTarget), "Votekick successful");
-    const auto playerVote = std::chrono::steady_clock::now() - playerStart - playerPing;
-    EXPECT_LT(playerPing, kResponsiveLimit);
-    EXPECT_LT(playerVote, kResponsiveLimit);
-    std::printf(
-        "under 8 connections from each of 120 strangers: player's ping in %.0f ms, register and vote in %.0f ms\n",
-        std::chrono::duration<double, std::milli>(playerPing).count(),
-        std::chrono::duration<double, std::milli>(playerVote).count());
+    const auto playerTime = std::chrono::steady_clock::now() - playerStart;
+    EXPECT_LT(playerTime, kResponsiveLimit);
+    std::printf("under 8 connections from each of 120 strangers: player's ping, registration and vote in %.0f ms\n",
+                std::chrono::duration<double, std::milli>(playerTime).count());
 
     // Oversized: a request past 64 KiB, a message announcing 513 bytes.
     Socket big = ConnectToLoopback(3060, 0x7F000003);
