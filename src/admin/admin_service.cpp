@@ -45,7 +45,11 @@ AdminService::AdminService(MatchState& state, Firewall& firewall, const Clock& c
             if (state_.IsHosting()) return true;
             state_.WaitForLinkChange(seen, maxWait);
             return false;
-          }) {}
+          },
+          // The match's players and this machine (the host's own copy, a
+          // local tool) in one pool, every other address in the other.
+          {[this](uint32_t peerAddress) { return (peerAddress >> 24) == 127 || state_.HasPlayerAt(peerAddress); },
+           {limits.maxStrangerConnections, limits.maxPerStranger}}) {}
 
 void AdminService::HandleAdminClient(Socket client, uint32_t peerAddress) {
   // The whole message must arrive within the time-out: a peer trickling one

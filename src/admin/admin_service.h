@@ -26,10 +26,15 @@ uint32_t RandomRegistrationKey();
 class AdminService {
  public:
   struct Limits {
-    // Room for every copy of a full match many times over, and below the
-    // usual 1,024 open files together with the web console's cap.
-    std::size_t maxConnections = 896;
+    // For the match's players and this machine: room for every copy of a
+    // full match many times over, and below the usual 1,024 open files
+    // together with the strangers' and the web console's caps.
+    std::size_t maxConnections = 832;
     std::size_t maxPerAddress = 8;
+    // Any other address (a probe, a flood) shares these, so strangers
+    // cannot take the players' slots.
+    std::size_t maxStrangerConnections = 64;
+    std::size_t maxPerStranger = 4;
     // For the whole message, however it trickles in.
     std::chrono::milliseconds messageTimeout{10'000};
   };
@@ -55,6 +60,7 @@ class AdminService {
   std::vector<uint8_t> VoteKick(const VoteKickRequest& request);
 
   const ConnectionSlots& slots() const { return loop_.slots(); }
+  const ConnectionSlots& strangerSlots() const { return loop_.secondSlots(); }
 
  private:
   std::vector<uint8_t> ProcessAdminMessage(SocketHandle client, uint32_t peerAddress, const Deadline& deadline);

@@ -45,11 +45,11 @@ struct ConnectionCaps {
 };
 
 // Every served connection holds a descriptor: under a low limit the admin
-// port (which faces the internet) gives way, so that the caps are met
-// before the limit is.
+// port's pool for the players gives way (the strangers' pool is small), so
+// that the caps are met before the limit is.
 ConnectionCaps CapsFor(std::size_t openFiles) {
   ConnectionCaps caps;
-  const std::size_t reserved = caps.web.maxConnections + kOtherDescriptors;
+  const std::size_t reserved = caps.web.maxConnections + caps.admin.maxStrangerConnections + kOtherDescriptors;
   const std::size_t room = openFiles > reserved ? openFiles - reserved : 0;
   caps.admin.maxConnections = std::max<std::size_t>(std::min(caps.admin.maxConnections, room), 8);
   return caps;

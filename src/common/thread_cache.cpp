@@ -1,5 +1,6 @@
 #include "common/thread_cache.h"
 
+#include "common/clock.h"
 #include "common/memory.h"
 
 #include <system_error>
@@ -9,18 +10,18 @@
 namespace palisard {
 
 ThreadCache::~ThreadCache() {
-  std::unique_lock<std::mutex> lock(mutex_);
+  MutexLock lock(mutex_);
   closing_ = true;
-  taskArrived_.notify_all();
-  threadEnded_.wait(lock, [this] { return live_ == 0; });
+  taskArrived_.NotifyAll();
+  while (live_ != 0) threadEnded_.Wait(mutex_);
 }
 
 bool ThreadCache::Run(std::function<void()> task) {
   {
-    std::lock_guard<std::mutex> lock(mutex_);
+    MutexLock lock(mutex_);
     if (waiting_ > handed_.size()) {
       handed_.push_back(std::move(task));
-      taskArrived_.notify_one();
+      taskArrived_.NotifyOne();
       return true;
     }
     ++live_;
@@ -29,32 +30,41 @@ bool ThreadCache::Run(std::function<void()> task) {
     std::thread(&ThreadCache::Work, this, std::move(task)).detach();
     return true;
   } catch (const std::system_error&) {
-    std::lock_guard<std::mutex> lock(mutex_);
+    MutexLock lock(mutex_);
     --live_;
-    threadEnded_.notify_all();
+    threadEnded_.NotifyAll();
     return false;
   }
 }
 
 void ThreadCache::Work(std::function<void()> task) {
-  for (;;) {
+  bool releaseMemory = false;
+  while (task) {
     task();
-    task = nullptr;
-    std::unique_lock<std::mutex> lock(mutex_);
-    ++waiting_;
-    taskArrived_.wait_for(lock, idleLifetime_, [this] { return !handed_.empty() || closing_; });
-    --waiting_;
-    if (handed_.empty()) {
-      // The last thread of a burst gives the burst's memory back.
-      const bool releaseMemory = --live_ == 0 && !closing_;
-      threadEnded_.notify_all();
-      lock.unlock();  // from here on the cache may be gone
-      if (releaseMemory) ReleaseFreeMemory();
-      return;
-    }
-    task = std::move(handed_.front());
-    handed_.pop_front();
+    task = nullptr;  // what it holds goes now, not after the idle wait
+    task = NextTask(&releaseMemory);
   }
+  // From here on the cache may be gone. The last thread of a burst gives
+  // the burst's memory back.
+  if (releaseMemory) ReleaseFreeMemory();
+}
+
+std::function<void()> ThreadCache::NextTask(bool* releaseMemory) {
+  MutexLock lock(mutex_);
+  ++waiting_;
+  const Deadline idleEnd(SystemClock(), idleLifetime_);
+  while (handed_.empty() && !closing_ && idleEnd.Remaining().count() > 0) {
+    taskArrived_.WaitFor(mutex_, idleEnd.Remaining());
+  }
+  --waiting_;
+  if (handed_.empty()) {
+    *releaseMemory = --live_ == 0 && !closing_;
+    threadEnded_.NotifyAll();  // under the lock: the cache may go once it is let go
+    return nullptr;
+  }
+  std::function<void()> task = std::move(handed_.front());
+  handed_.pop_front();
+  return task;
 }
 
 }  // namespace palisard

@@ -1,11 +1,11 @@
 #pragma once
 
 #include <chrono>
-#include <condition_variable>
 #include <cstddef>
 #include <deque>
 #include <functional>
-#include <mutex>
+
+#include "common/mutex.h"
 
 namespace palisard {
 
@@ -29,15 +29,19 @@ class ThreadCache {
 
  private:
   void Work(std::function<void()> task);
+  // The next task handed to this thread; empty once it waited its idle
+  // lifetime in vain or the cache closes, and the thread then counts as
+  // ended. `releaseMemory`: it was the last one.
+  std::function<void()> NextTask(bool* releaseMemory) LOCKS_EXCLUDED(mutex_);
 
   const std::chrono::milliseconds idleLifetime_;
-  std::mutex mutex_;
-  std::condition_variable taskArrived_;
-  std::condition_variable threadEnded_;
-  std::deque<std::function<void()>> handed_;  // tasks given to waiting threads
-  std::size_t waiting_ = 0;
-  std::size_t live_ = 0;
-  bool closing_ = false;
+  Mutex mutex_;
+  CondVar taskArrived_;
+  CondVar threadEnded_;
+  std::deque<std::function<void()>> handed_ GUARDED_BY(mutex_);  // tasks given to waiting threads
+  std::size_t waiting_ GUARDED_BY(mutex_) = 0;
+  std::size_t live_ GUARDED_BY(mutex_) = 0;
+  bool closing_ GUARDED_BY(mutex_) = false;
 };
 
 }  // namespace palisard

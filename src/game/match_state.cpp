@@ -176,4 +176,12 @@ void MatchState::NotifyLinkChanged() const {
   linkChanged_.NotifyAll();
 }
 
+bool MatchState::HasPlayerAt(uint32_t hostOrderAddress) const {
+  MutexLock lock(mutex_);
+  for (const PlayerRecord& record : data_.players) {
+    if (record.communityId != 0 && AddressToHostOrder(record.ip) == hostOrderAddress) return true;
+  }
+  return false;
+}
+
 }  // namespace palisard

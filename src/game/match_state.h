@@ -86,6 +86,9 @@ class MatchState {
   // For tests: sets up a situation in one step.
   void EditForTest(const std::function<void(MatchData&)>& edit) LOCKS_EXCLUDED(mutex_);
 
+  // A present player (nonzero id) plays from `hostOrderAddress`.
+  bool HasPlayerAt(uint32_t hostOrderAddress) const LOCKS_EXCLUDED(mutex_);
+
  private:
   class LinkChange;
 

@@ -17,10 +17,18 @@ constexpr auto kThreadIdleLifetime = std::chrono::seconds(2);
 }  // namespace
 
 AcceptLoop::AcceptLoop(Limits limits, Handler handler, Gate mayAccept)
+    : AcceptLoop(limits, std::move(handler), std::move(mayAccept), SecondPool{}) {}
+
+AcceptLoop::AcceptLoop(Limits limits, Handler handler, Gate mayAccept, SecondPool second, ThreadStart startThread)
     : handler_(std::move(handler)),
       mayAccept_(std::move(mayAccept)),
+      inFirstPool_(std::move(second.inFirstPool)),
+      startThread_(std::move(startThread)),
       slots_(limits.maxConnections, limits.maxPerAddress),
-      threads_(kThreadIdleLifetime) {}
+      secondSlots_(second.limits.maxConnections, second.limits.maxPerAddress),
+      threads_(kThreadIdleLifetime) {
+  if (!startThread_) startThread_ = [this](std::function<void()> task) { return threads_.Run(std::move(task)); };
+}
 
 int AcceptLoop::Run(const Listener& listener) {
   if (!listener.listening()) return 1;
@@ -40,15 +48,16 @@ int AcceptLoop::Run(const Listener& listener) {
 }
 
 void AcceptLoop::Serve(Socket client, uint32_t peerAddress) {
-  if (!slots_.TryAcquire(peerAddress)) return;
+  ConnectionSlots* pool = !inFirstPool_ || inFirstPool_(peerAddress) ? &slots_ : &secondSlots_;
+  if (!pool->TryAcquire(peerAddress)) return;
   const SocketHandle socket = client.release();
-  bool started = threads_.Run([this, peerAddress, socket] {
+  bool started = startThread_([this, pool, peerAddress, socket] {
     handler_(Socket(socket), peerAddress);
-    slots_.Release(peerAddress);
+    pool->Release(peerAddress);
   });
   if (!started) {
     CloseSocket(socket);
-    slots_.Release(peerAddress);
+    pool->Release(peerAddress);
   }
 }
 

@@ -3,7 +3,7 @@
 namespace palisard {
 
 bool ConnectionSlots::TryAcquire(uint32_t address) {
-  std::lock_guard<std::mutex> lock(mutex_);
+  MutexLock lock(mutex_);
   std::size_t& fromAddress = byAddress_[address];
   if (inUse_ >= total_ || fromAddress >= perAddress_) {
     if (fromAddress == 0) byAddress_.erase(address);
@@ -15,7 +15,7 @@ bool ConnectionSlots::TryAcquire(uint32_t address) {
 }
 
 void ConnectionSlots::Release(uint32_t address) {
-  std::lock_guard<std::mutex> lock(mutex_);
+  MutexLock lock(mutex_);
   auto it = byAddress_.find(address);
   if (it == byAddress_.end()) return;
   --inUse_;
@@ -23,7 +23,7 @@ void ConnectionSlots::Release(uint32_t address) {
 }
 
 std::size_t ConnectionSlots::inUse() const {
-  std::lock_guard<std::mutex> lock(mutex_);
+  MutexLock lock(mutex_);
   return inUse_;
 }
 

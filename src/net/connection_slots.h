@@ -3,7 +3,8 @@
 #include <cstddef>
 #include <cstdint>
 #include <map>
-#include <mutex>
+
+#include "common/mutex.h"
 
 namespace palisard {
 
@@ -22,9 +23,9 @@ class ConnectionSlots {
  private:
   const std::size_t total_;
   const std::size_t perAddress_;
-  mutable std::mutex mutex_;
-  std::size_t inUse_ = 0;
-  std::map<uint32_t, std::size_t> byAddress_;
+  mutable Mutex mutex_;
+  std::size_t inUse_ GUARDED_BY(mutex_) = 0;
+  std::map<uint32_t, std::size_t> byAddress_ GUARDED_BY(mutex_);
 };
 
 }  // namespace palisard

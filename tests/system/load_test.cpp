@@ -11,6 +11,8 @@
 #include "helpers/http_client.h"
 #include "helpers/network_namespace.h"
 #include "helpers/sanitizers.h"
+#include "system/admin_voter.h"
+#include "system/game_sim_process.h"
 #include "system/palisard_process.h"
 
 namespace palisard {
@@ -42,16 +44,29 @@ double CpuSeconds(pid_t pid) {
   return static_cast<double>(user + system) / static_cast<double>(sysconf(_SC_CLK_TCK));
 }
 
-// The real program under hostile load on both ports, from other loopback
-// addresses than the well-behaved client's, with 1,024 open files at most:
-// its connection caps, not the descriptor limit, must bound the flood.
+// The real program, hosting a match, under hostile load on both ports, from
+// other addresses than the well-behaved clients', with 1,024 open files at
+// most: its connection caps, not the descriptor limit, must bound the flood.
 TEST(LoadTest, HostileLoadLeavesThePortsAnsweringAndMemoryWhereItWas) {
   if (!RunningAsRoot()) GTEST_SKIP() << "needs root for network namespaces and nftables";
   NetworkNamespace machine;
+  // Local addresses for the match's player and for strangers.
+  ASSERT_EQ(machine.Run("ip route add local 198.18.5.0/24 dev lo"), 0);
+  constexpr uint32_t kPlayerAddress = 0xC61205C8;  // 198.18.5.200
+  constexpr uint64_t kHost = 76561198000000001ULL, kPlayer = kHost + 1, kTarget = kHost + 2;
+  PidNamespace pids(machine);
+  GameSim game(pids);
+  ASSERT_TRUE(game.ready());
+  for (const std::string& command :
+       {"own " + std::to_string(kHost), "join 0 " + std::to_string(kHost) + " 198.18.0.1 28960 Host",
+        "join 1 " + std::to_string(kPlayer) + " 198.18.5.200 28960 Player",
+        "join 2 " + std::to_string(kTarget) + " 198.18.0.9 28960 Target", std::string("server 198.18.0.1 28960")}) {
+    ASSERT_TRUE(game.Do(command));
+  }
   // The usual soft limit, made the hard one too: the caps must bind first.
-  PalisardProcess palisard(machine, TestSettings(), nullptr, {"/usr/bin/prlimit", "--nofile=1024:1024", PALISARD_EXE},
+  PalisardProcess palisard(machine, TestSettings(), &pids, {"/usr/bin/prlimit", "--nofile=1024:1024", PALISARD_EXE},
                            "palisard", {});
-  ASSERT_TRUE(palisard.process().WaitForOutput("streaming.\n"));
+  ASSERT_TRUE(palisard.process().WaitForOutput("Server set to: Host\n")) << palisard.process().Output();
   const pid_t pid = palisard.pid();
   const std::string ping(reinterpret_cast<const char*>(EncodeQuery(kAdminPing).data()), 12);
   auto pageAnswered = [] { return HttpExchange(3060, "GET / HTTP/1.1\r\n\r\n").rfind("HTTP/1.1 200 OK", 0) == 0; };
@@ -85,10 +100,14 @@ TEST(LoadTest, HostileLoadLeavesThePortsAnsweringAndMemoryWhereItWas) {
 
   machine.Inside([&] {
     // 1,100 idle web connections from one address, 8 admin connections from
-    // each of 100 addresses, all held.
+    // each of 100 loopback addresses and of 120 strangers' addresses, all
+    // held.
     std::vector<Socket> idle;
     for (int i = 0; i < 1100; ++i) idle.push_back(ConnectToLoopback(3060, 0x7F000002));
     for (uint32_t from = 0x7F000101; from <= 0x7F000164; ++from) {
+      for (int i = 0; i < 8; ++i) idle.push_back(ConnectToLoopback(3061, from));
+    }
+    for (uint32_t from = 0xC6120501; from <= 0xC6120578; ++from) {
       for (int i = 0; i < 8; ++i) idle.push_back(ConnectToLoopback(3061, from));
     }
     std::this_thread::sleep_for(500ms);  // the program takes them in
@@ -106,6 +125,18 @@ TEST(LoadTest, HostileLoadLeavesThePortsAnsweringAndMemoryWhereItWas) {
     }
     std::printf("under the flood: page in %.0f ms, program at %.1f%% of a core\n",
                 std::chrono::duration<double, std::milli>(page).count(), cpuShare * 100);
+
+    // The match's player is served all the same: the strangers fill only a
+    // small pool of their own.
+    const auto playerStart = std::chrono::steady_clock::now();
+    Socket player = ConnectToLoopback(3061, kPlayerAddress);
+    EXPECT_TRUE(SendAll(player.get(), ping.data(), ping.size()));
+    EXPECT_EQ(ReadUntilClosed(player.get()), std::string("PLSD\x02\x00\x00\x00", 8));
+    EXPECT_EQ(VoteKickThroughAdminPort(machine, 3061, kPlayer, kPlayerAddress, kTarget), "Votekick successful");
+    const auto playerTime = std::chrono::steady_clock::now() - playerStart;
+    EXPECT_LT(playerTime, kResponsiveLimit);
+    std::printf("under 8 connections from each of 120 strangers: player's ping, registration and vote in %.0f ms\n",
+                std::chrono::duration<double, std::milli>(playerTime).count());
 
     // Oversized: a request past 64 KiB, a message announcing 513 bytes.
     Socket big = ConnectToLoopback(3060, 0x7F000003);

@@ -61,7 +61,7 @@ void Serve(palisard::Socket client, const std::set<std::string>& banned) {
     answer = Answer(BanList(body, banned), "text/xml; charset=utf-8");
   }
   std::fflush(stdout);
-  palisard::SendAll(client.get(), answer.data(), answer.size());
+  (void)palisard::SendAll(client.get(), answer.data(), answer.size());  // a client gone has nothing to read
   palisard::ShutdownSend(client.get());
 }
 
