@@ -2,8 +2,13 @@
 
 #include <pugixml.hpp>
 
+#include <algorithm>
 #include <locale>
+#include <map>
 #include <sstream>
+#include <string_view>
+#include <utility>
+#include <vector>
 
 namespace palisard {
 namespace {
@@ -28,9 +33,62 @@ std::string Print(const pugi::xml_document& document) {
   return kDeclaration + out.str();
 }
 
-// The root element of `body` parsed as XML; empty when it does not parse.
+constexpr std::string_view kServiceNamespace = "rosterhall";
+constexpr std::string_view kEnvelopeNamespace = "http://schemas.xmlsoap.org/soap/envelope/";
+
+// pugixml keeps names as written, and toolkits write the answer's elements
+// with prefixes of their choice ("tns:BanStatus", "ns1:BanStatus") or under a
+// default namespace. This renames every element after the namespace its
+// prefix is bound to by the xmlns attributes in scope: an element of the
+// service namespace, or of none (as unprefixed answers carry them), gets its
+// bare local name; one of another namespace gets "{namespace}local", which
+// no name looked for matches; one whose prefix is bound nowhere keeps its
+// name. One pass, so a deep answer costs no more than a flat one.
+class NamespaceResolver : public pugi::xml_tree_walker {
+ public:
+  bool fault = false;  // the answer holds a SOAP fault
+
+  bool for_each(pugi::xml_node& node) override {
+    if (node.type() != pugi::node_element) return true;
+    // What earlier elements at this depth or deeper declared is out of scope.
+    while (!declared_.empty() && declared_.back().first >= depth()) {
+      bound_[declared_.back().second].pop_back();
+      declared_.pop_back();
+    }
+    for (pugi::xml_attribute attribute : node.attributes()) {
+      const std::string_view name = attribute.name();
+      if (name != "xmlns" && name.rfind("xmlns:", 0) != 0) continue;
+      const std::string prefix(name.substr(std::min<std::size_t>(name.size(), 6)));
+      bound_[prefix].push_back(attribute.value());
+      declared_.emplace_back(depth(), prefix);
+    }
+    const std::string_view name = node.name();
+    const std::size_t colon = name.find(':');
+    const std::string prefix(colon == std::string_view::npos ? std::string_view() : name.substr(0, colon));
+    const std::string local(colon == std::string_view::npos ? name : name.substr(colon + 1));
+    const auto found = bound_.find(prefix);
+    const bool isBound = found != bound_.end() && !found->second.empty();
+    if (!isBound && !prefix.empty()) return true;
+    const std::string_view space = isBound ? found->second.back() : std::string_view();
+    if (space == kEnvelopeNamespace && local == "Fault") fault = true;
+    const bool ours = space.empty() || space == kServiceNamespace;
+    node.set_name(ours ? local.c_str() : ("{" + std::string(space) + "}" + local).c_str());
+    return true;
+  }
+
+ private:
+  std::map<std::string, std::vector<const char*>> bound_;  // prefix ("" the default) to namespaces, innermost last
+  std::vector<std::pair<int, std::string>> declared_;      // depth of the declaring element, prefix
+};
+
+// The root element of `body` parsed as XML, its elements renamed after their
+// namespaces; empty when it does not parse or is a SOAP fault, whose detail
+// is no answer whatever it holds.
 pugi::xml_node Root(pugi::xml_document& document, const std::string& body) {
   if (!document.load_buffer(body.data(), body.size())) return pugi::xml_node();
+  NamespaceResolver resolver;
+  document.traverse(resolver);
+  if (resolver.fault) return pugi::xml_node();
   return document.document_element();
 }
 

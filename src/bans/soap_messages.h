@@ -18,6 +18,10 @@ struct BanAnswer {
 std::string AddInfractionDocument(uint64_t reporterId, uint64_t reportedId);
 std::string GetBanListDocument(const std::vector<uint64_t>& ids);
 
+// Answers are read by namespace: the elements looked for are those of the
+// service namespace ("rosterhall") or of none, whatever their prefix or the
+// envelope's; a SOAP fault is no answer.
+//
 // The first AddInfractionResult of an answer, or nothing when the answer has
 // none (or it holds no text).
 std::optional<bool> ParseAddInfractionResult(const std::string& body);

@@ -61,6 +61,14 @@ TEST(SoapMessagesTest, AddInfractionResultTakesTheFirstElementAndOnlyTrue) {
       {"<AddInfractionResult>false</AddInfractionResult><AddInfractionResult>true</AddInfractionResult>", false},
       {"<AddInfractionResult></AddInfractionResult>", std::nullopt},  // no text: skipped
       {"<Other>true</Other>", std::nullopt},
+      // By namespace, whatever the prefix; a binding holds only within its element.
+      {"<ns1:AddInfractionResult xmlns:ns1=\"rosterhall\">true</ns1:AddInfractionResult>", true},
+      {"<AddInfractionResult xmlns=\"other\">true</AddInfractionResult>", std::nullopt},
+      {"<p:AddInfractionResult xmlns:p=\"other\">true</p:AddInfractionResult><AddInfractionResult>false"
+       "</AddInfractionResult>",
+       false},
+      {"<R xmlns:p=\"rosterhall\"/><p:AddInfractionResult>true</p:AddInfractionResult>", std::nullopt},
+      {"<soap:Fault><detail><AddInfractionResult>true</AddInfractionResult></detail></soap:Fault>", std::nullopt},
   };
   for (const Case& c : cases) EXPECT_EQ(ParseAddInfractionResult(Envelope(c.inner)), c.result) << c.inner;
   EXPECT_EQ(ParseAddInfractionResult("not xml <"), std::nullopt);
@@ -81,6 +89,19 @@ TEST(SoapMessagesTest, BanStatusesInAnyChildOrder) {
   EXPECT_EQ(answers[0].banScore, 7u);
   EXPECT_EQ(answers[1].communityId, 0u) << "an id that does not convert reads as 0";
   EXPECT_FALSE(answers[1].isBanned);
+}
+
+TEST(SoapMessagesTest, BanStatusesAsPhpWritesThem) {
+  // A child of another namespace is not taken.
+  std::vector<BanAnswer> answers = ParseBanStatuses(
+      "<?xml version=\"1.0\" encoding=\"UTF-8\"?>\n<SOAP-ENV:Envelope xmlns:SOAP-ENV=\"http://schemas.xmlsoap.org/"
+      "soap/envelope/\" xmlns:ns1=\"rosterhall\"><SOAP-ENV:Body><ns1:GetBanListResponse><ns1:GetBanListResult>"
+      "<ns1:BanStatus><x:CommunityId xmlns:x=\"other\">9</x:CommunityId><ns1:CommunityId>5</ns1:CommunityId>"
+      "<ns1:IsBanned>true</ns1:IsBanned><ns1:BanScore>7</ns1:BanScore></ns1:BanStatus>"
+      "</ns1:GetBanListResult></ns1:GetBanListResponse></SOAP-ENV:Body></SOAP-ENV:Envelope>");
+  ASSERT_EQ(answers.size(), 1u);
+  EXPECT_EQ(answers[0].communityId, 5u);
+  EXPECT_TRUE(answers[0].isBanned);
 }
 
 TEST(SoapMessagesTest, TextConversions) {

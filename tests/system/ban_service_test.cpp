@@ -8,6 +8,7 @@
 
 #include "helpers/fake_http_server.h"
 #include "helpers/network_namespace.h"
+#include "system/child_process.h"
 #include "system/game_sim_process.h"
 #include "system/palisard_process.h"
 
@@ -63,6 +64,16 @@ class BanRoadTest : public ::testing::Test {
     ASSERT_TRUE(palisard->process().WaitForOutput("Server set to: Host\n")) << palisard->process().Output();
   }
 
+  // The firewall's rules once they name `address`, or after five seconds.
+  std::string RulesetOnceItNames(const std::string& address) {
+    std::string ruleset;
+    for (int i = 0; i < 50 && ruleset.find(address) == std::string::npos; ++i) {
+      std::this_thread::sleep_for(100ms);
+      ruleset = machine->Capture("nft list ruleset");
+    }
+    return ruleset;
+  }
+
   std::unique_ptr<NetworkNamespace> machine;
   std::unique_ptr<PidNamespace> pids;
   std::unique_ptr<GameSim> game;
@@ -83,11 +94,7 @@ TEST_F(BanRoadTest, BannedPlayerIsBlockedAndTheHostNeverIs) {
   });
   StartPalisard("[Palisard]\nCheckForUpdates=0\nBanStreaming=1\nOverrideHost=127.0.0.1\n");
 
-  std::string ruleset;
-  for (int i = 0; i < 50 && ruleset.find("198.18.0.5") == std::string::npos; ++i) {
-    std::this_thread::sleep_for(100ms);
-    ruleset = machine->Capture("nft list ruleset");
-  }
+  std::string ruleset = RulesetOnceItNames("198.18.0.5");
   EXPECT_NE(ruleset.find("ip saddr 198.18.0.5"), std::string::npos) << ruleset;
   std::this_thread::sleep_for(1s);  // ten more passes
   ruleset = machine->Capture("nft list ruleset");
@@ -95,6 +102,26 @@ TEST_F(BanRoadTest, BannedPlayerIsBlockedAndTheHostNeverIs) {
   EXPECT_EQ(ruleset.find("198.18.0.6"), std::string::npos) << ruleset;
   ASSERT_EQ(service.requests().size(), 1u) << "about one request a minute, not one a pass";
   EXPECT_EQ(Count(service.requests()[0], "<string>"), "3");
+}
+
+// A service written with a real SOAP toolkit, which validates the requests
+// against its schema and prefixes the elements of its answers its own way.
+TEST_F(BanRoadTest, ServiceBuiltWithSpyneStreamsBansAndTakesReports) {
+  ChildProcess spyne({"/usr/bin/ip", "netns", "exec", machine->name(), "/usr/bin/python3",
+                      PALISARD_SYSTEM_TEST_DIR "/spyne_ban_service.py", "80", kBanned},
+                     "/");
+  ASSERT_TRUE(spyne.WaitForOutput("listening\n", 30s)) << spyne.Output();
+  StartPalisard("[Palisard]\nCheckForUpdates=0\nBanStreaming=1\nOverrideHost=127.0.0.1\n");
+  EXPECT_TRUE(spyne.WaitForOutput(std::string("GetBanList ") + kHost + " " + kBanned + " " + kClean + "\n"))
+      << spyne.Output();
+  const std::string ruleset = RulesetOnceItNames("198.18.0.5");
+  EXPECT_NE(ruleset.find("ip saddr 198.18.0.5"), std::string::npos) << ruleset;
+
+  EXPECT_NE(
+      machine->Capture(std::string("curl -s -m 5 http://127.0.0.1:3060/report?") + kClean).find("Report successful"),
+      std::string::npos)
+      << palisard->process().Output();
+  EXPECT_TRUE(spyne.WaitForOutput(std::string("AddInfraction ") + kHost + " " + kClean + "\n")) << spyne.Output();
 }
 
 TEST_F(BanRoadTest, UnreachableServiceIsRetriedEveryTenSecondsNotEveryPass) {
