@@ -84,6 +84,7 @@ TEST(HttpClientTest, BodyFramingAndFailures) {
       {"chunks split inside their data", {chunkedHead + "5\r\nab", "cde\r", "\n0\r\n\r\n"}, true, "abcde"},
       {"chunk data not followed by CRLF", {chunkedHead + "3\r\nabcX\r\n0\r\n\r\n"}, false, ""},
       {"size line without digits", {chunkedHead + "zz\r\nabc\r\n"}, false, ""},
+      {"size past 64 bits, would wrap to 3", {chunkedHead + "10000000000000003\r\nabc\r\n0\r\n\r\n"}, false, ""},
       {"size line that never ends", {chunkedHead + std::string(300, '1')}, false, ""},
   };
   for (const Case& c : cases) {
@@ -98,12 +99,21 @@ TEST(HttpClientTest, BodyFramingAndFailures) {
 }
 
 TEST(HttpClientTest, TrickleCannotExtendTheAnswerDeadline) {
-  std::vector<std::string> bytes;
-  for (char c : std::string("HTTP/1.1 200 OK\r\nContent-Length: 2\r\n\r\nab")) bytes.emplace_back(1, c);
-  Exchange exchange = Ask(bytes, 100ms);
-  EXPECT_FALSE(exchange.complete);
-  EXPECT_GE(exchange.took, 1400ms);
-  EXPECT_LT(exchange.took, 2500ms);
+  // Byte by byte, a pause between: the headers, or a chunked body after them.
+  const std::string ok = "HTTP/1.1 200 OK\r\n";
+  const std::pair<std::string, std::string> answers[] = {
+      {"", ok + "Content-Length: 2\r\n\r\nab"},
+      {ok + "Transfer-Encoding: chunked\r\n\r\n", "1a\r\nabcdefghijklmnopqrstuvwxyz\r\n0\r\n\r\n"},
+  };
+  for (const auto& [whole, trickled] : answers) {
+    std::vector<std::string> pieces;
+    if (!whole.empty()) pieces.push_back(whole);
+    for (char c : trickled) pieces.emplace_back(1, c);
+    Exchange exchange = Ask(pieces, 100ms);
+    EXPECT_FALSE(exchange.complete) << trickled;
+    EXPECT_GE(exchange.took, 1400ms) << trickled;
+    EXPECT_LT(exchange.took, 2500ms) << trickled;
+  }
 }
 
 }  // namespace
