@@ -3,7 +3,6 @@
 #include <gtest/gtest.h>
 
 #include <future>
-#include <memory>
 
 #include "helpers/fake_http_server.h"
 #include "helpers/recording_console.h"
@@ -103,35 +102,26 @@ TEST_F(VersionCheckTest, UnreachableServer) {
 }
 
 // A name server that never answers, or a server that never does: the check
-// gives up at its one deadline with the message of the step it was in.
+// ends at its one deadline with the message of the step it was in.
 TEST_F(VersionCheckTest, WholeCheckEndsAtItsDeadline) {
-  auto release = std::make_shared<std::promise<void>>();
-  std::shared_future<void> released = release->get_future().share();
+  std::promise<void> release;
+  std::shared_future<void> released = release.get_future().share();
   FakeHttpServer silent([](const std::string&) { return std::string(); }, FakeHttpServer::Mode::kSilent);
-  struct Case {
-    Resolver resolve;
-    const char* printed;
-  };
-  const Case cases[] = {
-      {[released](const std::string&) {
-         released.wait();
-         return std::vector<uint32_t>{0x7F000001};
-       },
-       "Checking version..\nError finding version server..\n"},
-      {ResolveIpv4, "Checking version..\nError retrieving version information..\n"},
-  };
-  for (const Case& c : cases) {
-    VersionCheckOptions options;
-    options.port = silent.port();
-    options.deadline = std::chrono::milliseconds(300);
-    options.resolve = c.resolve;
+  const std::pair<Resolver, std::string> cases[] = {{[released](const std::string&) {
+                                                       released.wait();
+                                                       return std::vector<uint32_t>{};
+                                                     },
+                                                     "Error finding version server..\n"},
+                                                    {ResolveIpv4, "Error retrieving version information..\n"}};
+  for (const auto& [resolve, printed] : cases) {
     RecordingConsole console;
     const auto start = std::chrono::steady_clock::now();
-    CheckVersion("127.0.0.1", prompt, options, console);
-    EXPECT_LT(std::chrono::steady_clock::now() - start, std::chrono::milliseconds(1500)) << c.printed;
-    EXPECT_EQ(console.Take(), c.printed);
+    CheckVersion("127.0.0.1", prompt, VersionCheckOptions{silent.port(), std::chrono::milliseconds(300), {}, resolve},
+                 console);
+    EXPECT_LT(std::chrono::steady_clock::now() - start, std::chrono::milliseconds(1500)) << printed;
+    EXPECT_EQ(console.Take(), "Checking version..\n" + printed);
   }
-  release->set_value();
+  release.set_value();
 }
 
 }  // namespace
