@@ -1,8 +1,12 @@
 #include "app/version_check.h"
 
+#include <algorithm>
 #include <cstring>
+#include <vector>
 
+#include "common/clock.h"
 #include "common/console_output.h"
+#include "net/resolve.h"
 #include "net/socket.h"
 
 namespace palisard {
@@ -23,14 +27,24 @@ std::optional<VersionFile> ParseVersionFile(const std::string& body) {
 void CheckVersion(const std::string& host, UpdatePrompt& prompt, const VersionCheckOptions& options,
                   ConsoleSink& console) {
   console.Print("Checking version..\n");
-  Socket socket = ConnectToFirst(ResolveIpv4(host), options.port, options.limits.connect);
+  const Deadline deadline(SystemClock(), options.deadline);
+  const std::optional<std::vector<uint32_t>> addresses = ResolveWithin(options.resolve, host, deadline.Remaining());
+  Socket socket;
+  for (std::size_t i = 0; addresses && i < addresses->size() && !socket.valid(); ++i) {
+    const std::chrono::milliseconds left = deadline.Remaining();
+    if (left.count() <= 0) break;
+    socket = ConnectToFirst({(*addresses)[i]}, options.port, std::min(options.limits.connect, left));
+  }
   if (!socket.valid()) {
     console.Print("Error finding version server..\n");
     return;
   }
   const std::string request = "GET /version.txt HTTP/1.1\r\nHost: " + host + "\r\nContent-Type: text\r\n\r\n";
+  HttpClientLimits limits = options.limits;
+  limits.answer = std::min(limits.answer, deadline.Remaining());
   HttpAnswer answer;
-  if (!ExchangeHttp(socket.get(), request, options.limits, &answer) ||
+  // A zero limit would mean none at all to the socket's time-outs.
+  if (limits.answer.count() <= 0 || !ExchangeHttp(socket.get(), request, limits, &answer) ||
       std::strcmp(answer.message.Target(), "200") != 0) {
     console.Print("Error retrieving version information..\n");
     return;

@@ -1,5 +1,6 @@
 #pragma once
 
+#include <chrono>
 #include <cstdint>
 #include <optional>
 #include <string>
@@ -8,12 +9,18 @@
 #include "common/console_output.h"
 #include "common/version.h"
 #include "net/http_client.h"
+#include "net/resolve.h"
+#include "net/socket.h"
 
 namespace palisard {
 
 struct VersionCheckOptions {
   uint16_t port = 80;
+  // The whole check, name resolution included, holds the start-up at most
+  // this long; the connect and answer limits come out of what is left.
+  std::chrono::milliseconds deadline{5'000};
   HttpClientLimits limits;
+  Resolver resolve = ResolveIpv4;
 };
 
 // The two lines of the version file: the newest version (the first line

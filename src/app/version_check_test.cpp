@@ -2,6 +2,8 @@
 
 #include <gtest/gtest.h>
 
+#include <future>
+
 #include "helpers/fake_http_server.h"
 #include "helpers/recording_console.h"
 
@@ -97,6 +99,29 @@ TEST_F(VersionCheckTest, UnreachableServer) {
   RecordingConsole console;
   CheckVersion("127.0.0.1", prompt, options, console);
   EXPECT_EQ(console.Take(), "Checking version..\nError finding version server..\n");
+}
+
+// A name server that never answers, or a server that never does: the check
+// ends at its one deadline with the message of the step it was in.
+TEST_F(VersionCheckTest, WholeCheckEndsAtItsDeadline) {
+  std::promise<void> release;
+  std::shared_future<void> released = release.get_future().share();
+  FakeHttpServer silent([](const std::string&) { return std::string(); }, FakeHttpServer::Mode::kSilent);
+  const std::pair<Resolver, std::string> cases[] = {{[released](const std::string&) {
+                                                       released.wait();
+                                                       return std::vector<uint32_t>{};
+                                                     },
+                                                     "Error finding version server..\n"},
+                                                    {ResolveIpv4, "Error retrieving version information..\n"}};
+  for (const auto& [resolve, printed] : cases) {
+    RecordingConsole console;
+    const auto start = std::chrono::steady_clock::now();
+    CheckVersion("127.0.0.1", prompt, VersionCheckOptions{silent.port(), std::chrono::milliseconds(300), {}, resolve},
+                 console);
+    EXPECT_LT(std::chrono::steady_clock::now() - start, std::chrono::milliseconds(1500)) << printed;
+    EXPECT_EQ(console.Take(), "Checking version..\n" + printed);
+  }
+  release.set_value();
 }
 
 }  // namespace

@@ -25,6 +25,7 @@ TEST(ParseIdParameterTest, OnlyAPlainDecimalInRangeIsAnId) {
       {"/votekick?5&x=7", 5},
       {"/report?18446744073709551615", 18446744073709551615ULL},
       {"/report?18446744073709551616", std::nullopt},
+      {"/report?18446744073709551617", std::nullopt},  // would wrap to 1
       {"/report?12abc", std::nullopt},
       {"/report? 7", std::nullopt},
       {"/report?-1", std::nullopt},

@@ -1,24 +1,13 @@
 #include "bans/ban_service.h"
 
 #include <algorithm>
-#include <condition_variable>
 #include <cstdlib>
-#include <memory>
-#include <mutex>
 #include <random>
-#include <system_error>
-#include <thread>
 
 #include "common/console_output.h"
 
 namespace palisard {
 namespace {
-
-// Lookups still waiting on the system's resolver after their caller gave up.
-// Past this many, none is started: a dead name server must not pile up
-// threads.
-constexpr int kMaxStalledLookups = 4;
-std::atomic<int> g_lookupsRunning{0};
 
 uint8_t RandomMaskKey() {
   std::random_device source;
@@ -31,39 +20,6 @@ std::string MaskText(const std::string& text, uint8_t key) {
   std::string masked = text;
   for (char& c : masked) c = static_cast<char>(c ^ key);
   return masked;
-}
-
-std::optional<std::vector<uint32_t>> ResolveWithin(const BanService::Resolver& resolve, const std::string& host,
-                                                   std::chrono::milliseconds limit) {
-  // Shared with the lookup thread, which may outlive this call.
-  struct Lookup {
-    std::mutex mutex;
-    std::condition_variable done;
-    std::optional<std::vector<uint32_t>> addresses;
-  };
-  if (++g_lookupsRunning > kMaxStalledLookups) {
-    --g_lookupsRunning;
-    return std::nullopt;
-  }
-  auto lookup = std::make_shared<Lookup>();
-  try {
-    std::thread([lookup, resolve, host] {
-      std::vector<uint32_t> addresses = resolve(host);
-      {
-        std::lock_guard<std::mutex> lock(lookup->mutex);
-        lookup->addresses = std::move(addresses);
-      }
-      lookup->done.notify_all();
-      --g_lookupsRunning;
-    }).detach();
-  } catch (const std::system_error&) {
-    --g_lookupsRunning;
-    return std::nullopt;
-  }
-  const Deadline deadline(SystemClock(), limit);
-  std::unique_lock<std::mutex> lock(lookup->mutex);
-  lookup->done.wait_for(lock, deadline.Remaining(), [&] { return lookup->addresses.has_value(); });
-  return lookup->addresses;
 }
 
 BanService::BanService(const Clock& clock, Options options, ConsoleSink& console)

@@ -16,6 +16,7 @@
 #include "common/mutex.h"
 #include "common/stopwatch.h"
 #include "net/http_client.h"
+#include "net/resolve.h"
 #include "net/socket.h"
 
 namespace palisard {
@@ -36,7 +37,7 @@ struct BanStatus {
 // I/O.
 class BanService {
  public:
-  using Resolver = std::function<std::vector<uint32_t>(const std::string& host)>;
+  using Resolver = palisard::Resolver;
 
   struct Options {
     uint16_t port = 80;
@@ -112,11 +113,5 @@ class BanService {
 
 // Each byte XOR `key`; applying it twice gives the text back.
 std::string MaskText(const std::string& text, uint8_t key);
-
-// `resolve(host)` on a thread of its own, waited for at most `limit`:
-// nothing when it took longer (its late answer is dropped) or when too many
-// earlier lookups are still stalled.
-std::optional<std::vector<uint32_t>> ResolveWithin(const BanService::Resolver& resolve, const std::string& host,
-                                                   std::chrono::milliseconds limit);
 
 }  // namespace palisard

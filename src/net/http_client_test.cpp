@@ -84,6 +84,7 @@ TEST(HttpClientTest, BodyFramingAndFailures) {
       {"chunks split inside their data", {chunkedHead + "5\r\nab", "cde\r", "\n0\r\n\r\n"}, true, "abcde"},
       {"chunk data not followed by CRLF", {chunkedHead + "3\r\nabcX\r\n0\r\n\r\n"}, false, ""},
       {"size line without digits", {chunkedHead + "zz\r\nabc\r\n"}, false, ""},
+      {"size past 64 bits, would wrap to 3", {chunkedHead + "10000000000000003\r\nabc\r\n0\r\n\r\n"}, false, ""},
       {"size line that never ends", {chunkedHead + std::string(300, '1')}, false, ""},
   };
   for (const Case& c : cases) {
@@ -98,12 +99,18 @@ TEST(HttpClientTest, BodyFramingAndFailures) {
 }
 
 TEST(HttpClientTest, TrickleCannotExtendTheAnswerDeadline) {
-  std::vector<std::string> bytes;
-  for (char c : std::string("HTTP/1.1 200 OK\r\nContent-Length: 2\r\n\r\nab")) bytes.emplace_back(1, c);
-  Exchange exchange = Ask(bytes, 100ms);
-  EXPECT_FALSE(exchange.complete);
-  EXPECT_GE(exchange.took, 1400ms);
-  EXPECT_LT(exchange.took, 2500ms);
+  // Byte by byte: the whole answer, or a chunked body after its headers.
+  for (std::string head : {"", "HTTP/1.1 200 OK\r\nTransfer-Encoding: chunked\r\n\r\n"}) {
+    std::vector<std::string> bytes{head};
+    for (char c : head.empty() ? "HTTP/1.1 200 OK\r\nContent-Length: 2\r\n\r\nab"
+                               : "1a\r\n" + std::string(26, 'x') + "\r\n0\r\n\r\n") {
+      bytes.emplace_back(1, c);
+    }
+    Exchange exchange = Ask(bytes, 100ms);
+    EXPECT_FALSE(exchange.complete);
+    EXPECT_GE(exchange.took, 1400ms);
+    EXPECT_LT(exchange.took, 2500ms);
+  }
 }
 
 }  // namespace

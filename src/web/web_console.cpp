@@ -16,7 +16,7 @@ bool StartsWith(const std::string& text, const char* prefix) { return text.rfind
 bool IsActionPath(const std::string& path) { return StartsWith(path, "/report?") || StartsWith(path, "/votekick?"); }
 
 constexpr const char* kRefusedPage =
-    "<html><body>Refused: only this console's own pages can report or kick a player.</body></html>\n";
+    "<html><body>Refused: this console answers only its own address and acts only for its own pages.</body></html>\n";
 
 std::string Lower(std::string text) {
   for (char& c : text) c = static_cast<char>(std::tolower(static_cast<unsigned char>(c)));
@@ -60,9 +60,13 @@ std::optional<std::string> WebConsole::PageFor(const std::string& path) const {
   return BuildMainPage(state_);
 }
 
-bool WebConsole::MayAct(const HttpMessage& request, uint16_t consolePort) {
+bool WebConsole::MaySee(const HttpMessage& request, uint16_t consolePort) {
   const char* host = request.HeaderValue("host");
-  if (host == nullptr || !IsOwnHostAndPort(host, consolePort)) return false;
+  return host == nullptr || IsOwnHostAndPort(host, consolePort);
+}
+
+bool WebConsole::MayAct(const HttpMessage& request, uint16_t consolePort) {
+  if (request.HeaderValue("host") == nullptr || !MaySee(request, consolePort)) return false;
   const char* origin = request.HeaderValue("origin");
   if (origin != nullptr && !IsOwnOrigin(origin, consolePort)) return false;
   const char* site = request.HeaderValue("sec-fetch-site");
@@ -90,7 +94,8 @@ void WebConsole::HandleHttpClient(Socket client) const {
   }
   if (request.status == HttpMessage::kComplete) {
     const std::string path = request.Target();
-    if (IsActionPath(path) && !MayAct(request, port_)) {
+    // The icon too: every route answers the same to a foreign Host.
+    if (!MaySee(request, port_) || (IsActionPath(path) && !MayAct(request, port_))) {
       SendPage(client.get(), kRefusedPage, "403 Forbidden");
     } else if (std::optional<std::string> page = PageFor(path)) {
       SendPage(client.get(), *page);

@@ -35,6 +35,11 @@ class WebConsole {
   // The page for `path`, or nothing (the icon gets no bytes at all).
   std::optional<std::string> PageFor(const std::string& path) const;
 
+  // Every page shows the players and the chat: only for requests naming
+  // this console's own address and port, or naming none (HTTP/1.0 tools).
+  // A page served under a foreign name (DNS rebinding) could read it.
+  static bool MaySee(const HttpMessage& request, uint16_t consolePort);
+
   // The report and kick links act in the player's name: only for requests
   // made by this console's own pages, or by no page at all (a typed
   // address, curl). A request naming another host (DNS rebinding) or sent

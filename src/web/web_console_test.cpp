@@ -57,18 +57,20 @@ TEST_F(WebConsoleTest, GetHeadAndPostToAnyPathGetTheMainPage) {
     d.clients[0].SetCommunityId(42);
   });
   const std::string expected = Answer(BuildMainPage(state));
-  EXPECT_EQ(HttpExchange(port, "GET / HTTP/1.1\r\nHost: x\r\n\r\n"), expected);
-  EXPECT_EQ(HttpExchange(port, "HEAD /index.html HTTP/1.1\r\nHost: x\r\n\r\n"), expected);
+  EXPECT_EQ(HttpExchange(port, "GET / HTTP/1.1\r\n\r\n"), expected);
+  EXPECT_EQ(HttpExchange(port, "HEAD /index.html HTTP/1.1\r\n\r\n"), expected);
   EXPECT_EQ(HttpExchange(port, "POST /report HTTP/1.1\r\nContent-Length: 3\r\n\r\nabc"), expected);
 }
 
-// The actions run only for the console's own pages, or for no page at all.
-TEST_F(WebConsoleTest, ActionsActOnlyForRequestsFromTheConsolesOwnPages) {
+// Every route answers only requests naming the console's own address, or
+// none; the actions run only for the console's own pages, or for no page.
+TEST_F(WebConsoleTest, PagesOnlyForTheOwnHostActionsOnlyForTheOwnPages) {
   Start();
   const std::string own = "127.0.0.1:" + std::to_string(port);
   struct Case {
     std::string headers;
     bool acts;
+    bool seen = true;
   };
   const Case cases[] = {
       {"Host: " + own + "\r\n", true},  // curl, a typed address
@@ -76,9 +78,10 @@ TEST_F(WebConsoleTest, ActionsActOnlyForRequestsFromTheConsolesOwnPages) {
            "\r\nSec-Fetch-Site: same-origin\r\nReferer: http://localhost:" + std::to_string(port) + "/\r\n",
        true},  // the console's own link
       {"Host: [::1]:" + std::to_string(port) + "\r\nSec-Fetch-Site: none\r\nOrigin: http://" + own + "\r\n", true},
-      {"", false},                                                     // no host named
-      {"Host: evil.example:" + std::to_string(port) + "\r\n", false},  // DNS rebinding
-      {"Host: 127.0.0.1:1\r\n", false},                                // another port
+      {"", false},                                                            // no host named: HTTP/1.0
+      {"Host: evil.example:" + std::to_string(port) + "\r\n", false, false},  // DNS rebinding
+      {"Host: 127.0.0.1:1\r\n", false, false},                                // another port
+      {"Host: 127.0.0.1\r\n", false, false},                                  // port 80
       {"Host: " + own + "\r\nOrigin: http://evil.example\r\n", false},
       {"Host: " + own + "\r\nOrigin: null\r\n", false},
       {"Host: " + own + "\r\nSec-Fetch-Site: cross-site\r\n", false},
@@ -89,8 +92,8 @@ TEST_F(WebConsoleTest, ActionsActOnlyForRequestsFromTheConsolesOwnPages) {
   };
   const std::string refused =
       "HTTP/1.1 403 Forbidden\r\nServer: palisard\r\nContent-Type: text/html\r\nAccept-Ranges: bytes\r\n"
-      "Content-Length: 94\r\n\r\n<html><body>Refused: only this console's own pages can report or kick a "
-      "player.</body></html>\n";
+      "Content-Length: 110\r\n\r\n<html><body>Refused: this console answers only its own address and acts only "
+      "for its own pages.</body></html>\n";
   for (const Case& c : cases) {
     EXPECT_EQ(HttpExchange(port, "GET /report?76561197960265728&x HTTP/1.1\r\n" + c.headers + "\r\n"),
               c.acts ? Answer(BuildResultPage("report /report?76561197960265728&x")) : refused)
@@ -98,9 +101,12 @@ TEST_F(WebConsoleTest, ActionsActOnlyForRequestsFromTheConsolesOwnPages) {
     EXPECT_EQ(HttpExchange(port, "GET /votekick?5 HTTP/1.1\r\n" + c.headers + "\r\n"),
               c.acts ? Answer(BuildResultPage("kick /votekick?5")) : refused)
         << c.headers;
+    EXPECT_EQ(HttpExchange(port, "GET /any HTTP/1.1\r\n" + c.headers + "\r\n"),
+              c.seen ? Answer(BuildMainPage(state)) : refused)
+        << c.headers;
+    EXPECT_EQ(HttpExchange(port, "GET /favicon.ico HTTP/1.1\r\n" + c.headers + "\r\n"), c.seen ? "" : refused)
+        << c.headers;
   }
-  EXPECT_EQ(HttpExchange(port, "GET / HTTP/1.1\r\nHost: evil.example\r\n\r\n"), Answer(BuildMainPage(state)))
-      << "pages that do not act are served to anyone who can connect";
 }
 
 TEST_F(WebConsoleTest, IconAndBadRequestsGetNoBytes) {
@@ -114,7 +120,7 @@ TEST_F(WebConsoleTest, IconAndBadRequestsGetNoBytes) {
 TEST_F(WebConsoleTest, RequestSplitOverManyWritesIsAnswered) {
   Start();
   Socket client = ConnectToLoopback(port);
-  const std::string request = "GET /?a=b HTTP/1.1\r\nHost: somewhere\r\nAccept: */*\r\n\r\n";
+  const std::string request = "GET /?a=b HTTP/1.1\r\nAccept: */*\r\n\r\n";
   for (char c : request) {
     ASSERT_TRUE(SendAll(client.get(), &c, 1));
     std::this_thread::sleep_for(1ms);
