@@ -26,6 +26,11 @@ bool ReceiveExactly(SocketHandle socket, void* buffer, std::size_t size) {
   return true;
 }
 
+SocketResult SetIoTimeout(SocketHandle socket, std::chrono::milliseconds timeout) {
+  if (SocketResult result = SetReceiveTimeout(socket, timeout); !result.ok()) return result;
+  return SetSendTimeout(socket, timeout);
+}
+
 int ReceiveBefore(SocketHandle socket, const Deadline& deadline, void* buffer, std::size_t size) {
   const auto remaining = deadline.Remaining();
   if (remaining.count() <= 0) return -1;

@@ -82,8 +82,9 @@ void ShutdownSend(SocketHandle socket);
 // Bounds every later blocking receive and send on the socket (at least
 // 1 ms: a zero would mean no bound at all).
 SocketResult SetIoTimeout(SocketHandle socket, std::chrono::milliseconds timeout);
-// Bounds every later blocking receive only.
+// Bounds every later blocking receive, or send, only.
 SocketResult SetReceiveTimeout(SocketHandle socket, std::chrono::milliseconds timeout);
+SocketResult SetSendTimeout(SocketHandle socket, std::chrono::milliseconds timeout);
 // The port a bound socket listens on (for tests that bind port 0).
 uint16_t LocalPort(SocketHandle socket);
 

@@ -151,8 +151,7 @@ SocketResult SetReceiveTimeout(SocketHandle socket, std::chrono::milliseconds ti
   return SetTimeoutOption(socket, SO_RCVTIMEO, timeout);
 }
 
-SocketResult SetIoTimeout(SocketHandle socket, std::chrono::milliseconds timeout) {
-  if (SocketResult result = SetReceiveTimeout(socket, timeout); !result.ok()) return result;
+SocketResult SetSendTimeout(SocketHandle socket, std::chrono::milliseconds timeout) {
   return SetTimeoutOption(socket, SO_SNDTIMEO, timeout);
 }
 
