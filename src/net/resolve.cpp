@@ -1,13 +1,12 @@
 #include "net/resolve.h"
 
 #include <atomic>
-#include <condition_variable>
 #include <memory>
-#include <mutex>
 #include <system_error>
 #include <thread>
 
 #include "common/clock.h"
+#include "common/mutex.h"
 
 namespace palisard {
 namespace {
@@ -24,9 +23,9 @@ std::optional<std::vector<uint32_t>> ResolveWithin(const Resolver& resolve, cons
                                                    std::chrono::milliseconds limit) {
   // Shared with the lookup thread, which may outlive this call.
   struct Lookup {
-    std::mutex mutex;
-    std::condition_variable done;
-    std::optional<std::vector<uint32_t>> addresses;
+    Mutex mutex;
+    CondVar done;
+    std::optional<std::vector<uint32_t>> addresses GUARDED_BY(mutex);
   };
   if (++g_lookupsRunning > kMaxStalledLookups) {
     --g_lookupsRunning;
@@ -37,10 +36,10 @@ std::optional<std::vector<uint32_t>> ResolveWithin(const Resolver& resolve, cons
     std::thread([lookup, resolve, host] {
       std::vector<uint32_t> addresses = resolve(host);
       {
-        std::lock_guard<std::mutex> lock(lookup->mutex);
+        MutexLock lock(lookup->mutex);
         lookup->addresses = std::move(addresses);
       }
-      lookup->done.notify_all();
+      lookup->done.NotifyAll();
       --g_lookupsRunning;
     }).detach();
   } catch (const std::system_error&) {
@@ -48,8 +47,8 @@ std::optional<std::vector<uint32_t>> ResolveWithin(const Resolver& resolve, cons
     return std::nullopt;
   }
   const Deadline deadline(SystemClock(), limit);
-  std::unique_lock<std::mutex> lock(lookup->mutex);
-  lookup->done.wait_for(lock, deadline.Remaining(), [&] { return lookup->addresses.has_value(); });
+  MutexLock lock(lookup->mutex);
+  while (!lookup->addresses && !deadline.Passed()) lookup->done.WaitFor(lookup->mutex, deadline.Remaining());
   return lookup->addresses;
 }
 
