@@ -5,6 +5,7 @@
 
 #include <cstddef>
 #include <cstdint>
+#include <cstdlib>
 
 #include "admin/admin_service.h"
 #include "helpers/memory_filter_engine.h"
@@ -24,7 +25,7 @@ struct World {
   palisard::Firewall firewall{engine, clock};
   palisard::AdminService service{state, firewall, clock, palisard::AdminService::Limits{}, [] { return 0x1234u; }};
   World() {
-    firewall.Initialize();
+    if (firewall.Initialize().code() != 0) std::abort();  // the in-memory engine always opens
     state.EditForTest([](palisard::MatchData& d) {
       for (uint64_t slot = 0; slot < 6; ++slot) {
         d.clients[slot].SetCommunityId(76561198000000001ULL + slot);
@@ -33,7 +34,6 @@ struct World {
       d.SyncPlayerRecords();
       d.players[1].key = 0x1234;
       d.hostId = d.ownId = 76561198000000001ULL;
-      d.votesNeeded = 2;
     });
   }
 };
