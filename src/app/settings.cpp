@@ -28,6 +28,7 @@ Settings ReadSettings(const std::filesystem::path& path) {
   settings.banStreaming = static_cast<int>(profile.ReadInt(kSection, "BanStreaming", defaults.banStreaming));
   settings.checkForUpdates = static_cast<int>(profile.ReadInt(kSection, "CheckForUpdates", defaults.checkForUpdates));
   settings.overrideHost = profile.ReadString(kSection, "OverrideHost", defaults.overrideHost, kHostBufferSize);
+  settings.consoleKey = static_cast<int>(profile.ReadInt(kSection, "ConsoleKey", defaults.consoleKey));
   return settings;
 }
 

@@ -22,6 +22,9 @@ struct Settings {
   int banStreaming = 1;
   int checkForUpdates = 1;
   std::string overrideHost = kDefaultServiceHost;
+  // Nonzero: the console also serves other machines that bring the key it
+  // prints at start (a second screen beside the game).
+  int consoleKey = 0;
 };
 
 // "Palisard.ini" in the current directory (where the program was started,

@@ -16,6 +16,7 @@ TEST(SettingsTest, NoFileGivesEveryDefault) {
   EXPECT_EQ(settings.banStreaming, 1);
   EXPECT_EQ(settings.checkForUpdates, 1);
   EXPECT_EQ(settings.overrideHost, kDefaultServiceHost);
+  EXPECT_EQ(settings.consoleKey, 0);
 }
 
 TEST(SettingsTest, EveryKeySetWithNamesInAnyCase) {
@@ -28,13 +29,15 @@ TEST(SettingsTest, EveryKeySetWithNamesInAnyCase) {
                         "ADMINPORT=3065\r\n"
                         "BanStreaming=0\r\n"
                         "CheckForUpdates=0\r\n"
-                        "OverrideHost = \"bans.example.test\"\r\n");
+                        "OverrideHost = \"bans.example.test\"\r\n"
+                        "consolekey=1\r\n");
   Settings settings = ReadSettings(file);
   EXPECT_EQ(settings.httpPort, 8080);
   EXPECT_EQ(settings.adminPort, 3065);
   EXPECT_EQ(settings.banStreaming, 0);
   EXPECT_EQ(settings.checkForUpdates, 0);
   EXPECT_EQ(settings.overrideHost, "bans.example.test");
+  EXPECT_EQ(settings.consoleKey, 1);
 }
 
 TEST(SettingsTest, OverrideHostKeepsAtMost254Characters) {

@@ -17,10 +17,13 @@
 #include "app/web_actions.h"
 #include "app/window_title.h"
 #include "common/console_output.h"
+#include "common/ipv4.h"
 #include "common/memory.h"
+#include "common/secure_random.h"
 #include "common/version.h"
 #include "game/game_watcher.h"
 #include "game/process_memory.h"
+#include "net/local_addresses.h"
 #include "web/web_console.h"
 
 namespace palisard {
@@ -60,11 +63,24 @@ void RunAdminService(AdminService::Limits limits) {
   service.AdminAcceptLoop(AdminListener());
 }
 
-void RunWebConsole(WebConsole::Limits limits) {
+// 128 bits from the system's generator as 32 hex characters; empty when
+// the generator failed.
+std::string NewConsoleKey() {
+  unsigned char bytes[16];
+  if (!SecureRandomBytes(bytes, sizeof(bytes))) return "";
+  std::string key;
+  for (unsigned char byte : bytes) {
+    key += "0123456789abcdef"[byte >> 4];
+    key += "0123456789abcdef"[byte & 0xF];
+  }
+  return key;
+}
+
+void RunWebConsole(WebConsole::Limits limits, WebConsole::SecondScreen secondScreen) {
   WebActions actions(TheMatchState(), TheBanService(), TheFirewall(), TheAdminClient(), SystemClock());
   WebConsole console(
       TheMatchState(), [&](const std::string& path) { return actions.ReportPlayer(path); },
-      [&](const std::string& path) { return actions.VoteKickPlayer(path); }, limits);
+      [&](const std::string& path) { return actions.VoteKickPlayer(path); }, limits, std::move(secondScreen));
   console.HttpAcceptLoop(HttpListener());
 }
 
@@ -118,10 +134,25 @@ int RunPalisard() {
   }
 
   if (AdminListener().Initialize(static_cast<uint16_t>(settings.adminPort)) != 0) return 0;
-  // The console serves this machine's player alone.
-  if (HttpListener().Initialize(static_cast<uint16_t>(settings.httpPort), StandardOutput(),
-                                Listener::Reach::kLoopbackOnly) != 0) {
+  // The console serves this machine's player alone, unless asked to serve
+  // his other screens too: then only requests that bring the key, which is
+  // new at every start and printed nowhere else.
+  WebConsole::SecondScreen secondScreen;
+  if (settings.consoleKey != 0) {
+    secondScreen.key = NewConsoleKey();
+    if (secondScreen.key.empty()) Print("Console for another screen: no secure random key, this machine only.\n");
+  }
+  if (HttpListener().Initialize(
+          static_cast<uint16_t>(settings.httpPort), StandardOutput(),
+          secondScreen.key.empty() ? Listener::Reach::kLoopbackOnly : Listener::Reach::kEveryInterface) != 0) {
     return 0;
+  }
+  if (!secondScreen.key.empty()) {
+    secondScreen.addresses = LocalIpv4Addresses();
+    for (uint32_t address : secondScreen.addresses) {
+      Print("Console for another screen: http://%s:%i/?key=%s\n", DottedAddress(address).c_str(), settings.httpPort,
+            secondScreen.key.c_str());
+    }
   }
 
   banService.streaming = settings.banStreaming != 0;
@@ -134,7 +165,7 @@ int RunPalisard() {
   // Long-running threads, in this order: admin accept loop, web accept loop,
   // vote-count poller, game watcher. None is ever joined.
   std::thread(RunAdminService, caps.admin).detach();
-  std::thread(RunWebConsole, caps.web).detach();
+  std::thread(RunWebConsole, caps.web, std::move(secondScreen)).detach();
   std::thread([] { TheAdminClient().VoteCountThread(); }).detach();
   std::thread(RunGameWatcher).detach();
 

@@ -5,6 +5,7 @@
 #include <utility>
 
 #include "common/clock.h"
+#include "common/ipv4.h"
 #include "net/http_message.h"
 #include "web/pages.h"
 
@@ -23,35 +24,93 @@ std::string Lower(std::string text) {
   return text;
 }
 
-// "127.0.0.1:3060", "localhost:3060" or "[::1]:3060" in any case; the port
-// may be left out when it is 80.
-bool IsOwnHostAndPort(const std::string& hostAndPort, uint16_t port) {
+// "127.0.0.1:3060", "localhost:3060" or "[::1]:3060" in any case, or one of
+// `otherHosts` with the port; the port may be left out when it is 80.
+bool IsOwnHostAndPort(const std::string& hostAndPort, uint16_t port, const std::vector<std::string>& otherHosts) {
   const std::string value = Lower(hostAndPort);
+  auto named = [&](const std::string& host) {
+    return value == host + ":" + std::to_string(port) || (port == 80 && value == host);
+  };
   for (const char* host : {"127.0.0.1", "localhost", "[::1]"}) {
-    if (value == std::string(host) + ":" + std::to_string(port)) return true;
-    if (port == 80 && value == host) return true;
+    if (named(host)) return true;
   }
-  return false;
+  return std::any_of(otherHosts.begin(), otherHosts.end(), named);
 }
 
 // An Origin, or the origin part of a Referer: "http://" and the console's
 // own host and port. "null" and every other scheme are another origin.
-bool IsOwnOrigin(const std::string& url, uint16_t port) {
+bool IsOwnOrigin(const std::string& url, uint16_t port, const std::vector<std::string>& otherHosts) {
   const std::size_t schemeEnd = sizeof("http://") - 1;
   if (Lower(url.substr(0, schemeEnd)) != "http://") return false;
   const std::size_t end = std::min(url.find_first_of("/?#", schemeEnd), url.size());
-  return IsOwnHostAndPort(url.substr(schemeEnd, end - schemeEnd), port);
+  return IsOwnHostAndPort(url.substr(schemeEnd, end - schemeEnd), port, otherHosts);
 }
+
+constexpr const char* kKeyCookie = "palisard_key";
+
+// Takes the "key=" parameter out of the query of `path` (the rest stays as
+// it was, so the routes see the path they always saw) and returns its value.
+std::optional<std::string> TakeQueryKey(std::string& path) {
+  const std::size_t query = path.find('?');
+  if (query == std::string::npos) return std::nullopt;
+  for (std::size_t start = query + 1; start <= path.size();) {
+    const std::size_t end = std::min(path.find('&', start), path.size());
+    if (path.compare(start, 4, "key=") == 0) {
+      std::string value = path.substr(start + 4, end - start - 4);
+      // With the '&' after it, or else the one before it.
+      if (end < path.size()) {
+        path.erase(start, end + 1 - start);
+      } else {
+        path.erase(start > query + 1 ? start - 1 : start);
+      }
+      return value;
+    }
+    start = end + 1;
+  }
+  return std::nullopt;
+}
+
+// The value of the key's cookie, or nothing.
+std::optional<std::string> CookieKey(const HttpMessage& request) {
+  const char* header = request.HeaderValue("cookie");
+  if (header == nullptr) return std::nullopt;
+  const std::string cookies = header;
+  const std::string name = std::string(kKeyCookie) + "=";
+  for (std::size_t start = 0; start < cookies.size();) {
+    start = cookies.find_first_not_of(' ', start);
+    if (start == std::string::npos) break;
+    const std::size_t end = std::min(cookies.find(';', start), cookies.size());
+    if (cookies.compare(start, name.size(), name) == 0)
+      return cookies.substr(start + name.size(), end - start - name.size());
+    start = end + 1;
+  }
+  return std::nullopt;
+}
+
+// Looks at every character of the key whatever the guess: the time taken
+// tells nothing of how much of it was right.
+bool IsKey(const std::optional<std::string>& given, const std::string& key) {
+  if (!given || key.empty()) return false;
+  unsigned difference = given->size() == key.size() ? 0 : 1;
+  for (std::size_t i = 0; i < key.size(); ++i) {
+    difference |= static_cast<unsigned char>(key[i]) ^ static_cast<unsigned char>(i < given->size() ? (*given)[i] : 0);
+  }
+  return difference == 0;
+}
+
+bool IsLoopback(uint32_t address) { return (address >> 24) == 127; }
 
 }  // namespace
 
-WebConsole::WebConsole(const MatchState& state, Action report, Action voteKick, Limits limits)
+WebConsole::WebConsole(const MatchState& state, Action report, Action voteKick, Limits limits,
+                       SecondScreen secondScreen)
     : state_(state),
       report_(std::move(report)),
       voteKick_(std::move(voteKick)),
       limits_(limits),
+      secondScreen_(std::move(secondScreen)),
       loop_({limits.maxConnections, limits.maxPerAddress},
-            [this](Socket client, uint32_t) { HandleHttpClient(std::move(client)); }) {}
+            [this](Socket client, uint32_t peer) { HandleHttpClient(std::move(client), peer); }) {}
 
 std::optional<std::string> WebConsole::PageFor(const std::string& path) const {
   if (StartsWith(path, "/favicon.ico")) return std::nullopt;
@@ -60,19 +119,19 @@ std::optional<std::string> WebConsole::PageFor(const std::string& path) const {
   return BuildMainPage(state_);
 }
 
-bool WebConsole::MaySee(const HttpMessage& request, uint16_t consolePort) {
+bool WebConsole::MaySee(const HttpMessage& request, uint16_t consolePort, const std::vector<std::string>& otherHosts) {
   const char* host = request.HeaderValue("host");
-  return host == nullptr || IsOwnHostAndPort(host, consolePort);
+  return host == nullptr || IsOwnHostAndPort(host, consolePort, otherHosts);
 }
 
-bool WebConsole::MayAct(const HttpMessage& request, uint16_t consolePort) {
-  if (request.HeaderValue("host") == nullptr || !MaySee(request, consolePort)) return false;
+bool WebConsole::MayAct(const HttpMessage& request, uint16_t consolePort, const std::vector<std::string>& otherHosts) {
+  if (request.HeaderValue("host") == nullptr || !MaySee(request, consolePort, otherHosts)) return false;
   const char* origin = request.HeaderValue("origin");
-  if (origin != nullptr && !IsOwnOrigin(origin, consolePort)) return false;
+  if (origin != nullptr && !IsOwnOrigin(origin, consolePort, otherHosts)) return false;
   const char* site = request.HeaderValue("sec-fetch-site");
   if (site != nullptr && (Lower(site) == "cross-site" || Lower(site) == "same-site")) return false;
   const char* referer = request.HeaderValue("referer");
-  return referer == nullptr || IsOwnOrigin(referer, consolePort);
+  return referer == nullptr || IsOwnOrigin(referer, consolePort, otherHosts);
 }
 
 int WebConsole::HttpAcceptLoop(const Listener& listener) {
@@ -80,7 +139,7 @@ int WebConsole::HttpAcceptLoop(const Listener& listener) {
   return loop_.Run(listener);
 }
 
-void WebConsole::HandleHttpClient(Socket client) const {
+void WebConsole::HandleHttpClient(Socket client, uint32_t peerAddress) const {
   HttpMessage request(limits_.maxRequestBytes);
   const Deadline deadline(SystemClock(), limits_.requestTimeout);
   // Bounds every receive and the answer's send; a request that needs more
@@ -93,26 +152,37 @@ void WebConsole::HandleHttpClient(Socket client) const {
     request.Feed(buffer, static_cast<std::size_t>(received));
   }
   if (request.status == HttpMessage::kComplete) {
-    const std::string path = request.Target();
+    std::string path = request.Target();
+    // Another machine is served only with the key; with it, the request may
+    // name this machine by the addresses printed at start.
+    const bool keyInQuery = IsKey(TakeQueryKey(path), secondScreen_.key);
+    const bool keyed = keyInQuery || IsKey(CookieKey(request), secondScreen_.key);
+    std::vector<std::string> otherHosts;
+    if (keyed) {
+      for (uint32_t address : secondScreen_.addresses) otherHosts.push_back(DottedAddress(address));
+    }
     // The icon too: every route answers the same to a foreign Host.
-    if (!MaySee(request, port_) || (IsActionPath(path) && !MayAct(request, port_))) {
+    if ((!keyed && !IsLoopback(peerAddress)) || !MaySee(request, port_, otherHosts) ||
+        (IsActionPath(path) && !MayAct(request, port_, otherHosts))) {
       SendPage(client.get(), kRefusedPage, "403 Forbidden");
     } else if (std::optional<std::string> page = PageFor(path)) {
-      SendPage(client.get(), *page);
+      SendPage(client.get(), *page, "200 OK",
+               keyInQuery ? "Set-Cookie: " + std::string(kKeyCookie) + "=" + secondScreen_.key +
+                                "; HttpOnly; SameSite=Strict; Path=/\r\n"
+                          : "");
     }
   }
   ShutdownSend(client.get());
 }
 
-void SendPage(SocketHandle client, const std::string& page, const char* status) {
+void SendPage(SocketHandle client, const std::string& page, const char* status, const std::string& extraHeaders) {
   // Header block and page in one send: one system call, one segment.
   std::string answer = "HTTP/1.1 " + std::string(status) +
                        "\r\n"
                        "Server: palisard\r\n"
                        "Content-Type: text/html\r\n"
-                       "Accept-Ranges: bytes\r\n"
-                       "Content-Length: " +
-                       std::to_string(page.size()) + "\r\n\r\n";
+                       "Accept-Ranges: bytes\r\n" +
+                       extraHeaders + "Content-Length: " + std::to_string(page.size()) + "\r\n\r\n";
   answer += page;
   // A browser gone before its answer has nothing more to be told.
   (void)SendAll(client, answer.data(), answer.size());

@@ -6,6 +6,7 @@
 #include <functional>
 #include <optional>
 #include <string>
+#include <vector>
 
 #include "game/match_state.h"
 #include "net/accept_loop.h"
@@ -30,7 +31,17 @@ class WebConsole {
     std::size_t maxPerAddress = 16;
   };
 
-  WebConsole(const MatchState& state, Action report, Action voteKick, Limits limits);
+  // Other machines the console may serve (a second screen beside the
+  // game): requests carrying `key`, in the query the first time
+  // ("?key=..."), then in the cookie that answer sets. They may name this
+  // machine by one of `addresses` (host order) as well. An empty key: this
+  // machine's own requests alone.
+  struct SecondScreen {
+    std::string key;
+    std::vector<uint32_t> addresses;
+  };
+
+  WebConsole(const MatchState& state, Action report, Action voteKick, Limits limits, SecondScreen secondScreen = {});
 
   // The page for `path`, or nothing (the icon gets no bytes at all).
   std::optional<std::string> PageFor(const std::string& path) const;
@@ -38,17 +49,19 @@ class WebConsole {
   // Every page shows the players and the chat: only for requests naming
   // this console's own address and port, or naming none (HTTP/1.0 tools).
   // A page served under a foreign name (DNS rebinding) could read it.
-  static bool MaySee(const HttpMessage& request, uint16_t consolePort);
+  // `otherHosts` ("192.168.1.20") are accepted besides the loopback names.
+  static bool MaySee(const HttpMessage& request, uint16_t consolePort, const std::vector<std::string>& otherHosts = {});
 
   // The report and kick links act in the player's name: only for requests
   // made by this console's own pages, or by no page at all (a typed
   // address, curl). A request naming another host (DNS rebinding) or sent
   // by another site's page is refused.
-  static bool MayAct(const HttpMessage& request, uint16_t consolePort);
+  static bool MayAct(const HttpMessage& request, uint16_t consolePort, const std::vector<std::string>& otherHosts = {});
 
-  // Serves one connection: reads one request (bounded in size and time),
-  // answers it, ends the sending side and closes.
-  void HandleHttpClient(Socket client) const;
+  // Serves one connection from `peerAddress` (host order): reads one
+  // request (bounded in size and time), answers it, ends the sending side
+  // and closes. A peer other than loopback must bring the key.
+  void HandleHttpClient(Socket client, uint32_t peerAddress) const;
 
   // The accept loop of the web port: one thread per connection, at most
   // `maxConnections` at once and `maxPerAddress` from one address. Returns 1
@@ -65,11 +78,14 @@ class WebConsole {
   Action report_;
   Action voteKick_;
   Limits limits_;
+  SecondScreen secondScreen_;
   uint16_t port_ = 0;  // set before the loop starts its threads
   AcceptLoop loop_;    // last: its threads use the members above
 };
 
-// The status line and fixed headers, then the page.
-void SendPage(SocketHandle client, const std::string& page, const char* status = "200 OK");
+// The status line and fixed headers (`extraHeaders` among them, each ended
+// by CR LF), then the page.
+void SendPage(SocketHandle client, const std::string& page, const char* status = "200 OK",
+              const std::string& extraHeaders = "");
 
 }  // namespace palisard

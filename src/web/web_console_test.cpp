@@ -21,7 +21,8 @@ class WebConsoleTest : public ::testing::Test {
   void Start(WebConsole::Limits limits = {}) {
     console = std::make_unique<WebConsole>(
         state, [](const std::string& path) { return "report " + path; },
-        [](const std::string& path) { return "kick " + path; }, limits);
+        [](const std::string& path) { return "kick " + path; }, limits,
+        WebConsole::SecondScreen{kKey, {kScreenAddress}});
     RecordingConsole quiet;
     ASSERT_EQ(server.Initialize(0, quiet), 0);
     port = LocalPort(server.socket());
@@ -37,10 +38,31 @@ class WebConsoleTest : public ::testing::Test {
     EXPECT_EQ(console->slots().inUse(), 0u);
   }
 
-  static std::string Answer(const std::string& page) {
-    return "HTTP/1.1 200 OK\r\nServer: palisard\r\nContent-Type: text/html\r\nAccept-Ranges: bytes\r\n"
-           "Content-Length: " +
-           std::to_string(page.size()) + "\r\n\r\n" + page;
+  // The console's answer to `request` on a connection it takes as coming
+  // from `peer` (host order).
+  std::string ExchangeFrom(uint32_t peer, const std::string& request) {
+    Listener side;
+    RecordingConsole quiet;
+    EXPECT_EQ(side.Initialize(0, quiet, Listener::Reach::kLoopbackOnly), 0);
+    Socket client = ConnectToLoopback(LocalPort(side.socket()));
+    std::thread served([&, accepted = AcceptConnection(side.socket(), nullptr)] {
+      console->HandleHttpClient(Socket(accepted), peer);
+    });
+    EXPECT_TRUE(SendAll(client.get(), request.data(), request.size()));
+    std::string answer = ReadUntilClosed(client.get());
+    served.join();
+    return answer;
+  }
+
+  static constexpr const char* kKey = "0123456789abcdef0123456789abcdef";
+  static constexpr uint32_t kScreenAddress = 0xC0A80114;  // 192.168.1.20
+
+  static std::string Answer(const std::string& page, bool setsCookie = false) {
+    return "HTTP/1.1 200 OK\r\nServer: palisard\r\nContent-Type: text/html\r\nAccept-Ranges: bytes\r\n" +
+           std::string(setsCookie
+                           ? "Set-Cookie: palisard_key=" + std::string(kKey) + "; HttpOnly; SameSite=Strict; Path=/\r\n"
+                           : "") +
+           "Content-Length: " + std::to_string(page.size()) + "\r\n\r\n" + page;
   }
 
   MatchState state;
@@ -67,10 +89,15 @@ TEST_F(WebConsoleTest, GetHeadAndPostToAnyPathGetTheMainPage) {
 TEST_F(WebConsoleTest, PagesOnlyForTheOwnHostActionsOnlyForTheOwnPages) {
   Start();
   const std::string own = "127.0.0.1:" + std::to_string(port);
+  const std::string screen = "192.168.1.20:" + std::to_string(port);
+  const std::string key = kKey;
+  const uint32_t loopback = 0x7F000001;
   struct Case {
     std::string headers;
     bool acts;
     bool seen = true;
+    uint32_t peer = 0x7F000001;
+    std::string queryKey = "";  // "key=" in the query
   };
   const Case cases[] = {
       {"Host: " + own + "\r\n", true},  // curl, a typed address
@@ -89,23 +116,38 @@ TEST_F(WebConsoleTest, PagesOnlyForTheOwnHostActionsOnlyForTheOwnPages) {
       {"Host: " + own + "\r\nReferer: http://evil.example/" + own + "\r\n", false},
       {"Host: " + own + "\r\nReferer: http://" + own + ".evil.example/\r\n", false},
       {"Host: " + own + "\r\nReferer: https://" + own + "/\r\n", false},
+      // Another machine: with the key, in the query and then in the cookie.
+      {"Host: " + screen + "\r\n", true, true, kScreenAddress, key},
+      {"Host: " + screen + "\r\nCookie: a=b; palisard_key=" + key + "\r\nOrigin: http://" + screen + "\r\n", true, true,
+       kScreenAddress},
+      {"Host: " + screen + "\r\n", false, false, kScreenAddress},
+      {"Host: " + screen + "\r\nCookie: palisard_key=" + std::string(32, 'f') + "\r\n", false, false, kScreenAddress},
+      {"Host: " + screen + "\r\n", false, false, kScreenAddress, key + "0"},
+      {"Host: " + screen + "\r\n", false, false, kScreenAddress, key.substr(0, 31)},
+      {"Host: evil.example:" + std::to_string(port) + "\r\n", false, false, kScreenAddress, key},
+      {"Host: " + screen + "\r\nCookie: palisard_key=" + key + "\r\nOrigin: http://evil.example\r\n", false, true,
+       kScreenAddress},
+      {"Host: " + screen + "\r\n", false, false},                // that name needs the key here too
+      {"Host: " + own + "\r\n", true, true, loopback, "wrong"},  // this machine needs none
   };
   const std::string refused =
       "HTTP/1.1 403 Forbidden\r\nServer: palisard\r\nContent-Type: text/html\r\nAccept-Ranges: bytes\r\n"
       "Content-Length: 110\r\n\r\n<html><body>Refused: this console answers only its own address and acts only "
       "for its own pages.</body></html>\n";
   for (const Case& c : cases) {
-    EXPECT_EQ(HttpExchange(port, "GET /report?76561197960265728&x HTTP/1.1\r\n" + c.headers + "\r\n"),
-              c.acts ? Answer(BuildResultPage("report /report?76561197960265728&x")) : refused)
+    auto get = [&](const std::string& target, const char* separator) {
+      const std::string request = "GET " + target + (c.queryKey.empty() ? "" : separator + ("key=" + c.queryKey)) +
+                                  " HTTP/1.1\r\n" + c.headers + "\r\n";
+      return c.peer == loopback ? HttpExchange(port, request) : ExchangeFrom(c.peer, request);
+    };
+    const bool setsCookie = c.queryKey == key;
+    EXPECT_EQ(get("/report?76561197960265728&x", "&"),
+              c.acts ? Answer(BuildResultPage("report /report?76561197960265728&x"), setsCookie) : refused)
         << c.headers;
-    EXPECT_EQ(HttpExchange(port, "GET /votekick?5 HTTP/1.1\r\n" + c.headers + "\r\n"),
-              c.acts ? Answer(BuildResultPage("kick /votekick?5")) : refused)
+    EXPECT_EQ(get("/votekick?5", "&"), c.acts ? Answer(BuildResultPage("kick /votekick?5"), setsCookie) : refused)
         << c.headers;
-    EXPECT_EQ(HttpExchange(port, "GET /any HTTP/1.1\r\n" + c.headers + "\r\n"),
-              c.seen ? Answer(BuildMainPage(state)) : refused)
-        << c.headers;
-    EXPECT_EQ(HttpExchange(port, "GET /favicon.ico HTTP/1.1\r\n" + c.headers + "\r\n"), c.seen ? "" : refused)
-        << c.headers;
+    EXPECT_EQ(get("/any", "?"), c.seen ? Answer(BuildMainPage(state), setsCookie) : refused) << c.headers;
+    EXPECT_EQ(get("/favicon.ico", "?"), c.seen ? "" : refused) << c.headers;
   }
 }
 

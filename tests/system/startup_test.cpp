@@ -2,11 +2,13 @@
 #include <sys/wait.h>
 
 #include <fstream>
+#include <regex>
 #include <thread>
 
 #include <gtest/gtest.h>
 
 #include "helpers/network_namespace.h"
+#include "helpers/temp_dir.h"
 #include "net/socket.h"
 #include "system/palisard_process.h"
 
@@ -98,6 +100,38 @@ TEST_F(StartupTest, BusyAdminPortStopsStartupBeforeTheWebPort) {
   EXPECT_EQ(process.Output(), kBanner + "Problem binding socket ( port " + std::to_string(adminPort) +
                                   " ): 98\n"
                                   "Press enter to exit..\n");
+}
+
+// Off, the console is this machine's alone; on, another machine is served
+// with the key printed at start, and then with the cookie that answer set.
+TEST_F(StartupTest, ConsoleKeyLetsAnotherScreenInWithTheKeyOnly) {
+  NetworkNamespace phone;
+  LinkNamespaces(*machine, "198.18.7.1", phone, "198.18.7.2");
+  const std::string get = "curl -s -S -m 5 -o /dev/null -D - http://198.18.7.1:3060/";
+  {
+    PalisardProcess off(*machine, TestSettings());
+    ASSERT_TRUE(off.process().WaitForOutput("streaming.\n"));
+    EXPECT_EQ(WEXITSTATUS(phone.Run(get + " 2>/dev/null")), 7) << "curl: connection refused";
+  }
+  PalisardProcess on(*machine, TestSettings(3061, "ConsoleKey=1\n"));
+  ASSERT_TRUE(on.process().WaitForOutput("streaming.\n"));
+  std::smatch line;
+  const std::string output = on.process().Output();
+  ASSERT_TRUE(std::regex_search(output, line,
+                                std::regex("\\( port 3060 \\)\\.\\.\nConsole for another screen: "
+                                           "http://198\\.18\\.7\\.1:3060/\\?key=([0-9a-f]{32})\nBanService")))
+      << output;
+  const std::string key = line[1];
+  TempDir jar;
+  const std::string cookies = (jar.path() / "cookies").string();
+  EXPECT_NE(phone.Capture(get).find("HTTP/1.1 403 Forbidden\r\n"), std::string::npos);
+  const std::string keyed = phone.Capture(get + "?key=" + key + " -c " + cookies);
+  EXPECT_NE(keyed.find("HTTP/1.1 200 OK\r\n"), std::string::npos) << keyed;
+  EXPECT_NE(keyed.find("Set-Cookie: palisard_key=" + key + "; HttpOnly; SameSite=Strict; Path=/\r\n"),
+            std::string::npos)
+      << keyed;
+  EXPECT_NE(phone.Capture(get + " -b " + cookies).find("HTTP/1.1 200 OK\r\n"), std::string::npos);
+  EXPECT_EQ(on.process().Output().rfind(key), output.find(key)) << "the key is printed once";
 }
 
 // Without standard input the program keeps serving, idle, until a console
