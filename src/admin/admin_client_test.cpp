@@ -233,6 +233,17 @@ TEST_F(AdminClientTest, ServerChangeCutsTheProbePauseShort) {
   probe.join();
 }
 
+TEST_F(AdminClientTest, AfterAVoteTheTableIsFetchedEverySecondForThirtySeconds) {
+  state.EditForTest([&](MatchData& d) { d.hostEnabled = true; });
+  ASSERT_TRUE(state.RequestVote(clock.NowMs()));
+  clock.Advance(10'000);
+  EXPECT_EQ(client->VoteCountStep(), 0ms);  // a poll (nothing answers on 127.0.0.3)
+  EXPECT_EQ(client->VoteCountStep(), 1000ms);
+  clock.Advance(21'000);  // 31 s after the vote
+  EXPECT_EQ(client->VoteCountStep(), 0ms);
+  EXPECT_EQ(client->VoteCountStep(), 10'000ms);
+}
+
 TEST_F(AdminClientTest, VoteKickAnsweredByNothingLeavesTheText) {
   state.EditForTest([&](MatchData& d) { d.hostAdminPort = 3068; });
   FakeAdminHost host({0x7F000003, 3068}, [](uint16_t, const Bytes&) { return Bytes{}; });

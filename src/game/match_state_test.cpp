@@ -149,6 +149,24 @@ TEST_F(MatchStateTest, CountVotesAgainstCountsEachVoterOnce) {
   EXPECT_EQ(CountVotesAgainst(state, 300), 1u);
 }
 
+TEST_F(MatchStateTest, ALateAnswerFromThePreviousServerChangesNothing) {
+  FollowServer(state, {198, 18, 0, 1}, 28960);
+  const uint32_t previous = state.serverGeneration;
+  FollowServer(state, {198, 18, 0, 2}, 28960);
+  HostSilent(state, previous);
+  EXPECT_FALSE(HostAnswered(state, previous));
+  EXPECT_EQ(state.hostAdminPort, 3061);
+  EXPECT_FALSE(state.hostEnabled);
+  HostSilent(state, state.serverGeneration);
+  EXPECT_EQ(state.hostAdminPort, 3062) << "the current server's silence moves on";
+
+  // A host's table that no longer names a player leaves it no votes.
+  Occupy(0, "a", {1, 1, 1, 1}, 100);
+  ApplyVoteTable(state, state.serverGeneration, 2, {{100, 2}});
+  ApplyVoteTable(state, state.serverGeneration, 2, {});
+  EXPECT_EQ(state.players[0].votesAgainst, 0u);
+}
+
 TEST_F(MatchStateTest, ClearSlotsEmptiesEverySlot) {
   Occupy(4, "a", {1, 1, 1, 1}, 100);
   state.players[4].key = 9;
