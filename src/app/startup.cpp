@@ -60,11 +60,22 @@ void RunAdminService(AdminService::Limits limits) {
   service.AdminAcceptLoop(AdminListener());
 }
 
+// The blocks in force over the shared firewall and match; the console's
+// thread and the web console's threads each have one.
+BlockDesk MakeBlockDesk() {
+  return BlockDesk(TheFirewall(), TheMatchState(), SystemClock(), [](uint64_t communityId) {
+    return TheBanService().streaming && TheBanService().IsBanned(communityId).value_or(false);
+  });
+}
+
 void RunWebConsole(WebConsole::Limits limits) {
   WebActions actions(TheMatchState(), TheBanService(), TheFirewall(), TheAdminClient(), SystemClock());
+  BlockDesk blocks = MakeBlockDesk();
   WebConsole console(
       TheMatchState(), [&](const std::string& path) { return actions.ReportPlayer(path); },
       [&](const std::string& path) { return actions.VoteKickPlayer(path); }, limits);
+  console.ServeBlocks([&] { return BlockRows(blocks); },
+                      [&](const std::string& path) { return UnblockPlayer(blocks, path); });
   console.HttpAcceptLoop(HttpListener());
 }
 
@@ -138,9 +149,7 @@ int RunPalisard() {
   std::thread([] { TheAdminClient().VoteCountThread(); }).detach();
   std::thread(RunGameWatcher).detach();
 
-  BlockDesk blocks(TheFirewall(), TheMatchState(), SystemClock(), [](uint64_t communityId) {
-    return TheBanService().streaming && TheBanService().IsBanned(communityId).value_or(false);
-  });
+  BlockDesk blocks = MakeBlockDesk();
   if (RunConsole(stdin, TheMatchState(), blocks) == ConsoleEnd::kEndOfInput) IdleForever();
   return 0;
 }

@@ -13,7 +13,9 @@ namespace {
 
 bool StartsWith(const std::string& text, const char* prefix) { return text.rfind(prefix, 0) == 0; }
 
-bool IsActionPath(const std::string& path) { return StartsWith(path, "/report?") || StartsWith(path, "/votekick?"); }
+bool IsActionPath(const std::string& path) {
+  return StartsWith(path, "/report?") || StartsWith(path, "/votekick?") || StartsWith(path, "/unblock?");
+}
 
 constexpr const char* kRefusedPage =
     "<html><body>Refused: this console answers only its own address and acts only for its own pages.</body></html>\n";
@@ -53,11 +55,19 @@ WebConsole::WebConsole(const MatchState& state, Action report, Action voteKick, 
       loop_({limits.maxConnections, limits.maxPerAddress},
             [this](Socket client, uint32_t) { HandleHttpClient(std::move(client)); }) {}
 
-std::optional<std::string> WebConsole::PageFor(const std::string& path) const {
+void WebConsole::ServeBlocks(BlockList list, Action unblock) {
+  blocks_ = std::move(list);
+  unblock_ = std::move(unblock);
+}
+
+std::optional<WebConsole::Page> WebConsole::PageFor(const std::string& path) const {
   if (StartsWith(path, "/favicon.ico")) return std::nullopt;
-  if (StartsWith(path, "/report?")) return BuildResultPage(report_(path));
-  if (StartsWith(path, "/votekick?")) return BuildResultPage(voteKick_(path));
-  return BuildMainPage(state_);
+  if (StartsWith(path, "/report?")) return Page{BuildResultPage(report_(path))};
+  if (StartsWith(path, "/votekick?")) return Page{BuildResultPage(voteKick_(path))};
+  if (StartsWith(path, "/unblock?") && unblock_) return Page{BuildResultPage(unblock_(path))};
+  const std::vector<BlockRow> blocks = blocks_ ? blocks_() : std::vector<BlockRow>{};
+  if (StartsWith(path, "/match.json")) return Page{BuildMatchJson(state_, blocks), kJsonHeaders};
+  return Page{BuildMainPage(state_, blocks)};
 }
 
 bool WebConsole::MaySee(const HttpMessage& request, uint16_t consolePort) {
@@ -97,19 +107,19 @@ void WebConsole::HandleHttpClient(Socket client) const {
     // The icon too: every route answers the same to a foreign Host.
     if (!MaySee(request, port_) || (IsActionPath(path) && !MayAct(request, port_))) {
       SendPage(client.get(), kRefusedPage, "403 Forbidden");
-    } else if (std::optional<std::string> page = PageFor(path)) {
-      SendPage(client.get(), *page);
+    } else if (std::optional<Page> page = PageFor(path)) {
+      SendPage(client.get(), page->body, "200 OK", page->headers);
     }
   }
   ShutdownSend(client.get());
 }
 
-void SendPage(SocketHandle client, const std::string& page, const char* status) {
+void SendPage(SocketHandle client, const std::string& page, const char* status, const char* headers) {
   // Header block and page in one send: one system call, one segment.
   std::string answer = "HTTP/1.1 " + std::string(status) +
                        "\r\n"
-                       "Server: palisard\r\n"
-                       "Content-Type: text/html\r\n"
+                       "Server: palisard\r\n" +
+                       headers +
                        "Accept-Ranges: bytes\r\n"
                        "Content-Length: " +
                        std::to_string(page.size()) + "\r\n\r\n";

@@ -6,12 +6,14 @@
 #include <functional>
 #include <optional>
 #include <string>
+#include <vector>
 
 #include "game/match_state.h"
 #include "net/accept_loop.h"
 #include "net/http_message.h"
 #include "net/listener.h"
 #include "net/socket.h"
+#include "web/pages.h"
 
 namespace palisard {
 
@@ -30,10 +32,26 @@ class WebConsole {
     std::size_t maxPerAddress = 16;
   };
 
+  using BlockList = std::function<std::vector<BlockRow>()>;
+
+  // An answer's body and its header lines naming the type.
+  struct Page {
+    std::string body;
+    const char* headers = kHtmlHeaders;
+  };
+  static constexpr const char* kHtmlHeaders = "Content-Type: text/html\r\n";
+  // Asked for about once a second: never kept by the browser.
+  static constexpr const char* kJsonHeaders = "Content-Type: application/json\r\nCache-Control: no-store\r\n";
+
   WebConsole(const MatchState& state, Action report, Action voteKick, Limits limits);
 
+  // The blocks in force for the main page and /match.json, and the action
+  // of the "/unblock?ID" link. Set before the accept loop starts; without
+  // them no block is shown and the link gets the main page.
+  void ServeBlocks(BlockList list, Action unblock);
+
   // The page for `path`, or nothing (the icon gets no bytes at all).
-  std::optional<std::string> PageFor(const std::string& path) const;
+  std::optional<Page> PageFor(const std::string& path) const;
 
   // Every page shows the players and the chat: only for requests naming
   // this console's own address and port, or naming none (HTTP/1.0 tools).
@@ -64,12 +82,15 @@ class WebConsole {
   const MatchState& state_;
   Action report_;
   Action voteKick_;
+  BlockList blocks_;
+  Action unblock_;
   Limits limits_;
   uint16_t port_ = 0;  // set before the loop starts its threads
   AcceptLoop loop_;    // last: its threads use the members above
 };
 
 // The status line and fixed headers, then the page.
-void SendPage(SocketHandle client, const std::string& page, const char* status = "200 OK");
+void SendPage(SocketHandle client, const std::string& page, const char* status = "200 OK",
+              const char* headers = WebConsole::kHtmlHeaders);
 
 }  // namespace palisard

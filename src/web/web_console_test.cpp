@@ -22,6 +22,8 @@ class WebConsoleTest : public ::testing::Test {
     console = std::make_unique<WebConsole>(
         state, [](const std::string& path) { return "report " + path; },
         [](const std::string& path) { return "kick " + path; }, limits);
+    console->ServeBlocks([] { return std::vector<BlockRow>{}; },
+                         [](const std::string& path) { return "unblock " + path; });
     RecordingConsole quiet;
     ASSERT_EQ(server.Initialize(0, quiet), 0);
     port = LocalPort(server.socket());
@@ -60,6 +62,11 @@ TEST_F(WebConsoleTest, GetHeadAndPostToAnyPathGetTheMainPage) {
   EXPECT_EQ(HttpExchange(port, "GET / HTTP/1.1\r\n\r\n"), expected);
   EXPECT_EQ(HttpExchange(port, "HEAD /index.html HTTP/1.1\r\n\r\n"), expected);
   EXPECT_EQ(HttpExchange(port, "POST /report HTTP/1.1\r\nContent-Length: 3\r\n\r\nabc"), expected);
+  const std::string json = BuildMatchJson(state, {});
+  EXPECT_EQ(HttpExchange(port, "GET /match.json?t=1 HTTP/1.1\r\n\r\n"),
+            "HTTP/1.1 200 OK\r\nServer: palisard\r\nContent-Type: application/json\r\nCache-Control: no-store\r\n"
+            "Accept-Ranges: bytes\r\nContent-Length: " +
+                std::to_string(json.size()) + "\r\n\r\n" + json);
 }
 
 // Every route answers only requests naming the console's own address, or
@@ -100,6 +107,9 @@ TEST_F(WebConsoleTest, PagesOnlyForTheOwnHostActionsOnlyForTheOwnPages) {
         << c.headers;
     EXPECT_EQ(HttpExchange(port, "GET /votekick?5 HTTP/1.1\r\n" + c.headers + "\r\n"),
               c.acts ? Answer(BuildResultPage("kick /votekick?5")) : refused)
+        << c.headers;
+    EXPECT_EQ(HttpExchange(port, "GET /unblock?5 HTTP/1.1\r\n" + c.headers + "\r\n"),
+              c.acts ? Answer(BuildResultPage("unblock /unblock?5")) : refused)
         << c.headers;
     EXPECT_EQ(HttpExchange(port, "GET /any HTTP/1.1\r\n" + c.headers + "\r\n"),
               c.seen ? Answer(BuildMainPage(state)) : refused)
