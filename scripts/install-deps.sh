@@ -10,7 +10,7 @@
 set -euo pipefail
 
 use=${1:-run}
-run_packages=(cmake ninja-build g++ pkg-config libnftables-dev libpugixml-dev)
+run_packages=(cmake ninja-build g++ pkg-config libnftables-dev libpugixml-dev nlohmann-json3-dev)
 package_packages=(g++-mingw-w64-x86-64-posix googletest zip dpkg-dev lintian)
 test_packages=(clang libclang-rt-14-dev libbenchmark-dev wine wine64 nftables iproute2
                curl procps unzip chromium nginx-light wrk python3-spyne)

@@ -1,5 +1,10 @@
 #include "app/block_desk.h"
 
+#include <cinttypes>
+#include <cstdio>
+
+#include "common/ipv4.h"
+
 namespace palisard {
 
 std::vector<BlockDesk::Entry> BlockDesk::List() const {
@@ -33,6 +38,29 @@ BlockDesk::Lifted BlockDesk::Unblock(uint64_t communityId) {
   lifted.kind = Lifted::kLifted;
   lifted.blockedAgain = isBanned_ && isBanned_(communityId);
   return lifted;
+}
+
+std::string UnblockMessage(uint64_t communityId, const BlockDesk::Lifted& lifted) {
+  const std::string address = DottedAddress(lifted.address);
+  char text[256];
+  switch (lifted.kind) {
+    case BlockDesk::Lifted::kNoBlock:
+      std::snprintf(text, sizeof(text), "No block for %" PRIu64, communityId);
+      break;
+    case BlockDesk::Lifted::kFailed:
+      std::snprintf(text, sizeof(text), "Could not unblock %" PRIu64 " ( %s ): %x", communityId, address.c_str(),
+                    static_cast<unsigned>(lifted.code));
+      break;
+    case BlockDesk::Lifted::kLifted:
+      std::snprintf(text, sizeof(text),
+                    lifted.blockedAgain ? "Unblocked %" PRIu64
+                                          " ( %s ), but the ban service says the player is banned: blocked again "
+                                          "on the next pass"
+                                        : "Unblocked %" PRIu64 " ( %s ); the votes against the player are withdrawn",
+                    communityId, address.c_str());
+      break;
+  }
+  return text;
 }
 
 }  // namespace palisard

@@ -50,4 +50,7 @@ class BlockDesk {
   BanCheck isBanned_;
 };
 
+// What "unblock ID" tells the player about `lifted`, without a line end.
+std::string UnblockMessage(uint64_t communityId, const BlockDesk::Lifted& lifted);
+
 }  // namespace palisard

@@ -80,26 +80,7 @@ void Unblock(BlockDesk& blocks, const std::string& idText) {
     Print("Not a community id: %s\n", PrintableText(idText).c_str());
     return;
   }
-  const BlockDesk::Lifted lifted = blocks.Unblock(id);
-  const std::string address = DottedAddress(lifted.address);
-  switch (lifted.kind) {
-    case BlockDesk::Lifted::kNoBlock:
-      Print("No block for %" PRIu64 "\n", id);
-      return;
-    case BlockDesk::Lifted::kFailed:
-      Print("Could not unblock %" PRIu64 " ( %s ): %x\n", id, address.c_str(), static_cast<unsigned>(lifted.code));
-      return;
-    case BlockDesk::Lifted::kLifted:
-      if (lifted.blockedAgain) {
-        Print("Unblocked %" PRIu64
-              " ( %s ), but the ban service says the player is banned: blocked again on the "
-              "next pass\n",
-              id, address.c_str());
-      } else {
-        Print("Unblocked %" PRIu64 " ( %s ); the votes against the player are withdrawn\n", id, address.c_str());
-      }
-      return;
-  }
+  Print("%s\n", UnblockMessage(id, blocks.Unblock(id)).c_str());
 }
 
 void PrintHelp() {

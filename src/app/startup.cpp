@@ -76,11 +76,22 @@ std::string NewConsoleKey() {
   return key;
 }
 
+// The blocks in force over the shared firewall and match; the console's
+// thread and the web console's threads each have one.
+BlockDesk MakeBlockDesk() {
+  return BlockDesk(TheFirewall(), TheMatchState(), SystemClock(), [](uint64_t communityId) {
+    return TheBanService().streaming && TheBanService().IsBanned(communityId).value_or(false);
+  });
+}
+
 void RunWebConsole(WebConsole::Limits limits, WebConsole::SecondScreen secondScreen) {
   WebActions actions(TheMatchState(), TheBanService(), TheFirewall(), TheAdminClient(), SystemClock());
+  BlockDesk blocks = MakeBlockDesk();
   WebConsole console(
       TheMatchState(), [&](const std::string& path) { return actions.ReportPlayer(path); },
       [&](const std::string& path) { return actions.VoteKickPlayer(path); }, limits, std::move(secondScreen));
+  console.ServeBlocks([&] { return BlockRows(blocks); },
+                      [&](const std::string& path) { return UnblockPlayer(blocks, path); });
   console.HttpAcceptLoop(HttpListener());
 }
 
@@ -169,9 +180,7 @@ int RunPalisard() {
   std::thread([] { TheAdminClient().VoteCountThread(); }).detach();
   std::thread(RunGameWatcher).detach();
 
-  BlockDesk blocks(TheFirewall(), TheMatchState(), SystemClock(), [](uint64_t communityId) {
-    return TheBanService().streaming && TheBanService().IsBanned(communityId).value_or(false);
-  });
+  BlockDesk blocks = MakeBlockDesk();
   if (RunConsole(stdin, TheMatchState(), blocks) == ConsoleEnd::kEndOfInput) IdleForever();
   return 0;
 }

@@ -1,6 +1,7 @@
 #include "app/web_actions.h"
 
 #include <algorithm>
+#include <chrono>
 #include <cinttypes>
 #include <limits>
 
@@ -84,6 +85,23 @@ std::string WebActions::VoteKickPlayer(const std::string& path) {
   std::string reply;
   if (!adminClient_.RequestVoteKick(id, &reply).ok()) return "Votekick request failed unexpectedly";
   return reply;
+}
+
+std::string UnblockPlayer(BlockDesk& desk, const std::string& path, ConsoleSink& console) {
+  const std::optional<uint64_t> id = ParseIdParameter(path);
+  if (!id) return kInvalidId;
+  const std::string message = UnblockMessage(*id, desk.Unblock(*id));
+  console.Print("%s\n", message.c_str());
+  return message;
+}
+
+std::vector<BlockRow> BlockRows(const BlockDesk& desk) {
+  std::vector<BlockRow> rows;
+  for (const BlockDesk::Entry& entry : desk.List()) {
+    rows.push_back({entry.communityId, entry.name, entry.address, BlockReasonName(entry.reason),
+                    std::chrono::duration_cast<std::chrono::seconds>(entry.left).count()});
+  }
+  return rows;
 }
 
 }  // namespace palisard

@@ -5,11 +5,13 @@
 #include <string>
 
 #include "admin/admin_client.h"
+#include "app/block_desk.h"
 #include "bans/ban_service.h"
 #include "common/clock.h"
 #include "common/console_output.h"
 #include "firewall/firewall.h"
 #include "game/match_state.h"
+#include "web/pages.h"
 
 namespace palisard {
 
@@ -41,5 +43,12 @@ class WebActions {
   const Clock& clock_;
   ConsoleSink& console_;
 };
+
+// The "unblock" link of the web console: lifts the block like the console's
+// "unblock ID", prints the same line and returns it for the result page.
+std::string UnblockPlayer(BlockDesk& desk, const std::string& path, ConsoleSink& console = StandardOutput());
+
+// The blocks in force as the web console shows them.
+std::vector<BlockRow> BlockRows(const BlockDesk& desk);
 
 }  // namespace palisard

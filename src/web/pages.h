@@ -1,21 +1,40 @@
 #pragma once
 
+#include <cstdint>
 #include <string>
+#include <vector>
 
 #include "game/match_state.h"
 
 namespace palisard {
 
 // Host of the platform's community site, in every player's profile link.
-inline constexpr const char* kProfileSiteHost = "steamcommunity.com";
+#define PALISARD_PROFILE_SITE "steamcommunity.com"
+inline constexpr const char* kProfileSiteHost = PALISARD_PROFILE_SITE;
 
 extern const char* const mainPageTemplate;
 extern const char* const resultPageTemplate;
 
+// A block in force, as the pages show it.
+struct BlockRow {
+  uint64_t id = 0;
+  std::string name;  // as the game holds it; empty once the player left
+  uint32_t address = 0;
+  std::string why;  // "votes", "ban" or "report"
+  int64_t secondsLeft = 0;
+};
+
 // The main page: the host, one row per player with report, profile and (when
-// the host runs Palisard) kick links with vote counts, and the last eight
-// chat lines, from one snapshot of the match.
-std::string BuildMainPage(const MatchState& state);
+// the host runs Palisard) kick links with vote counts, the last eight chat
+// lines and, while this copy hosts, `blocks` with their unblock links, from
+// one snapshot of the match. Its script follows the match through
+// /match.json while the page is visible.
+std::string BuildMainPage(const MatchState& state, const std::vector<BlockRow>& blocks = {});
+
+// The same match as JSON for the page's script, overlays and bots. Ids are
+// strings (a JavaScript number cannot hold them); texts are the game's with
+// colour codes removed, not escaped; bytes that are not UTF-8 become U+FFFD.
+std::string BuildMatchJson(const MatchState& state, const std::vector<BlockRow>& blocks);
 
 // The result page around `message`, which is HTML-escaped: part of it can be
 // a remote peer's answer.

@@ -5,6 +5,8 @@
 #include <fstream>
 #include <sstream>
 
+#include <nlohmann/json.hpp>
+
 namespace palisard {
 namespace {
 
@@ -59,7 +61,8 @@ TEST(PagesTest, EmptyMatchShowsNoHostNoRowsAndEightEmptyChatRows) {
   EXPECT_EQ(Between(page, "<h3>Clients:</h3>\n", "\t\t<h3>Chatlog:</h3>"), "");
   std::string emptyRows;
   for (int i = 0; i < 8; ++i) emptyRows += "\t\t\t<h4></h4>\n";
-  EXPECT_EQ(Between(page, "<h3>Chatlog:</h3>\n", "\t</div>"), emptyRows);
+  EXPECT_EQ(Between(page, "<h3>Chatlog:</h3>\n", "\t\t<div id=\"Blocked\">"), emptyRows);
+  EXPECT_EQ(Between(page, "<div id=\"Blocked\">\n", "</div>"), "\t\t") << "nobody hosts: no blocks";
 }
 
 TEST(PagesTest, HostLineNeedsServerAndHostId) {
@@ -77,7 +80,7 @@ TEST(PagesTest, KickLinksOnlyWhenTheHostRunsPalisard) {
   MatchState state;
   Occupy(state, 0, "A", 18446744073709551615ULL);
   std::string page = BuildMainPage(state);
-  EXPECT_EQ(page.find("votekick"), std::string::npos);
+  EXPECT_EQ(page.find("/votekick?18446744073709551615"), std::string::npos);
   EXPECT_NE(page.find("/report?18446744073709551615\""), std::string::npos);
   EXPECT_NE(page.find("/profiles/18446744073709551615\""), std::string::npos);
   state.EditForTest([&](MatchData& d) {
@@ -87,6 +90,28 @@ TEST(PagesTest, KickLinksOnlyWhenTheHostRunsPalisard) {
   });
   page = BuildMainPage(state);
   EXPECT_NE(page.find("<a href=\"/votekick?18446744073709551615\">kick</a> ( 0/2 ) | "), std::string::npos);
+}
+
+TEST(PagesTest, MatchJsonHoldsValidTextIdsAsStringsAndTheBlocksWhileHosting) {
+  MatchState state;
+  Occupy(state, 0, std::string("^1Me\xff<\x01>"), 76561197960287930ULL, {198, 18, 0, 1});
+  state.EditForTest([&](MatchData& d) {
+    d.ownId = d.hostId = 76561197960287930ULL;
+    d.serverIp = {198, 18, 0, 1};
+    d.chatLog.Append("a &amp;lt; &lt;b&gt; &quot;c&quot;");
+  });
+  const std::vector<BlockRow> blocks = {{76561197960265728ULL, "^2Gone", 0xC6120005, "votes", 299}};
+  const nlohmann::ordered_json match =
+      nlohmann::ordered_json::parse(BuildMatchJson(state, blocks));  // throws if not valid
+  EXPECT_EQ(match["host"]["id"], "76561197960287930");
+  EXPECT_EQ(match["players"][0]["name"], "Me\xEF\xBF\xBD<\x01>");
+  EXPECT_EQ(match["players"][0]["id"], "76561197960287930");
+  EXPECT_EQ(match["chat"][7], "a &lt; <b> \"c\"");
+  EXPECT_EQ(match["blocks"].dump(),
+            R"([{"id":"76561197960265728","name":"Gone","address":"198.18.0.5","why":"votes","secondsLeft":299}])");
+  EXPECT_NE(BuildMainPage(state, blocks).find("<a href=\"/unblock?76561197960265728\">unblock</a>"), std::string::npos);
+  state.EditForTest([&](MatchData& d) { d.hostId = 5; });
+  EXPECT_EQ(nlohmann::json::parse(BuildMatchJson(state, blocks))["blocks"].size(), 0u) << "not hosting";
 }
 
 }  // namespace

@@ -14,7 +14,9 @@ namespace {
 
 bool StartsWith(const std::string& text, const char* prefix) { return text.rfind(prefix, 0) == 0; }
 
-bool IsActionPath(const std::string& path) { return StartsWith(path, "/report?") || StartsWith(path, "/votekick?"); }
+bool IsActionPath(const std::string& path) {
+  return StartsWith(path, "/report?") || StartsWith(path, "/votekick?") || StartsWith(path, "/unblock?");
+}
 
 constexpr const char* kRefusedPage =
     "<html><body>Refused: this console answers only its own address and acts only for its own pages.</body></html>\n";
@@ -112,11 +114,19 @@ WebConsole::WebConsole(const MatchState& state, Action report, Action voteKick, 
       loop_({limits.maxConnections, limits.maxPerAddress},
             [this](Socket client, uint32_t peer) { HandleHttpClient(std::move(client), peer); }) {}
 
-std::optional<std::string> WebConsole::PageFor(const std::string& path) const {
+void WebConsole::ServeBlocks(BlockList list, Action unblock) {
+  blocks_ = std::move(list);
+  unblock_ = std::move(unblock);
+}
+
+std::optional<WebConsole::Page> WebConsole::PageFor(const std::string& path) const {
   if (StartsWith(path, "/favicon.ico")) return std::nullopt;
-  if (StartsWith(path, "/report?")) return BuildResultPage(report_(path));
-  if (StartsWith(path, "/votekick?")) return BuildResultPage(voteKick_(path));
-  return BuildMainPage(state_);
+  if (StartsWith(path, "/report?")) return Page{BuildResultPage(report_(path))};
+  if (StartsWith(path, "/votekick?")) return Page{BuildResultPage(voteKick_(path))};
+  if (StartsWith(path, "/unblock?") && unblock_) return Page{BuildResultPage(unblock_(path))};
+  const std::vector<BlockRow> blocks = blocks_ ? blocks_() : std::vector<BlockRow>{};
+  if (StartsWith(path, "/match.json")) return Page{BuildMatchJson(state_, blocks), kJsonHeaders};
+  return Page{BuildMainPage(state_, blocks)};
 }
 
 bool WebConsole::MaySee(const HttpMessage& request, uint16_t consolePort, const std::vector<std::string>& otherHosts) {
@@ -165,24 +175,27 @@ void WebConsole::HandleHttpClient(Socket client, uint32_t peerAddress) const {
     if ((!keyed && !IsLoopback(peerAddress)) || !MaySee(request, port_, otherHosts) ||
         (IsActionPath(path) && !MayAct(request, port_, otherHosts))) {
       SendPage(client.get(), kRefusedPage, "403 Forbidden");
-    } else if (std::optional<std::string> page = PageFor(path)) {
-      SendPage(client.get(), *page, "200 OK",
-               keyInQuery ? "Set-Cookie: " + std::string(kKeyCookie) + "=" + secondScreen_.key +
-                                "; HttpOnly; SameSite=Strict; Path=/\r\n"
-                          : "");
+    } else if (std::optional<Page> page = PageFor(path)) {
+      std::string headers = page->headers;
+      if (keyInQuery) {
+        headers += "Set-Cookie: " + std::string(kKeyCookie) + "=" + secondScreen_.key +
+                   "; HttpOnly; SameSite=Strict; Path=/\r\n";
+      }
+      SendPage(client.get(), page->body, "200 OK", headers);
     }
   }
   ShutdownSend(client.get());
 }
 
-void SendPage(SocketHandle client, const std::string& page, const char* status, const std::string& extraHeaders) {
+void SendPage(SocketHandle client, const std::string& page, const char* status, const std::string& headers) {
   // Header block and page in one send: one system call, one segment.
   std::string answer = "HTTP/1.1 " + std::string(status) +
                        "\r\n"
-                       "Server: palisard\r\n"
-                       "Content-Type: text/html\r\n"
-                       "Accept-Ranges: bytes\r\n" +
-                       extraHeaders + "Content-Length: " + std::to_string(page.size()) + "\r\n\r\n";
+                       "Server: palisard\r\n" +
+                       headers +
+                       "Accept-Ranges: bytes\r\n"
+                       "Content-Length: " +
+                       std::to_string(page.size()) + "\r\n\r\n";
   answer += page;
   // A browser gone before its answer has nothing more to be told.
   (void)SendAll(client, answer.data(), answer.size());

@@ -13,6 +13,7 @@
 #include "net/http_message.h"
 #include "net/listener.h"
 #include "net/socket.h"
+#include "web/pages.h"
 
 namespace palisard {
 
@@ -43,8 +44,24 @@ class WebConsole {
 
   WebConsole(const MatchState& state, Action report, Action voteKick, Limits limits, SecondScreen secondScreen = {});
 
+  using BlockList = std::function<std::vector<BlockRow>()>;
+
+  // An answer's body and its header lines naming the type.
+  struct Page {
+    std::string body;
+    const char* headers = kHtmlHeaders;
+  };
+  static constexpr const char* kHtmlHeaders = "Content-Type: text/html\r\n";
+  // Asked for about once a second: never kept by the browser.
+  static constexpr const char* kJsonHeaders = "Content-Type: application/json\r\nCache-Control: no-store\r\n";
+
+  // The blocks in force for the main page and /match.json, and the action
+  // of the "/unblock?ID" link. Set before the accept loop starts; without
+  // them no block is shown and the link gets the main page.
+  void ServeBlocks(BlockList list, Action unblock);
+
   // The page for `path`, or nothing (the icon gets no bytes at all).
-  std::optional<std::string> PageFor(const std::string& path) const;
+  std::optional<Page> PageFor(const std::string& path) const;
 
   // Every page shows the players and the chat: only for requests naming
   // this console's own address and port, or naming none (HTTP/1.0 tools).
@@ -77,15 +94,17 @@ class WebConsole {
   const MatchState& state_;
   Action report_;
   Action voteKick_;
+  BlockList blocks_;
+  Action unblock_;
   Limits limits_;
   SecondScreen secondScreen_;
   uint16_t port_ = 0;  // set before the loop starts its threads
   AcceptLoop loop_;    // last: its threads use the members above
 };
 
-// The status line and fixed headers (`extraHeaders` among them, each ended
-// by CR LF), then the page.
+// The status line and fixed headers (`headers`: the type's lines and any
+// further ones, each ended by CR LF), then the page.
 void SendPage(SocketHandle client, const std::string& page, const char* status = "200 OK",
-              const std::string& extraHeaders = "");
+              const std::string& headers = WebConsole::kHtmlHeaders);
 
 }  // namespace palisard

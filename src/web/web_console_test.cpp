@@ -23,6 +23,8 @@ class WebConsoleTest : public ::testing::Test {
         state, [](const std::string& path) { return "report " + path; },
         [](const std::string& path) { return "kick " + path; }, limits,
         WebConsole::SecondScreen{kKey, {kScreenAddress}});
+    console->ServeBlocks([] { return std::vector<BlockRow>{}; },
+                         [](const std::string& path) { return "unblock " + path; });
     RecordingConsole quiet;
     ASSERT_EQ(server.Initialize(0, quiet), 0);
     port = LocalPort(server.socket());
@@ -58,11 +60,11 @@ class WebConsoleTest : public ::testing::Test {
   static constexpr uint32_t kScreenAddress = 0xC0A80114;  // 192.168.1.20
 
   static std::string Answer(const std::string& page, bool setsCookie = false) {
-    return "HTTP/1.1 200 OK\r\nServer: palisard\r\nContent-Type: text/html\r\nAccept-Ranges: bytes\r\n" +
+    return "HTTP/1.1 200 OK\r\nServer: palisard\r\nContent-Type: text/html\r\n" +
            std::string(setsCookie
                            ? "Set-Cookie: palisard_key=" + std::string(kKey) + "; HttpOnly; SameSite=Strict; Path=/\r\n"
                            : "") +
-           "Content-Length: " + std::to_string(page.size()) + "\r\n\r\n" + page;
+           "Accept-Ranges: bytes\r\nContent-Length: " + std::to_string(page.size()) + "\r\n\r\n" + page;
   }
 
   MatchState state;
@@ -82,6 +84,11 @@ TEST_F(WebConsoleTest, GetHeadAndPostToAnyPathGetTheMainPage) {
   EXPECT_EQ(HttpExchange(port, "GET / HTTP/1.1\r\n\r\n"), expected);
   EXPECT_EQ(HttpExchange(port, "HEAD /index.html HTTP/1.1\r\n\r\n"), expected);
   EXPECT_EQ(HttpExchange(port, "POST /report HTTP/1.1\r\nContent-Length: 3\r\n\r\nabc"), expected);
+  const std::string json = BuildMatchJson(state, {});
+  EXPECT_EQ(HttpExchange(port, "GET /match.json?t=1 HTTP/1.1\r\n\r\n"),
+            "HTTP/1.1 200 OK\r\nServer: palisard\r\nContent-Type: application/json\r\nCache-Control: no-store\r\n"
+            "Accept-Ranges: bytes\r\nContent-Length: " +
+                std::to_string(json.size()) + "\r\n\r\n" + json);
 }
 
 // Every route answers only requests naming the console's own address, or
@@ -145,6 +152,8 @@ TEST_F(WebConsoleTest, PagesOnlyForTheOwnHostActionsOnlyForTheOwnPages) {
               c.acts ? Answer(BuildResultPage("report /report?76561197960265728&x"), setsCookie) : refused)
         << c.headers;
     EXPECT_EQ(get("/votekick?5", "&"), c.acts ? Answer(BuildResultPage("kick /votekick?5"), setsCookie) : refused)
+        << c.headers;
+    EXPECT_EQ(get("/unblock?5", "&"), c.acts ? Answer(BuildResultPage("unblock /unblock?5"), setsCookie) : refused)
         << c.headers;
     EXPECT_EQ(get("/any", "?"), c.seen ? Answer(BuildMainPage(state), setsCookie) : refused) << c.headers;
     EXPECT_EQ(get("/favicon.ico", "?"), c.seen ? "" : refused) << c.headers;
