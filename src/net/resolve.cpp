@@ -48,7 +48,8 @@ std::optional<std::vector<uint32_t>> ResolveWithin(const Resolver& resolve, cons
   }
   const Deadline deadline(SystemClock(), limit);
   MutexLock lock(lookup->mutex);
-  while (!lookup->addresses && !deadline.Passed()) lookup->done.WaitFor(lookup->mutex, deadline.Remaining());
+  while (!lookup->addresses && deadline.Remaining().count() > 0)
+    lookup->done.WaitFor(lookup->mutex, deadline.Remaining());
   return lookup->addresses;
 }
 
