@@ -98,9 +98,10 @@ TEST_F(ResolveTest, FindsAllFiveWithTheirAddends) {
   EXPECT_EQ(output, "");
   EXPECT_EQ(state.Addresses().ownId, game.layout().ownIdAddress());
   EXPECT_EQ(state.Addresses().chat, game.layout().chatAddress());
-  EXPECT_EQ(state.Addresses().clients, game.layout().clientsAddress());  // operand + 48
+  EXPECT_EQ(state.Addresses().clients, game.layout().clientsAddress());  // operand + layout::kClientsPastOperand
   EXPECT_EQ(state.Addresses().serverInfo, game.layout().serverInfoAddress());
-  EXPECT_EQ(state.Addresses().serverAddr, game.layout().serverAddrAddress());  // operand + 7814
+  EXPECT_EQ(state.Addresses().serverAddr,
+            game.layout().serverAddrAddress());  // operand + layout::kServerAddressPastOperand
   EXPECT_EQ(state.Snapshot().clients[3].CommunityId(), 0u) << "slots are cleared for a new game";
   // The whole 4 MiB range is read in a few large pieces, not page by page.
   EXPECT_LE(game.readCalls(), 64);
