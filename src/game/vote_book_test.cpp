@@ -55,26 +55,5 @@ TEST_F(RecordVoteTest, AVoteThatLeftWithItsVoterNeverCounts) {
   EXPECT_EQ(VotesAgainstSlot(match, 5), 2u);
 }
 
-TEST_F(RecordVoteTest, TheHostIsNeverAVoteTargetAndWithdrawnVotesAreGone) {
-  EXPECT_EQ(Vote(101, 100).kind, VoteOutcome::kTargetIsHost);
-  EXPECT_TRUE(match.players[1].votedIds.empty());
-  EXPECT_EQ(match.players[1].voteTimer.state, Stopwatch::kNeverStarted) << "a refused vote starts no cool-down";
-
-  Vote(101, 104);
-  Vote(102, 104);
-  EXPECT_EQ(ForgetVotesAgainst(match, 104), 2u);
-  EXPECT_EQ(CountVotesAgainst(match, 104), 0u);
-  EXPECT_EQ(Vote(103, 104).kind, VoteOutcome::kRecorded) << "new votes count again";
-}
-
-TEST_F(RecordVoteTest, ACopyThatDoesNotHostShowsTheHostsFigures) {
-  Vote(101, 104);
-  match.hostId = 999;  // another player hosts
-  match.votesNeeded = 4;
-  match.players[4].votesAgainst = 3;
-  EXPECT_EQ(VotesAgainstSlot(match, 4), 3u);
-  EXPECT_EQ(VotesNeededNow(match), 4u);
-}
-
 }  // namespace
 }  // namespace palisard
