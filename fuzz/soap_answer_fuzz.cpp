@@ -3,7 +3,7 @@
 #include <cstdint>
 #include <string>
 
-#include "bans/soap_messages.h"
+#include "soap/soap_codec.h"
 #include "net/http_client.h"
 
 extern "C" int LLVMFuzzerTestOneInput(const uint8_t* data, std::size_t size) {

@@ -1,24 +1,29 @@
 #!/usr/bin/env bash
 # Installs, from Debian's packages, what this machine lacks for one use:
 #   run      building and running the Linux program (./run.sh, the demo)
+#   service  building and running palisard-service, the community's ban
+#            service (scripts/service.sh)
 #   package  that, plus the Windows cross-build and the packaging tools
 #            (scripts/package.sh)
 #   test     all of it, plus the test and benchmark tools (scripts/test.sh)
-#   scripts/install-deps.sh [run|package|test]      (default: run)
+#   scripts/install-deps.sh [run|service|package|test]      (default: run)
 # Safe to run again: it installs only what is missing. It leaves no service
 # running or enabled that the install brought.
 set -euo pipefail
 
 use=${1:-run}
 run_packages=(cmake ninja-build g++ pkg-config libnftables-dev libpugixml-dev nlohmann-json3-dev)
+service_packages=(cmake ninja-build g++ pkg-config libpugixml-dev nlohmann-json3-dev libboost-dev libsqlite3-dev
+                  libpq-dev)
 package_packages=(g++-mingw-w64-x86-64-posix googletest zip dpkg-dev lintian)
 test_packages=(clang libclang-rt-14-dev libbenchmark-dev wine wine64 nftables iproute2
-               curl procps unzip chromium nginx-light wrk python3-spyne)
+               curl procps unzip chromium nginx-light wrk python3-spyne postgresql)
 case "$use" in
   run) packages=("${run_packages[@]}") ;;
-  package) packages=("${run_packages[@]}" "${package_packages[@]}") ;;
-  test) packages=("${run_packages[@]}" "${package_packages[@]}" "${test_packages[@]}") ;;
-  *) echo "usage: $0 [run|package|test]" >&2; exit 2 ;;
+  service) packages=("${service_packages[@]}") ;;
+  package) packages=("${run_packages[@]}" "${service_packages[@]}" "${package_packages[@]}") ;;
+  test) packages=("${run_packages[@]}" "${service_packages[@]}" "${package_packages[@]}" "${test_packages[@]}") ;;
+  *) echo "usage: $0 [run|service|package|test]" >&2; exit 2 ;;
 esac
 
 export DEBIAN_FRONTEND=noninteractive
@@ -103,7 +108,7 @@ wanted_sources() {
 }
 
 need_update=0
-if [ "$use" != run ]; then
+if [ "$use" = package ] || [ "$use" = test ]; then
   # apt names a source's origin only once it has read its Release file.
   if [ -z "$(debian_entries)" ]; then apt_get update; fi
   wanted=$(wanted_sources)

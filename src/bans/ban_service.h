@@ -10,7 +10,7 @@
 #include <unordered_map>
 #include <vector>
 
-#include "bans/soap_messages.h"
+#include "soap/soap_codec.h"
 #include "common/clock.h"
 #include "common/console_output.h"
 #include "common/mutex.h"

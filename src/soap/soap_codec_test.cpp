@@ -1,4 +1,4 @@
-#include "bans/soap_messages.h"
+#include "soap/soap_codec.h"
 
 #include <gtest/gtest.h>
 
