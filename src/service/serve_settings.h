@@ -1,0 +1,35 @@
+#pragma once
+
+#include <chrono>
+#include <cstddef>
+#include <cstdint>
+#include <string>
+
+#include "store/store.h"
+
+namespace palisard {
+
+// GetBanList's BanScore counts the distinct source networks that reported a
+// player within this window.
+inline constexpr std::chrono::seconds kScoreWindow = std::chrono::hours(24 * 30);
+
+// Everything `palisard-service serve` runs with: the command line and the
+// settings file fill it, the server reads it.
+struct ServeSettings {
+  std::string listen = "0.0.0.0:80";             // ADDR:PORT of the public port
+  std::string database = "palisard-service.db";  // an SQLite path or a PostgreSQL URL
+  // The version file: the newest release and where to get it.
+  std::string latestVersion;
+  std::string downloadUrl;
+  ReportLimits reportLimits;
+  // Bad clients cannot stall the port: deadlines for a request's header and
+  // body, connections one source address may hold, and all connections.
+  std::chrono::seconds headerDeadline{10};
+  std::chrono::seconds bodyDeadline{10};
+  std::size_t connectionsPerAddress = 64;
+  std::size_t maxConnections = 20000;
+  // Threads that talk to the database (each with its own connection).
+  std::size_t storeWorkers = 4;
+};
+
+}  // namespace palisard
