@@ -110,15 +110,8 @@ void FillEvery(std::string& text, const std::string& placeholder, const std::str
   }
 }
 
-std::string CleanName(std::string name) {
-  CleanGameText(name, true);
-  return name;
-}
-
-std::string PlainName(std::string name) {
-  CleanGameText(name, false);
-  return name;
-}
+// A name from the game as a page shows it.
+std::string HtmlName(const std::string& name) { return EscapeHtml(CleanGameText(name)); }
 
 struct PlayerRow {
   std::size_t slot;
@@ -135,7 +128,7 @@ struct PageData {
   bool hosting = false;
   uint32_t votesNeeded = 0;
   std::vector<PlayerRow> rows;
-  std::vector<std::string> chat;  // oldest first, HTML-escaped
+  std::vector<std::string> chat;  // oldest first, as the chat log keeps them
 };
 
 PageData CopyPageData(const MatchData& state) {
@@ -155,33 +148,12 @@ PageData CopyPageData(const MatchData& state) {
   return data;
 }
 
-// The chat log's lines are stored escaped ("&", '"', "<", ">"); one pass
-// back, so a typed "&lt;" stays as typed.
-std::string UnescapeHtml(const std::string& text) {
-  static const std::pair<const char*, char> kEntities[] = {
-      {"&amp;", '&'}, {"&quot;", '"'}, {"&lt;", '<'}, {"&gt;", '>'}};
-  std::string plain;
-  for (std::size_t at = 0; at < text.size();) {
-    bool replaced = false;
-    for (const auto& [entity, c] : kEntities) {
-      if (text.compare(at, std::char_traits<char>::length(entity), entity) == 0) {
-        plain += c;
-        at += std::char_traits<char>::length(entity);
-        replaced = true;
-        break;
-      }
-    }
-    if (!replaced) plain += text[at++];
-  }
-  return plain;
-}
-
 std::string BlockRowHtml(const BlockRow& block) {
   char left[32];
   std::snprintf(left, sizeof(left), "%" PRId64 ":%02" PRId64, block.secondsLeft / 60, block.secondsLeft % 60);
   const std::string id = std::to_string(block.id);
   return "\t\t<h4><a href=\"/unblock?" + id + "\">unblock</a> | " + id + " | " + EscapeHtml(block.why) + " | " + left +
-         " left | " + CleanName(block.name) + "</h4>\n";
+         " left | " + HtmlName(block.name) + "</h4>\n";
 }
 
 std::string PlayerRowHtml(const PlayerRow& row, bool hostEnabled, uint32_t votesNeeded) {
@@ -190,7 +162,6 @@ std::string PlayerRowHtml(const PlayerRow& row, bool hostEnabled, uint32_t votes
   html += "<a href=\"/report?%ID%\">report</a> | <a href=\"http://";
   html += kProfileSiteHost;
   html += "/profiles/%ID%\">profile</a> | %NAME%</h4>\n";
-  const std::string name = CleanName(row.name);
   char number[64];
   std::snprintf(number, sizeof(number), "%" PRIu64, row.id);
   FillEvery(html, "%ID%", number);
@@ -198,7 +169,7 @@ std::string PlayerRowHtml(const PlayerRow& row, bool hostEnabled, uint32_t votes
     std::snprintf(number, sizeof(number), "%" PRId32 "/%" PRIu32, row.votesAgainst, votesNeeded);
     FillAfter(html, 0, "%VOTES%", number);
   }
-  FillAfter(html, 0, "%NAME%", name);  // last: the name is never searched
+  FillAfter(html, 0, "%NAME%", HtmlName(row.name));  // last: the name is never searched
   return html;
 }
 
@@ -344,7 +315,7 @@ const char* const resultPageTemplate = PALISARD_PAGE_HEAD
 std::string BuildMainPage(const MatchState& state, const std::vector<BlockRow>& blocks) {
   PageData data = CopyPageData(state.Snapshot());
   std::string host = "No Host";
-  if (data.host) host = CleanName(data.hostName) + (data.hostEnabled ? " | Palisard Enabled" : "");
+  if (data.host) host = HtmlName(data.hostName) + (data.hostEnabled ? " | Palisard Enabled" : "");
   std::string blocked;
   if (data.hosting) {
     blocked = "\t\t<h3>Blocked:</h3>\n";
@@ -353,7 +324,7 @@ std::string BuildMainPage(const MatchState& state, const std::vector<BlockRow>& 
   std::string rows;
   for (const PlayerRow& row : data.rows) rows += PlayerRowHtml(row, data.hostEnabled, data.votesNeeded);
   std::string chat;
-  for (const std::string& line : data.chat) chat += kChatRowStart + line + kChatRowEnd;
+  for (const std::string& line : data.chat) chat += kChatRowStart + EscapeHtml(line) + kChatRowEnd;
 
   // In template order, each search starting after the text inserted before.
   std::string page = mainPageTemplate;
@@ -371,7 +342,7 @@ std::string BuildMatchJson(const MatchState& state, const std::vector<BlockRow>&
   match["host"] = nullptr;
   if (data.host) {
     match["host"] = {
-        {"id", std::to_string(data.host->id)}, {"name", PlainName(data.hostName)}, {"enabled", data.hostEnabled}};
+        {"id", std::to_string(data.host->id)}, {"name", CleanGameText(data.hostName)}, {"enabled", data.hostEnabled}};
   }
   match["hosting"] = data.hosting;
   match["votesNeeded"] = data.votesNeeded;
@@ -379,17 +350,16 @@ std::string BuildMatchJson(const MatchState& state, const std::vector<BlockRow>&
   for (const PlayerRow& row : data.rows) {
     match["players"].push_back({{"slot", row.slot},
                                 {"id", std::to_string(row.id)},
-                                {"name", PlainName(row.name)},
+                                {"name", CleanGameText(row.name)},
                                 {"votes", row.votesAgainst},
                                 {"canKick", data.hostEnabled}});
   }
-  match["chat"] = json::array();
-  for (const std::string& line : data.chat) match["chat"].push_back(UnescapeHtml(line));
+  match["chat"] = data.chat;
   match["blocks"] = json::array();
   for (const BlockRow& block : blocks) {
     if (!data.hosting) break;
     match["blocks"].push_back({{"id", std::to_string(block.id)},
-                               {"name", PlainName(block.name)},
+                               {"name", CleanGameText(block.name)},
                                {"address", DottedAddress(block.address)},
                                {"why", block.why},
                                {"secondsLeft", block.secondsLeft}});

@@ -28,7 +28,8 @@ struct BlockRow {
 // the host runs Palisard) kick links with vote counts, the last eight chat
 // lines and, while this copy hosts, `blocks` with their unblock links, from
 // one snapshot of the match. Its script follows the match through
-// /match.json while the page is visible.
+// /match.json while the page is visible. Every text from the game is
+// HTML-escaped here, where it is written.
 std::string BuildMainPage(const MatchState& state, const std::vector<BlockRow>& blocks = {});
 
 // The same match as JSON for the page's script, overlays and bots. Ids are
@@ -40,7 +41,7 @@ std::string BuildMatchJson(const MatchState& state, const std::vector<BlockRow>&
 // a remote peer's answer.
 std::string BuildResultPage(const std::string& message);
 
-// Replaces "<", ">", "&" and '"' by their entities.
+// Replaces "<", ">", "&" and '"' by their entities: the one HTML escape.
 std::string EscapeHtml(const std::string& text);
 
 }  // namespace palisard
