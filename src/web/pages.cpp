@@ -7,10 +7,12 @@
 
 #include <nlohmann/json.hpp>
 
+#include "common/duration_text.h"
 #include "common/ipv4.h"
 #include "common/version.h"
 #include "game/game_text.h"
 #include "game/vote_book.h"
+#include "web/routes.h"
 
 namespace palisard {
 namespace {
@@ -90,7 +92,6 @@ namespace {
   "</html>\n"
 
 constexpr const char kRowStart[] = "\t\t<h4>";
-constexpr const char kKickPiece[] = "<a href=\"/votekick?%ID%\">kick</a> ( %VOTES% ) | ";
 constexpr const char kChatRowStart[] = "\t\t\t<h4>";
 constexpr const char kChatRowEnd[] = "</h4>\n";
 
@@ -149,17 +150,16 @@ PageData CopyPageData(const MatchData& state) {
 }
 
 std::string BlockRowHtml(const BlockRow& block) {
-  char left[32];
-  std::snprintf(left, sizeof(left), "%" PRId64 ":%02" PRId64, block.secondsLeft / 60, block.secondsLeft % 60);
   const std::string id = std::to_string(block.id);
-  return "\t\t<h4><a href=\"/unblock?" + id + "\">unblock</a> | " + id + " | " + EscapeHtml(block.why) + " | " + left +
-         " left | " + HtmlName(block.name) + "</h4>\n";
+  return "\t\t<h4><a href=\"" + std::string(kUnblockRoute) + id + "\">unblock</a> | " + id + " | " +
+         EscapeHtml(block.why) + " | " + MinutesAndSeconds(block.secondsLeft) + " left | " + HtmlName(block.name) +
+         "</h4>\n";
 }
 
 std::string PlayerRowHtml(const PlayerRow& row, bool hostEnabled, uint32_t votesNeeded) {
   std::string html = kRowStart;
-  if (hostEnabled) html += kKickPiece;
-  html += "<a href=\"/report?%ID%\">report</a> | <a href=\"http://";
+  if (hostEnabled) html += "<a href=\"" + std::string(kVoteKickRoute) + "%ID%\">kick</a> ( %VOTES% ) | ";
+  html += "<a href=\"" + std::string(kReportRoute) + "%ID%\">report</a> | <a href=\"http://";
   html += kProfileSiteHost;
   html += "/profiles/%ID%\">profile</a> | %NAME%</h4>\n";
   char number[64];

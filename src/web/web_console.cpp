@@ -8,6 +8,7 @@
 #include "common/ipv4.h"
 #include "net/http_message.h"
 #include "web/pages.h"
+#include "web/routes.h"
 
 namespace palisard {
 namespace {
@@ -15,7 +16,7 @@ namespace {
 bool StartsWith(const std::string& text, const char* prefix) { return text.rfind(prefix, 0) == 0; }
 
 bool IsActionPath(const std::string& path) {
-  return StartsWith(path, "/report?") || StartsWith(path, "/votekick?") || StartsWith(path, "/unblock?");
+  return StartsWith(path, kReportRoute) || StartsWith(path, kVoteKickRoute) || StartsWith(path, kUnblockRoute);
 }
 
 constexpr const char* kRefusedPage =
@@ -121,9 +122,9 @@ void WebConsole::ServeBlocks(BlockList list, Action unblock) {
 
 std::optional<WebConsole::Page> WebConsole::PageFor(const std::string& path) const {
   if (StartsWith(path, "/favicon.ico")) return std::nullopt;
-  if (StartsWith(path, "/report?")) return Page{BuildResultPage(report_(path))};
-  if (StartsWith(path, "/votekick?")) return Page{BuildResultPage(voteKick_(path))};
-  if (StartsWith(path, "/unblock?") && unblock_) return Page{BuildResultPage(unblock_(path))};
+  if (StartsWith(path, kReportRoute)) return Page{BuildResultPage(report_(path))};
+  if (StartsWith(path, kVoteKickRoute)) return Page{BuildResultPage(voteKick_(path))};
+  if (StartsWith(path, kUnblockRoute) && unblock_) return Page{BuildResultPage(unblock_(path))};
   const std::vector<BlockRow> blocks = blocks_ ? blocks_() : std::vector<BlockRow>{};
   if (StartsWith(path, "/match.json")) return Page{BuildMatchJson(state_, blocks), kJsonHeaders};
   return Page{BuildMainPage(state_, blocks)};
