@@ -12,6 +12,7 @@
 #include "common/version.h"
 #include "game/game_text.h"
 #include "game/vote_book.h"
+#include "web/console_page_script.h"
 #include "web/routes.h"
 
 namespace palisard {
@@ -183,123 +184,9 @@ const char* const mainPageTemplate = PALISARD_PAGE_HEAD
     "%CHATLOG%\t\t<div id=\"Blocked\">\n"
     "%BLOCKED%\t\t</div>\n"
     "\t</div>\n" PALISARD_PAGE_BOTTOM
-    // Follows the match while the page is visible: asks for /match.json about
-    // once a second and changes only the rows whose text changed, so nothing
-    // blinks and the scroll stays. The action links act in place and show the
-    // result page's message beside their row. Without scripts the page and its
-    // links work as plain HTML.
-    R"JS(	<script>
-	(function () {
-		var box = document.getElementById('Box'), heads = box.getElementsByTagName('h3');
-		var blocked = document.getElementById('Blocked'), line = document.createElement('h4');
-		line.style.display = 'none';
-		line.style.color = '#D10202';
-		box.insertBefore(line, box.firstChild);
-		function esc(t) {
-			return t.replace(/&/g, '&amp;').replace(/</g, '&lt;').replace(/>/g, '&gt;');
-		}
-		function put(row, html) {
-			if (row.h === undefined ? row.innerHTML !== html : row.h !== html) {
-				row.innerHTML = html;
-				if (row.r) row.appendChild(row.r);
-			}
-			row.h = html;
-		}
-		// The rows after head, matched by the id in their first link; a row
-		// gone from the match keeps an action's fresh result a few seconds.
-		function rows(head, items, html) {
-			var have = {}, at = head, el, a, id;
-			for (el = head.nextElementSibling; el && el.tagName === 'H4'; el = el.nextElementSibling) {
-				a = el.querySelector('a[href*="?"]');
-				if (a) have[a.getAttribute('href').split('?')[1]] = el;
-			}
-			items.forEach(function (item) {
-				var row = have[item.id] || document.createElement('h4');
-				delete have[item.id];
-				if (at.nextElementSibling !== row) at.parentNode.insertBefore(row, at.nextSibling);
-				put(row, html(item));
-				at = row;
-			});
-			for (id in have) if (!(have[id].t > Date.now() - 5000)) have[id].remove();
-		}
-		function apply(m) {
-			var host = m.host ? m.host.name + (m.host.enabled ? ' | Palisard Enabled' : '') : 'No Host';
-			var chat = heads[2].nextElementSibling, head = blocked.querySelector('h3');
-			if (heads[0].nextElementSibling.textContent !== host) heads[0].nextElementSibling.textContent = host;
-			rows(heads[1], m.players, function (p) {
-				return (p.canKick ? '<a href="/votekick?' + p.id + '">kick</a> ( ' + p.votes + '/' + m.votesNeeded + ' ) | ' : '') +
-					'<a href="/report?' + p.id + '">report</a> | <a href="http://)JS" PALISARD_PROFILE_SITE
-    R"JS(/profiles/' + p.id + '">profile</a> | ' + esc(p.name);
-			});
-			m.chat.forEach(function (text) {
-				if (!chat || chat.tagName !== 'H4') return;
-				if (chat.textContent !== text) chat.textContent = text;
-				chat = chat.nextElementSibling;
-			});
-			if (!m.hosting) {
-				if (head) blocked.textContent = '';
-				return;
-			}
-			if (!head) {
-				head = blocked.appendChild(document.createElement('h3'));
-				head.textContent = 'Blocked:';
-			}
-			rows(head, m.blocks, function (b) {
-				var s = b.secondsLeft;
-				return '<a href="/unblock?' + b.id + '">unblock</a> | ' + b.id + ' | ' + b.why + ' | ' + Math.floor(s / 60) + ':' +
-					('0' + s % 60).slice(-2) + ' left | ' + esc(b.name);
-			});
-		}
-		document.addEventListener('click', function (e) {
-			var a = e.target.closest && e.target.closest('a'), row;
-			if (!a || e.button || e.ctrlKey || e.metaKey || e.shiftKey) return;
-			if (!/^\/(report|votekick|unblock)\?/.test(a.getAttribute('href'))) return;
-			e.preventDefault();
-			row = a.parentNode;
-			function say(text) {
-				if (!row.r) {
-					row.r = document.createElement('span');
-					row.r.style.marginLeft = '1em';
-					row.r.style.color = '#D10202';
-				}
-				row.r.textContent = text;
-				row.appendChild(row.r);
-				row.t = Date.now();
-			}
-			say('...');
-			fetch(a.getAttribute('href'), {mode: 'same-origin', cache: 'no-store'}).then(function (r) {
-				return r.text();
-			}).then(function (t) {
-				var page = new DOMParser().parseFromString(t, 'text/html');
-				say((page.querySelector('h4') || page.body).textContent);
-			}, function () {
-				say('The console does not answer');
-			});
-		});
-		var busy = false, timer = 0;
-		function poll() {
-			clearTimeout(timer);
-			if (busy || document.visibilityState !== 'visible') return;
-			busy = true;
-			fetch('/match.json', {mode: 'same-origin', cache: 'no-store'}).then(function (r) {
-				if (!r.ok) throw r.status;
-				return r.json();
-			}).then(function (m) {
-				apply(m);
-				line.style.display = 'none';
-			}).catch(function () {
-				line.textContent = 'The console does not answer; trying again';
-				line.style.display = '';
-			}).then(function () {
-				busy = false;
-				timer = setTimeout(poll, 1000);
-			});
-		}
-		document.addEventListener('visibilitychange', poll);
-		timer = setTimeout(poll, 1000);
-	})();
-	</script>
-)JS" PALISARD_PAGE_END;
+    // Follows the match while the page is visible; without scripts the
+    // page and its links work as plain HTML.
+    "\t<script>\n" PALISARD_CONSOLE_PAGE_SCRIPT "\t</script>\n" PALISARD_PAGE_END;
 
 const char* const resultPageTemplate = PALISARD_PAGE_HEAD
     "\t\t<center>\n"
