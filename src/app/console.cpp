@@ -7,6 +7,7 @@
 #include <vector>
 
 #include "common/console_output.h"
+#include "common/duration_text.h"
 #include "common/ipv4.h"
 
 namespace palisard {
@@ -65,9 +66,9 @@ void PrintBlocks(const BlockDesk& blocks) {
   }
   Print("Community ID\tAddress\tWhy\tLeft\tName\n");
   for (const BlockDesk::Entry& entry : entries) {
-    const long long seconds = std::chrono::duration_cast<std::chrono::seconds>(entry.left).count();
-    Print("%" PRIu64 "\t%s\t%s\t%lld:%02lld\t%s\n", entry.communityId, DottedAddress(entry.address).c_str(),
-          BlockReasonName(entry.reason), seconds / 60, seconds % 60, PrintableText(entry.name).c_str());
+    const int64_t seconds = std::chrono::duration_cast<std::chrono::seconds>(entry.left).count();
+    Print("%" PRIu64 "\t%s\t%s\t%s\t%s\n", entry.communityId, DottedAddress(entry.address).c_str(),
+          BlockReasonName(entry.reason), MinutesAndSeconds(seconds).c_str(), PrintableText(entry.name).c_str());
   }
 }
 

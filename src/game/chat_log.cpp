@@ -1,9 +1,11 @@
 #include "game/chat_log.h"
 
+#include "game/game_text.h"
+
 namespace palisard {
 
 void ChatLog::Append(const std::string& line) {
-  lines_[count_ % kLines] = line.substr(0, kLineSize - 1);
+  lines_[count_ % kLines] = CutGameText(line, kLineBytes);
   ++count_;
 }
 

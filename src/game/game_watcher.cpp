@@ -125,11 +125,11 @@ void GameWatcher::CaptureChat() {
   std::vector<std::string> kept;
   for (std::size_t captured = 0; next < head && captured < kMaxChatCapture; ++captured, ++next) {
     const char* line = reinterpret_cast<const char*>(chat.data() + (next % ring) * layout::kChatLineStride);
-    std::string text(line, strnlen(line, layout::kChatLineStride));
-    CleanGameText(text, false);
+    const std::string text = CleanGameText(std::string(line, strnlen(line, layout::kChatLineStride)));
     console_.Print("%s\n", PrintableText(text).c_str());
-    CleanGameText(text, true);
-    kept.push_back(std::move(text));
+    // Kept cleaned once more, as the page has always shown it ("^^11" is
+    // printed "^1" and kept empty); escaped only where a page is written.
+    kept.push_back(CleanGameText(text));
   }
   lastChatLine_ = static_cast<int32_t>(next);
   state_.AppendChatLines(kept);

@@ -7,10 +7,13 @@
 
 #include <nlohmann/json.hpp>
 
+#include "common/duration_text.h"
 #include "common/ipv4.h"
 #include "common/version.h"
 #include "game/game_text.h"
 #include "game/vote_book.h"
+#include "web/console_page_script.h"
+#include "web/routes.h"
 
 namespace palisard {
 namespace {
@@ -90,7 +93,6 @@ namespace {
   "</html>\n"
 
 constexpr const char kRowStart[] = "\t\t<h4>";
-constexpr const char kKickPiece[] = "<a href=\"/votekick?%ID%\">kick</a> ( %VOTES% ) | ";
 constexpr const char kChatRowStart[] = "\t\t\t<h4>";
 constexpr const char kChatRowEnd[] = "</h4>\n";
 
@@ -110,15 +112,8 @@ void FillEvery(std::string& text, const std::string& placeholder, const std::str
   }
 }
 
-std::string CleanName(std::string name) {
-  CleanGameText(name, true);
-  return name;
-}
-
-std::string PlainName(std::string name) {
-  CleanGameText(name, false);
-  return name;
-}
+// A name from the game as a page shows it.
+std::string HtmlName(const std::string& name) { return EscapeHtml(CleanGameText(name)); }
 
 struct PlayerRow {
   std::size_t slot;
@@ -135,7 +130,7 @@ struct PageData {
   bool hosting = false;
   uint32_t votesNeeded = 0;
   std::vector<PlayerRow> rows;
-  std::vector<std::string> chat;  // oldest first, HTML-escaped
+  std::vector<std::string> chat;  // oldest first, as the chat log keeps them
 };
 
 PageData CopyPageData(const MatchData& state) {
@@ -155,42 +150,19 @@ PageData CopyPageData(const MatchData& state) {
   return data;
 }
 
-// The chat log's lines are stored escaped ("&", '"', "<", ">"); one pass
-// back, so a typed "&lt;" stays as typed.
-std::string UnescapeHtml(const std::string& text) {
-  static const std::pair<const char*, char> kEntities[] = {
-      {"&amp;", '&'}, {"&quot;", '"'}, {"&lt;", '<'}, {"&gt;", '>'}};
-  std::string plain;
-  for (std::size_t at = 0; at < text.size();) {
-    bool replaced = false;
-    for (const auto& [entity, c] : kEntities) {
-      if (text.compare(at, std::char_traits<char>::length(entity), entity) == 0) {
-        plain += c;
-        at += std::char_traits<char>::length(entity);
-        replaced = true;
-        break;
-      }
-    }
-    if (!replaced) plain += text[at++];
-  }
-  return plain;
-}
-
 std::string BlockRowHtml(const BlockRow& block) {
-  char left[32];
-  std::snprintf(left, sizeof(left), "%" PRId64 ":%02" PRId64, block.secondsLeft / 60, block.secondsLeft % 60);
   const std::string id = std::to_string(block.id);
-  return "\t\t<h4><a href=\"/unblock?" + id + "\">unblock</a> | " + id + " | " + EscapeHtml(block.why) + " | " + left +
-         " left | " + CleanName(block.name) + "</h4>\n";
+  return "\t\t<h4><a href=\"" + std::string(kUnblockRoute) + id + "\">unblock</a> | " + id + " | " +
+         EscapeHtml(block.why) + " | " + MinutesAndSeconds(block.secondsLeft) + " left | " + HtmlName(block.name) +
+         "</h4>\n";
 }
 
 std::string PlayerRowHtml(const PlayerRow& row, bool hostEnabled, uint32_t votesNeeded) {
   std::string html = kRowStart;
-  if (hostEnabled) html += kKickPiece;
-  html += "<a href=\"/report?%ID%\">report</a> | <a href=\"http://";
+  if (hostEnabled) html += "<a href=\"" + std::string(kVoteKickRoute) + "%ID%\">kick</a> ( %VOTES% ) | ";
+  html += "<a href=\"" + std::string(kReportRoute) + "%ID%\">report</a> | <a href=\"http://";
   html += kProfileSiteHost;
   html += "/profiles/%ID%\">profile</a> | %NAME%</h4>\n";
-  const std::string name = CleanName(row.name);
   char number[64];
   std::snprintf(number, sizeof(number), "%" PRIu64, row.id);
   FillEvery(html, "%ID%", number);
@@ -198,7 +170,7 @@ std::string PlayerRowHtml(const PlayerRow& row, bool hostEnabled, uint32_t votes
     std::snprintf(number, sizeof(number), "%" PRId32 "/%" PRIu32, row.votesAgainst, votesNeeded);
     FillAfter(html, 0, "%VOTES%", number);
   }
-  FillAfter(html, 0, "%NAME%", name);  // last: the name is never searched
+  FillAfter(html, 0, "%NAME%", HtmlName(row.name));  // last: the name is never searched
   return html;
 }
 
@@ -212,123 +184,9 @@ const char* const mainPageTemplate = PALISARD_PAGE_HEAD
     "%CHATLOG%\t\t<div id=\"Blocked\">\n"
     "%BLOCKED%\t\t</div>\n"
     "\t</div>\n" PALISARD_PAGE_BOTTOM
-    // Follows the match while the page is visible: asks for /match.json about
-    // once a second and changes only the rows whose text changed, so nothing
-    // blinks and the scroll stays. The action links act in place and show the
-    // result page's message beside their row. Without scripts the page and its
-    // links work as plain HTML.
-    R"JS(	<script>
-	(function () {
-		var box = document.getElementById('Box'), heads = box.getElementsByTagName('h3');
-		var blocked = document.getElementById('Blocked'), line = document.createElement('h4');
-		line.style.display = 'none';
-		line.style.color = '#D10202';
-		box.insertBefore(line, box.firstChild);
-		function esc(t) {
-			return t.replace(/&/g, '&amp;').replace(/</g, '&lt;').replace(/>/g, '&gt;');
-		}
-		function put(row, html) {
-			if (row.h === undefined ? row.innerHTML !== html : row.h !== html) {
-				row.innerHTML = html;
-				if (row.r) row.appendChild(row.r);
-			}
-			row.h = html;
-		}
-		// The rows after head, matched by the id in their first link; a row
-		// gone from the match keeps an action's fresh result a few seconds.
-		function rows(head, items, html) {
-			var have = {}, at = head, el, a, id;
-			for (el = head.nextElementSibling; el && el.tagName === 'H4'; el = el.nextElementSibling) {
-				a = el.querySelector('a[href*="?"]');
-				if (a) have[a.getAttribute('href').split('?')[1]] = el;
-			}
-			items.forEach(function (item) {
-				var row = have[item.id] || document.createElement('h4');
-				delete have[item.id];
-				if (at.nextElementSibling !== row) at.parentNode.insertBefore(row, at.nextSibling);
-				put(row, html(item));
-				at = row;
-			});
-			for (id in have) if (!(have[id].t > Date.now() - 5000)) have[id].remove();
-		}
-		function apply(m) {
-			var host = m.host ? m.host.name + (m.host.enabled ? ' | Palisard Enabled' : '') : 'No Host';
-			var chat = heads[2].nextElementSibling, head = blocked.querySelector('h3');
-			if (heads[0].nextElementSibling.textContent !== host) heads[0].nextElementSibling.textContent = host;
-			rows(heads[1], m.players, function (p) {
-				return (p.canKick ? '<a href="/votekick?' + p.id + '">kick</a> ( ' + p.votes + '/' + m.votesNeeded + ' ) | ' : '') +
-					'<a href="/report?' + p.id + '">report</a> | <a href="http://)JS" PALISARD_PROFILE_SITE
-    R"JS(/profiles/' + p.id + '">profile</a> | ' + esc(p.name);
-			});
-			m.chat.forEach(function (text) {
-				if (!chat || chat.tagName !== 'H4') return;
-				if (chat.textContent !== text) chat.textContent = text;
-				chat = chat.nextElementSibling;
-			});
-			if (!m.hosting) {
-				if (head) blocked.textContent = '';
-				return;
-			}
-			if (!head) {
-				head = blocked.appendChild(document.createElement('h3'));
-				head.textContent = 'Blocked:';
-			}
-			rows(head, m.blocks, function (b) {
-				var s = b.secondsLeft;
-				return '<a href="/unblock?' + b.id + '">unblock</a> | ' + b.id + ' | ' + b.why + ' | ' + Math.floor(s / 60) + ':' +
-					('0' + s % 60).slice(-2) + ' left | ' + esc(b.name);
-			});
-		}
-		document.addEventListener('click', function (e) {
-			var a = e.target.closest && e.target.closest('a'), row;
-			if (!a || e.button || e.ctrlKey || e.metaKey || e.shiftKey) return;
-			if (!/^\/(report|votekick|unblock)\?/.test(a.getAttribute('href'))) return;
-			e.preventDefault();
-			row = a.parentNode;
-			function say(text) {
-				if (!row.r) {
-					row.r = document.createElement('span');
-					row.r.style.marginLeft = '1em';
-					row.r.style.color = '#D10202';
-				}
-				row.r.textContent = text;
-				row.appendChild(row.r);
-				row.t = Date.now();
-			}
-			say('...');
-			fetch(a.getAttribute('href'), {mode: 'same-origin', cache: 'no-store'}).then(function (r) {
-				return r.text();
-			}).then(function (t) {
-				var page = new DOMParser().parseFromString(t, 'text/html');
-				say((page.querySelector('h4') || page.body).textContent);
-			}, function () {
-				say('The console does not answer');
-			});
-		});
-		var busy = false, timer = 0;
-		function poll() {
-			clearTimeout(timer);
-			if (busy || document.visibilityState !== 'visible') return;
-			busy = true;
-			fetch('/match.json', {mode: 'same-origin', cache: 'no-store'}).then(function (r) {
-				if (!r.ok) throw r.status;
-				return r.json();
-			}).then(function (m) {
-				apply(m);
-				line.style.display = 'none';
-			}).catch(function () {
-				line.textContent = 'The console does not answer; trying again';
-				line.style.display = '';
-			}).then(function () {
-				busy = false;
-				timer = setTimeout(poll, 1000);
-			});
-		}
-		document.addEventListener('visibilitychange', poll);
-		timer = setTimeout(poll, 1000);
-	})();
-	</script>
-)JS" PALISARD_PAGE_END;
+    // Follows the match while the page is visible; without scripts the
+    // page and its links work as plain HTML.
+    "\t<script>\n" PALISARD_CONSOLE_PAGE_SCRIPT "\t</script>\n" PALISARD_PAGE_END;
 
 const char* const resultPageTemplate = PALISARD_PAGE_HEAD
     "\t\t<center>\n"
@@ -344,7 +202,7 @@ const char* const resultPageTemplate = PALISARD_PAGE_HEAD
 std::string BuildMainPage(const MatchState& state, const std::vector<BlockRow>& blocks) {
   PageData data = CopyPageData(state.Snapshot());
   std::string host = "No Host";
-  if (data.host) host = CleanName(data.hostName) + (data.hostEnabled ? " | Palisard Enabled" : "");
+  if (data.host) host = HtmlName(data.hostName) + (data.hostEnabled ? " | Palisard Enabled" : "");
   std::string blocked;
   if (data.hosting) {
     blocked = "\t\t<h3>Blocked:</h3>\n";
@@ -353,7 +211,7 @@ std::string BuildMainPage(const MatchState& state, const std::vector<BlockRow>& 
   std::string rows;
   for (const PlayerRow& row : data.rows) rows += PlayerRowHtml(row, data.hostEnabled, data.votesNeeded);
   std::string chat;
-  for (const std::string& line : data.chat) chat += kChatRowStart + line + kChatRowEnd;
+  for (const std::string& line : data.chat) chat += kChatRowStart + EscapeHtml(line) + kChatRowEnd;
 
   // In template order, each search starting after the text inserted before.
   std::string page = mainPageTemplate;
@@ -371,7 +229,7 @@ std::string BuildMatchJson(const MatchState& state, const std::vector<BlockRow>&
   match["host"] = nullptr;
   if (data.host) {
     match["host"] = {
-        {"id", std::to_string(data.host->id)}, {"name", PlainName(data.hostName)}, {"enabled", data.hostEnabled}};
+        {"id", std::to_string(data.host->id)}, {"name", CleanGameText(data.hostName)}, {"enabled", data.hostEnabled}};
   }
   match["hosting"] = data.hosting;
   match["votesNeeded"] = data.votesNeeded;
@@ -379,17 +237,16 @@ std::string BuildMatchJson(const MatchState& state, const std::vector<BlockRow>&
   for (const PlayerRow& row : data.rows) {
     match["players"].push_back({{"slot", row.slot},
                                 {"id", std::to_string(row.id)},
-                                {"name", PlainName(row.name)},
+                                {"name", CleanGameText(row.name)},
                                 {"votes", row.votesAgainst},
                                 {"canKick", data.hostEnabled}});
   }
-  match["chat"] = json::array();
-  for (const std::string& line : data.chat) match["chat"].push_back(UnescapeHtml(line));
+  match["chat"] = data.chat;
   match["blocks"] = json::array();
   for (const BlockRow& block : blocks) {
     if (!data.hosting) break;
     match["blocks"].push_back({{"id", std::to_string(block.id)},
-                               {"name", PlainName(block.name)},
+                               {"name", CleanGameText(block.name)},
                                {"address", DottedAddress(block.address)},
                                {"why", block.why},
                                {"secondsLeft", block.secondsLeft}});

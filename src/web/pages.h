@@ -9,8 +9,7 @@
 namespace palisard {
 
 // Host of the platform's community site, in every player's profile link.
-#define PALISARD_PROFILE_SITE "steamcommunity.com"
-inline constexpr const char* kProfileSiteHost = PALISARD_PROFILE_SITE;
+inline constexpr const char* kProfileSiteHost = "steamcommunity.com";
 
 extern const char* const mainPageTemplate;
 extern const char* const resultPageTemplate;
@@ -27,20 +26,21 @@ struct BlockRow {
 // The main page: the host, one row per player with report, profile and (when
 // the host runs Palisard) kick links with vote counts, the last eight chat
 // lines and, while this copy hosts, `blocks` with their unblock links, from
-// one snapshot of the match. Its script follows the match through
-// /match.json while the page is visible.
+// one snapshot of the match. Its script (console_page.js) follows the match
+// by asking for the page again while it is visible. Every text from the
+// game is HTML-escaped here, where it is written.
 std::string BuildMainPage(const MatchState& state, const std::vector<BlockRow>& blocks = {});
 
-// The same match as JSON for the page's script, overlays and bots. Ids are
-// strings (a JavaScript number cannot hold them); texts are the game's with
-// colour codes removed, not escaped; bytes that are not UTF-8 become U+FFFD.
+// The same match as JSON for overlays and bots. Ids are strings (a
+// JavaScript number cannot hold them); texts are the game's with colour
+// codes removed, not escaped; bytes that are not UTF-8 become U+FFFD.
 std::string BuildMatchJson(const MatchState& state, const std::vector<BlockRow>& blocks);
 
 // The result page around `message`, which is HTML-escaped: part of it can be
 // a remote peer's answer.
 std::string BuildResultPage(const std::string& message);
 
-// Replaces "<", ">", "&" and '"' by their entities.
+// Replaces "<", ">", "&" and '"' by their entities: the one HTML escape.
 std::string EscapeHtml(const std::string& text);
 
 }  // namespace palisard

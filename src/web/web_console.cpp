@@ -8,6 +8,7 @@
 #include "common/ipv4.h"
 #include "net/http_message.h"
 #include "web/pages.h"
+#include "web/routes.h"
 
 namespace palisard {
 namespace {
@@ -15,11 +16,10 @@ namespace {
 bool StartsWith(const std::string& text, const char* prefix) { return text.rfind(prefix, 0) == 0; }
 
 bool IsActionPath(const std::string& path) {
-  return StartsWith(path, "/report?") || StartsWith(path, "/votekick?") || StartsWith(path, "/unblock?");
+  return StartsWith(path, kReportRoute) || StartsWith(path, kVoteKickRoute) || StartsWith(path, kUnblockRoute);
 }
 
-constexpr const char* kRefusedPage =
-    "<html><body>Refused: this console answers only its own address and acts only for its own pages.</body></html>\n";
+constexpr const char* kRefusal = "Refused: this console answers only its own address and acts only for its own pages.";
 
 std::string Lower(std::string text) {
   for (char& c : text) c = static_cast<char>(std::tolower(static_cast<unsigned char>(c)));
@@ -46,6 +46,12 @@ bool IsOwnOrigin(const std::string& url, uint16_t port, const std::vector<std::s
   if (Lower(url.substr(0, schemeEnd)) != "http://") return false;
   const std::size_t end = std::min(url.find_first_of("/?#", schemeEnd), url.size());
   return IsOwnHostAndPort(url.substr(schemeEnd, end - schemeEnd), port, otherHosts);
+}
+
+// The page's script asks for an action's message alone, as text.
+bool WantsText(const HttpMessage& request) {
+  const char* accept = request.HeaderValue("accept");
+  return accept != nullptr && Lower(accept).rfind("text/plain", 0) == 0;
 }
 
 constexpr const char* kKeyCookie = "palisard_key";
@@ -119,11 +125,18 @@ void WebConsole::ServeBlocks(BlockList list, Action unblock) {
   unblock_ = std::move(unblock);
 }
 
-std::optional<WebConsole::Page> WebConsole::PageFor(const std::string& path) const {
+std::optional<std::string> WebConsole::RunAction(const std::string& path) const {
+  if (StartsWith(path, kReportRoute)) return report_(path);
+  if (StartsWith(path, kVoteKickRoute)) return voteKick_(path);
+  if (StartsWith(path, kUnblockRoute) && unblock_) return unblock_(path);
+  return std::nullopt;
+}
+
+std::optional<WebConsole::Page> WebConsole::PageFor(const std::string& path, bool messageAlone) const {
   if (StartsWith(path, "/favicon.ico")) return std::nullopt;
-  if (StartsWith(path, "/report?")) return Page{BuildResultPage(report_(path))};
-  if (StartsWith(path, "/votekick?")) return Page{BuildResultPage(voteKick_(path))};
-  if (StartsWith(path, "/unblock?") && unblock_) return Page{BuildResultPage(unblock_(path))};
+  if (std::optional<std::string> message = RunAction(path)) {
+    return messageAlone ? Page{*message, kTextHeaders} : Page{BuildResultPage(*message)};
+  }
   const std::vector<BlockRow> blocks = blocks_ ? blocks_() : std::vector<BlockRow>{};
   if (StartsWith(path, "/match.json")) return Page{BuildMatchJson(state_, blocks), kJsonHeaders};
   return Page{BuildMainPage(state_, blocks)};
@@ -171,11 +184,16 @@ void WebConsole::HandleHttpClient(Socket client, uint32_t peerAddress) const {
     if (keyed) {
       for (uint32_t address : secondScreen_.addresses) otherHosts.push_back(DottedAddress(address));
     }
+    const bool messageAlone = WantsText(request);
     // The icon too: every route answers the same to a foreign Host.
     if ((!keyed && !IsLoopback(peerAddress)) || !MaySee(request, port_, otherHosts) ||
         (IsActionPath(path) && !MayAct(request, port_, otherHosts))) {
-      SendPage(client.get(), kRefusedPage, "403 Forbidden");
-    } else if (std::optional<Page> page = PageFor(path)) {
+      if (messageAlone) {
+        SendPage(client.get(), kRefusal, "403 Forbidden", kTextHeaders);
+      } else {
+        SendPage(client.get(), "<html><body>" + std::string(kRefusal) + "</body></html>\n", "403 Forbidden");
+      }
+    } else if (std::optional<Page> page = PageFor(path, messageAlone)) {
       std::string headers = page->headers;
       if (keyInQuery) {
         headers += "Set-Cookie: " + std::string(kKeyCookie) + "=" + secondScreen_.key +

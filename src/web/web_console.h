@@ -52,6 +52,7 @@ class WebConsole {
     const char* headers = kHtmlHeaders;
   };
   static constexpr const char* kHtmlHeaders = "Content-Type: text/html\r\n";
+  static constexpr const char* kTextHeaders = "Content-Type: text/plain; charset=utf-8\r\n";
   // Asked for about once a second: never kept by the browser.
   static constexpr const char* kJsonHeaders = "Content-Type: application/json\r\nCache-Control: no-store\r\n";
 
@@ -60,8 +61,10 @@ class WebConsole {
   // them no block is shown and the link gets the main page.
   void ServeBlocks(BlockList list, Action unblock);
 
-  // The page for `path`, or nothing (the icon gets no bytes at all).
-  std::optional<Page> PageFor(const std::string& path) const;
+  // The page for `path`, or nothing (the icon gets no bytes at all). An
+  // action's answer is its result page, or with `messageAlone` (a request
+  // asking for text: the page's script) its message as text.
+  std::optional<Page> PageFor(const std::string& path, bool messageAlone = false) const;
 
   // Every page shows the players and the chat: only for requests naming
   // this console's own address and port, or naming none (HTTP/1.0 tools).
@@ -91,6 +94,10 @@ class WebConsole {
   const ConnectionSlots& slots() const { return loop_.slots(); }
 
  private:
+  // The message of the action `path` names, after running it; nothing
+  // when it names none.
+  std::optional<std::string> RunAction(const std::string& path) const;
+
   const MatchState& state_;
   Action report_;
   Action voteKick_;

@@ -84,6 +84,16 @@ TEST_F(WebConsoleTest, GetHeadAndPostToAnyPathGetTheMainPage) {
   EXPECT_EQ(HttpExchange(port, "GET / HTTP/1.1\r\n\r\n"), expected);
   EXPECT_EQ(HttpExchange(port, "HEAD /index.html HTTP/1.1\r\n\r\n"), expected);
   EXPECT_EQ(HttpExchange(port, "POST /report HTTP/1.1\r\nContent-Length: 3\r\n\r\nabc"), expected);
+  // The page's script asks for an action's message alone; a refusal too.
+  const std::string text =
+      "\r\nServer: palisard\r\nContent-Type: text/plain; charset=utf-8\r\nAccept-Ranges: bytes\r\n";
+  const std::string own = "\r\nHost: 127.0.0.1:" + std::to_string(port);
+  EXPECT_EQ(HttpExchange(port, "GET /report?5 HTTP/1.1" + own + "\r\nAccept: Text/Plain\r\n\r\n"),
+            "HTTP/1.1 200 OK" + text + "Content-Length: 16\r\n\r\nreport /report?5");
+  EXPECT_EQ(HttpExchange(port, "GET /votekick?5 HTTP/1.1\r\nHost: evil.example\r\nAccept: text/plain\r\n\r\n"),
+            "HTTP/1.1 403 Forbidden" + text +
+                "Content-Length: 83\r\n\r\nRefused: this console answers only its own address and acts only for its "
+                "own pages.");
   const std::string json = BuildMatchJson(state, {});
   EXPECT_EQ(HttpExchange(port, "GET /match.json?t=1 HTTP/1.1\r\n\r\n"),
             "HTTP/1.1 200 OK\r\nServer: palisard\r\nContent-Type: application/json\r\nCache-Control: no-store\r\n"

@@ -195,11 +195,15 @@ TEST_F(WebConsoleSystemTest, BrowserShowsThePagesOwnLinksActAnotherSiteCannot) {
   EXPECT_NE(main.find("Host&lt;One&gt;"), std::string::npos) << main;
   EXPECT_NE(main.find("Fifth Player"), std::string::npos) << main;
   EXPECT_NE(main.find("Fifth: gg &lt;3"), std::string::npos) << main;
-  // The open page follows the match: a new chat line shows without a reload.
-  browser.Run("window.notReloaded = true");
+  // The open page follows the match: a new chat line shows without a
+  // reload, and a row that did not change is the same node still.
+  browser.Run(
+      "window.notReloaded = true; window.hostRow = document.querySelector('a[href=\"/report?76561197960287930\"]')"
+      ".parentNode");
   ASSERT_TRUE(game->Do("chat ^2Fifth: still <here>"));
   EXPECT_TRUE(browser.WaitFor("window.notReloaded && document.body.innerText.indexOf('Fifth: still <here>') >= 0", 2s))
       << browser.Run("document.documentElement.outerHTML");
+  EXPECT_TRUE(browser.WaitFor("window.hostRow.isConnected", 1s));
 
   browser.Open("http://127.0.0.2:" + std::to_string(site->port()) + "/");
   // The form's answer replaces the page: the refusal, or a result page.

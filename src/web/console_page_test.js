@@ -1,0 +1,142 @@
+// Runs console_page.js on the main page's fixture in a small stand-in of a
+// browser's DOM, with fetch and the timer in the test's hands:
+//   node console_page_test.js SCRIPT PAGE
+'use strict';
+const assert = require('assert');
+const fs = require('fs');
+const vm = require('vm');
+
+// Just the DOM the script uses: an element, or text when `tag` is null.
+class Node {
+  constructor(tag, attributes, text) {
+    Object.assign(this, {tag, attributes, nodeValue: text, childNodes: [], style: {}, parentNode: null});
+    Object.assign(this, {nodeType: tag ? 1 : 3, tagName: tag && tag.toUpperCase(), id: (attributes || {}).id || ''});
+  }
+  get firstChild() { return this.childNodes[0] || null; }
+  get nextSibling() { const all = this.parentNode.childNodes; return all[all.indexOf(this) + 1] || null; }
+  getAttribute(name) { return this.attributes[name]; }
+  appendChild(node) { this.insertBefore(node, null); }
+  removeChild(node) { this.childNodes.splice(this.childNodes.indexOf(node), 1); node.parentNode = null; }
+  insertBefore(node, before) {
+    if (node.parentNode) node.parentNode.removeChild(node);
+    node.parentNode = this;
+    this.childNodes.splice(before ? this.childNodes.indexOf(before) : this.childNodes.length, 0, node);
+  }
+  get textContent() { return this.tag ? this.childNodes.map((node) => node.textContent).join('') : this.nodeValue; }
+  set textContent(text) { this.childNodes = []; this.appendChild(new Node(null, null, text)); }
+  get outerHTML() {
+    if (!this.tag) return this.nodeValue;
+    const attributes = Object.entries(this.attributes).map(([name, value]) => ` ${name}="${value}"`).join('');
+    return `<${this.tag}${attributes}>${this.childNodes.map((node) => node.outerHTML).join('')}</${this.tag}>`;
+  }
+  find(test) {
+    for (const node of this.childNodes) {
+      const found = test(node) ? node : node.find(test);
+      if (found) return found;
+    }
+    return null;
+  }
+  getElementById(id) { return this.find((node) => node.id === id); }
+}
+
+// Enough of HTML for our pages, which close every element in order.
+function parse(html) {
+  const document = new Node('#document', {});
+  let open = document;
+  const token = /<\/[a-z0-9]+>|<([a-z0-9]+)([^>]*)>|[^<]+/gi;
+  for (let match; (match = token.exec(html)); ) {
+    if (match[0].startsWith('</')) {
+      open = open.parentNode;
+    } else if (!match[1]) {
+      open.appendChild(new Node(null, null, match[0]));
+    } else {
+      const attributes = Object.fromEntries([...match[2].matchAll(/([\w-]+)="([^"]*)"/g)].map((m) => [m[1], m[2]]));
+      const element = new Node(match[1], attributes);
+      open.appendChild(element);
+      if (match[1] !== 'meta') open = element;
+      if (/^(style|script)$/.test(match[1])) {
+        const end = html.indexOf('</', token.lastIndex);
+        element.appendChild(new Node(null, null, html.slice(token.lastIndex, end)));
+        token.lastIndex = end;
+      }
+    }
+  }
+  return document;
+}
+
+const [scriptFile, pageFile] = process.argv.slice(2);
+const page = fs.readFileSync(pageFile, 'utf8');
+const document = parse(page);
+const listeners = {};
+Object.assign(document, {visibilityState: 'visible', createElement: (tag) => new Node(tag, {})});
+document.addEventListener = (type, listener) => (listeners[type] = listener);
+// The console: the page for the next poll (null: no answer), the message
+// for an action; every request is recorded.
+let served = page;
+let timer = null;
+const requests = [];
+vm.runInNewContext(fs.readFileSync(scriptFile, 'utf8'), {
+  document,
+  DOMParser: class { parseFromString(text) { return parse(text); } },
+  fetch(url, options) {
+    requests.push(JSON.stringify([url, options]));
+    if (served === null) return Promise.reject(new TypeError('Failed to fetch'));
+    return Promise.resolve({ok: true, text: () => Promise.resolve(url === '/' ? served : 'Report successful')});
+  },
+  setTimeout: (callback) => (timer = callback),
+  clearTimeout: () => (timer = null),
+});
+
+const settle = async () => { for (let i = 0; i < 5; i++) await new Promise(setImmediate); };
+const poll = (nextPage) => { served = nextPage; timer(); return settle(); };
+const box = document.getElementById('Box');
+const link = (href) => box.find((node) => node.tag === 'a' && node.getAttribute('href') === href);
+const boss = '/votekick?76561197960287930';
+
+(async () => {
+  const before = [...box.childNodes];
+  await poll(page);
+  assert.ok(before.every((node, i) => box.childNodes[i] === node), 'nothing changed: every node stays');
+
+  // A vote, a new chat line and a block: those rows alone are new.
+  const blocked = document.getElementById('Blocked');
+  const next = page.replace('( 1/3 )', '( 2/3 )')
+    .replace('\t\t\t<h4>line 2</h4>\n', '')
+    .replace('line 1</h4>\n', 'line 1</h4>\n\t\t\t<h4>a &lt;b&gt;</h4>\n')
+    .replace('Blocked">\n', 'Blocked">\n\t\t<h3>Blocked:</h3>\n\t\t<h4><a href="/unblock?9">x</a></h4>\n');
+  await poll(next);
+  assert.strictEqual(box.outerHTML, parse(next).getElementById('Box').outerHTML);
+  const added = box.childNodes.filter((node) => !before.includes(node)).map((node) => node.textContent);
+  assert.deepStrictEqual(added, ['kick ( 2/3 ) | report | profile | Eve %NAME% %CHATLOG%', 'a &lt;b&gt;']);
+  assert.strictEqual(document.getElementById('Blocked'), blocked, 'a section is found by its id and kept');
+
+  // An action asks for its message alone and shows it beside its row, also
+  // once the row changed; the profile link stays a plain link.
+  let prevented = 0;
+  const click = (href) => listeners.click({target: link(href), button: 0, preventDefault: () => prevented++});
+  click('http://steamcommunity.com/profiles/76561197960287930');
+  click('/report?76561197960287930');
+  assert.strictEqual(prevented, 1);
+  assert.strictEqual(requests.at(-1), JSON.stringify(['/report?76561197960287930',
+    {mode: 'same-origin', cache: 'no-store', headers: {Accept: 'text/plain'}}]));
+  await settle();
+  assert.ok(link(boss).parentNode.textContent.endsWith('profile | Boss&lt;1&gt;Report successful'));
+  await poll(next.replace('( 0/3 )', '( 1/3 )'));
+  assert.ok(link(boss).parentNode.textContent.endsWith('( 1/3 ) | report | profile | Boss&lt;1&gt;Report successful'));
+
+  // A console that does not answer is told until it answers again; a page
+  // not shown asks for nothing.
+  const status = box.parentNode.childNodes[box.parentNode.childNodes.indexOf(box) - 1];
+  await poll(null);
+  assert.deepStrictEqual([status.textContent, status.style.display], ['The console does not answer; trying again', '']);
+  await poll(next);
+  assert.strictEqual(status.style.display, 'none');
+  document.visibilityState = 'hidden';
+  const asked = requests.length;
+  await poll(next);
+  assert.strictEqual(requests.length, asked);
+  console.log('console page: ok');
+})().catch((error) => {
+  console.error(error);
+  process.exit(1);
+});
