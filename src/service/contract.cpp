@@ -67,13 +67,6 @@ Routed RouteCall(const PublicRequest& request) {
   return call;
 }
 
-// Why a report is refused before the store's limits are asked.
-std::optional<ReportVerdict> RefusedOnSight(const ServiceRequest& call) {
-  if (call.reporterId == 0 || call.reportedId == 0) return ReportVerdict::kNoPlayer;
-  if (call.reporterId == call.reportedId) return ReportVerdict::kSelfReport;
-  return std::nullopt;
-}
-
 }  // namespace
 
 Routed Route(const PublicRequest& request, const ServeSettings& settings) {
@@ -110,12 +103,8 @@ PublicAnswer AnswerCall(Store& store, const ServiceRequest& call, const std::str
     for (const Standing& standing : standings) statuses.push_back({standing.playerId, standing.banned, standing.score});
     return Xml(GetBanListAnswer(statuses));
   }
-  if (std::optional<ReportVerdict> refused = RefusedOnSight(call)) {
-    // Counting is bookkeeping: the answer is false whether or not it worked.
-    (void)store.CountRefusedReport(*refused, now);
-    *stored = Result::Ok();
-    return Xml(AddInfractionAnswer(false));
-  }
+  // The store refuses and counts reports with an id 0, of oneself, or over
+  // a limit; each is answered false.
   ReportOutcome outcome;
   *stored = store.RecordReport({call.reporterId, call.reportedId, network}, settings.reportLimits, now, &outcome);
   if (!stored->ok()) return StoreFault();

@@ -71,8 +71,8 @@ struct ReportLimits {
 };
 
 // Why a report was or was not recorded. Refusals are counted, never stored
-// as reports. kNoPlayer (an id 0) and kSelfReport never reach the limits.
-enum class ReportVerdict { kRecorded, kNetworkLimit, kPairLimit, kReportedLimit, kNoPlayer, kSelfReport };
+// as reports.
+enum class ReportVerdict { kRecorded, kNetworkLimit, kPairLimit, kReportedLimit };
 
 struct ReportOutcome {
   ReportVerdict verdict = ReportVerdict::kRecorded;
@@ -161,13 +161,6 @@ class Store {
   // refusal is counted (see RefusedReports), not stored.
   virtual Result RecordReport(const NewReport& report, const ReportLimits& limits, UnixTime now,
                               ReportOutcome* outcome) = 0;
-  // Counts a report refused before the limits were asked (kNoPlayer,
-  // kSelfReport), so that RefusedReports tells it with the others.
-  virtual Result CountRefusedReport(ReportVerdict verdict, UnixTime now) {
-    (void)verdict;
-    (void)now;
-    return Result::Failure(Result::Kind::kUnavailable, 0, "this store does not count refused reports");
-  }
   // How many reports were refused since `since`, by verdict.
   virtual Result RefusedReports(UnixTime since, std::vector<std::pair<ReportVerdict, uint64_t>>* counts) = 0;
   // Open cases, most distinct source networks first.
