@@ -9,11 +9,13 @@
 #include <boost/asio/read.hpp>
 #include <boost/asio/write.hpp>
 
+#include <algorithm>
 #include <chrono>
 #include <future>
 #include <string>
 #include <thread>
 
+#include "helpers/temp_dir.h"
 #include "soap/soap_codec.h"
 
 namespace palisard {
@@ -180,6 +182,50 @@ TEST(PublicServerTest, StoreThatHangsIsAnsweredWithAFaultInTime) {
   EXPECT_NE(answer.find("soap:Server"), std::string::npos);
   EXPECT_LT(std::chrono::steady_clock::now() - start, std::chrono::milliseconds(3000));
   release.set_value();
+}
+
+TEST(PublicServerTest, AnswersFromTheSqliteStore) {
+  TempDir dir;
+  const std::string url = (dir.path() / "service.db").string();
+  std::unique_ptr<Store> store;
+  ASSERT_TRUE(OpenStore(url, &store).ok());
+  const uint64_t banned = 76561197960265728ULL;
+  const UnixTime now =
+      std::chrono::duration_cast<std::chrono::seconds>(std::chrono::system_clock::now().time_since_epoch()).count();
+  Ban ban;
+  ASSERT_TRUE(store->AddBan({banned, "aimbot", std::nullopt}, {"cli:root", "cli"}, now, &ban).ok());
+  ServeSettings settings = Loopback();
+  settings.storeWorkers = 2;
+  std::unique_ptr<PublicServer> server =
+      StartServer(settings, [url](std::unique_ptr<Store>* opened) { return OpenStore(url, opened); });
+  auto call = [&](const std::string& action, const std::string& body) {
+    Client client(server->port());
+    client.Send(Post("SOAPAction: \"rosterhall/" + action + "\"\r\n", body));
+    const std::string answer = client.ReadAll();
+    EXPECT_EQ(answer.substr(0, 12), "HTTP/1.1 200") << answer;
+    return answer;
+  };
+  auto standings = [&](const std::vector<uint64_t>& ids) {
+    std::vector<std::string> seen;
+    for (const BanAnswer& status : ParseBanStatuses(call("GetBanList", GetBanListDocument(ids)))) {
+      seen.push_back(std::to_string(status.communityId) + (status.isBanned ? " banned " : " free ") +
+                     std::to_string(status.banScore));
+    }
+    return seen;
+  };
+  EXPECT_EQ(standings({5, banned}), (std::vector<std::string>{"5 free 0", std::to_string(banned) + " banned 0"}));
+  EXPECT_EQ(ParseAddInfractionResult(call("AddInfraction", AddInfractionDocument(7, 5))), false);
+  EXPECT_EQ(ParseAddInfractionResult(call("AddInfraction", AddInfractionDocument(7, banned))), true);
+  // Refused, counted, not stored: the scores stay as they were.
+  EXPECT_EQ(ParseAddInfractionResult(call("AddInfraction", AddInfractionDocument(0, 5))), false);
+  EXPECT_EQ(ParseAddInfractionResult(call("AddInfraction", AddInfractionDocument(5, 5))), false);
+  EXPECT_EQ(ParseAddInfractionResult(call("AddInfraction", AddInfractionDocument(7, 5))), false) << "once a day";
+  EXPECT_EQ(standings({5}), std::vector<std::string>{"5 free 1"}) << "one network, 127.0.0.0/24";
+  std::vector<std::pair<ReportVerdict, uint64_t>> refused;
+  ASSERT_TRUE(store->RefusedReports(0, &refused).ok());
+  std::sort(refused.begin(), refused.end());
+  EXPECT_EQ(refused, (std::vector<std::pair<ReportVerdict, uint64_t>>{{ReportVerdict::kPairLimit, 1},
+                                                                      {ReportVerdict::kInvalid, 2}}));
 }
 
 }  // namespace
