@@ -138,6 +138,7 @@ struct PublicServer::Parts {
   tcp::acceptor acceptor{io};
   asio::steady_timer retry{io};
   std::string acceptFailure;  // the last accept error told, until accepts work again
+  uint16_t port = 0;          // the port listened on
   StoreWorkers workers;
   SessionContext context;
   std::thread thread;
@@ -147,7 +148,7 @@ PublicServer::PublicServer(std::unique_ptr<Parts> parts) : parts_(std::move(part
 
 PublicServer::~PublicServer() = default;
 
-uint16_t PublicServer::port() const { return parts_->acceptor.local_endpoint().port(); }
+uint16_t PublicServer::port() const { return parts_->port; }
 
 Result PublicServer::Start(const ServeSettings& settings, StoreWorkers::Opener openStore,
                            std::unique_ptr<PublicServer>* server) {
@@ -165,6 +166,7 @@ Result PublicServer::Start(const ServeSettings& settings, StoreWorkers::Opener o
     const auto kind = error == asio::error::address_in_use ? Result::Kind::kAddressInUse : Result::Kind::kFailed;
     return Result::Failure(kind, error.value(), "cannot listen on " + settings.listen + ": " + error.message());
   }
+  parts->port = acceptor.local_endpoint(error).port();
   parts->Accept();
   parts->thread = std::thread([serving = parts.get()] { serving->Run(); });
   server->reset(new PublicServer(std::move(parts)));

@@ -1,5 +1,6 @@
 #include "service/store_workers.h"
 
+#include <string>
 #include <utility>
 
 #include "common/console_output.h"
@@ -17,36 +18,42 @@ class StoreWorkers::Worker {
     const auto now = std::chrono::steady_clock::now();
     if (store_ || now < nextTry_) return store_.get();
     Result opened = opener_(&store_);
-    if (opened.ok()) {
-      if (failing_) Print("palisard-service: store worker %zu reaches the store again\n", number_);
-      failing_ = false;
-      return store_.get();
+    if (!opened.ok()) {
+      store_.reset();
+      nextTry_ = now + std::chrono::seconds(1);
+      Tell(opened);
+      return nullptr;
     }
-    store_.reset();
-    nextTry_ = now + std::chrono::seconds(1);
-    Fail(opened);
-    return nullptr;
+    if (!told_.empty()) Print("palisard-service: store worker %zu reaches the store again\n", number_);
+    told_.clear();
+    return store_.get();
   }
 
+  // What a call with the store returned.
   void Ran(const Result& result) {
-    if (result.kind() != Result::Kind::kUnavailable) return;
-    store_.reset();
-    Fail(result);
+    if (result.ok()) {
+      told_.clear();
+      return;
+    }
+    if (result.kind() == Result::Kind::kUnavailable) store_.reset();
+    Tell(result);
   }
 
  private:
-  // One line when the store fails, none more until it works again.
-  void Fail(const Result& result) {
-    if (!failing_)
-      Print("palisard-service: store worker %zu cannot use the store: %s\n", number_, result.text().c_str());
-    failing_ = true;
+  // One line for a failure, none for the same failure again until a call
+  // went well.
+  void Tell(const Result& failure) {
+    if (failure.text() != told_) {
+      Print("palisard-service: store worker %zu: %s\n", number_, failure.text().c_str());
+    }
+    told_ = failure.text();
   }
 
   std::size_t number_;
   const Opener& opener_;
   std::unique_ptr<Store> store_;
   std::chrono::steady_clock::time_point nextTry_;
-  bool failing_ = false;
+  std::string told_;  // the last failure told
 };
 
 StoreWorkers::StoreWorkers(std::size_t count, Opener opener) : opener_(std::move(opener)) {
@@ -86,7 +93,9 @@ void StoreWorkers::Run(std::size_t number) {
       (void)next.call(nullptr);
       continue;
     }
-    worker.Ran(next.call(worker.Open()));
+    Store* store = worker.Open();
+    Result result = next.call(store);
+    if (store != nullptr) worker.Ran(result);
   }
 }
 
