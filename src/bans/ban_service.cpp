@@ -59,20 +59,18 @@ std::optional<BanService::SoapAnswer> BanService::SoapCall(const std::string& do
     console_.Print("Problem connecting to Ban Service\n");
     return std::nullopt;
   }
-  std::string request = std::string("POST ") + kContractPath +
-                        " HTTP/1.1\r\n"
-                        "Host: " +
-                        GetHost() +
-                        "\r\n"
-                        "Content-Type: text/xml; charset=utf-8\r\n"
-                        "Content-Length: " +
-                        std::to_string(document.size()) +
-                        "\r\n"
-                        "SOAPAction: \"" +
-                        SoapAction(operation) +
-                        "\"\r\n"
-                        "\r\n" +
-                        document;
+  std::string request = "POST " + std::string(kContractPath) + " HTTP/1.1\r\n";
+  request += "Host: " + GetHost() +
+             "\r\n"
+             "Content-Type: text/xml; charset=utf-8\r\n"
+             "Content-Length: " +
+             std::to_string(document.size()) +
+             "\r\n"
+             "SOAPAction: \"" +
+             SoapAction(operation) +
+             "\"\r\n"
+             "\r\n" +
+             document;
   HttpAnswer answer;
   if (!ExchangeHttp(socket.get(), request, options_.limits, &answer)) return std::nullopt;
   return SoapAnswer{std::atoi(answer.message.Target()), std::move(answer.body)};
