@@ -90,6 +90,7 @@ TEST(PublicServerTest, RoutesAnswersAndFaults) {
       {Post("SOAPAction: rosterhall/AddInfraction\r\n", GetBanListDocument({5})), "500", "soap:Client"},
       {Post("SOAPAction: \"rosterhall/Other\"\r\n", GetBanListDocument({5})), "500", "soap:Client"},
       {Post("", GetBanListDocument({0})), "200", "<GetBanListResult />"},
+      {Post("Expect: 100-continue\r\n", GetBanListDocument({0})), "100", "\r\n\r\nHTTP/1.1 200 OK"},
       // The store cannot be reached: a fault, at once.
       {Post("", GetBanListDocument({5})), "500", "<faultcode>soap:Server</faultcode>"},
       {Post(getBanList, AddInfractionDocument(1, 2)), "500", "soap:Client"},
