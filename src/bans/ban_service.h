@@ -10,7 +10,6 @@
 #include <unordered_map>
 #include <vector>
 
-#include "soap/soap_codec.h"
 #include "common/clock.h"
 #include "common/console_output.h"
 #include "common/mutex.h"
@@ -18,6 +17,7 @@
 #include "net/http_client.h"
 #include "net/resolve.h"
 #include "net/socket.h"
+#include "soap/soap_codec.h"
 
 namespace palisard {
 
