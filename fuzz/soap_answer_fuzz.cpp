@@ -3,8 +3,8 @@
 #include <cstdint>
 #include <string>
 
-#include "soap/soap_codec.h"
 #include "net/http_client.h"
+#include "soap/soap_codec.h"
 
 extern "C" int LLVMFuzzerTestOneInput(const uint8_t* data, std::size_t size) {
   const std::string body(reinterpret_cast<const char*>(data), size);

@@ -10,7 +10,6 @@
 #include <unordered_map>
 #include <vector>
 
-#include "soap/soap_codec.h"
 #include "common/clock.h"
 #include "common/console_output.h"
 #include "common/mutex.h"
@@ -18,6 +17,7 @@
 #include "net/http_client.h"
 #include "net/resolve.h"
 #include "net/socket.h"
+#include "soap/soap_codec.h"
 
 namespace palisard {
 
@@ -96,7 +96,7 @@ class BanService {
   // rest.
   bool DueLocked(std::vector<uint64_t>& ids, std::size_t minimumToSend) const EXCLUSIVE_LOCKS_REQUIRED(mutex_);
   // One SOAP exchange: the answer, or nothing when it gave up.
-  std::optional<SoapAnswer> SoapCall(const std::string& document, const char* action);
+  std::optional<SoapAnswer> SoapCall(const std::string& document, SoapOperation operation);
 
   const Clock& clock_;
   Options options_;
