@@ -62,7 +62,10 @@ struct NewReport {
 
 // Limits on reports, kept in the store so that every instance applies them
 // to the same counts. Forged reporter ids cost nothing, so the source
-// network is the key that matters.
+// network is the key that matters. Every report that gets past the
+// network's bucket takes a token from it, also one the other limits refuse:
+// repeating a report is not free. The windows are the 24 hours and the hour
+// before the report.
 struct ReportLimits {
   double networkBurst = 20;    // a network's bucket holds this many reports
   double networkPerHour = 60;  // and refills at this rate
@@ -71,12 +74,12 @@ struct ReportLimits {
 };
 
 // Why a report was or was not recorded. Refusals are counted, never stored
-// as reports.
-enum class ReportVerdict { kRecorded, kNetworkLimit, kPairLimit, kReportedLimit };
+// as reports. kInvalid: an id is 0, or a player reports himself.
+enum class ReportVerdict { kRecorded, kNetworkLimit, kPairLimit, kReportedLimit, kInvalid };
 
 struct ReportOutcome {
   ReportVerdict verdict = ReportVerdict::kRecorded;
-  bool reportedBanned = false;  // a ban of the reported player is in force now
+  bool reportedBanned = false;  // recorded, and a ban of the reported player is in force now
   int64_t caseId = 0;           // the case the report joined; 0 when none
 };
 
@@ -145,7 +148,8 @@ class Store {
   // Makes a ban and closes the player's open case as "banned". kConflict
   // when a ban of the player is in force already (it is left as it is).
   virtual Result AddBan(const NewBan& ban, const Actor& actor, UnixTime now, Ban* made) = 0;
-  // Lifts the player's ban in force. kNotFound when there is none.
+  // Lifts the player's bans in force (an import can add a second one);
+  // `lifted` is the newest. kNotFound when there is none.
   virtual Result LiftBan(uint64_t playerId, const std::string& reason, const Actor& actor, UnixTime now,
                          Ban* lifted) = 0;
   // Bans in force at `now` (all bans with `includePast`), newest first.
@@ -175,8 +179,13 @@ class Store {
   // Every ban, oldest first, for export.
   virtual Result ForEachBan(const std::function<void(const Ban&)>& visit) = 0;
   // Adds the bans whose ref the store does not hold yet, in one transaction
-  // with one audit entry; `added` counts them. Nothing is written with
-  // `dryRun`.
+  // with one audit entry (none when nothing is added); `added` counts them.
+  // A ban without a ref (from a plain list of ids) is added with a new one
+  // unless the player is banned at `now` already, so a list imported twice
+  // bans nobody twice; an empty madeBy or a madeAt of 0 become the actor and
+  // `now`. An imported ban in force closes the player's open case as
+  // "banned". Nothing is written with `dryRun`, and `added` says what would
+  // have been.
   virtual Result ImportBans(const std::vector<Ban>& bans, bool dryRun, const Actor& actor, UnixTime now,
                             std::size_t* added) = 0;
 

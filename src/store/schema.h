@@ -1,0 +1,17 @@
+#pragma once
+
+#include "common/result.h"
+#include "store/sql_database.h"
+
+namespace palisard {
+
+// Brings the database's schema up to the newest version this program knows,
+// applying the numbered migrations it lacks under the database's schema lock,
+// in one transaction. Fails (kUnavailable) on a database that a newer program
+// has migrated further: this one would not know its rules.
+Result MigrateSchema(SqlDatabase& db);
+
+// The newest schema version this program knows.
+int64_t NewestSchemaVersion();
+
+}  // namespace palisard

@@ -1,0 +1,16 @@
+#include "store/sql_database.h"
+
+#include <charconv>
+
+namespace palisard {
+
+int64_t SqlInt(const std::optional<std::string>& column) {
+  if (!column) return 0;
+  int64_t value = 0;
+  std::from_chars(column->data(), column->data() + column->size(), value);
+  return value;
+}
+
+std::string SqlText(const std::optional<std::string>& column) { return column.value_or(std::string()); }
+
+}  // namespace palisard

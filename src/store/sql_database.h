@@ -1,0 +1,101 @@
+#pragma once
+
+#include <cstddef>
+#include <cstdint>
+#include <functional>
+#include <memory>
+#include <optional>
+#include <string>
+#include <variant>
+#include <vector>
+
+#include "common/result.h"
+
+namespace palisard {
+
+// The store's own seam: one connection to SQLite or PostgreSQL. The store's
+// logic and its schema are written once above it; what the two databases do
+// differently (opening, transactions, locks, a few words of SQL) lives below.
+
+// A parameter: NULL, an integer or a text. Always bound, never spliced into
+// the statement's text.
+using SqlValue = std::variant<std::nullptr_t, int64_t, std::string>;
+// One row of an answer: every column as text, NULL as nothing.
+using SqlRow = std::vector<std::optional<std::string>>;
+
+enum class SqlDialect { kSqlite, kPostgres };
+
+// The things writers on several connections take turns on.
+enum class SqlLockSpace : uint32_t { kPlayer = 1, kNetwork = 2 };
+
+// One connection, used by one thread at a time.
+class SqlDatabase {
+ public:
+  virtual ~SqlDatabase() = default;
+
+  virtual SqlDialect dialect() const = 0;
+
+  // Runs one statement whose parameters are written $1, $2, ... and appends
+  // the rows it answers to `rows` (when not null). Outside a transaction the
+  // statement is one of its own.
+  virtual Result Query(const std::string& sql, const std::vector<SqlValue>& params, std::vector<SqlRow>* rows) = 0;
+  // Runs statements without parameters, such as a schema change.
+  virtual Result Script(const std::string& sql) = 0;
+
+  // A transaction that writes takes the database's write lock at once on
+  // SQLite, so it never fails halfway for want of it; one that only reads
+  // sees one snapshot throughout.
+  virtual Result Begin(bool write) = 0;
+  // Rolls back when the commit fails, so the connection is usable after.
+  virtual Result Commit() = 0;
+  virtual void Rollback() = 0;
+
+  // Holds a lock on `key` in `space` until the transaction ends, so that
+  // read-then-write steps on one player or network do not interleave across
+  // connections and processes. Call within a write transaction.
+  virtual Result LockUntilEnd(SqlLockSpace space, uint64_t key) = 0;
+  // Runs `migrate` while no other connection runs it on this database.
+  virtual Result WithSchemaLock(const std::function<Result()>& migrate) = 0;
+};
+
+// Opens (creating it if needed) the SQLite file at `path`.
+Result OpenSqliteDatabase(const std::string& path, std::unique_ptr<SqlDatabase>* db);
+// Connects to the PostgreSQL database a libpq connection URL names.
+Result OpenPostgresDatabase(const std::string& url, std::unique_ptr<SqlDatabase>* db);
+
+// Ends the transaction it began when it goes away without a commit, whatever
+// path the caller leaves by.
+class SqlTransaction {
+ public:
+  explicit SqlTransaction(SqlDatabase& db) : db_(db) {}
+  ~SqlTransaction() {
+    if (open_) db_.Rollback();
+  }
+  SqlTransaction(const SqlTransaction&) = delete;
+  SqlTransaction& operator=(const SqlTransaction&) = delete;
+
+  Result Begin(bool write) {
+    Result begun = db_.Begin(write);
+    open_ = begun.ok();
+    return begun;
+  }
+  Result Commit() {
+    open_ = false;
+    return db_.Commit();
+  }
+
+ private:
+  SqlDatabase& db_;
+  bool open_ = false;
+};
+
+// Reading a column: an integer (0 for NULL or text that is not one).
+int64_t SqlInt(const std::optional<std::string>& column);
+// A text (empty for NULL).
+std::string SqlText(const std::optional<std::string>& column);
+// Player ids are unsigned 64-bit; both databases keep them in a signed
+// 64-bit column, bit for bit.
+inline int64_t SqlId(uint64_t playerId) { return static_cast<int64_t>(playerId); }
+inline uint64_t PlayerIdOf(const std::optional<std::string>& column) { return static_cast<uint64_t>(SqlInt(column)); }
+
+}  // namespace palisard

@@ -1,0 +1,180 @@
+// SQLite below the store: one file in WAL mode, one connection per object.
+#include <sqlite3.h>
+
+#include <unordered_map>
+#include <utility>
+
+#include "store/sql_database.h"
+
+namespace palisard {
+namespace {
+
+// How long a writer waits for another connection's write transaction (in
+// this process or another) before it reports the database busy.
+constexpr int kBusyTimeoutMs = 5000;
+
+struct DatabaseCloser {
+  void operator()(sqlite3* db) const { sqlite3_close_v2(db); }
+};
+struct StatementFinalizer {
+  void operator()(sqlite3_stmt* statement) const { sqlite3_finalize(statement); }
+};
+using DatabaseHandle = std::unique_ptr<sqlite3, DatabaseCloser>;
+using StatementHandle = std::unique_ptr<sqlite3_stmt, StatementFinalizer>;
+
+Result Failure(sqlite3* db, int code, const std::string& what) {
+  Result::Kind kind = Result::Kind::kFailed;
+  int primary = code & 0xff;
+  if (primary == SQLITE_BUSY || primary == SQLITE_LOCKED) kind = Result::Kind::kUnavailable;
+  if (primary == SQLITE_CANTOPEN || primary == SQLITE_NOTADB) kind = Result::Kind::kUnavailable;
+  if (code == SQLITE_CONSTRAINT_UNIQUE || code == SQLITE_CONSTRAINT_PRIMARYKEY) kind = Result::Kind::kConflict;
+  std::string message = db != nullptr ? sqlite3_errmsg(db) : sqlite3_errstr(code);
+  return Result::Failure(kind, code, what + ": " + message);
+}
+
+// The store writes parameters as PostgreSQL numbers them ($1); SQLite's
+// numbered form is ?1. The store's statements hold no '$' of their own.
+std::string SqliteText(const std::string& sql) {
+  std::string text = sql;
+  for (char& c : text) {
+    if (c == '$') c = '?';
+  }
+  return text;
+}
+
+class SqliteDatabase final : public SqlDatabase {
+ public:
+  explicit SqliteDatabase(DatabaseHandle db) : db_(std::move(db)) {}
+
+  SqlDialect dialect() const override { return SqlDialect::kSqlite; }
+
+  Result Query(const std::string& sql, const std::vector<SqlValue>& params, std::vector<SqlRow>* rows) override {
+    sqlite3_stmt* statement = nullptr;
+    Result prepared = Prepare(sql, &statement);
+    if (!prepared.ok()) return prepared;
+    Result bound = Bind(statement, params);
+    if (!bound.ok()) return bound;
+    int code;
+    while ((code = sqlite3_step(statement)) == SQLITE_ROW) {
+      if (rows != nullptr) rows->push_back(RowOf(statement));
+    }
+    Result done = code == SQLITE_DONE ? Result::Ok() : Failure(db_.get(), sqlite3_extended_errcode(db_.get()), "query");
+    sqlite3_reset(statement);
+    sqlite3_clear_bindings(statement);
+    return done;
+  }
+
+  Result Script(const std::string& sql) override {
+    int code = sqlite3_exec(db_.get(), sql.c_str(), nullptr, nullptr, nullptr);
+    if (code != SQLITE_OK) return Failure(db_.get(), sqlite3_extended_errcode(db_.get()), "script");
+    return Result::Ok();
+  }
+
+  // IMMEDIATE takes the write lock at BEGIN, waiting for it under the busy
+  // timeout; a deferred transaction that later writes could instead fail at
+  // once when another connection wrote since its snapshot.
+  Result Begin(bool write) override { return Script(write ? "BEGIN IMMEDIATE" : "BEGIN"); }
+
+  Result Commit() override {
+    Result committed = Script("COMMIT");
+    if (!committed.ok()) Rollback();
+    return committed;
+  }
+
+  void Rollback() override {
+    if (!sqlite3_get_autocommit(db_.get())) sqlite3_exec(db_.get(), "ROLLBACK", nullptr, nullptr, nullptr);
+  }
+
+  // A write transaction holds the whole database's write lock already: every
+  // writer, in any process, takes its turn.
+  Result LockUntilEnd(SqlLockSpace, uint64_t) override { return Result::Ok(); }
+  // Migrations run in one write transaction, which the write lock guards.
+  Result WithSchemaLock(const std::function<Result()>& migrate) override { return migrate(); }
+
+ private:
+  Result Prepare(const std::string& sql, sqlite3_stmt** statement) {
+    auto cached = statements_.find(sql);
+    if (cached != statements_.end()) {
+      *statement = cached->second.get();
+      return Result::Ok();
+    }
+    std::string text = SqliteText(sql);
+    int code = sqlite3_prepare_v3(db_.get(), text.c_str(), static_cast<int>(text.size()), SQLITE_PREPARE_PERSISTENT,
+                                  statement, nullptr);
+    if (code != SQLITE_OK) return Failure(db_.get(), code, "prepare");
+    statements_.emplace(sql, StatementHandle(*statement));
+    return Result::Ok();
+  }
+
+  Result Bind(sqlite3_stmt* statement, const std::vector<SqlValue>& params) {
+    for (std::size_t i = 0; i < params.size(); ++i) {
+      int index = static_cast<int>(i + 1);
+      int code = SQLITE_OK;
+      if (const auto* number = std::get_if<int64_t>(&params[i])) {
+        code = sqlite3_bind_int64(statement, index, *number);
+      } else if (const auto* text = std::get_if<std::string>(&params[i])) {
+        code = sqlite3_bind_text(statement, index, text->data(), static_cast<int>(text->size()), SQLITE_TRANSIENT);
+      } else {
+        code = sqlite3_bind_null(statement, index);
+      }
+      if (code != SQLITE_OK) {
+        sqlite3_clear_bindings(statement);
+        return Failure(db_.get(), code, "bind");
+      }
+    }
+    return Result::Ok();
+  }
+
+  static SqlRow RowOf(sqlite3_stmt* statement) {
+    SqlRow row;
+    int columns = sqlite3_column_count(statement);
+    row.reserve(static_cast<std::size_t>(columns));
+    for (int i = 0; i < columns; ++i) {
+      const unsigned char* text = sqlite3_column_text(statement, i);
+      if (text == nullptr) {
+        row.emplace_back();
+      } else {
+        row.emplace_back(std::string(reinterpret_cast<const char*>(text),
+                                     static_cast<std::size_t>(sqlite3_column_bytes(statement, i))));
+      }
+    }
+    return row;
+  }
+
+  // Declared before the statements, so they are finalized first.
+  DatabaseHandle db_;
+  std::unordered_map<std::string, StatementHandle> statements_;
+};
+
+}  // namespace
+
+Result OpenSqliteDatabase(const std::string& path, std::unique_ptr<SqlDatabase>* db) {
+  sqlite3* raw = nullptr;
+  int code = sqlite3_open_v2(path.c_str(), &raw, SQLITE_OPEN_READWRITE | SQLITE_OPEN_CREATE, nullptr);
+  DatabaseHandle handle(raw);
+  if (code != SQLITE_OK) return Failure(raw, code, "cannot open " + path);
+  sqlite3_extended_result_codes(raw, 1);
+  sqlite3_busy_timeout(raw, kBusyTimeoutMs);
+  auto database = std::make_unique<SqliteDatabase>(std::move(handle));
+  // WAL: readers (every GetBanList) never wait for a writer, and a commit is
+  // one append to the log.
+  std::vector<SqlRow> mode;
+  Result wal = database->Query("PRAGMA journal_mode=WAL", {}, &mode);
+  if (!wal.ok()) return wal;
+  if (mode.empty() || SqlText(mode[0][0]) != "wal") {
+    return Result::Failure(Result::Kind::kUnavailable, 0, path + " cannot be put in WAL mode");
+  }
+  // A commit in WAL mode is written to the log before COMMIT returns, so a
+  // killed process (kill -9) loses nothing that was answered; NORMAL would
+  // defer the log's fsync to the next checkpoint, and a power cut or an OS
+  // crash could then take back the last bans and reports after they were
+  // acknowledged. FULL syncs the log at every commit: writes (reports,
+  // bans) are rare next to the reads that GetBanList makes, so the sync
+  // costs little, and an acknowledged ban survives the machine going down.
+  Result settings = database->Script("PRAGMA synchronous=FULL; PRAGMA foreign_keys=ON;");
+  if (!settings.ok()) return settings;
+  *db = std::move(database);
+  return Result::Ok();
+}
+
+}  // namespace palisard

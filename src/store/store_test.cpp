@@ -1,0 +1,464 @@
+// One suite, run against SQLite and against PostgreSQL. PostgreSQL comes from
+// the URL in PALISARD_TEST_POSTGRES_URL (tests/with-postgres.sh starts a
+// throw-away cluster and sets it); without it those runs are skipped.
+#include "store/store.h"
+
+#include <gtest/gtest.h>
+#include <signal.h>
+#include <sys/wait.h>
+#include <unistd.h>
+
+#include <atomic>
+#include <cstdlib>
+#include <thread>
+
+#include "helpers/temp_dir.h"
+#include "store/ban_json.h"
+#include "store/schema.h"
+#include "store/sql_database.h"
+
+namespace palisard {
+namespace {
+
+enum class Backend { kSqlite, kPostgres };
+
+constexpr UnixTime kNow = 1'700'000'000;
+constexpr UnixTime kHour = 3600;
+constexpr UnixTime kDay = 24 * kHour;
+const Actor kModerator{"cli:root", "cli"};
+
+std::string PostgresUrl() {
+  const char* url = std::getenv("PALISARD_TEST_POSTGRES_URL");
+  return url != nullptr ? url : "";
+}
+
+class StoreTest : public ::testing::TestWithParam<Backend> {
+ protected:
+  void SetUp() override {
+    if (GetParam() == Backend::kPostgres && PostgresUrl().empty()) {
+      GTEST_SKIP() << "PostgreSQL skipped: PALISARD_TEST_POSTGRES_URL is not set (tests/with-postgres.sh sets it)";
+    }
+    url_ = NewDatabase();
+    ASSERT_TRUE(Open(url_, &store_));
+  }
+
+  void TearDown() override {
+    store_.reset();
+    for (const std::string& name : postgresDatabases_) {
+      EXPECT_TRUE(Admin()->Script("DROP DATABASE " + name + " WITH (FORCE)").ok());
+    }
+  }
+
+  // A fresh, empty database on the backend under test.
+  std::string NewDatabase() {
+    static std::atomic<int> counter{0};
+    std::string name = "store_test_" + std::to_string(getpid()) + "_" + std::to_string(counter++);
+    if (GetParam() == Backend::kSqlite) return (dir_.path() / (name + ".db")).string();
+    Result created = Admin()->Script("CREATE DATABASE " + name);
+    EXPECT_TRUE(created.ok()) << created.text();
+    postgresDatabases_.push_back(name);
+    return PostgresUrl() + "&dbname=" + name;
+  }
+
+  static bool Open(const std::string& url, std::unique_ptr<Store>* store) {
+    Result opened = OpenStore(url, store);
+    EXPECT_TRUE(opened.ok()) << opened.text();
+    return opened.ok();
+  }
+
+  // The database under the store, for what only SQL can try.
+  std::unique_ptr<SqlDatabase> Raw() {
+    std::unique_ptr<SqlDatabase> db;
+    Result opened = GetParam() == Backend::kSqlite ? OpenSqliteDatabase(url_, &db) : OpenPostgresDatabase(url_, &db);
+    EXPECT_TRUE(opened.ok()) << opened.text();
+    return db;
+  }
+
+  Standing StandingOf(uint64_t id, UnixTime now, UnixTime scoreSince = kNow - 30 * kDay) {
+    std::vector<Standing> standings;
+    EXPECT_TRUE(store_->Standings({id}, now, scoreSince, &standings).ok());
+    return standings.empty() ? Standing{} : standings[0];
+  }
+
+  ReportOutcome Report(uint64_t reporter, uint64_t reported, const std::string& network, UnixTime now,
+                       const ReportLimits& limits = {}) {
+    ReportOutcome outcome;
+    Result recorded = store_->RecordReport({reporter, reported, network}, limits, now, &outcome);
+    EXPECT_TRUE(recorded.ok()) << recorded.text();
+    return outcome;
+  }
+
+  std::vector<Case> OpenCases() {
+    std::vector<Case> cases;
+    EXPECT_TRUE(store_->OpenCases(&cases).ok());
+    return cases;
+  }
+
+  std::string url_;
+  std::unique_ptr<Store> store_;
+
+ private:
+  SqlDatabase* Admin() {
+    if (!admin_) {
+      EXPECT_TRUE(OpenPostgresDatabase(PostgresUrl(), &admin_).ok());
+    }
+    return admin_.get();
+  }
+
+  TempDir dir_;
+  std::unique_ptr<SqlDatabase> admin_;
+  std::vector<std::string> postgresDatabases_;
+};
+
+TEST_P(StoreTest, BanIsInForceUntilItRunsOutOrIsLifted) {
+  EXPECT_EQ(store_->AddBan({0, "cheating", std::nullopt}, kModerator, kNow, nullptr).kind(), Result::Kind::kInvalid);
+  EXPECT_EQ(store_->AddBan({7, "", std::nullopt}, kModerator, kNow, nullptr).kind(), Result::Kind::kInvalid);
+  EXPECT_EQ(store_->AddBan({7, "cheating", kNow}, kModerator, kNow, nullptr).kind(), Result::Kind::kInvalid);
+
+  Ban made;
+  ASSERT_TRUE(store_->AddBan({7, "cheating", kNow + kDay}, kModerator, kNow, &made).ok());
+  EXPECT_EQ(made.ref.size(), 32u);
+  EXPECT_EQ(made.madeBy, "cli:root");
+  EXPECT_EQ(store_->AddBan({7, "again", std::nullopt}, kModerator, kNow + 1, nullptr).kind(), Result::Kind::kConflict);
+  EXPECT_TRUE(StandingOf(7, kNow + kDay - 1).banned);
+  EXPECT_FALSE(StandingOf(7, kNow + kDay).banned);
+
+  // Run out: a new ban may be made, and lifted once.
+  Ban second;
+  ASSERT_TRUE(store_->AddBan({7, "cheating again", std::nullopt}, kModerator, kNow + kDay, &second).ok());
+  EXPECT_NE(second.ref, made.ref);
+  std::vector<Ban> bans;
+  ASSERT_TRUE(store_->ListBans(false, kNow + kDay, &bans).ok());
+  ASSERT_EQ(bans.size(), 1u);
+  EXPECT_EQ(bans[0].ref, second.ref);
+  EXPECT_EQ(store_->LiftBan(7, "", kModerator, kNow + kDay + 1, nullptr).kind(), Result::Kind::kInvalid);
+  Ban lifted;
+  ASSERT_TRUE(store_->LiftBan(7, "appeal granted", {"mod", "203.0.113.9"}, kNow + kDay + 1, &lifted).ok());
+  ASSERT_TRUE(lifted.lift.has_value());
+  EXPECT_EQ(lifted.lift->by, "mod");
+  EXPECT_FALSE(StandingOf(7, kNow + kDay + 2).banned);
+  EXPECT_EQ(store_->LiftBan(7, "again", kModerator, kNow + kDay + 2, nullptr).kind(), Result::Kind::kNotFound);
+
+  // Nothing is deleted: both bans stay on record, newest first.
+  ASSERT_TRUE(store_->ListBans(true, kNow + kDay + 2, &bans).ok());
+  ASSERT_EQ(bans.size(), 2u);
+  EXPECT_EQ(bans[0].ref, second.ref);
+  EXPECT_EQ(bans[0].lift->reason, "appeal granted");
+  EXPECT_EQ(bans[1].until, kNow + kDay);
+
+  std::vector<AuditEntry> audit;
+  ASSERT_TRUE(store_->Audit(10, &audit).ok());
+  ASSERT_EQ(audit.size(), 3u);
+  EXPECT_EQ(audit[0].action, "lift");
+  EXPECT_EQ(audit[0].from, "203.0.113.9");
+  EXPECT_EQ(audit[0].playerId, 7u);
+  EXPECT_EQ(nlohmann::json::parse(audit[0].before).count("lift"), 0u);
+  EXPECT_EQ(nlohmann::json::parse(audit[0].after)["lift"]["reason"], "appeal granted");
+  EXPECT_EQ(audit[2].action, "ban");
+  EXPECT_EQ(audit[2].before, "");
+  EXPECT_EQ(nlohmann::json::parse(audit[2].after)["ref"], made.ref);
+}
+
+TEST_P(StoreTest, ReportsGatherInOneCaseThatOneDecisionCloses) {
+  EXPECT_EQ(Report(1, 9, "203.0.113.0/24", kNow).verdict, ReportVerdict::kRecorded);
+  Report(2, 9, "203.0.113.0/24", kNow + 10);
+  ReportOutcome third = Report(3, 9, "198.51.100.0/24", kNow + 20);
+  EXPECT_FALSE(third.reportedBanned);
+  Report(1, 8, "192.0.2.0/24", kNow + 30);  // another player's case, one network
+
+  std::vector<Case> open = OpenCases();
+  ASSERT_EQ(open.size(), 2u);
+  EXPECT_EQ(open[0].id, third.caseId);
+  EXPECT_EQ(open[0].playerId, 9u);
+  EXPECT_EQ(open[0].reports, 3u);
+  EXPECT_EQ(open[0].networks, 2u);
+  EXPECT_EQ(open[0].reporters, 3u);
+  EXPECT_EQ(open[0].firstReportAt, kNow);
+  EXPECT_EQ(open[0].lastReportAt, kNow + 20);
+  EXPECT_EQ(open[1].playerId, 8u);
+
+  // A ban closes the case; later reports are kept outside any case.
+  ASSERT_TRUE(store_->AddBan({9, "wallhack", std::nullopt}, kModerator, kNow + 100, nullptr).ok());
+  ReportOutcome afterBan = Report(4, 9, "192.0.2.0/24", kNow + 200);
+  EXPECT_TRUE(afterBan.reportedBanned);
+  EXPECT_EQ(afterBan.caseId, 0);
+  ASSERT_EQ(OpenCases().size(), 1u);
+
+  // After a lift, reports open a new case; a dismissal closes it once.
+  ASSERT_TRUE(store_->LiftBan(9, "wrong player", kModerator, kNow + 300, nullptr).ok());
+  ReportOutcome afterLift = Report(5, 9, "192.0.2.0/24", kNow + 400);
+  EXPECT_NE(afterLift.caseId, third.caseId);
+  ASSERT_TRUE(store_->DismissCase(afterLift.caseId, "no evidence", kModerator, kNow + 500).ok());
+  EXPECT_EQ(store_->DismissCase(afterLift.caseId, "again", kModerator, kNow + 501).kind(), Result::Kind::kNotFound);
+  EXPECT_EQ(store_->DismissCase(12345, "none", kModerator, kNow + 501).kind(), Result::Kind::kNotFound);
+
+  PlayerFile file;
+  ASSERT_TRUE(store_->Player(9, &file).ok());
+  ASSERT_EQ(file.cases.size(), 2u);
+  EXPECT_EQ(file.cases[0].closing->decision, "dismissed");
+  EXPECT_EQ(file.cases[1].closing->decision, "banned");
+  EXPECT_EQ(file.cases[1].reports, 3u);
+  ASSERT_EQ(file.reports.size(), 5u);
+  EXPECT_EQ(file.reports[1].caseId, 0);  // the one made while banned
+  EXPECT_EQ(file.bans.size(), 1u);
+}
+
+TEST_P(StoreTest, ScoreCountsDistinctNetworksSinceTheWindow) {
+  Report(1, 9, "203.0.113.0/24", kNow - 10);  // before the window
+  Report(2, 9, "203.0.113.0/24", kNow);
+  Report(3, 9, "203.0.113.0/24", kNow + 1);
+  Report(4, 9, "2001:db8:1:2::/64", kNow + 2);
+  ASSERT_TRUE(store_->AddBan({0xFFFFFFFFFFFFFFFFu, "top bit", std::nullopt}, kModerator, kNow, nullptr).ok());
+
+  std::vector<Standing> standings;
+  ASSERT_TRUE(store_->Standings({5, 9, 0xFFFFFFFFFFFFFFFFu, 9}, kNow + 10, kNow, &standings).ok());
+  ASSERT_EQ(standings.size(), 4u);
+  EXPECT_EQ(standings[0].playerId, 5u);
+  EXPECT_EQ(standings[0].score, 0u);
+  EXPECT_EQ(standings[1].score, 2u);
+  EXPECT_FALSE(standings[1].banned);
+  EXPECT_TRUE(standings[2].banned);
+  EXPECT_EQ(standings[3].score, 2u);
+}
+
+TEST_P(StoreTest, LimitsRefuseAndCountWithoutStoring) {
+  const ReportLimits limits{3, 3600, 1, 4};  // a burst of 3, a report a second back
+  struct Step {
+    uint64_t reporter, reported;
+    const char* network;
+    UnixTime at;
+    ReportVerdict verdict;
+  } steps[] = {
+      {1, 10, "a", kNow, ReportVerdict::kRecorded},
+      {2, 11, "a", kNow, ReportVerdict::kRecorded},
+      {3, 12, "a", kNow, ReportVerdict::kRecorded},
+      {4, 13, "a", kNow, ReportVerdict::kNetworkLimit},
+      {4, 13, "a", kNow + 1, ReportVerdict::kRecorded},  // one token back after a second
+      {5, 13, "a", kNow + 1, ReportVerdict::kNetworkLimit},
+      {0, 13, "b", kNow, ReportVerdict::kInvalid},
+      {13, 13, "b", kNow, ReportVerdict::kInvalid},
+      // Ten seconds later the bucket holds its burst, not ten; a report
+      // that another limit refuses takes its token too.
+      {1, 10, "a", kNow + 11, ReportVerdict::kPairLimit},
+      {6, 14, "a", kNow + 11, ReportVerdict::kRecorded},
+      {7, 14, "a", kNow + 11, ReportVerdict::kRecorded},
+      {8, 14, "a", kNow + 11, ReportVerdict::kNetworkLimit},
+      // The same pair again after a day; then the player's hourly cap.
+      {1, 10, "b", kNow + kDay, ReportVerdict::kRecorded},
+      {2, 10, "c", kNow + kDay, ReportVerdict::kRecorded},
+      {3, 10, "d", kNow + kDay, ReportVerdict::kRecorded},
+      {4, 10, "e", kNow + kDay, ReportVerdict::kRecorded},
+      {5, 10, "f", kNow + kDay, ReportVerdict::kReportedLimit},
+      {5, 10, "f", kNow + kDay + kHour, ReportVerdict::kRecorded},
+  };
+  for (const Step& step : steps) {
+    EXPECT_EQ(Report(step.reporter, step.reported, step.network, step.at, limits).verdict, step.verdict)
+        << step.reporter << " reports " << step.reported << " from " << step.network << " at +" << step.at - kNow;
+  }
+  std::vector<std::pair<ReportVerdict, uint64_t>> refused;
+  ASSERT_TRUE(store_->RefusedReports(kNow, &refused).ok());
+  EXPECT_EQ(refused, (std::vector<std::pair<ReportVerdict, uint64_t>>{{ReportVerdict::kInvalid, 2},
+                                                                      {ReportVerdict::kNetworkLimit, 3},
+                                                                      {ReportVerdict::kPairLimit, 1},
+                                                                      {ReportVerdict::kReportedLimit, 1}}));
+  ASSERT_TRUE(store_->RefusedReports(kNow + kDay, &refused).ok());
+  EXPECT_EQ(refused.size(), 1u);
+  PlayerFile file;
+  ASSERT_TRUE(store_->Player(13, &file).ok());
+  EXPECT_EQ(file.reports.size(), 1u);
+}
+
+// Several instances share one database: the limits hold across them, and
+// two reports never open two cases, however their transactions interleave.
+// The stores open together on an empty database, so the migrations race too.
+TEST_P(StoreTest, StoresOnOneDatabaseShareTheLimits) {
+  const std::string url = NewDatabase();
+  std::unique_ptr<Store> stores[2];
+  std::thread openers[2];
+  for (int i = 0; i < 2; ++i) openers[i] = std::thread([&, i] { Open(url, &stores[i]); });
+  for (std::thread& opener : openers) opener.join();
+  ASSERT_TRUE(stores[0] && stores[1]);
+
+  const ReportLimits limits{5, 1, 1, 7};
+  std::atomic<int> recorded[2] = {0, 0};
+  std::atomic<int> failures{0};
+  std::thread reporters[2];
+  for (int i = 0; i < 2; ++i) {
+    reporters[i] = std::thread([&, i] {
+      for (uint64_t n = 0; n < 12; ++n) {
+        ReportOutcome outcome;
+        // Phase one: one network, many players (the bucket's 5 hold);
+        // phase two: one player, many networks (his cap of 7 holds).
+        NewReport one = {100 + n * 2 + static_cast<uint64_t>(i), 1000 + n * 2 + static_cast<uint64_t>(i), "shared"};
+        NewReport two = {200 + n * 2 + static_cast<uint64_t>(i), 42, "net" + std::to_string(n * 2 + i)};
+        for (int phase = 0; phase < 2; ++phase) {
+          Result result = stores[i]->RecordReport(phase == 0 ? one : two, limits, kNow, &outcome);
+          if (!result.ok()) failures++;
+          if (result.ok() && outcome.verdict == ReportVerdict::kRecorded) recorded[phase]++;
+        }
+      }
+    });
+  }
+  for (std::thread& reporter : reporters) reporter.join();
+  EXPECT_EQ(failures, 0);
+  EXPECT_EQ(recorded[0], 5);
+  EXPECT_EQ(recorded[1], 7);
+  std::vector<Case> cases;
+  ASSERT_TRUE(stores[0]->OpenCases(&cases).ok());
+  ASSERT_EQ(cases.size(), 6u);  // 5 players of phase one, and player 42 once
+  EXPECT_EQ(cases[0].playerId, 42u);
+  EXPECT_EQ(cases[0].reports, 7u);
+}
+
+TEST_P(StoreTest, ImportTwiceChangesNothingAndDryRunWritesNothing) {
+  ASSERT_TRUE(store_->AddBan({7, "aimbot", std::nullopt}, kModerator, kNow, nullptr).ok());
+  ASSERT_TRUE(store_->AddBan({8, "spam", kNow + kDay}, kModerator, kNow, nullptr).ok());
+  ASSERT_TRUE(store_->LiftBan(8, "served", kModerator, kNow + 1, nullptr).ok());
+  std::vector<Ban> exported;
+  ASSERT_TRUE(store_
+                  ->ForEachBan([&](const Ban& ban) {
+                    Ban read;
+                    EXPECT_TRUE(BanFromJson(nlohmann::json::parse(JsonText(BanToJson(ban))), &read).ok());
+                    exported.push_back(read);
+                  })
+                  .ok());
+  ASSERT_EQ(exported.size(), 2u);
+
+  std::unique_ptr<Store> other;
+  ASSERT_TRUE(Open(NewDatabase(), &other));
+  ReportOutcome reported;
+  ASSERT_TRUE(other->RecordReport({3, 7, "203.0.113.0/24"}, {}, kNow, &reported).ok());
+  const Actor importer{"import", "cli"};
+  std::size_t added = 99;
+  ASSERT_TRUE(other->ImportBans(exported, true, importer, kNow + 2, &added).ok());
+  EXPECT_EQ(added, 2u);
+  std::vector<Ban> bans;
+  ASSERT_TRUE(other->ListBans(true, kNow + 2, &bans).ok());
+  EXPECT_TRUE(bans.empty());
+  std::vector<Case> cases;
+  ASSERT_TRUE(other->OpenCases(&cases).ok());
+  EXPECT_EQ(cases.size(), 1u);
+
+  for (std::size_t expected : {2u, 0u}) {
+    ASSERT_TRUE(other->ImportBans(exported, false, importer, kNow + 2, &added).ok());
+    EXPECT_EQ(added, expected);
+  }
+  ASSERT_TRUE(other->ListBans(true, kNow + 2, &bans).ok());
+  ASSERT_EQ(bans.size(), 2u);
+  EXPECT_EQ(bans[1].ref, exported[0].ref);
+  EXPECT_EQ(bans[0].lift->reason, "served");
+  ASSERT_TRUE(other->OpenCases(&cases).ok());
+  EXPECT_TRUE(cases.empty());  // the imported ban in force closed it
+  std::vector<AuditEntry> audit;
+  ASSERT_TRUE(other->Audit(10, &audit).ok());
+  ASSERT_EQ(audit.size(), 1u);
+  EXPECT_EQ(audit[0].action, "import");
+  EXPECT_EQ(nlohmann::json::parse(audit[0].after)["added"], 2);
+
+  // A plain list of ids has no refs: a player banned already is skipped.
+  std::vector<Ban> plain(2);
+  plain[0].playerId = 7;
+  plain[1].playerId = 9;
+  for (std::size_t expected : {1u, 0u}) {
+    ASSERT_TRUE(other->ImportBans(plain, false, importer, kNow + 3, &added).ok());
+    EXPECT_EQ(added, expected);
+  }
+  ASSERT_TRUE(other->ListBans(false, kNow + 3, &bans).ok());
+  ASSERT_EQ(bans.size(), 2u);
+  EXPECT_EQ(bans[0].playerId, 9u);
+  EXPECT_EQ(bans[0].madeBy, "import");
+  plain[0].playerId = 0;
+  EXPECT_EQ(other->ImportBans(plain, false, importer, kNow + 3, &added).kind(), Result::Kind::kInvalid);
+}
+
+TEST_P(StoreTest, DatabaseKeepsItsOwnRules) {
+  ASSERT_TRUE(store_->SetSetting("latestVersion", "1.0.2", kModerator, kNow).ok());
+  ASSERT_TRUE(store_->SetSetting("latestVersion", "1.0.3", kModerator, kNow + 1).ok());
+  std::unique_ptr<Store> other;
+  ASSERT_TRUE(Open(url_, &other));
+  std::optional<std::string> value;
+  ASSERT_TRUE(other->GetSetting("latestVersion", &value).ok());
+  EXPECT_EQ(value, "1.0.3");
+  ASSERT_TRUE(other->GetSetting("missing", &value).ok());
+  EXPECT_EQ(value, std::nullopt);
+  std::vector<AuditEntry> audit;
+  ASSERT_TRUE(store_->Audit(1, &audit).ok());
+  ASSERT_EQ(audit.size(), 1u);
+  EXPECT_EQ(nlohmann::json::parse(audit[0].before)["value"], "1.0.2");
+  EXPECT_EQ(nlohmann::json::parse(audit[0].after)["value"], "1.0.3");
+
+  // The audit is append-only for anyone with SQL, and a schema newer than
+  // this program's is refused rather than written by rules it does not know.
+  std::unique_ptr<SqlDatabase> raw = Raw();
+  ASSERT_TRUE(raw);
+  EXPECT_FALSE(raw->Query("UPDATE audit SET actor = 'someone else'", {}, nullptr).ok());
+  EXPECT_FALSE(raw->Query("DELETE FROM audit", {}, nullptr).ok());
+  if (GetParam() == Backend::kPostgres) {
+    EXPECT_FALSE(raw->Script("TRUNCATE audit").ok());
+  }
+  ASSERT_TRUE(store_->Audit(10, &audit).ok());
+  EXPECT_EQ(audit.size(), 2u);
+  ASSERT_TRUE(raw->Query("INSERT INTO schema_versions (version, name) VALUES ($1, 'from the future')",
+                         {NewestSchemaVersion() + 1}, nullptr)
+                  .ok());
+  EXPECT_EQ(OpenStore(url_, &other).kind(), Result::Kind::kUnavailable);
+}
+
+// A child process makes bans and says which after each returns; it is
+// killed mid-burst, and every ban it said was made is there.
+TEST_P(StoreTest, AcknowledgedBansSurviveKill9) {
+  int pipeEnds[2];
+  ASSERT_EQ(pipe(pipeEnds), 0);
+  pid_t child = fork();
+  ASSERT_GE(child, 0);
+  if (child == 0) {
+    close(pipeEnds[0]);
+    std::unique_ptr<Store> store;
+    if (!OpenStore(url_, &store).ok()) _exit(1);
+    for (uint64_t id = 1;; ++id) {
+      if (!store->AddBan({id, "burst", std::nullopt}, kModerator, kNow, nullptr).ok()) _exit(1);
+      if (write(pipeEnds[1], &id, sizeof id) != sizeof id) _exit(1);
+    }
+  }
+  close(pipeEnds[1]);
+  std::vector<uint64_t> acknowledged;
+  uint64_t id = 0;
+  while (acknowledged.size() < 20 && read(pipeEnds[0], &id, sizeof id) == sizeof id) acknowledged.push_back(id);
+  kill(child, SIGKILL);
+  while (read(pipeEnds[0], &id, sizeof id) == sizeof id) acknowledged.push_back(id);
+  close(pipeEnds[0]);
+  int status = 0;
+  waitpid(child, &status, 0);
+  EXPECT_TRUE(WIFSIGNALED(status)) << "the child ended by itself: " << status;
+  ASSERT_GE(acknowledged.size(), 20u);
+
+  std::unique_ptr<Store> reopened;
+  ASSERT_TRUE(Open(url_, &reopened));
+  std::vector<Standing> standings;
+  ASSERT_TRUE(reopened->Standings(acknowledged, kNow, kNow, &standings).ok());
+  for (const Standing& standing : standings) EXPECT_TRUE(standing.banned) << standing.playerId;
+}
+
+INSTANTIATE_TEST_SUITE_P(Databases, StoreTest, ::testing::Values(Backend::kSqlite, Backend::kPostgres),
+                         [](const auto& info) { return info.param == Backend::kSqlite ? "Sqlite" : "Postgres"; });
+
+TEST(OpenStoreTest, SaysWhyADatabaseCannotBeUsed) {
+  TempDir dir;
+  const struct {
+    std::string url;
+    Result::Kind kind;
+  } cases[] = {
+      {"sqlite:", Result::Kind::kInvalid},
+      {(dir.path() / "missing" / "x.db").string(), Result::Kind::kUnavailable},
+      {dir.Write("not-a-database", std::string(4096, 'x')).string(), Result::Kind::kUnavailable},
+      {"postgresql:///x?host=" + (dir.path() / "no-server").string(), Result::Kind::kUnavailable},
+  };
+  for (const auto& c : cases) {
+    std::unique_ptr<Store> store;
+    EXPECT_EQ(OpenStore(c.url, &store).kind(), c.kind) << c.url;
+    EXPECT_FALSE(store) << c.url;
+  }
+}
+
+}  // namespace
+}  // namespace palisard
