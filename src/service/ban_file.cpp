@@ -6,10 +6,10 @@
 #include <fstream>
 #include <iostream>
 #include <nlohmann/json.hpp>
-#include <set>
 #include <system_error>
 
 #include "service/cli_values.h"
+#include "store/ban_json.h"
 
 namespace palisard {
 namespace {
@@ -18,54 +18,22 @@ using Json = nlohmann::json;
 
 Result Invalid(std::string text) { return Result::Failure(Result::Kind::kInvalid, 0, std::move(text)); }
 
-// Texts that are not UTF-8 (a reason typed in another encoding) are written
-// with U+FFFD rather than making the export fail.
-std::string Dump(const Json& json) { return json.dump(-1, ' ', false, Json::error_handler_t::replace); }
-
-Result ReadText(const Json& object, const char* key, std::string* value) {
-  const auto found = object.find(key);
-  if (found == object.end() || !found->is_string()) return Invalid(std::string("\"") + key + "\" is not a string");
-  *value = found->get<std::string>();
-  return Result::Ok();
-}
-
-Result ReadTime(const Json& object, const char* key, UnixTime* time) {
-  std::string text;
-  Result result = ReadText(object, key, &text);
-  return result.ok() ? ParseUtcTime(text, time) : result;
-}
-
-Result ReadLift(const Json& object, std::optional<BanLift>* lift) {
-  const auto found = object.find("lifted");
-  if (found == object.end() || found->is_null()) return Result::Ok();
-  if (!found->is_object()) return Invalid("\"lifted\" is neither null nor an object");
-  BanLift read;
-  Result result = ReadText(*found, "by", &read.by);
-  if (result.ok()) result = ReadText(*found, "reason", &read.reason);
-  if (result.ok()) result = ReadTime(*found, "at", &read.at);
-  if (result.ok()) *lift = read;
-  return result;
-}
+// The times of a ban's JSON, as paths from its top: the export writes them
+// in ISO 8601, the store's JSON of a ban holds Unix seconds.
+const Json::json_pointer kBanTimes[] = {Json::json_pointer("/madeAt"), Json::json_pointer("/until"),
+                                        Json::json_pointer("/lift/at")};
 
 Result ReadBanLine(const std::string& line, Ban* ban) {
-  const Json object = Json::parse(line, nullptr, false);
+  Json object = Json::parse(line, nullptr, false);
   if (!object.is_object()) return Invalid("not a JSON object");
-  std::string player;
-  Result result = ReadText(object, "ref", &ban->ref);
-  if (result.ok() && ban->ref.empty()) result = Invalid("\"ref\" is empty");
-  if (result.ok()) result = ReadText(object, "player", &player);
-  if (result.ok()) result = ParseCommunityId(player, &ban->playerId);
-  if (result.ok()) result = ReadText(object, "reason", &ban->reason);
-  if (result.ok()) result = ReadText(object, "by", &ban->madeBy);
-  if (result.ok()) result = ReadTime(object, "at", &ban->madeAt);
-  const auto until = object.find("until");
-  if (result.ok() && until != object.end() && !until->is_null()) {
+  for (const Json::json_pointer& path : kBanTimes) {
+    if (!object.contains(path) || !object[path].is_string()) continue;
     UnixTime time = 0;
-    result = ReadTime(object, "until", &time);
-    ban->until = time;
+    Result read = ParseUtcTime(object[path].get<std::string>(), &time);
+    if (!read.ok()) return Invalid(path.to_string().substr(1) + ": " + read.text());
+    object[path] = time;
   }
-  if (result.ok()) result = ReadLift(object, &ban->lift);
-  return result;
+  return BanFromJson(object, ban);
 }
 
 Result ReadHeader(const std::string& line) {
@@ -94,21 +62,18 @@ std::string Trimmed(const std::string& text) {
 }  // namespace
 
 std::string BanFileHeader(UnixTime now) {
-  return Dump(Json{{"format", kBanFileFormat}, {"version", kBanFileVersion}, {"exported", FormatUtcTime(now)}});
+  return JsonText(Json{{"format", kBanFileFormat}, {"version", kBanFileVersion}, {"exported", FormatUtcTime(now)}});
 }
 
 std::string BanFileLine(const Ban& ban) {
-  Json line{{"ref", ban.ref},   {"player", std::to_string(ban.playerId)}, {"reason", ban.reason},
-            {"by", ban.madeBy}, {"at", FormatUtcTime(ban.madeAt)},        {"until", nullptr},
-            {"lifted", nullptr}};
-  if (ban.until) line["until"] = FormatUtcTime(*ban.until);
-  if (ban.lift) {
-    line["lifted"] = Json{{"by", ban.lift->by}, {"at", FormatUtcTime(ban.lift->at)}, {"reason", ban.lift->reason}};
+  Json line = BanToJson(ban);
+  for (const Json::json_pointer& path : kBanTimes) {
+    if (line.contains(path) && line[path].is_number_integer()) line[path] = FormatUtcTime(line[path].get<UnixTime>());
   }
-  return Dump(line);
+  return JsonText(line);
 }
 
-Result ReadBanFile(const std::string& path, const Actor& actor, UnixTime now, BanFile* file) {
+Result ReadBanFile(const std::string& path, BanFile* file) {
   *file = BanFile();
   std::ifstream opened;
   const bool standardInput = path == "-";
@@ -126,7 +91,6 @@ Result ReadBanFile(const std::string& path, const Actor& actor, UnixTime now, Ba
   const std::string reason =
       "imported from " + (standardInput ? "standard input" : std::filesystem::path(path).filename().string());
   bool formatKnown = false;
-  std::set<uint64_t> listed;
   std::string line;
   for (int number = 1; std::getline(in, line); ++number) {
     if (number == 1 && line.rfind("\xEF\xBB\xBF", 0) == 0) line.erase(0, 3);  // a byte order mark
@@ -145,11 +109,7 @@ Result ReadBanFile(const std::string& path, const Actor& actor, UnixTime now, Ba
     Ban ban;
     if (file->plainList) {
       result = ParseCommunityId(line, &ban.playerId);
-      if (result.ok() && !listed.insert(ban.playerId).second) continue;
-      ban.ref = "list:" + std::to_string(ban.playerId);
       ban.reason = reason;
-      ban.madeBy = actor.name;
-      ban.madeAt = now;
     } else {
       result = ReadBanLine(line, &ban);
     }

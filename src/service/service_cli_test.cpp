@@ -4,6 +4,7 @@
 #include <gtest/gtest.h>
 
 #include <algorithm>
+#include <filesystem>
 #include <sstream>
 
 #include "helpers/temp_dir.h"
@@ -33,6 +34,14 @@ class ServiceCliTest : public ::testing::Test {
     EXPECT_THAT(error, StartsWith("palisard-service: "));
     EXPECT_EQ(std::count(error.begin(), error.end(), '\n'), 1) << error;
     return error;
+  }
+
+  // A new SQLite database in the test's directory, as serve leaves it.
+  std::string NewDatabase(const std::string& name) {
+    const std::string path = (dir_.path() / name).string();
+    std::unique_ptr<Store> store;
+    EXPECT_TRUE(OpenStore(path, &store).ok());
+    return path;
   }
 
   static constexpr UnixTime kNow = 1714564800;  // 2024-05-01T12:00:00Z
@@ -120,6 +129,115 @@ TEST_F(ServiceCliTest, HelpForTheProgramAndEachCommand) {
   EXPECT_THAT(out_.str(), StartsWith("usage: palisard-service ban ID --reason TEXT [--for DURATION] [--database URL]"));
   EXPECT_EQ(Run({"--help", "--listen"}), kExitOk);
   EXPECT_EQ(err_.str(), "");
+}
+
+TEST_F(ServiceCliTest, BansCasesAndTheirListsAgainstARealDatabase) {
+  EXPECT_EQ(Run({"bans", "--database", (dir_.path() / "none.db").string()}), kExitFailed);
+  EXPECT_THAT(Error(), HasSubstr("no database at " + (dir_.path() / "none.db").string()));
+  EXPECT_FALSE(std::filesystem::exists(dir_.path() / "none.db"));
+
+  const std::string db = NewDatabase("service.db");
+  ASSERT_EQ(Run({"ban", "76561197960287930", "--reason", "aimbot", "--for", "7d", "--database", db}), kExitOk);
+  const std::string weekBan = "76561197960287930  2024-05-08T12:00:00Z  cli:alice  2024-05-01T12:00:00Z  aimbot";
+  EXPECT_EQ(out_.str(), "banned " + weekBan + "\n");
+  EXPECT_EQ(Run({"ban", "76561197960287930", "--reason", "again", "--database", db}), kExitFailed);
+  EXPECT_THAT(Error(), HasSubstr("76561197960287930 is banned already"));
+  // A reason cannot move the terminal's cursor or break the one-line record.
+  ASSERT_EQ(Run({"ban", "5", "--reason", "wall\x1b[2J\nhack", "--database", db}), kExitOk);
+  const std::string permanentBan = "5  permanent  cli:alice  2024-05-01T12:00:00Z  wall[2Jhack";
+  EXPECT_EQ(Run({"bans", "--database", db}), kExitOk);
+  EXPECT_EQ(out_.str(), permanentBan + "\n" + weekBan + "\n");
+
+  ASSERT_EQ(Run({"lift", "76561197960287930", "--reason", "appeal", "--database", db}), kExitOk);
+  const std::string lifted = weekBan + "  [lifted 2024-05-01T12:00:00Z by cli:alice: appeal]";
+  EXPECT_EQ(out_.str(), lifted + "\n");
+  EXPECT_EQ(Run({"lift", "76561197960287930", "--reason", "appeal", "--database", db}), kExitFailed);
+  EXPECT_THAT(Error(), HasSubstr("no ban of 76561197960287930 is in force"));
+  EXPECT_EQ(Run({"bans", "--database", db}), kExitOk);
+  EXPECT_EQ(out_.str(), permanentBan + "\n");
+  EXPECT_EQ(Run({"bans", "--all", "--database", db}), kExitOk);
+  EXPECT_EQ(out_.str(), permanentBan + "\n" + lifted + "\n");
+
+  // Two reports from two networks make one case; dismissing closes it.
+  std::unique_ptr<Store> store;
+  ASSERT_TRUE(OpenStore(db, &store).ok());
+  ReportOutcome outcome;
+  ASSERT_TRUE(store->RecordReport({11, 9, "203.0.113.0/24"}, {}, kNow - 60, &outcome).ok());
+  ASSERT_TRUE(store->RecordReport({12, 9, "198.51.100.0/24"}, {}, kNow, &outcome).ok());
+  const std::string caseLine = "case " + std::to_string(outcome.caseId) +
+                               "  player 9  2 networks, 2 reports, 2 reporters  2024-05-01T11:59:00Z to "
+                               "2024-05-01T12:00:00Z";
+  EXPECT_EQ(Run({"cases", "--database", db}), kExitOk);
+  EXPECT_EQ(out_.str(), caseLine + "\n");
+  const std::string caseId = std::to_string(outcome.caseId);
+  ASSERT_EQ(Run({"dismiss", caseId, "--reason", "no evidence", "--database", db}), kExitOk);
+  EXPECT_EQ(out_.str(), "dismissed case " + caseId + "\n");
+  EXPECT_EQ(Run({"dismiss", caseId, "--reason", "no evidence", "--database", db}), kExitFailed);
+  EXPECT_THAT(Error(), HasSubstr("no open case " + caseId));
+  EXPECT_EQ(Run({"show", "9", "--database", db}), kExitOk);
+  EXPECT_EQ(out_.str(), caseLine + "  [dismissed 2024-05-01T12:00:00Z by cli:alice: no evidence]\n" +
+                            "report 2024-05-01T12:00:00Z  9 by 12  from 198.51.100.0/24  case " + caseId + "\n" +
+                            "report 2024-05-01T11:59:00Z  9 by 11  from 203.0.113.0/24  case " + caseId + "\n");
+  EXPECT_EQ(Run({"show", "10", "--database", db}), kExitOk);
+  EXPECT_EQ(out_.str(), "nothing on record for 10\n");
+
+  std::vector<AuditEntry> audit;
+  ASSERT_TRUE(store->Audit(1, &audit).ok());
+  ASSERT_EQ(audit.size(), 1u);
+  EXPECT_EQ(audit[0].actor, "cli:alice");
+  EXPECT_EQ(audit[0].from, "cli");
+}
+
+TEST_F(ServiceCliTest, ExportImportsElsewhereOnceAndPlainListsBanWhoIsNotBanned) {
+  const std::string from = NewDatabase("from.db");
+  ASSERT_EQ(Run({"ban", "7", "--reason", "lifted later", "--database", from}), kExitOk);
+  ASSERT_EQ(Run({"lift", "7", "--reason", "appeal", "--database", from}), kExitOk);
+  ASSERT_EQ(Run({"ban", "8", "--reason", "bad \xff byte", "--for", "12h", "--database", from}), kExitOk);
+  ASSERT_EQ(Run({"export", "--database", from}), kExitOk);
+  const std::string exported = out_.str();
+  EXPECT_THAT(
+      exported,
+      StartsWith("{\"exported\":\"2024-05-01T12:00:00Z\",\"format\":\"palisard-service-bans\",\"version\":1}\n"));
+  EXPECT_THAT(exported, HasSubstr("\"playerId\":\"8\",\"reason\":\"bad \xEF\xBF\xBD byte\",\"ref\":"));
+  EXPECT_THAT(exported, HasSubstr("\"until\":\"2024-05-02T00:00:00Z\""));
+  const std::string file = dir_.Write("bans.jsonl", exported).string();
+
+  const std::string to = NewDatabase("to.db");
+  EXPECT_EQ(Run({"import", file, "--dry-run", "--database", to}), kExitOk);
+  EXPECT_EQ(out_.str(), "would import 2 bans, 0 there already (dry run: nothing written)\n");
+  EXPECT_EQ(Run({"import", file, "--database", to}), kExitOk);
+  EXPECT_EQ(out_.str(), "imported 2 bans, 0 there already\n");
+  EXPECT_EQ(Run({"import", file, "--database", to}), kExitOk);
+  EXPECT_EQ(out_.str(), "imported 0 bans, 2 there already\n");
+  // The bans arrive whole: refs, times, the lift.
+  EXPECT_EQ(Run({"export", "--database", to}), kExitOk);
+  EXPECT_EQ(out_.str(), exported);
+
+  const std::string list = dir_.Write("list.txt", "# from our old server\n8\n9\r\n9\n\n").string();
+  EXPECT_EQ(Run({"import", list, "--database", to}), kExitOk);
+  EXPECT_EQ(out_.str(), "imported 1 ban, 2 listed players banned already\n");
+  EXPECT_EQ(Run({"bans", "--database", to}), kExitOk);
+  EXPECT_THAT(out_.str(), StartsWith("9  permanent  cli:alice  2024-05-01T12:00:00Z  imported from list.txt\n"));
+
+  // A bad line anywhere imports nothing.
+  const std::string header = exported.substr(0, exported.find('\n') + 1);
+  const struct {
+    std::string text;
+    const char* error;
+  } bad[] = {
+      {header + "{\"playerId\":\"0\",\"reason\":\"x\"}\n", "bad.jsonl:2: "},
+      {header + "{\"playerId\":\"6\",\"reason\":\"x\",\"madeAt\":\"yesterday\"}\n", "bad.jsonl:2: madeAt: "},
+      {header + "{\"playerId\":\"6\",\"reason\":\"x\"}\nnot json\n", "bad.jsonl:3: not a JSON object"},
+      {"{\"format\":\"palisard-service-bans\",\"version\":2}\n", "format version 2 is newer"},
+      {"6\n6x\n", "bad.jsonl:2: '6x' is not a community id"},
+  };
+  for (const auto& c : bad) {
+    dir_.Write("bad.jsonl", c.text);
+    EXPECT_EQ(Run({"import", (dir_.path() / "bad.jsonl").string(), "--database", to}), kExitBadInput) << c.text;
+    EXPECT_THAT(Error(), HasSubstr(c.error));
+  }
+  EXPECT_EQ(Run({"show", "6", "--database", to}), kExitOk);
+  EXPECT_EQ(out_.str(), "nothing on record for 6\n");
 }
 
 }  // namespace

@@ -1,7 +1,6 @@
 #include "service/transfer_commands.h"
 
 #include <ostream>
-#include <set>
 
 #include "service/ban_file.h"
 
@@ -19,35 +18,18 @@ Result RunExport(const CommandArguments& args, CliContext& context) {
   return Result::Ok();
 }
 
-// A listed id whose player is banned already stays as it is.
-Result LeaveOutBanned(Store& store, UnixTime now, std::vector<Ban>* bans, std::size_t* leftOut) {
-  std::vector<Ban> inForce;
-  Result result = store.ListBans(false, now, &inForce);
-  if (!result.ok()) return result;
-  std::set<uint64_t> banned;
-  for (const Ban& ban : inForce) banned.insert(ban.playerId);
-  const std::size_t before = bans->size();
-  std::erase_if(*bans, [&](const Ban& ban) { return banned.count(ban.playerId) != 0; });
-  *leftOut = before - bans->size();
-  return Result::Ok();
-}
-
 Result RunImport(const CommandArguments& args, CliContext& context) {
-  const Actor actor = CliActor(context);
   BanFile file;
-  Result result = ReadBanFile(args.operands()[0], actor, context.now, &file);
+  Result result = ReadBanFile(args.operands()[0], &file);
   std::unique_ptr<Store> store;
   if (result.ok()) result = OpenCommandStore(args, &store);
-  std::size_t banned = 0;
-  if (result.ok() && file.plainList) result = LeaveOutBanned(*store, context.now, &file.bans, &banned);
   const bool dryRun = args.Flag("dry-run");
   std::size_t added = 0;
-  if (result.ok()) result = store->ImportBans(file.bans, dryRun, actor, context.now, &added);
+  if (result.ok()) result = store->ImportBans(file.bans, dryRun, CliActor(context), context.now, &added);
   if (!result.ok()) return result;
   context.out << (dryRun ? "would import " : "imported ") << added << (added == 1 ? " ban" : " bans") << ", "
-              << file.bans.size() - added << " already there";
-  if (banned != 0) context.out << ", " << banned << " listed players banned already";
-  context.out << (dryRun ? " (dry run: nothing written)\n" : "\n");
+              << file.bans.size() - added << (file.plainList ? " listed players banned already" : " there already")
+              << (dryRun ? " (dry run: nothing written)\n" : "\n");
   return Result::Ok();
 }
 
