@@ -1,7 +1,5 @@
 #include "service/serve_options.h"
 
-#include <arpa/inet.h>
-
 #include <cerrno>
 #include <charconv>
 #include <cstring>
@@ -13,27 +11,6 @@ namespace palisard {
 namespace {
 
 Result Invalid(std::string text) { return Result::Failure(Result::Kind::kInvalid, 0, std::move(text)); }
-
-// Numeric addresses only: a name would be resolved once at start and hide
-// which interface the port is on.
-Result CheckListenAddress(const std::string& text) {
-  const Result bad = Invalid("'" + text + "' is not an address and port like 0.0.0.0:80 or [::]:80");
-  const std::size_t colon = text.rfind(':');
-  if (colon == std::string::npos) return bad;
-  std::string address = text.substr(0, colon);
-  const std::string port = text.substr(colon + 1);
-  unsigned char bytes[16];
-  const bool bracketed = address.size() > 2 && address.front() == '[' && address.back() == ']';
-  const bool numeric = bracketed ? inet_pton(AF_INET6, address.substr(1, address.size() - 2).c_str(), bytes) == 1
-                                 : inet_pton(AF_INET, address.c_str(), bytes) == 1;
-  unsigned number = 0;
-  const auto [end, error] = std::from_chars(port.data(), port.data() + port.size(), number);
-  if (!numeric || port.empty() || port[0] == '+' || error != std::errc() || end != port.data() + port.size() ||
-      number == 0 || number > 65535) {
-    return bad;
-  }
-  return Result::Ok();
-}
 
 std::string Decimal(double value) {
   std::string text = std::to_string(value);
@@ -93,11 +70,11 @@ struct ServeSetting {
 };
 
 const ServeSetting kServeSettings[] = {
-    {"listen", "ADDR:PORT", "address and port of the public port",
+    // The server reads the address: one reader, whichever way it came.
+    {"listen", "ADDR:PORT", "numeric address and port of the public port",
      [](const std::string& text, ServeSettings* s) {
-       Result result = CheckListenAddress(text);
-       if (result.ok()) s->listen = text;
-       return result;
+       s->listen = text;
+       return Result::Ok();
      },
      [](const ServeSettings& s) { return s.listen; }},
     {"database", "URL", "an SQLite file, or postgresql://... for PostgreSQL",
@@ -149,6 +126,9 @@ const ServeSetting kServeSettings[] = {
        return ParseNumber<std::size_t>(text, 1, 1000000, &s->maxConnections);
      },
      [](const ServeSettings& s) { return std::to_string(s.maxConnections); }},
+    {"store-deadline", "SECONDS", "a request whose database call takes longer gets a SOAP fault",
+     [](const std::string& text, ServeSettings* s) { return ParseSeconds(text, &s->storeDeadline); },
+     [](const ServeSettings& s) { return std::to_string(s.storeDeadline.count()); }},
     {"store-workers", "N", "threads talking to the database, each with its own connection",
      [](const std::string& text, ServeSettings* s) { return ParseNumber<std::size_t>(text, 1, 256, &s->storeWorkers); },
      [](const ServeSettings& s) { return std::to_string(s.storeWorkers); }},

@@ -30,6 +30,9 @@ struct ServeSettings {
   std::size_t maxConnections = 20000;
   // Threads that talk to the database (each with its own connection).
   std::size_t storeWorkers = 4;
+  // A request whose store call has not answered by then gets a SOAP fault:
+  // a database that hangs never holds a client.
+  std::chrono::seconds storeDeadline{5};
 };
 
 }  // namespace palisard
