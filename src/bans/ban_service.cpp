@@ -47,7 +47,7 @@ bool BanService::FindServer() {
   return false;
 }
 
-std::optional<BanService::SoapAnswer> BanService::SoapCall(const std::string& document, const char* action) {
+std::optional<BanService::SoapAnswer> BanService::SoapCall(const std::string& document, SoapOperation operation) {
   Socket socket(OpenTcpSocket());
   if (!socket.valid() || !FindServer()) return std::nullopt;
   Ipv4Endpoint server;
@@ -59,27 +59,28 @@ std::optional<BanService::SoapAnswer> BanService::SoapCall(const std::string& do
     console_.Print("Problem connecting to Ban Service\n");
     return std::nullopt;
   }
-  std::string request =
-      "POST /banservices/GetBanList.asmx HTTP/1.1\r\n"
-      "Host: " +
-      GetHost() +
-      "\r\n"
-      "Content-Type: text/xml; charset=utf-8\r\n"
-      "Content-Length: " +
-      std::to_string(document.size()) +
-      "\r\n"
-      "SOAPAction: \"rosterhall/" +
-      action +
-      "\"\r\n"
-      "\r\n" +
-      document;
+  std::string request = std::string("POST ") + kContractPath +
+                        " HTTP/1.1\r\n"
+                        "Host: " +
+                        GetHost() +
+                        "\r\n"
+                        "Content-Type: text/xml; charset=utf-8\r\n"
+                        "Content-Length: " +
+                        std::to_string(document.size()) +
+                        "\r\n"
+                        "SOAPAction: \"" +
+                        SoapAction(operation) +
+                        "\"\r\n"
+                        "\r\n" +
+                        document;
   HttpAnswer answer;
   if (!ExchangeHttp(socket.get(), request, options_.limits, &answer)) return std::nullopt;
   return SoapAnswer{std::atoi(answer.message.Target()), std::move(answer.body)};
 }
 
 bool BanService::AddInfraction(uint64_t reporterId, uint64_t reportedId, bool* result) {
-  std::optional<SoapAnswer> answer = SoapCall(AddInfractionDocument(reporterId, reportedId), "AddInfraction");
+  std::optional<SoapAnswer> answer =
+      SoapCall(AddInfractionDocument(reporterId, reportedId), SoapOperation::kAddInfraction);
   if (!answer) return false;
   std::optional<bool> value = ParseAddInfractionResult(answer->body);
   if (!value) return false;
@@ -92,7 +93,7 @@ void BanService::GetBanList(std::vector<uint64_t> ids, std::size_t minimumToSend
     MutexLock lock(mutex_);
     if (!DueLocked(ids, minimumToSend)) return;
   }
-  std::optional<SoapAnswer> answer = SoapCall(GetBanListDocument(ids), "GetBanList");
+  std::optional<SoapAnswer> answer = SoapCall(GetBanListDocument(ids), SoapOperation::kGetBanList);
   std::vector<BanAnswer> statuses;
   if (answer && answer->status == 200) statuses = ParseBanStatuses(answer->body);
   // An error page, a fault or a list that names none of the asked ids

@@ -96,7 +96,7 @@ class BanService {
   // rest.
   bool DueLocked(std::vector<uint64_t>& ids, std::size_t minimumToSend) const EXCLUSIVE_LOCKS_REQUIRED(mutex_);
   // One SOAP exchange: the answer, or nothing when it gave up.
-  std::optional<SoapAnswer> SoapCall(const std::string& document, const char* action);
+  std::optional<SoapAnswer> SoapCall(const std::string& document, SoapOperation operation);
 
   const Clock& clock_;
   Options options_;

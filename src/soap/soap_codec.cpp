@@ -3,10 +3,12 @@
 #include <pugixml.hpp>
 
 #include <algorithm>
+#include <charconv>
 #include <locale>
 #include <map>
 #include <sstream>
 #include <string_view>
+#include <unordered_set>
 #include <utility>
 #include <vector>
 
@@ -19,7 +21,7 @@ pugi::xml_node Envelope(pugi::xml_document& document) {
   pugi::xml_node envelope = document.append_child("soap:Envelope");
   envelope.append_attribute("xmlns:xsi") = "http://www.w3.org/2001/XMLSchema-instance";
   envelope.append_attribute("xmlns:xsd") = "http://www.w3.org/2001/XMLSchema";
-  envelope.append_attribute("xmlns:soap") = "http://schemas.xmlsoap.org/soap/envelope/";
+  envelope.append_attribute("xmlns:soap") = kEnvelopeNamespace;
   return envelope;
 }
 
@@ -33,11 +35,14 @@ std::string Print(const pugi::xml_document& document) {
   return kDeclaration + out.str();
 }
 
-constexpr std::string_view kServiceNamespace = "rosterhall";
-constexpr std::string_view kEnvelopeNamespace = "http://schemas.xmlsoap.org/soap/envelope/";
+// The name NamespaceResolver gives an element of a namespace other than the
+// service's: "{namespace}local".
+std::string Qualified(std::string_view space, std::string_view local) {
+  return "{" + std::string(space) + "}" + std::string(local);
+}
 
-// pugixml keeps names as written, and toolkits write the answer's elements
-// with prefixes of their choice ("tns:BanStatus", "ns1:BanStatus") or under a
+// pugixml keeps names as written, and toolkits write their elements with
+// prefixes of their choice ("tns:BanStatus", "ns1:BanStatus") or under a
 // default namespace. This renames every element after the namespace its
 // prefix is bound to by the xmlns attributes in scope: an element of the
 // service namespace, or of none (as unprefixed answers carry them), gets its
@@ -72,7 +77,7 @@ class NamespaceResolver : public pugi::xml_tree_walker {
     const std::string_view space = isBound ? found->second.back() : std::string_view();
     if (space == kEnvelopeNamespace && local == "Fault") fault = true;
     const bool ours = space.empty() || space == kServiceNamespace;
-    node.set_name(ours ? local.c_str() : ("{" + std::string(space) + "}" + local).c_str());
+    node.set_name(ours ? local.c_str() : Qualified(space, local).c_str());
     return true;
   }
 
@@ -108,12 +113,83 @@ Number ParseDecimal(const std::string& text) {
   return in.fail() ? 0 : value;
 }
 
+// A community id as a request writes it: decimal digits, blanks around them
+// allowed, nothing that does not fit 64 bits.
+std::optional<uint64_t> ParseRequestId(std::string_view text) {
+  constexpr std::string_view kBlanks = " \t\r\n";
+  const std::size_t first = text.find_first_not_of(kBlanks);
+  if (first == std::string_view::npos) return std::nullopt;
+  text = text.substr(first, text.find_last_not_of(kBlanks) - first + 1);
+  uint64_t id = 0;
+  const auto [end, error] = std::from_chars(text.data(), text.data() + text.size(), id);
+  if (error != std::errc() || end != text.data() + text.size()) return std::nullopt;
+  return id;
+}
+
+Result Invalid(std::string text) { return Result::Failure(Result::Kind::kInvalid, 0, std::move(text)); }
+
+// The id in the text of `operation`'s child `name`.
+Result ReadId(pugi::xml_node operation, const char* name, uint64_t* id) {
+  pugi::xml_node child = operation.child(name);
+  if (!child) return Invalid(std::string("no ") + name);
+  std::optional<uint64_t> value = ParseRequestId(child.text().get());
+  if (!value) return Invalid(std::string("not a community id in ") + name);
+  *id = *value;
+  return Result::Ok();
+}
+
+// The ids of a GetBanList's CommunityIds (none when it has none), without
+// 0 and repeats.
+Result ReadAskedIds(pugi::xml_node operation, std::vector<uint64_t>* ids) {
+  std::size_t asked = 0;
+  std::unordered_set<uint64_t> seen;
+  for (pugi::xml_node entry : operation.child("CommunityIds").children()) {
+    if (entry.type() != pugi::node_element) continue;
+    if (std::string_view(entry.name()) != "string") return Invalid("CommunityIds holds only string elements");
+    if (++asked > kMaxAskedIds) return Invalid("more than " + std::to_string(kMaxAskedIds) + " ids");
+    std::optional<uint64_t> id = ParseRequestId(entry.text().get());
+    if (!id) return Invalid("not a community id in CommunityIds");
+    if (*id != 0 && seen.insert(*id).second) ids->push_back(*id);
+  }
+  return Result::Ok();
+}
+
+pugi::xml_node FirstElement(pugi::xml_node parent) {
+  for (pugi::xml_node child : parent.children()) {
+    if (child.type() == pugi::node_element) return child;
+  }
+  return pugi::xml_node();
+}
+
+// An answer's envelope with the response element of the service namespace.
+pugi::xml_node Response(pugi::xml_document& document, const char* name) {
+  pugi::xml_node response = Envelope(document).append_child("soap:Body").append_child(name);
+  response.append_attribute("xmlns") = kServiceNamespace;
+  return response;
+}
+
 }  // namespace
+
+std::string_view OperationName(SoapOperation operation) {
+  return operation == SoapOperation::kGetBanList ? "GetBanList" : "AddInfraction";
+}
+
+std::string SoapAction(SoapOperation operation) {
+  return std::string(kServiceNamespace) + "/" + std::string(OperationName(operation));
+}
+
+std::optional<SoapOperation> OperationOfAction(std::string_view header) {
+  if (header.size() >= 2 && header.front() == '"' && header.back() == '"') header = header.substr(1, header.size() - 2);
+  for (SoapOperation operation : {SoapOperation::kGetBanList, SoapOperation::kAddInfraction}) {
+    if (header == SoapAction(operation)) return operation;
+  }
+  return std::nullopt;
+}
 
 std::string AddInfractionDocument(uint64_t reporterId, uint64_t reportedId) {
   pugi::xml_document document;
   pugi::xml_node envelope = Envelope(document);
-  envelope.append_attribute("xmlns") = "rosterhall";
+  envelope.append_attribute("xmlns") = kServiceNamespace;
   pugi::xml_node operation = envelope.append_child("soap:Body").append_child("AddInfraction");
   AppendText(operation, "ReporterCommunityId", reporterId);
   AppendText(operation, "ReportedCommunityId", reportedId);
@@ -123,7 +199,7 @@ std::string AddInfractionDocument(uint64_t reporterId, uint64_t reportedId) {
 std::string GetBanListDocument(const std::vector<uint64_t>& ids) {
   pugi::xml_document document;
   pugi::xml_node operation = Envelope(document).append_child("soap:Body").append_child("GetBanList");
-  operation.append_attribute("xmlns") = "rosterhall";
+  operation.append_attribute("xmlns") = kServiceNamespace;
   pugi::xml_node list = operation.append_child("CommunityIds");
   for (uint64_t id : ids) {
     if (id != 0) AppendText(list, "string", id);
@@ -171,5 +247,61 @@ bool ParseBool(const std::string& text) {
 
 uint64_t ParseDecimalU64(const std::string& text) { return ParseDecimal<uint64_t>(text); }
 uint32_t ParseDecimalU32(const std::string& text) { return ParseDecimal<uint32_t>(text); }
+
+Result ParseServiceRequest(const std::string& body, ServiceRequest* request) {
+  pugi::xml_document document;
+  // Parsing keeps a document type declaration only so that it can be
+  // refused; pugixml never reads a DTD or expands an entity it declares.
+  const pugi::xml_parse_result parsed =
+      document.load_buffer(body.data(), body.size(), pugi::parse_default | pugi::parse_doctype);
+  if (!parsed) return Invalid(std::string("not well-formed XML: ") + parsed.description());
+  for (pugi::xml_node node : document.children()) {
+    if (node.type() == pugi::node_doctype) return Invalid("a document type declaration is not accepted");
+  }
+  NamespaceResolver resolver;
+  document.traverse(resolver);
+  pugi::xml_node envelope = document.document_element();
+  if (envelope.name() != Qualified(kEnvelopeNamespace, "Envelope")) return Invalid("not a SOAP 1.1 envelope");
+  pugi::xml_node operation = FirstElement(envelope.child(Qualified(kEnvelopeNamespace, "Body").c_str()));
+  *request = ServiceRequest();
+  const std::string_view name = operation.name();
+  if (name == OperationName(SoapOperation::kGetBanList)) {
+    request->operation = SoapOperation::kGetBanList;
+    return ReadAskedIds(operation, &request->ids);
+  }
+  if (name == OperationName(SoapOperation::kAddInfraction)) {
+    request->operation = SoapOperation::kAddInfraction;
+    Result reporter = ReadId(operation, "ReporterCommunityId", &request->reporterId);
+    if (!reporter.ok()) return reporter;
+    return ReadId(operation, "ReportedCommunityId", &request->reportedId);
+  }
+  return Invalid("no GetBanList or AddInfraction in the SOAP body");
+}
+
+std::string GetBanListAnswer(const std::vector<BanAnswer>& statuses) {
+  pugi::xml_document document;
+  pugi::xml_node list = Response(document, "GetBanListResponse").append_child("GetBanListResult");
+  for (const BanAnswer& answer : statuses) {
+    pugi::xml_node status = list.append_child("BanStatus");
+    AppendText(status, "CommunityId", answer.communityId);
+    status.append_child("IsBanned").text().set(answer.isBanned ? "true" : "false");
+    AppendText(status, "BanScore", answer.banScore);
+  }
+  return Print(document);
+}
+
+std::string AddInfractionAnswer(bool banned) {
+  pugi::xml_document document;
+  Response(document, "AddInfractionResponse").append_child("AddInfractionResult").text().set(banned ? "true" : "false");
+  return Print(document);
+}
+
+std::string FaultAnswer(FaultCode code, const std::string& text) {
+  pugi::xml_document document;
+  pugi::xml_node fault = Envelope(document).append_child("soap:Body").append_child("soap:Fault");
+  fault.append_child("faultcode").text().set(code == FaultCode::kClient ? "soap:Client" : "soap:Server");
+  fault.append_child("faultstring").text().set(text.c_str());
+  return Print(document);
+}
 
 }  // namespace palisard

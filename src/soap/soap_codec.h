@@ -1,11 +1,32 @@
 #pragma once
 
+#include <cstddef>
 #include <cstdint>
 #include <optional>
 #include <string>
+#include <string_view>
 #include <vector>
 
+#include "common/result.h"
+
 namespace palisard {
+
+// The ban contract's namespace, and SOAP 1.1's envelope namespace.
+inline constexpr char kServiceNamespace[] = "rosterhall";
+inline constexpr char kEnvelopeNamespace[] = "http://schemas.xmlsoap.org/soap/envelope/";
+// The path both operations are posted to.
+inline constexpr char kContractPath[] = "/banservices/GetBanList.asmx";
+
+// The contract's two operations.
+enum class SoapOperation { kGetBanList, kAddInfraction };
+
+// The operation's element name, "GetBanList" or "AddInfraction".
+std::string_view OperationName(SoapOperation operation);
+// The SOAPAction that names the operation: "rosterhall/GetBanList".
+std::string SoapAction(SoapOperation operation);
+// The operation a SOAPAction header value names, quoted or not; nothing for
+// any other value.
+std::optional<SoapOperation> OperationOfAction(std::string_view header);
 
 // One player's standing with the ban service.
 struct BanAnswer {
@@ -13,6 +34,8 @@ struct BanAnswer {
   bool isBanned = false;
   uint32_t banScore = 0;
 };
+
+// ---- The client's side: requests out, answers in.
 
 // The request documents, printed one node a line with four blanks of indent.
 std::string AddInfractionDocument(uint64_t reporterId, uint64_t reportedId);
@@ -34,5 +57,36 @@ std::vector<BanAnswer> ParseBanStatuses(const std::string& body);
 bool ParseBool(const std::string& text);  // "true" only; anything else false
 uint64_t ParseDecimalU64(const std::string& text);
 uint32_t ParseDecimalU32(const std::string& text);
+
+// ---- The service's side: requests in, answers out.
+
+// A GetBanList may ask for at most this many ids.
+inline constexpr std::size_t kMaxAskedIds = 1024;
+
+// A request as the service reads it.
+struct ServiceRequest {
+  SoapOperation operation = SoapOperation::kGetBanList;
+  std::vector<uint64_t> ids;  // GetBanList: the ids asked, in order, without 0 and repeats
+  uint64_t reporterId = 0;    // AddInfraction
+  uint64_t reportedId = 0;
+};
+
+// Reads a request the way toolkits write them as well as ours: the
+// Envelope and Body of SOAP 1.1 with any prefix, the operation and its
+// children in the service namespace or in none, with any prefix or a
+// default namespace. kInvalid, with a text for the fault, for anything
+// else: XML that does not parse, a document type declaration (no DTD is
+// read, no entity expanded), no known operation, a missing or malformed
+// id, more than kMaxAskedIds ids.
+Result ParseServiceRequest(const std::string& body, ServiceRequest* request);
+
+// The answers, with their elements unprefixed under a default namespace
+// (xmlns="rosterhall"), so that a reader matching plain names finds them
+// as well as one matching namespaces.
+std::string GetBanListAnswer(const std::vector<BanAnswer>& statuses);
+std::string AddInfractionAnswer(bool banned);
+// Who is at fault: the request (soap:Client) or the service (soap:Server).
+enum class FaultCode { kClient, kServer };
+std::string FaultAnswer(FaultCode code, const std::string& text);
 
 }  // namespace palisard

@@ -1,6 +1,10 @@
 #include "soap/soap_codec.h"
 
 #include <gtest/gtest.h>
+#include <pugixml.hpp>
+
+#include <string>
+#include <vector>
 
 namespace palisard {
 namespace {
@@ -102,6 +106,147 @@ TEST(SoapMessagesTest, BanStatusesAsPhpWritesThem) {
   ASSERT_EQ(answers.size(), 1u);
   EXPECT_EQ(answers[0].communityId, 5u);
   EXPECT_TRUE(answers[0].isBanned);
+}
+
+TEST(SoapMessagesTest, SoapActionNamesTheOperationQuotedOrNot) {
+  EXPECT_EQ(SoapAction(SoapOperation::kAddInfraction), "rosterhall/AddInfraction");
+  EXPECT_EQ(OperationOfAction("\"rosterhall/GetBanList\""), SoapOperation::kGetBanList);
+  EXPECT_EQ(OperationOfAction("rosterhall/AddInfraction"), SoapOperation::kAddInfraction);
+  EXPECT_EQ(OperationOfAction("\"rosterhall/Other\""), std::nullopt);
+  EXPECT_EQ(OperationOfAction("\""), std::nullopt);
+}
+
+std::string EnvelopeAs(const std::string& prefix, const std::string& inner) {
+  return "<" + prefix + ":Envelope xmlns:" + prefix + "=\"http://schemas.xmlsoap.org/soap/envelope/\"><" + prefix +
+         ":Body>" + inner + "</" + prefix + ":Body></" + prefix + ":Envelope>";
+}
+
+std::vector<uint64_t> OneTo(std::size_t count) {
+  std::vector<uint64_t> ids;
+  for (std::size_t i = 1; i <= count; ++i) ids.push_back(i);
+  return ids;
+}
+
+std::string AskedIds(std::size_t count) {
+  std::string ids;
+  for (uint64_t id : OneTo(count)) ids += "<string>" + std::to_string(id) + "</string>";
+  return EnvelopeAs("soap", "<GetBanList xmlns=\"rosterhall\"><CommunityIds>" + ids + "</CommunityIds></GetBanList>");
+}
+
+TEST(SoapMessagesTest, ServiceReadsRequestsOfEveryWriter) {
+  struct Case {
+    const char* what;
+    std::string body;
+    SoapOperation operation;
+    std::vector<uint64_t> ids;
+    uint64_t reporter = 0;
+    uint64_t reported = 0;
+  };
+  const auto getBanList = SoapOperation::kGetBanList;
+  const auto addInfraction = SoapOperation::kAddInfraction;
+  const Case cases[] = {
+      {"ours, 0 and repeats left out",
+       GetBanListDocument({5, 0, 18446744073709551615ULL, 5}),
+       getBanList,
+       {5, 18446744073709551615ULL}},
+      {"ours", AddInfractionDocument(7, 8), addInfraction, {}, 7, 8},
+      {"zeep",
+       "<soap-env:Envelope xmlns:soap-env=\"http://schemas.xmlsoap.org/soap/envelope/\"><soap-env:Body>"
+       "<ns0:GetBanList xmlns:ns0=\"rosterhall\"><ns0:CommunityIds><ns0:string>76561197960287930</ns0:string>"
+       "<ns0:string>0</ns0:string></ns0:CommunityIds></ns0:GetBanList></soap-env:Body></soap-env:Envelope>",
+       getBanList,
+       {76561197960287930ULL}},
+      {"SOAP-ENV with a header, tns: bound on the envelope",
+       "<SOAP-ENV:Envelope xmlns:SOAP-ENV=\"http://schemas.xmlsoap.org/soap/envelope/\" xmlns:tns=\"rosterhall\">"
+       "<SOAP-ENV:Header/><SOAP-ENV:Body><tns:AddInfraction><tns:ReporterCommunityId> 3 </tns:ReporterCommunityId>"
+       "<tns:ReportedCommunityId>4</tns:ReportedCommunityId></tns:AddInfraction></SOAP-ENV:Body></SOAP-ENV:Envelope>",
+       addInfraction,
+       {},
+       3,
+       4},
+      {"no CommunityIds", EnvelopeAs("e", "<GetBanList/>"), getBanList, {}},
+      {"as many ids as allowed", AskedIds(kMaxAskedIds), getBanList, OneTo(kMaxAskedIds)},
+  };
+  for (const Case& c : cases) {
+    ServiceRequest request;
+    Result result = ParseServiceRequest(c.body, &request);
+    ASSERT_TRUE(result.ok()) << c.what << ": " << result.text();
+    EXPECT_EQ(request.operation, c.operation) << c.what;
+    EXPECT_EQ(request.ids, c.ids) << c.what;
+    EXPECT_EQ(request.reporterId, c.reporter) << c.what;
+    EXPECT_EQ(request.reportedId, c.reported) << c.what;
+  }
+}
+
+TEST(SoapMessagesTest, ServiceRefusesMalformedRequests) {
+  const std::string ids = "<GetBanList xmlns=\"rosterhall\"><CommunityIds><string>";
+  const std::string tail = "</string></CommunityIds></GetBanList>";
+  const std::string cases[] = {
+      "",
+      "<soap:Envelope",
+      // A document type declaration, with or without an entity, is refused before anything is read.
+      "<?xml version=\"1.0\"?><!DOCTYPE e [<!ENTITY x SYSTEM \"file:///etc/passwd\">]>" +
+          EnvelopeAs("soap", ids + "&x;" + tail),
+      "<!DOCTYPE e>" + EnvelopeAs("soap", "<GetBanList/>"),
+      "<Envelope><Body><GetBanList/></Body></Envelope>",  // no SOAP namespace
+      EnvelopeAs("soap", "<GetBanList xmlns=\"other\"/>"),
+      EnvelopeAs("soap", "<p:GetBanList/>"),  // a prefix bound nowhere
+      EnvelopeAs("soap", "<Other/>"),
+      EnvelopeAs("soap", ids + "x5" + tail),
+      EnvelopeAs("soap", ids + "-1" + tail),
+      EnvelopeAs("soap", ids + "18446744073709551616" + tail),
+      EnvelopeAs("soap", ids + tail),
+      EnvelopeAs("soap", "<GetBanList><CommunityIds><long>5</long></CommunityIds></GetBanList>"),
+      EnvelopeAs("soap", "<AddInfraction><ReporterCommunityId>1</ReporterCommunityId></AddInfraction>"),
+      AskedIds(kMaxAskedIds + 1),
+  };
+  for (const std::string& body : cases) {
+    ServiceRequest request;
+    Result result = ParseServiceRequest(body, &request);
+    EXPECT_EQ(result.kind(), Result::Kind::kInvalid) << body.substr(0, 200);
+    EXPECT_FALSE(result.text().empty()) << body.substr(0, 200);
+  }
+}
+
+// How the client read answers before it knew namespaces: descendants by
+// their literal name, children by theirs.
+std::vector<std::string> PlainNameTexts(const std::string& answer, const char* path, const char* child) {
+  pugi::xml_document document;
+  EXPECT_TRUE(document.load_string(answer.c_str()));
+  std::vector<std::string> texts;
+  for (const pugi::xpath_node& found : document.document_element().select_nodes(path)) {
+    pugi::xml_node node = child == nullptr ? found.node() : found.node().child(child);
+    texts.push_back(node.text().get());
+  }
+  return texts;
+}
+
+TEST(SoapMessagesTest, AnswersReadByTodaysClientAndByPlainNames) {
+  const std::vector<BanAnswer> statuses = {{18446744073709551615ULL, true, 4294967295u}, {5, false, 0}};
+  const std::string list = GetBanListAnswer(statuses);
+  const std::vector<BanAnswer> read = ParseBanStatuses(list);
+  ASSERT_EQ(read.size(), 2u);
+  for (std::size_t i = 0; i < read.size(); ++i) {
+    EXPECT_EQ(read[i].communityId, statuses[i].communityId);
+    EXPECT_EQ(read[i].isBanned, statuses[i].isBanned);
+    EXPECT_EQ(read[i].banScore, statuses[i].banScore);
+  }
+  EXPECT_EQ(PlainNameTexts(list, "//BanStatus", "CommunityId"),
+            (std::vector<std::string>{"18446744073709551615", "5"}));
+  EXPECT_EQ(PlainNameTexts(list, "//BanStatus", "IsBanned"), (std::vector<std::string>{"true", "false"}));
+  EXPECT_EQ(PlainNameTexts(list, "//BanStatus", "BanScore"), (std::vector<std::string>{"4294967295", "0"}));
+  EXPECT_TRUE(ParseBanStatuses(GetBanListAnswer({})).empty());
+
+  for (bool banned : {true, false}) {
+    EXPECT_EQ(ParseAddInfractionResult(AddInfractionAnswer(banned)), banned);
+    EXPECT_EQ(PlainNameTexts(AddInfractionAnswer(banned), "//AddInfractionResult", nullptr),
+              std::vector<std::string>{banned ? "true" : "false"});
+  }
+
+  const std::string fault = FaultAnswer(FaultCode::kClient, "a <bad> & odd request");
+  EXPECT_EQ(ParseAddInfractionResult(fault), std::nullopt);
+  EXPECT_EQ(PlainNameTexts(fault, "//faultstring", nullptr), std::vector<std::string>{"a <bad> & odd request"});
+  EXPECT_EQ(PlainNameTexts(fault, "//faultcode", nullptr), std::vector<std::string>{"soap:Client"});
 }
 
 TEST(SoapMessagesTest, TextConversions) {

@@ -150,6 +150,17 @@ class PostgresDatabase final : public SqlDatabase {
     return migrated.ok() ? unlocked : migrated;
   }
 
+  // Settles what every session of the store needs, on a new connection.
+  Result StartSession() {
+    PQsetNoticeProcessor(connection_.get(), IgnoreNotice, nullptr);
+    // An answer follows the commit, so the commit must be durable when it
+    // returns: a server set to synchronous_commit=off could lose the last
+    // acknowledged bans in a crash. Stronger settings (remote_apply) stay.
+    return Script(
+        "DO $$ BEGIN IF current_setting('synchronous_commit') = 'off' THEN "
+        "SET synchronous_commit = on; END IF; END $$");
+  }
+
  private:
   // A server restart or a dropped connection costs the calls that were on
   // it; the next one outside a transaction connects again.
@@ -158,7 +169,7 @@ class PostgresDatabase final : public SqlDatabase {
     statements_.clear();
     PQreset(connection_.get());
     if (PQstatus(connection_.get()) != CONNECTION_OK) return Failure(connection_.get(), nullptr, "reconnect");
-    return Result::Ok();
+    return StartSession();
   }
 
   Result Prepare(const std::string& sql, const std::vector<SqlValue>& params, std::string* name) {
@@ -219,8 +230,10 @@ Result OpenPostgresDatabase(const std::string& url, std::unique_ptr<SqlDatabase>
     return Result::Failure(Result::Kind::kUnavailable, 0,
                            "cannot connect to PostgreSQL: " + Trimmed(PQerrorMessage(connection.get())));
   }
-  PQsetNoticeProcessor(connection.get(), IgnoreNotice, nullptr);
-  *db = std::make_unique<PostgresDatabase>(std::move(connection));
+  auto database = std::make_unique<PostgresDatabase>(std::move(connection));
+  Result started = database->StartSession();
+  if (!started.ok()) return started;
+  *db = std::move(database);
   return Result::Ok();
 }
 

@@ -91,7 +91,10 @@ Result SqlStore::Standings(const std::vector<uint64_t>& ids, UnixTime now, UnixT
     uint64_t id = PlayerIdOf(row[0]);
     found[id] = {id, SqlInt(row[1]) != 0, static_cast<uint32_t>(SqlInt(row[2]))};
   }
-  for (uint64_t id : ids) standings->push_back(found[id]);
+  for (uint64_t id : ids) {
+    auto standing = found.find(id);
+    standings->push_back(standing != found.end() ? standing->second : Standing{id, false, 0});
+  }
   return Result::Ok();
 }
 

@@ -1,0 +1,32 @@
+#pragma once
+
+#include <cstddef>
+#include <string>
+#include <unordered_map>
+
+namespace palisard {
+
+// The public port's caps on open connections: in all, and from one source.
+// Used on the I/O thread only.
+class ConnectionCaps {
+ public:
+  ConnectionCaps(std::size_t perSource, std::size_t total) : perSource_(perSource), total_(total) {}
+
+  // Takes a place for a connection from `source`; false when a cap is reached.
+  bool Admit(const std::string& source);
+  // Gives back a place Admit took.
+  void Release(const std::string& source);
+
+ private:
+  std::size_t perSource_;
+  std::size_t total_;
+  std::size_t open_ = 0;
+  std::unordered_map<std::string, std::size_t> bySource_;
+};
+
+// The source a peer's connections count against: an IPv4 address (also one
+// mapped into IPv6) as itself; an IPv6 address by its /64, since one host
+// may use every address of it.
+std::string CapSource(const std::string& address);
+
+}  // namespace palisard

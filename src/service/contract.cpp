@@ -1,0 +1,116 @@
+#include "service/contract.h"
+
+#include <algorithm>
+#include <cctype>
+#include <string_view>
+#include <utility>
+#include <vector>
+
+#include "service/service_description.h"
+
+namespace palisard {
+namespace {
+
+constexpr char kXml[] = "text/xml; charset=utf-8";
+constexpr char kVersionPath[] = "/version.txt";
+
+PublicAnswer Plain(unsigned status, std::string body) {
+  return {status, "text/plain; charset=utf-8", std::move(body), {}};
+}
+
+PublicAnswer Xml(std::string body) { return {200, kXml, std::move(body), {}}; }
+
+PublicAnswer Fault(FaultCode code, const std::string& text) { return {500, kXml, FaultAnswer(code, text), {}}; }
+
+PublicAnswer NotAllowed(const char* allow) {
+  PublicAnswer answer = Plain(405, "Method Not Allowed\n");
+  answer.allow = allow;
+  return answer;
+}
+
+bool EqualsIgnoringCase(std::string_view text, std::string_view lower) {
+  return std::equal(text.begin(), text.end(), lower.begin(), lower.end(),
+                    [](char a, char b) { return std::tolower(static_cast<unsigned char>(a)) == b; });
+}
+
+std::string_view Trimmed(std::string_view text) {
+  const std::size_t first = text.find_first_not_of(" \t");
+  if (first == std::string_view::npos) return {};
+  return text.substr(first, text.find_last_not_of(" \t") - first + 1);
+}
+
+// The Host as the WSDL repeats it: a name or an address with its port, or
+// "localhost" for anything else.
+std::string AddressableHost(const std::string& host) {
+  const bool plain = !host.empty() && std::all_of(host.begin(), host.end(), [](char c) {
+    return std::isalnum(static_cast<unsigned char>(c)) || c == '.' || c == '-' || c == ':' || c == '[' || c == ']';
+  });
+  return plain ? host : "localhost";
+}
+
+Routed RouteCall(const PublicRequest& request) {
+  // SOAP 1.1: an empty SOAPAction ("") leaves the intent to the request itself.
+  std::optional<SoapOperation> named;
+  const std::string_view action = request.soapAction ? Trimmed(*request.soapAction) : std::string_view();
+  if (!action.empty() && action != "\"\"") {
+    named = OperationOfAction(action);
+    if (!named) return Fault(FaultCode::kClient, "unknown SOAPAction " + std::string(action));
+  }
+  ServiceRequest call;
+  Result read = ParseServiceRequest(request.body, &call);
+  if (!read.ok()) return Fault(FaultCode::kClient, read.text());
+  if (named && *named != call.operation) {
+    return Fault(FaultCode::kClient, "the SOAPAction names " + std::string(OperationName(*named)) + ", the body " +
+                                         std::string(OperationName(call.operation)));
+  }
+  if (call.operation == SoapOperation::kGetBanList && call.ids.empty()) return Xml(GetBanListAnswer({}));
+  return call;
+}
+
+}  // namespace
+
+Routed Route(const PublicRequest& request, const ServeSettings& settings) {
+  const std::string_view target = request.target;
+  const std::size_t question = target.find('?');
+  const std::string_view path = target.substr(0, question);
+  const std::string_view query = question == std::string_view::npos ? "" : target.substr(question + 1);
+  if (path == kContractPath) {
+    if (request.method == "POST") return RouteCall(request);
+    if (request.method == "GET" && EqualsIgnoringCase(query, "wsdl")) {
+      return Xml(ServiceDescription(AddressableHost(request.host)));
+    }
+    return NotAllowed("POST, GET");
+  }
+  if (path == kVersionPath) {
+    if (request.method != "GET") return NotAllowed("GET");
+    if (settings.latestVersion.empty()) return Plain(404, "No release is announced here.\n");
+    // Two lines, the second without an end: the client takes all after the
+    // first LF as the download address.
+    return Plain(200, settings.latestVersion + "\r\n" + settings.downloadUrl);
+  }
+  return Plain(404, "Not Found\n");
+}
+
+PublicAnswer AnswerCall(Store& store, const ServiceRequest& call, const std::string& network,
+                        const ServeSettings& settings, UnixTime now, Result* stored) {
+  if (call.operation == SoapOperation::kGetBanList) {
+    std::vector<Standing> standings;
+    const UnixTime scoreSince = now - std::chrono::duration_cast<std::chrono::seconds>(kScoreWindow).count();
+    *stored = store.Standings(call.ids, now, scoreSince, &standings);
+    if (!stored->ok()) return StoreFault();
+    std::vector<BanAnswer> statuses;
+    statuses.reserve(standings.size());
+    for (const Standing& standing : standings) statuses.push_back({standing.playerId, standing.banned, standing.score});
+    return Xml(GetBanListAnswer(statuses));
+  }
+  // The store refuses and counts reports with an id 0, of oneself, or over
+  // a limit; each is answered false.
+  ReportOutcome outcome;
+  *stored = store.RecordReport({call.reporterId, call.reportedId, network}, settings.reportLimits, now, &outcome);
+  if (!stored->ok()) return StoreFault();
+  return Xml(AddInfractionAnswer(outcome.verdict == ReportVerdict::kRecorded && outcome.reportedBanned));
+}
+
+PublicAnswer StoreFault() { return Fault(FaultCode::kServer, "the ban store cannot answer now; try again later"); }
+
+}  // namespace palisard

@@ -1,0 +1,82 @@
+#pragma once
+
+#include <boost/asio/ip/tcp.hpp>
+#include <boost/asio/steady_timer.hpp>
+#include <boost/beast/core/flat_buffer.hpp>
+#include <boost/beast/core/tcp_stream.hpp>
+#include <boost/beast/http/empty_body.hpp>
+#include <boost/beast/http/message.hpp>
+#include <boost/beast/http/parser.hpp>
+#include <boost/beast/http/string_body.hpp>
+
+#include <array>
+#include <chrono>
+#include <cstdint>
+#include <memory>
+#include <optional>
+#include <string>
+
+#include "service/connection_caps.h"
+#include "service/contract.h"
+#include "service/serve_settings.h"
+#include "service/store_workers.h"
+
+namespace palisard {
+
+// What every connection of one server shares; it outlives them all.
+struct SessionContext {
+  const ServeSettings& settings;
+  StoreWorkers& workers;
+  ConnectionCaps& caps;
+};
+
+// One connection of the public port, on the I/O thread: requests read
+// within the header and the body deadline and the body limit, answered in
+// turn, the store's calls handed to the store workers and their answers
+// posted back. It keeps its place in the caps while it lives.
+class HttpSession : public std::enable_shared_from_this<HttpSession> {
+ public:
+  // The largest request body the port takes (413 past it) and the largest
+  // header.
+  static constexpr std::size_t kBodyLimit = 64 * 1024;
+  static constexpr std::size_t kHeaderLimit = 8 * 1024;
+
+  HttpSession(boost::asio::ip::tcp::socket socket, std::string source, std::string network, SessionContext& context);
+  ~HttpSession();
+
+  void Start() { ReadHeader(); }
+
+ private:
+  void ReadHeader();
+  void OnHeader(boost::beast::error_code error);
+  void ReadBody();
+  void OnBody(boost::beast::error_code error);
+  // An answer for a request that could not be read, or nothing (the peer
+  // left, or took too long).
+  void OnReadError(boost::beast::error_code error);
+  void Dispatch();
+  void AskStore(ServiceRequest call);
+  void OnStoreAnswer(uint64_t call, PublicAnswer answer);
+  void Reply(const PublicAnswer& answer, bool keepAlive);
+  void OnWritten(bool keepAlive, boost::beast::error_code error);
+  // Reads and drops what the peer still sends, until it closes or kLinger
+  // passes.
+  void Linger();
+
+  static constexpr std::chrono::seconds kLinger{2};
+
+  boost::beast::tcp_stream stream_;
+  std::string source_;   // its key in the caps
+  std::string network_;  // the peer's SourceNetwork
+  SessionContext& context_;
+  boost::beast::flat_buffer buffer_;
+  std::optional<boost::beast::http::request_parser<boost::beast::http::string_body>> parser_;
+  boost::beast::http::response<boost::beast::http::empty_body> continue_;
+  boost::beast::http::response<boost::beast::http::string_body> response_;
+  boost::asio::steady_timer storeDeadline_;
+  std::array<char, 4096> discard_;
+  uint64_t calls_ = 0;     // store calls asked; the last is the one awaited
+  bool awaiting_ = false;  // a store call is under way and unanswered
+};
+
+}  // namespace palisard

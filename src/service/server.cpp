@@ -1,0 +1,204 @@
+#include "service/server.h"
+
+#include <sys/resource.h>
+
+#include <boost/asio/io_context.hpp>
+#include <boost/asio/ip/tcp.hpp>
+#include <boost/asio/signal_set.hpp>
+#include <boost/asio/steady_timer.hpp>
+
+#include <algorithm>
+#include <charconv>
+#include <csignal>
+#include <string>
+#include <thread>
+#include <utility>
+
+#include "common/console_output.h"
+#include "service/connection_caps.h"
+#include "service/http_session.h"
+#include "service/source_network.h"
+
+namespace palisard {
+
+namespace asio = boost::asio;
+using tcp = asio::ip::tcp;
+
+namespace {
+
+Result Invalid(std::string text) { return Result::Failure(Result::Kind::kInvalid, 0, std::move(text)); }
+
+// "ADDR:PORT" or "[ADDR]:PORT".
+Result ParseListen(const std::string& text, tcp::endpoint* endpoint) {
+  const std::size_t colon = text.rfind(':');
+  if (colon == std::string::npos) return Invalid("not ADDR:PORT: " + text);
+  std::string host = text.substr(0, colon);
+  if (host.size() >= 2 && host.front() == '[' && host.back() == ']') host = host.substr(1, host.size() - 2);
+  const std::string port = text.substr(colon + 1);
+  uint16_t number = 0;
+  const auto [end, error] = std::from_chars(port.data(), port.data() + port.size(), number);
+  boost::system::error_code bad;
+  const asio::ip::address address = asio::ip::make_address(host, bad);
+  if (error != std::errc() || end != port.data() + port.size() || bad) return Invalid("not ADDR:PORT: " + text);
+  *endpoint = tcp::endpoint(address, number);
+  return Result::Ok();
+}
+
+// Where the store is, for the log: a PostgreSQL URL may hold a password.
+std::string StoreName(const std::string& url) {
+  if (url.rfind("postgres", 0) == 0) return "a PostgreSQL database";
+  return "the SQLite file " + (url.rfind("sqlite:", 0) == 0 ? url.substr(7) : url);
+}
+
+// A descriptor for every connection the caps allow, and some to spare for
+// the listener and the store: the soft limit raised to the hard one, and
+// the cap lowered when even that is too few.
+std::size_t ConnectionsWithinFileLimit(std::size_t wanted) {
+  constexpr rlim_t kSpare = 64;
+  rlimit limit{};
+  if (getrlimit(RLIMIT_NOFILE, &limit) != 0) return wanted;
+  if (limit.rlim_cur < limit.rlim_max) {
+    limit.rlim_cur = limit.rlim_max;
+    if (setrlimit(RLIMIT_NOFILE, &limit) != 0) (void)getrlimit(RLIMIT_NOFILE, &limit);
+  }
+  if (limit.rlim_cur == RLIM_INFINITY || limit.rlim_cur >= wanted + kSpare) return wanted;
+  const std::size_t fits = limit.rlim_cur > 2 * kSpare ? limit.rlim_cur - kSpare : limit.rlim_cur / 2;
+  Print("palisard-service: open files are limited to %llu, so at most %zu connections\n",
+        static_cast<unsigned long long>(limit.rlim_cur), fits);
+  return fits;
+}
+
+}  // namespace
+
+struct PublicServer::Parts {
+  explicit Parts(const ServeSettings& given, StoreWorkers::Opener openStore)
+      : settings(given),
+        caps(given.connectionsPerAddress, given.maxConnections),
+        workers(std::max<std::size_t>(1, given.storeWorkers), std::move(openStore)),
+        context{settings, workers, caps} {}
+
+  // A handler that throws (out of memory) ends its own work, not the
+  // server's.
+  void Run() {
+    for (;;) {
+      try {
+        io.run();
+        return;
+      } catch (const std::exception& failure) {
+        Print("palisard-service: a connection failed: %s\n", failure.what());
+      }
+    }
+  }
+
+  ~Parts() {
+    io.stop();
+    if (thread.joinable()) thread.join();
+  }
+
+  void Accept() {
+    acceptor.async_accept(io, [this](boost::system::error_code error, tcp::socket socket) {
+      if (error == asio::error::operation_aborted) return;
+      if (error) return RetryAccept(error);
+      if (!acceptFailure.empty()) Print("palisard-service: accepting connections again\n");
+      acceptFailure.clear();
+      Admit(std::move(socket));
+      Accept();
+    });
+  }
+
+  // Out of descriptors or buffers, say: one line, and another try soon.
+  void RetryAccept(const boost::system::error_code& error) {
+    if (acceptFailure != error.message())
+      Print("palisard-service: cannot accept connections: %s\n", error.message().c_str());
+    acceptFailure = error.message();
+    retry.expires_after(std::chrono::milliseconds(100));
+    retry.async_wait([this](boost::system::error_code waited) {
+      if (!waited) Accept();
+    });
+  }
+
+  void Admit(tcp::socket socket) {
+    boost::system::error_code error;
+    const tcp::endpoint peer = socket.remote_endpoint(error);
+    if (error) return;
+    const std::string address = peer.address().to_string();
+    std::string source = CapSource(address);
+    if (!caps.Admit(source)) return;  // the socket closes here
+    std::make_shared<HttpSession>(std::move(socket), std::move(source), SourceNetwork(address).value_or(address),
+                                  context)
+        ->Start();
+  }
+
+  // Destroyed from the bottom up, after the I/O thread stopped: the store
+  // workers finish (their late answers go to a stopped context), then the
+  // I/O context, whose sessions give their places back to the caps.
+  const ServeSettings settings;
+  ConnectionCaps caps;
+  asio::io_context io{1};
+  tcp::acceptor acceptor{io};
+  asio::steady_timer retry{io};
+  std::string acceptFailure;  // the last accept error told, until accepts work again
+  StoreWorkers workers;
+  SessionContext context;
+  std::thread thread;
+};
+
+PublicServer::PublicServer(std::unique_ptr<Parts> parts) : parts_(std::move(parts)) {}
+
+PublicServer::~PublicServer() = default;
+
+uint16_t PublicServer::port() const { return parts_->acceptor.local_endpoint().port(); }
+
+Result PublicServer::Start(const ServeSettings& settings, StoreWorkers::Opener openStore,
+                           std::unique_ptr<PublicServer>* server) {
+  tcp::endpoint endpoint;
+  Result parsed = ParseListen(settings.listen, &endpoint);
+  if (!parsed.ok()) return parsed;
+  auto parts = std::make_unique<Parts>(settings, std::move(openStore));
+  boost::system::error_code error;
+  tcp::acceptor& acceptor = parts->acceptor;
+  acceptor.open(endpoint.protocol(), error);
+  if (!error) acceptor.set_option(tcp::acceptor::reuse_address(true), error);
+  if (!error) acceptor.bind(endpoint, error);
+  if (!error) acceptor.listen(asio::socket_base::max_listen_connections, error);
+  if (error) {
+    const auto kind = error == asio::error::address_in_use ? Result::Kind::kAddressInUse : Result::Kind::kFailed;
+    return Result::Failure(kind, error.value(), "cannot listen on " + settings.listen + ": " + error.message());
+  }
+  parts->Accept();
+  parts->thread = std::thread([serving = parts.get()] { serving->Run(); });
+  server->reset(new PublicServer(std::move(parts)));
+  return Result::Ok();
+}
+
+Result Serve(const ServeSettings& given) {
+  ServeSettings settings = given;
+  settings.maxConnections = ConnectionsWithinFileLimit(settings.maxConnections);
+  // Waited for from before the port opens: a stop at any point is clean.
+  asio::io_context signalContext(1);
+  asio::signal_set signals(signalContext, SIGINT, SIGTERM);
+  std::unique_ptr<Store> first;
+  Result opened = OpenStore(settings.database, &first);
+  if (!opened.ok()) {
+    Print("palisard-service: cannot open %s: %s\n", StoreName(settings.database).c_str(), opened.text().c_str());
+    return opened;
+  }
+  first.reset();
+  std::unique_ptr<PublicServer> server;
+  const std::string database = settings.database;
+  Result started = PublicServer::Start(
+      settings, [database](std::unique_ptr<Store>* store) { return OpenStore(database, store); }, &server);
+  if (!started.ok()) {
+    Print("palisard-service: %s\n", started.text().c_str());
+    return started;
+  }
+  Print("palisard-service: serving the ban contract on %s with %s and %zu store workers\n", settings.listen.c_str(),
+        StoreName(settings.database).c_str(), std::max<std::size_t>(1, settings.storeWorkers));
+  int received = 0;
+  signals.async_wait([&received](const boost::system::error_code&, int number) { received = number; });
+  signalContext.run();
+  Print("palisard-service: stopping on signal %d\n", received);
+  return Result::Ok();
+}
+
+}  // namespace palisard

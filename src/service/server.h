@@ -1,0 +1,41 @@
+#pragma once
+
+#include <cstdint>
+#include <memory>
+
+#include "common/result.h"
+#include "service/serve_settings.h"
+#include "service/store_workers.h"
+
+namespace palisard {
+
+// palisard-service's public port: the ban contract, its WSDL and the
+// version file over HTTP/1.1. One I/O thread serves every connection
+// (thousands of idle or slow ones cost no thread); settings.storeWorkers
+// threads make the store's calls. Holds no state another instance needs.
+class PublicServer {
+ public:
+  // Listens on settings.listen ("ADDR:PORT", "[ADDR]:PORT"; port 0 takes a
+  // free one) and starts the threads; each store worker opens its own store
+  // with `openStore`.
+  static Result Start(const ServeSettings& settings, StoreWorkers::Opener openStore,
+                      std::unique_ptr<PublicServer>* server);
+  // Stops: every connection closed, waiting store calls dropped, threads
+  // joined.
+  ~PublicServer();
+
+  uint16_t port() const;
+
+ private:
+  struct Parts;
+  explicit PublicServer(std::unique_ptr<Parts> parts);
+  std::unique_ptr<Parts> parts_;
+};
+
+// What `palisard-service serve` runs: opens the store once (creating or
+// migrating its schema; a failure here is returned at once), then serves
+// until SIGINT or SIGTERM. Writes one line to standard output when it
+// starts and one for each failure, none per request.
+Result Serve(const ServeSettings& settings);
+
+}  // namespace palisard

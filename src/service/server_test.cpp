@@ -1,0 +1,232 @@
+#include "service/server.h"
+
+#include <gtest/gtest.h>
+#include <sys/socket.h>
+#include <sys/time.h>
+
+#include <boost/asio/connect.hpp>
+#include <boost/asio/ip/tcp.hpp>
+#include <boost/asio/read.hpp>
+#include <boost/asio/write.hpp>
+
+#include <algorithm>
+#include <chrono>
+#include <future>
+#include <string>
+#include <thread>
+
+#include "helpers/temp_dir.h"
+#include "soap/soap_codec.h"
+
+namespace palisard {
+namespace {
+
+namespace asio = boost::asio;
+using tcp = asio::ip::tcp;
+
+Result NoStore(std::unique_ptr<Store>*) { return Result::Failure(Result::Kind::kUnavailable, 0, "no database here"); }
+
+ServeSettings Loopback() {
+  ServeSettings settings;
+  settings.listen = "127.0.0.1:0";
+  settings.latestVersion = "1.2.3";
+  settings.downloadUrl = "https://example.org/palisard.zip";
+  settings.storeWorkers = 1;
+  return settings;
+}
+
+std::unique_ptr<PublicServer> StartServer(const ServeSettings& settings, StoreWorkers::Opener opener = NoStore) {
+  std::unique_ptr<PublicServer> server;
+  Result started = PublicServer::Start(settings, std::move(opener), &server);
+  EXPECT_TRUE(started.ok()) << started.text();
+  return server;
+}
+
+// A connection from `from` (any loopback address) whose reads give up after
+// five seconds, so no test waits for ever.
+struct Client {
+  Client(uint16_t port, const char* from = "127.0.0.1") : socket(context) {
+    socket.open(tcp::v4());
+    socket.bind(tcp::endpoint(asio::ip::make_address(from), 0));
+    socket.connect(tcp::endpoint(asio::ip::make_address("127.0.0.1"), port));
+    const timeval limit{5, 0};
+    setsockopt(socket.native_handle(), SOL_SOCKET, SO_RCVTIMEO, &limit, sizeof(limit));
+  }
+  void Send(const std::string& bytes) { asio::write(socket, asio::buffer(bytes)); }
+  // Everything until the server closes.
+  std::string ReadAll() {
+    std::string received;
+    boost::system::error_code error;
+    asio::read(socket, asio::dynamic_buffer(received), error);
+    return received;
+  }
+
+  asio::io_context context;
+  tcp::socket socket;
+};
+
+std::string Post(const std::string& action, const std::string& body) {
+  return "POST /banservices/GetBanList.asmx HTTP/1.1\r\nHost: x\r\nConnection: close\r\n" + action +
+         "Content-Length: " + std::to_string(body.size()) + "\r\n\r\n" + body;
+}
+
+TEST(PublicServerTest, RoutesAnswersAndFaults) {
+  std::unique_ptr<PublicServer> server = StartServer(Loopback());
+  const std::string getBanList = "SOAPAction: \"rosterhall/GetBanList\"\r\n";
+  const struct {
+    std::string request;
+    const char* status;
+    const char* part;  // a part of the answer
+  } cases[] = {
+      {"GET /version.txt HTTP/1.1\r\nConnection: close\r\n\r\n", "200",
+       "\r\n\r\n1.2.3\r\nhttps://example.org/palisard.zip"},
+      {"GET /banservices/GetBanList.asmx?WSDL HTTP/1.1\r\nHost: bans.example:8080\r\nConnection: close\r\n\r\n", "200",
+       "location=\"http://bans.example:8080/banservices/GetBanList.asmx\""},
+      {"GET /banservices/GetBanList.asmx?wsdl HTTP/1.0\r\nHost: <x>\r\n\r\n", "200", "location=\"http://localhost/"},
+      {"GET /other HTTP/1.1\r\nConnection: close\r\n\r\n", "404", ""},
+      {"DELETE /version.txt HTTP/1.1\r\nConnection: close\r\n\r\n", "405", "Allow: GET"},
+      {"GARBAGE\r\n\r\n", "400", ""},
+      {Post(getBanList, "<soap:Envelope"), "500", "<faultcode>soap:Client</faultcode>"},
+      {Post("SOAPAction: rosterhall/AddInfraction\r\n", GetBanListDocument({5})), "500", "soap:Client"},
+      {Post("SOAPAction: \"rosterhall/Other\"\r\n", GetBanListDocument({5})), "500", "soap:Client"},
+      {Post("", GetBanListDocument({0})), "200", "<GetBanListResult />"},
+      // The store cannot be reached: a fault, at once.
+      {Post("", GetBanListDocument({5})), "500", "<faultcode>soap:Server</faultcode>"},
+      {Post(getBanList, AddInfractionDocument(1, 2)), "500", "soap:Client"},
+      // Refused by its length alone, before any of the body is sent.
+      {"POST /banservices/GetBanList.asmx HTTP/1.1\r\nContent-Length: 65537\r\n\r\n", "413", ""},
+  };
+  for (const auto& c : cases) {
+    Client client(server->port());
+    client.Send(c.request);
+    const std::string answer = client.ReadAll();
+    EXPECT_EQ(answer.substr(0, 12),
+              std::string(c.request.find("HTTP/1.0") == std::string::npos ? "HTTP/1.1 " : "HTTP/1.0 ") + c.status)
+        << c.request << "\n"
+        << answer;
+    EXPECT_NE(answer.find(c.part), std::string::npos) << c.request << "\n" << answer;
+  }
+}
+
+TEST(PublicServerTest, BodyOfTheLimitIsReadAndOneMoreByteRefused) {
+  std::unique_ptr<PublicServer> server = StartServer(Loopback());
+  for (std::size_t size : {std::size_t{64 * 1024}, std::size_t{64 * 1024 + 1}}) {
+    Client client(server->port());
+    client.Send(
+        "POST /banservices/GetBanList.asmx HTTP/1.1\r\nConnection: close\r\nTransfer-Encoding: chunked\r\n\r\n");
+    const std::string body(size, ' ');
+    char chunk[32];
+    std::snprintf(chunk, sizeof(chunk), "%zx\r\n", size);
+    client.Send(chunk + body + "\r\n0\r\n\r\n");
+    // Blanks alone are no SOAP request: the fault shows the body was read.
+    EXPECT_EQ(client.ReadAll().substr(0, 12), size == 64 * 1024 ? "HTTP/1.1 500" : "HTTP/1.1 413") << size;
+  }
+}
+
+TEST(PublicServerTest, HeaderDeadlineCoversTheWholeHeaderNotEachByte) {
+  ServeSettings settings = Loopback();
+  settings.headerDeadline = std::chrono::seconds(1);
+  std::unique_ptr<PublicServer> server = StartServer(settings);
+  Client client(server->port());
+  const auto start = std::chrono::steady_clock::now();
+  // A byte every 200 ms would keep a per-read deadline from ever firing.
+  const std::string header = "GET /version.txt HTTP/1.1\r\nX-Slow: ";
+  boost::system::error_code error;
+  for (std::size_t i = 0; i < 15 && !error; ++i) {
+    asio::write(client.socket, asio::buffer(header.substr(i % header.size(), 1)), error);
+    std::this_thread::sleep_for(std::chrono::milliseconds(200));
+  }
+  EXPECT_EQ(client.ReadAll(), "") << "closed without an answer";
+  EXPECT_LT(std::chrono::steady_clock::now() - start, std::chrono::milliseconds(3500));
+}
+
+TEST(PublicServerTest, CapsConnectionsFromOneAddress) {
+  ServeSettings settings = Loopback();
+  settings.connectionsPerAddress = 2;
+  std::unique_ptr<PublicServer> server = StartServer(settings);
+  const std::string version = "GET /version.txt HTTP/1.1\r\nConnection: close\r\n\r\n";
+  auto first = std::make_unique<Client>(server->port());
+  Client second(server->port());
+  // The server had the first two accepted before it turns a third away.
+  first->Send("GET /version.txt HTTP/1.1\r\n");
+  second.Send("GET /version.txt HTTP/1.1\r\n");
+  std::this_thread::sleep_for(std::chrono::milliseconds(100));
+  Client third(server->port());
+  boost::system::error_code ignored;
+  asio::write(third.socket, asio::buffer(version), ignored);
+  EXPECT_EQ(third.ReadAll(), "") << "one more than the cap";
+  Client elsewhere(server->port(), "127.0.0.2");
+  elsewhere.Send(version);
+  EXPECT_EQ(elsewhere.ReadAll().substr(0, 12), "HTTP/1.1 200") << "another address has its own places";
+  first.reset();
+  std::this_thread::sleep_for(std::chrono::milliseconds(100));
+  Client again(server->port());
+  again.Send(version);
+  EXPECT_EQ(again.ReadAll().substr(0, 12), "HTTP/1.1 200") << "a closed connection gives its place back";
+}
+
+TEST(PublicServerTest, StoreThatHangsIsAnsweredWithAFaultInTime) {
+  ServeSettings settings = Loopback();
+  settings.storeDeadline = std::chrono::seconds(1);
+  std::promise<void> release;
+  std::shared_future<void> released = release.get_future().share();
+  std::unique_ptr<PublicServer> server = StartServer(settings, [released](std::unique_ptr<Store>* store) {
+    released.wait();
+    return NoStore(store);
+  });
+  Client client(server->port());
+  const auto start = std::chrono::steady_clock::now();
+  client.Send(Post("", GetBanListDocument({5})));
+  const std::string answer = client.ReadAll();
+  EXPECT_EQ(answer.substr(0, 12), "HTTP/1.1 500");
+  EXPECT_NE(answer.find("soap:Server"), std::string::npos);
+  EXPECT_LT(std::chrono::steady_clock::now() - start, std::chrono::milliseconds(3000));
+  release.set_value();
+}
+
+TEST(PublicServerTest, AnswersFromTheSqliteStore) {
+  TempDir dir;
+  const std::string url = (dir.path() / "service.db").string();
+  std::unique_ptr<Store> store;
+  ASSERT_TRUE(OpenStore(url, &store).ok());
+  const uint64_t banned = 76561197960265728ULL;
+  const UnixTime now =
+      std::chrono::duration_cast<std::chrono::seconds>(std::chrono::system_clock::now().time_since_epoch()).count();
+  Ban ban;
+  ASSERT_TRUE(store->AddBan({banned, "aimbot", std::nullopt}, {"cli:root", "cli"}, now, &ban).ok());
+  ServeSettings settings = Loopback();
+  settings.storeWorkers = 2;
+  std::unique_ptr<PublicServer> server =
+      StartServer(settings, [url](std::unique_ptr<Store>* opened) { return OpenStore(url, opened); });
+  auto call = [&](const std::string& action, const std::string& body) {
+    Client client(server->port());
+    client.Send(Post("SOAPAction: \"rosterhall/" + action + "\"\r\n", body));
+    const std::string answer = client.ReadAll();
+    EXPECT_EQ(answer.substr(0, 12), "HTTP/1.1 200") << answer;
+    return answer;
+  };
+  auto standings = [&](const std::vector<uint64_t>& ids) {
+    std::vector<std::string> seen;
+    for (const BanAnswer& status : ParseBanStatuses(call("GetBanList", GetBanListDocument(ids)))) {
+      seen.push_back(std::to_string(status.communityId) + (status.isBanned ? " banned " : " free ") +
+                     std::to_string(status.banScore));
+    }
+    return seen;
+  };
+  EXPECT_EQ(standings({5, banned}), (std::vector<std::string>{"5 free 0", std::to_string(banned) + " banned 0"}));
+  EXPECT_EQ(ParseAddInfractionResult(call("AddInfraction", AddInfractionDocument(7, 5))), false);
+  EXPECT_EQ(ParseAddInfractionResult(call("AddInfraction", AddInfractionDocument(7, banned))), true);
+  // Refused, counted, not stored: the scores stay as they were.
+  EXPECT_EQ(ParseAddInfractionResult(call("AddInfraction", AddInfractionDocument(0, 5))), false);
+  EXPECT_EQ(ParseAddInfractionResult(call("AddInfraction", AddInfractionDocument(5, 5))), false);
+  EXPECT_EQ(ParseAddInfractionResult(call("AddInfraction", AddInfractionDocument(7, 5))), false) << "once a day";
+  EXPECT_EQ(standings({5}), std::vector<std::string>{"5 free 1"}) << "one network, 127.0.0.0/24";
+  std::vector<std::pair<ReportVerdict, uint64_t>> refused;
+  ASSERT_TRUE(store->RefusedReports(0, &refused).ok());
+  std::sort(refused.begin(), refused.end());
+  EXPECT_EQ(refused, (std::vector<std::pair<ReportVerdict, uint64_t>>{{ReportVerdict::kPairLimit, 1},
+                                                                      {ReportVerdict::kInvalid, 2}}));
+}
+
+}  // namespace
+}  // namespace palisard
