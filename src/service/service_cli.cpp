@@ -4,7 +4,6 @@
 #include <ostream>
 #include <sstream>
 
-#include "common/console_output.h"
 #include "common/version.h"
 #include "service/admin_commands.h"
 #include "service/serve_options.h"
@@ -60,6 +59,24 @@ const Command* FindCommand(const std::vector<Command>& commands, const std::vect
   return found;
 }
 
+// An error as one line: the database's own texts break lines and indent
+// ("...failed: Connection refused\n\tIs the server running..."), and
+// whatever the text holds must not steer the terminal.
+std::string OneLine(const std::string& text) {
+  std::string line;
+  for (char c : text) {
+    const unsigned char byte = static_cast<unsigned char>(c);
+    const bool blank = byte < 0x20 || byte == 0x7F || c == ' ';
+    if (!blank) {
+      line.push_back(c);
+    } else if (!line.empty() && line.back() != ' ') {
+      line.push_back(' ');
+    }
+  }
+  if (!line.empty() && line.back() == ' ') line.pop_back();
+  return line;
+}
+
 std::string ProgramHelp(const std::vector<Command>& commands) {
   std::string help = std::string("usage: ") + kProgram +
                      " [COMMAND] [OPTIONS]\n\n"
@@ -90,7 +107,7 @@ int RunServiceCommandLine(const std::vector<std::string>& args, CliContext& cont
   const Command* command =
       args.empty() || args[0].rfind('-', 0) == 0 ? &commands[0] : FindCommand(commands, args, &words);
   if (command == nullptr) {
-    context.err << kProgram << ": unknown command '" << PrintableText(args[0]) << "' (" << kProgram
+    context.err << kProgram << ": unknown command '" << OneLine(args[0]) << "' (" << kProgram
                 << " --help lists them)\n";
     return kExitBadInput;
   }
@@ -103,7 +120,7 @@ int RunServiceCommandLine(const std::vector<std::string>& args, CliContext& cont
   Result result = ParseCommandArguments(command->spec, rest, &parsed);
   if (result.ok()) result = command->run(parsed, context);
   if (result.ok()) return kExitOk;
-  context.err << kProgram << ": " << PrintableText(result.text()) << "\n";
+  context.err << kProgram << ": " << OneLine(result.text()) << "\n";
   return result.kind() == Result::Kind::kInvalid ? kExitBadInput : kExitFailed;
 }
 

@@ -57,6 +57,7 @@ TEST_F(ServiceCliTest, BadInputIsOneLineAndExitTwoBeforeAnythingIsDone) {
     const char* error;
   } cases[] = {
       {{"frobnicate"}, "unknown command 'frobnicate'"},
+      {{"frob\n\tnicate\x1b"}, "unknown command 'frob nicate'"},
       {{"ban", "12abc", "--reason", "x"}, "'12abc' is not a community id"},
       {{"ban", "7", "--reason", "x", "--for", "3x"}, "'3x' is not a duration"},
       {{"ban", "7"}, "ban: --reason TEXT is missing"},

@@ -4,14 +4,12 @@
 #include <iostream>
 
 #include "service/current_user.h"
+#include "service/server.h"
 #include "service/service_cli.h"
 
 int main(int argc, char** argv) {
   const auto now = std::chrono::system_clock::now().time_since_epoch();
   palisard::CliContext context{std::cout, std::cerr, std::chrono::duration_cast<std::chrono::seconds>(now).count(),
-                               palisard::CurrentUserName(), [](const palisard::ServeSettings&) {
-                                 return palisard::Result::Failure(palisard::Result::Kind::kUnavailable, 0,
-                                                                  "serve is not built yet");
-                               }};
+                               palisard::CurrentUserName(), palisard::Serve};
   return palisard::RunServiceCommandLine({argv + 1, argv + argc}, context);
 }
