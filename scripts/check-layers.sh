@@ -9,7 +9,7 @@ cd "$(dirname "$0")/../src"
 # (tests' helpers live outside src/ and are left out).
 edges=$(grep -rHoE '^#include "[a-z_]+/' --include='*.h' --include='*.cpp' . |
   sed -E 's#^\./([a-z_]+)/[^:]*:\#include "([a-z_]+)/$#\1 \2#' |
-  while read -r from to; do [ "$from" != "$to" ] && [ -d "$to" ] && echo "$from $to"; done | sort -u)
+  while read -r from to; do if [ "$from" != "$to" ] && [ -d "$to" ]; then echo "$from $to"; fi; done | sort -u)
 
 if ! loop=$(printf '%s\n' "$edges" | tsort 2>&1 >/dev/null) || [ -n "$loop" ]; then
   echo "layers: the folders of src/ include each other in a circle:"

@@ -4,6 +4,8 @@
 #                                      and README.txt (Windows line ends)
 #   palisard_VERSION_amd64.deb         the Linux program, its man page, read-me
 #                                      and an example Palisard.ini
+#   palisard-service_VERSION_amd64.deb the community's ban service: program,
+#                                      systemd unit, settings file, man page
 # VERSION is the project's version in CMakeLists.txt. Installs what is
 # missing first (scripts/install-deps.sh package).
 set -euo pipefail
@@ -14,7 +16,7 @@ version=$(sed -n 's/^project(Palisard VERSION \([0-9][0-9.]*\)[ )].*/\1/p' CMake
 [ -n "$version" ] || { echo "package: no version in CMakeLists.txt's project()" >&2; exit 1; }
 
 scripts/install-deps.sh package
-scripts/build.sh release palisard
+scripts/build.sh release palisard palisard-service
 scripts/build.sh windows palisard
 
 # Same bytes for the same commit: file times and the changelog date are the
@@ -24,7 +26,8 @@ export SOURCE_DATE_EPOCH=$epoch
 stage=build/package
 rm -rf "$stage"
 mkdir -p "$stage" dist
-fill() { sed -e "s/@VERSION@/$version/g" -e "s/@MAINTAINER@/$maintainer/g" \
+# fill FILE [PACKAGE]: a packaging template with its blanks filled in.
+fill() { sed -e "s/@VERSION@/$version/g" -e "s/@MAINTAINER@/$maintainer/g" -e "s/@PACKAGE@/${2:-palisard}/g" \
              -e "s/@DATE@/$(date -R -u -d "@$epoch")/g" -e "s/@YEAR@/$(date -u -d "@$epoch" +%Y)/g" "$1"; }
 crlf() { sed 's/$/\r/'; }
 
@@ -51,25 +54,47 @@ zip_file=dist/palisard-$version-windows-x64.zip
 rm -f "$zip_file"
 (cd "$zip_root" && zip -q -X -D "$OLDPWD/$zip_file" palisard.exe Palisard.ini README.txt)
 
-# Debian.
+# Debian packages: the libraries PROGRAM links to, as Debian declares them.
+shlib_depends() {
+  local package=$1 program
+  program=$(realpath "$2")
+  mkdir -p "$stage/shlibs/debian"
+  printf 'Source: %s\n\nPackage: %s\nArchitecture: amd64\n' "$package" "$package" > "$stage/shlibs/debian/control"
+  local depends
+  depends=$(cd "$stage/shlibs" && dpkg-shlibdeps -O "$program" | sed -n 's/^shlibs:Depends=//p')
+  [ -n "$depends" ] || { echo "package: dpkg-shlibdeps found no dependencies of $program" >&2; exit 1; }
+  echo "$depends"
+}
+
+# install_program ROOT NAME: the release build's program, stripped.
+install_program() {
+  install -m 755 "$2" "$1/usr/bin/$(basename "$2")"
+  strip --strip-unneeded --remove-section=.comment --remove-section=.note "$1/usr/bin/$(basename "$2")"
+}
+
+# build_deb ROOT FILE: the sums of every file but the conffiles, then the
+# package, its file times the commit's.
+build_deb() {
+  local root=$1
+  (cd "$root" && find . -path ./DEBIAN -prune -o -path ./etc -prune -o -type f -printf '%P\n' |
+    LC_ALL=C sort | xargs md5sum) > "$root/DEBIAN/md5sums"
+  chmod 644 "$root/DEBIAN/control" "$root/DEBIAN/md5sums"
+  find "$root" -exec touch -h -d "@$epoch" {} +
+  dpkg-deb --root-owner-group -Zxz --build "$root" "$2" > /dev/null
+}
+
+# Debian: the player's program.
 root=$stage/deb
 doc=$root/usr/share/doc/palisard
 install -d -m 755 "$root/DEBIAN" "$root/usr/bin" "$doc/examples" "$root/usr/share/man/man1"
-install -m 755 build/release/src/palisard "$root/usr/bin/palisard"
-strip --strip-unneeded --remove-section=.comment --remove-section=.note "$root/usr/bin/palisard"
+install_program "$root" build/release/src/palisard
 fill packaging/README.linux > "$doc/README"
 fill packaging/copyright > "$doc/copyright"
 install -m 644 "$stage/Palisard.ini" "$doc/examples/Palisard.ini"
 fill packaging/changelog | gzip -9n > "$doc/changelog.gz"
 fill packaging/palisard.1 | gzip -9n > "$root/usr/share/man/man1/palisard.1.gz"
 chmod 644 "$doc/README" "$doc/copyright" "$doc/changelog.gz" "$root/usr/share/man/man1/palisard.1.gz"
-
-# The libraries the program links to, as Debian declares them.
-mkdir -p "$stage/shlibs/debian"
-printf 'Source: palisard\n\nPackage: palisard\nArchitecture: amd64\n' > "$stage/shlibs/debian/control"
-program=$PWD/$root/usr/bin/palisard
-depends=$(cd "$stage/shlibs" && dpkg-shlibdeps -O "$program" | sed -n 's/^shlibs:Depends=//p')
-[ -n "$depends" ] || { echo "package: dpkg-shlibdeps found no dependencies" >&2; exit 1; }
+depends=$(shlib_depends palisard "$root/usr/bin/palisard")
 cat > "$root/DEBIAN/control" <<CONTROL
 Package: palisard
 Version: $version
@@ -86,9 +111,49 @@ Description: vote-kick companion for a multiplayer game run under Wine
  in one match vote a player out: the copy on the hosting machine blocks the
  kicked player's address with nftables for about five minutes.
 CONTROL
-(cd "$root" && find usr -type f | LC_ALL=C sort | xargs md5sum) > "$root/DEBIAN/md5sums"
-chmod 644 "$root/DEBIAN/control" "$root/DEBIAN/md5sums"
-find "$root" -exec touch -h -d "@$epoch" {} +
-dpkg-deb --root-owner-group -Zxz --build "$root" "dist/palisard_${version}_amd64.deb" > /dev/null
+deb=dist/palisard_${version}_amd64.deb
+build_deb "$root" "$deb"
 
-ls -l "$zip_file" "dist/palisard_${version}_amd64.deb" | awk '{print $5, $NF}'
+# Debian: the community's ban service. Installing it does not start it (see
+# its postinst).
+root=$stage/service-deb
+doc=$root/usr/share/doc/palisard-service
+install -d -m 755 "$root/DEBIAN" "$root/usr/bin" "$doc" "$root/usr/share/man/man8" "$root/lib/systemd/system" \
+  "$root/etc/palisard-service"
+install_program "$root" build/release/src/service/palisard-service
+fill packaging/copyright > "$doc/copyright"
+fill packaging/changelog palisard-service | gzip -9n > "$doc/changelog.gz"
+fill packaging/palisard-service.8 | gzip -9n > "$root/usr/share/man/man8/palisard-service.8.gz"
+install -m 644 packaging/palisard-service.service "$root/lib/systemd/system/palisard-service.service"
+install -m 644 packaging/palisard-service.conf "$root/etc/palisard-service/palisard-service.conf"
+chmod 644 "$doc/copyright" "$doc/changelog.gz" "$root/usr/share/man/man8/palisard-service.8.gz"
+for script in postinst prerm postrm; do
+  install -m 755 "packaging/palisard-service.$script" "$root/DEBIAN/$script"
+done
+echo /etc/palisard-service/palisard-service.conf > "$root/DEBIAN/conffiles"
+chmod 644 "$root/DEBIAN/conffiles"
+depends=$(shlib_depends palisard-service "$root/usr/bin/palisard-service")
+cat > "$root/DEBIAN/control" <<CONTROL
+Package: palisard-service
+Version: $version
+Architecture: amd64
+Maintainer: $maintainer
+Installed-Size: $(du -sk --exclude=DEBIAN "$root" | cut -f1)
+Depends: adduser, $depends
+Section: net
+Priority: optional
+Description: ban service for a community of Palisard players
+ The hosting copies of Palisard ask it which players are banned, and the
+ players' copies send it their reports (SOAP over HTTP on port 80). Bans,
+ reports grouped in cases and an append-only audit live in SQLite or, for
+ several instances behind a load balancer, in PostgreSQL. Its command line
+ bans and lifts, lists the cases, and exports and imports bans.
+ .
+ The service is not started on install: set it up in
+ /etc/palisard-service/palisard-service.conf, then
+ systemctl enable --now palisard-service.
+CONTROL
+service_deb=dist/palisard-service_${version}_amd64.deb
+build_deb "$root" "$service_deb"
+
+ls -l "$zip_file" "$deb" "$service_deb" | awk '{print $5, $NF}'

@@ -2,8 +2,10 @@
 # Checks the release packages scripts/package.sh left in dist/: the zip holds
 # exactly what a player needs, with Windows line ends, and a self-contained
 # palisard.exe that starts; the .deb declares its libraries, passes lintian,
-# and its program, unpacked, starts and prints the project's version. Root
-# (the program runs in a network namespace of its own).
+# and its program, unpacked, starts and prints the project's version; the
+# service's .deb passes lintian, declares its libraries, ships a settings
+# file that matches the program, a sound unit, and installs and purges
+# cleanly. Root (the program runs in a network namespace of its own).
 set -uo pipefail
 cd "$(dirname "$0")/.."
 source scripts/wine-env.sh
@@ -63,5 +65,61 @@ else
   starts "the .deb's palisard" "$work/deb/usr/bin/palisard"
 fi
 
-((failures == 0)) && echo "packages: zip and .deb good"
+# Installs the service's .deb into a throw-away overlay of this machine's
+# root: the package makes its user, keeps the settings file to root and that
+# user, enables and starts nothing, and a purge leaves the database.
+installs_in_overlay() {
+  local layer=$work/overlay
+  mkdir -p "$layer/upper" "$layer/work" "$layer/root"
+  cp "$1" "$layer/upper/service.deb"
+  unshare -m --propagation private sh -c '
+    mount -t overlay overlay -o "lowerdir=/,upperdir=$1/upper,workdir=$1/work" "$1/root" &&
+    mount -t proc proc "$1/root/proc" &&
+    chroot "$1/root" sh -c "
+      dpkg -i /service.deb > /dev/null &&
+      getent passwd palisard-service > /dev/null &&
+      stat -c %U:%G:%a /etc/palisard-service/palisard-service.conf &&
+      ! ls /etc/systemd/system/*.wants/palisard-service.service 2> /dev/null &&
+      mkdir -p /var/lib/palisard-service && touch /var/lib/palisard-service/palisard-service.db &&
+      dpkg --purge palisard-service > /dev/null &&
+      test -e /var/lib/palisard-service/palisard-service.db && echo kept"' sh "$layer" > "$work/install" 2>&1
+  [ "$(cat "$work/install")" = $'root:palisard-service:640\nkept' ] || { fail "install and purge:"; cat "$work/install"; }
+}
+
+service_deb=dist/palisard-service_${version}_amd64.deb
+if [ ! -f "$service_deb" ]; then
+  fail "$service_deb missing"
+else
+  depends=$(dpkg-deb -f "$service_deb" Depends)
+  for library in adduser libsqlite3-0 libpq5 libpugixml1v5; do
+    [[ $depends == *"$library"* ]] || fail "palisard-service's Depends lacks $library: $depends"
+  done
+  contents=$(dpkg-deb -c "$service_deb" | awk '{print $NF}')
+  conf=/etc/palisard-service/palisard-service.conf
+  for file in ./usr/bin/palisard-service ./lib/systemd/system/palisard-service.service ".$conf" \
+      ./usr/share/man/man8/palisard-service.8.gz ./usr/share/doc/palisard-service/copyright; do
+    grep -qx "$file" <<< "$contents" || fail "the service's .deb lacks $file"
+  done
+  [ "$(dpkg-deb --ctrl-tarfile "$service_deb" | tar -xOf - ./conffiles)" = "$conf" ] || fail "conffiles is not $conf"
+  lintian --fail-on error,warning "$service_deb" || fail "lintian palisard-service"
+  dpkg-deb -x "$service_deb" "$work/service"
+  program=$work/service/usr/bin/palisard-service
+  first=$("$program" --help | head -1)
+  [ "$first" = "usage: palisard-service [COMMAND] [OPTIONS]" ] || fail "palisard-service --help printed '$first'"
+  # The settings file shows every setting of serve, and reads back with each
+  # one set as shown: nothing but the missing database stops it.
+  for name in $("$program" serve --help | sed -n 's/^  --\([a-z-]*\) .*/\1/p' | grep -vx config); do
+    grep -qE "^#?$name = " "$work/service$conf" || fail "the settings file lacks $name"
+  done
+  sed -E 's/^#([a-z-]+ = )/\1/; s#^database = .*#database = /nonexistent/x.db#' "$work/service$conf" > "$work/all.conf"
+  "$program" bans --config "$work/all.conf" 2> "$work/err"
+  grep -q "no database at /nonexistent/x.db" "$work/err" || fail "the settings file does not read back: $(cat "$work/err")"
+  unit=$work/service/lib/systemd/system/palisard-service.service
+  # The unit's program is not installed here; anything else it says is a fault.
+  verify=$(systemd-analyze verify --man=no "$unit" 2>&1 | grep -v 'palisard-service is not executable')
+  [ -z "$verify" ] || fail "systemd-analyze verify: $verify"
+  installs_in_overlay "$service_deb"
+fi
+
+((failures == 0)) && echo "packages: zip and both .debs good"
 ((failures == 0))

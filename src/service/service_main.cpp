@@ -1,8 +1,15 @@
 // palisard-service: the community's ban service. The commands live in the
 // service library; this is the entry only.
-#include <cstdio>
+#include <chrono>
+#include <iostream>
 
-int main() {
-  std::puts("palisard-service: not built yet");
-  return 1;
+#include "service/current_user.h"
+#include "service/server.h"
+#include "service/service_cli.h"
+
+int main(int argc, char** argv) {
+  const auto now = std::chrono::system_clock::now().time_since_epoch();
+  palisard::CliContext context{std::cout, std::cerr, std::chrono::duration_cast<std::chrono::seconds>(now).count(),
+                               palisard::CurrentUserName(), palisard::Serve};
+  return palisard::RunServiceCommandLine({argv + 1, argv + argc}, context);
 }

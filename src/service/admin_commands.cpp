@@ -1,0 +1,140 @@
+#include "service/admin_commands.h"
+
+#include <ostream>
+
+#include "service/cli_values.h"
+#include "service/record_lines.h"
+
+namespace palisard {
+namespace {
+
+// The store options after a command's own.
+std::vector<OptionSpec> WithStoreOptions(std::vector<OptionSpec> options) {
+  for (OptionSpec& option : StoreOptions()) options.push_back(std::move(option));
+  return options;
+}
+
+const OptionSpec kReason{"reason", "TEXT", "why, for the record", true};
+
+Result NonEmptyReason(const CommandArguments& args, std::string* reason) {
+  *reason = *args.Value("reason");
+  if (reason->find_first_not_of(" \t") == std::string::npos) {
+    return Result::Failure(Result::Kind::kInvalid, 0, "the reason is empty");
+  }
+  return Result::Ok();
+}
+
+Result RunBan(const CommandArguments& args, CliContext& context) {
+  NewBan ban;
+  Result valid = ParseCommunityId(args.operands()[0], &ban.playerId);
+  if (valid.ok()) valid = NonEmptyReason(args, &ban.reason);
+  std::optional<int64_t> length;
+  if (valid.ok() && args.Value("for")) valid = ParseBanDuration(*args.Value("for"), &length);
+  if (!valid.ok()) return valid;
+  if (length) ban.until = context.now + *length;
+  std::unique_ptr<Store> store;
+  Result result = OpenCommandStore(args, &store);
+  if (!result.ok()) return result;
+  Ban made;
+  result = store->AddBan(ban, CliActor(context), context.now, &made);
+  if (result.kind() == Result::Kind::kConflict) {
+    return Result::Failure(result.kind(), 0, std::to_string(ban.playerId) + " is banned already (bans lists it)");
+  }
+  if (!result.ok()) return result;
+  context.out << "banned " << BanLine(made, context.now) << "\n";
+  return Result::Ok();
+}
+
+Result RunLift(const CommandArguments& args, CliContext& context) {
+  uint64_t playerId = 0;
+  std::string reason;
+  Result result = ParseCommunityId(args.operands()[0], &playerId);
+  if (result.ok()) result = NonEmptyReason(args, &reason);
+  std::unique_ptr<Store> store;
+  if (result.ok()) result = OpenCommandStore(args, &store);
+  if (!result.ok()) return result;
+  Ban lifted;
+  result = store->LiftBan(playerId, reason, CliActor(context), context.now, &lifted);
+  if (result.kind() == Result::Kind::kNotFound) {
+    return Result::Failure(result.kind(), 0, "no ban of " + std::to_string(playerId) + " is in force");
+  }
+  if (!result.ok()) return result;
+  context.out << BanLine(lifted, context.now) << "\n";
+  return Result::Ok();
+}
+
+Result RunBans(const CommandArguments& args, CliContext& context) {
+  std::unique_ptr<Store> store;
+  Result result = OpenCommandStore(args, &store);
+  std::vector<Ban> bans;
+  if (result.ok()) result = store->ListBans(args.Flag("all"), context.now, &bans);
+  if (!result.ok()) return result;
+  for (const Ban& ban : bans) context.out << BanLine(ban, context.now) << "\n";
+  return Result::Ok();
+}
+
+Result RunShow(const CommandArguments& args, CliContext& context) {
+  uint64_t playerId = 0;
+  Result result = ParseCommunityId(args.operands()[0], &playerId);
+  std::unique_ptr<Store> store;
+  if (result.ok()) result = OpenCommandStore(args, &store);
+  PlayerFile file;
+  if (result.ok()) result = store->Player(playerId, &file);
+  if (!result.ok()) return result;
+  for (const Ban& ban : file.bans) context.out << "ban " << BanLine(ban, context.now) << "\n";
+  for (const Case& c : file.cases) context.out << CaseLine(c) << "\n";
+  for (const Report& report : file.reports) context.out << ReportLine(report) << "\n";
+  if (file.bans.empty() && file.cases.empty() && file.reports.empty()) {
+    context.out << "nothing on record for " << playerId << "\n";
+  }
+  return Result::Ok();
+}
+
+Result RunCases(const CommandArguments& args, CliContext& context) {
+  std::unique_ptr<Store> store;
+  Result result = OpenCommandStore(args, &store);
+  std::vector<Case> cases;
+  if (result.ok()) result = store->OpenCases(&cases);
+  if (!result.ok()) return result;
+  for (const Case& c : cases) context.out << CaseLine(c) << "\n";
+  return Result::Ok();
+}
+
+Result RunDismiss(const CommandArguments& args, CliContext& context) {
+  int64_t caseId = 0;
+  std::string reason;
+  Result result = ParseCaseId(args.operands()[0], &caseId);
+  if (result.ok()) result = NonEmptyReason(args, &reason);
+  std::unique_ptr<Store> store;
+  if (result.ok()) result = OpenCommandStore(args, &store);
+  if (result.ok()) result = store->DismissCase(caseId, reason, CliActor(context), context.now);
+  if (result.kind() == Result::Kind::kNotFound) {
+    return Result::Failure(result.kind(), 0, "no open case " + std::to_string(caseId));
+  }
+  if (!result.ok()) return result;
+  context.out << "dismissed case " << caseId << "\n";
+  return Result::Ok();
+}
+
+}  // namespace
+
+std::vector<Command> AdminCommands() {
+  return {
+      {{"ban",
+        {"ID"},
+        "ban a player",
+        "Every host that asks the service blocks the player from its next ban request on. A player has one\n"
+        "ban in force at most.",
+        WithStoreOptions(
+            {kReason, {"for", "DURATION", "how long: 30m, 12h, 7d, 2w or permanent (default permanent)"}})},
+       RunBan},
+      {{"lift", {"ID"}, "lift the ban in force of a player", "", WithStoreOptions({kReason})}, RunLift},
+      {{"bans", {}, "list the bans in force, newest first", "", WithStoreOptions({{"all", "", "past bans too"}})},
+       RunBans},
+      {{"show", {"ID"}, "show the bans, cases and reports of a player", "", StoreOptions()}, RunShow},
+      {{"cases", {}, "list the open cases, most distinct source networks first", "", StoreOptions()}, RunCases},
+      {{"dismiss", {"CASE"}, "close an open case without a ban", "", WithStoreOptions({kReason})}, RunDismiss},
+  };
+}
+
+}  // namespace palisard

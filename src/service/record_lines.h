@@ -1,0 +1,23 @@
+#pragma once
+
+#include <string>
+
+#include "store/store.h"
+
+namespace palisard {
+
+// The command line's output: one record a line, fields apart by two blanks,
+// times in UTC, texts without control characters, so that people can read
+// it and grep can pick lines out.
+
+// "76561197960287930  permanent  cli:alice  2024-05-01T12:00:00Z  aimbot",
+// then "  [lifted WHEN by WHO: WHY]" or "  [ran out]" for a ban no longer in
+// force at `now`.
+std::string BanLine(const Ban& ban, UnixTime now);
+// "case 12  player 7656...  3 networks, 5 reports, 4 reporters  FIRST to LAST",
+// then "  [dismissed WHEN by WHO: WHY]" once closed.
+std::string CaseLine(const Case& c);
+// "report WHEN  7656... by 7656...  from 203.0.113.0/24  case 12"
+std::string ReportLine(const Report& report);
+
+}  // namespace palisard

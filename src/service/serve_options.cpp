@@ -1,0 +1,210 @@
+#include "service/serve_options.h"
+
+#include <cerrno>
+#include <charconv>
+#include <cstring>
+#include <fstream>
+#include <set>
+#include <type_traits>
+
+namespace palisard {
+namespace {
+
+Result Invalid(std::string text) { return Result::Failure(Result::Kind::kInvalid, 0, std::move(text)); }
+
+std::string Decimal(double value) {
+  std::string text = std::to_string(value);
+  text.erase(text.find_last_not_of('0') + 1);
+  if (text.back() == '.') text.pop_back();
+  return text;
+}
+
+template <typename Number>
+std::string NumberText(Number number) {
+  if constexpr (std::is_floating_point_v<Number>) {
+    return Decimal(number);
+  } else {
+    return std::to_string(number);
+  }
+}
+
+template <typename Number>
+Result ParseNumber(const std::string& text, Number least, Number most, Number* value) {
+  Number number{};
+  const auto [end, error] = std::from_chars(text.data(), text.data() + text.size(), number);
+  // Written so that a NaN fails it too.
+  const bool inRange = number >= least && number <= most;
+  if (text.empty() || error != std::errc() || end != text.data() + text.size() || !inRange) {
+    return Invalid("'" + text + "' is not a number from " + NumberText(least) + " to " + NumberText(most));
+  }
+  *value = number;
+  return Result::Ok();
+}
+
+Result ParseSeconds(const std::string& text, std::chrono::seconds* value) {
+  int64_t seconds = 0;
+  Result result = ParseNumber<int64_t>(text, 1, 3600, &seconds);
+  if (result.ok()) *value = std::chrono::seconds(seconds);
+  return result;
+}
+
+// What the version file serves goes into a two-line answer: no line breaks,
+// no blanks in the version.
+Result ParseVersionText(const std::string& text, std::string* value, bool blanksAllowed) {
+  for (char c : text) {
+    const unsigned char byte = static_cast<unsigned char>(c);
+    if (byte < 0x20 || byte == 0x7F || (!blanksAllowed && c == ' ')) {
+      return Invalid("'" + text + "' holds a control character" + (blanksAllowed ? "" : " or a blank"));
+    }
+  }
+  *value = text;
+  return Result::Ok();
+}
+
+struct ServeSetting {
+  const char* name;
+  const char* valueName;
+  const char* help;
+  Result (*apply)(const std::string& text, ServeSettings* settings);
+  std::string (*show)(const ServeSettings& settings);
+};
+
+const ServeSetting kServeSettings[] = {
+    // The server reads the address: one reader, whichever way it came.
+    {"listen", "ADDR:PORT", "numeric address and port of the public port",
+     [](const std::string& text, ServeSettings* s) {
+       s->listen = text;
+       return Result::Ok();
+     },
+     [](const ServeSettings& s) { return s.listen; }},
+    {"database", "URL", "an SQLite file, or postgresql://... for PostgreSQL",
+     [](const std::string& text, ServeSettings* s) {
+       if (text.empty()) return Invalid("the database is empty");
+       s->database = text;
+       return Result::Ok();
+     },
+     [](const ServeSettings& s) { return s.database; }},
+    {"latest-version", "VERSION", "the newest release, first line of /version.txt",
+     [](const std::string& text, ServeSettings* s) { return ParseVersionText(text, &s->latestVersion, false); },
+     [](const ServeSettings& s) { return s.latestVersion; }},
+    {"download-url", "URL", "where to get it, second line of /version.txt",
+     [](const std::string& text, ServeSettings* s) { return ParseVersionText(text, &s->downloadUrl, true); },
+     [](const ServeSettings& s) { return s.downloadUrl; }},
+    {"network-burst", "N", "reports one source network may send at once",
+     [](const std::string& text, ServeSettings* s) {
+       return ParseNumber<double>(text, 1, 1e6, &s->reportLimits.networkBurst);
+     },
+     [](const ServeSettings& s) { return Decimal(s.reportLimits.networkBurst); }},
+    {"network-per-hour", "N", "and then per hour",
+     [](const std::string& text, ServeSettings* s) {
+       return ParseNumber<double>(text, 0.01, 1e6, &s->reportLimits.networkPerHour);
+     },
+     [](const ServeSettings& s) { return Decimal(s.reportLimits.networkPerHour); }},
+    {"pair-per-day", "N", "reports of one player by one reporter id a day",
+     [](const std::string& text, ServeSettings* s) {
+       return ParseNumber<int>(text, 1, 1000000, &s->reportLimits.pairPerDay);
+     },
+     [](const ServeSettings& s) { return std::to_string(s.reportLimits.pairPerDay); }},
+    {"reported-per-hour", "N", "reports of one player an hour, from anyone",
+     [](const std::string& text, ServeSettings* s) {
+       return ParseNumber<int>(text, 1, 1000000, &s->reportLimits.reportedPerHour);
+     },
+     [](const ServeSettings& s) { return std::to_string(s.reportLimits.reportedPerHour); }},
+    {"header-deadline", "SECONDS", "time a client has to send a request's header",
+     [](const std::string& text, ServeSettings* s) { return ParseSeconds(text, &s->headerDeadline); },
+     [](const ServeSettings& s) { return std::to_string(s.headerDeadline.count()); }},
+    {"body-deadline", "SECONDS", "and its body",
+     [](const std::string& text, ServeSettings* s) { return ParseSeconds(text, &s->bodyDeadline); },
+     [](const ServeSettings& s) { return std::to_string(s.bodyDeadline.count()); }},
+    {"connections-per-address", "N", "connections one source address may hold",
+     [](const std::string& text, ServeSettings* s) {
+       return ParseNumber<std::size_t>(text, 1, 1000000, &s->connectionsPerAddress);
+     },
+     [](const ServeSettings& s) { return std::to_string(s.connectionsPerAddress); }},
+    {"max-connections", "N", "connections in all",
+     [](const std::string& text, ServeSettings* s) {
+       return ParseNumber<std::size_t>(text, 1, 1000000, &s->maxConnections);
+     },
+     [](const ServeSettings& s) { return std::to_string(s.maxConnections); }},
+    {"store-deadline", "SECONDS", "a request whose database call takes longer gets a SOAP fault",
+     [](const std::string& text, ServeSettings* s) { return ParseSeconds(text, &s->storeDeadline); },
+     [](const ServeSettings& s) { return std::to_string(s.storeDeadline.count()); }},
+    {"store-workers", "N", "threads talking to the database, each with its own connection",
+     [](const std::string& text, ServeSettings* s) { return ParseNumber<std::size_t>(text, 1, 256, &s->storeWorkers); },
+     [](const ServeSettings& s) { return std::to_string(s.storeWorkers); }},
+};
+
+const ServeSetting* FindServeSetting(const std::string& name) {
+  for (const ServeSetting& setting : kServeSettings) {
+    if (name == setting.name) return &setting;
+  }
+  return nullptr;
+}
+
+std::string Trimmed(const std::string& text) {
+  const std::size_t first = text.find_first_not_of(" \t\r");
+  if (first == std::string::npos) return std::string();
+  return text.substr(first, text.find_last_not_of(" \t\r") - first + 1);
+}
+
+// The version file needs both lines or none.
+Result CheckVersionFile(const ServeSettings& settings) {
+  if (settings.latestVersion.empty() != settings.downloadUrl.empty()) {
+    return Invalid("latest-version and download-url are set together or not at all");
+  }
+  return Result::Ok();
+}
+
+}  // namespace
+
+std::vector<OptionSpec> ServeSettingOptions() {
+  const ServeSettings defaults;
+  std::vector<OptionSpec> options;
+  for (const ServeSetting& setting : kServeSettings) {
+    const std::string value = setting.show(defaults);
+    options.push_back({setting.name, setting.valueName,
+                       std::string(setting.help) + " (default " + (value.empty() ? "none" : value) + ")"});
+  }
+  return options;
+}
+
+Result ReadServeSettingsFile(const std::string& path, ServeSettings* settings) {
+  std::ifstream file(path);
+  if (!file)
+    return Result::Failure(Result::Kind::kNotFound, errno, "cannot read " + path + ": " + std::strerror(errno));
+  std::set<std::string> seen;
+  std::string line;
+  for (int number = 1; std::getline(file, line); ++number) {
+    const std::string where = path + ":" + std::to_string(number) + ": ";
+    line = Trimmed(line);
+    if (line.empty() || line[0] == '#') continue;
+    const std::size_t equals = line.find('=');
+    if (equals == std::string::npos) return Invalid(where + "expected 'key = value'");
+    const std::string key = Trimmed(line.substr(0, equals));
+    const ServeSetting* setting = FindServeSetting(key);
+    if (setting == nullptr) return Invalid(where + "unknown setting '" + key + "'");
+    if (!seen.insert(key).second) return Invalid(where + key + " is set twice");
+    Result applied = setting->apply(Trimmed(line.substr(equals + 1)), settings);
+    if (!applied.ok()) return Invalid(where + key + ": " + applied.text());
+  }
+  if (file.bad()) return Result::Failure(Result::Kind::kFailed, errno, "cannot read " + path);
+  Result paired = CheckVersionFile(*settings);
+  return paired.ok() ? paired : Invalid(path + ": " + paired.text());
+}
+
+Result ResolveServeSettings(const CommandArguments& args, ServeSettings* settings) {
+  *settings = ServeSettings();
+  if (const std::string* config = args.Value("config")) {
+    Result read = ReadServeSettingsFile(*config, settings);
+    if (!read.ok()) return read;
+  }
+  for (const auto& [name, value] : args.options()) {
+    const ServeSetting* setting = FindServeSetting(name);
+    if (setting == nullptr) continue;
+    Result applied = setting->apply(value, settings);
+    if (!applied.ok()) return Invalid("--" + name + ": " + applied.text());
+  }
+  return CheckVersionFile(*settings);
+}
+
+}  // namespace palisard
