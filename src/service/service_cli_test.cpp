@@ -182,7 +182,7 @@ TEST_F(ServiceCliTest, BansCasesAndTheirListsAgainstARealDatabase) {
   EXPECT_EQ(out_.str(), "nothing on record for 10\n");
 
   std::vector<AuditEntry> audit;
-  ASSERT_TRUE(store->Audit(1, &audit).ok());
+  ASSERT_TRUE(store->Audit({}, 1, &audit).ok());
   ASSERT_EQ(audit.size(), 1u);
   EXPECT_EQ(audit[0].actor, "cli:alice");
   EXPECT_EQ(audit[0].from, "cli");

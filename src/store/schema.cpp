@@ -112,6 +112,82 @@ CREATE TRIGGER audit_no_change BEFORE UPDATE OR DELETE ON audit
 CREATE TRIGGER audit_no_truncate BEFORE TRUNCATE ON audit
   FOR EACH STATEMENT EXECUTE FUNCTION audit_append_only();
 )"},
+      {2, "moderators, sessions, sign-in failures, presences, appeals, mutes",
+       R"(
+CREATE TABLE moderators (
+  id {id},
+  name TEXT NOT NULL UNIQUE,
+  role TEXT NOT NULL CHECK (role IN ('moderator', 'admin')),
+  password_hash TEXT NOT NULL,
+  created_by TEXT NOT NULL,
+  created_at BIGINT NOT NULL
+);
+
+-- Only a hash of a session's token is kept: whoever reads the database
+-- cannot sign in with it.
+CREATE TABLE sessions (
+  token_hash TEXT PRIMARY KEY,
+  moderator_id BIGINT NOT NULL REFERENCES moderators (id),
+  created_at BIGINT NOT NULL,
+  expires_at BIGINT NOT NULL
+);
+CREATE INDEX sessions_moderator ON sessions (moderator_id);
+CREATE INDEX sessions_expiry ON sessions (expires_at);
+
+-- One row per sign-in not proven right, counted per account and per network.
+CREATE TABLE sign_in_failures (
+  id {id},
+  account TEXT NOT NULL,
+  network TEXT NOT NULL,
+  failed_at BIGINT NOT NULL
+);
+CREATE INDEX sign_in_failures_account ON sign_in_failures (account, failed_at);
+CREATE INDEX sign_in_failures_network ON sign_in_failures (network, failed_at);
+
+-- A player's presence in one host's matches: from the first to the last ban
+-- request of that host that named him, without a pause of minutes between.
+CREATE TABLE presence (
+  id {id},
+  source TEXT NOT NULL,
+  player_id BIGINT NOT NULL,
+  first_seen BIGINT NOT NULL,
+  last_seen BIGINT NOT NULL
+);
+CREATE INDEX presence_player ON presence (player_id, last_seen);
+CREATE INDEX presence_source ON presence (source, player_id, last_seen);
+CREATE INDEX presence_age ON presence (last_seen);
+
+CREATE TABLE appeals (
+  id {id},
+  player_id BIGINT NOT NULL,
+  text TEXT NOT NULL,
+  network TEXT NOT NULL,
+  made_at BIGINT NOT NULL,
+  decision TEXT CHECK (decision IN ('granted', 'rejected')),
+  closed_by TEXT,
+  closed_at BIGINT,
+  close_reason TEXT
+);
+CREATE UNIQUE INDEX appeals_open ON appeals (player_id) WHERE closed_at IS NULL;
+CREATE INDEX appeals_player ON appeals (player_id);
+
+CREATE TABLE mutes (
+  id {id},
+  kind TEXT NOT NULL CHECK (kind IN ('reporter', 'network')),
+  subject TEXT NOT NULL,
+  reason TEXT NOT NULL,
+  made_by TEXT NOT NULL,
+  made_at BIGINT NOT NULL,
+  lifted_by TEXT,
+  lifted_at BIGINT
+);
+CREATE UNIQUE INDEX mutes_in_force ON mutes (kind, subject) WHERE lifted_at IS NULL;
+
+CREATE INDEX audit_actor ON audit (actor, id);
+CREATE INDEX audit_action ON audit (action, id);
+CREATE INDEX reports_reporter ON reports (reporter_id);
+)",
+       "", ""},
   };
   return migrations;
 }

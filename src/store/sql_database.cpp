@@ -11,6 +11,12 @@ int64_t SqlInt(const std::optional<std::string>& column) {
   return value;
 }
 
+uint64_t SqlLockKey(const std::string& text) {
+  uint64_t hash = 0xcbf29ce484222325u;
+  for (unsigned char c : text) hash = (hash ^ c) * 0x100000001b3u;
+  return hash;
+}
+
 std::string SqlText(const std::optional<std::string>& column) { return column.value_or(std::string()); }
 
 }  // namespace palisard

@@ -26,7 +26,11 @@ using SqlRow = std::vector<std::optional<std::string>>;
 enum class SqlDialect { kSqlite, kPostgres };
 
 // The things writers on several connections take turns on.
-enum class SqlLockSpace : uint32_t { kPlayer = 1, kNetwork = 2 };
+enum class SqlLockSpace : uint32_t { kPlayer = 1, kNetwork = 2, kAccount = 3 };
+
+// A text's key in a lock space: the same in every instance and every build
+// (FNV-1a).
+uint64_t SqlLockKey(const std::string& text);
 
 // One connection, used by one thread at a time.
 class SqlDatabase {

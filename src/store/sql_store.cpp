@@ -3,6 +3,7 @@
 
 #include <algorithm>
 #include <cstdio>
+#include <utility>
 
 #include "common/secure_random.h"
 #include "store/ban_json.h"
@@ -156,16 +157,19 @@ Result SqlStore::LiftBan(uint64_t playerId, const std::string& reason, const Act
   if (inForce.empty()) {
     return Result::Failure(Result::Kind::kNotFound, 0, "player " + std::to_string(playerId) + " is not banned");
   }
+  int64_t grantedAppeal = 0;
+  result = GrantOpenAppeal(playerId, actor, reason, now, &grantedAppeal);
   for (Ban& ban : inForce) {
+    if (!result.ok()) return result;
     std::string before = JsonText(BanToJson(ban));
     ban.lift = BanLift{actor.name, now, reason};
+    nlohmann::json after = BanToJson(ban);
+    if (grantedAppeal != 0) after["grantedAppeal"] = std::exchange(grantedAppeal, 0);
     result = db_->Query("UPDATE bans SET lifted_by = $2, lifted_at = $3, lift_reason = $4 WHERE id = $1",
                         {ban.id, actor.name, now, reason}, nullptr);
-    if (result.ok()) {
-      result = AppendAudit({0, now, actor.name, actor.from, "lift", playerId, before, JsonText(BanToJson(ban))});
-    }
-    if (!result.ok()) return result;
+    if (result.ok()) result = AppendAudit({0, now, actor.name, actor.from, "lift", playerId, before, JsonText(after)});
   }
+  if (!result.ok()) return result;
   result = transaction.Commit();
   if (!result.ok()) return result;
   if (lifted != nullptr) *lifted = inForce[0];
@@ -241,12 +245,15 @@ Result SqlStore::ImportBans(const std::vector<Ban>& bans, bool dryRun, const Act
   return Result::Ok();
 }
 
-Result SqlStore::Audit(std::size_t limit, std::vector<AuditEntry>* entries) {
+Result SqlStore::Audit(const AuditFilter& filter, std::size_t limit, std::vector<AuditEntry>* entries) {
   std::vector<SqlRow> rows;
   Result read = db_->Query(
       "SELECT id, made_at, actor, origin, action, player_id, before_json, after_json FROM audit "
+      "WHERE ($2 = '' OR actor = $2) AND ($3 = 0 OR player_id = $3) AND ($4 = '' OR action = $4) "
       "ORDER BY id DESC LIMIT $1",
-      {static_cast<int64_t>(std::min<std::size_t>(limit, INT64_MAX))}, &rows);
+      {static_cast<int64_t>(std::min<std::size_t>(limit, INT64_MAX)), filter.actor, SqlId(filter.playerId),
+       filter.action},
+      &rows);
   if (!read.ok()) return read;
   entries->clear();
   for (const SqlRow& row : rows) {

@@ -31,7 +31,30 @@ class SqlStore final : public Store {
   Result DismissCase(int64_t caseId, const std::string& reason, const Actor& actor, UnixTime now) override;
   Result Player(uint64_t playerId, PlayerFile* file) override;
 
-  Result Audit(std::size_t limit, std::vector<AuditEntry>* entries) override;
+  Result Audit(const AuditFilter& filter, std::size_t limit, std::vector<AuditEntry>* entries) override;
+
+  Result CaseReports(int64_t caseId, UnixTime before, UnixTime after, std::vector<WitnessedReport>* reports) override;
+  Result RecordSightings(const std::vector<Sighting>& sightings) override;
+  Result Prune(UnixTime presenceBefore, UnixTime failuresBefore, UnixTime now) override;
+  Result RecordAppeal(const NewAppeal& appeal, const AppealLimits& limits, UnixTime now,
+                      AppealVerdict* verdict) override;
+  Result OpenAppeals(std::vector<Appeal>* appeals) override;
+  Result RejectAppeal(int64_t appealId, const std::string& reason, const Actor& actor, UnixTime now) override;
+  Result AddMute(MuteKind kind, const std::string& subject, const std::string& reason, const Actor& actor,
+                 UnixTime now) override;
+  Result LiftMute(int64_t muteId, const Actor& actor, UnixTime now) override;
+  Result Mutes(std::vector<Mute>* mutes) override;
+
+  Result AddModerator(const std::string& name, ModeratorRole role, const std::string& passwordHash, const Actor& actor,
+                      UnixTime now) override;
+  Result RemoveModerator(const std::string& name, const Actor& actor, UnixTime now) override;
+  Result Moderators(std::vector<Moderator>* moderators) override;
+  Result BeginSignIn(const std::string& network, const SignInLimits& limits, const Actor& actor, UnixTime now,
+                     SignInAttempt* attempt) override;
+  Result FinishSignIn(const SignInAttempt& attempt, const std::optional<std::string>& tokenHash, UnixTime expiresAt,
+                      const Actor& actor, UnixTime now) override;
+  Result FindSession(const std::string& tokenHash, UnixTime now, std::optional<SessionInfo>* session) override;
+  Result EndSession(const std::string& tokenHash, const Actor& actor, UnixTime now) override;
 
   Result ForEachBan(const std::function<void(const Ban&)>& visit) override;
   Result ImportBans(const std::vector<Ban>& bans, bool dryRun, const Actor& actor, UnixTime now,
@@ -51,7 +74,16 @@ class SqlStore final : public Store {
                        UnixTime now, int64_t* caseId);
   Result AppendAudit(const AuditEntry& entry);
   Result ImportOne(Ban ban, const Actor& actor, UnixTime now, std::vector<std::string>* refs);
-  Result TakeNetworkToken(const std::string& network, const ReportLimits& limits, UnixTime now, bool* taken);
+  // Takes a token from the bucket named `bucket`, which holds `burst` and
+  // refills `perHour`; call with its lock held.
+  Result TakeToken(const std::string& bucket, double burst, double perHour, UnixTime now, bool* taken);
+  Result IsMuted(const NewReport& report, bool* muted);
+  Result QueryReports(const std::string& where, const std::vector<SqlValue>& params, std::vector<Report>* reports);
+  Result QueryAppeals(const std::string& where, const std::string& order, const std::vector<SqlValue>& params,
+                      std::vector<Appeal>* appeals);
+  Result GrantOpenAppeal(uint64_t playerId, const Actor& actor, const std::string& reason, UnixTime now,
+                         int64_t* appealId);
+  Result RecordSighting(const Sighting& sighting);
   Result CheckPlayerLimits(const NewReport& report, const ReportLimits& limits, UnixTime now, ReportVerdict* verdict);
   Result CountRefusal(ReportVerdict verdict, UnixTime now);
   Result OpenCaseOf(uint64_t playerId, UnixTime now, int64_t* caseId);

@@ -15,10 +15,9 @@ constexpr int64_t kMilli = 1000;  // a bucket's tokens are kept in thousandths
 
 // How verdicts are named in the refusal counter.
 constexpr std::pair<ReportVerdict, const char*> kVerdictNames[] = {
-    {ReportVerdict::kInvalid, "invalid"},
-    {ReportVerdict::kNetworkLimit, "network"},
-    {ReportVerdict::kPairLimit, "pair"},
-    {ReportVerdict::kReportedLimit, "reported"},
+    {ReportVerdict::kInvalid, "invalid"}, {ReportVerdict::kNetworkLimit, "network"},
+    {ReportVerdict::kPairLimit, "pair"},  {ReportVerdict::kReportedLimit, "reported"},
+    {ReportVerdict::kMuted, "muted"},
 };
 
 const char* VerdictName(ReportVerdict verdict) {
@@ -30,18 +29,11 @@ const char* VerdictName(ReportVerdict verdict) {
 
 // The bucket's tokens at `now`: what it held at `updatedAt` plus the refill
 // since, never above the burst. A clock behind the last update adds nothing.
-int64_t RefilledMilliTokens(int64_t stored, UnixTime updatedAt, UnixTime now, const ReportLimits& limits) {
-  double capacity = limits.networkBurst * kMilli;
+int64_t RefilledMilliTokens(int64_t stored, UnixTime updatedAt, UnixTime now, double burst, double perHour) {
+  double capacity = burst * kMilli;
   double elapsed = static_cast<double>(std::max<UnixTime>(0, now - updatedAt));
-  double refilled = static_cast<double>(stored) + elapsed * limits.networkPerHour * kMilli / kHour;
+  double refilled = static_cast<double>(stored) + elapsed * perHour * kMilli / kHour;
   return std::llround(std::min(capacity, refilled));
-}
-
-// A network's lock key: the same in every instance and every build (FNV-1a).
-uint64_t NetworkKey(const std::string& network) {
-  uint64_t hash = 0xcbf29ce484222325u;
-  for (unsigned char c : network) hash = (hash ^ c) * 0x100000001b3u;
-  return hash;
 }
 
 // In-JSON lists of ids, one statement for any number of them; each
@@ -105,16 +97,16 @@ Result SqlStore::CountRefusal(ReportVerdict verdict, UnixTime now) {
       {std::string(VerdictName(verdict)), now - now % kHour}, nullptr);
 }
 
-// Call with the network's lock held.
-Result SqlStore::TakeNetworkToken(const std::string& network, const ReportLimits& limits, UnixTime now, bool* taken) {
+// Call with the bucket's lock held.
+Result SqlStore::TakeToken(const std::string& bucket, double burst, double perHour, UnixTime now, bool* taken) {
   std::vector<SqlRow> rows;
   Result result =
-      db_->Query("SELECT milli_tokens, updated_at FROM network_buckets WHERE network = $1", {network}, &rows);
+      db_->Query("SELECT milli_tokens, updated_at FROM network_buckets WHERE network = $1", {bucket}, &rows);
   if (!result.ok()) return result;
-  // A network not seen before starts with a full bucket.
+  // A bucket not used before starts full.
   UnixTime updatedAt = rows.empty() ? now : SqlInt(rows[0][1]);
-  int64_t tokens = rows.empty() ? std::llround(limits.networkBurst * kMilli)
-                                : RefilledMilliTokens(SqlInt(rows[0][0]), updatedAt, now, limits);
+  int64_t tokens = rows.empty() ? std::llround(burst * kMilli)
+                                : RefilledMilliTokens(SqlInt(rows[0][0]), updatedAt, now, burst, perHour);
   *taken = tokens >= kMilli;
   if (!*taken) return Result::Ok();
   // The update time never goes back, so a clock behind another instance's
@@ -122,7 +114,7 @@ Result SqlStore::TakeNetworkToken(const std::string& network, const ReportLimits
   return db_->Query(
       "INSERT INTO network_buckets (network, milli_tokens, updated_at) VALUES ($1, $2, $3) "
       "ON CONFLICT (network) DO UPDATE SET milli_tokens = excluded.milli_tokens, updated_at = excluded.updated_at",
-      {network, tokens - kMilli, std::max(now, updatedAt)}, nullptr);
+      {bucket, tokens - kMilli, std::max(now, updatedAt)}, nullptr);
 }
 
 // Call with the reported player's lock held. Windows are the 24 hours and
@@ -177,10 +169,15 @@ Result SqlStore::RecordReport(const NewReport& report, const ReportLimits& limit
   if (report.reporterId == 0 || report.reportedId == 0 || report.reporterId == report.reportedId) {
     verdict = ReportVerdict::kInvalid;
   }
-  bool taken = false;
+  bool muted = false;
   if (verdict == ReportVerdict::kRecorded) {
-    result = db_->LockUntilEnd(SqlLockSpace::kNetwork, NetworkKey(report.network));
-    if (result.ok()) result = TakeNetworkToken(report.network, limits, now, &taken);
+    result = IsMuted(report, &muted);
+    if (result.ok() && muted) verdict = ReportVerdict::kMuted;
+  }
+  bool taken = false;
+  if (result.ok() && verdict == ReportVerdict::kRecorded) {
+    result = db_->LockUntilEnd(SqlLockSpace::kNetwork, SqlLockKey(report.network));
+    if (result.ok()) result = TakeToken(report.network, limits.networkBurst, limits.networkPerHour, now, &taken);
     if (result.ok() && !taken) verdict = ReportVerdict::kNetworkLimit;
   }
   if (result.ok() && verdict == ReportVerdict::kRecorded) {
@@ -276,25 +273,32 @@ Result SqlStore::DismissCase(int64_t caseId, const std::string& reason, const Ac
   return result;
 }
 
+// `where` is the store's own constant SQL, never input.
+Result SqlStore::QueryReports(const std::string& where, const std::vector<SqlValue>& params,
+                              std::vector<Report>* reports) {
+  std::vector<SqlRow> rows;
+  Result read = db_->Query("SELECT id, reporter_id, reported_id, network, reported_at, case_id FROM reports WHERE " +
+                               where + " ORDER BY reported_at DESC, id DESC",
+                           params, &rows);
+  if (!read.ok()) return read;
+  reports->clear();
+  for (const SqlRow& row : rows) {
+    reports->push_back(
+        {SqlInt(row[0]), PlayerIdOf(row[1]), PlayerIdOf(row[2]), SqlText(row[3]), SqlInt(row[4]), SqlInt(row[5])});
+  }
+  return Result::Ok();
+}
+
 Result SqlStore::Player(uint64_t playerId, PlayerFile* file) {
   SqlTransaction transaction(*db_);
   Result result = transaction.Begin(false);
-  if (result.ok()) result = QueryBans("player_id = $1", "made_at DESC, id DESC", {SqlId(playerId)}, &file->bans);
-  if (result.ok())
-    result = QueryCases("c.player_id = $1", "c.opened_at DESC, c.id DESC", {SqlId(playerId)}, &file->cases);
-  std::vector<SqlRow> rows;
-  if (result.ok()) {
-    result = db_->Query(
-        "SELECT id, reporter_id, reported_id, network, reported_at, case_id FROM reports "
-        "WHERE reported_id = $1 ORDER BY reported_at DESC, id DESC",
-        {SqlId(playerId)}, &rows);
-  }
+  const std::vector<SqlValue> player = {SqlId(playerId)};
+  if (result.ok()) result = QueryBans("player_id = $1", "made_at DESC, id DESC", player, &file->bans);
+  if (result.ok()) result = QueryCases("c.player_id = $1", "c.opened_at DESC, c.id DESC", player, &file->cases);
+  if (result.ok()) result = QueryReports("reported_id = $1", player, &file->reports);
+  if (result.ok()) result = QueryReports("reporter_id = $1", player, &file->reportsBy);
+  if (result.ok()) result = QueryAppeals("player_id = $1", "made_at DESC, id DESC", player, &file->appeals);
   if (!result.ok()) return result;
-  file->reports.clear();
-  for (const SqlRow& row : rows) {
-    file->reports.push_back(
-        {SqlInt(row[0]), PlayerIdOf(row[1]), PlayerIdOf(row[2]), SqlText(row[3]), SqlInt(row[4]), SqlInt(row[5])});
-  }
   return transaction.Commit();
 }
 

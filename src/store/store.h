@@ -75,7 +75,8 @@ struct ReportLimits {
 
 // Why a report was or was not recorded. Refusals are counted, never stored
 // as reports. kInvalid: an id is 0, or a player reports himself.
-enum class ReportVerdict { kRecorded, kNetworkLimit, kPairLimit, kReportedLimit, kInvalid };
+// kMuted: a moderator muted the reporter id or the source network.
+enum class ReportVerdict { kRecorded, kNetworkLimit, kPairLimit, kReportedLimit, kInvalid, kMuted };
 
 struct ReportOutcome {
   ReportVerdict verdict = ReportVerdict::kRecorded;
@@ -113,11 +114,111 @@ struct Case {
   UnixTime lastReportAt = 0;
 };
 
+// A report as the queue weighs it: whether a host's ban requests named the
+// reporter and the reported player together within the window before it.
+struct WitnessedReport {
+  Report report;
+  bool seenTogether = false;
+};
+
+// What one host's GetBanList named: the players present in its match.
+struct Sighting {
+  std::string source;  // the host's address (an IPv6 host by its /64)
+  UnixTime at = 0;
+  std::vector<uint64_t> ids;
+};
+
+// A player's appeal against his ban: a case of its own kind, closed
+// "granted" when the ban is lifted, or "rejected".
+struct Appeal {
+  int64_t id = 0;
+  uint64_t playerId = 0;
+  std::string text;
+  std::string network;
+  UnixTime madeAt = 0;
+  std::optional<CaseClosing> closing;  // nothing while open
+};
+
+struct NewAppeal {
+  uint64_t playerId = 0;
+  std::string text;
+  std::string network;
+};
+
+// Anyone may appeal in any player's name, so the source network is the key:
+// a bucket per network, as reports have, but a small one.
+struct AppealLimits {
+  double networkBurst = 3;
+  double networkPerHour = 0.25;
+};
+
+// kRecorded, or why not: no ban of the player is in force, an appeal of his
+// is open already, or the network's bucket is empty.
+enum class AppealVerdict { kRecorded, kNotBanned, kOpenAlready, kNetworkLimit };
+
+// A reporter id or a source network whose reports are refused (and
+// counted, as ReportVerdict::kMuted).
+enum class MuteKind { kReporter, kNetwork };
+
+struct Mute {
+  int64_t id = 0;
+  MuteKind kind = MuteKind::kReporter;
+  std::string subject;  // the reporter id in decimal, or the network
+  std::string reason;
+  std::string madeBy;
+  UnixTime madeAt = 0;
+};
+
 // Everything the store holds about one player.
 struct PlayerFile {
-  std::vector<Ban> bans;        // newest first
-  std::vector<Case> cases;      // newest first
-  std::vector<Report> reports;  // reports of the player, newest first
+  std::vector<Ban> bans;          // newest first
+  std::vector<Case> cases;        // newest first
+  std::vector<Report> reports;    // reports of the player, newest first
+  std::vector<Report> reportsBy;  // reports the player made, newest first
+  std::vector<Appeal> appeals;    // newest first
+};
+
+enum class ModeratorRole { kModerator, kAdmin };
+
+// An account of the moderation pages. Its password hash never leaves the
+// store except for a sign-in to check it.
+struct Moderator {
+  int64_t id = 0;
+  std::string name;
+  ModeratorRole role = ModeratorRole::kModerator;
+  std::string createdBy;
+  UnixTime createdAt = 0;
+};
+
+// Lock-out: an account, or a source network, with this many failed
+// sign-ins within the window is refused without its password being
+// checked until the oldest of them leaves the window.
+struct SignInLimits {
+  int accountFailures = 5;
+  int networkFailures = 20;
+  UnixTime window = 15 * 60;
+};
+
+// One sign-in under way. It counts as a failure from BeginSignIn on, so
+// that attempts checked at the same time (in any instance) cannot exceed
+// the limits; FinishSignIn with the right password takes that back.
+struct SignInAttempt {
+  int64_t id = 0;
+  bool locked = false;  // refused unheard
+  std::optional<Moderator> account;
+  std::string passwordHash;  // the account's; empty when no account has the name
+};
+
+struct SessionInfo {
+  Moderator moderator;
+  UnixTime expiresAt = 0;
+};
+
+// Which audit lines to show; empty fields and 0 match everything.
+struct AuditFilter {
+  std::string actor;
+  uint64_t playerId = 0;
+  std::string action;
 };
 
 // One line of the append-only audit.
@@ -148,8 +249,9 @@ class Store {
   // Makes a ban and closes the player's open case as "banned". kConflict
   // when a ban of the player is in force already (it is left as it is).
   virtual Result AddBan(const NewBan& ban, const Actor& actor, UnixTime now, Ban* made) = 0;
-  // Lifts the player's bans in force (an import can add a second one);
-  // `lifted` is the newest. kNotFound when there is none.
+  // Lifts the player's bans in force (an import can add a second one) and
+  // grants his open appeal; `lifted` is the newest. kNotFound when there is
+  // none.
   virtual Result LiftBan(uint64_t playerId, const std::string& reason, const Actor& actor, UnixTime now,
                          Ban* lifted) = 0;
   // Bans in force at `now` (all bans with `includePast`), newest first.
@@ -173,8 +275,8 @@ class Store {
   virtual Result DismissCase(int64_t caseId, const std::string& reason, const Actor& actor, UnixTime now) = 0;
   virtual Result Player(uint64_t playerId, PlayerFile* file) = 0;
 
-  // The audit, newest first, at most `limit` entries.
-  virtual Result Audit(std::size_t limit, std::vector<AuditEntry>* entries) = 0;
+  // The audit lines `filter` picks, newest first, at most `limit` of them.
+  virtual Result Audit(const AuditFilter& filter, std::size_t limit, std::vector<AuditEntry>* entries) = 0;
 
   // Every ban, oldest first, for export.
   virtual Result ForEachBan(const std::function<void(const Ban&)>& visit) = 0;
@@ -188,6 +290,62 @@ class Store {
   // have been.
   virtual Result ImportBans(const std::vector<Ban>& bans, bool dryRun, const Actor& actor, UnixTime now,
                             std::size_t* added) = 0;
+
+  // The reports of a case, oldest first, each with whether one host's ban
+  // requests named the reporter and the reported player together from
+  // `before` seconds before the report to `after` seconds after it.
+  virtual Result CaseReports(int64_t caseId, UnixTime before, UnixTime after,
+                             std::vector<WitnessedReport>* reports) = 0;
+  // Records whom hosts' ban requests named. A player named by one source
+  // again within a few minutes stays in the same presence there, so the
+  // store keeps presences, not each request.
+  virtual Result RecordSightings(const std::vector<Sighting>& sightings) = 0;
+  // Forgets what no rule needs any more: presences last seen before
+  // `presenceBefore`, sign-in failures before `failuresBefore`, sessions
+  // that ran out by `now`.
+  virtual Result Prune(UnixTime presenceBefore, UnixTime failuresBefore, UnixTime now) = 0;
+
+  // Records an appeal (audited, with the network as its origin) when the
+  // player is banned at `now`, has no open appeal and the network's bucket
+  // allows it.
+  virtual Result RecordAppeal(const NewAppeal& appeal, const AppealLimits& limits, UnixTime now,
+                              AppealVerdict* verdict) = 0;
+  virtual Result OpenAppeals(std::vector<Appeal>* appeals) = 0;
+  // Closes an open appeal as "rejected". kNotFound when no open appeal has
+  // the id. Lifting the ban closes it as "granted".
+  virtual Result RejectAppeal(int64_t appealId, const std::string& reason, const Actor& actor, UnixTime now) = 0;
+
+  // kConflict when the same mute is in force already.
+  virtual Result AddMute(MuteKind kind, const std::string& subject, const std::string& reason, const Actor& actor,
+                         UnixTime now) = 0;
+  // kNotFound when no mute in force has the id.
+  virtual Result LiftMute(int64_t muteId, const Actor& actor, UnixTime now) = 0;
+  // The mutes in force, newest first.
+  virtual Result Mutes(std::vector<Mute>* mutes) = 0;
+
+  // Accounts. kConflict for a name taken already; kNotFound for none.
+  // Removing an account ends its sessions.
+  virtual Result AddModerator(const std::string& name, ModeratorRole role, const std::string& passwordHash,
+                              const Actor& actor, UnixTime now) = 0;
+  virtual Result RemoveModerator(const std::string& name, const Actor& actor, UnixTime now) = 0;
+  // By name.
+  virtual Result Moderators(std::vector<Moderator>* moderators) = 0;
+
+  // A sign-in of the account `actor.name` from `network`: locked, or
+  // counted as a failure until it is finished. A locked attempt is audited
+  // here; the others when they finish.
+  virtual Result BeginSignIn(const std::string& network, const SignInLimits& limits, const Actor& actor, UnixTime now,
+                             SignInAttempt* attempt) = 0;
+  // With `tokenHash` (the password was right) the account's failures are
+  // forgiven and a session whose token hashes to it opens until
+  // `expiresAt`; without, the failure stays counted.
+  virtual Result FinishSignIn(const SignInAttempt& attempt, const std::optional<std::string>& tokenHash,
+                              UnixTime expiresAt, const Actor& actor, UnixTime now) = 0;
+  // The session a token's hash names, while it has not run out; nothing
+  // otherwise.
+  virtual Result FindSession(const std::string& tokenHash, UnixTime now, std::optional<SessionInfo>* session) = 0;
+  // Signs out (audited); a session gone already is no failure.
+  virtual Result EndSession(const std::string& tokenHash, const Actor& actor, UnixTime now) = 0;
 
   // Service-wide settings every instance shares.
   virtual Result GetSetting(const std::string& key, std::optional<std::string>* value) = 0;

@@ -10,6 +10,7 @@
 
 #include <atomic>
 #include <cstdlib>
+#include <map>
 #include <thread>
 
 #include "helpers/temp_dir.h"
@@ -147,7 +148,7 @@ TEST_P(StoreTest, BanIsInForceUntilItRunsOutOrIsLifted) {
   EXPECT_EQ(bans[1].until, kNow + kDay);
 
   std::vector<AuditEntry> audit;
-  ASSERT_TRUE(store_->Audit(10, &audit).ok());
+  ASSERT_TRUE(store_->Audit({}, 10, &audit).ok());
   ASSERT_EQ(audit.size(), 3u);
   EXPECT_EQ(audit[0].action, "lift");
   EXPECT_EQ(audit[0].from, "203.0.113.9");
@@ -350,7 +351,7 @@ TEST_P(StoreTest, ImportTwiceChangesNothingAndDryRunWritesNothing) {
   ASSERT_TRUE(other->OpenCases(&cases).ok());
   EXPECT_TRUE(cases.empty());  // the imported ban in force closed it
   std::vector<AuditEntry> audit;
-  ASSERT_TRUE(other->Audit(10, &audit).ok());
+  ASSERT_TRUE(other->Audit({}, 10, &audit).ok());
   ASSERT_EQ(audit.size(), 1u);
   EXPECT_EQ(audit[0].action, "import");
   EXPECT_EQ(nlohmann::json::parse(audit[0].after)["added"], 2);
@@ -382,7 +383,7 @@ TEST_P(StoreTest, DatabaseKeepsItsOwnRules) {
   ASSERT_TRUE(other->GetSetting("missing", &value).ok());
   EXPECT_EQ(value, std::nullopt);
   std::vector<AuditEntry> audit;
-  ASSERT_TRUE(store_->Audit(1, &audit).ok());
+  ASSERT_TRUE(store_->Audit({}, 1, &audit).ok());
   ASSERT_EQ(audit.size(), 1u);
   EXPECT_EQ(nlohmann::json::parse(audit[0].before)["value"], "1.0.2");
   EXPECT_EQ(nlohmann::json::parse(audit[0].after)["value"], "1.0.3");
@@ -408,12 +409,172 @@ TEST_P(StoreTest, DatabaseKeepsItsOwnRules) {
     EXPECT_EQ(store_->GetSetting("latestVersion", &value).kind(), Result::Kind::kUnavailable);
     EXPECT_TRUE(store_->GetSetting("latestVersion", &value).ok());
   }
-  ASSERT_TRUE(store_->Audit(10, &audit).ok());
+  ASSERT_TRUE(store_->Audit({}, 10, &audit).ok());
   EXPECT_EQ(audit.size(), 2u);
   ASSERT_TRUE(raw->Query("INSERT INTO schema_versions (version, name) VALUES ($1, 'from the future')",
                          {NewestSchemaVersion() + 1}, nullptr)
                   .ok());
   EXPECT_EQ(OpenStore(url_, &other).kind(), Result::Kind::kUnavailable);
+}
+
+// Five failures lock the account (also for the right password), whoever
+// tries; a success forgives the account's failures; a session lives until it
+// runs out, its sign-out or its account's removal.
+TEST_P(StoreTest, SignInLocksOutAndSessionsEnd) {
+  ASSERT_TRUE(store_->AddModerator("mia", ModeratorRole::kAdmin, "hash-of-mia", kModerator, kNow).ok());
+  EXPECT_EQ(store_->AddModerator("mia", ModeratorRole::kModerator, "x", kModerator, kNow).kind(),
+            Result::Kind::kConflict);
+  const SignInLimits limits{5, 5, 900};
+  auto begin = [&](const std::string& name, const std::string& network, UnixTime at) {
+    SignInAttempt attempt;
+    EXPECT_TRUE(store_->BeginSignIn(network, limits, {name, "198.51.100.7"}, at, &attempt).ok());
+    return attempt;
+  };
+  auto fail = [&](const std::string& name, const std::string& network, UnixTime at) {
+    SignInAttempt attempt = begin(name, network, at);
+    EXPECT_TRUE(store_->FinishSignIn(attempt, std::nullopt, 0, {name, "198.51.100.7"}, at).ok());
+    return attempt;
+  };
+  auto signIn = [&](const std::string& token, UnixTime at) {
+    SignInAttempt attempt = begin("mia", "a", at);
+    EXPECT_FALSE(attempt.locked);
+    EXPECT_EQ(attempt.passwordHash, "hash-of-mia");
+    return store_->FinishSignIn(attempt, token, at + kHour, {"mia", "198.51.100.7"}, at);
+  };
+  for (int i = 0; i < 4; ++i) fail("mia", "a", kNow + i);
+  ASSERT_TRUE(signIn("token-1", kNow + 5).ok());  // the fifth: right, and the count starts again
+  for (int i = 0; i < 5; ++i) EXPECT_FALSE(fail("mia", i < 3 ? "a" : "b", kNow + 10 + i).locked) << i;
+  EXPECT_TRUE(begin("mia", "c", kNow + 20).locked);
+  EXPECT_TRUE(begin("mia", "c", kNow + 9 + 900).locked);    // the first failure is still in the window
+  EXPECT_FALSE(begin("mia", "c", kNow + 10 + 900).locked);  // and then it is not
+  EXPECT_FALSE(fail("nobody", "a", kNow + 30).account.has_value());
+  fail("nobody", "a", kNow + 31);
+  EXPECT_TRUE(begin("other", "a", kNow + 32).locked);  // five failures from network a
+
+  std::optional<SessionInfo> session;
+  ASSERT_TRUE(store_->FindSession("token-1", kNow + 5 + kHour - 1, &session).ok());
+  ASSERT_TRUE(session.has_value());
+  EXPECT_EQ(session->moderator.name, "mia");
+  EXPECT_EQ(session->moderator.role, ModeratorRole::kAdmin);
+  ASSERT_TRUE(store_->FindSession("token-1", kNow + 5 + kHour, &session).ok());
+  EXPECT_FALSE(session.has_value()) << "ran out";
+  ASSERT_TRUE(store_->Prune(0, kNow + 2000, kNow + 2000).ok());
+  ASSERT_TRUE(signIn("token-2", kNow + 2000).ok());
+  ASSERT_TRUE(signIn("token-3", kNow + 2001).ok());
+  ASSERT_TRUE(store_->EndSession("token-2", {"mia", "198.51.100.7"}, kNow + 2002).ok());
+  ASSERT_TRUE(store_->FindSession("token-2", kNow + 2002, &session).ok());
+  EXPECT_FALSE(session.has_value()) << "signed out";
+  ASSERT_TRUE(store_->RemoveModerator("mia", kModerator, kNow + 2003).ok());
+  ASSERT_TRUE(store_->FindSession("token-3", kNow + 2003, &session).ok());
+  EXPECT_FALSE(session.has_value()) << "account removed";
+  EXPECT_EQ(store_->RemoveModerator("mia", kModerator, kNow + 2004).kind(), Result::Kind::kNotFound);
+
+  std::vector<AuditEntry> audit;
+  ASSERT_TRUE(store_->Audit({"mia", 0, ""}, 100, &audit).ok());
+  std::map<std::string, int> actions;
+  for (const AuditEntry& entry : audit) actions[entry.action]++;
+  EXPECT_EQ(actions, (std::map<std::string, int>{
+                         {"sign-in", 3}, {"sign-in-failed", 9}, {"sign-in-refused", 2}, {"sign-out", 1}}));
+  ASSERT_TRUE(store_->Audit({"", 0, "moderator-remove"}, 100, &audit).ok());
+  ASSERT_EQ(audit.size(), 1u);
+  EXPECT_EQ(nlohmann::json::parse(audit[0].before), (nlohmann::json{{"name", "mia"}, {"role", "admin"}}));
+}
+
+// A report's evidence: whether one host named both players together in the
+// window around it.
+TEST_P(StoreTest, PresenceTellsWhoWasSeenInOneHostsMatch) {
+  const UnixTime minute = 60;
+  ASSERT_TRUE(store_
+                  ->RecordSightings({{"198.18.0.1", kNow, {1, 9, 9, 0}},
+                                     {"198.18.0.1", kNow + minute, {1, 9}},
+                                     {"198.18.0.1", kNow + 4 * minute, {1, 9}},  // a late batch comes first
+                                     {"198.18.0.1", kNow + 2 * minute, {9}},
+                                     {"198.18.0.2", kNow, {2, 5}},
+                                     {"198.18.0.2", kNow + kHour, {2, 9}},
+                                     {"198.18.0.3", kNow, {3}},
+                                     {"198.18.0.1", kNow + kHour, {3, 5}}})
+                  .ok());
+  struct Step {
+    uint64_t reporter;
+    UnixTime at;
+    bool seen;
+  } steps[] = {
+      {1, kNow + 5 * minute, true},
+      {3, kNow + 10 * minute, false},  // at another host at the same time
+      {5, kNow + kHour, false},        // at both hosts, never beside 9
+      {2, kNow + 90 * minute, true},   // together an hour later, at another host
+  };
+  int64_t caseId = 0;
+  for (const Step& step : steps) caseId = Report(step.reporter, 9, "n", step.at).caseId;
+  const int64_t otherCase = Report(1, 7, "n", kNow + 40 * minute).caseId;  // 1 and 7 never together
+  std::vector<WitnessedReport> reports;
+  ASSERT_TRUE(store_->CaseReports(caseId, 30 * minute, 2 * minute, &reports).ok());
+  ASSERT_EQ(reports.size(), 4u);
+  for (std::size_t i = 0; i < 4; ++i) EXPECT_EQ(reports[i].seenTogether, steps[i].seen) << steps[i].reporter;
+  ASSERT_TRUE(store_->CaseReports(otherCase, 30 * minute, 2 * minute, &reports).ok());
+  EXPECT_FALSE(reports.at(0).seenTogether);
+  ASSERT_TRUE(store_->CaseReports(caseId, 0, 0, &reports).ok());
+  EXPECT_FALSE(reports.at(0).seenTogether) << "seen 4 minutes before, not at the moment";
+  ASSERT_TRUE(store_->Prune(kNow + kHour, 0, kNow).ok());
+  ASSERT_TRUE(store_->CaseReports(caseId, 30 * minute, 2 * minute, &reports).ok());
+  EXPECT_FALSE(reports.at(0).seenTogether) << "forgotten";
+  EXPECT_TRUE(reports.at(3).seenTogether);
+}
+
+TEST_P(StoreTest, AppealsAndMutesAsModeratorsDecide) {
+  const AppealLimits limits{2, 1};
+  auto appeal = [&](uint64_t player, const std::string& network, UnixTime at) {
+    AppealVerdict verdict = AppealVerdict::kRecorded;
+    Result made = store_->RecordAppeal({player, "it was not me </script>", network}, limits, at, &verdict);
+    EXPECT_TRUE(made.ok()) << made.text();
+    return verdict;
+  };
+  EXPECT_EQ(appeal(7, "a", kNow), AppealVerdict::kNotBanned);
+  for (uint64_t player : {7, 8, 9})
+    ASSERT_TRUE(store_->AddBan({player, "aimbot", std::nullopt}, kModerator, kNow, nullptr).ok());
+  EXPECT_EQ(appeal(7, "a", kNow), AppealVerdict::kRecorded);
+  EXPECT_EQ(appeal(7, "b", kNow), AppealVerdict::kOpenAlready);
+  EXPECT_EQ(appeal(8, "a", kNow), AppealVerdict::kRecorded);
+  EXPECT_EQ(appeal(9, "a", kNow), AppealVerdict::kNetworkLimit);
+  EXPECT_EQ(appeal(9, "a", kNow + kHour), AppealVerdict::kRecorded);
+  AppealVerdict verdict;
+  EXPECT_EQ(store_->RecordAppeal({7, " \n", "a"}, limits, kNow, &verdict).kind(), Result::Kind::kInvalid);
+
+  std::vector<Appeal> open;
+  ASSERT_TRUE(store_->OpenAppeals(&open).ok());
+  ASSERT_EQ(open.size(), 3u);
+  EXPECT_EQ(open[0].text, "it was not me </script>");
+  ASSERT_TRUE(store_->LiftBan(7, "fair enough", kModerator, kNow + 10, nullptr).ok());
+  ASSERT_TRUE(store_->RejectAppeal(open[1].id, "caught on demo", kModerator, kNow + 10).ok());
+  EXPECT_EQ(store_->RejectAppeal(open[1].id, "again", kModerator, kNow + 10).kind(), Result::Kind::kNotFound);
+  PlayerFile file;
+  ASSERT_TRUE(store_->Player(7, &file).ok());
+  ASSERT_EQ(file.appeals.size(), 1u);
+  EXPECT_EQ(file.appeals[0].closing->decision, "granted");
+  ASSERT_TRUE(store_->OpenAppeals(&open).ok());
+  EXPECT_EQ(open.size(), 1u);
+
+  // Muted reporters and networks are refused and counted.
+  ASSERT_TRUE(store_->AddMute(MuteKind::kReporter, "11", "forges reports", kModerator, kNow).ok());
+  ASSERT_TRUE(store_->AddMute(MuteKind::kNetwork, "203.0.113.0/24", "a bot farm", kModerator, kNow).ok());
+  EXPECT_EQ(store_->AddMute(MuteKind::kReporter, "11", "again", kModerator, kNow).kind(), Result::Kind::kConflict);
+  EXPECT_EQ(Report(11, 20, "192.0.2.0/24", kNow).verdict, ReportVerdict::kMuted);
+  EXPECT_EQ(Report(12, 20, "203.0.113.0/24", kNow).verdict, ReportVerdict::kMuted);
+  EXPECT_EQ(Report(12, 20, "192.0.2.0/24", kNow).verdict, ReportVerdict::kRecorded);
+  std::vector<Mute> mutes;
+  ASSERT_TRUE(store_->Mutes(&mutes).ok());
+  ASSERT_EQ(mutes.size(), 2u);
+  ASSERT_TRUE(store_->LiftMute(mutes[1].id, kModerator, kNow + 1).ok());
+  EXPECT_EQ(store_->LiftMute(mutes[1].id, kModerator, kNow + 1).kind(), Result::Kind::kNotFound);
+  EXPECT_EQ(Report(11, 21, "192.0.2.0/24", kNow + 1).verdict, ReportVerdict::kRecorded);
+  std::vector<std::pair<ReportVerdict, uint64_t>> refused;
+  ASSERT_TRUE(store_->RefusedReports(kNow, &refused).ok());
+  EXPECT_EQ(refused, (std::vector<std::pair<ReportVerdict, uint64_t>>{{ReportVerdict::kMuted, 2}}));
+  std::vector<AuditEntry> audit;
+  ASSERT_TRUE(store_->Audit({"", 11, ""}, 10, &audit).ok());
+  ASSERT_EQ(audit.size(), 2u);
+  EXPECT_EQ(audit[0].action, "unmute");
+  EXPECT_EQ(audit[1].action, "mute");
 }
 
 // A child process makes bans and says which after each returns; it is

@@ -1,0 +1,170 @@
+// Moderators' accounts, their sign-ins and sessions.
+#include "store/ban_json.h"
+#include "store/sql_store.h"
+
+namespace palisard {
+namespace {
+
+constexpr const char* kModeratorColumns = "m.id, m.name, m.role, m.created_by, m.created_at";
+
+const char* RoleName(ModeratorRole role) { return role == ModeratorRole::kAdmin ? "admin" : "moderator"; }
+
+// In kModeratorColumns' order, from `first` on.
+Moderator ModeratorOf(const SqlRow& row, std::size_t first = 0) {
+  return {SqlInt(row[first]), SqlText(row[first + 1]),
+          SqlText(row[first + 2]) == "admin" ? ModeratorRole::kAdmin : ModeratorRole::kModerator,
+          SqlText(row[first + 3]), SqlInt(row[first + 4])};
+}
+
+nlohmann::json ModeratorJson(const std::string& name, ModeratorRole role) {
+  return {{"name", name}, {"role", RoleName(role)}};
+}
+
+}  // namespace
+
+Result SqlStore::AddModerator(const std::string& name, ModeratorRole role, const std::string& passwordHash,
+                              const Actor& actor, UnixTime now) {
+  if (name.empty() || passwordHash.empty()) {
+    return Result::Failure(Result::Kind::kInvalid, 0, "an account needs a name and a password");
+  }
+  SqlTransaction transaction(*db_);
+  Result result = transaction.Begin(true);
+  if (result.ok()) result = db_->LockUntilEnd(SqlLockSpace::kAccount, SqlLockKey(name));
+  std::vector<SqlRow> rows;
+  if (result.ok()) result = db_->Query("SELECT 1 FROM moderators WHERE name = $1", {name}, &rows);
+  if (!result.ok()) return result;
+  if (!rows.empty()) return Result::Failure(Result::Kind::kConflict, 0, "an account named " + name + " exists");
+  result = db_->Query(
+      "INSERT INTO moderators (name, role, password_hash, created_by, created_at) VALUES ($1, $2, $3, $4, $5)",
+      {name, std::string(RoleName(role)), passwordHash, actor.name, now}, nullptr);
+  if (result.ok()) {
+    result = AppendAudit({0, now, actor.name, actor.from, "moderator-add", 0, "", JsonText(ModeratorJson(name, role))});
+  }
+  if (result.ok()) result = transaction.Commit();
+  return result;
+}
+
+Result SqlStore::RemoveModerator(const std::string& name, const Actor& actor, UnixTime now) {
+  SqlTransaction transaction(*db_);
+  Result result = transaction.Begin(true);
+  if (result.ok()) result = db_->LockUntilEnd(SqlLockSpace::kAccount, SqlLockKey(name));
+  std::vector<SqlRow> rows;
+  if (result.ok()) {
+    result =
+        db_->Query(std::string("SELECT ") + kModeratorColumns + " FROM moderators m WHERE m.name = $1", {name}, &rows);
+  }
+  if (!result.ok()) return result;
+  if (rows.empty()) return Result::Failure(Result::Kind::kNotFound, 0, "no account named " + name);
+  const Moderator removed = ModeratorOf(rows[0]);
+  result = db_->Query("DELETE FROM sessions WHERE moderator_id = $1", {removed.id}, nullptr);
+  if (result.ok()) result = db_->Query("DELETE FROM moderators WHERE id = $1", {removed.id}, nullptr);
+  if (result.ok()) {
+    result = AppendAudit({0, now, actor.name, actor.from, "moderator-remove", 0,
+                          JsonText(ModeratorJson(removed.name, removed.role)), ""});
+  }
+  if (result.ok()) result = transaction.Commit();
+  return result;
+}
+
+Result SqlStore::Moderators(std::vector<Moderator>* moderators) {
+  std::vector<SqlRow> rows;
+  Result read =
+      db_->Query(std::string("SELECT ") + kModeratorColumns + " FROM moderators m ORDER BY m.name", {}, &rows);
+  if (!read.ok()) return read;
+  moderators->clear();
+  for (const SqlRow& row : rows) moderators->push_back(ModeratorOf(row));
+  return Result::Ok();
+}
+
+// The network's lock, then the account's: every sign-in takes them in
+// this order.
+Result SqlStore::BeginSignIn(const std::string& network, const SignInLimits& limits, const Actor& actor, UnixTime now,
+                             SignInAttempt* attempt) {
+  *attempt = {};
+  SqlTransaction transaction(*db_);
+  Result result = transaction.Begin(true);
+  if (result.ok()) result = db_->LockUntilEnd(SqlLockSpace::kNetwork, SqlLockKey("sign-in " + network));
+  if (result.ok()) result = db_->LockUntilEnd(SqlLockSpace::kAccount, SqlLockKey(actor.name));
+  std::vector<SqlRow> counts;
+  if (result.ok()) {
+    result = db_->Query(
+        "SELECT (SELECT COUNT(*) FROM sign_in_failures WHERE account = $1 AND failed_at > $3), "
+        "(SELECT COUNT(*) FROM sign_in_failures WHERE network = $2 AND failed_at > $3)",
+        {actor.name, network, now - limits.window}, &counts);
+  }
+  if (!result.ok()) return result;
+  if (SqlInt(counts[0][0]) >= limits.accountFailures || SqlInt(counts[0][1]) >= limits.networkFailures) {
+    attempt->locked = true;
+    result = AppendAudit({0, now, actor.name, actor.from, "sign-in-refused", 0, "", ""});
+    return result.ok() ? transaction.Commit() : result;
+  }
+  std::vector<SqlRow> rows;
+  result = db_->Query("INSERT INTO sign_in_failures (account, network, failed_at) VALUES ($1, $2, $3) RETURNING id",
+                      {actor.name, network, now}, &rows);
+  if (result.ok()) attempt->id = SqlInt(rows.at(0).at(0));
+  rows.clear();
+  if (result.ok()) {
+    result =
+        db_->Query(std::string("SELECT ") + kModeratorColumns + ", m.password_hash FROM moderators m WHERE m.name = $1",
+                   {actor.name}, &rows);
+  }
+  if (result.ok() && !rows.empty()) {
+    attempt->account = ModeratorOf(rows[0]);
+    attempt->passwordHash = SqlText(rows[0][5]);
+  }
+  return result.ok() ? transaction.Commit() : result;
+}
+
+Result SqlStore::FinishSignIn(const SignInAttempt& attempt, const std::optional<std::string>& tokenHash,
+                              UnixTime expiresAt, const Actor& actor, UnixTime now) {
+  if (!tokenHash) return AppendAudit({0, now, actor.name, actor.from, "sign-in-failed", 0, "", ""});
+  if (!attempt.account || attempt.locked) {
+    return Result::Failure(Result::Kind::kInvalid, 0, "only a sign-in to an account opens a session");
+  }
+  SqlTransaction transaction(*db_);
+  Result result = transaction.Begin(true);
+  // Right at last: the account's failures in a row end here.
+  if (result.ok()) {
+    result = db_->Query("DELETE FROM sign_in_failures WHERE account = $1", {attempt.account->name}, nullptr);
+  }
+  std::vector<SqlRow> rows;
+  if (result.ok()) {
+    // Nothing when the account was removed meanwhile.
+    result = db_->Query(
+        "INSERT INTO sessions (token_hash, moderator_id, created_at, expires_at) "
+        "SELECT $1, id, $3, $4 FROM moderators WHERE id = $2 RETURNING moderator_id",
+        {*tokenHash, attempt.account->id, now, expiresAt}, &rows);
+  }
+  if (result.ok() && rows.empty()) {
+    return Result::Failure(Result::Kind::kNotFound, 0, "no account named " + attempt.account->name);
+  }
+  if (result.ok()) {
+    result = AppendAudit({0, now, actor.name, actor.from, "sign-in", 0, "", JsonText({{"sessionUntil", expiresAt}})});
+  }
+  if (result.ok()) result = transaction.Commit();
+  return result;
+}
+
+Result SqlStore::FindSession(const std::string& tokenHash, UnixTime now, std::optional<SessionInfo>* session) {
+  std::vector<SqlRow> rows;
+  Result read = db_->Query(std::string("SELECT ") + kModeratorColumns +
+                               ", s.expires_at FROM sessions s JOIN moderators m ON m.id = s.moderator_id "
+                               "WHERE s.token_hash = $1 AND s.expires_at > $2",
+                           {tokenHash, now}, &rows);
+  if (!read.ok()) return read;
+  session->reset();
+  if (!rows.empty()) *session = SessionInfo{ModeratorOf(rows[0]), SqlInt(rows[0][5])};
+  return Result::Ok();
+}
+
+Result SqlStore::EndSession(const std::string& tokenHash, const Actor& actor, UnixTime now) {
+  SqlTransaction transaction(*db_);
+  Result result = transaction.Begin(true);
+  std::vector<SqlRow> rows;
+  if (result.ok()) result = db_->Query("DELETE FROM sessions WHERE token_hash = $1 RETURNING 1", {tokenHash}, &rows);
+  if (result.ok() && !rows.empty()) result = AppendAudit({0, now, actor.name, actor.from, "sign-out", 0, "", ""});
+  if (result.ok()) result = transaction.Commit();
+  return result;
+}
+
+}  // namespace palisard

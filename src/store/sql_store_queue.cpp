@@ -1,0 +1,265 @@
+// What the moderation queue weighs beside the reports: where hosts saw
+// players together, appeals and mutes; and the pruning of what runs out.
+#include <algorithm>
+#include <unordered_set>
+
+#include "store/ban_json.h"
+#include "store/sql_store.h"
+
+namespace palisard {
+namespace {
+
+// A host asks about its players about once a minute (every ten seconds
+// after a failure); a player it has not named for longer than this left
+// the match, and a later sighting begins a new presence.
+constexpr UnixTime kPresenceGap = 5 * 60;
+// The longest appeal kept, in bytes.
+constexpr std::size_t kAppealLimit = 2000;
+
+Result Invalid(const std::string& text) { return Result::Failure(Result::Kind::kInvalid, 0, text); }
+
+const char* MuteKindName(MuteKind kind) { return kind == MuteKind::kReporter ? "reporter" : "network"; }
+
+}  // namespace
+
+Result SqlStore::RecordSighting(const Sighting& sighting) {
+  std::unordered_set<uint64_t> seen;
+  for (uint64_t id : sighting.ids) {
+    if (id == 0 || !seen.insert(id).second) continue;
+    // Batches from several instances may come out of order: a sighting
+    // near a presence widens it either way.
+    std::vector<SqlRow> rows;
+    Result result = db_->Query(
+        "UPDATE presence SET "
+        "first_seen = CASE WHEN first_seen > $3 THEN $3 ELSE first_seen END, "
+        "last_seen = CASE WHEN last_seen < $3 THEN $3 ELSE last_seen END "
+        "WHERE source = $1 AND player_id = $2 AND last_seen >= $3 - $4 AND first_seen <= $3 + $4 RETURNING id",
+        {sighting.source, SqlId(id), sighting.at, kPresenceGap}, &rows);
+    if (result.ok() && rows.empty()) {
+      result = db_->Query("INSERT INTO presence (source, player_id, first_seen, last_seen) VALUES ($1, $2, $3, $3)",
+                          {sighting.source, SqlId(id), sighting.at}, nullptr);
+    }
+    if (!result.ok()) return result;
+  }
+  return Result::Ok();
+}
+
+Result SqlStore::RecordSightings(const std::vector<Sighting>& sightings) {
+  SqlTransaction transaction(*db_);
+  Result result = transaction.Begin(true);
+  for (std::size_t i = 0; result.ok() && i < sightings.size(); ++i) result = RecordSighting(sightings[i]);
+  if (result.ok()) result = transaction.Commit();
+  return result;
+}
+
+Result SqlStore::CaseReports(int64_t caseId, UnixTime before, UnixTime after, std::vector<WitnessedReport>* reports) {
+  // Two presences at one source that overlap, within the window around
+  // the report.
+  std::vector<SqlRow> rows;
+  Result read = db_->Query(
+      "SELECT r.id, r.reporter_id, r.reported_id, r.network, r.reported_at, r.case_id, "
+      "CASE WHEN EXISTS (SELECT 1 FROM presence a JOIN presence b ON b.source = a.source "
+      "WHERE a.player_id = r.reporter_id AND b.player_id = r.reported_id "
+      "AND a.first_seen <= b.last_seen AND b.first_seen <= a.last_seen "
+      "AND a.first_seen <= r.reported_at + $3 AND b.first_seen <= r.reported_at + $3 "
+      "AND a.last_seen >= r.reported_at - $2 AND b.last_seen >= r.reported_at - $2) THEN 1 ELSE 0 END "
+      "FROM reports r WHERE r.case_id = $1 ORDER BY r.reported_at, r.id",
+      {caseId, before, after}, &rows);
+  if (!read.ok()) return read;
+  reports->clear();
+  for (const SqlRow& row : rows) {
+    Report report{SqlInt(row[0]),  PlayerIdOf(row[1]), PlayerIdOf(row[2]),
+                  SqlText(row[3]), SqlInt(row[4]),     SqlInt(row[5])};
+    reports->push_back({report, SqlInt(row[6]) != 0});
+  }
+  return Result::Ok();
+}
+
+Result SqlStore::Prune(UnixTime presenceBefore, UnixTime failuresBefore, UnixTime now) {
+  SqlTransaction transaction(*db_);
+  Result result = transaction.Begin(true);
+  if (result.ok()) result = db_->Query("DELETE FROM presence WHERE last_seen < $1", {presenceBefore}, nullptr);
+  if (result.ok()) result = db_->Query("DELETE FROM sign_in_failures WHERE failed_at < $1", {failuresBefore}, nullptr);
+  if (result.ok()) result = db_->Query("DELETE FROM sessions WHERE expires_at <= $1", {now}, nullptr);
+  if (result.ok()) result = transaction.Commit();
+  return result;
+}
+
+Result SqlStore::QueryAppeals(const std::string& where, const std::string& order, const std::vector<SqlValue>& params,
+                              std::vector<Appeal>* appeals) {
+  std::vector<SqlRow> rows;
+  Result read = db_->Query(
+      "SELECT id, player_id, text, network, made_at, decision, closed_by, closed_at, close_reason FROM appeals WHERE " +
+          where + " ORDER BY " + order,
+      params, &rows);
+  if (!read.ok()) return read;
+  appeals->clear();
+  for (const SqlRow& row : rows) {
+    Appeal appeal{SqlInt(row[0]), PlayerIdOf(row[1]), SqlText(row[2]), SqlText(row[3]), SqlInt(row[4]), {}};
+    if (row[7]) appeal.closing = CaseClosing{SqlText(row[5]), SqlText(row[6]), SqlInt(row[7]), SqlText(row[8])};
+    appeals->push_back(std::move(appeal));
+  }
+  return Result::Ok();
+}
+
+// Call within the transaction that lifts the player's ban, with his lock held.
+Result SqlStore::GrantOpenAppeal(uint64_t playerId, const Actor& actor, const std::string& reason, UnixTime now,
+                                 int64_t* appealId) {
+  std::vector<SqlRow> rows;
+  Result result = db_->Query(
+      "UPDATE appeals SET decision = 'granted', closed_by = $2, closed_at = $3, close_reason = $4 "
+      "WHERE player_id = $1 AND closed_at IS NULL RETURNING id",
+      {SqlId(playerId), actor.name, now, reason}, &rows);
+  *appealId = result.ok() && !rows.empty() ? SqlInt(rows[0][0]) : 0;
+  return result;
+}
+
+// Locks the appeal bucket of the network, then the player, in the order a
+// report takes its locks.
+Result SqlStore::RecordAppeal(const NewAppeal& appeal, const AppealLimits& limits, UnixTime now,
+                              AppealVerdict* verdict) {
+  if (appeal.playerId == 0) return Invalid("player id 0 names no player");
+  if (appeal.text.find_first_not_of(" \t\r\n") == std::string::npos) return Invalid("the appeal is empty");
+  if (appeal.text.size() > kAppealLimit) {
+    return Invalid("the appeal is longer than " + std::to_string(kAppealLimit) + " bytes");
+  }
+  if (appeal.network.empty()) return Invalid("an appeal needs its source network");
+  const std::string bucket = "appeal " + appeal.network;
+  SqlTransaction transaction(*db_);
+  Result result = transaction.Begin(true);
+  if (result.ok()) result = db_->LockUntilEnd(SqlLockSpace::kNetwork, SqlLockKey(bucket));
+  if (result.ok()) result = db_->LockUntilEnd(SqlLockSpace::kPlayer, appeal.playerId);
+  std::vector<Ban> inForce;
+  if (result.ok()) result = BansInForce(appeal.playerId, now, &inForce);
+  std::vector<Appeal> open;
+  if (result.ok()) result = QueryAppeals("player_id = $1 AND closed_at IS NULL", "id", {SqlId(appeal.playerId)}, &open);
+  if (!result.ok()) return result;
+  if (inForce.empty() || !open.empty()) {
+    *verdict = inForce.empty() ? AppealVerdict::kNotBanned : AppealVerdict::kOpenAlready;
+    return Result::Ok();
+  }
+  bool taken = false;
+  result = TakeToken(bucket, limits.networkBurst, limits.networkPerHour, now, &taken);
+  if (result.ok() && !taken) {
+    *verdict = AppealVerdict::kNetworkLimit;
+    return transaction.Commit();
+  }
+  std::vector<SqlRow> rows;
+  if (result.ok()) {
+    result = db_->Query("INSERT INTO appeals (player_id, text, network, made_at) VALUES ($1, $2, $3, $4) RETURNING id",
+                        {SqlId(appeal.playerId), appeal.text, appeal.network, now}, &rows);
+  }
+  if (result.ok()) {
+    nlohmann::json after = {{"appeal", SqlInt(rows.at(0).at(0))}, {"text", appeal.text}};
+    result = AppendAudit({0, now, "public page", appeal.network, "appeal", appeal.playerId, "", JsonText(after)});
+  }
+  if (result.ok()) result = transaction.Commit();
+  if (result.ok()) *verdict = AppealVerdict::kRecorded;
+  return result;
+}
+
+Result SqlStore::OpenAppeals(std::vector<Appeal>* appeals) {
+  return QueryAppeals("closed_at IS NULL", "made_at, id", {}, appeals);
+}
+
+Result SqlStore::RejectAppeal(int64_t appealId, const std::string& reason, const Actor& actor, UnixTime now) {
+  if (reason.find_first_not_of(" \t") == std::string::npos) return Invalid("rejecting an appeal needs a reason");
+  SqlTransaction transaction(*db_);
+  Result result = transaction.Begin(true);
+  std::vector<Appeal> appeals;
+  if (result.ok()) result = QueryAppeals("id = $1 AND closed_at IS NULL", "id", {appealId}, &appeals);
+  if (!result.ok()) return result;
+  if (appeals.empty()) return Result::Failure(Result::Kind::kNotFound, 0, "no open appeal " + std::to_string(appealId));
+  // The player's lock, as a lift takes it: the appeal is granted or
+  // rejected, never both.
+  std::vector<SqlRow> rows;
+  result = db_->LockUntilEnd(SqlLockSpace::kPlayer, appeals[0].playerId);
+  if (result.ok()) {
+    result = db_->Query(
+        "UPDATE appeals SET decision = 'rejected', closed_by = $2, closed_at = $3, close_reason = $4 "
+        "WHERE id = $1 AND closed_at IS NULL RETURNING id",
+        {appealId, actor.name, now, reason}, &rows);
+  }
+  if (!result.ok()) return result;
+  if (rows.empty())
+    return Result::Failure(Result::Kind::kNotFound, 0, "appeal " + std::to_string(appealId) + " is closed");
+  nlohmann::json after = {{"appeal", appealId}, {"decision", "rejected"}, {"reason", reason}};
+  result = AppendAudit({0, now, actor.name, actor.from, "appeal-rejected", appeals[0].playerId,
+                        JsonText({{"appeal", appealId}, {"state", "open"}}), JsonText(after)});
+  if (result.ok()) result = transaction.Commit();
+  return result;
+}
+
+Result SqlStore::IsMuted(const NewReport& report, bool* muted) {
+  std::vector<SqlRow> rows;
+  Result read = db_->Query(
+      "SELECT 1 FROM mutes WHERE lifted_at IS NULL AND "
+      "((kind = 'reporter' AND subject = $1) OR (kind = 'network' AND subject = $2))",
+      {std::to_string(report.reporterId), report.network}, &rows);
+  *muted = read.ok() && !rows.empty();
+  return read;
+}
+
+Result SqlStore::AddMute(MuteKind kind, const std::string& subject, const std::string& reason, const Actor& actor,
+                         UnixTime now) {
+  if (subject.empty()) return Invalid("a mute needs a reporter id or a network");
+  if (reason.find_first_not_of(" \t") == std::string::npos) return Invalid("a mute needs a reason");
+  SqlTransaction transaction(*db_);
+  Result result = transaction.Begin(true);
+  std::vector<SqlRow> rows;
+  if (result.ok()) {
+    result = db_->Query("SELECT id FROM mutes WHERE kind = $1 AND subject = $2 AND lifted_at IS NULL",
+                        {std::string(MuteKindName(kind)), subject}, &rows);
+  }
+  if (!result.ok()) return result;
+  if (!rows.empty()) return Result::Failure(Result::Kind::kConflict, 0, subject + " is muted already");
+  result =
+      db_->Query("INSERT INTO mutes (kind, subject, reason, made_by, made_at) VALUES ($1, $2, $3, $4, $5) RETURNING id",
+                 {std::string(MuteKindName(kind)), subject, reason, actor.name, now}, &rows);
+  if (result.ok()) {
+    nlohmann::json after = {
+        {"mute", SqlInt(rows.at(0).at(0))}, {"kind", MuteKindName(kind)}, {"subject", subject}, {"reason", reason}};
+    const uint64_t player = kind == MuteKind::kReporter ? std::strtoull(subject.c_str(), nullptr, 10) : 0;
+    result = AppendAudit({0, now, actor.name, actor.from, "mute", player, "", JsonText(after)});
+  }
+  if (result.ok()) result = transaction.Commit();
+  return result;
+}
+
+Result SqlStore::LiftMute(int64_t muteId, const Actor& actor, UnixTime now) {
+  SqlTransaction transaction(*db_);
+  Result result = transaction.Begin(true);
+  std::vector<SqlRow> rows;
+  if (result.ok()) {
+    result = db_->Query(
+        "UPDATE mutes SET lifted_by = $2, lifted_at = $3 WHERE id = $1 AND lifted_at IS NULL RETURNING kind, subject",
+        {muteId, actor.name, now}, &rows);
+  }
+  if (!result.ok()) return result;
+  if (rows.empty())
+    return Result::Failure(Result::Kind::kNotFound, 0, "no mute " + std::to_string(muteId) + " in force");
+  const std::string kind = SqlText(rows[0][0]);
+  const std::string subject = SqlText(rows[0][1]);
+  const uint64_t player = kind == "reporter" ? std::strtoull(subject.c_str(), nullptr, 10) : 0;
+  result = AppendAudit({0, now, actor.name, actor.from, "unmute", player,
+                        JsonText({{"mute", muteId}, {"kind", kind}, {"subject", subject}}), ""});
+  if (result.ok()) result = transaction.Commit();
+  return result;
+}
+
+Result SqlStore::Mutes(std::vector<Mute>* mutes) {
+  std::vector<SqlRow> rows;
+  Result read = db_->Query(
+      "SELECT id, kind, subject, reason, made_by, made_at FROM mutes WHERE lifted_at IS NULL "
+      "ORDER BY made_at DESC, id DESC",
+      {}, &rows);
+  if (!read.ok()) return read;
+  mutes->clear();
+  for (const SqlRow& row : rows) {
+    mutes->push_back({SqlInt(row[0]), SqlText(row[1]) == "reporter" ? MuteKind::kReporter : MuteKind::kNetwork,
+                      SqlText(row[2]), SqlText(row[3]), SqlText(row[4]), SqlInt(row[5])});
+  }
+  return Result::Ok();
+}
+
+}  // namespace palisard
