@@ -21,6 +21,8 @@ struct CliContext {
   UnixTime now = 0;
   std::string user;  // who runs the command: the audit's actor is "cli:" and this name
   std::function<Result(const ServeSettings&)> serve;
+  // Reads a new account's password (`moderator add`).
+  std::function<Result(std::string*)> readPassword;
 };
 
 // One command of the command line. `run` gets arguments that passed `spec`;

@@ -6,6 +6,7 @@
 
 #include "common/version.h"
 #include "service/admin_commands.h"
+#include "service/moderator_commands.h"
 #include "service/serve_options.h"
 #include "service/transfer_commands.h"
 
@@ -35,7 +36,7 @@ Command ServeCommand() {
 // Every command, in the order the help lists them. A new command joins here.
 std::vector<Command> Commands() {
   std::vector<Command> commands = {ServeCommand()};
-  for (auto group : {AdminCommands(), TransferCommands()}) {
+  for (auto group : {AdminCommands(), ModeratorCommands(), TransferCommands()}) {
     for (Command& command : group) commands.push_back(std::move(command));
   }
   return commands;

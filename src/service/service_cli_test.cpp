@@ -8,6 +8,7 @@
 #include <sstream>
 
 #include "helpers/temp_dir.h"
+#include "service/credentials.h"
 
 namespace palisard {
 namespace {
@@ -22,8 +23,16 @@ class ServiceCliTest : public ::testing::Test {
   int Run(std::vector<std::string> args) {
     out_.str("");
     err_.str("");
-    CliContext context{out_, err_, kNow, "alice", [this](const ServeSettings& settings) {
+    CliContext context{out_,
+                       err_,
+                       kNow,
+                       "alice",
+                       [this](const ServeSettings& settings) {
                          served_ = settings;
+                         return Result::Ok();
+                       },
+                       [this](std::string* password) {
+                         *password = password_;
                          return Result::Ok();
                        }};
     return RunServiceCommandLine(args, context);
@@ -49,6 +58,7 @@ class ServiceCliTest : public ::testing::Test {
   std::ostringstream out_;
   std::ostringstream err_;
   std::optional<ServeSettings> served_;
+  std::string password_;  // what the password prompt reads
 };
 
 TEST_F(ServiceCliTest, BadInputIsOneLineAndExitTwoBeforeAnythingIsDone) {
@@ -73,6 +83,7 @@ TEST_F(ServiceCliTest, BadInputIsOneLineAndExitTwoBeforeAnythingIsDone) {
       {{"serve", "--header-deadline", "0"}, "--header-deadline: '0' is not a number from 1 to 3600"},
       {{"--latest-version", "1.0.2"}, "latest-version and download-url are set together or not at all"},
       {{"--store-workers", "-1"}, "--store-workers: '-1' is not a number from 1 to 256"},
+      {{"moderator", "add", "mia<b>"}, "an account name is 1 to 32 letters, digits, '.', '_' or '-'"},
   };
   for (const auto& c : cases) {
     EXPECT_EQ(Run(c.args), kExitBadInput) << c.args[0];
@@ -123,7 +134,7 @@ TEST_F(ServiceCliTest, ServeTakesTheSettingsFileThenTheOptions) {
 
 TEST_F(ServiceCliTest, HelpForTheProgramAndEachCommand) {
   EXPECT_EQ(Run({"--help"}), kExitOk);
-  EXPECT_THAT(out_.str(), HasSubstr("\n  dismiss  close an open case without a ban\n"));
+  EXPECT_THAT(out_.str(), HasSubstr("\n  dismiss           close an open case without a ban\n  moderator add     add"));
   // Help wins over anything wrong beside it.
   EXPECT_EQ(Run({"ban", "not-an-id", "-h"}), kExitOk);
   EXPECT_THAT(out_.str(), StartsWith("usage: palisard-service ban ID --reason TEXT [--for DURATION] [--database URL]"));
@@ -186,6 +197,39 @@ TEST_F(ServiceCliTest, BansCasesAndTheirListsAgainstARealDatabase) {
   ASSERT_EQ(audit.size(), 1u);
   EXPECT_EQ(audit[0].actor, "cli:alice");
   EXPECT_EQ(audit[0].from, "cli");
+}
+
+TEST_F(ServiceCliTest, ModeratorAccountsAreAddedWithAHashListedAndRemoved) {
+  const std::string db = NewDatabase("service.db");
+  password_ = "too short";
+  EXPECT_EQ(Run({"moderator", "add", "mia", "--database", db}), kExitBadInput);
+  EXPECT_THAT(Error(), HasSubstr("a password needs at least 10 characters"));
+  password_ = "correct horse battery";
+  ASSERT_EQ(Run({"moderator", "add", "mia", "--admin", "--insecure-test-hash", "--database", db}), kExitOk)
+      << err_.str();
+  EXPECT_EQ(out_.str(), "added admin mia\n");
+  EXPECT_EQ(Run({"moderator", "add", "mia", "--insecure-test-hash", "--database", db}), kExitFailed);
+  EXPECT_THAT(Error(), HasSubstr("an account named mia exists"));
+  ASSERT_EQ(Run({"moderator", "add", "bo", "--insecure-test-hash", "--database", db}), kExitOk);
+  EXPECT_EQ(Run({"moderator", "list", "--database", db}), kExitOk);
+  EXPECT_EQ(out_.str(),
+            "bo  moderator  added 2024-05-01T12:00:00Z by cli:alice\n"
+            "mia  admin  added 2024-05-01T12:00:00Z by cli:alice\n");
+
+  // Only a hash is stored, and it takes the password.
+  std::unique_ptr<Store> store;
+  ASSERT_TRUE(OpenStore(db, &store).ok());
+  SignInAttempt attempt;
+  ASSERT_TRUE(store->BeginSignIn("n", {}, {"mia", "x"}, kNow, &attempt).ok());
+  EXPECT_THAT(attempt.passwordHash, StartsWith("$argon2id$"));
+  EXPECT_TRUE(VerifyPassword("correct horse battery", attempt.passwordHash));
+  EXPECT_FALSE(VerifyPassword("correct horse batterY", attempt.passwordHash));
+
+  ASSERT_EQ(Run({"moderator", "remove", "mia", "--database", db}), kExitOk);
+  EXPECT_EQ(Run({"moderator", "remove", "mia", "--database", db}), kExitFailed);
+  EXPECT_THAT(Error(), HasSubstr("no account named mia"));
+  EXPECT_EQ(Run({"moderator", "list", "--database", db}), kExitOk);
+  EXPECT_EQ(out_.str(), "bo  moderator  added 2024-05-01T12:00:00Z by cli:alice\n");
 }
 
 TEST_F(ServiceCliTest, ExportImportsElsewhereOnceAndPlainListsBanWhoIsNotBanned) {

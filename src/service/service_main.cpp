@@ -4,12 +4,17 @@
 #include <iostream>
 
 #include "service/current_user.h"
+#include "service/password_prompt.h"
 #include "service/server.h"
 #include "service/service_cli.h"
 
 int main(int argc, char** argv) {
   const auto now = std::chrono::system_clock::now().time_since_epoch();
-  palisard::CliContext context{std::cout, std::cerr, std::chrono::duration_cast<std::chrono::seconds>(now).count(),
-                               palisard::CurrentUserName(), palisard::Serve};
+  palisard::CliContext context{std::cout,
+                               std::cerr,
+                               std::chrono::duration_cast<std::chrono::seconds>(now).count(),
+                               palisard::CurrentUserName(),
+                               palisard::Serve,
+                               palisard::ReadNewPassword};
   return palisard::RunServiceCommandLine({argv + 1, argv + argc}, context);
 }
