@@ -6,6 +6,7 @@
 #include <utility>
 #include <vector>
 
+#include "service/public_player.h"
 #include "service/service_description.h"
 
 namespace palisard {
@@ -14,17 +15,17 @@ namespace {
 constexpr char kXml[] = "text/xml; charset=utf-8";
 constexpr char kVersionPath[] = "/version.txt";
 
-PublicAnswer Plain(unsigned status, std::string body) {
+HttpAnswer Plain(unsigned status, std::string body) {
   return {status, "text/plain; charset=utf-8", std::move(body), {}};
 }
 
-PublicAnswer Xml(std::string body) { return {200, kXml, std::move(body), {}}; }
+HttpAnswer Xml(std::string body) { return {200, kXml, std::move(body), {}}; }
 
-PublicAnswer Fault(FaultCode code, const std::string& text) { return {500, kXml, FaultAnswer(code, text), {}}; }
+HttpAnswer Fault(FaultCode code, const std::string& text) { return {500, kXml, FaultAnswer(code, text), {}}; }
 
-PublicAnswer NotAllowed(const char* allow) {
-  PublicAnswer answer = Plain(405, "Method Not Allowed\n");
-  answer.allow = allow;
+HttpAnswer NotAllowed(const char* allow) {
+  HttpAnswer answer = Plain(405, "Method Not Allowed\n");
+  answer.headers.emplace_back("Allow", allow);
   return answer;
 }
 
@@ -48,7 +49,7 @@ std::string AddressableHost(const std::string& host) {
   return plain ? host : "localhost";
 }
 
-Routed RouteCall(const PublicRequest& request) {
+Routed RouteCall(const HttpRequest& request, const ServeSettings& settings, SightingLog& sightings) {
   // SOAP 1.1: an empty SOAPAction ("") leaves the intent to the request itself.
   std::optional<SoapOperation> named;
   const std::string_view action = request.soapAction ? Trimmed(*request.soapAction) : std::string_view();
@@ -64,18 +65,22 @@ Routed RouteCall(const PublicRequest& request) {
                                          std::string(OperationName(call.operation)));
   }
   if (call.operation == SoapOperation::kGetBanList && call.ids.empty()) return Xml(GetBanListAnswer({}));
-  return call;
+  return StoreCall([call = std::move(call), network = request.network, source = request.source, &settings, &sightings](
+                       Store& store, UnixTime now, Result* stored) {
+    HttpAnswer answer = AnswerCall(store, call, network, settings, now, stored);
+    // The host's match, as evidence for the reports of its players.
+    if (stored->ok() && call.operation == SoapOperation::kGetBanList) sightings.Add({source, now, call.ids});
+    return answer;
+  });
 }
 
 }  // namespace
 
-Routed Route(const PublicRequest& request, const ServeSettings& settings) {
-  const std::string_view target = request.target;
-  const std::size_t question = target.find('?');
-  const std::string_view path = target.substr(0, question);
-  const std::string_view query = question == std::string_view::npos ? "" : target.substr(question + 1);
+Routed Route(const HttpRequest& request, const ServeSettings& settings, SightingLog& sightings) {
+  const std::string path = PathOf(request.target);
+  const std::string query = QueryOf(request.target);
   if (path == kContractPath) {
-    if (request.method == "POST") return RouteCall(request);
+    if (request.method == "POST") return RouteCall(request, settings, sightings);
     if (request.method == "GET" && EqualsIgnoringCase(query, "wsdl")) {
       return Xml(ServiceDescription(AddressableHost(request.host)));
     }
@@ -88,11 +93,12 @@ Routed Route(const PublicRequest& request, const ServeSettings& settings) {
     // first LF as the download address.
     return Plain(200, settings.latestVersion + "\r\n" + settings.downloadUrl);
   }
+  if (path.rfind(kPlayerPagePrefix, 0) == 0) return RoutePlayerPage(request, settings);
   return Plain(404, "Not Found\n");
 }
 
-PublicAnswer AnswerCall(Store& store, const ServiceRequest& call, const std::string& network,
-                        const ServeSettings& settings, UnixTime now, Result* stored) {
+HttpAnswer AnswerCall(Store& store, const ServiceRequest& call, const std::string& network,
+                      const ServeSettings& settings, UnixTime now, Result* stored) {
   if (call.operation == SoapOperation::kGetBanList) {
     std::vector<Standing> standings;
     const UnixTime scoreSince = now - std::chrono::duration_cast<std::chrono::seconds>(kScoreWindow).count();
@@ -111,6 +117,6 @@ PublicAnswer AnswerCall(Store& store, const ServiceRequest& call, const std::str
   return Xml(AddInfractionAnswer(outcome.verdict == ReportVerdict::kRecorded && outcome.reportedBanned));
 }
 
-PublicAnswer StoreFault() { return Fault(FaultCode::kServer, "the ban store cannot answer now; try again later"); }
+HttpAnswer StoreFault() { return Fault(FaultCode::kServer, "the ban store cannot answer now; try again later"); }
 
 }  // namespace palisard

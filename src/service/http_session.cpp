@@ -8,6 +8,8 @@
 #include <chrono>
 #include <utility>
 
+#include "service/source_network.h"
+
 namespace palisard {
 
 namespace beast = boost::beast;
@@ -19,15 +21,16 @@ UnixTime WallTimeNow() {
   return std::chrono::duration_cast<std::chrono::seconds>(std::chrono::system_clock::now().time_since_epoch()).count();
 }
 
-PublicAnswer Refusal(unsigned status, const char* text) { return {status, "text/plain; charset=utf-8", text, {}}; }
+HttpAnswer Refusal(unsigned status, const char* text) { return {status, "text/plain; charset=utf-8", text, {}}; }
 
 }  // namespace
 
-HttpSession::HttpSession(boost::asio::ip::tcp::socket socket, std::string source, std::string network,
+HttpSession::HttpSession(boost::asio::ip::tcp::socket socket, std::string peer, std::string source,
                          SessionContext& context)
     : stream_(std::move(socket)),
+      peer_(std::move(peer)),
       source_(std::move(source)),
-      network_(std::move(network)),
+      network_(SourceNetwork(peer_).value_or(peer_)),
       context_(context),
       storeDeadline_(stream_.get_executor()) {}
 
@@ -75,32 +78,38 @@ void HttpSession::OnReadError(beast::error_code error) {
 
 void HttpSession::Dispatch() {
   const auto& request = parser_->get();
-  PublicRequest routed;
+  HttpRequest routed;
   routed.method = std::string(request.method_string());
   routed.target = std::string(request.target());
   routed.host = std::string(request[http::field::host]);
   if (const auto action = request.find("SOAPAction"); action != request.end())
     routed.soapAction = std::string(action->value());
+  routed.origin = std::string(request[http::field::origin]);
+  routed.cookie = std::string(request[http::field::cookie]);
+  routed.forwardedProto = std::string(request["X-Forwarded-Proto"]);
   routed.body = std::move(parser_->get().body());
-  Routed answer = Route(routed, context_.settings);
-  if (auto* now = std::get_if<PublicAnswer>(&answer)) return Reply(*now, request.keep_alive());
-  AskStore(std::move(std::get<ServiceRequest>(answer)));
+  routed.peer = peer_;
+  routed.source = source_;
+  routed.network = network_;
+  Routed answer = context_.router(routed);
+  if (auto* now = std::get_if<HttpAnswer>(&answer)) return Reply(*now, request.keep_alive());
+  AskStore(std::move(std::get<StoreCall>(answer)));
 }
 
-void HttpSession::AskStore(ServiceRequest call) {
+void HttpSession::AskStore(StoreCall call) {
   const uint64_t number = ++calls_;
   awaiting_ = true;
   const auto due = std::chrono::steady_clock::now() + context_.settings.storeDeadline;
   storeDeadline_.expires_at(due);
   storeDeadline_.async_wait([self = shared_from_this(), number](beast::error_code error) {
-    if (!error) self->OnStoreAnswer(number, StoreFault());
+    if (!error) self->OnStoreAnswer(number, self->context_.unanswered);
   });
   // The worker holds no strong reference: a session is ended on its own
   // thread only, and the store's late answer finds it gone.
-  context_.workers.Post(due, [weak = weak_from_this(), executor = stream_.get_executor(), settings = &context_.settings,
-                              network = network_, call = std::move(call), number](Store* store) {
+  context_.workers.Post(due, [weak = weak_from_this(), executor = stream_.get_executor(), call = std::move(call),
+                              unanswered = &context_.unanswered, number](Store* store) {
     Result stored = Result::Failure(Result::Kind::kUnavailable);
-    PublicAnswer answer = store ? AnswerCall(*store, call, network, *settings, WallTimeNow(), &stored) : StoreFault();
+    HttpAnswer answer = store ? call(*store, WallTimeNow(), &stored) : *unanswered;
     boost::asio::post(executor, [weak, number, answer = std::move(answer)]() mutable {
       if (auto self = weak.lock()) self->OnStoreAnswer(number, std::move(answer));
     });
@@ -108,18 +117,18 @@ void HttpSession::AskStore(ServiceRequest call) {
   });
 }
 
-void HttpSession::OnStoreAnswer(uint64_t call, PublicAnswer answer) {
+void HttpSession::OnStoreAnswer(uint64_t call, HttpAnswer answer) {
   if (!awaiting_ || call != calls_) return;  // answered already, by the deadline
   awaiting_ = false;
   storeDeadline_.cancel();
   Reply(answer, parser_->get().keep_alive());
 }
 
-void HttpSession::Reply(const PublicAnswer& answer, bool keepAlive) {
+void HttpSession::Reply(const HttpAnswer& answer, bool keepAlive) {
   const unsigned version = parser_ && parser_->is_header_done() ? parser_->get().version() : 11;
   response_ = {static_cast<http::status>(answer.status), version};
-  response_.set(http::field::content_type, answer.contentType);
-  if (!answer.allow.empty()) response_.set(http::field::allow, answer.allow);
+  if (!answer.contentType.empty()) response_.set(http::field::content_type, answer.contentType);
+  for (const auto& [name, value] : answer.headers) response_.insert(name, value);
   response_.body() = answer.body;
   response_.keep_alive(keepAlive);
   response_.prepare_payload();

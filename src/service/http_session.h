@@ -17,22 +17,25 @@
 #include <string>
 
 #include "service/connection_caps.h"
-#include "service/contract.h"
+#include "service/http_exchange.h"
 #include "service/serve_settings.h"
 #include "service/store_workers.h"
 
 namespace palisard {
 
-// What every connection of one server shares; it outlives them all.
+// What every connection of one listener shares; it outlives them all.
 struct SessionContext {
   const ServeSettings& settings;
   StoreWorkers& workers;
   ConnectionCaps& caps;
+  Router router;  // the public port's, or the moderation pages'
+  // What a request gets when its store call did not run in time.
+  HttpAnswer unanswered;
 };
 
-// One connection of the public port, on the I/O thread: requests read
-// within the header and the body deadline and the body limit, answered in
-// turn, the store's calls handed to the store workers and their answers
+// One connection, on the I/O thread: requests read within the header and
+// the body deadline and the body limit, answered in turn by the listener's
+// router, the store's calls handed to the store workers and their answers
 // posted back. It keeps its place in the caps while it lives.
 class HttpSession : public std::enable_shared_from_this<HttpSession> {
  public:
@@ -41,7 +44,8 @@ class HttpSession : public std::enable_shared_from_this<HttpSession> {
   static constexpr std::size_t kBodyLimit = 64 * 1024;
   static constexpr std::size_t kHeaderLimit = 8 * 1024;
 
-  HttpSession(boost::asio::ip::tcp::socket socket, std::string source, std::string network, SessionContext& context);
+  // `peer` is the peer's address, `source` its key in the caps.
+  HttpSession(boost::asio::ip::tcp::socket socket, std::string peer, std::string source, SessionContext& context);
   ~HttpSession();
 
   void Start() { ReadHeader(); }
@@ -55,9 +59,9 @@ class HttpSession : public std::enable_shared_from_this<HttpSession> {
   // left, or took too long).
   void OnReadError(boost::beast::error_code error);
   void Dispatch();
-  void AskStore(ServiceRequest call);
-  void OnStoreAnswer(uint64_t call, PublicAnswer answer);
-  void Reply(const PublicAnswer& answer, bool keepAlive);
+  void AskStore(StoreCall call);
+  void OnStoreAnswer(uint64_t call, HttpAnswer answer);
+  void Reply(const HttpAnswer& answer, bool keepAlive);
   void OnWritten(bool keepAlive, boost::beast::error_code error);
   // Reads and drops what the peer still sends, until it closes or kLinger
   // passes.
@@ -66,6 +70,7 @@ class HttpSession : public std::enable_shared_from_this<HttpSession> {
   static constexpr std::chrono::seconds kLinger{2};
 
   boost::beast::tcp_stream stream_;
+  std::string peer_;
   std::string source_;   // its key in the caps
   std::string network_;  // the peer's SourceNetwork
   SessionContext& context_;

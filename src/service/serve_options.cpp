@@ -77,6 +77,12 @@ const ServeSetting kServeSettings[] = {
        return Result::Ok();
      },
      [](const ServeSettings& s) { return s.listen; }},
+    {"moderation-listen", "ADDR:PORT", "numeric address and port of the moderation pages",
+     [](const std::string& text, ServeSettings* s) {
+       s->moderationListen = text;
+       return Result::Ok();
+     },
+     [](const ServeSettings& s) { return s.moderationListen; }},
     {"database", "URL", "an SQLite file, or postgresql://... for PostgreSQL",
      [](const std::string& text, ServeSettings* s) {
        if (text.empty()) return Invalid("the database is empty");

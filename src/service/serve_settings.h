@@ -12,16 +12,23 @@ namespace palisard {
 // GetBanList's BanScore counts the distinct source networks that reported a
 // player within this window.
 inline constexpr std::chrono::seconds kScoreWindow = std::chrono::hours(24 * 30);
+// What hosts' ban requests named is kept this long.
+inline constexpr std::chrono::seconds kSightingsKept = std::chrono::hours(24 * 30);
 
 // Everything `palisard-service serve` runs with: the command line and the
 // settings file fill it, the server reads it.
 struct ServeSettings {
-  std::string listen = "0.0.0.0:80";             // ADDR:PORT of the public port
+  std::string listen = "0.0.0.0:80";  // ADDR:PORT of the public port
+  // ADDR:PORT of the moderation pages, never served on the public port; a
+  // community puts its TLS proxy in front.
+  std::string moderationListen = "127.0.0.1:8080";
   std::string database = "palisard-service.db";  // an SQLite path or a PostgreSQL URL
   // The version file: the newest release and where to get it.
   std::string latestVersion;
   std::string downloadUrl;
   ReportLimits reportLimits;
+  AppealLimits appealLimits;
+  SignInLimits signInLimits;
   // Bad clients cannot stall the port: deadlines for a request's header and
   // body, connections one source address may hold, and all connections.
   std::chrono::seconds headerDeadline{10};

@@ -16,8 +16,11 @@
 
 #include "common/console_output.h"
 #include "service/connection_caps.h"
+#include "service/contract.h"
 #include "service/http_session.h"
-#include "service/source_network.h"
+#include "service/moderation_routes.h"
+#include "service/page_answers.h"
+#include "service/sighting_log.h"
 
 namespace palisard {
 
@@ -68,14 +71,100 @@ std::size_t ConnectionsWithinFileLimit(std::size_t wanted) {
   return fits;
 }
 
+// One listening address: its acceptor and what its connections share.
+class Listener {
+ public:
+  Listener(asio::io_context& io, const char* what, SessionContext& context)
+      : what_(what), context_(context), acceptor_(io), retry_(io) {}
+
+  Result Listen(const std::string& address) {
+    tcp::endpoint endpoint;
+    Result parsed = ParseListen(address, &endpoint);
+    if (!parsed.ok()) return parsed;
+    boost::system::error_code error;
+    acceptor_.open(endpoint.protocol(), error);
+    if (!error) acceptor_.set_option(tcp::acceptor::reuse_address(true), error);
+    if (!error) acceptor_.bind(endpoint, error);
+    if (!error) acceptor_.listen(asio::socket_base::max_listen_connections, error);
+    if (error) {
+      const auto kind = error == asio::error::address_in_use ? Result::Kind::kAddressInUse : Result::Kind::kFailed;
+      return Result::Failure(kind, error.value(),
+                             "cannot listen on " + address + " for the " + what_ + ": " + error.message());
+    }
+    port_ = acceptor_.local_endpoint(error).port();
+    Accept();
+    return Result::Ok();
+  }
+
+  uint16_t port() const { return port_; }
+
+ private:
+  void Accept() {
+    acceptor_.async_accept([this](boost::system::error_code error, tcp::socket socket) {
+      if (error == asio::error::operation_aborted) return;
+      if (error) return RetryAccept(error);
+      if (!acceptFailure_.empty()) Print("palisard-service: accepting connections again\n");
+      acceptFailure_.clear();
+      Admit(std::move(socket));
+      Accept();
+    });
+  }
+
+  // Out of descriptors or buffers, say: one line, and another try soon.
+  void RetryAccept(const boost::system::error_code& error) {
+    if (acceptFailure_ != error.message())
+      Print("palisard-service: cannot accept connections: %s\n", error.message().c_str());
+    acceptFailure_ = error.message();
+    retry_.expires_after(std::chrono::milliseconds(100));
+    retry_.async_wait([this](boost::system::error_code waited) {
+      if (!waited) Accept();
+    });
+  }
+
+  void Admit(tcp::socket socket) {
+    boost::system::error_code error;
+    const tcp::endpoint peer = socket.remote_endpoint(error);
+    if (error) return;
+    std::string address = peer.address().to_string();
+    std::string source = CapSource(address);
+    if (!context_.caps.Admit(source)) return;  // the socket closes here
+    std::make_shared<HttpSession>(std::move(socket), std::move(address), std::move(source), context_)->Start();
+  }
+
+  const std::string what_;
+  SessionContext& context_;
+  tcp::acceptor acceptor_;
+  asio::steady_timer retry_;
+  std::string acceptFailure_;  // the last accept error told, until accepts work again
+  uint16_t port_ = 0;
+};
+
+// The moderation pages serve a few people: two store workers of their own,
+// so that sign-ins (a password hash each) never hold up the contract's.
+constexpr std::size_t kModerationWorkers = 2;
+// How often what hosts' ban requests named is written, and old records
+// pruned.
+constexpr std::chrono::seconds kSightingsEvery{2};
+constexpr std::chrono::hours kPruneEvery{1};
+
+UnixTime WallTimeNow() {
+  return std::chrono::duration_cast<std::chrono::seconds>(std::chrono::system_clock::now().time_since_epoch()).count();
+}
+
 }  // namespace
 
 struct PublicServer::Parts {
-  explicit Parts(const ServeSettings& given, StoreWorkers::Opener openStore)
+  Parts(const ServeSettings& given, const StoreWorkers::Opener& openStore)
       : settings(given),
-        caps(given.connectionsPerAddress, given.maxConnections),
-        workers(std::max<std::size_t>(1, given.storeWorkers), std::move(openStore)),
-        context{settings, workers, caps} {}
+        publicCaps(given.connectionsPerAddress, given.maxConnections),
+        moderationCaps(given.connectionsPerAddress, given.maxConnections),
+        publicContext{settings, workers, publicCaps,
+                      [this](const HttpRequest& request) { return Route(request, settings, sightings); }, StoreFault()},
+        moderationContext{settings, moderationWorkers, moderationCaps,
+                          [this](const HttpRequest& request) { return RouteModeration(request, settings); },
+                          HtmlPage(503, "<!DOCTYPE html>\n<p>The database cannot answer now; try again.</p>\n")},
+        workers(std::max<std::size_t>(1, given.storeWorkers), openStore),
+        moderationWorkers(kModerationWorkers, openStore) {}
 
   // A handler that throws (out of memory) ends its own work, not the
   // server's.
@@ -95,52 +184,48 @@ struct PublicServer::Parts {
     if (thread.joinable()) thread.join();
   }
 
-  void Accept() {
-    acceptor.async_accept(io, [this](boost::system::error_code error, tcp::socket socket) {
-      if (error == asio::error::operation_aborted) return;
-      if (error) return RetryAccept(error);
-      if (!acceptFailure.empty()) Print("palisard-service: accepting connections again\n");
-      acceptFailure.clear();
-      Admit(std::move(socket));
-      Accept();
+  // Writes what hosts' ban requests named, and now and then forgets what
+  // is older than the rules need, on a store worker.
+  void KeepSightings() {
+    sightingTimer.expires_after(kSightingsEvery);
+    sightingTimer.async_wait([this](boost::system::error_code error) {
+      if (error) return;
+      const auto due = std::chrono::steady_clock::now() + settings.storeDeadline;
+      std::vector<Sighting> batch = sightings.Take();
+      if (!batch.empty()) {
+        workers.Post(due, [batch = std::move(batch)](Store* store) {
+          return store ? store->RecordSightings(batch) : Result::Ok();
+        });
+      }
+      if (std::chrono::steady_clock::now() >= nextPrune) {
+        nextPrune = std::chrono::steady_clock::now() + kPruneEvery;
+        workers.Post(due, [window = settings.signInLimits.window](Store* store) {
+          const UnixTime now = WallTimeNow();
+          const UnixTime kept = std::chrono::duration_cast<std::chrono::seconds>(kSightingsKept).count();
+          return store ? store->Prune(now - kept, now - window, now) : Result::Ok();
+        });
+      }
+      KeepSightings();
     });
-  }
-
-  // Out of descriptors or buffers, say: one line, and another try soon.
-  void RetryAccept(const boost::system::error_code& error) {
-    if (acceptFailure != error.message())
-      Print("palisard-service: cannot accept connections: %s\n", error.message().c_str());
-    acceptFailure = error.message();
-    retry.expires_after(std::chrono::milliseconds(100));
-    retry.async_wait([this](boost::system::error_code waited) {
-      if (!waited) Accept();
-    });
-  }
-
-  void Admit(tcp::socket socket) {
-    boost::system::error_code error;
-    const tcp::endpoint peer = socket.remote_endpoint(error);
-    if (error) return;
-    const std::string address = peer.address().to_string();
-    std::string source = CapSource(address);
-    if (!caps.Admit(source)) return;  // the socket closes here
-    std::make_shared<HttpSession>(std::move(socket), std::move(source), SourceNetwork(address).value_or(address),
-                                  context)
-        ->Start();
   }
 
   // Destroyed from the bottom up, after the I/O thread stopped: the store
   // workers finish (their late answers go to a stopped context), then the
-  // I/O context, whose sessions give their places back to the caps.
+  // I/O context, whose sessions give their places back to the caps of the
+  // contexts above it.
   const ServeSettings settings;
-  ConnectionCaps caps;
+  ConnectionCaps publicCaps;
+  ConnectionCaps moderationCaps;
+  SightingLog sightings;
+  SessionContext publicContext;
+  SessionContext moderationContext;
   asio::io_context io{1};
-  tcp::acceptor acceptor{io};
-  asio::steady_timer retry{io};
-  std::string acceptFailure;  // the last accept error told, until accepts work again
-  uint16_t port = 0;          // the port listened on
+  Listener publicPort{io, "public port", publicContext};
+  Listener moderationPort{io, "moderation pages", moderationContext};
+  asio::steady_timer sightingTimer{io};
+  std::chrono::steady_clock::time_point nextPrune;
   StoreWorkers workers;
-  SessionContext context;
+  StoreWorkers moderationWorkers;
   std::thread thread;
 };
 
@@ -148,26 +233,17 @@ PublicServer::PublicServer(std::unique_ptr<Parts> parts) : parts_(std::move(part
 
 PublicServer::~PublicServer() = default;
 
-uint16_t PublicServer::port() const { return parts_->port; }
+uint16_t PublicServer::port() const { return parts_->publicPort.port(); }
+
+uint16_t PublicServer::moderationPort() const { return parts_->moderationPort.port(); }
 
 Result PublicServer::Start(const ServeSettings& settings, StoreWorkers::Opener openStore,
                            std::unique_ptr<PublicServer>* server) {
-  tcp::endpoint endpoint;
-  Result parsed = ParseListen(settings.listen, &endpoint);
-  if (!parsed.ok()) return parsed;
-  auto parts = std::make_unique<Parts>(settings, std::move(openStore));
-  boost::system::error_code error;
-  tcp::acceptor& acceptor = parts->acceptor;
-  acceptor.open(endpoint.protocol(), error);
-  if (!error) acceptor.set_option(tcp::acceptor::reuse_address(true), error);
-  if (!error) acceptor.bind(endpoint, error);
-  if (!error) acceptor.listen(asio::socket_base::max_listen_connections, error);
-  if (error) {
-    const auto kind = error == asio::error::address_in_use ? Result::Kind::kAddressInUse : Result::Kind::kFailed;
-    return Result::Failure(kind, error.value(), "cannot listen on " + settings.listen + ": " + error.message());
-  }
-  parts->port = acceptor.local_endpoint(error).port();
-  parts->Accept();
+  auto parts = std::make_unique<Parts>(settings, openStore);
+  Result listening = parts->publicPort.Listen(settings.listen);
+  if (listening.ok()) listening = parts->moderationPort.Listen(settings.moderationListen);
+  if (!listening.ok()) return listening;
+  parts->KeepSightings();
   parts->thread = std::thread([serving = parts.get()] { serving->Run(); });
   server->reset(new PublicServer(std::move(parts)));
   return Result::Ok();
@@ -196,6 +272,7 @@ Result Serve(const ServeSettings& given) {
   }
   Print("palisard-service: serving the ban contract on %s with %s and %zu store workers\n", settings.listen.c_str(),
         StoreName(settings.database).c_str(), std::max<std::size_t>(1, settings.storeWorkers));
+  Print("palisard-service: moderation pages on %s\n", settings.moderationListen.c_str());
   int received = 0;
   signals.async_wait([&received](const boost::system::error_code&, int number) { received = number; });
   signalContext.run();

@@ -9,15 +9,17 @@
 
 namespace palisard {
 
-// palisard-service's public port: the ban contract, its WSDL and the
-// version file over HTTP/1.1. One I/O thread serves every connection
-// (thousands of idle or slow ones cost no thread); settings.storeWorkers
-// threads make the store's calls. Holds no state another instance needs.
+// palisard-service's public port: the ban contract, its WSDL, the version
+// file and the players' public pages over HTTP/1.1; and beside it, on an
+// address of their own, the moderation pages. One I/O thread serves every
+// connection of both (thousands of idle or slow ones cost no thread);
+// settings.storeWorkers threads make the public port's store calls, two
+// more the moderation pages'. Holds no state another instance needs.
 class PublicServer {
  public:
-  // Listens on settings.listen ("ADDR:PORT", "[ADDR]:PORT"; port 0 takes a
-  // free one) and starts the threads; each store worker opens its own store
-  // with `openStore`.
+  // Listens on settings.listen and settings.moderationListen ("ADDR:PORT",
+  // "[ADDR]:PORT"; port 0 takes a free one) and starts the threads; each
+  // store worker opens its own store with `openStore`.
   static Result Start(const ServeSettings& settings, StoreWorkers::Opener openStore,
                       std::unique_ptr<PublicServer>* server);
   // Stops: every connection closed, waiting store calls dropped, threads
@@ -25,6 +27,7 @@ class PublicServer {
   ~PublicServer();
 
   uint16_t port() const;
+  uint16_t moderationPort() const;
 
  private:
   struct Parts;

@@ -29,6 +29,7 @@ Result NoStore(std::unique_ptr<Store>*) { return Result::Failure(Result::Kind::k
 ServeSettings Loopback() {
   ServeSettings settings;
   settings.listen = "127.0.0.1:0";
+  settings.moderationListen = "127.0.0.1:0";
   settings.latestVersion = "1.2.3";
   settings.downloadUrl = "https://example.org/palisard.zip";
   settings.storeWorkers = 1;

@@ -8,6 +8,7 @@
 #include <nlohmann/json.hpp>
 
 #include "common/duration_text.h"
+#include "common/html_text.h"
 #include "common/ipv4.h"
 #include "common/version.h"
 #include "game/game_text.h"
@@ -259,30 +260,6 @@ std::string BuildResultPage(const std::string& message) {
   std::string page = resultPageTemplate;
   FillAfter(page, 0, "%OUTPUT%", EscapeHtml(message));
   return page;
-}
-
-std::string EscapeHtml(const std::string& text) {
-  std::string escaped;
-  escaped.reserve(text.size());
-  for (char c : text) {
-    switch (c) {
-      case '<':
-        escaped += "&lt;";
-        break;
-      case '>':
-        escaped += "&gt;";
-        break;
-      case '&':
-        escaped += "&amp;";
-        break;
-      case '"':
-        escaped += "&quot;";
-        break;
-      default:
-        escaped += c;
-    }
-  }
-  return escaped;
 }
 
 }  // namespace palisard

@@ -40,7 +40,4 @@ std::string BuildMatchJson(const MatchState& state, const std::vector<BlockRow>&
 // a remote peer's answer.
 std::string BuildResultPage(const std::string& message);
 
-// Replaces "<", ">", "&" and '"' by their entities: the one HTML escape.
-std::string EscapeHtml(const std::string& text);
-
 }  // namespace palisard

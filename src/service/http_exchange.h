@@ -1,0 +1,51 @@
+#pragma once
+
+#include <functional>
+#include <optional>
+#include <string>
+#include <utility>
+#include <variant>
+#include <vector>
+
+#include "common/result.h"
+#include "store/store.h"
+
+namespace palisard {
+
+// What a listener's router needs of one HTTP request.
+struct HttpRequest {
+  std::string method;  // "GET", "POST", ...
+  std::string target;  // the path and its query: "/banservices/GetBanList.asmx?WSDL"
+  std::string host;    // the Host header; empty when there was none
+  std::optional<std::string> soapAction;
+  std::string origin;          // the Origin header; empty when none
+  std::string cookie;          // the Cookie header
+  std::string forwardedProto;  // X-Forwarded-Proto, as a proxy in front sets it
+  std::string body;
+  std::string peer;     // the peer's address
+  std::string source;   // the peer as the caps count it (CapSource)
+  std::string network;  // the peer's SourceNetwork
+};
+
+// What it answers.
+struct HttpAnswer {
+  unsigned status = 200;
+  std::string contentType;
+  std::string body;
+  std::vector<std::pair<std::string, std::string>> headers;  // Allow, Location, Set-Cookie, ...
+};
+
+// Work that needs the store, run on a store worker: the answer, with what
+// the store said in `stored` (kUnavailable from it drops the worker's
+// store, to be opened again).
+using StoreCall = std::function<HttpAnswer(Store& store, UnixTime now, Result* stored)>;
+
+// A request at once answered, or the store call that answers it.
+using Routed = std::variant<HttpAnswer, StoreCall>;
+using Router = std::function<Routed(const HttpRequest&)>;
+
+// The path of a target, without its query; and the query.
+std::string PathOf(const std::string& target);
+std::string QueryOf(const std::string& target);
+
+}  // namespace palisard

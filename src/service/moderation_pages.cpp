@@ -1,0 +1,319 @@
+#include "service/moderation_pages.h"
+
+#include "common/html_text.h"
+#include "service/cli_values.h"
+
+namespace palisard {
+namespace {
+
+constexpr const char* kStyle =
+    "body{font-family:system-ui,sans-serif;margin:0;color:#1b1b1b;background:#f3f3f1;line-height:1.4}"
+    "header{background:#23313f;color:#fff;padding:.5rem 1rem;display:flex;flex-wrap:wrap;gap:.4rem 1rem;"
+    "align-items:center}header a{color:#fff}header form{margin-left:auto}"
+    "main{max-width:62rem;margin:auto;padding:.8rem}h1{font-size:1.4rem}h2{font-size:1.1rem;margin:.2rem 0 .5rem}"
+    ".card{background:#fff;border:1px solid #d8d8d8;border-radius:6px;padding:.7rem 1rem;margin:0 0 1rem}"
+    ".appeal{border-left:5px solid #b36b00}.scroll{overflow-x:auto}"
+    "table{border-collapse:collapse;width:100%}th,td{text-align:left;padding:.3rem .4rem;"
+    "border-bottom:1px solid #eee;vertical-align:top}"
+    ".seen{color:#0a6b2a;font-weight:600}.unseen{color:#8a1c1c}.muted{color:#666}"
+    ".notice{background:#e5f3e9;padding:.5rem 1rem;border-radius:4px}"
+    ".error{background:#fbe8e8;padding:.5rem 1rem;border-radius:4px}"
+    ".quote{white-space:pre-wrap;overflow-wrap:anywhere;background:#faf5ea;padding:.5rem .8rem;margin:.4rem 0}"
+    "code{overflow-wrap:anywhere;font-size:.85rem}"
+    "input,select,textarea,button{font:inherit;padding:.35rem .5rem;margin:.15rem 0;max-width:100%}"
+    "textarea{width:100%;box-sizing:border-box}details{margin:.3rem 0}summary{cursor:pointer;padding:.2rem 0}"
+    "form.inline{display:inline}label{display:block}";
+
+std::string E(const std::string& text) { return EscapeHtml(text); }
+std::string Id(uint64_t id) { return std::to_string(id); }
+std::string When(UnixTime time) { return "<time>" + E(FormatUtcTime(time)) + "</time>"; }
+
+std::string Document(const std::string& title, const std::string& header, const std::string& body) {
+  return "<!DOCTYPE html>\n<html lang=\"en\"><head><meta charset=\"utf-8\">"
+         "<meta name=\"viewport\" content=\"width=device-width, initial-scale=1\"><title>" +
+         E(title) + "</title><style>" + kStyle + "</style></head><body>" + header + "<main>" + body +
+         "</main></body></html>\n";
+}
+
+std::string Hidden(const std::string& name, const std::string& value) {
+  return "<input type=\"hidden\" name=\"" + name + "\" value=\"" + E(value) + "\">";
+}
+
+// A form that changes something: it carries the form token and the page to
+// return to.
+std::string PostForm(const Viewer& viewer, const std::string& action, const std::string& back,
+                     const std::string& fields, const std::string& button, const std::string& cssClass = "") {
+  return "<form method=\"post\" action=\"" + action + "\"" + (cssClass.empty() ? "" : " class=\"" + cssClass + "\"") +
+         ">" + Hidden("csrf", viewer.formToken) + Hidden("back", back) + fields + "<button>" + button +
+         "</button></form>";
+}
+
+std::string ReasonField(const std::string& label) {
+  return "<label>" + label + " <input name=\"reason\" required maxlength=\"500\"></label>";
+}
+
+std::string PlayerLink(uint64_t id) { return "<a href=\"/player/" + Id(id) + "\">" + Id(id) + "</a>"; }
+
+std::string Frame(const Viewer& viewer, const std::string& title, const std::string& notice, const std::string& body) {
+  std::string header =
+      "<header><strong>Palisard</strong><a href=\"/queue\">Queue</a><a href=\"/bans\">Bans</a>"
+      "<a href=\"/audit\">Audit</a>";
+  if (viewer.admin) header += "<a href=\"/accounts\">Accounts</a>";
+  header += PostForm(viewer, "/signout", "/signin", "", "Sign out " + E(viewer.name)) + "</header>";
+  const std::string shown = notice.empty() ? "" : "<p class=\"notice\">" + E(notice) + "</p>";
+  return Document(title + " - Palisard moderation", header, "<h1>" + E(title) + "</h1>" + shown + body);
+}
+
+std::string Until(const Ban& ban) { return ban.until ? "until " + When(*ban.until) : "permanently"; }
+
+// "banned until T by W: REASON", and its lifting or end.
+std::string BanText(const Ban& ban, UnixTime now) {
+  std::string text = Until(ban) + ", by " + E(ban.madeBy) + " on " + When(ban.madeAt) + ": " + E(ban.reason);
+  if (ban.lift) {
+    text += " <span class=\"muted\">(lifted " + When(ban.lift->at) + " by " + E(ban.lift->by) + ": " +
+            E(ban.lift->reason) + ")</span>";
+  } else if (!ban.InForce(now)) {
+    text += " <span class=\"muted\">(ran out)</span>";
+  }
+  return text;
+}
+
+std::string BanForm(const Viewer& viewer, uint64_t playerId, const std::string& back) {
+  const std::string fields =
+      Hidden("player", Id(playerId)) + ReasonField("Reason") +
+      "<label>For <select name=\"duration\"><option value=\"1h\">1 hour</option><option value=\"1d\">1 day</option>"
+      "<option value=\"7d\" selected>7 days</option><option value=\"30d\">30 days</option>"
+      "<option value=\"permanent\">permanent</option><option value=\"custom\">custom:</option></select> "
+      "<input name=\"custom\" placeholder=\"12h, 3d, 2w\" size=\"8\"></label>";
+  return "<details><summary>Ban " + Id(playerId) + "</summary>" + PostForm(viewer, "/ban", back, fields, "Ban") +
+         "</details>";
+}
+
+std::string LiftForm(const Viewer& viewer, uint64_t playerId, const std::string& back) {
+  return "<details><summary>Lift the ban of " + Id(playerId) + "</summary>" +
+         PostForm(viewer, "/lift", back, Hidden("player", Id(playerId)) + ReasonField("Reason"), "Lift the ban") +
+         "</details>";
+}
+
+std::string MuteButton(const Viewer& viewer, const char* kind, const std::string& subject, const std::string& label) {
+  return PostForm(viewer, "/mute", "/queue",
+                  Hidden("kind", kind) + Hidden("subject", subject) + Hidden("reason", "muted from the queue"), label,
+                  "inline");
+}
+
+// Earlier bans and cases of the player, beside the case at hand.
+std::string History(const QueueCase& entry) {
+  std::string items;
+  for (const Ban& ban : entry.history.bans) items += "<li>ban " + Until(ban) + ": " + E(ban.reason) + "</li>";
+  for (const Case& c : entry.history.cases) {
+    if (c.id == entry.c.id || !c.closing) continue;
+    items += "<li>case " + std::to_string(c.id) + ", " + std::to_string(c.reports) + " reports, " +
+             E(c.closing->decision) + " " + When(c.closing->at) + " by " + E(c.closing->by) + "</li>";
+  }
+  return items.empty() ? "<p class=\"muted\">No earlier bans or cases.</p>" : "<ul>" + items + "</ul>";
+}
+
+std::string CaseCard(const Viewer& viewer, const QueueCase& entry) {
+  const Case& c = entry.c;
+  std::string rows;
+  for (const WitnessedReport& witnessed : entry.reports) {
+    const Report& report = witnessed.report;
+    rows += "<tr><td>" + PlayerLink(report.reporterId) + "</td><td>" + E(report.network) + "</td><td>" +
+            When(report.at) + "</td><td>" +
+            (witnessed.seenTogether ? "<span class=\"seen\">seen in the same match</span>"
+                                    : "<span class=\"unseen\">not seen in the same match</span>") +
+            "</td><td>" + MuteButton(viewer, "reporter", Id(report.reporterId), "Mute reporter") + " " +
+            MuteButton(viewer, "network", report.network, "Mute network") + "</td></tr>";
+  }
+  return "<section class=\"card\" id=\"case-" + std::to_string(c.id) + "\"><h2>Reports of " + PlayerLink(c.playerId) +
+         " <span class=\"muted\">case " + std::to_string(c.id) + "</span></h2><p>" + std::to_string(c.reports) +
+         " reports from " + std::to_string(c.networks) + " networks and " + std::to_string(c.reporters) +
+         " reporters, first " + When(c.firstReportAt) + ", last " + When(c.lastReportAt) + ".</p>" + History(entry) +
+         "<div class=\"scroll\"><table><tr><th>Reporter</th><th>Network</th><th>When</th>"
+         "<th>Host's view</th><th></th></tr>" +
+         rows + "</table></div>" + BanForm(viewer, c.playerId, "/queue") + "<details><summary>Dismiss</summary>" +
+         PostForm(viewer, "/dismiss", "/queue", Hidden("case", std::to_string(c.id)) + ReasonField("Reason"),
+                  "Dismiss the case") +
+         "</details></section>";
+}
+
+std::string AppealCard(const Viewer& viewer, const QueueAppeal& entry) {
+  const Appeal& appeal = entry.appeal;
+  const std::string ban = entry.ban ? "<p>Banned " + Until(*entry.ban) + " by " + E(entry.ban->madeBy) + ": " +
+                                          E(entry.ban->reason) + "</p>"
+                                    : "<p class=\"muted\">The ban is no longer in force.</p>";
+  return "<section class=\"card appeal\" id=\"appeal-" + std::to_string(appeal.id) + "\"><h2>Appeal of " +
+         PlayerLink(appeal.playerId) + " <span class=\"muted\">appeal " + std::to_string(appeal.id) + "</span></h2>" +
+         ban + "<div class=\"quote\">" + E(appeal.text) + "</div><p class=\"muted\">From " + E(appeal.network) + ", " +
+         When(appeal.madeAt) + ".</p>" + LiftForm(viewer, appeal.playerId, "/queue") +
+         "<details><summary>Reject</summary>" +
+         PostForm(viewer, "/reject-appeal", "/queue",
+                  Hidden("appeal", std::to_string(appeal.id)) + ReasonField("Reason"), "Reject the appeal") +
+         "</details></section>";
+}
+
+std::string ReportRows(const std::vector<Report>& reports, bool byReporter) {
+  std::string rows;
+  for (const Report& report : reports) {
+    rows += "<tr><td>" + When(report.at) + "</td><td>" +
+            PlayerLink(byReporter ? report.reportedId : report.reporterId) + "</td><td>" + E(report.network) +
+            "</td><td>" + (report.caseId != 0 ? "case " + std::to_string(report.caseId) : std::string("-")) +
+            "</td></tr>";
+  }
+  return rows;
+}
+
+std::string Table(const std::string& heads, const std::string& rows) {
+  if (rows.empty()) return "<p class=\"muted\">None.</p>";
+  return "<div class=\"scroll\"><table><tr>" + heads + "</tr>" + rows + "</table></div>";
+}
+
+}  // namespace
+
+std::string SignInPage(const std::string& message) {
+  const std::string shown = message.empty() ? "" : "<p class=\"error\">" + E(message) + "</p>";
+  return Document("Sign in - Palisard moderation", "<header><strong>Palisard</strong></header>",
+                  "<h1>Sign in</h1>" + shown +
+                      "<form method=\"post\" action=\"/signin\" class=\"card\"><label>Name <input name=\"name\" "
+                      "autocomplete=\"username\" required maxlength=\"64\"></label><label>Password <input "
+                      "name=\"password\" type=\"password\" autocomplete=\"current-password\" required></label>"
+                      "<button>Sign in</button></form>");
+}
+
+std::string QueuePage(const Viewer& viewer, const std::string& notice, const std::vector<QueueCase>& cases,
+                      const std::vector<QueueAppeal>& appeals) {
+  std::string body;
+  for (const QueueAppeal& appeal : appeals) body += AppealCard(viewer, appeal);
+  for (const QueueCase& entry : cases) body += CaseCard(viewer, entry);
+  if (body.empty()) body = "<p class=\"muted\">Nothing to decide.</p>";
+  return Frame(viewer, "Queue", notice, body);
+}
+
+std::string BansPage(const Viewer& viewer, const std::string& notice, const std::vector<Ban>& bans,
+                     const std::vector<Mute>& mutes, uint64_t searched, bool all, UnixTime now) {
+  std::string body =
+      "<form method=\"get\" action=\"/bans\" class=\"card\"><label>Player id <input name=\"id\" "
+      "inputmode=\"numeric\" value=\"" +
+      (searched != 0 ? Id(searched) : "") +
+      "\"></label><label><input type=\"checkbox\" name=\"all\" "
+      "value=\"1\"" +
+      (all ? " checked" : "") + "> past bans too</label><button>Search</button></form>";
+  std::string rows;
+  for (const Ban& ban : bans) {
+    rows += "<tr><td>" + PlayerLink(ban.playerId) + "</td><td>" + BanText(ban, now) + "</td><td>" +
+            (ban.InForce(now) ? LiftForm(viewer, ban.playerId, "/bans") : "") + "</td></tr>";
+  }
+  body += Table("<th>Player</th><th>Ban</th><th></th>", rows);
+  std::string muteRows;
+  for (const Mute& mute : mutes) {
+    const bool reporter = mute.kind == MuteKind::kReporter;
+    muteRows += "<tr><td>" + std::string(reporter ? "reporter " : "network ") + E(mute.subject) + "</td><td>" +
+                E(mute.reason) + "</td><td>" + E(mute.madeBy) + " " + When(mute.madeAt) + "</td><td>" +
+                PostForm(viewer, "/unmute", "/bans", Hidden("mute", std::to_string(mute.id)), "Unmute", "inline") +
+                "</td></tr>";
+  }
+  body += "<h2>Muted</h2>" + Table("<th>Whose reports</th><th>Why</th><th>By</th><th></th>", muteRows);
+  return Frame(viewer, all ? "All bans" : "Bans in force", notice, body);
+}
+
+std::string PlayerPage(const Viewer& viewer, const std::string& notice, uint64_t playerId, const PlayerFile& file,
+                       UnixTime now) {
+  const Ban* inForce = nullptr;
+  for (const Ban& ban : file.bans) {
+    if (!inForce && ban.InForce(now)) inForce = &ban;
+  }
+  const std::string back = "/player/" + Id(playerId);
+  std::string body = "<section class=\"card\"><p>" +
+                     (inForce ? "Banned " + BanText(*inForce, now) : std::string("Not banned.")) + "</p>" +
+                     (inForce ? LiftForm(viewer, playerId, back) : BanForm(viewer, playerId, back)) + "</section>";
+  std::string banRows;
+  for (const Ban& ban : file.bans) banRows += "<tr><td>" + BanText(ban, now) + "</td></tr>";
+  body += "<h2>Bans</h2>" + Table("<th>Ban</th>", banRows);
+  std::string caseRows;
+  for (const Case& c : file.cases) {
+    caseRows += "<tr><td>" + std::to_string(c.id) + "</td><td>" + std::to_string(c.reports) + " reports, " +
+                std::to_string(c.networks) + " networks</td><td>" +
+                (c.closing ? E(c.closing->decision) + " " + When(c.closing->at) + " by " + E(c.closing->by) + ": " +
+                                 E(c.closing->reason)
+                           : std::string("open")) +
+                "</td></tr>";
+  }
+  body += "<h2>Cases</h2>" + Table("<th>Case</th><th>Reports</th><th>Decision</th>", caseRows);
+  body += "<h2>Reports of this player</h2>" +
+          Table("<th>When</th><th>Reporter</th><th>Network</th><th>Case</th>", ReportRows(file.reports, false));
+  body += "<h2>Reports by this player</h2>" +
+          Table("<th>When</th><th>Reported</th><th>Network</th><th>Case</th>", ReportRows(file.reportsBy, true));
+  std::string appealRows;
+  for (const Appeal& appeal : file.appeals) {
+    appealRows += "<tr><td>" + When(appeal.madeAt) + "</td><td><div class=\"quote\">" + E(appeal.text) +
+                  "</div></td><td>" +
+                  (appeal.closing
+                       ? E(appeal.closing->decision) + " by " + E(appeal.closing->by) + ": " + E(appeal.closing->reason)
+                       : std::string("open")) +
+                  "</td></tr>";
+  }
+  body += "<h2>Appeals</h2>" + Table("<th>When</th><th>Appeal</th><th>Decision</th>", appealRows);
+  return Frame(viewer, "Player " + Id(playerId), notice, body);
+}
+
+std::string AuditPage(const Viewer& viewer, const AuditFilter& filter, const std::vector<AuditEntry>& entries) {
+  std::string body =
+      "<form method=\"get\" action=\"/audit\" class=\"card\"><label>Who <input name=\"moderator\" value=\"" +
+      E(filter.actor) + "\"></label><label>Player <input name=\"player\" inputmode=\"numeric\" value=\"" +
+      (filter.playerId != 0 ? Id(filter.playerId) : "") + "\"></label><label>Action <input name=\"action\" value=\"" +
+      E(filter.action) + "\" placeholder=\"ban, lift, appeal, sign-in-failed\"></label><button>Filter</button></form>";
+  std::string rows;
+  for (const AuditEntry& entry : entries) {
+    rows += "<tr><td>" + When(entry.at) + "</td><td>" + E(entry.actor) + "</td><td>" + E(entry.from) + "</td><td>" +
+            E(entry.action) + "</td><td>" + (entry.playerId != 0 ? PlayerLink(entry.playerId) : "") + "</td><td>" +
+            (entry.before.empty() ? "" : "<code>" + E(entry.before) + "</code> &rarr; ") + "<code>" + E(entry.after) +
+            "</code></td></tr>";
+  }
+  body += Table("<th>When</th><th>Who</th><th>From</th><th>Action</th><th>Player</th><th>Change</th>", rows);
+  return Frame(viewer, "Audit", "", body);
+}
+
+std::string AccountsPage(const Viewer& viewer, const std::string& notice, const std::vector<Moderator>& accounts) {
+  std::string rows;
+  for (const Moderator& account : accounts) {
+    const bool admin = account.role == ModeratorRole::kAdmin;
+    rows += "<tr><td>" + E(account.name) + "</td><td>" + (admin ? "admin" : "moderator") + "</td><td>added " +
+            When(account.createdAt) + " by " + E(account.createdBy) + "</td><td>" +
+            (account.name == viewer.name ? std::string()
+                                         : PostForm(viewer, "/accounts/remove", "/accounts",
+                                                    Hidden("name", account.name), "Remove", "inline")) +
+            "</td></tr>";
+  }
+  const std::string add =
+      "<h2>Add an account</h2>" +
+      PostForm(viewer, "/accounts/add", "/accounts",
+               "<label>Name <input name=\"name\" required maxlength=\"32\"></label><label>Password (10 characters or "
+               "more) <input name=\"password\" type=\"password\" autocomplete=\"new-password\" required></label>"
+               "<label>Role <select name=\"role\"><option>moderator</option><option>admin</option></select></label>",
+               "Add", "card");
+  return Frame(viewer, "Accounts", notice, Table("<th>Name</th><th>Role</th><th>Added</th><th></th>", rows) + add);
+}
+
+std::string MessagePage(const Viewer& viewer, const std::string& title, const std::string& message) {
+  return Frame(viewer, title, "", "<p class=\"error\">" + E(message) + "</p><p><a href=\"/queue\">Back</a></p>");
+}
+
+std::string PublicPlayerPage(uint64_t playerId, const std::optional<Ban>& ban, bool appealOpen,
+                             const std::string& notice) {
+  std::string body = notice.empty() ? "" : "<p class=\"notice\">" + E(notice) + "</p>";
+  if (!ban) {
+    body += "<p>Player " + Id(playerId) + " is not banned here.</p>";
+  } else {
+    body += "<section class=\"card\"><p>Player " + Id(playerId) + " is banned " + Until(*ban) +
+            ".</p><p>Reason: " + E(ban->reason) + "</p></section>";
+    body += appealOpen ? "<p>An appeal is open; the moderators will decide on it.</p>"
+                       : "<form method=\"post\" action=\"/player/" + Id(playerId) +
+                             "\" class=\"card\"><label>Your appeal: why should the ban be lifted? <textarea "
+                             "name=\"appeal\" rows=\"5\" maxlength=\"2000\" required></textarea></label>"
+                             "<button>Send the appeal</button></form>";
+  }
+  return Document("Player " + Id(playerId) + " - Palisard", "<header><strong>Palisard</strong></header>",
+                  "<h1>Player " + Id(playerId) + "</h1>" + body);
+}
+
+}  // namespace palisard

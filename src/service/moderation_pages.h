@@ -1,0 +1,58 @@
+#pragma once
+
+#include <optional>
+#include <string>
+#include <vector>
+
+#include "store/store.h"
+
+namespace palisard {
+
+// The moderation pages and the public player page as HTML: server-written,
+// no script, no asset from anywhere else, readable on a phone. They are
+// built from what the store answered; every text that is not their own
+// markup (ids, names, reasons, appeals, the audit's JSON) is escaped by
+// EscapeHtml where it is written.
+
+// Who is looking, and the token each of his forms carries.
+struct Viewer {
+  std::string name;
+  bool admin = false;
+  std::string formToken;
+};
+
+// One open case of the queue with what a moderator weighs.
+struct QueueCase {
+  Case c;
+  std::vector<WitnessedReport> reports;
+  PlayerFile history;  // the player's bans and cases, this one among them
+};
+
+// An open appeal with the ban it is against (none when the ban ran out
+// meanwhile).
+struct QueueAppeal {
+  Appeal appeal;
+  std::optional<Ban> ban;
+};
+
+// The page a sign-in form is on, with `message` above it (empty: none).
+std::string SignInPage(const std::string& message);
+
+std::string QueuePage(const Viewer& viewer, const std::string& notice, const std::vector<QueueCase>& cases,
+                      const std::vector<QueueAppeal>& appeals);
+// `searched` is the id searched for (0: none); `all` lists past bans too.
+std::string BansPage(const Viewer& viewer, const std::string& notice, const std::vector<Ban>& bans,
+                     const std::vector<Mute>& mutes, uint64_t searched, bool all, UnixTime now);
+std::string PlayerPage(const Viewer& viewer, const std::string& notice, uint64_t playerId, const PlayerFile& file,
+                       UnixTime now);
+std::string AuditPage(const Viewer& viewer, const AuditFilter& filter, const std::vector<AuditEntry>& entries);
+std::string AccountsPage(const Viewer& viewer, const std::string& notice, const std::vector<Moderator>& accounts);
+// A refusal or an error, with a way back.
+std::string MessagePage(const Viewer& viewer, const std::string& title, const std::string& message);
+
+// The public page of a player: whether he is banned, why and until when,
+// and the appeal form while he is. Nothing about who reported him.
+std::string PublicPlayerPage(uint64_t playerId, const std::optional<Ban>& ban, bool appealOpen,
+                             const std::string& notice);
+
+}  // namespace palisard

@@ -1,0 +1,49 @@
+#include "service/moderation_pages.h"
+
+#include <gtest/gtest.h>
+
+namespace palisard {
+namespace {
+
+constexpr UnixTime kNow = 1714564800;
+
+// Every page, built with markup in every text a player, a moderator or a
+// database can bring: none of it may reach the page as markup. The pages
+// carry no script of their own, so "</script>" and "<img" never belong.
+TEST(ModerationPagesTest, NoTextFromOutsideBecomesMarkup) {
+  const std::string hostile = "<img src=x onerror=alert(1)></script>\"'&";
+  const Viewer viewer{hostile, true, hostile};
+  Ban ban{1, hostile, 7, hostile, hostile, kNow, kNow + 60, BanLift{hostile, kNow, hostile}};
+  Ban inForce{2, hostile, 7, hostile, hostile, kNow, std::nullopt, std::nullopt};
+  Case closed{3, 7, kNow, CaseClosing{hostile, hostile, kNow, hostile}, 1, 1, 1, kNow, kNow};
+  Report report{4, 8, 7, hostile, kNow, 3};
+  Appeal appeal{5, 7, hostile, hostile, kNow, CaseClosing{hostile, hostile, kNow, hostile}};
+  PlayerFile file{{inForce, ban}, {closed}, {report}, {report}, {appeal}};
+  const Mute mute{6, MuteKind::kNetwork, hostile, hostile, hostile, kNow};
+  const std::vector<Moderator> accounts = {{1, hostile, ModeratorRole::kAdmin, hostile, kNow}};
+  const std::vector<AuditEntry> audit = {{1, kNow, hostile, hostile, hostile, 7, hostile, hostile}};
+
+  const std::string pages[] = {
+      SignInPage(hostile),
+      QueuePage(viewer, hostile, {{closed, {{report, true}}, file}}, {{appeal, inForce}, {appeal, std::nullopt}}),
+      BansPage(viewer, hostile, {ban, inForce}, {mute}, 7, true, kNow),
+      PlayerPage(viewer, hostile, 7, file, kNow),
+      AuditPage(viewer, {hostile, 7, hostile}, audit),
+      AccountsPage(viewer, hostile, accounts),
+      MessagePage(viewer, hostile, hostile),
+      PublicPlayerPage(7, inForce, false, hostile),
+  };
+  for (const std::string& page : pages) {
+    EXPECT_EQ(page.find("<img"), std::string::npos) << page;
+    EXPECT_EQ(page.find("<script"), std::string::npos) << page;
+    EXPECT_EQ(page.find("</script>"), std::string::npos) << page;
+    EXPECT_EQ(page.find("=\"x\" onerror"), std::string::npos) << page;
+    EXPECT_NE(page.find("&lt;img src=x onerror=alert(1)&gt;&lt;/script&gt;&quot;'&amp;"), std::string::npos) << page;
+  }
+  // Reporters stay off the public page.
+  EXPECT_EQ(pages[7].find("/player/8"), std::string::npos);
+  EXPECT_NE(pages[1].find("seen in the same match"), std::string::npos);
+}
+
+}  // namespace
+}  // namespace palisard

@@ -1,0 +1,82 @@
+#include "service/public_player.h"
+
+#include <string_view>
+
+#include "service/cli_values.h"
+#include "service/form_fields.h"
+#include "service/moderation_pages.h"
+#include "service/page_answers.h"
+
+namespace palisard {
+namespace {
+
+const char* VerdictText(AppealVerdict verdict) {
+  switch (verdict) {
+    case AppealVerdict::kRecorded:
+      return "Your appeal is received: the moderators will read it.";
+    case AppealVerdict::kNotBanned:
+      return "This player is not banned: there is nothing to appeal.";
+    case AppealVerdict::kOpenAlready:
+      return "An appeal of this player is open already.";
+    case AppealVerdict::kNetworkLimit:
+      return "Too many appeals from your network: try again tomorrow.";
+  }
+  return "";
+}
+
+unsigned VerdictStatus(AppealVerdict verdict) {
+  switch (verdict) {
+    case AppealVerdict::kRecorded:
+      return 200;
+    case AppealVerdict::kNetworkLimit:
+      return 429;
+    default:
+      return 409;
+  }
+}
+
+HttpAnswer Page(unsigned status, Store& store, uint64_t playerId, UnixTime now, const std::string& notice,
+                Result* stored) {
+  PlayerFile file;
+  *stored = store.Player(playerId, &file);
+  if (!stored->ok()) return HtmlPage(503, "<!DOCTYPE html>\n<p>The service cannot answer now; try again later.</p>\n");
+  std::optional<Ban> inForce;
+  for (const Ban& ban : file.bans) {
+    if (!inForce && ban.InForce(now)) inForce = ban;
+  }
+  bool appealOpen = false;
+  for (const Appeal& appeal : file.appeals) appealOpen = appealOpen || !appeal.closing;
+  return HtmlPage(status, PublicPlayerPage(playerId, inForce, appealOpen, notice));
+}
+
+}  // namespace
+
+Routed RoutePlayerPage(const HttpRequest& request, const ServeSettings& settings) {
+  uint64_t playerId = 0;
+  const std::string id = PathOf(request.target).substr(std::string_view(kPlayerPagePrefix).size());
+  if (!ParseCommunityId(id, &playerId).ok()) {
+    return HtmlPage(404, "<!DOCTYPE html>\n<title>Not found</title><p>No such player page.</p>\n");
+  }
+  if (request.method == "GET") {
+    return StoreCall(
+        [playerId](Store& store, UnixTime now, Result* stored) { return Page(200, store, playerId, now, "", stored); });
+  }
+  if (request.method != "POST") {
+    HttpAnswer answer = HtmlPage(405, "");
+    answer.headers.emplace_back("Allow", "GET, POST");
+    return answer;
+  }
+  const NewAppeal appeal{playerId, Field(ParseFormFields(request.body), "appeal"), request.network};
+  return StoreCall([appeal, &settings](Store& store, UnixTime now, Result* stored) {
+    AppealVerdict verdict = AppealVerdict::kRecorded;
+    Result made = store.RecordAppeal(appeal, settings.appealLimits, now, &verdict);
+    if (made.kind() == Result::Kind::kInvalid) return Page(400, store, appeal.playerId, now, made.text(), stored);
+    if (!made.ok()) {
+      *stored = made;
+      return HtmlPage(503, "<!DOCTYPE html>\n<p>The service cannot answer now; try again later.</p>\n");
+    }
+    return Page(VerdictStatus(verdict), store, appeal.playerId, now, VerdictText(verdict), stored);
+  });
+}
+
+}  // namespace palisard

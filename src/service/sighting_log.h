@@ -1,0 +1,31 @@
+#pragma once
+
+#include <cstddef>
+#include <vector>
+
+#include "common/mutex.h"
+#include "store/store.h"
+
+namespace palisard {
+
+// The GetBanLists answered and not yet stored: the store workers add to it
+// as they answer, and the server writes it to the store every few seconds
+// in one transaction, so that the contract's hot path never waits for a
+// write. What a crash loses is a few seconds of evidence, never a ban or a
+// report. Thread-safe.
+class SightingLog {
+ public:
+  // Past this many waiting sightings (a database that cannot be written)
+  // new ones are dropped.
+  static constexpr std::size_t kLimit = 50000;
+
+  void Add(Sighting sighting);
+  // Everything waiting, oldest first; the log is empty after.
+  std::vector<Sighting> Take();
+
+ private:
+  Mutex mutex_;
+  std::vector<Sighting> waiting_ GUARDED_BY(mutex_);
+};
+
+}  // namespace palisard
