@@ -22,10 +22,18 @@ constexpr const char* kStyle =
     "code{overflow-wrap:anywhere;font-size:.85rem}"
     "input,select,textarea,button{font:inherit;padding:.35rem .5rem;margin:.15rem 0;max-width:100%}"
     "textarea{width:100%;box-sizing:border-box}details{margin:.3rem 0}summary{cursor:pointer;padding:.2rem 0}"
-    "form.inline{display:inline}label{display:block}";
+    "form.inline{display:inline}label{display:block}"
+    // On a phone each row of a report table is a block of its own.
+    "@media(max-width:40rem){.rows tr,.rows td{display:block;border:0;padding:.15rem 0}.rows tr{border-bottom:1px "
+    "solid #ddd;padding:.4rem 0}.rows th{display:none}}";
 
 std::string E(const std::string& text) { return EscapeHtml(text); }
 std::string Id(uint64_t id) { return std::to_string(id); }
+// "1 report", "3 reports".
+std::string Count(uint32_t count, const std::string& thing) {
+  return std::to_string(count) + " " + thing + (count == 1 ? "" : "s");
+}
+
 std::string When(UnixTime time) { return "<time>" + E(FormatUtcTime(time)) + "</time>"; }
 
 std::string Document(const std::string& title, const std::string& header, const std::string& body) {
@@ -126,10 +134,10 @@ std::string CaseCard(const Viewer& viewer, const QueueCase& entry) {
             MuteButton(viewer, "network", report.network, "Mute network") + "</td></tr>";
   }
   return "<section class=\"card\" id=\"case-" + std::to_string(c.id) + "\"><h2>Reports of " + PlayerLink(c.playerId) +
-         " <span class=\"muted\">case " + std::to_string(c.id) + "</span></h2><p>" + std::to_string(c.reports) +
-         " reports from " + std::to_string(c.networks) + " networks and " + std::to_string(c.reporters) +
-         " reporters, first " + When(c.firstReportAt) + ", last " + When(c.lastReportAt) + ".</p>" + History(entry) +
-         "<div class=\"scroll\"><table><tr><th>Reporter</th><th>Network</th><th>When</th>"
+         " <span class=\"muted\">case " + std::to_string(c.id) + "</span></h2><p>" + Count(c.reports, "report") +
+         " from " + Count(c.networks, "network") + " and " + Count(c.reporters, "reporter") + ", first " +
+         When(c.firstReportAt) + ", last " + When(c.lastReportAt) + ".</p>" + History(entry) +
+         "<div class=\"scroll\"><table class=\"rows\"><tr><th>Reporter</th><th>Network</th><th>When</th>"
          "<th>Host's view</th><th></th></tr>" +
          rows + "</table></div>" + BanForm(viewer, c.playerId, "/queue") + "<details><summary>Dismiss</summary>" +
          PostForm(viewer, "/dismiss", "/queue", Hidden("case", std::to_string(c.id)) + ReasonField("Reason"),

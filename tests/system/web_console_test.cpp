@@ -1,8 +1,3 @@
-#include <fcntl.h>
-#include <poll.h>
-#include <sys/stat.h>
-#include <unistd.h>
-
 #include <gtest/gtest.h>
 
 #include <memory>
@@ -10,8 +5,7 @@
 
 #include "helpers/fake_http_server.h"
 #include "helpers/network_namespace.h"
-#include "helpers/temp_dir.h"
-#include "system/child_process.h"
+#include "system/browser.h"
 #include "system/game_sim_process.h"
 #include "system/palisard_process.h"
 
@@ -19,112 +13,6 @@ namespace palisard {
 namespace {
 
 using namespace std::chrono_literals;
-
-// Headless Chromium in a namespace, driven over its DevTools pipe (JSON
-// messages ended by NUL on descriptors 3 and 4): opens pages, runs script in
-// them, so that a test can click a link as a user would.
-class Browser {
- public:
-  explicit Browser(const NetworkNamespace& machine) {
-    const std::string in = (dir_.path() / "in").string();
-    const std::string out = (dir_.path() / "out").string();
-    mkfifo(in.c_str(), 0600);
-    mkfifo(out.c_str(), 0600);
-    process_ = std::make_unique<ChildProcess>(
-        std::vector<std::string>{"/usr/bin/ip", "netns", "exec", machine.name(), "sh", "-c",
-                                 "exec chromium --headless --no-sandbox --disable-gpu --disable-quic --no-first-run "
-                                 "--disable-background-networking --disable-component-update --disable-sync "
-                                 "--user-data-dir=" +
-                                     (dir_.path() / "profile").string() + " --remote-debugging-pipe 3<" + in + " 4>" +
-                                     out + " >/dev/null 2>&1"},
-        dir_.path());
-    // In the shell's order: its reading end first, then its writing end.
-    toBrowser_ = open(in.c_str(), O_WRONLY | O_CLOEXEC);
-    fromBrowser_ = open(out.c_str(), O_RDONLY | O_CLOEXEC);
-    const std::string target = Call("Target.createTarget", "{\"url\":\"about:blank\"}");
-    const std::string attached =
-        Call("Target.attachToTarget", "{\"targetId\":\"" + Field(target, "targetId") + "\",\"flatten\":true}");
-    session_ = Field(attached, "sessionId");
-  }
-  ~Browser() {
-    // The browser ends without answering. Its helper processes linger a
-    // while; none of them holds the output pipe (it goes to /dev/null).
-    Send(++lastId_, "Browser.close", "{}", false);
-    close(toBrowser_);
-    close(fromBrowser_);
-  }
-
-  // Opens `url` and waits until it has loaded.
-  void Open(const std::string& url) {
-    Call("Page.navigate", "{\"url\":\"" + url + "\"}");
-    WaitFor("document.readyState == 'complete' && location.href == '" + url + "'");
-  }
-  // Runs `script` in the page; the answer holds its value.
-  std::string Run(const std::string& script) {
-    std::string quoted;
-    for (char c : script) quoted += (c == '"' || c == '\\') ? std::string("\\") + c : std::string(1, c);
-    // An answer lost to a navigation that replaced the page is not waited for.
-    return Call("Runtime.evaluate", "{\"expression\":\"" + quoted + "\",\"returnByValue\":true}", 1s);
-  }
-  bool WaitFor(const std::string& condition, std::chrono::milliseconds timeout = 10s) {
-    const auto end = std::chrono::steady_clock::now() + timeout;
-    while (std::chrono::steady_clock::now() < end) {
-      if (Run("!!(" + condition + ")").find("\"value\":true") != std::string::npos) return true;
-      std::this_thread::sleep_for(50ms);
-    }
-    return false;
-  }
-
- private:
-  static std::string Field(const std::string& json, const std::string& name) {
-    const std::string key = "\"" + name + "\":\"";
-    const std::size_t at = json.find(key);
-    if (at == std::string::npos) return "";
-    const std::size_t start = at + key.size();
-    return json.substr(start, json.find('"', start) - start);
-  }
-
-  // Sends one command (to the page's session once there is one) and returns
-  // its answer, skipping the events in between.
-  bool Send(int id, const std::string& method, const std::string& params, bool inSession) {
-    std::string message = "{\"id\":" + std::to_string(id) + ",\"method\":\"" + method + "\",\"params\":" + params;
-    if (inSession && !session_.empty()) message += ",\"sessionId\":\"" + session_ + "\"";
-    message += "}";
-    message.push_back('\0');
-    return write(toBrowser_, message.data(), message.size()) == static_cast<ssize_t>(message.size());
-  }
-
-  std::string Call(const std::string& method, const std::string& params, std::chrono::milliseconds timeout = 10s) {
-    const int id = ++lastId_;
-    if (!Send(id, method, params, true)) return "";
-    const std::string answerStart = "{\"id\":" + std::to_string(id) + ",";
-    const auto end = std::chrono::steady_clock::now() + timeout;
-    for (;;) {
-      const std::size_t nul = received_.find('\0');
-      if (nul != std::string::npos) {
-        std::string one = received_.substr(0, nul);
-        received_.erase(0, nul + 1);
-        if (one.rfind(answerStart, 0) == 0) return one;
-        continue;
-      }
-      pollfd ready{fromBrowser_, POLLIN, 0};
-      if (std::chrono::steady_clock::now() > end || poll(&ready, 1, 100) < 0) return "";
-      char buffer[65536];
-      if ((ready.revents & (POLLIN | POLLHUP)) == 0) continue;
-      const ssize_t got = read(fromBrowser_, buffer, sizeof(buffer));
-      if (got <= 0) return "";
-      received_.append(buffer, static_cast<std::size_t>(got));
-    }
-  }
-
-  TempDir dir_;
-  std::unique_ptr<ChildProcess> process_;
-  int toBrowser_ = -1;
-  int fromBrowser_ = -1;
-  int lastId_ = 0;
-  std::string session_;
-  std::string received_;
-};
 
 // The real program beside the stand-in, its console fetched by curl and by
 // a headless browser from inside its namespace.

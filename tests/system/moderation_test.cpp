@@ -1,0 +1,233 @@
+#include <gtest/gtest.h>
+#include <unistd.h>
+
+#include <cstdlib>
+#include <memory>
+#include <thread>
+
+#include "helpers/network_namespace.h"
+#include "helpers/temp_dir.h"
+#include "system/browser.h"
+#include "system/child_process.h"
+#include "system/game_sim_process.h"
+#include "system/palisard_process.h"
+
+namespace palisard {
+namespace {
+
+using namespace std::chrono_literals;
+
+constexpr const char* kHost = "76561197960287930";
+constexpr const char* kCheater = "76561197960265728";
+constexpr const char* kCheaterName = "<img src=x onerror=alert(1)>";
+constexpr const char* kPassword = "moderators own secret";
+constexpr const char* kAppeal = "I never cheated </script><script>alert(1)</script>";
+constexpr const char* kPages = "http://127.0.0.1:8080";
+
+enum class Backend { kSqlite, kPostgres };
+
+std::string PostgresUrl() {
+  const char* url = std::getenv("PALISARD_TEST_POSTGRES_URL");
+  return url != nullptr ? url : "";
+}
+
+// A JavaScript string literal in single quotes.
+std::string Quoted(const std::string& text) {
+  std::string quoted = "'";
+  for (char c : text) quoted += c == '\'' || c == '\\' ? std::string("\\") + c : std::string(1, c);
+  return quoted + "'";
+}
+
+// A hosted match whose ban service is palisard-service on port 80 of the
+// same machine, its moderation pages on 8080; a moderator works them in
+// headless Chromium there.
+class ModerationTest : public ::testing::TestWithParam<Backend> {
+ protected:
+  void SetUp() override {
+    if (!RunningAsRoot()) GTEST_SKIP() << "needs root for network namespaces and nftables";
+    if (GetParam() == Backend::kPostgres && PostgresUrl().empty()) {
+      GTEST_SKIP() << "PostgreSQL skipped: PALISARD_TEST_POSTGRES_URL is not set (tests/with-postgres.sh sets it)";
+    }
+    machine = std::make_unique<NetworkNamespace>();
+    pids = std::make_unique<PidNamespace>(*machine);
+    game = std::make_unique<GameSim>(*pids);
+    ASSERT_TRUE(game->ready());
+    for (const std::string& command :
+         {std::string("own ") + kHost, std::string("join 0 ") + kHost + " 198.18.0.1 28960 Host",
+          std::string("join 1 ") + kCheater + " 198.18.0.5 28960 " + kCheaterName,
+          std::string("server 198.18.0.1 28960")}) {
+      ASSERT_TRUE(game->Do(command));
+    }
+    database = (dir.path() / "service.db").string();
+    if (GetParam() == Backend::kPostgres) {
+      postgresName = "moderation_test_" + std::to_string(getpid());
+      ASSERT_EQ(Psql("CREATE DATABASE " + postgresName), 0);
+      database = PostgresUrl() + "&dbname=" + postgresName;
+    }
+    service = std::make_unique<ChildProcess>(
+        std::vector<std::string>{"/usr/bin/ip", "netns", "exec", machine->name(), PALISARD_SERVICE_EXE, "serve",
+                                 "--listen", "127.0.0.1:80", "--moderation-listen", "127.0.0.1:8080", "--database",
+                                 database},
+        dir.path());
+    ASSERT_TRUE(service->WaitForOutput("moderation pages on 127.0.0.1:8080\n", 20s)) << service->Output();
+    for (const char* name : {"mod", "victim"}) {
+      ChildProcess add({PALISARD_SERVICE_EXE, "moderator", "add", name, "--insecure-test-hash", "--database", database},
+                       dir.path());
+      add.Write(std::string(kPassword) + "\n");
+      add.CloseInput();
+      ASSERT_EQ(add.WaitForExit(20s), 0) << add.Output();
+    }
+  }
+
+  void TearDown() override {
+    palisard.reset();
+    service.reset();
+    if (!postgresName.empty()) {
+      EXPECT_EQ(Psql("DROP DATABASE " + postgresName + " WITH (FORCE)"), 0);
+    }
+  }
+
+  static int Psql(const std::string& statement) {
+    ChildProcess psql({"/usr/bin/psql", PostgresUrl(), "-q", "-c", statement}, "/");
+    return psql.WaitForExit(20s).value_or(-1);
+  }
+
+  // A copy started now asks the service about its players at once.
+  void StartPalisard() {
+    palisard.reset();
+    palisard = std::make_unique<PalisardProcess>(
+        *machine, "[Palisard]\nCheckForUpdates=0\nBanStreaming=1\nOverrideHost=127.0.0.1\n", pids.get());
+    ASSERT_TRUE(palisard->process().WaitForOutput("Server set to: Host\n")) << palisard->process().Output();
+  }
+
+  std::string Curl(const std::string& arguments) { return machine->Capture("curl -s -m 5 " + arguments); }
+  // The status of a request. The arguments quote in double quotes: the
+  // command runs in single quotes.
+  std::string Status(const std::string& arguments) { return Curl("-o /dev/null -w %{http_code} " + arguments); }
+
+  std::string RulesetOnceItNames(const std::string& address) {
+    std::string ruleset;
+    for (int i = 0; i < 50 && ruleset.find(address) == std::string::npos; ++i) {
+      std::this_thread::sleep_for(100ms);
+      ruleset = machine->Capture("nft list ruleset");
+    }
+    return ruleset;
+  }
+
+  TempDir dir;
+  std::string database;
+  std::string postgresName;
+  std::unique_ptr<NetworkNamespace> machine;
+  std::unique_ptr<PidNamespace> pids;
+  std::unique_ptr<GameSim> game;
+  std::unique_ptr<ChildProcess> service;
+  std::unique_ptr<PalisardProcess> palisard;
+};
+
+TEST_P(ModerationTest, ReportBanAppealAndLiftThroughThePages) {
+  StartPalisard();
+  EXPECT_NE(Curl(std::string("http://127.0.0.1:3060/report?") + kCheater), "");
+  ASSERT_TRUE(palisard->process().WaitForOutput(std::string("Reporting ") + kCheater + "..\n"));
+  Browser browser(*machine);
+  // The player's name is text on the hosting copy's own console.
+  browser.Open("http://127.0.0.1:3060/");
+  EXPECT_TRUE(browser.WaitFor("document.body.innerText.indexOf(" + Quoted(kCheaterName) +
+                              ") >= 0 && document.images.length == 0"));
+
+  browser.Open(std::string(kPages) + "/queue");
+  ASSERT_TRUE(browser.WaitFor("location.pathname == '/signin'")) << "no session, no queue";
+  ASSERT_TRUE(browser.Follow(
+      "const f = document.forms[0]; f.name.value = 'mod'; f.password.value = " + Quoted(kPassword) + "; f.submit()"));
+  ASSERT_TRUE(browser.WaitFor("location.pathname == '/queue'")) << browser.Run("document.body.innerText");
+  // The host's ban request named both: the report's evidence (written
+  // within a few seconds of the request).
+  const std::string seen = "[...document.querySelectorAll('tr')].some(r => r.innerText.includes('" +
+                           std::string(kHost) + "') && r.innerText.includes('seen in the same match') && " +
+                           "!r.innerText.includes('not seen'))";
+  bool shown = false;
+  for (int i = 0; i < 10 && !shown; ++i) {
+    browser.Open(std::string(kPages) + "/queue");
+    shown = browser.WaitFor(seen, 500ms);
+  }
+  EXPECT_TRUE(shown) << browser.Run("document.body.innerText");
+  if (const char* path = std::getenv("PALISARD_SCREENSHOT")) {
+    EXPECT_TRUE(browser.Screenshot(path, 480));
+  }
+
+  ASSERT_TRUE(browser.Follow(
+      "const f = document.querySelector('form[action=\"/ban\"]'); f.reason.value = 'Wallhack <b>on demo</b>'; "
+      "f.duration.value = '1d'; f.submit()"));
+  EXPECT_TRUE(browser.WaitFor("location.search == '?done=ban' && !document.querySelector('form[action=\"/ban\"]')"))
+      << browser.Run("document.body.innerText");
+
+  StartPalisard();  // its next ban request
+  const std::string ruleset = RulesetOnceItNames("198.18.0.5");
+  EXPECT_NE(ruleset.find("ip saddr 198.18.0.5"), std::string::npos) << ruleset;
+
+  browser.Open(std::string("http://127.0.0.1/player/") + kCheater);
+  EXPECT_TRUE(browser.WaitFor("document.body.innerText.indexOf('Reason: Wallhack <b>on demo</b>') >= 0"))
+      << browser.Run("document.body.innerText");
+  ASSERT_TRUE(browser.Follow("const f = document.forms[0]; f.appeal.value = " + Quoted(kAppeal) + "; f.submit()"));
+  EXPECT_TRUE(browser.WaitFor("document.body.innerText.indexOf('Your appeal is received') >= 0"));
+
+  browser.Open(std::string(kPages) + "/queue");
+  EXPECT_TRUE(browser.WaitFor("document.querySelector('.appeal .quote').textContent == " + Quoted(kAppeal) +
+                              " && document.scripts.length == 0"))
+      << browser.Run("document.body.innerHTML");
+  ASSERT_TRUE(browser.Follow(
+      "const f = document.querySelector('.appeal form[action=\"/lift\"]'); f.reason.value = 'Appeal granted'; "
+      "f.submit()"));
+  EXPECT_TRUE(browser.WaitFor("location.search == '?done=lift' && !document.querySelector('.appeal')"));
+
+  // Refused: a change without the form token or from another site, a
+  // cookie after its sign-out, the pages on the public port, the sixth
+  // wrong password in a row (and the right one after it).
+  const std::string origin = std::string("-H \"Origin: ") + kPages + "\" ";
+  const std::string signIn =
+      Curl("-i -X POST " + origin + "--data \"name=mod&password=" + kPassword + "\" " + kPages + "/signin");
+  const std::size_t at = signIn.find("palisard_session=");
+  ASSERT_NE(at, std::string::npos) << signIn;
+  const std::string cookie = "-H \"Cookie: " + signIn.substr(at, signIn.find(';', at) - at) + "\" ";
+  const std::string queue = Curl(cookie + kPages + "/queue");
+  const std::size_t token = queue.find("name=\"csrf\" value=\"");
+  ASSERT_NE(token, std::string::npos) << queue;
+  const std::string csrf = "csrf=" + queue.substr(token + 19, 64);
+  const std::string ban = std::string("--data \"player=") + kHost + "&reason=x&duration=1d&";
+  EXPECT_EQ(Status(cookie + origin + ban + "\" " + kPages + "/ban"), "403");
+  EXPECT_EQ(Status(cookie + "-H \"Origin: http://127.0.0.2\" " + ban + csrf + "\" " + kPages + "/ban"), "403");
+  EXPECT_EQ(Status(cookie + origin + "--data \"" + csrf + "\" " + kPages + "/signout"), "303");
+  EXPECT_EQ(Curl(cookie + "-o /dev/null -w \"%{http_code} %{redirect_url}\" " + kPages + "/queue"),
+            std::string("303 ") + kPages + "/signin");
+  for (const char* path : {"/queue", "/signin", "/audit"}) {
+    EXPECT_EQ(Status(std::string("http://127.0.0.1") + path), "404") << path;
+  }
+  for (const char* password : {"w1", "w2", "w3", "w4", "w5", "w6", kPassword}) {
+    const std::string status =
+        Status(origin + "--data \"name=victim&password=" + password + "\" " + kPages + "/signin");
+    EXPECT_EQ(status, password[0] == 'w' && password[1] < '6' ? "401" : "429") << password;
+  }
+  EXPECT_EQ(
+      Status(origin + "--data-urlencode \"name=" + kCheaterName + "\" --data \"password=x\" " + kPages + "/signin"),
+      "401");
+
+  // The audit lists each step with who and when, and the odd name as text.
+  browser.Open(std::string(kPages) + "/audit");
+  const std::string rows = browser.Run(
+      "[...document.querySelectorAll('tr')].map(r => [...r.cells].slice(0, 4).map(c => c.innerText).join(' '))"
+      ".join('|')");
+  std::size_t from = 0;
+  for (const std::string step :
+       {"mod 127.0.0.1 lift", "public page 127.0.0.0/24 appeal", "mod 127.0.0.1 ban", "mod 127.0.0.1 sign-in"}) {
+    const std::size_t found = rows.find("Z " + step + "|", from);  // after its time, 2024-05-01T12:00:00Z
+    EXPECT_NE(found, std::string::npos) << step << " in " << rows;
+    from = found == std::string::npos ? from : found;
+  }
+  EXPECT_NE(rows.find(std::string(kCheaterName) + " 127.0.0.1 sign-in-failed"), std::string::npos) << rows;
+  EXPECT_TRUE(browser.WaitFor("document.images.length == 0"));
+}
+
+INSTANTIATE_TEST_SUITE_P(Databases, ModerationTest, ::testing::Values(Backend::kSqlite, Backend::kPostgres),
+                         [](const auto& info) { return info.param == Backend::kSqlite ? "Sqlite" : "Postgres"; });
+
+}  // namespace
+}  // namespace palisard
