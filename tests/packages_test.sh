@@ -91,7 +91,7 @@ if [ ! -f "$service_deb" ]; then
   fail "$service_deb missing"
 else
   depends=$(dpkg-deb -f "$service_deb" Depends)
-  for library in adduser libsqlite3-0 libpq5 libpugixml1v5; do
+  for library in adduser libsqlite3-0 libpq5 libsodium23 libpugixml1v5; do
     [[ $depends == *"$library"* ]] || fail "palisard-service's Depends lacks $library: $depends"
   done
   contents=$(dpkg-deb -c "$service_deb" | awk '{print $NF}')

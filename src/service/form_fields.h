@@ -7,7 +7,8 @@ namespace palisard {
 
 // The fields of a form as browsers send it (application/x-www-form-urlencoded)
 // or of a query string: '+' is a blank and %XX a byte; a '%' not followed by
-// two hex digits stays as it is. The first of a repeated field counts.
+// two hex digits stays as it is; bytes that are not UTF-8 become U+FFFD. The
+// first of a repeated field counts.
 using FormFields = std::map<std::string, std::string>;
 FormFields ParseFormFields(const std::string& text);
 // A field's value, or empty.

@@ -20,6 +20,8 @@ TEST(FormFieldsTest, DecodesAsBrowsersEncode) {
       {"flag&x=%zz", "flag", ""},
       {"flag&x=%zz", "x", "%zz"},
       {"&&csrf=", "csrf", ""},
+      {"a=%C3%A9%FF%ED%A0%80", "a",
+       "\xC3\xA9\xEF\xBF\xBD\xEF\xBF\xBD\xEF\xBF\xBD\xEF\xBF\xBD"},  // é, a stray byte, a surrogate
   };
   for (const auto& c : cases) EXPECT_EQ(Field(ParseFormFields(c.text), c.field), c.value) << c.text;
   EXPECT_EQ(QueryEncode("a b/<é>"), "a%20b%2F%3C%C3%A9%3E");

@@ -16,6 +16,19 @@ using ::testing::HasSubstr;
 constexpr UnixTime kNow = 1714564800;
 constexpr char kSite[] = "http://mod.example";
 
+HttpRequest Request(const std::string& method, const std::string& path, const std::string& body = "",
+                    const std::string& origin = "", const std::string& cookie = "") {
+  HttpRequest request;
+  request.method = method;
+  request.target = path;
+  request.host = "mod.example";
+  request.origin = origin;
+  request.cookie = cookie;
+  request.body = body;
+  request.peer = request.source = request.network = "127.0.0.1";
+  return request;
+}
+
 // The moderation pages' router against a real SQLite store, as one
 // browser on this machine would use them.
 class ModerationRoutesTest : public ::testing::Test {
@@ -27,9 +40,7 @@ class ModerationRoutesTest : public ::testing::Test {
     ASSERT_TRUE(store_->AddModerator("mia", ModeratorRole::kModerator, hash, {"cli:root", "cli"}, kNow).ok());
   }
 
-  HttpAnswer Ask(HttpRequest request) {
-    if (request.host.empty()) request.host = "mod.example";
-    if (request.peer.empty()) request.peer = request.network = "127.0.0.1";
+  HttpAnswer Ask(const HttpRequest& request) {
     Routed routed = RouteModeration(request, settings_);
     if (auto* answer = std::get_if<HttpAnswer>(&routed)) return *answer;
     Result stored;
@@ -37,10 +48,10 @@ class ModerationRoutesTest : public ::testing::Test {
   }
   HttpAnswer Post(const std::string& path, const std::string& body, const std::string& cookie = "",
                   const std::string& origin = kSite) {
-    return Ask({"POST", path, "", std::nullopt, origin, cookie, "", body});
+    return Ask(Request("POST", path, body, origin, cookie));
   }
   HttpAnswer Get(const std::string& path, const std::string& cookie) {
-    return Ask({"GET", path, "", std::nullopt, "", cookie, "", ""});
+    return Ask(Request("GET", path, "", "", cookie));
   }
   static std::string Header(const HttpAnswer& answer, const std::string& name) {
     for (const auto& [key, value] : answer.headers) {
@@ -125,7 +136,8 @@ TEST_F(ModerationRoutesTest, SessionCookieIsHttpOnlyStrictAndSecureBehindTls) {
       {"198.51.100.1", "https", "http://mod.example", false},
   };
   for (const auto& c : cases) {
-    HttpRequest request{"POST", "/signin", "", std::nullopt, c.origin, "", c.proto, "name=mia&password=right+password"};
+    HttpRequest request = Request("POST", "/signin", "name=mia&password=right+password", c.origin);
+    request.forwardedProto = c.proto;
     request.peer = request.network = c.peer;
     const std::string cookie = Header(Ask(request), "Set-Cookie");
     EXPECT_THAT(cookie, HasSubstr("; Path=/; Max-Age=28800; HttpOnly; SameSite=Strict")) << c.peer;
@@ -136,7 +148,7 @@ TEST_F(ModerationRoutesTest, SessionCookieIsHttpOnlyStrictAndSecureBehindTls) {
 TEST_F(ModerationRoutesTest, ModerationPagesAreNotOnThePublicPort) {
   SightingLog sightings;
   for (const char* path : {"/queue", "/signin", "/audit", "/accounts", "/bans", "/"}) {
-    Routed routed = Route({"GET", path, "x", std::nullopt, "", "", "", ""}, settings_, sightings);
+    Routed routed = Route(Request("GET", path), settings_, sightings);
     ASSERT_TRUE(std::holds_alternative<HttpAnswer>(routed)) << path;
     EXPECT_EQ(std::get<HttpAnswer>(routed).status, 404u) << path;
   }

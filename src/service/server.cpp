@@ -142,6 +142,8 @@ class Listener {
 // The moderation pages serve a few people: two store workers of their own,
 // so that sign-ins (a password hash each) never hold up the contract's.
 constexpr std::size_t kModerationWorkers = 2;
+// All of them may come through one proxy on loopback.
+constexpr std::size_t kModerationConnections = 256;
 // How often what hosts' ban requests named is written, and old records
 // pruned.
 constexpr std::chrono::seconds kSightingsEvery{2};
@@ -157,7 +159,7 @@ struct PublicServer::Parts {
   Parts(const ServeSettings& given, const StoreWorkers::Opener& openStore)
       : settings(given),
         publicCaps(given.connectionsPerAddress, given.maxConnections),
-        moderationCaps(given.connectionsPerAddress, given.maxConnections),
+        moderationCaps(kModerationConnections, kModerationConnections),
         publicContext{settings, workers, publicCaps,
                       [this](const HttpRequest& request) { return Route(request, settings, sightings); }, StoreFault()},
         moderationContext{settings, moderationWorkers, moderationCaps,
