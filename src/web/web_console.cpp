@@ -108,6 +108,19 @@ bool IsKey(const std::optional<std::string>& given, const std::string& key) {
 
 bool IsLoopback(uint32_t address) { return (address >> 24) == 127; }
 
+// With another screen, this machine's share of the slots, which no other
+// address can take, and the others' pool for the rest.
+AcceptLoop::Limits OwnPool(const WebConsole::Limits& limits, bool secondScreen) {
+  if (!secondScreen) return {limits.maxConnections, limits.maxPerAddress};
+  return {std::min(limits.maxLocalConnections, limits.maxConnections), limits.maxPerAddress};
+}
+
+AcceptLoop::SecondPool OthersPool(const WebConsole::Limits& limits, bool secondScreen) {
+  if (!secondScreen) return {};
+  const std::size_t own = OwnPool(limits, true).maxConnections;
+  return {IsLoopback, {limits.maxConnections - own, limits.maxPerAddress}};
+}
+
 }  // namespace
 
 WebConsole::WebConsole(const MatchState& state, Action report, Action voteKick, Limits limits,
@@ -117,8 +130,10 @@ WebConsole::WebConsole(const MatchState& state, Action report, Action voteKick, 
       voteKick_(std::move(voteKick)),
       limits_(limits),
       secondScreen_(std::move(secondScreen)),
-      loop_({limits.maxConnections, limits.maxPerAddress},
-            [this](Socket client, uint32_t peer) { HandleHttpClient(std::move(client), peer); }) {}
+      loop_(
+          OwnPool(limits, !secondScreen_.key.empty()),
+          [this](Socket client, uint32_t peer) { HandleHttpClient(std::move(client), peer); }, {},
+          OthersPool(limits, !secondScreen_.key.empty())) {}
 
 void WebConsole::ServeBlocks(BlockList list, Action unblock) {
   blocks_ = std::move(list);

@@ -30,6 +30,10 @@ class WebConsole {
     std::size_t maxConnections = 64;
     // A browser opens about six connections to one server.
     std::size_t maxPerAddress = 16;
+    // While another screen may connect: the share of `maxConnections` this
+    // machine keeps for itself, which no other address can take; the
+    // others share the rest.
+    std::size_t maxLocalConnections = 32;
   };
 
   // Other machines the console may serve (a second screen beside the
@@ -84,7 +88,8 @@ class WebConsole {
   void HandleHttpClient(Socket client, uint32_t peerAddress) const;
 
   // The accept loop of the web port: one thread per connection, at most
-  // `maxConnections` at once and `maxPerAddress` from one address. Returns 1
+  // `maxConnections` at once and `maxPerAddress` from one address (with a
+  // key, in two pools: this machine's share and the others'). Returns 1
   // when the listener is not listening; otherwise runs until RequestStop and
   // one more connection.
   int HttpAcceptLoop(const Listener& listener);
