@@ -7,6 +7,10 @@
   'use strict';
 
   var POLL_INTERVAL_MS = 1000;
+  // Sent with every action. Another site's page cannot add a header of its
+  // own to a request without asking the console first, which it never
+  // allows: on another screen the console acts for this page alone.
+  var ACTION_HEADERS = {Accept: 'text/plain', 'X-Palisard-Page': '1'};
   var box = document.getElementById('Box');
   // What the console sent for each node on the page: a row may carry a
   // result note since, which is this script's, not the console's.
@@ -139,7 +143,7 @@
     event.preventDefault();
     var key = rowKey(link.parentNode);
     showNote(key, '...');
-    fetch(href, {mode: 'same-origin', cache: 'no-store', headers: {Accept: 'text/plain'}})
+    fetch(href, {mode: 'same-origin', cache: 'no-store', headers: ACTION_HEADERS})
       .then(function (answer) {
         return answer.text();
       })
@@ -156,21 +160,26 @@
   var polling = false;
   var timer = 0;
 
+  // A refusal (on another screen: the key changed) says why in its body.
+  function show(answer, page) {
+    var fresh = new DOMParser().parseFromString(page, 'text/html');
+    if (!answer.ok) return showStatus(fresh.body.textContent);
+    var freshBox = fresh.getElementById('Box');
+    if (!freshBox) throw new Error('not the console page');
+    update(box, freshBox);
+    placeNotes();
+    showStatus('');
+  }
+
   function poll() {
     clearTimeout(timer);
     if (polling || document.visibilityState !== 'visible') return;
     polling = true;
     fetch('/', {mode: 'same-origin', cache: 'no-store'})
       .then(function (answer) {
-        if (!answer.ok) throw new Error('status ' + answer.status);
-        return answer.text();
-      })
-      .then(function (page) {
-        var fresh = new DOMParser().parseFromString(page, 'text/html').getElementById('Box');
-        if (!fresh) throw new Error('not the console page');
-        update(box, fresh);
-        placeNotes();
-        showStatus('');
+        return answer.text().then(function (page) {
+          show(answer, page);
+        });
       })
       .catch(function () {
         showStatus('The console does not answer; trying again');

@@ -15,6 +15,7 @@ class Node {
   get firstChild() { return this.childNodes[0] || null; }
   get nextSibling() { const all = this.parentNode.childNodes; return all[all.indexOf(this) + 1] || null; }
   getAttribute(name) { return this.attributes[name]; }
+  get body() { return this.find((node) => node.tag === 'body'); }
   appendChild(node) { this.insertBefore(node, null); }
   removeChild(node) { this.childNodes.splice(this.childNodes.indexOf(node), 1); node.parentNode = null; }
   insertBefore(node, before) {
@@ -70,8 +71,8 @@ const document = parse(page);
 const listeners = {};
 Object.assign(document, {visibilityState: 'visible', createElement: (tag) => new Node(tag, {})});
 document.addEventListener = (type, listener) => (listeners[type] = listener);
-// The console: the page for the next poll (null: no answer), the message
-// for an action; every request is recorded.
+// The console: the next poll's answer (a page; {status, body}; or null: no
+// answer), the message for an action; every request is recorded.
 let served = page;
 let timer = null;
 const requests = [];
@@ -81,7 +82,8 @@ vm.runInNewContext(fs.readFileSync(scriptFile, 'utf8'), {
   fetch(url, options) {
     requests.push(JSON.stringify([url, options]));
     if (served === null) return Promise.reject(new TypeError('Failed to fetch'));
-    return Promise.resolve({ok: true, text: () => Promise.resolve(url === '/' ? served : 'Report successful')});
+    const {status, body} = typeof served === 'string' ? {status: 200, body: served} : served;
+    return Promise.resolve({ok: status === 200, status, text: () => Promise.resolve(url === '/' ? body : 'Report successful')});
   },
   setTimeout: (callback) => (timer = callback),
   clearTimeout: () => (timer = null),
@@ -110,25 +112,30 @@ const boss = '/votekick?76561197960287930';
   assert.deepStrictEqual(added, ['kick ( 2/3 ) | report | profile | Eve %NAME% %CHATLOG%', 'a &lt;b&gt;']);
   assert.strictEqual(document.getElementById('Blocked'), blocked, 'a section is found by its id and kept');
 
-  // An action asks for its message alone and shows it beside its row, also
-  // once the row changed; the profile link stays a plain link.
+  // An action asks for its message alone, marked as the console's own
+  // script's, and shows it beside its row, also once the row changed; the
+  // profile link stays a plain link.
   let prevented = 0;
   const click = (href) => listeners.click({target: link(href), button: 0, preventDefault: () => prevented++});
   click('http://steamcommunity.com/profiles/76561197960287930');
   click('/report?76561197960287930');
   assert.strictEqual(prevented, 1);
   assert.strictEqual(requests.at(-1), JSON.stringify(['/report?76561197960287930',
-    {mode: 'same-origin', cache: 'no-store', headers: {Accept: 'text/plain'}}]));
+    {mode: 'same-origin', cache: 'no-store', headers: {Accept: 'text/plain', 'X-Palisard-Page': '1'}}]));
   await settle();
   assert.ok(link(boss).parentNode.textContent.endsWith('profile | Boss&lt;1&gt;Report successful'));
   await poll(next.replace('( 0/3 )', '( 1/3 )'));
   assert.ok(link(boss).parentNode.textContent.endsWith('( 1/3 ) | report | profile | Boss&lt;1&gt;Report successful'));
 
-  // A console that does not answer is told until it answers again; a page
-  // not shown asks for nothing.
+  // A console that does not answer is told until it answers again; a
+  // refusal tells its reason. A page not shown asks for nothing.
   const status = box.parentNode.childNodes[box.parentNode.childNodes.indexOf(box) - 1];
   await poll(null);
   assert.deepStrictEqual([status.textContent, status.style.display], ['The console does not answer; trying again', '']);
+  await poll(next);
+  assert.strictEqual(status.style.display, 'none');
+  await poll({status: 403, body: '<html><body>Refused: the key changed.</body></html>\n'});
+  assert.deepStrictEqual([status.textContent, status.style.display], ['Refused: the key changed.', '']);
   await poll(next);
   assert.strictEqual(status.style.display, 'none');
   document.visibilityState = 'hidden';

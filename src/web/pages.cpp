@@ -186,7 +186,8 @@ const char* const mainPageTemplate = PALISARD_PAGE_HEAD
     "\t</div>\n" PALISARD_PAGE_BOTTOM
     // Follows the match while the page is visible; without scripts the
     // page and its links work as plain HTML.
-    "\t<script>\n" PALISARD_CONSOLE_PAGE_SCRIPT "\t</script>\n" PALISARD_PAGE_END;
+    // The element holds the file's bytes alone: the policy names them by hash.
+    "\t<script>" PALISARD_CONSOLE_PAGE_SCRIPT "</script>\n" PALISARD_PAGE_END;
 
 const char* const resultPageTemplate = PALISARD_PAGE_HEAD
     "\t\t<center>\n"
@@ -194,6 +195,10 @@ const char* const resultPageTemplate = PALISARD_PAGE_HEAD
     "\t\t<h4><a href=\"/\">go back</a></h4>\n"
     "\t\t</center>\n"
     "\t</div>\n" PALISARD_PAGE_BOTTOM PALISARD_PAGE_END;
+
+const char* const kContentSecurityPolicy =
+    "default-src 'none'; script-src 'sha256-" PALISARD_CONSOLE_PAGE_SCRIPT_SHA256
+    "'; style-src 'unsafe-inline'; connect-src 'self'; base-uri 'none'; form-action 'none'; frame-ancestors 'none'";
 
 #undef PALISARD_PAGE_HEAD
 #undef PALISARD_PAGE_BOTTOM
@@ -259,6 +264,11 @@ std::string BuildResultPage(const std::string& message) {
   std::string page = resultPageTemplate;
   FillAfter(page, 0, "%OUTPUT%", EscapeHtml(message));
   return page;
+}
+
+std::string BuildRefusalPage(const std::string& message) {
+  return "<!DOCTYPE html>\n<html><head><meta charset=\"utf-8\"><title>Palisard</title></head><body>" +
+         EscapeHtml(message) + "</body></html>\n";
 }
 
 std::string EscapeHtml(const std::string& text) {

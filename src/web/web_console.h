@@ -39,8 +39,10 @@ class WebConsole {
   // Other machines the console may serve (a second screen beside the
   // game): requests carrying `key`, in the query the first time
   // ("?key=..."), then in the cookie that answer sets. They may name this
-  // machine by one of `addresses` (host order) as well. An empty key: this
-  // machine's own requests alone.
+  // machine by one of `addresses` (host order) as well. A request that
+  // brings the key acts only when the console's own script sent it (the
+  // browser sends the cookie for every page of this host's, whatever its
+  // port). An empty key: this machine's own requests alone.
   struct SecondScreen {
     std::string key;
     std::vector<uint32_t> addresses;
@@ -102,6 +104,11 @@ class WebConsole {
   // The message of the action `path` names, after running it; nothing
   // when it names none.
   std::optional<std::string> RunAction(const std::string& path) const;
+  // The key a request brought, in its query or its cookie.
+  enum class KeyCheck { kNone, kWrong, kRight };
+  // Why the request for `path` (its key taken out) from `peerAddress` is
+  // refused, or null when it is served.
+  const char* RefusalOf(const HttpMessage& request, const std::string& path, KeyCheck key, uint32_t peerAddress) const;
 
   const MatchState& state_;
   Action report_;
@@ -115,7 +122,8 @@ class WebConsole {
 };
 
 // The status line and fixed headers (`headers`: the type's lines and any
-// further ones, each ended by CR LF), then the page.
+// further ones, each ended by CR LF), then the page. Every answer forbids
+// framing and carries the pages' content policy.
 void SendPage(SocketHandle client, const std::string& page, const char* status = "200 OK",
               const std::string& headers = WebConsole::kHtmlHeaders);
 
