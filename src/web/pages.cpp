@@ -19,8 +19,10 @@ namespace palisard {
 namespace {
 
 #define PALISARD_PAGE_HEAD                                             \
+  "<!DOCTYPE html>\n"                                                  \
   "<html>\n"                                                           \
   "<head>\n"                                                           \
+  "<meta charset=\"utf-8\">\n"                                         \
   "<title>Palisard</title>\n"                                          \
   "<meta name=\"viewport\" "                                           \
   "content=\"width=device-width, initial-scale=1\">\n"                 \
@@ -56,6 +58,7 @@ namespace {
   "\t#Box {\n"                                                         \
   "\t\twidth: 700px;\n"                                                \
   "\t\tmax-width: calc(100% - 60px);\n"                                \
+  "\t\toverflow-wrap: break-word;\n"                                   \
   "\t\tmargin: 15px auto;\n"                                           \
   "\t\tbackground-color: white;\n"                                     \
   "\t\tpadding: 10px 25px;\n"                                          \
@@ -112,8 +115,9 @@ void FillEvery(std::string& text, const std::string& placeholder, const std::str
   }
 }
 
-// A name from the game as a page shows it.
-std::string HtmlName(const std::string& name) { return EscapeHtml(CleanGameText(name)); }
+// A name from the game as a page shows it: isolated, so that a direction
+// mark in it turns none of the page's own text around.
+std::string HtmlName(const std::string& name) { return "<bdi>" + EscapeHtml(CleanGameText(name)) + "</bdi>"; }
 
 struct PlayerRow {
   std::size_t slot;

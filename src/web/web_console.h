@@ -57,7 +57,7 @@ class WebConsole {
     std::string body;
     const char* headers = kHtmlHeaders;
   };
-  static constexpr const char* kHtmlHeaders = "Content-Type: text/html\r\n";
+  static constexpr const char* kHtmlHeaders = "Content-Type: text/html; charset=utf-8\r\n";
   static constexpr const char* kTextHeaders = "Content-Type: text/plain; charset=utf-8\r\n";
   // Asked for about once a second: never kept by the browser.
   static constexpr const char* kJsonHeaders = "Content-Type: application/json\r\nCache-Control: no-store\r\n";

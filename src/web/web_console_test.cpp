@@ -66,7 +66,7 @@ class WebConsoleTest : public ::testing::Test {
   }
 
   static std::string Answer(const std::string& page, bool setsCookie = false, const std::string& status = "200 OK") {
-    return "HTTP/1.1 " + status + "\r\nServer: palisard\r\nContent-Type: text/html\r\n" +
+    return "HTTP/1.1 " + status + "\r\nServer: palisard\r\nContent-Type: text/html; charset=utf-8\r\n" +
            std::string(setsCookie
                            ? "Set-Cookie: palisard_key=" + std::string(kKey) + "; HttpOnly; SameSite=Strict; Path=/\r\n"
                            : "") +

@@ -164,8 +164,9 @@ class WebConsoleSystemTest : public ::testing::Test {
 TEST_F(WebConsoleSystemTest, CurlGetsStatus200AndThePage) {
   std::string answer = machine->Capture("curl -s -S -m 5 -D - http://127.0.0.1:3060/ -o - -w '\\nstatus=%{http_code}'");
   EXPECT_NE(answer.find("HTTP/1.1 200 OK\r\n"), std::string::npos) << answer;
-  EXPECT_NE(answer.find("<h4>Host&lt;One&gt; | Palisard Enabled</h4>"), std::string::npos) << answer;
-  EXPECT_NE(answer.find("/profiles/76561197960265728\">profile</a> | Fifth Player</h4>"), std::string::npos) << answer;
+  EXPECT_NE(answer.find("<h4><bdi>Host&lt;One&gt;</bdi> | Palisard Enabled</h4>"), std::string::npos) << answer;
+  EXPECT_NE(answer.find("/profiles/76561197960265728\">profile</a> | <bdi>Fifth Player</bdi></h4>"), std::string::npos)
+      << answer;
   EXPECT_NE(answer.find("<h4>Fifth: gg &lt;3</h4>"), std::string::npos) << answer;
   EXPECT_NE(answer.find("status=200"), std::string::npos) << answer;
   const std::string listening = machine->Capture("ss -Hltn");
@@ -279,7 +280,13 @@ TEST_F(WebConsoleSystemTest, BrowserShowsThePagesOwnLinksActAnotherSiteCannot) {
   std::smatch key;
   const std::string started = palisard->process().Output();
   ASSERT_TRUE(std::regex_search(started, key, std::regex("198\\.18\\.9\\.1:3060/\\?key=([0-9a-f]{32})\n")));
+  // A long name without blanks, not in ASCII, with a right-to-left mark.
+  ASSERT_TRUE(game->Do("join 7 76561197960265999 198.18.0.7 28960 \xE2\x80\xAEJos\xC3\xA9" + std::string(165, 'W')));
   browser.Open(screen + "?key=" + key[1].str());
+  EXPECT_TRUE(
+      browser.WaitFor("document.body.innerText.indexOf('Jos\\u00e9WWW') >= 0 && "
+                      "document.characterSet == 'UTF-8' && document.compatMode == 'CSS1Compat'"));
+  EXPECT_TRUE(browser.WaitFor("document.documentElement.scrollWidth <= window.innerWidth", 1s)) << "wraps in the box";
 
   // Another page of that address gets the cookie sent along, but its
   // image, its fetch and its link act on nothing; the link shows why.
