@@ -219,7 +219,7 @@ TEST_F(MatchTest, ServerChangeMovesTheMatchToTheNewHost) {
   EXPECT_TRUE(Eventually(
       [&] {
         std::string page = Bob().Browse("/");
-        return page.find("<h4>Alice | Palisard Enabled</h4>") != std::string::npos;
+        return page.find("<h4><bdi>Alice</bdi> | Palisard Enabled</h4>") != std::string::npos;
       },
       20s))
       << Bob().Browse("/");
@@ -269,8 +269,8 @@ TEST_F(MixedMatchTest, LinuxHostKicksOnAWindowsVoteAndAWindowsHostOnLinuxVotes) 
   for (auto& machine : machines) {
     EXPECT_TRUE(machine->palisard().WaitForOutput(machine->Line("Server set to: Alice"), 15s)) << machine->name();
   }
-  ASSERT_TRUE(
-      Eventually([&] { return Bob().Browse("/").find("<h4>Alice | Palisard Enabled</h4>") != std::string::npos; }, 20s))
+  ASSERT_TRUE(Eventually(
+      [&] { return Bob().Browse("/").find("<h4><bdi>Alice</bdi> | Palisard Enabled</h4>") != std::string::npos; }, 20s))
       << Bob().Browse("/");
   ASSERT_TRUE(VoteAgainst(Bob(), kCheater));
   ASSERT_TRUE(VoteAgainst(Host(), kCheater));
