@@ -12,7 +12,6 @@ namespace palisard {
 namespace {
 
 constexpr uint32_t kLoopback = 0x7F000001;
-constexpr std::chrono::milliseconds kCoolDown{15'000};
 
 std::vector<uint8_t> Text(const std::string& text) { return EncodeTextReply(text); }
 
@@ -113,9 +112,10 @@ std::vector<uint8_t> AdminService::Register(uint64_t communityId, uint32_t peerA
 }
 
 std::vector<uint8_t> AdminService::VoteKick(const VoteKickRequest& request) {
-  if (request.voterId == request.targetId) return Text("You cannot votekick yourself");
-  const VoteOutcome outcome = state_.RecordVote(request.voterId, request.key, request.targetId, clock_, kCoolDown);
+  const VoteOutcome outcome = state_.RecordVote(request.voterId, request.key, request.targetId, clock_);
   switch (outcome.kind) {
+    case VoteOutcome::kSelfVote:
+      return Text("You cannot votekick yourself");
     case VoteOutcome::kInvalidId:
       return Text("Invalid id provided");
     case VoteOutcome::kTargetIsHost:

@@ -118,9 +118,8 @@ TEST_F(AdminServiceTest, CoolDownAndRepeatedVotes) {
   clock.Advance(4'200);
   EXPECT_EQ(Vote(kA, kC, keyA), "Please wait and try again in 1 seconds");
   clock.Advance(800);  // exactly 15 s after the recorded vote
-  EXPECT_EQ(Vote(kA, kC, keyA), "Votekick successful");
-  clock.Advance(15'000);
   EXPECT_EQ(Vote(kA, kB, keyA), "You already voted to kick that player");
+  EXPECT_EQ(Vote(kA, kC, keyA), "Votekick successful") << "only a recorded vote starts the cool-down";
   EXPECT_EQ(CountVotesAgainst(state.Snapshot(), kB), 1u);
   EXPECT_EQ(CountVotesAgainst(state.Snapshot(), kC), 1u);
   EXPECT_TRUE(engine.filters().empty());

@@ -98,7 +98,9 @@ TEST_F(ConsoleTest, BlocksAreListedAndUnblockLiftsOneAndWithdrawsItsVotes) {
 
   banned = true;
   ASSERT_EQ(firewall.BlockPlayer(0xC6120004, troll, BlockReason::kBan), 0u);
-  EXPECT_EQ(Run("unblock 76561197960265999\n", ConsoleEnd::kEndOfInput),
+  EXPECT_EQ(Run("blocks\nunblock 76561197960265999\n", ConsoleEnd::kEndOfInput),
+            "Community ID\tAddress\tWhy\tLeft\tName\n"
+            "76561197960265999\t198.18.0.4\tban\t4:59\t^1Troll\n"
             "Unblocked 76561197960265999 ( 198.18.0.4 ), but the ban service says the player is banned: blocked "
             "again on the next pass\n");
 }

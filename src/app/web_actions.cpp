@@ -58,7 +58,7 @@ std::string WebActions::ReportPlayer(const std::string& path) {
   std::optional<uint32_t> address;
   if (accepted) {
     const MatchData match = state_.Snapshot();
-    if (match.IsHosting()) {
+    if (IsHosting(match)) {
       for (const PlayerRecord& record : match.players) {
         if (record.communityId == id) {
           address = AddressToHostOrder(record.ip);

@@ -34,7 +34,7 @@ HostLink MatchState::Link() const {
 
 bool MatchState::IsHosting() const {
   MutexLock lock(mutex_);
-  return data_.IsHosting();
+  return palisard::IsHosting(data_);
 }
 
 void MatchState::ClearSlots() {
@@ -108,10 +108,9 @@ std::optional<uint32_t> MatchState::RegisterPlayer(uint64_t communityId, const A
   return std::nullopt;
 }
 
-VoteOutcome MatchState::RecordVote(uint64_t voterId, uint32_t key, uint64_t targetId, const Clock& clock,
-                                   std::chrono::milliseconds coolDown) {
+VoteOutcome MatchState::RecordVote(uint64_t voterId, uint32_t key, uint64_t targetId, const Clock& clock) {
   MutexLock lock(mutex_);
-  return palisard::RecordVote(data_, voterId, key, targetId, clock, coolDown);
+  return palisard::RecordVote(data_, voterId, key, targetId, clock);
 }
 
 uint32_t MatchState::ForgetVotesAgainst(uint64_t communityId) {

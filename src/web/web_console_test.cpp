@@ -112,10 +112,11 @@ TEST_F(WebConsoleTest, PagesOnlyForTheOwnHostActionsOnlyForTheOwnPages) {
            "\r\nSec-Fetch-Site: same-origin\r\nReferer: http://localhost:" + std::to_string(port) + "/\r\n",
        true},  // the console's own link
       {"Host: [::1]:" + std::to_string(port) + "\r\nSec-Fetch-Site: none\r\nOrigin: http://" + own + "\r\n", true},
-      {"", false},                                                            // no host named: HTTP/1.0
-      {"Host: evil.example:" + std::to_string(port) + "\r\n", false, false},  // DNS rebinding
-      {"Host: 127.0.0.1:1\r\n", false, false},                                // another port
-      {"Host: 127.0.0.1\r\n", false, false},                                  // port 80
+      {"", false},                                                                      // no host named: HTTP/1.0
+      {"Host: evil.example:" + std::to_string(port) + "\r\n", false, false},            // DNS rebinding
+      {"Host: 127.0.0.1.evil.example:" + std::to_string(port) + "\r\n", false, false},  // its name begins alike
+      {"Host: 127.0.0.1:1\r\n", false, false},                                          // another port
+      {"Host: 127.0.0.1\r\n", false, false},                                            // port 80
       {"Host: " + own + "\r\nOrigin: http://evil.example\r\n", false},
       {"Host: " + own + "\r\nOrigin: null\r\n", false},
       {"Host: " + own + "\r\nSec-Fetch-Site: cross-site\r\n", false},
@@ -131,6 +132,7 @@ TEST_F(WebConsoleTest, PagesOnlyForTheOwnHostActionsOnlyForTheOwnPages) {
       {"Host: " + screen + "\r\nCookie: palisard_key=" + std::string(32, 'f') + "\r\n", false, false, kScreenAddress},
       {"Host: " + screen + "\r\n", false, false, kScreenAddress, key + "0"},
       {"Host: " + screen + "\r\n", false, false, kScreenAddress, key.substr(0, 31)},
+      {"Host: " + screen + "\r\nCookie: palisard_key=\r\n", false, false, kScreenAddress},  // an empty key
       {"Host: evil.example:" + std::to_string(port) + "\r\n", false, false, kScreenAddress, key},
       {"Host: " + screen + "\r\nCookie: palisard_key=" + key + "\r\nOrigin: http://evil.example\r\n", false, true,
        kScreenAddress},
