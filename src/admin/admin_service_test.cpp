@@ -20,7 +20,6 @@ constexpr uint64_t kHost = 76561197960287930ULL;
 constexpr uint64_t kA = 76561197960265728ULL;
 constexpr uint64_t kB = 76561197960265729ULL;
 constexpr uint64_t kC = 76561197960265730ULL;
-constexpr uint32_t kLoopback = 0x7F000001;
 
 std::string TextOf(const Bytes& answer) {
   if (answer.size() < 8 || answer[4] != kAdminTextReply) return "<not a text>";
@@ -35,7 +34,7 @@ uint32_t KeyOf(const Bytes& answer) {
 class AdminServiceTest : public ::testing::Test {
  protected:
   void SetUp() override {
-    ASSERT_EQ(firewall.Initialize(), 0u);
+    ASSERT_TRUE(firewall.Initialize().ok());
     Occupy(0, kHost, {198, 18, 0, 1});
     Occupy(1, kA, {198, 18, 0, 2});
     Occupy(2, kB, {198, 18, 0, 3});
@@ -54,10 +53,18 @@ class AdminServiceTest : public ::testing::Test {
     });
   }
 
-  uint32_t RegisterFromSlot(uint64_t id, uint32_t address) { return KeyOf(service.Register(id, address)); }
+  // The service's answer to `request` from `from` (host order); empty when
+  // it gives none.
+  Bytes Ask(const AdminRequest& request, uint32_t from = kLoopbackAddress) {
+    Bytes answer;
+    if (!service.Answer(request, from, &answer).ok()) answer.clear();
+    return answer;
+  }
 
-  std::string Vote(uint64_t voter, uint64_t target, uint32_t key) {
-    std::string text = TextOf(service.VoteKick({key, voter, target}));
+  uint32_t RegisterFromSlot(uint64_t id, uint32_t address) { return KeyOf(Ask(RegisterRequest{id}, address)); }
+
+  std::string Vote(uint64_t voter, uint64_t target, uint32_t key, uint32_t from = kLoopbackAddress) {
+    std::string text = TextOf(Ask(VoteKickRequest{key, voter, target}, from));
     console = recording.Take();
     return text;
   }
@@ -77,12 +84,12 @@ TEST_F(AdminServiceTest, RegistrationChecksTheCallersAddress) {
   EXPECT_EQ(key, 1000u);
   EXPECT_EQ(state.Snapshot().players[1].key, 1000u);
   EXPECT_EQ(RegisterFromSlot(kA, 0xC6120002), 1000u) << "the same key again";
-  EXPECT_EQ(TextOf(service.Register(kB, 0xC6120002)), "Invalid id provided when registering");
-  EXPECT_EQ(TextOf(service.Register(999, 0xC6120002)), "Invalid id provided when registering");
-  EXPECT_EQ(TextOf(service.Register(0, 0)), "Invalid id provided when registering") << "an empty slot's id";
+  EXPECT_EQ(TextOf(Ask(RegisterRequest{kB}, 0xC6120002)), "Invalid id provided when registering");
+  EXPECT_EQ(TextOf(Ask(RegisterRequest{999}, 0xC6120002)), "Invalid id provided when registering");
+  EXPECT_EQ(TextOf(Ask(RegisterRequest{0}, 0)), "Invalid id provided when registering") << "an empty slot's id";
   // The host's own copy comes over loopback, never from its slot address.
-  EXPECT_EQ(TextOf(service.Register(kHost, 0xC6120001)), "Invalid id provided when registering");
-  EXPECT_EQ(RegisterFromSlot(kHost, kLoopback), 1001u);
+  EXPECT_EQ(TextOf(Ask(RegisterRequest{kHost}, 0xC6120001)), "Invalid id provided when registering");
+  EXPECT_EQ(RegisterFromSlot(kHost, kLoopbackAddress), 1001u);
 }
 
 TEST_F(AdminServiceTest, RandomKeysAreNeverZeroAndDiffer) {
@@ -126,7 +133,7 @@ TEST_F(AdminServiceTest, CoolDownAndRepeatedVotes) {
 }
 
 TEST_F(AdminServiceTest, VoteReachingTheThresholdKicks) {
-  RegisterFromSlot(kHost, kLoopback);  // three registered: two votes kick
+  RegisterFromSlot(kHost, kLoopbackAddress);  // three registered: two votes kick
   uint32_t keyA = RegisterFromSlot(kA, 0xC6120002);
   uint32_t keyB = RegisterFromSlot(kB, 0xC6120003);
   EXPECT_EQ(Vote(kA, kC, keyA), "Votekick successful");
@@ -153,12 +160,12 @@ TEST_F(AdminServiceTest, VoteTableCountsThePresentVoters) {
     d.players[0].votedIds = {kB};
     d.players[1].votedIds = {kB};
   });
-  Bytes answer = service.AnswerQuery(kAdminVoteCounts);
+  Bytes answer = Ask(QueryRequest{kAdminVoteCounts});
   ASSERT_EQ(answer.size(), 8u + 8u + 18u * 16u);
   EXPECT_EQ(answer[12], 2);
   EXPECT_EQ(answer[16 + 2 * 16 + 8], 2);
   EXPECT_EQ(answer[16 + 17 * 16], 0) << "empty slots are sent with id 0";
-  EXPECT_TRUE(service.AnswerQuery(2).empty());
+  EXPECT_TRUE(Ask(QueryRequest{2}).empty());
 }
 
 // The service on a real loopback socket, attacked from 127.0.0.2 while a
@@ -172,9 +179,9 @@ class AdminServiceSocketTest : public AdminServiceTest {
     limits.messageTimeout = 300ms;
     live = std::make_unique<AdminService>(state, firewall, clock, limits);
     RecordingConsole quiet;
-    ASSERT_EQ(server.Initialize(0, quiet), 0);
-    port = LocalPort(server.socket());
-    loop = std::thread([this] { live->AdminAcceptLoop(server); });
+    ASSERT_TRUE(server.Initialize(0, quiet).ok());
+    port = LocalPort(server.socket()).value_or(0);
+    loop = std::thread([this] { EXPECT_TRUE(live->AdminAcceptLoop(server).ok()); });
   }
 
   void TearDown() override {
@@ -189,7 +196,7 @@ class AdminServiceSocketTest : public AdminServiceTest {
   std::string Exchange(const Bytes& request, uint32_t from = 0) {
     Socket socket = ConnectToLoopback(port, from);
     if (!socket.valid()) return "<no connection>";
-    EXPECT_TRUE(SendAll(socket.get(), request.data(), request.size()));
+    EXPECT_TRUE(SendAll(socket.get(), request.data(), request.size()).ok());
     return ReadUntilClosed(socket.get(), 3000);
   }
 
@@ -221,7 +228,7 @@ TEST_F(AdminServiceSocketTest, MalformedMessagesGetNoAnswer) {
 
 TEST_F(AdminServiceSocketTest, SilentAndSlowPeersAreCutOffWhileOthersAreServed) {
   Socket silent = ConnectToLoopback(port, 0x7F000002);
-  EXPECT_TRUE(SendAll(silent.get(), "PLSD", 4));  // half a header, then nothing
+  EXPECT_TRUE(SendAll(silent.get(), "PLSD", 4).ok());  // half a header, then nothing
   Socket slow = ConnectToLoopback(port, 0x7F000002);
   auto start = std::chrono::steady_clock::now();
   for (int i = 0; i < 4; ++i) {

@@ -164,8 +164,7 @@ uint64_t MatchState::LinkVersion() const {
 void MatchState::WaitForLinkChange(uint64_t seen, std::chrono::milliseconds timeout) const {
   const Deadline deadline(SystemClock(), timeout);
   MutexLock lock(waitMutex_);
-  while (linkVersion_ == seen && deadline.Remaining().count() > 0)
-    linkChanged_.WaitFor(waitMutex_, deadline.Remaining());
+  while (linkVersion_ == seen && !deadline.Passed()) linkChanged_.WaitFor(waitMutex_, deadline.Remaining());
 }
 
 void MatchState::NotifyLinkChanged() const {

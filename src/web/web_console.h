@@ -81,10 +81,10 @@ class WebConsole {
   void HandleHttpClient(Socket client, uint32_t peerAddress) const;
 
   // The accept loop of the web port: one thread per connection, at most
-  // `maxConnections` at once and `maxPerAddress` from one address. Returns 1
-  // when the listener is not listening; otherwise runs until RequestStop and
-  // one more connection.
-  int HttpAcceptLoop(const Listener& listener);
+  // `maxConnections` at once and `maxPerAddress` from one address. Fails at
+  // once when the listener is not listening; otherwise runs until
+  // RequestStop and one more connection.
+  Result HttpAcceptLoop(const Listener& listener);
   // For tests: the loop ends after its next accept.
   void RequestStop() { loop_.RequestStop(); }
 
