@@ -34,6 +34,7 @@ AdminService::AdminService(MatchState& state, Firewall& firewall, const Clock& c
       limits_(limits),
       keys_(std::move(keys)),
       console_(console),
+      keyGuesses_(clock, limits.keyGuesses),
       // While another player hosts, connections wait in the listen queue.
       loop_(
           {limits.maxConnections, limits.maxPerAddress},
@@ -64,11 +65,12 @@ void AdminService::HandleAdminClient(Socket client, uint32_t peerAddress) {
 }
 
 Result AdminService::Answer(const AdminRequest& request, uint32_t peerAddress, std::vector<uint8_t>* answer) {
+  if (keyGuesses_.Drops(peerAddress)) return Result::Failure(Result::Kind::kRefused, 0, "guessing keys");
   if (const auto* query = std::get_if<QueryRequest>(&request)) return AnswerQuery(query->kind, answer);
   if (const auto* registration = std::get_if<RegisterRequest>(&request)) {
     *answer = Register(registration->communityId, peerAddress);
   } else {
-    *answer = VoteKick(std::get<VoteKickRequest>(request));
+    *answer = VoteKick(std::get<VoteKickRequest>(request), peerAddress);
   }
   return Result::Ok();
 }
@@ -99,7 +101,7 @@ std::vector<uint8_t> AdminService::Register(uint64_t communityId, uint32_t peerA
   return EncodeRegisterReply(*key);
 }
 
-std::vector<uint8_t> AdminService::VoteKick(const VoteKickRequest& request) {
+std::vector<uint8_t> AdminService::VoteKick(const VoteKickRequest& request, uint32_t peerAddress) {
   const VoteOutcome outcome = state_.RecordVote(request.voterId, request.key, request.targetId, clock_);
   switch (outcome.kind) {
     case VoteOutcome::kSelfVote:
@@ -109,6 +111,12 @@ std::vector<uint8_t> AdminService::VoteKick(const VoteKickRequest& request) {
     case VoteOutcome::kTargetIsHost:
       return Text("You cannot votekick the host");
     case VoteOutcome::kInvalidKey:
+      // Key 0 comes from a copy that has not registered yet: no guess.
+      if (request.key != 0 && keyGuesses_.CountInvalidKey(peerAddress)) {
+        console_.Print("Dropping admin messages from %s for %i minutes: too many invalid vote keys\n",
+                       DottedAddress(peerAddress).c_str(),
+                       static_cast<int>(keyGuesses_.limits().dropFor / std::chrono::minutes(1)));
+      }
       return Text("Invalid key provided");
     case VoteOutcome::kCoolingDown:
       return Text("Please wait and try again in " + std::to_string(outcome.waitSeconds) + " seconds");
@@ -119,9 +127,11 @@ std::vector<uint8_t> AdminService::VoteKick(const VoteKickRequest& request) {
   }
   if (outcome.kick) {
     const Result block = firewall_.BlockPlayer(outcome.targetAddress, request.targetId, BlockReason::kVotes);
-    if (InForce(block)) {
+    // Every vote at or past the threshold kicks, but a block that stands
+    // already was told when it was made: one line for each block.
+    if (block.ok()) {
       console_.Print("Kicking %" PRIu64 "\n", request.targetId);
-    } else {
+    } else if (!InForce(block)) {
       console_.Print("%s", BlockFailureLine(request.targetId, outcome.targetAddress, block).c_str());
     }
   }

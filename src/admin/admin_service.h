@@ -6,6 +6,7 @@
 #include <vector>
 
 #include "admin/admin_protocol.h"
+#include "admin/key_guesses.h"
 #include "common/clock.h"
 #include "common/console_output.h"
 #include "common/result.h"
@@ -38,6 +39,7 @@ class AdminService {
     std::size_t maxPerStranger = 4;
     // For the whole message, however it trickles in.
     std::chrono::milliseconds messageTimeout{10'000};
+    KeyGuesses::Limits keyGuesses;
   };
   using KeySource = std::function<uint32_t()>;
 
@@ -56,7 +58,8 @@ class AdminService {
 
   // The answer to one request from `peerAddress` (host order), in
   // `answer`. Fails, and nothing is answered, for a query of an unknown
-  // kind (kInvalid).
+  // kind (kInvalid) or while the address's messages are dropped for
+  // guessing keys (kRefused).
   Result Answer(const AdminRequest& request, uint32_t peerAddress, std::vector<uint8_t>* answer);
 
   const ConnectionSlots& slots() const { return loop_.slots(); }
@@ -65,8 +68,9 @@ class AdminService {
  private:
   Result AnswerQuery(uint16_t kind, std::vector<uint8_t>* answer);
   std::vector<uint8_t> Register(uint64_t communityId, uint32_t peerAddress);
-  // Records the vote and, at the threshold, kicks the target.
-  std::vector<uint8_t> VoteKick(const VoteKickRequest& request);
+  // Records the vote and, when it makes the votes reach the threshold,
+  // kicks the target.
+  std::vector<uint8_t> VoteKick(const VoteKickRequest& request, uint32_t peerAddress);
 
   MatchState& state_;
   Firewall& firewall_;
@@ -74,6 +78,7 @@ class AdminService {
   Limits limits_;
   KeySource keys_;
   ConsoleSink& console_;
+  KeyGuesses keyGuesses_;
   AcceptLoop loop_;  // last: its threads use the members above
 };
 

@@ -113,6 +113,24 @@ TEST_F(AdminServiceTest, VoteChecksInOrder) {
   EXPECT_TRUE(state.Snapshot().players[1].votedIds.empty());
 }
 
+TEST_F(AdminServiceTest, AnAddressGuessingKeysIsDroppedForAWhileAndToldOnce) {
+  constexpr uint32_t kGuesser = 0xCB007107;  // 203.0.113.7
+  const uint32_t keyA = RegisterFromSlot(kA, 0xC6120002);
+  for (uint32_t guess : {1, 2, 3, 4, 5}) EXPECT_EQ(Vote(kA, kB, keyA + guess, kGuesser), "Invalid key provided");
+  for (int unregistered = 0; unregistered < 10; ++unregistered) Vote(kA, kB, 0, kGuesser);  // no guesses
+  EXPECT_EQ(console, "");
+  clock.Advance(59'000);
+  EXPECT_EQ(Vote(kA, kB, keyA + 6, kGuesser), "Invalid key provided");
+  EXPECT_EQ(console, "Dropping admin messages from 203.0.113.7 for 10 minutes: too many invalid vote keys\n");
+  EXPECT_EQ(Vote(kA, kB, keyA + 7, kGuesser), "<not a text>");
+  EXPECT_EQ(Vote(kA, kB, keyA, kGuesser), "<not a text>") << "even the right key";
+  EXPECT_EQ(console, "") << "told once";
+  EXPECT_TRUE(Ask(QueryRequest{kAdminPing}, kGuesser).empty());
+  EXPECT_EQ(Ask(QueryRequest{kAdminPing}, 0xC6120002), EncodePingReply()) << "the others are served";
+  clock.Advance(600'000);
+  EXPECT_EQ(Ask(QueryRequest{kAdminPing}, kGuesser), EncodePingReply());
+}
+
 TEST_F(AdminServiceTest, CoolDownAndRepeatedVotes) {
   // Everybody registered: two votes are needed, so one kicks nobody.
   state.EditForTest([&](MatchData& d) {
@@ -141,6 +159,8 @@ TEST_F(AdminServiceTest, VoteReachingTheThresholdKicks) {
   EXPECT_TRUE(engine.filters().empty());
   EXPECT_EQ(Vote(kB, kC, keyB), "Votekick successful");
   EXPECT_EQ(console, "Kicking 76561197960265730\n");
+  EXPECT_EQ(Vote(kHost, kC, RegisterFromSlot(kHost, kLoopbackAddress)), "Votekick successful");
+  EXPECT_EQ(console, "") << "one kick for the block, however many votes pass the threshold";
   ASSERT_EQ(firewall.Blocks().size(), 1u);
   EXPECT_EQ(firewall.Blocks().front().address, 0xC6120004u);
   EXPECT_EQ(firewall.Blocks().front().CommunityId(), kC);
