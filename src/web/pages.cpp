@@ -140,8 +140,7 @@ struct PageData {
 PageData CopyPageData(const MatchData& state) {
   PageData data;
   data.hostEnabled = state.hostEnabled;
-  // Both ids are 0 before a game is found: nobody hosts then.
-  data.hosting = state.ownId != 0 && state.IsHosting();
+  data.hosting = IsHosting(state);
   data.votesNeeded = VotesNeededNow(state);
   data.host = WhoHosts(state);
   if (data.host) data.hostName = state.clients[data.host->slot].Name();

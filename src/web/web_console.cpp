@@ -114,8 +114,6 @@ bool IsKey(const std::optional<std::string>& given, const std::string& key) {
   return difference == 0;
 }
 
-bool IsLoopback(uint32_t address) { return (address >> 24) == 127; }
-
 // Added by the console page's script to its actions. Another site's page
 // cannot add a header of its own to a request without asking first (a
 // preflight), and the console grants no such request.
@@ -185,8 +183,8 @@ bool WebConsole::MayAct(const HttpMessage& request, uint16_t consolePort, const 
   return referer == nullptr || IsOwnOrigin(referer, consolePort, otherHosts);
 }
 
-int WebConsole::HttpAcceptLoop(const Listener& listener) {
-  port_ = LocalPort(listener.socket());
+Result WebConsole::HttpAcceptLoop(const Listener& listener) {
+  port_ = LocalPort(listener.socket()).value_or(0);
   return loop_.Run(listener);
 }
 
@@ -214,10 +212,10 @@ void WebConsole::HandleHttpClient(Socket client, uint32_t peerAddress) const {
   // than one receive gets the remaining time before each further one.
   if (!SetIoTimeout(client.get(), limits_.requestTimeout).ok()) return;  // unbounded: not served
   char buffer[256];
-  while (request.status == HttpMessage::kIncomplete) {
-    int received = ReceiveBefore(client.get(), deadline, buffer, sizeof(buffer));
-    if (received <= 0) break;
-    request.Feed(buffer, static_cast<std::size_t>(received));
+  std::size_t received = 0;
+  while (request.status == HttpMessage::kIncomplete &&
+         ReceiveBefore(client.get(), deadline, buffer, sizeof(buffer), &received).ok()) {
+    request.Feed(buffer, received);
   }
   if (request.status == HttpMessage::kComplete) {
     std::string path = request.Target();

@@ -91,10 +91,10 @@ class WebConsole {
 
   // The accept loop of the web port: one thread per connection, at most
   // `maxConnections` at once and `maxPerAddress` from one address (with a
-  // key, in two pools: this machine's share and the others'). Returns 1
+  // key, in two pools: this machine's share and the others'). Fails at once
   // when the listener is not listening; otherwise runs until RequestStop and
   // one more connection.
-  int HttpAcceptLoop(const Listener& listener);
+  Result HttpAcceptLoop(const Listener& listener);
   // For tests: the loop ends after its next accept.
   void RequestStop() { loop_.RequestStop(); }
 

@@ -26,9 +26,9 @@ class WebConsoleTest : public ::testing::Test {
     console->ServeBlocks([] { return std::vector<BlockRow>{}; },
                          [](const std::string& path) { return "unblock " + path; });
     RecordingConsole quiet;
-    ASSERT_EQ(server.Initialize(0, quiet), 0);
-    port = LocalPort(server.socket());
-    loop = std::thread([this] { console->HttpAcceptLoop(server); });
+    ASSERT_TRUE(server.Initialize(0, quiet).ok());
+    port = LocalPort(server.socket()).value_or(0);
+    loop = std::thread([this] { EXPECT_TRUE(console->HttpAcceptLoop(server).ok()); });
   }
 
   void TearDown() override {
@@ -45,12 +45,12 @@ class WebConsoleTest : public ::testing::Test {
   std::string ExchangeFrom(uint32_t peer, const std::string& request) {
     Listener side;
     RecordingConsole quiet;
-    EXPECT_EQ(side.Initialize(0, quiet, Listener::Reach::kLoopbackOnly), 0);
-    Socket client = ConnectToLoopback(LocalPort(side.socket()));
-    std::thread served([&, accepted = AcceptConnection(side.socket(), nullptr)] {
-      console->HandleHttpClient(Socket(accepted), peer);
-    });
-    EXPECT_TRUE(SendAll(client.get(), request.data(), request.size()));
+    EXPECT_TRUE(side.Initialize(0, quiet, Listener::Reach::kLoopbackOnly).ok());
+    Socket client = ConnectToLoopback(LocalPort(side.socket()).value_or(0));
+    Socket accepted;
+    EXPECT_TRUE(AcceptConnection(side.socket(), &accepted, nullptr).ok());
+    std::thread served([&] { console->HandleHttpClient(std::move(accepted), peer); });
+    EXPECT_TRUE(SendAll(client.get(), request.data(), request.size()).ok());
     std::string answer = ReadUntilClosed(client.get());
     served.join();
     return answer;
@@ -133,10 +133,11 @@ TEST_F(WebConsoleTest, PagesOnlyForTheOwnHostActionsOnlyForTheOwnPages) {
            "\r\nSec-Fetch-Site: same-origin\r\nReferer: http://localhost:" + std::to_string(port) + "/\r\n",
        true},  // the console's own link
       {"Host: [::1]:" + std::to_string(port) + "\r\nSec-Fetch-Site: none\r\nOrigin: http://" + own + "\r\n", true},
-      {"", false},                                                            // no host named: HTTP/1.0
-      {"Host: evil.example:" + std::to_string(port) + "\r\n", false, false},  // DNS rebinding
-      {"Host: 127.0.0.1:1\r\n", false, false},                                // another port
-      {"Host: 127.0.0.1\r\n", false, false},                                  // port 80
+      {"", false},                                                                      // no host named: HTTP/1.0
+      {"Host: evil.example:" + std::to_string(port) + "\r\n", false, false},            // DNS rebinding
+      {"Host: 127.0.0.1.evil.example:" + std::to_string(port) + "\r\n", false, false},  // its name begins alike
+      {"Host: 127.0.0.1:1\r\n", false, false},                                          // another port
+      {"Host: 127.0.0.1\r\n", false, false},                                            // port 80
       {"Host: " + own + "\r\nOrigin: http://evil.example\r\n", false},
       {"Host: " + own + "\r\nOrigin: null\r\n", false},
       {"Host: " + own + "\r\nSec-Fetch-Site: cross-site\r\n", false},
@@ -159,6 +160,7 @@ TEST_F(WebConsoleTest, PagesOnlyForTheOwnHostActionsOnlyForTheOwnPages) {
        "", oldKey},
       {"Host: " + screen + "\r\n", false, false, kScreenAddress, key + "0", oldKey},
       {"Host: " + screen + "\r\n", false, false, kScreenAddress, key.substr(0, 31), oldKey},
+      {"Host: " + screen + "\r\nCookie: palisard_key=\r\n", false, false, kScreenAddress, "", oldKey},  // an empty key
       {"Host: evil.example:" + std::to_string(port) + "\r\n", false, false, kScreenAddress, key},
       {"Host: " + screen + "\r\nCookie: palisard_key=" + key + "\r\nOrigin: http://evil.example\r\n", false, true,
        kScreenAddress},
@@ -198,7 +200,7 @@ TEST_F(WebConsoleTest, RequestSplitOverManyWritesIsAnswered) {
   Socket client = ConnectToLoopback(port);
   const std::string request = "GET /?a=b HTTP/1.1\r\nAccept: */*\r\n\r\n";
   for (char c : request) {
-    ASSERT_TRUE(SendAll(client.get(), &c, 1));
+    ASSERT_TRUE(SendAll(client.get(), &c, 1).ok());
     std::this_thread::sleep_for(1ms);
   }
   EXPECT_EQ(ReadUntilClosed(client.get()), Answer(BuildMainPage(state)));
@@ -237,7 +239,7 @@ TEST_F(WebConsoleTest, ConnectionsBeyondTheCapAreClosedAtOnce) {
   for (int i = 0; i < 200 && console->slots().inUse() < 4; ++i) std::this_thread::sleep_for(5ms);
   ASSERT_EQ(console->slots().inUse(), 4u);
   Socket extra = ConnectToLoopback(port);
-  EXPECT_TRUE(SendAll(extra.get(), "GET / HTTP/1.1\r\n\r\n", 18));
+  EXPECT_TRUE(SendAll(extra.get(), "GET / HTTP/1.1\r\n\r\n", 18).ok());
   EXPECT_EQ(ReadUntilClosed(extra.get(), 3000), "");
   idle.clear();  // the held connections end; the server serves again
   for (int i = 0; i < 200 && console->slots().inUse() > 0; ++i) std::this_thread::sleep_for(5ms);

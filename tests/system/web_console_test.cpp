@@ -309,8 +309,7 @@ TEST_F(WebConsoleSystemTest, BrowserShowsThePagesOwnLinksActAnotherSiteCannot) {
   const std::vector<Socket> flood = strangers.Inside([] {
     std::vector<Socket> held(64);
     for (uint32_t i = 0; i < held.size(); ++i) {
-      held[i].reset(OpenTcpSocket());
-      if (BindAddress(held[i].get(), {0xC6120902 + i / 16, 0}).ok() &&
+      if (OpenTcpSocket(&held[i]).ok() && BindAddress(held[i].get(), {0xC6120902 + i / 16, 0}).ok() &&
           ConnectTo(held[i].get(), {0xC6120901, 3060}, 2s).ok())
         (void)SendAll(held[i].get(), "GET / HTTP/1.1\r\n", 16);
     }
