@@ -250,6 +250,9 @@ void SendPage(SocketHandle client, const std::string& page, const char* status, 
                        "Server: palisard\r\n" +
                        headers +
                        "X-Frame-Options: DENY\r\n"
+                       // A second screen's address holds its key: the
+                       // profile links must not carry it to another site.
+                       "Referrer-Policy: same-origin\r\n"
                        "Content-Security-Policy: " +
                        kContentSecurityPolicy +
                        "\r\n"

@@ -61,7 +61,7 @@ class WebConsoleTest : public ::testing::Test {
 
   // Every answer's last fixed headers: no frame may show it.
   static std::string Guarded() {
-    return "X-Frame-Options: DENY\r\nContent-Security-Policy: " + std::string(kContentSecurityPolicy) +
+    return "X-Frame-Options: DENY\r\nReferrer-Policy: same-origin\r\nContent-Security-Policy: " + std::string(kContentSecurityPolicy) +
            "\r\nAccept-Ranges: bytes\r\n";
   }
 
