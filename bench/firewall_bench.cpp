@@ -26,7 +26,7 @@ double Median(std::vector<double>& values) {
 void BM_NftablesBlockThenUnblock(benchmark::State& state) {
   std::unique_ptr<FilterEngine> engine = CreateSystemFilterEngine();
   Firewall firewall(*engine, SystemClock());
-  if (firewall.Initialize() != 0) {
+  if (!firewall.Initialize().ok()) {
     state.SkipWithError("nftables unavailable (run as root)");
     return;
   }
@@ -35,9 +35,9 @@ void BM_NftablesBlockThenUnblock(benchmark::State& state) {
   uint64_t id = 1;
   for (auto _ : state) {
     auto start = std::chrono::steady_clock::now();
-    uint32_t blocked = firewall.BlockPlayer(0xC6120000 + static_cast<uint32_t>(id % 60000), id).code();
+    const int64_t blocked = firewall.BlockPlayer(0xC6120000 + static_cast<uint32_t>(id % 60000), id).code();
     auto middle = std::chrono::steady_clock::now();
-    uint32_t unblocked = firewall.UnblockPlayer(id).code();
+    const int64_t unblocked = firewall.UnblockPlayer(id).code();
     auto end = std::chrono::steady_clock::now();
     if (blocked != 0 || unblocked != 0) {
       state.SkipWithError("block or unblock failed");

@@ -13,8 +13,8 @@ extern "C" int LLVMFuzzerTestOneInput(const uint8_t* data, std::size_t size) {
   // Whole and byte by byte, the decoder must agree.
   palisard::ChunkedDecoder whole;
   palisard::ChunkedDecoder bytes;
-  const palisard::ChunkedDecoder::Result wholeResult = whole.Feed(body.data(), body.size());
-  palisard::ChunkedDecoder::Result byteResult = palisard::ChunkedDecoder::kNeedMore;
+  const palisard::ChunkedDecoder::Progress wholeResult = whole.Feed(body.data(), body.size());
+  palisard::ChunkedDecoder::Progress byteResult = palisard::ChunkedDecoder::kNeedMore;
   for (std::size_t i = 0; i < body.size() && byteResult == palisard::ChunkedDecoder::kNeedMore; ++i) {
     byteResult = bytes.Feed(body.data() + i, 1);
   }

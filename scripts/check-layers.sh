@@ -1,21 +1,55 @@
 #!/usr/bin/env bash
 # The folders of src/ include each other downward only, so that each can be
-# read, tested and changed without the ones above it. Fails, naming the
-# folders, when their include graph has a circle. Needs coreutils only.
+# read, tested and changed without the ones above it. Fails, naming each
+# include that goes up the order below or sideways within one level, and
+# any folder the order does not name. Needs coreutils only.
 set -euo pipefail
 cd "$(dirname "$0")/../src"
 
-# One line "FROM TO" for each folder that includes a header of another
-# (tests' helpers live outside src/ and are left out).
-edges=$(grep -rHoE '^#include "[a-z_]+/' --include='*.h' --include='*.cpp' . |
-  sed -E 's#^\./([a-z_]+)/[^:]*:\#include "([a-z_]+)/$#\1 \2#' |
-  while read -r from to; do if [ "$from" != "$to" ] && [ -d "$to" ]; then echo "$from $to"; fi; done | sort -u)
+# The order of the folders, lowest first: a folder includes only folders of
+# lower levels. This is the one statement of it; docs/ARCHITECTURE.md
+# quotes it.
+levels=(
+  "common"
+  "soap net"
+  "game firewall bans store"
+  "admin web service"
+  "app"
+)
+# Includes allowed between two folders of one level, as "FROM TO".
+sideways=()
 
-if ! loop=$(printf '%s\n' "$edges" | tsort 2>&1 >/dev/null) || [ -n "$loop" ]; then
-  echo "layers: the folders of src/ include each other in a circle:"
-  echo "$loop" | grep -v 'input contains a loop' | sed 's/^tsort: /  /'
-  echo "the includes between folders:"
-  echo "$edges" | sed 's/^/  /'
+declare -A level
+for i in "${!levels[@]}"; do
+  for folder in ${levels[$i]}; do level[$folder]=$i; done
+done
+
+failed=0
+for folder in */; do
+  folder=${folder%/}
+  if [ -z "${level[$folder]+set}" ]; then
+    echo "layers: src/$folder is in no level of scripts/check-layers.sh"
+    failed=1
+  fi
+done
+
+# Every include of another folder's header, as "FILE:LINE FROM TO" (tests'
+# helpers live outside src/ and are left out).
+while read -r where from to; do
+  [ "$from" = "$to" ] || [ -z "${level[$to]+set}" ] || [ -z "${level[$from]+set}" ] && continue
+  if ((level[$to] > level[$from])); then
+    echo "layers: $where: $from includes $to, which lies above it"
+    failed=1
+  elif ((level[$to] == level[$from])) && [[ " ${sideways[*]} " != *" $from $to "* ]]; then
+    echo "layers: $where: $from includes $to, of its own level"
+    failed=1
+  fi
+done < <(grep -rnoE '^#include "[a-z_]+/' --include='*.h' --include='*.cpp' . |
+  sed -E 's#^\./(([a-z_]+)/[^:]*:[0-9]+):\#include "([a-z_]+)/$#src/\1 \2 \3#')
+
+if [ "$failed" -ne 0 ]; then
+  echo "layers: the order, lowest first:"
+  printf '  %s\n' "${levels[@]}"
   exit 1
 fi
-echo "layers: no circle between the folders of src/"
+echo "layers: every include of src/ goes down the order"

@@ -2,14 +2,13 @@
 
 #include <algorithm>
 #include <cmath>
-#include <cstring>
 #include <thread>
 #include <utility>
 #include <vector>
 
 #include "admin/admin_protocol.h"
 #include "common/admin_ports.h"
-#include "common/byte_order.h"
+#include "common/ipv4.h"
 
 namespace palisard {
 namespace {
@@ -17,7 +16,6 @@ namespace {
 using std::chrono::milliseconds;
 
 constexpr int kAdminPortCount = kLastAdminPort - kFirstAdminPort + 1;
-constexpr uint32_t kLoopback = 0x7F000001;
 constexpr milliseconds kProbeInterval{2'000};
 constexpr double kRegistrationAgeSeconds = 5.0;
 constexpr double kPollIntervalSeconds = 10.0;
@@ -56,21 +54,22 @@ void AdminClient::PauseProbe(milliseconds pause) {
   for (;;) {
     const uint64_t seen = state_.LinkVersion();
     if (deadline.Passed() || state_.Link().serverGeneration != lastServer_) return;
-    state_.WaitForLinkChange(seen, std::max(deadline.Remaining(), milliseconds(1)));
+    state_.WaitForLinkChange(seen, deadline.Remaining());
   }
 }
 
 Deadline AdminClient::AnswerDeadline() const { return Deadline(SystemClock(), timeouts_.answer); }
 
-Socket AdminClient::ConnectToHost(const HostLink& link) {
-  if (link.serverIp == Ipv4Bytes{0, 0, 0, 0}) return Socket();
-  const Ipv4Endpoint host{link.hosting ? kLoopback : AddressToHostOrder(link.serverIp), link.hostAdminPort};
-  Socket socket(OpenTcpSocket());
-  if (!socket.valid() || !ConnectTo(socket.get(), host, timeouts_.connect).ok() ||
-      !SetIoTimeout(socket.get(), timeouts_.answer).ok()) {
-    return Socket();
+Result AdminClient::ConnectToHost(const HostLink& link, Socket* socket) {
+  if (link.serverIp == Ipv4Bytes{0, 0, 0, 0}) {
+    return Result::Failure(Result::Kind::kUnreachable, kRequestFailed, "no server");
   }
-  return socket;
+  const Ipv4Endpoint host{link.hosting ? kLoopbackAddress : AddressToHostOrder(link.serverIp), link.hostAdminPort};
+  Result result = OpenTcpSocket(socket);
+  if (result.ok()) result = ConnectTo(socket->get(), host, timeouts_.connect);
+  if (result.ok()) result = SetIoTimeout(socket->get(), timeouts_.answer);
+  if (!result.ok()) socket->reset();
+  return result;
 }
 
 milliseconds AdminClient::ProbeStep() {
@@ -80,16 +79,16 @@ milliseconds AdminClient::ProbeStep() {
     portsTriedInSweep_ = 0;
   }
   if (link.serverIp == Ipv4Bytes{0, 0, 0, 0}) return kUntilLinkChange;
-  bool answered = false;
-  if (Socket socket = ConnectToHost(link); socket.valid()) {
+  Socket socket;
+  Result answered = ConnectToHost(link, &socket);
+  if (answered.ok()) {
     const Deadline deadline = AnswerDeadline();
-    std::vector<uint8_t> ping = EncodeQuery(kAdminPing);
-    std::optional<AdminHeader> header;
-    if (SendAll(socket.get(), ping.data(), ping.size())) header = ReceiveAdminHeader(socket.get(), deadline);
-    answered = header && header->type == kAdminQueryReply;
+    const std::vector<uint8_t> ping = EncodeQuery(kAdminPing);
+    answered = SendAll(socket.get(), ping.data(), ping.size());
+    if (answered.ok()) answered = ReceivePingReply(socket.get(), deadline);
   }
 
-  if (!answered) {
+  if (!answered.ok()) {
     // Nothing there, something else than Palisard, or the host's service
     // went away (it may come back on another port): try the next port, and
     // rest after a whole sweep rather than knock on the host for ever.
@@ -106,28 +105,28 @@ milliseconds AdminClient::ProbeStep() {
                      registrationTimer_.ElapsedSeconds(clock_) > kRegistrationAgeSeconds;
   if (renew) {
     registrationTimer_.Start(clock_);
-    RegisterWithHost();
+    // The next round tries again whatever happened.
+    (void)RegisterWithHost();
   }
   return kProbeInterval;
 }
 
-void AdminClient::RegisterWithHost() {
+Result AdminClient::RegisterWithHost() {
   const HostLink link = state_.Link();
-  Socket socket = ConnectToHost(link);
+  Socket socket;
+  Result result = ConnectToHost(link, &socket);
   const Deadline deadline = AnswerDeadline();
-  if (!socket.valid()) return;
-  std::vector<uint8_t> request = EncodeRegister(link.ownId);
-  if (!SendAll(socket.get(), request.data(), request.size())) return;
-  std::optional<AdminHeader> header = ReceiveAdminHeader(socket.get(), deadline);
-  if (!header) return;
-  if (header->type == kAdminTextReply) return;  // refused: an earlier key stays
-  if (header->type == kAdminRegister) {
-    uint8_t key[4];
-    if (!ReceiveExactlyBefore(socket.get(), deadline, key, sizeof(key))) return;
-    state_.SetRegistration(link.serverGeneration, true, ReadLe32(key));
-    return;
+  if (!result.ok()) return result;
+  const std::vector<uint8_t> request = EncodeRegister(link.ownId);
+  if (result = SendAll(socket.get(), request.data(), request.size()); !result.ok()) return result;
+  uint32_t key = 0;
+  result = ReceiveRegisterReply(socket.get(), deadline, &key);
+  if (result.ok()) {
+    state_.SetRegistration(link.serverGeneration, true, key);
+  } else if (result.kind() == Result::Kind::kConflict) {
+    state_.SetRegistration(link.serverGeneration, false, 0);  // whatever answered, it gave no key
   }
-  state_.SetRegistration(link.serverGeneration, false, 0);
+  return result;
 }
 
 milliseconds AdminClient::VoteCountStep() {
@@ -141,46 +140,37 @@ milliseconds AdminClient::VoteCountStep() {
   // Failed attempts wait the interval too: a host that refuses is not
   // asked again at once.
   pollTimer_.Start(clock_);
-  Socket socket = ConnectToHost(link);
+  Socket socket;
   const Deadline deadline = AnswerDeadline();
-  if (!socket.valid()) return milliseconds(0);
-  std::vector<uint8_t> query = EncodeQuery(kAdminVoteCounts);
-  if (!SendAll(socket.get(), query.data(), query.size())) return milliseconds(0);
-  std::optional<AdminHeader> header = ReceiveAdminHeader(socket.get(), deadline);
-  if (!header || header->type != kAdminQueryReply) return milliseconds(0);
-
-  uint8_t block[8];
-  if (!ReceiveExactlyBefore(socket.get(), deadline, block, 4)) return milliseconds(0);
-  uint16_t kind = ReadLe16(block);
-  uint16_t count = std::min<uint16_t>(ReadLe16(block + 2), kAdminMaxRecords);
-  if (kind != kAdminVoteCounts && count == 0) return milliseconds(0);
-  if (!ReceiveExactlyBefore(socket.get(), deadline, block + 4, 4)) return milliseconds(0);
-  // Nothing changes until the whole table is in: a host that stops halfway
-  // leaves the last complete table standing.
-  std::vector<std::pair<uint64_t, uint32_t>> counts;
-  for (uint16_t i = 0; i < count; ++i) {
-    uint8_t record[kVoteRecordSize];
-    if (!ReceiveExactlyBefore(socket.get(), deadline, record, sizeof(record))) return milliseconds(0);
-    counts.emplace_back(ReadLe64(record), record[8]);
+  if (!ConnectToHost(link, &socket).ok()) return milliseconds(0);
+  const std::vector<uint8_t> query = EncodeQuery(kAdminVoteCounts);
+  VoteTable table;
+  if (!SendAll(socket.get(), query.data(), query.size()).ok() ||
+      !ReceiveVoteCounts(socket.get(), deadline, &table).ok()) {
+    return milliseconds(0);
   }
-  state_.ApplyVoteTable(link.serverGeneration, ReadLe32(block + 4), counts);
+  std::vector<std::pair<uint64_t, uint32_t>> counts;
+  for (const VoteCount& record : table.records) counts.emplace_back(record.communityId, record.votes);
+  state_.ApplyVoteTable(link.serverGeneration, table.votesNeeded, counts);
   return milliseconds(0);
 }
 
-AdminResult AdminClient::RequestVoteKick(uint64_t targetId, std::string* replyText) {
+Result AdminClient::RequestVoteKick(uint64_t targetId, std::string* replyText) {
   const HostLink link = state_.Link();
   const VoteKickRequest request{link.registrationKey, link.ownId, targetId};
-  Socket socket = ConnectToHost(link);
+  Socket socket;
   const Deadline deadline = AnswerDeadline();
-  if (!socket.valid()) return kRequestFailed;
-  std::vector<uint8_t> message = EncodeVoteKick(request);
-  if (!SendAll(socket.get(), message.data(), message.size())) return 0;
-  std::optional<AdminHeader> header = ReceiveAdminHeader(socket.get(), deadline);
-  if (!header || header->type != kAdminTextReply) return 0;
-  char text[kAdminMaxLength + 1] = {};
-  if (!ReceiveExactlyBefore(socket.get(), deadline, text, header->length)) return 0;
-  if (replyText != nullptr) replyText->assign(text, std::min<std::size_t>(header->length, kAdminMaxLength - 1));
-  return 0;
+  if (!ConnectToHost(link, &socket).ok()) {
+    return Result::Failure(Result::Kind::kUnreachable, kRequestFailed, "no connection to the host");
+  }
+  const std::vector<uint8_t> message = EncodeVoteKick(request);
+  // Once the host was reached the request counts as made, answered or not:
+  // the caller's text stays as it was without an answer.
+  if (SendAll(socket.get(), message.data(), message.size()).ok()) {
+    std::string text;
+    if (ReceiveTextReply(socket.get(), deadline, &text).ok() && replyText != nullptr) *replyText = std::move(text);
+  }
+  return Result::Ok();
 }
 
 }  // namespace palisard

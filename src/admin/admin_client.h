@@ -5,24 +5,12 @@
 #include <string>
 
 #include "common/clock.h"
+#include "common/result.h"
 #include "common/stopwatch.h"
 #include "game/match_state.h"
 #include "net/socket.h"
 
 namespace palisard {
-
-// The result of an exchange a caller asked for: 0 once the host was
-// reached, AdminClient::kRequestFailed without a server or a connection.
-class [[nodiscard]] AdminResult {
- public:
-  constexpr AdminResult(int code = 0) : code_(code) {}
-  int code() const { return code_; }
-  bool ok() const { return code_ == 0; }
-  bool operator==(int code) const { return code_ == code; }
-
- private:
-  int code_;
-};
 
 // Every copy's side of the protocol: finds the host's admin port, keeps this
 // copy registered, fetches the vote table, and sends vote-kicks. Each
@@ -33,7 +21,9 @@ class [[nodiscard]] AdminResult {
 // any thread. Shared state lives in the match state.
 class AdminClient {
  public:
-  static constexpr int kRequestFailed = 59;  // no server, or no connection
+  // The code of a request that reached no host: the system's code for an
+  // unexpected network error.
+  static constexpr int kRequestFailed = 59;
 
   struct Timeouts {
     std::chrono::milliseconds connect{3'000};
@@ -54,15 +44,19 @@ class AdminClient {
   // server changes (a new host is looked for at once).
   void PauseProbe(std::chrono::milliseconds pause);
 
-  void RegisterWithHost();
-  // 0 after an exchange with the host (its text, if it sent one, in
-  // `replyText`, at most 511 characters); 59 without a server or connection.
-  AdminResult RequestVoteKick(uint64_t targetId, std::string* replyText);
+  // Ok once the host's key is stored; kRefused when the host refused (an
+  // earlier key stays); the exchange's failure otherwise. An answer of
+  // another type drops the registration.
+  Result RegisterWithHost();
+  // Ok after an exchange with the host (its text, if it sent one, in
+  // `replyText`, at most 511 characters); kUnreachable with code 59
+  // without a server or connection.
+  Result RequestVoteKick(uint64_t targetId, std::string* replyText);
 
  private:
-  // A connected socket to `link`'s admin port (127.0.0.1 while this copy
-  // hosts), or an invalid one.
-  Socket ConnectToHost(const HostLink& link);
+  // Connects `socket` to `link`'s admin port (127.0.0.1 while this copy
+  // hosts).
+  Result ConnectToHost(const HostLink& link, Socket* socket);
   // The whole answer of one exchange is due within `timeouts_.answer`,
   // however slowly the host sends it.
   Deadline AnswerDeadline() const;

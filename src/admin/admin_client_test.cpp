@@ -90,7 +90,7 @@ TEST_F(AdminClientTest, NoServerMeansNoConnection) {
   EXPECT_EQ(client->ProbeStep(), 60s) << "sleeps until the link changes";
   EXPECT_EQ(state.Snapshot().hostAdminPort, 3061);
   std::string text = "untouched";
-  EXPECT_EQ(client->RequestVoteKick(5, &text), AdminClient::kRequestFailed);
+  EXPECT_EQ(client->RequestVoteKick(5, &text).code(), AdminClient::kRequestFailed);
   EXPECT_EQ(text, "untouched");
 }
 
@@ -114,7 +114,7 @@ TEST_F(AdminClientTest, RefusedRegistrationKeepsTheEarlierKey) {
     d.registrationKey = 55;
     d.registered = true;
   });
-  client->RegisterWithHost();
+  EXPECT_EQ(client->RegisterWithHost().kind(), Result::Kind::kRefused);
   EXPECT_EQ(state.Snapshot().registrationKey, 55u);
   EXPECT_TRUE(state.Snapshot().registered);
 }
@@ -133,7 +133,7 @@ TEST_F(AdminClientTest, VoteTableSkipsEmptySlotsAndIsTakenWholeOrNotAtAll) {
   std::vector<VoteCount> table = {{100, 2}, {101, 1}, {0, 0}, {103, 3}};
   std::size_t cut = 0;  // bytes of the answer held back
   FakeAdminHost host({0x7F000003, 3067}, [&](uint16_t, const Bytes&) {
-    Bytes answer = EncodeVoteCounts(2, table);
+    Bytes answer = EncodeVoteCounts({2, table});
     answer.resize(answer.size() - cut);
     return answer;
   });
@@ -150,7 +150,7 @@ TEST_F(AdminClientTest, VoteTableSkipsEmptySlotsAndIsTakenWholeOrNotAtAll) {
   // The host stops after the header, after the threshold, or one record
   // short: the last whole table stands.
   table = {{100, 0}, {101, 0}, {0, 0}, {103, 0}};
-  const std::size_t whole = EncodeVoteCounts(1, table).size();
+  const std::size_t whole = EncodeVoteCounts({1, table}).size();
   for (std::size_t sent : {std::size_t{8}, std::size_t{16}, whole - 16}) {
     cut = whole - sent;
     clock.Advance(10'000);
@@ -203,10 +203,10 @@ TEST_F(AdminClientTest, AnswersFromThePreviousServerAreDropped) {
   FakeAdminHost host({0x7F000003, 3069}, [&](uint16_t type, const Bytes& payload) -> Bytes {
     serverChangesAndComesBack();
     if (type == kAdminRegister) return EncodeRegisterReply(77);
-    if (payload[0] == kAdminVoteCounts) return EncodeVoteCounts(1, {{100, 4}});
+    if (payload[0] == kAdminVoteCounts) return EncodeVoteCounts({1, {{100, 4}}});
     return EncodePingReply();
   });
-  client->RegisterWithHost();
+  (void)client->RegisterWithHost();
   EXPECT_FALSE(state.Snapshot().registered);
   client->ProbeStep();
   EXPECT_FALSE(state.Snapshot().hostEnabled);
@@ -248,7 +248,7 @@ TEST_F(AdminClientTest, VoteKickAnsweredByNothingLeavesTheText) {
   state.EditForTest([&](MatchData& d) { d.hostAdminPort = 3068; });
   FakeAdminHost host({0x7F000003, 3068}, [](uint16_t, const Bytes&) { return Bytes{}; });
   std::string text = "untouched";
-  EXPECT_EQ(client->RequestVoteKick(5, &text), 0);
+  EXPECT_TRUE(client->RequestVoteKick(5, &text).ok());
   EXPECT_EQ(text, "untouched");
 }
 
@@ -279,13 +279,13 @@ TEST(AdminEndToEndTest, RegisterVoteKickAndSeeTheCount) {
   MemoryFilterEngine engine;
   FakeClock clock;
   Firewall firewall(engine, clock);
-  ASSERT_EQ(firewall.Initialize(), 0u);
+  ASSERT_TRUE(firewall.Initialize().ok());
   RecordingConsole console;
   AdminService service(hostState, firewall, clock, AdminService::Limits{}, RandomRegistrationKey, console);
   Listener server;
-  ASSERT_EQ(server.Initialize(0, console), 0);
-  const uint16_t port = LocalPort(server.socket());
-  std::thread loop([&] { service.AdminAcceptLoop(server); });
+  ASSERT_TRUE(server.Initialize(0, console).ok());
+  const uint16_t port = LocalPort(server.socket()).value_or(0);
+  std::thread loop([&] { EXPECT_TRUE(service.AdminAcceptLoop(server).ok()); });
   // Stops the loop however the test ends: a failed ASSERT returns early, and
   // a thread left joinable would end the whole test binary.
   struct LoopStopper {
@@ -312,7 +312,7 @@ TEST(AdminEndToEndTest, RegisterVoteKickAndSeeTheCount) {
 
   std::string reply;
   console.Take();
-  EXPECT_EQ(client.RequestVoteKick(kTarget, &reply), 0);
+  EXPECT_TRUE(client.RequestVoteKick(kTarget, &reply).ok());
   EXPECT_EQ(reply, "Votekick successful");
   EXPECT_EQ(console.Take(), "Kicking 76561197960265999\n");
   ASSERT_EQ(firewall.Blocks().size(), 1u);

@@ -3,16 +3,14 @@
 #include <cinttypes>
 #include <random>
 #include <utility>
+#include <variant>
 
-#include "common/byte_order.h"
 #include "common/console_output.h"
+#include "common/ipv4.h"
 #include "common/mutex.h"
 
 namespace palisard {
 namespace {
-
-constexpr uint32_t kLoopback = 0x7F000001;
-constexpr std::chrono::milliseconds kCoolDown{15'000};
 
 std::vector<uint8_t> Text(const std::string& text) { return EncodeTextReply(text); }
 
@@ -36,6 +34,7 @@ AdminService::AdminService(MatchState& state, Firewall& firewall, const Clock& c
       limits_(limits),
       keys_(std::move(keys)),
       console_(console),
+      keyGuesses_(clock, limits.keyGuesses),
       // While another player hosts, connections wait in the listen queue.
       loop_(
           {limits.maxConnections, limits.maxPerAddress},
@@ -48,7 +47,7 @@ AdminService::AdminService(MatchState& state, Firewall& firewall, const Clock& c
           },
           // The match's players and this machine (the host's own copy, a
           // local tool) in one pool, every other address in the other.
-          {[this](uint32_t peerAddress) { return (peerAddress >> 24) == 127 || state_.HasPlayerAt(peerAddress); },
+          {[this](uint32_t peerAddress) { return IsLoopback(peerAddress) || state_.HasPlayerAt(peerAddress); },
            {limits.maxStrangerConnections, limits.maxPerStranger}}) {}
 
 void AdminService::HandleAdminClient(Socket client, uint32_t peerAddress) {
@@ -56,71 +55,68 @@ void AdminService::HandleAdminClient(Socket client, uint32_t peerAddress) {
   // byte at a time does not hold its connection any longer.
   const Deadline deadline(SystemClock(), limits_.messageTimeout);
   if (!SetIoTimeout(client.get(), limits_.messageTimeout).ok()) return;  // unbounded: not served
-  std::vector<uint8_t> answer = ProcessAdminMessage(client.get(), peerAddress, deadline);
-  // A peer gone before its answer has nothing more to be told.
-  if (!answer.empty()) (void)SendAll(client.get(), answer.data(), answer.size());
+  AdminRequest request;
+  std::vector<uint8_t> answer;
+  if (ReceiveAdminRequest(client.get(), deadline, &request).ok() && Answer(request, peerAddress, &answer).ok()) {
+    // A peer gone before its answer has nothing more to be told.
+    (void)SendAll(client.get(), answer.data(), answer.size());
+  }
   ShutdownSend(client.get());
 }
 
-std::vector<uint8_t> AdminService::ProcessAdminMessage(SocketHandle client, uint32_t peerAddress,
-                                                       const Deadline& deadline) {
-  auto receive = [&](uint8_t* bytes, std::size_t size) { return ReceiveExactlyBefore(client, deadline, bytes, size); };
-  uint8_t headerBytes[kAdminHeaderSize];
-  if (!receive(headerBytes, sizeof(headerBytes))) return {};
-  std::optional<AdminHeader> header = DecodeAdminHeader(headerBytes);
-  if (!header) return {};
-  switch (header->type) {
-    case kAdminQuery: {
-      uint8_t payload[4];  // read whatever the length says
-      if (!receive(payload, sizeof(payload))) return {};
-      return AnswerQuery(ReadLe16(payload));
-    }
-    case kAdminRegister: {
-      uint8_t payload[8];
-      if (header->length != sizeof(payload) || !receive(payload, sizeof(payload))) return {};
-      return Register(ReadLe64(payload), peerAddress);
-    }
-    case kAdminVoteKick: {
-      uint8_t payload[24];
-      if (header->length != sizeof(payload) || !receive(payload, sizeof(payload))) return {};
-      return VoteKick(DecodeVoteKick(payload));
-    }
-    default:
-      return {};
+Result AdminService::Answer(const AdminRequest& request, uint32_t peerAddress, std::vector<uint8_t>* answer) {
+  if (keyGuesses_.Drops(peerAddress)) return Result::Failure(Result::Kind::kRefused, 0, "guessing keys");
+  if (const auto* query = std::get_if<QueryRequest>(&request)) return AnswerQuery(query->kind, answer);
+  if (const auto* registration = std::get_if<RegisterRequest>(&request)) {
+    *answer = Register(registration->communityId, peerAddress);
+  } else {
+    *answer = VoteKick(std::get<VoteKickRequest>(request), peerAddress);
   }
+  return Result::Ok();
 }
 
-std::vector<uint8_t> AdminService::AnswerQuery(uint16_t kind) {
-  if (kind == kAdminPing) return EncodePingReply();
-  if (kind != kAdminVoteCounts) return {};
-  const MatchData match = state_.Snapshot();
-  std::vector<VoteCount> records;
-  for (const PlayerRecord& record : match.players) {
-    records.push_back({record.communityId, static_cast<uint8_t>(CountVotesAgainst(match, record.communityId))});
+Result AdminService::AnswerQuery(uint16_t kind, std::vector<uint8_t>* answer) {
+  if (kind == kAdminPing) {
+    *answer = EncodePingReply();
+    return Result::Ok();
   }
-  return EncodeVoteCounts(VotesNeeded(match), records);
+  if (kind != kAdminVoteCounts) return Result::Failure(Result::Kind::kInvalid, kind, "no such query");
+  const MatchData match = state_.Snapshot();
+  VoteTable table{VotesNeeded(match), {}};
+  for (const PlayerRecord& record : match.players) {
+    table.records.push_back({record.communityId, CountVotesAgainst(match, record.communityId)});
+  }
+  *answer = EncodeVoteCounts(table);
+  return Result::Ok();
 }
 
 std::vector<uint8_t> AdminService::Register(uint64_t communityId, uint32_t peerAddress) {
   // The host's own copy registers over loopback; every other copy from the
   // address the game reports for its slot.
   auto admit = [peerAddress](const Ipv4Bytes& slotAddress, bool isHost) {
-    return peerAddress == (isHost ? kLoopback : AddressToHostOrder(slotAddress));
+    return peerAddress == (isHost ? kLoopbackAddress : AddressToHostOrder(slotAddress));
   };
   std::optional<uint32_t> key = state_.RegisterPlayer(communityId, admit, keys_);
   if (!key) return Text("Invalid id provided when registering");
   return EncodeRegisterReply(*key);
 }
 
-std::vector<uint8_t> AdminService::VoteKick(const VoteKickRequest& request) {
-  if (request.voterId == request.targetId) return Text("You cannot votekick yourself");
-  const VoteOutcome outcome = state_.RecordVote(request.voterId, request.key, request.targetId, clock_, kCoolDown);
+std::vector<uint8_t> AdminService::VoteKick(const VoteKickRequest& request, uint32_t peerAddress) {
+  const VoteOutcome outcome = state_.RecordVote(request.voterId, request.key, request.targetId, clock_);
   switch (outcome.kind) {
+    case VoteOutcome::kSelfVote:
+      return Text("You cannot votekick yourself");
     case VoteOutcome::kInvalidId:
       return Text("Invalid id provided");
     case VoteOutcome::kTargetIsHost:
       return Text("You cannot votekick the host");
     case VoteOutcome::kInvalidKey:
+      // Key 0 comes from a copy that has not registered yet: no guess.
+      if (request.key != 0 && keyGuesses_.CountInvalidKey(peerAddress)) {
+        console_.Print("Dropping admin messages from %s for %i minutes: too many invalid vote keys\n",
+                       DottedAddress(peerAddress).c_str(),
+                       static_cast<int>(keyGuesses_.limits().dropFor / std::chrono::minutes(1)));
+      }
       return Text("Invalid key provided");
     case VoteOutcome::kCoolingDown:
       return Text("Please wait and try again in " + std::to_string(outcome.waitSeconds) + " seconds");
@@ -130,10 +126,12 @@ std::vector<uint8_t> AdminService::VoteKick(const VoteKickRequest& request) {
       break;
   }
   if (outcome.kick) {
-    const FirewallResult block = firewall_.BlockPlayer(outcome.targetAddress, request.targetId, BlockReason::kVotes);
-    if (block.inForce()) {
+    const Result block = firewall_.BlockPlayer(outcome.targetAddress, request.targetId, BlockReason::kVotes);
+    // Every vote at or past the threshold kicks, but a block that stands
+    // already was told when it was made: one line for each block.
+    if (block.ok()) {
       console_.Print("Kicking %" PRIu64 "\n", request.targetId);
-    } else {
+    } else if (!InForce(block)) {
       console_.Print("%s", BlockFailureLine(request.targetId, outcome.targetAddress, block).c_str());
     }
   }

@@ -6,8 +6,10 @@
 #include <vector>
 
 #include "admin/admin_protocol.h"
+#include "admin/key_guesses.h"
 #include "common/clock.h"
 #include "common/console_output.h"
+#include "common/result.h"
 #include "firewall/firewall.h"
 #include "game/match_state.h"
 #include "net/accept_loop.h"
@@ -37,6 +39,7 @@ class AdminService {
     std::size_t maxPerStranger = 4;
     // For the whole message, however it trickles in.
     std::chrono::milliseconds messageTimeout{10'000};
+    KeyGuesses::Limits keyGuesses;
   };
   using KeySource = std::function<uint32_t()>;
 
@@ -44,26 +47,30 @@ class AdminService {
                KeySource keys = RandomRegistrationKey, ConsoleSink& console = StandardOutput());
 
   // Accepts only while this copy hosts the match; each connection on a
-  // thread of its own. Returns 1 when the listener is not listening;
+  // thread of its own. Fails at once when the listener is not listening;
   // otherwise runs until RequestStop and one more connection.
-  int AdminAcceptLoop(const Listener& listener) { return loop_.Run(listener); }
+  Result AdminAcceptLoop(const Listener& listener) { return loop_.Run(listener); }
   void RequestStop() { loop_.RequestStop(); }
 
   // Serves one connection from `peerAddress` (host order): one message,
   // one answer at most, then the sending side is shut and the socket closed.
   void HandleAdminClient(Socket client, uint32_t peerAddress);
 
-  // The rules, each returning the answer's bytes (empty: no answer).
-  std::vector<uint8_t> AnswerQuery(uint16_t kind);
-  std::vector<uint8_t> Register(uint64_t communityId, uint32_t peerAddress);
-  // Records the vote and, at the threshold, kicks the target.
-  std::vector<uint8_t> VoteKick(const VoteKickRequest& request);
+  // The answer to one request from `peerAddress` (host order), in
+  // `answer`. Fails, and nothing is answered, for a query of an unknown
+  // kind (kInvalid) or while the address's messages are dropped for
+  // guessing keys (kRefused).
+  Result Answer(const AdminRequest& request, uint32_t peerAddress, std::vector<uint8_t>* answer);
 
   const ConnectionSlots& slots() const { return loop_.slots(); }
   const ConnectionSlots& strangerSlots() const { return loop_.secondSlots(); }
 
  private:
-  std::vector<uint8_t> ProcessAdminMessage(SocketHandle client, uint32_t peerAddress, const Deadline& deadline);
+  Result AnswerQuery(uint16_t kind, std::vector<uint8_t>* answer);
+  std::vector<uint8_t> Register(uint64_t communityId, uint32_t peerAddress);
+  // Records the vote and, when it makes the votes reach the threshold,
+  // kicks the target.
+  std::vector<uint8_t> VoteKick(const VoteKickRequest& request, uint32_t peerAddress);
 
   MatchState& state_;
   Firewall& firewall_;
@@ -71,6 +78,7 @@ class AdminService {
   Limits limits_;
   KeySource keys_;
   ConsoleSink& console_;
+  KeyGuesses keyGuesses_;
   AcceptLoop loop_;  // last: its threads use the members above
 };
 

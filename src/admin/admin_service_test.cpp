@@ -20,7 +20,6 @@ constexpr uint64_t kHost = 76561197960287930ULL;
 constexpr uint64_t kA = 76561197960265728ULL;
 constexpr uint64_t kB = 76561197960265729ULL;
 constexpr uint64_t kC = 76561197960265730ULL;
-constexpr uint32_t kLoopback = 0x7F000001;
 
 std::string TextOf(const Bytes& answer) {
   if (answer.size() < 8 || answer[4] != kAdminTextReply) return "<not a text>";
@@ -35,7 +34,7 @@ uint32_t KeyOf(const Bytes& answer) {
 class AdminServiceTest : public ::testing::Test {
  protected:
   void SetUp() override {
-    ASSERT_EQ(firewall.Initialize(), 0u);
+    ASSERT_TRUE(firewall.Initialize().ok());
     Occupy(0, kHost, {198, 18, 0, 1});
     Occupy(1, kA, {198, 18, 0, 2});
     Occupy(2, kB, {198, 18, 0, 3});
@@ -54,10 +53,18 @@ class AdminServiceTest : public ::testing::Test {
     });
   }
 
-  uint32_t RegisterFromSlot(uint64_t id, uint32_t address) { return KeyOf(service.Register(id, address)); }
+  // The service's answer to `request` from `from` (host order); empty when
+  // it gives none.
+  Bytes Ask(const AdminRequest& request, uint32_t from = kLoopbackAddress) {
+    Bytes answer;
+    if (!service.Answer(request, from, &answer).ok()) answer.clear();
+    return answer;
+  }
 
-  std::string Vote(uint64_t voter, uint64_t target, uint32_t key) {
-    std::string text = TextOf(service.VoteKick({key, voter, target}));
+  uint32_t RegisterFromSlot(uint64_t id, uint32_t address) { return KeyOf(Ask(RegisterRequest{id}, address)); }
+
+  std::string Vote(uint64_t voter, uint64_t target, uint32_t key, uint32_t from = kLoopbackAddress) {
+    std::string text = TextOf(Ask(VoteKickRequest{key, voter, target}, from));
     console = recording.Take();
     return text;
   }
@@ -77,12 +84,12 @@ TEST_F(AdminServiceTest, RegistrationChecksTheCallersAddress) {
   EXPECT_EQ(key, 1000u);
   EXPECT_EQ(state.Snapshot().players[1].key, 1000u);
   EXPECT_EQ(RegisterFromSlot(kA, 0xC6120002), 1000u) << "the same key again";
-  EXPECT_EQ(TextOf(service.Register(kB, 0xC6120002)), "Invalid id provided when registering");
-  EXPECT_EQ(TextOf(service.Register(999, 0xC6120002)), "Invalid id provided when registering");
-  EXPECT_EQ(TextOf(service.Register(0, 0)), "Invalid id provided when registering") << "an empty slot's id";
+  EXPECT_EQ(TextOf(Ask(RegisterRequest{kB}, 0xC6120002)), "Invalid id provided when registering");
+  EXPECT_EQ(TextOf(Ask(RegisterRequest{999}, 0xC6120002)), "Invalid id provided when registering");
+  EXPECT_EQ(TextOf(Ask(RegisterRequest{0}, 0)), "Invalid id provided when registering") << "an empty slot's id";
   // The host's own copy comes over loopback, never from its slot address.
-  EXPECT_EQ(TextOf(service.Register(kHost, 0xC6120001)), "Invalid id provided when registering");
-  EXPECT_EQ(RegisterFromSlot(kHost, kLoopback), 1001u);
+  EXPECT_EQ(TextOf(Ask(RegisterRequest{kHost}, 0xC6120001)), "Invalid id provided when registering");
+  EXPECT_EQ(RegisterFromSlot(kHost, kLoopbackAddress), 1001u);
 }
 
 TEST_F(AdminServiceTest, RandomKeysAreNeverZeroAndDiffer) {
@@ -106,6 +113,24 @@ TEST_F(AdminServiceTest, VoteChecksInOrder) {
   EXPECT_TRUE(state.Snapshot().players[1].votedIds.empty());
 }
 
+TEST_F(AdminServiceTest, AnAddressGuessingKeysIsDroppedForAWhileAndToldOnce) {
+  constexpr uint32_t kGuesser = 0xCB007107;  // 203.0.113.7
+  const uint32_t keyA = RegisterFromSlot(kA, 0xC6120002);
+  for (uint32_t guess : {1, 2, 3, 4, 5}) EXPECT_EQ(Vote(kA, kB, keyA + guess, kGuesser), "Invalid key provided");
+  for (int unregistered = 0; unregistered < 10; ++unregistered) Vote(kA, kB, 0, kGuesser);  // no guesses
+  EXPECT_EQ(console, "");
+  clock.Advance(59'000);
+  EXPECT_EQ(Vote(kA, kB, keyA + 6, kGuesser), "Invalid key provided");
+  EXPECT_EQ(console, "Dropping admin messages from 203.0.113.7 for 10 minutes: too many invalid vote keys\n");
+  EXPECT_EQ(Vote(kA, kB, keyA + 7, kGuesser), "<not a text>");
+  EXPECT_EQ(Vote(kA, kB, keyA, kGuesser), "<not a text>") << "even the right key";
+  EXPECT_EQ(console, "") << "told once";
+  EXPECT_TRUE(Ask(QueryRequest{kAdminPing}, kGuesser).empty());
+  EXPECT_EQ(Ask(QueryRequest{kAdminPing}, 0xC6120002), EncodePingReply()) << "the others are served";
+  clock.Advance(600'000);
+  EXPECT_EQ(Ask(QueryRequest{kAdminPing}, kGuesser), EncodePingReply());
+}
+
 TEST_F(AdminServiceTest, CoolDownAndRepeatedVotes) {
   // Everybody registered: two votes are needed, so one kicks nobody.
   state.EditForTest([&](MatchData& d) {
@@ -118,16 +143,15 @@ TEST_F(AdminServiceTest, CoolDownAndRepeatedVotes) {
   clock.Advance(4'200);
   EXPECT_EQ(Vote(kA, kC, keyA), "Please wait and try again in 1 seconds");
   clock.Advance(800);  // exactly 15 s after the recorded vote
-  EXPECT_EQ(Vote(kA, kC, keyA), "Votekick successful");
-  clock.Advance(15'000);
   EXPECT_EQ(Vote(kA, kB, keyA), "You already voted to kick that player");
+  EXPECT_EQ(Vote(kA, kC, keyA), "Votekick successful") << "only a recorded vote starts the cool-down";
   EXPECT_EQ(CountVotesAgainst(state.Snapshot(), kB), 1u);
   EXPECT_EQ(CountVotesAgainst(state.Snapshot(), kC), 1u);
   EXPECT_TRUE(engine.filters().empty());
 }
 
 TEST_F(AdminServiceTest, VoteReachingTheThresholdKicks) {
-  RegisterFromSlot(kHost, kLoopback);  // three registered: two votes kick
+  RegisterFromSlot(kHost, kLoopbackAddress);  // three registered: two votes kick
   uint32_t keyA = RegisterFromSlot(kA, 0xC6120002);
   uint32_t keyB = RegisterFromSlot(kB, 0xC6120003);
   EXPECT_EQ(Vote(kA, kC, keyA), "Votekick successful");
@@ -135,6 +159,8 @@ TEST_F(AdminServiceTest, VoteReachingTheThresholdKicks) {
   EXPECT_TRUE(engine.filters().empty());
   EXPECT_EQ(Vote(kB, kC, keyB), "Votekick successful");
   EXPECT_EQ(console, "Kicking 76561197960265730\n");
+  EXPECT_EQ(Vote(kHost, kC, RegisterFromSlot(kHost, kLoopbackAddress)), "Votekick successful");
+  EXPECT_EQ(console, "") << "one kick for the block, however many votes pass the threshold";
   ASSERT_EQ(firewall.Blocks().size(), 1u);
   EXPECT_EQ(firewall.Blocks().front().address, 0xC6120004u);
   EXPECT_EQ(firewall.Blocks().front().CommunityId(), kC);
@@ -154,12 +180,12 @@ TEST_F(AdminServiceTest, VoteTableCountsThePresentVoters) {
     d.players[0].votedIds = {kB};
     d.players[1].votedIds = {kB};
   });
-  Bytes answer = service.AnswerQuery(kAdminVoteCounts);
+  Bytes answer = Ask(QueryRequest{kAdminVoteCounts});
   ASSERT_EQ(answer.size(), 8u + 8u + 18u * 16u);
   EXPECT_EQ(answer[12], 2);
   EXPECT_EQ(answer[16 + 2 * 16 + 8], 2);
   EXPECT_EQ(answer[16 + 17 * 16], 0) << "empty slots are sent with id 0";
-  EXPECT_TRUE(service.AnswerQuery(2).empty());
+  EXPECT_TRUE(Ask(QueryRequest{2}).empty());
 }
 
 // The service on a real loopback socket, attacked from 127.0.0.2 while a
@@ -173,9 +199,9 @@ class AdminServiceSocketTest : public AdminServiceTest {
     limits.messageTimeout = 300ms;
     live = std::make_unique<AdminService>(state, firewall, clock, limits);
     RecordingConsole quiet;
-    ASSERT_EQ(server.Initialize(0, quiet), 0);
-    port = LocalPort(server.socket());
-    loop = std::thread([this] { live->AdminAcceptLoop(server); });
+    ASSERT_TRUE(server.Initialize(0, quiet).ok());
+    port = LocalPort(server.socket()).value_or(0);
+    loop = std::thread([this] { EXPECT_TRUE(live->AdminAcceptLoop(server).ok()); });
   }
 
   void TearDown() override {
@@ -190,7 +216,7 @@ class AdminServiceSocketTest : public AdminServiceTest {
   std::string Exchange(const Bytes& request, uint32_t from = 0) {
     Socket socket = ConnectToLoopback(port, from);
     if (!socket.valid()) return "<no connection>";
-    EXPECT_TRUE(SendAll(socket.get(), request.data(), request.size()));
+    EXPECT_TRUE(SendAll(socket.get(), request.data(), request.size()).ok());
     return ReadUntilClosed(socket.get(), 3000);
   }
 
@@ -222,7 +248,7 @@ TEST_F(AdminServiceSocketTest, MalformedMessagesGetNoAnswer) {
 
 TEST_F(AdminServiceSocketTest, SilentAndSlowPeersAreCutOffWhileOthersAreServed) {
   Socket silent = ConnectToLoopback(port, 0x7F000002);
-  EXPECT_TRUE(SendAll(silent.get(), "PLSD", 4));  // half a header, then nothing
+  EXPECT_TRUE(SendAll(silent.get(), "PLSD", 4).ok());  // half a header, then nothing
   Socket slow = ConnectToLoopback(port, 0x7F000002);
   auto start = std::chrono::steady_clock::now();
   for (int i = 0; i < 4; ++i) {

@@ -28,11 +28,11 @@ BlockDesk::Lifted BlockDesk::Unblock(uint64_t communityId) {
   if (lifted.address == 0) return lifted;
   // Votes first: the watcher must not find them between the two steps.
   state_.ForgetVotesAgainst(communityId);
-  const FirewallResult result = firewall_.UnblockPlayer(communityId);
+  const Result result = firewall_.UnblockPlayer(communityId);
   for (const BlockRecord& block : firewall_.Blocks()) {
     if (block.CommunityId() != communityId) continue;
     lifted.kind = Lifted::kFailed;  // its filter would not go: the record stays
-    lifted.code = result.code();
+    lifted.code = static_cast<uint32_t>(result.code());
     return lifted;
   }
   lifted.kind = Lifted::kLifted;

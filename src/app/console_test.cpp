@@ -84,8 +84,8 @@ TEST_F(ConsoleTest, BlocksAreListedAndUnblockLiftsOneAndWithdrawsItsVotes) {
     d.SyncPlayerRecords();
     d.players[0].votedIds = {troll};
   });
-  ASSERT_EQ(firewall.Initialize(), 0u);
-  ASSERT_EQ(firewall.BlockPlayer(0xC6120004, troll, BlockReason::kVotes), 0u);
+  ASSERT_TRUE(firewall.Initialize().ok());
+  ASSERT_TRUE(firewall.BlockPlayer(0xC6120004, troll, BlockReason::kVotes).ok());
   clock.Advance(60'000);
   EXPECT_EQ(Run("blocks\nunblock 5\nunblock x5\nunblock 76561197960265999\nblocks\n", ConsoleEnd::kEndOfInput),
             "Community ID\tAddress\tWhy\tLeft\tName\n"
@@ -97,8 +97,10 @@ TEST_F(ConsoleTest, BlocksAreListedAndUnblockLiftsOneAndWithdrawsItsVotes) {
   EXPECT_EQ(CountVotesAgainst(state.Snapshot(), troll), 0u);
 
   banned = true;
-  ASSERT_EQ(firewall.BlockPlayer(0xC6120004, troll, BlockReason::kBan), 0u);
-  EXPECT_EQ(Run("unblock 76561197960265999\n", ConsoleEnd::kEndOfInput),
+  ASSERT_TRUE(firewall.BlockPlayer(0xC6120004, troll, BlockReason::kBan).ok());
+  EXPECT_EQ(Run("blocks\nunblock 76561197960265999\n", ConsoleEnd::kEndOfInput),
+            "Community ID\tAddress\tWhy\tLeft\tName\n"
+            "76561197960265999\t198.18.0.4\tban\t4:59\t^1Troll\n"
             "Unblocked 76561197960265999 ( 198.18.0.4 ), but the ban service says the player is banned: blocked "
             "again on the next pass\n");
 }

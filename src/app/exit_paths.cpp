@@ -35,12 +35,12 @@ void RemoveBlocksBeforeExit(std::chrono::milliseconds lockWait) {
   // the second path that and a little more.
   once.Run(
       [lockWait] {
-        auto unlifted = TheFirewall().Shutdown(lockWait);
-        if (!unlifted) {
+        std::vector<UnliftedBlock> unlifted;
+        if (!TheFirewall().Shutdown(lockWait, &unlifted).ok()) {
           Print("Could not remove the blocks: the firewall stayed busy\n");
           return;
         }
-        for (const UnliftedBlock& block : *unlifted) {
+        for (const UnliftedBlock& block : unlifted) {
           uint32_t a = block.record.address;
           Print("Could not remove the block of %" PRIu64 " ( %u.%u.%u.%u ): %x\n", block.record.CommunityId(), a >> 24,
                 (a >> 16) & 0xFF, (a >> 8) & 0xFF, a & 0xFF, block.error);

@@ -42,8 +42,8 @@ void HostDuties::BlockVotedOutAndBanned() {
 }
 
 void HostDuties::Block(uint32_t address, uint64_t communityId, BlockReason reason) {
-  const FirewallResult result = blocker_.Block(address, communityId, reason);
-  if (result.inForce()) {
+  const Result result = blocker_.Block(address, communityId, reason);
+  if (InForce(result)) {
     failureTold_.erase(communityId);
     return;
   }

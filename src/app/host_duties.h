@@ -15,8 +15,9 @@ namespace palisard {
 class Blocker {
  public:
   virtual ~Blocker() = default;
-  // A player already blocked at that address is left as is.
-  virtual FirewallResult Block(uint32_t address, uint64_t communityId, BlockReason reason) = 0;
+  // Firewall::BlockPlayer's result: a player already blocked at that
+  // address is left as is.
+  virtual Result Block(uint32_t address, uint64_t communityId, BlockReason reason) = 0;
   virtual void RemoveExpiredBlocks() = 0;
   virtual void ClearBlocks() = 0;
 };
@@ -45,7 +46,7 @@ class HostDuties final : public PassObserver {
   ConsoleSink& console_;
   // The last failure told for each id: the watcher asks ten times a second,
   // the console hears of a failure once.
-  std::map<uint64_t, uint32_t> failureTold_;
+  std::map<uint64_t, int64_t> failureTold_;
 };
 
 // The firewall behind the Blocker seam; blocks expire at five computed
@@ -53,7 +54,7 @@ class HostDuties final : public PassObserver {
 class FirewallBlocker final : public Blocker {
  public:
   FirewallBlocker(Firewall& firewall, const Clock& clock) : firewall_(firewall), clock_(clock) {}
-  FirewallResult Block(uint32_t address, uint64_t communityId, BlockReason reason) override {
+  Result Block(uint32_t address, uint64_t communityId, BlockReason reason) override {
     return firewall_.BlockPlayer(address, communityId, reason);
   }
   void RemoveExpiredBlocks() override {

@@ -32,11 +32,11 @@ struct FakeBanList : BanList {
 };
 
 struct RecordingBlocker : Blocker {
-  FirewallResult Block(uint32_t address, uint64_t id, BlockReason) override {
+  Result Block(uint32_t address, uint64_t id, BlockReason) override {
     blocked.emplace_back(address, id);
     return result;
   }
-  FirewallResult result{0, true};
+  Result result;
   void RemoveExpiredBlocks() override { ++sweeps; }
   void ClearBlocks() override { ++clears; }
   std::vector<std::pair<uint32_t, uint64_t>> blocked;
@@ -94,7 +94,7 @@ TEST_F(HostDutiesTest, VotedOutPlayersAreBlockedAboveTheThresholdOnlyNeverTheHos
 
 TEST_F(HostDutiesTest, AFailedBlockIsToldOnce) {
   bans.answers = {{kOther, true}};
-  blocker.result = FirewallResult(0x80320001);
+  blocker.result = Result::Failure(Result::Kind::kFailed, 0x80320001);
   duties.AfterPass(true);
   duties.AfterPass(true);
   EXPECT_EQ(console.Take(), "Could not block 76561197960265728 ( 198.18.0.9 ): 80320001\n");

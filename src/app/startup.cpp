@@ -60,7 +60,8 @@ ConnectionCaps CapsFor(std::size_t openFiles) {
 
 void RunAdminService(AdminService::Limits limits) {
   AdminService service(TheMatchState(), TheFirewall(), SystemClock(), limits);
-  service.AdminAcceptLoop(AdminListener());
+  // The listener is open (start-up stops otherwise): the loop runs for ever.
+  (void)service.AdminAcceptLoop(AdminListener());
 }
 
 // 128 bits from the system's generator as 32 hex characters; empty when
@@ -92,7 +93,8 @@ void RunWebConsole(WebConsole::Limits limits, WebConsole::SecondScreen secondScr
       [&](const std::string& path) { return actions.VoteKickPlayer(path); }, limits, std::move(secondScreen));
   console.ServeBlocks([&] { return BlockRows(blocks); },
                       [&](const std::string& path) { return UnblockPlayer(blocks, path); });
-  console.HttpAcceptLoop(HttpListener());
+  // The listener is open (start-up stops otherwise): the loop runs for ever.
+  (void)console.HttpAcceptLoop(HttpListener());
 }
 
 void RunGameWatcher() {
@@ -138,13 +140,13 @@ int RunPalisard() {
     return 0;
   }
 
-  const FirewallResult firewallOpened = TheFirewall().Initialize();
-  if (firewallOpened.code() != 0) {
-    Print("Error initializing firewall: %x\n", firewallOpened.code());
+  const Result firewallOpened = TheFirewall().Initialize();
+  if (!firewallOpened.ok()) {
+    Print("Error initializing firewall: %x\n", static_cast<unsigned>(firewallOpened.code()));
     return 0;
   }
 
-  if (AdminListener().Initialize(static_cast<uint16_t>(settings.adminPort)) != 0) return 0;
+  if (!AdminListener().Initialize(static_cast<uint16_t>(settings.adminPort)).ok()) return 0;
   // The console serves this machine's player alone, unless asked to serve
   // his other screens too: then only requests that bring the key, which is
   // new at every start and printed nowhere else.
@@ -153,9 +155,10 @@ int RunPalisard() {
     secondScreen.key = NewConsoleKey();
     if (secondScreen.key.empty()) Print("Console for another screen: no secure random key, this machine only.\n");
   }
-  if (HttpListener().Initialize(
-          static_cast<uint16_t>(settings.httpPort), StandardOutput(),
-          secondScreen.key.empty() ? Listener::Reach::kLoopbackOnly : Listener::Reach::kEveryInterface) != 0) {
+  if (!HttpListener()
+           .Initialize(static_cast<uint16_t>(settings.httpPort), StandardOutput(),
+                       secondScreen.key.empty() ? Listener::Reach::kLoopbackOnly : Listener::Reach::kEveryInterface)
+           .ok()) {
     return 0;
   }
   if (!secondScreen.key.empty()) {

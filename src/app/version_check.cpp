@@ -1,7 +1,6 @@
 #include "app/version_check.h"
 
 #include <algorithm>
-#include <cstring>
 #include <vector>
 
 #include "common/clock.h"
@@ -28,12 +27,11 @@ void CheckVersion(const std::string& host, UpdatePrompt& prompt, const VersionCh
                   ConsoleSink& console) {
   console.Print("Checking version..\n");
   const Deadline deadline(SystemClock(), options.deadline);
-  const std::optional<std::vector<uint32_t>> addresses = ResolveWithin(options.resolve, host, deadline.Remaining());
+  std::vector<uint32_t> addresses;
+  Result found = ResolveWithin(options.resolve, host, deadline.Remaining(), &addresses);
   Socket socket;
-  for (std::size_t i = 0; addresses && i < addresses->size() && !socket.valid(); ++i) {
-    const std::chrono::milliseconds left = deadline.Remaining();
-    if (left.count() <= 0) break;
-    socket = ConnectToFirst({(*addresses)[i]}, options.port, std::min(options.limits.connect, left));
+  for (std::size_t i = 0; found.ok() && i < addresses.size() && !socket.valid() && !deadline.Passed(); ++i) {
+    (void)ConnectToFirst({addresses[i]}, options.port, std::min(options.limits.connect, deadline.Remaining()), &socket);
   }
   if (!socket.valid()) {
     console.Print("Error finding version server..\n");
@@ -44,8 +42,7 @@ void CheckVersion(const std::string& host, UpdatePrompt& prompt, const VersionCh
   limits.answer = std::min(limits.answer, deadline.Remaining());
   HttpAnswer answer;
   // A zero limit would mean none at all to the socket's time-outs.
-  if (limits.answer.count() <= 0 || !ExchangeHttp(socket.get(), request, limits, &answer) ||
-      std::strcmp(answer.message.Target(), "200") != 0) {
+  if (deadline.Passed() || !ExchangeHttp(socket.get(), request, limits, &answer).ok() || !IsOkAnswer(answer.message)) {
     console.Print("Error retrieving version information..\n");
     return;
   }

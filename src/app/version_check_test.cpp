@@ -107,9 +107,9 @@ TEST_F(VersionCheckTest, WholeCheckEndsAtItsDeadline) {
   std::promise<void> release;
   std::shared_future<void> released = release.get_future().share();
   FakeHttpServer silent([](const std::string&) { return std::string(); }, FakeHttpServer::Mode::kSilent);
-  const std::pair<Resolver, std::string> cases[] = {{[released](const std::string&) {
+  const std::pair<Resolver, std::string> cases[] = {{[released](const std::string&, std::vector<uint32_t>*) {
                                                        released.wait();
-                                                       return std::vector<uint32_t>{};
+                                                       return Result::Ok();
                                                      },
                                                      "Error finding version server..\n"},
                                                     {ResolveIpv4, "Error retrieving version information..\n"}};

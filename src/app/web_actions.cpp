@@ -51,14 +51,14 @@ std::string WebActions::ReportPlayer(const std::string& path) {
   if (link.ownId == 0) return "You must log in to Online Services to report a player";
   bool accepted = false;
   // Nothing goes to the service before a game is found.
-  if (!link.gameFound || !banService_.AddInfraction(link.ownId, id, &accepted)) {
+  if (!link.gameFound || !banService_.AddInfraction(link.ownId, id, &accepted).ok()) {
     console_.Print("Report failed unexpectedly\n");
     return "Report failed unexpectedly";
   }
   std::optional<uint32_t> address;
   if (accepted) {
     const MatchData match = state_.Snapshot();
-    if (match.IsHosting()) {
+    if (IsHosting(match)) {
       for (const PlayerRecord& record : match.players) {
         if (record.communityId == id) {
           address = AddressToHostOrder(record.ip);
@@ -68,8 +68,8 @@ std::string WebActions::ReportPlayer(const std::string& path) {
     }
   }
   if (address) {
-    const FirewallResult block = firewall_.BlockPlayer(*address, id, BlockReason::kReport);
-    if (!block.inForce()) console_.Print("%s", BlockFailureLine(id, *address, block).c_str());
+    const Result block = firewall_.BlockPlayer(*address, id, BlockReason::kReport);
+    if (!InForce(block)) console_.Print("%s", BlockFailureLine(id, *address, block).c_str());
   }
   console_.Print("Report successful\n");
   return "Report successful";

@@ -41,7 +41,7 @@ TEST(ParseIdParameterTest, OnlyAPlainDecimalInRangeIsAnId) {
 class ActionsTest : public ::testing::Test {
  protected:
   void SetUp() override {
-    ASSERT_EQ(firewall.Initialize(), 0u);
+    ASSERT_TRUE(firewall.Initialize().ok());
     state.EditForTest([&](MatchData& d) {
       d.gameFound = true;
       d.ownId = kOwn;

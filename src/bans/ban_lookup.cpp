@@ -36,9 +36,10 @@ void BanServiceList::Work() {
       waiting_.reset();
     }
     // With every present id as the minimum, a request goes out only when
-    // none of them has a fresh answer.
+    // none of them has a fresh answer. A failure paces the next request
+    // inside the service; nobody here waits for the outcome.
     const std::size_t present = ids.size();
-    service_.GetBanList(std::move(ids), present);
+    (void)service_.GetBanList(std::move(ids), present);
   }
 }
 

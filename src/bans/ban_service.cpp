@@ -1,7 +1,6 @@
 #include "bans/ban_service.h"
 
 #include <algorithm>
-#include <cstdlib>
 #include <random>
 
 #include "common/console_output.h"
@@ -35,29 +34,33 @@ std::string BanService::GetHost() const {
   return MaskText(host_, hostKey_);
 }
 
-bool BanService::FindServer() {
+Result BanService::FindServer() {
   Ipv4Endpoint endpoint;
-  std::optional<std::vector<uint32_t>> addresses = ResolveWithin(options_.resolve, GetHost(), options_.resolveLimit);
-  if (addresses && ConnectToFirst(*addresses, options_.port, options_.limits.connect, &endpoint).valid()) {
-    MutexLock lock(mutex_);
-    serverAddress_ = endpoint;
-    return true;
+  std::vector<uint32_t> addresses;
+  Socket probe;
+  Result found = ResolveWithin(options_.resolve, GetHost(), options_.resolveLimit, &addresses);
+  if (found.ok()) found = ConnectToFirst(addresses, options_.port, options_.limits.connect, &probe, &endpoint);
+  if (!found.ok()) {
+    console_.Print("Couldn't find Ban server..\n");
+    return found;
   }
-  console_.Print("Couldn't find Ban server..\n");
-  return false;
+  MutexLock lock(mutex_);
+  serverAddress_ = endpoint;
+  return found;
 }
 
-std::optional<BanService::SoapAnswer> BanService::SoapCall(const std::string& document, SoapOperation operation) {
-  Socket socket(OpenTcpSocket());
-  if (!socket.valid() || !FindServer()) return std::nullopt;
+Result BanService::SoapCall(const std::string& document, SoapOperation operation, HttpAnswer* answer) {
+  Socket socket;
+  if (Result opened = OpenTcpSocket(&socket); !opened.ok()) return opened;
+  if (Result found = FindServer(); !found.ok()) return found;
   Ipv4Endpoint server;
   {
     MutexLock lock(mutex_);
     server = serverAddress_;
   }
-  if (!ConnectTo(socket.get(), server, options_.limits.connect).ok()) {
+  if (Result connected = ConnectTo(socket.get(), server, options_.limits.connect); !connected.ok()) {
     console_.Print("Problem connecting to Ban Service\n");
-    return std::nullopt;
+    return connected;
   }
   std::string request = "POST " + std::string(kContractPath) + " HTTP/1.1\r\n";
   request += "Host: " + GetHost() +
@@ -71,35 +74,37 @@ std::optional<BanService::SoapAnswer> BanService::SoapCall(const std::string& do
              "\"\r\n"
              "\r\n" +
              document;
+  return ExchangeHttp(socket.get(), request, options_.limits, answer);
+}
+
+Result BanService::AddInfraction(uint64_t reporterId, uint64_t reportedId, bool* accepted) {
   HttpAnswer answer;
-  if (!ExchangeHttp(socket.get(), request, options_.limits, &answer)) return std::nullopt;
-  return SoapAnswer{std::atoi(answer.message.Target()), std::move(answer.body)};
+  if (Result called = SoapCall(AddInfractionDocument(reporterId, reportedId), SoapOperation::kAddInfraction, &answer);
+      !called.ok()) {
+    return called;
+  }
+  std::optional<bool> value = ParseAddInfractionResult(answer.body);
+  if (!value) return Result::Failure(Result::Kind::kInvalid, 0, "no AddInfractionResult in the answer");
+  *accepted = *value;
+  return Result::Ok();
 }
 
-bool BanService::AddInfraction(uint64_t reporterId, uint64_t reportedId, bool* result) {
-  std::optional<SoapAnswer> answer =
-      SoapCall(AddInfractionDocument(reporterId, reportedId), SoapOperation::kAddInfraction);
-  if (!answer) return false;
-  std::optional<bool> value = ParseAddInfractionResult(answer->body);
-  if (!value) return false;
-  if (result != nullptr) *result = *value;
-  return true;
-}
-
-void BanService::GetBanList(std::vector<uint64_t> ids, std::size_t minimumToSend) {
+Result BanService::GetBanList(std::vector<uint64_t> ids, std::size_t minimumToSend) {
   {
     MutexLock lock(mutex_);
-    if (!DueLocked(ids, minimumToSend)) return;
+    if (!DueLocked(ids, minimumToSend)) return Result::Ok();
   }
-  std::optional<SoapAnswer> answer = SoapCall(GetBanListDocument(ids), SoapOperation::kGetBanList);
+  HttpAnswer answer;
+  Result result = SoapCall(GetBanListDocument(ids), SoapOperation::kGetBanList, &answer);
   std::vector<BanAnswer> statuses;
-  if (answer && answer->status == 200) statuses = ParseBanStatuses(answer->body);
+  if (result.ok() && IsOkAnswer(answer.message)) statuses = ParseBanStatuses(answer.body);
   // An error page, a fault or a list that names none of the asked ids
   // leaves them all due: without a pause they would be asked for again on
   // the next pass.
   const bool usable = std::any_of(statuses.begin(), statuses.end(), [&](const BanAnswer& status) {
     return status.communityId != 0 && std::find(ids.begin(), ids.end(), status.communityId) != ids.end();
   });
+  if (result.ok() && !usable) result = Result::Failure(Result::Kind::kInvalid, 0, "no answer about the asked ids");
   {
     MutexLock lock(mutex_);
     if (usable) {
@@ -111,6 +116,7 @@ void BanService::GetBanList(std::vector<uint64_t> ids, std::size_t minimumToSend
   for (const BanAnswer& status : statuses) {
     UpdateBanStatus(BanStatus{status.communityId, status.banScore, status.isBanned, Stopwatch{}});
   }
+  return result;
 }
 
 bool BanService::DueLocked(std::vector<uint64_t>& ids, std::size_t minimumToSend) const {

@@ -13,6 +13,7 @@
 #include "common/clock.h"
 #include "common/console_output.h"
 #include "common/mutex.h"
+#include "common/result.h"
 #include "common/stopwatch.h"
 #include "net/http_client.h"
 #include "net/resolve.h"
@@ -65,14 +66,17 @@ class BanService {
   std::string GetHost() const LOCKS_EXCLUDED(mutex_);
 
   // Resolves the host and finds an address that accepts a connection.
-  virtual bool FindServer();
-  // Reports `reportedId` in the name of `reporterId`; true when the service
-  // answered with a result, which goes to `result`.
-  virtual bool AddInfraction(uint64_t reporterId, uint64_t reportedId, bool* result);
+  virtual Result FindServer();
+  // Reports `reportedId` in the name of `reporterId`; ok when the service
+  // answered with a result, which goes to `accepted`; kInvalid when its
+  // answer held none.
+  virtual Result AddInfraction(uint64_t reporterId, uint64_t reportedId, bool* accepted);
   // Asks about the ids that need asking (see ShouldQuery), when at least
-  // `minimumToSend` of them do; the answers go to the cache. Blocks for the
-  // exchange: not for the watcher's thread.
-  virtual void GetBanList(std::vector<uint64_t> ids, std::size_t minimumToSend);
+  // `minimumToSend` of them do; the answers go to the cache. Ok when nothing
+  // was due or the answer named asked ids; otherwise the next request waits
+  // (Options::retryAfterFailure). Blocks for the exchange: not for the
+  // watcher's thread.
+  virtual Result GetBanList(std::vector<uint64_t> ids, std::size_t minimumToSend);
 
   bool ShouldQuery(uint64_t communityId) const LOCKS_EXCLUDED(mutex_);
   // Whether GetBanList with these arguments would send a request now.
@@ -82,10 +86,6 @@ class BanService {
   std::optional<bool> IsBanned(uint64_t communityId) const LOCKS_EXCLUDED(mutex_);
 
  private:
-  struct SoapAnswer {
-    int status = 0;
-    std::string body;
-  };
   struct CacheEntry {
     BanStatus status;
     std::list<uint64_t>::iterator age;
@@ -95,8 +95,8 @@ class BanService {
   // Marks the ids that need no asking 0; whether a request is due for the
   // rest.
   bool DueLocked(std::vector<uint64_t>& ids, std::size_t minimumToSend) const EXCLUSIVE_LOCKS_REQUIRED(mutex_);
-  // One SOAP exchange: the answer, or nothing when it gave up.
-  std::optional<SoapAnswer> SoapCall(const std::string& document, SoapOperation operation);
+  // One SOAP exchange: ok once an answer arrived, whatever its status.
+  Result SoapCall(const std::string& document, SoapOperation operation, HttpAnswer* answer);
 
   const Clock& clock_;
   Options options_;

@@ -77,7 +77,7 @@ TEST_F(BanServiceTest, AddInfractionSendsTheExactRequestAndReadsTheResult) {
   FakeHttpServer server([](const std::string&) { return FakeHttpServer::Ok(ResultAnswer("true")); });
   auto service = ServiceFor(server);
   bool result = false;
-  EXPECT_TRUE(service->AddInfraction(kOwn, kReported, &result));
+  EXPECT_TRUE(service->AddInfraction(kOwn, kReported, &result).ok());
   EXPECT_TRUE(result);
   ASSERT_EQ(server.requests().size(), 1u);
   const std::string document = AddInfractionDocument(kOwn, kReported);
@@ -98,7 +98,7 @@ TEST_F(BanServiceTest, ResultWordsOtherThanTrueAreFalse) {
     FakeHttpServer server([word](const std::string&) { return FakeHttpServer::Ok(ResultAnswer(word)); });
     auto service = ServiceFor(server);
     bool result = true;
-    EXPECT_EQ(service->AddInfraction(kOwn, kReported, &result), std::string(word) != "") << word;
+    EXPECT_EQ(service->AddInfraction(kOwn, kReported, &result).ok(), std::string(word) != "") << word;
     EXPECT_EQ(result, std::string(word) == "") << word;  // untouched when there was no text
   }
 }
@@ -106,13 +106,13 @@ TEST_F(BanServiceTest, ResultWordsOtherThanTrueAreFalse) {
 TEST_F(BanServiceTest, ChunkedAnswerIsDecodedAndAnswerWithoutLengthHasNoResult) {
   FakeHttpServer chunked([](const std::string&) { return FakeHttpServer::Chunked(ResultAnswer("true")); });
   bool result = false;
-  EXPECT_TRUE(ServiceFor(chunked)->AddInfraction(kOwn, kReported, &result));
+  EXPECT_TRUE(ServiceFor(chunked)->AddInfraction(kOwn, kReported, &result).ok());
   EXPECT_TRUE(result);
 
   FakeHttpServer noLength(
       [](const std::string&) { return "HTTP/1.1 200 OK\r\nContent-Type: text/xml\r\n\r\n" + ResultAnswer("true"); });
   result = false;
-  EXPECT_FALSE(ServiceFor(noLength)->AddInfraction(kOwn, kReported, &result));
+  EXPECT_FALSE(ServiceFor(noLength)->AddInfraction(kOwn, kReported, &result).ok());
   EXPECT_FALSE(result);
 }
 
@@ -121,7 +121,8 @@ TEST_F(BanServiceTest, UnreachableRefusedAndSilentServices) {
   options.port = ClosedPort();
   BanService nobody(clock, options, console);
   nobody.SetHost("127.0.0.1");
-  EXPECT_EQ(Printed([&] { EXPECT_FALSE(nobody.AddInfraction(kOwn, kReported, nullptr)); }),
+  bool ignored = false;
+  EXPECT_EQ(Printed([&] { EXPECT_FALSE(nobody.AddInfraction(kOwn, kReported, &ignored).ok()); }),
             "Couldn't find Ban server..\n");
 
   // The server takes the probe connection and then stops listening.
@@ -130,8 +131,8 @@ TEST_F(BanServiceTest, UnreachableRefusedAndSilentServices) {
    public:
     ProbeThenGone(const Clock& clock, Options options, ConsoleSink& console, const FakeHttpServer& server)
         : BanService(clock, options, console), server_(server) {}
-    bool FindServer() override {
-      bool found = BanService::FindServer();
+    Result FindServer() override {
+      Result found = BanService::FindServer();
       while (server_.listening()) std::this_thread::sleep_for(1ms);
       return found;
     }
@@ -142,14 +143,15 @@ TEST_F(BanServiceTest, UnreachableRefusedAndSilentServices) {
   options.port = once.port();
   ProbeThenGone refused(clock, options, console, once);
   refused.SetHost("127.0.0.1");
-  EXPECT_EQ(Printed([&] { EXPECT_FALSE(refused.AddInfraction(kOwn, kReported, nullptr)); }),
-            "Problem connecting to Ban Service\n");
+  EXPECT_EQ(
+      Printed([&] { EXPECT_EQ(refused.AddInfraction(kOwn, kReported, &ignored).kind(), Result::Kind::kRefused); }),
+      "Problem connecting to Ban Service\n");
 
   FakeHttpServer silent([](const std::string&) { return std::string(); }, Mode::kSilent);
   auto stalled = ServiceFor(silent);
   auto start = std::chrono::steady_clock::now();
   bool result = true;
-  EXPECT_FALSE(stalled->AddInfraction(kOwn, kReported, &result));
+  EXPECT_FALSE(stalled->AddInfraction(kOwn, kReported, &result).ok());
   EXPECT_TRUE(result) << "unchanged";
   EXPECT_LT(std::chrono::steady_clock::now() - start, 3s);
 }
@@ -159,7 +161,7 @@ TEST_F(BanServiceTest, StreamingAsksOnceAMinuteForEveryoneTogether) {
   FakeHttpServer server([&](const std::string&) { return FakeHttpServer::Ok(BanListAnswer(answer)); });
   auto service = ServiceFor(server);
 
-  service->GetBanList({1, 2, 3}, 3);
+  EXPECT_TRUE(service->GetBanList({1, 2, 3}, 3).ok());
   ASSERT_EQ(server.requests().size(), 1u);
   EXPECT_NE(server.requests()[0].find("SOAPAction: \"rosterhall/GetBanList\""), std::string::npos);
   EXPECT_NE(server.requests()[0].find("<string>3</string>"), std::string::npos);
@@ -167,13 +169,13 @@ TEST_F(BanServiceTest, StreamingAsksOnceAMinuteForEveryoneTogether) {
   EXPECT_EQ(service->IsBanned(42), true) << "an id not asked for is stored too";
 
   clock.Advance(30'000);  // a player joins while the others are fresh
-  service->GetBanList({1, 2, 3, 4}, 4);
+  (void)service->GetBanList({1, 2, 3, 4}, 4);
   EXPECT_EQ(server.requests().size(), 1u);
   clock.Advance(29'000);  // 59 s: still fresh
-  service->GetBanList({1, 2, 3, 4}, 4);
+  (void)service->GetBanList({1, 2, 3, 4}, 4);
   EXPECT_EQ(server.requests().size(), 1u);
   clock.Advance(1'000);  // 60 s: stale
-  service->GetBanList({1, 2, 3, 4}, 4);
+  (void)service->GetBanList({1, 2, 3, 4}, 4);
   ASSERT_EQ(server.requests().size(), 2u);
   EXPECT_NE(server.requests()[1].find("<string>4</string>"), std::string::npos);
 }
@@ -182,7 +184,7 @@ TEST_F(BanServiceTest, StreamingOffSendsNothing) {
   FakeHttpServer server([](const std::string&) { return FakeHttpServer::Ok(BanListAnswer({{1, true}})); });
   auto service = ServiceFor(server);
   service->streaming = false;
-  service->GetBanList({1, 2}, 2);
+  (void)service->GetBanList({1, 2}, 2);
   EXPECT_EQ(server.connections(), 0);
   EXPECT_FALSE(service->ShouldQuery(1));
 }
@@ -192,11 +194,11 @@ TEST_F(BanServiceTest, FailedExchangeWaitsTenSecondsBeforeTheNext) {
   options.port = ClosedPort();
   BanService service(clock, options, console);
   service.SetHost("127.0.0.1");
-  EXPECT_EQ(Printed([&] { service.GetBanList({1}, 1); }), "Couldn't find Ban server..\n");
+  EXPECT_EQ(Printed([&] { (void)service.GetBanList({1}, 1); }), "Couldn't find Ban server..\n");
   clock.Advance(9'999);
-  EXPECT_EQ(Printed([&] { service.GetBanList({1}, 1); }), "");
+  EXPECT_EQ(Printed([&] { (void)service.GetBanList({1}, 1); }), "");
   clock.Advance(1);
-  EXPECT_EQ(Printed([&] { service.GetBanList({1}, 1); }), "Couldn't find Ban server..\n");
+  EXPECT_EQ(Printed([&] { (void)service.GetBanList({1}, 1); }), "Couldn't find Ban server..\n");
 
   // Every answer that leaves the asked ids unanswered counts as a failure.
   const std::pair<const char*, std::string> unusable[] = {
@@ -215,11 +217,11 @@ TEST_F(BanServiceTest, FailedExchangeWaitsTenSecondsBeforeTheNext) {
     auto asking = ServiceFor(server);
     for (int64_t step : {0, 100, 9'800, 99}) {
       clock.Advance(step);
-      asking->GetBanList({1}, 1);
+      (void)asking->GetBanList({1}, 1);
     }
     EXPECT_EQ(server.requests().size(), 1u) << name;
     clock.Advance(1);
-    asking->GetBanList({1}, 1);
+    (void)asking->GetBanList({1}, 1);
     EXPECT_EQ(server.requests().size(), 2u) << name;
   }
 }
@@ -227,14 +229,14 @@ TEST_F(BanServiceTest, FailedExchangeWaitsTenSecondsBeforeTheNext) {
 TEST_F(BanServiceTest, RefreshedEntryIsFreshForAnotherMinute) {
   FakeHttpServer server([](const std::string&) { return FakeHttpServer::Ok(BanListAnswer({{1, false}})); });
   auto service = ServiceFor(server);
-  service->GetBanList({1}, 1);
+  (void)service->GetBanList({1}, 1);
   clock.Advance(60'000);
   ASSERT_TRUE(service->ShouldQuery(1));
-  service->GetBanList({1}, 1);
+  (void)service->GetBanList({1}, 1);
   ASSERT_EQ(server.requests().size(), 2u);
   clock.Advance(59'000);
   EXPECT_FALSE(service->ShouldQuery(1)) << "the refresh restarts the minute";
-  service->GetBanList({1}, 1);
+  (void)service->GetBanList({1}, 1);
   EXPECT_EQ(server.requests().size(), 2u);
 }
 
@@ -255,13 +257,15 @@ TEST_F(BanServiceTest, StalledNameResolutionGivesUpAtItsLimit) {
   std::shared_future<void> released = release->get_future().share();
   BanService::Options options;
   options.resolveLimit = 200ms;
-  options.resolve = [released](const std::string&) {
+  options.resolve = [released](const std::string&, std::vector<uint32_t>* addresses) {
     released.wait();
-    return std::vector<uint32_t>{0x7F000001};
+    *addresses = {0x7F000001};
+    return Result::Ok();
   };
   BanService service(clock, options, console);
   auto start = std::chrono::steady_clock::now();
-  EXPECT_EQ(Printed([&] { EXPECT_FALSE(service.FindServer()); }), "Couldn't find Ban server..\n");
+  EXPECT_EQ(Printed([&] { EXPECT_EQ(service.FindServer().kind(), Result::Kind::kTimedOut); }),
+            "Couldn't find Ban server..\n");
   EXPECT_LT(std::chrono::steady_clock::now() - start, 2s);
   release->set_value();
 }

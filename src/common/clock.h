@@ -29,9 +29,11 @@ class Deadline {
     int64_t left = dueMs_ - clock_->NowMs();
     return std::chrono::milliseconds(left > 0 ? left : 0);
   }
-  // Never early: the clock counts whole milliseconds, so the budget has
-  // surely run out only once a further one has begun.
-  bool Passed() const { return clock_->NowMs() > dueMs_; }
+  // The one rule of expiry: a deadline has passed once nothing is left of
+  // it, so a wait bounded by Remaining() ends exactly when Passed() turns
+  // and never spins at its end. The clock counts whole milliseconds, so in
+  // real time it may pass up to one of them early.
+  bool Passed() const { return Remaining().count() == 0; }
 
  private:
   const Clock* clock_;

@@ -17,6 +17,7 @@ class [[nodiscard]] Result {
     kOk,
     kFailed,        // a failure with no finer kind; see code()
     kTimedOut,      // a deadline passed first
+    kClosed,        // the peer ended the connection before the exchange was done
     kRefused,       // the peer or the system said no
     kAddressInUse,  // a port or address is taken
     kUnreachable,   // no peer, no route, no server found

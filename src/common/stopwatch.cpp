@@ -24,6 +24,6 @@ double Stopwatch::ElapsedMs(const Clock& clock) const {
 
 double Stopwatch::ElapsedSeconds(const Clock& clock) const { return ElapsedMs(clock) * 0.001; }
 
-double Stopwatch::ElapsedMinutes(const Clock& clock) const { return ElapsedSeconds(clock) * 0.01667; }
+double Stopwatch::ElapsedMinutes(const Clock& clock) const { return ElapsedSeconds(clock) * kMinutesPerSecond; }
 
 }  // namespace palisard

@@ -11,6 +11,9 @@ namespace palisard {
 // values. Not thread-safe: guard it with whatever guards its owner.
 struct Stopwatch {
   enum State : int32_t { kNeverStarted = 0, kRunning = 1, kStopped = 2 };
+  // The game-facing "minutes": seconds x 0.01667, not seconds / 60, so five
+  // minutes are reached at about 299.94 s. Peers' timing relies on this.
+  static constexpr double kMinutesPerSecond = 0.01667;
 
   int64_t stopTicks = 0;
   int64_t startTicks = 0;
@@ -23,8 +26,7 @@ struct Stopwatch {
   // Start to Stop once stopped.
   double ElapsedMs(const Clock& clock) const;
   double ElapsedSeconds(const Clock& clock) const;
-  // The game-facing "minutes": seconds x 0.01667, not seconds / 60, so five
-  // minutes are reached at about 299.94 s. Peers' timing relies on this.
+  // ElapsedSeconds in the game-facing minutes above.
   double ElapsedMinutes(const Clock& clock) const;
 };
 

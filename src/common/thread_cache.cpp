@@ -53,7 +53,7 @@ std::function<void()> ThreadCache::NextTask(bool* releaseMemory) {
   MutexLock lock(mutex_);
   ++waiting_;
   const Deadline idleEnd(SystemClock(), idleLifetime_);
-  while (handed_.empty() && !closing_ && idleEnd.Remaining().count() > 0) {
+  while (handed_.empty() && !closing_ && !idleEnd.Passed()) {
     taskArrived_.WaitFor(mutex_, idleEnd.Remaining());
   }
   --waiting_;

@@ -45,18 +45,19 @@ class NftablesTest : public ::testing::Test {
 
   void ListenOnHost() {
     listener = Socket(host->Inside([] {
-      SocketHandle s = OpenTcpSocket();
-      EXPECT_TRUE(BindAnyAddress(s, kPort).ok());
-      EXPECT_TRUE(ListenForConnections(s).ok());
-      return s;
+      Socket s;
+      EXPECT_TRUE(OpenTcpSocket(&s).ok());
+      EXPECT_TRUE(BindAddress(s.get(), {0, kPort}).ok());
+      EXPECT_TRUE(ListenForConnections(s.get()).ok());
+      return s.release();
     }));
     ASSERT_TRUE(listener.valid());
   }
 
   bool PeerCanConnect() {
     return peer->Inside([] {
-      Socket s(OpenTcpSocket());
-      return ConnectTo(s.get(), {kHostAddress, kPort}, std::chrono::milliseconds(400)).ok();
+      Socket s;
+      return OpenTcpSocket(&s).ok() && ConnectTo(s.get(), {kHostAddress, kPort}, std::chrono::milliseconds(400)).ok();
     });
   }
 
@@ -75,30 +76,30 @@ TEST_F(NftablesTest, BlockDropsThePeersPacketsUntilUnblocked) {
   ListenOnHost();
   EXPECT_TRUE(PeerCanConnect());
 
-  ASSERT_EQ(firewall->BlockPlayer(kPeerAddress, kPeerId), 0u);
+  ASSERT_TRUE(firewall->BlockPlayer(kPeerAddress, kPeerId).ok());
   EXPECT_FALSE(PeerCanConnect());
   EXPECT_NE(HostRuleset().find("community id 76561197960265728"), std::string::npos) << HostRuleset();
 
-  ASSERT_EQ(firewall->UnblockPlayer(kPeerId), 0u);
+  ASSERT_TRUE(firewall->UnblockPlayer(kPeerId).ok());
   EXPECT_TRUE(PeerCanConnect());
 }
 
 TEST_F(NftablesTest, FilterIdDeletesExactlyItsRule) {
   ASSERT_EQ(OpenFirewall(), 0u);
-  ASSERT_EQ(firewall->BlockPlayer(kPeerAddress, kPeerId), 0u);
-  ASSERT_EQ(firewall->BlockPlayer(0xC6120063, 555), 0u);  // 198.18.0.99
-  ASSERT_EQ(firewall->UnblockPlayer(kPeerId), 0u);
+  ASSERT_TRUE(firewall->BlockPlayer(kPeerAddress, kPeerId).ok());
+  ASSERT_TRUE(firewall->BlockPlayer(0xC6120063, 555).ok());  // 198.18.0.99
+  ASSERT_TRUE(firewall->UnblockPlayer(kPeerId).ok());
   std::string ruleset = HostRuleset();
   EXPECT_EQ(ruleset.find("198.18.0.2 "), std::string::npos) << ruleset;
   EXPECT_NE(ruleset.find("ip saddr 198.18.0.99 counter packets 0 bytes 0 drop comment \"community id 555\""),
             std::string::npos)
       << ruleset;
-  EXPECT_EQ(firewall->UnblockPlayer(kPeerId), Firewall::kNoSuchBlock);
+  EXPECT_EQ(firewall->UnblockPlayer(kPeerId).code(), Firewall::kNoSuchBlock);
 
   // A rule deleted behind the block list's back is gone: lifting its block
-  // says so, and the record goes rather than staying for ever.
+  // succeeds, and the record goes rather than staying for ever.
   ASSERT_EQ(engine->DeleteFilterById(firewall->Blocks().front().filterId), 0u);
-  EXPECT_EQ(firewall->UnblockPlayer(555), FilterEngine::kFilterNotFound);
+  EXPECT_TRUE(firewall->UnblockPlayer(555).ok());
   EXPECT_TRUE(firewall->Blocks().empty());
 }
 
@@ -119,15 +120,15 @@ TEST_F(NftablesTest, TableMadeEarlierWithoutOwnerFlagIsReplaced) {
 
 TEST_F(NftablesTest, ShutdownAndDestructionLeaveNoTable) {
   ASSERT_EQ(OpenFirewall(), 0u);
-  ASSERT_EQ(firewall->BlockPlayer(kPeerAddress, kPeerId), 0u);
-  auto unlifted = firewall->Shutdown(std::chrono::seconds(1));
-  ASSERT_TRUE(unlifted);
-  EXPECT_TRUE(unlifted->empty());
+  ASSERT_TRUE(firewall->BlockPlayer(kPeerAddress, kPeerId).ok());
+  std::vector<UnliftedBlock> unlifted;
+  ASSERT_TRUE(firewall->Shutdown(std::chrono::seconds(1), &unlifted).ok());
+  EXPECT_TRUE(unlifted.empty());
   EXPECT_EQ(HostRuleset(), "");
-  EXPECT_EQ(firewall->BlockPlayer(kPeerAddress, kPeerId), Firewall::kNotOpen);
+  EXPECT_EQ(firewall->BlockPlayer(kPeerAddress, kPeerId).code(), Firewall::kNotOpen);
 
-  ASSERT_EQ(host->Inside([&] { return firewall->Initialize(); }), 0u);
-  ASSERT_EQ(firewall->BlockPlayer(kPeerAddress, kPeerId), 0u);
+  ASSERT_TRUE(host->Inside([&] { return firewall->Initialize(); }).ok());
+  ASSERT_TRUE(firewall->BlockPlayer(kPeerAddress, kPeerId).ok());
   firewall.reset();
   EXPECT_EQ(HostRuleset(), "");
 }
@@ -148,7 +149,7 @@ TEST_F(NftablesTest, InitializeWithoutNetAdminFails) {
   // EPERM, in a form that cannot read as "no such block" (1).
   EXPECT_EQ(result, 0xA0000001u);
   EXPECT_NE(result, Firewall::kNoSuchBlock);
-  EXPECT_EQ(firewall->BlockPlayer(kPeerAddress, kPeerId), Firewall::kNotOpen);
+  EXPECT_EQ(firewall->BlockPlayer(kPeerAddress, kPeerId).code(), Firewall::kNotOpen);
   EXPECT_EQ(HostRuleset(), "");
 }
 

@@ -8,6 +8,17 @@
 
 namespace palisard {
 
+namespace {
+
+Result Own(Result::Kind kind, uint32_t code) { return Result::Failure(kind, code); }
+
+// The engine's answer: 0, or its error code.
+Result Engine(uint32_t code) { return code == 0 ? Result::Ok() : Result::Failure(Result::Kind::kFailed, code); }
+
+bool IsGone(uint32_t deleted) { return deleted == 0 || deleted == FilterEngine::kFilterNotFound; }
+
+}  // namespace
+
 Firewall::Firewall(FilterEngine& engine, const Clock& clock) : engine_(engine), clock_(clock) {}
 
 Firewall::~Firewall() {
@@ -27,26 +38,28 @@ const char* BlockReasonName(BlockReason reason) {
   return "?";
 }
 
-FirewallResult Firewall::Initialize() {
+bool InForce(const Result& blocked) { return blocked.ok() || blocked.kind() == Result::Kind::kConflict; }
+
+Result Firewall::Initialize() {
   MutexLock lock(mutex_);
-  if (open_) return kAlreadyInitialized;
-  uint32_t result = engine_.Open();
+  if (open_) return Own(Result::Kind::kConflict, kAlreadyInitialized);
+  const uint32_t result = engine_.Open();
   open_ = result == 0;
-  return result;
+  return Engine(result);
 }
 
-FirewallResult Firewall::BlockPlayer(uint32_t address, uint64_t communityId, BlockReason reason) {
+Result Firewall::BlockPlayer(uint32_t address, uint64_t communityId, BlockReason reason) {
   MutexLock lock(mutex_);
-  if (!open_) return kNotOpen;
-  if (address == 0 || communityId == 0) return kRefused;
+  if (!open_) return Own(Result::Kind::kUnavailable, kNotOpen);
+  if (address == 0 || communityId == 0) return Own(Result::Kind::kInvalid, kRefused);
 
   auto existing = std::find_if(blocks_.begin(), blocks_.end(),
                                [&](const BlockRecord& r) { return r.CommunityId() == communityId; });
   if (existing != blocks_.end()) {
-    if (existing->address == address) return {kRefused, true};
-    uint32_t lifted = UnblockPlayerLocked(communityId);
+    if (existing->address == address) return Own(Result::Kind::kConflict, kRefused);
+    const Result lifted = UnblockPlayerLocked(communityId);
     // The old filter holds the key still: adding would only collide with it.
-    if (lifted != 0 && lifted != FilterEngine::kFilterNotFound) return lifted;
+    if (!lifted.ok()) return lifted;
   }
 
   BlockRecord record;
@@ -58,43 +71,42 @@ FirewallResult Firewall::BlockPlayer(uint32_t address, uint64_t communityId, Blo
     // A filter with this key outlived an earlier run (an older build made
     // lasting ones). Replace it with one of this session, so the record
     // holds an id that lifts the block and the block ends with the session.
-    uint32_t deleted = engine_.DeleteFilterByKey(record.key);
-    if (deleted != 0 && deleted != FilterEngine::kFilterNotFound) return deleted;
-    uint32_t retry = engine_.AddBlockFilter(record.key, address, &record.filterId);
+    const uint32_t deleted = engine_.DeleteFilterByKey(record.key);
+    if (!IsGone(deleted)) return Engine(deleted);
+    result = engine_.AddBlockFilter(record.key, address, &record.filterId);
     // Taken again in between: another session's filter, not a block of ours.
-    if (retry == kAlreadyExists) return FilterEngine::kKeyTaken;
-    if (retry != 0) return retry;
-  } else if (result != 0) {
-    return result;
+    if (result == kAlreadyExists) return Engine(FilterEngine::kKeyTaken);
   }
+  if (result != 0) return Engine(result);
   record.timer.Start(clock_);
   blocks_.push_back(record);
-  return {result, true};
+  return Result::Ok();
 }
 
-FirewallResult Firewall::UnblockPlayer(uint64_t communityId) {
+Result Firewall::UnblockPlayer(uint64_t communityId) {
   MutexLock lock(mutex_);
   return UnblockPlayerLocked(communityId);
 }
 
-uint32_t Firewall::UnblockPlayerLocked(uint64_t communityId) {
-  if (!open_) return kNotOpen;
+Result Firewall::UnblockPlayerLocked(uint64_t communityId) {
+  if (!open_) return Own(Result::Kind::kUnavailable, kNotOpen);
   auto it = std::find_if(blocks_.begin(), blocks_.end(),
                          [&](const BlockRecord& r) { return r.CommunityId() == communityId; });
-  if (it == blocks_.end()) return kNoSuchBlock;
+  if (it == blocks_.end()) return Own(Result::Kind::kNotFound, kNoSuchBlock);
   uint32_t result = 0;
-  if (LiftLocked(*it, &result)) blocks_.erase(it);
-  return result;
+  if (!LiftLocked(*it, &result)) return Engine(result);
+  blocks_.erase(it);
+  return Result::Ok();
 }
 
 bool Firewall::LiftLocked(const BlockRecord& record, uint32_t* result) {
   *result = engine_.DeleteFilterById(record.filterId);
-  return *result == 0 || *result == FilterEngine::kFilterNotFound;
+  return IsGone(*result);
 }
 
-FirewallResult Firewall::RemoveBlock(BlockRecord record) {
+Result Firewall::RemoveBlock(BlockRecord record) {
   MutexLock lock(mutex_);
-  if (!open_) return kNotOpen;
+  if (!open_) return Own(Result::Kind::kUnavailable, kNotOpen);
   uint32_t result = 0;
   bool lifted = LiftLocked(record, &result);
   uint64_t communityId = record.CommunityId();
@@ -103,7 +115,7 @@ FirewallResult Firewall::RemoveBlock(BlockRecord record) {
   blocks_.remove_if([&](const BlockRecord& r) {
     return r.CommunityId() == communityId && (lifted || r.filterId != record.filterId);
   });
-  return result;
+  return lifted ? Result::Ok() : Engine(result);
 }
 
 void Firewall::RemoveBlocksIf(const Predicate& predicate) {
@@ -139,18 +151,18 @@ std::vector<UnliftedBlock> Firewall::ClearBlocksLocked() {
   return unlifted;
 }
 
-std::optional<std::vector<UnliftedBlock>> Firewall::Shutdown(std::chrono::milliseconds lockWait) {
+Result Firewall::Shutdown(std::chrono::milliseconds lockWait, std::vector<UnliftedBlock>* unlifted) {
   // Polled try_lock rather than a timed lock: the race detector cannot
   // follow pthread's timed locks. The wait is wall time whatever clock the
   // blocks expire by.
   const Deadline deadline(SystemClock(), lockWait);
   while (!mutex_.TryLock()) {
-    if (deadline.Passed()) return std::nullopt;
+    if (deadline.Passed()) return Result::Failure(Result::Kind::kTimedOut, 0, "an operation held the firewall");
     std::this_thread::sleep_for(std::chrono::milliseconds(1));
   }
-  std::vector<UnliftedBlock> unlifted = ShutdownLocked();
+  *unlifted = ShutdownLocked();
   mutex_.Unlock();
-  return unlifted;
+  return Result::Ok();
 }
 
 std::vector<UnliftedBlock> Firewall::ShutdownLocked() {
@@ -169,7 +181,7 @@ std::list<BlockRecord> Firewall::Blocks() const {
   return blocks_;
 }
 
-std::string BlockFailureLine(uint64_t communityId, uint32_t address, const FirewallResult& result) {
+std::string BlockFailureLine(uint64_t communityId, uint32_t address, const Result& result) {
   char code[16];
   std::snprintf(code, sizeof(code), "%x", static_cast<unsigned>(result.code()));
   return "Could not block " + std::to_string(communityId) + " ( " + DottedAddress(address) + " ): " + code + "\n";
@@ -177,7 +189,6 @@ std::string BlockFailureLine(uint64_t communityId, uint32_t address, const Firew
 
 namespace {
 constexpr double kBlockMinutes = 5.0;
-constexpr double kSecondsPerComputedMinute = 1.0 / 0.01667;
 }  // namespace
 
 bool IsBlockExpired(const BlockRecord& record, const Clock& clock) {
@@ -187,7 +198,7 @@ bool IsBlockExpired(const BlockRecord& record, const Clock& clock) {
 std::chrono::milliseconds BlockTimeLeft(const BlockRecord& record, const Clock& clock) {
   const double minutesLeft = kBlockMinutes - record.timer.ElapsedMinutes(clock);
   if (minutesLeft <= 0) return std::chrono::milliseconds(0);
-  return std::chrono::milliseconds(static_cast<int64_t>(minutesLeft * kSecondsPerComputedMinute * 1000.0));
+  return std::chrono::milliseconds(static_cast<int64_t>(minutesLeft / Stopwatch::kMinutesPerSecond * 1000.0));
 }
 
 }  // namespace palisard

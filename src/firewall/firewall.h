@@ -4,12 +4,12 @@
 #include <cstdint>
 #include <functional>
 #include <list>
-#include <optional>
 #include <string>
 #include <vector>
 
 #include "common/clock.h"
 #include "common/mutex.h"
+#include "common/result.h"
 #include "common/stopwatch.h"
 #include "firewall/filter_engine.h"
 
@@ -36,23 +36,10 @@ struct UnliftedBlock {
   uint32_t error = 0;
 };
 
-// What a firewall operation did: its code (0, one of the Firewall's own
-// codes below, or the engine's error) and, for BlockPlayer, whether the
-// block is in force now. A caller that ignores it would report a kick that
-// never happened.
-class [[nodiscard]] FirewallResult {
- public:
-  constexpr FirewallResult(uint32_t code = 0, bool inForce = false) : code_(code), inForce_(inForce) {}
-  uint32_t code() const { return code_; }
-  // BlockPlayer: the id is blocked at the address now, by this call or an
-  // earlier one.
-  bool inForce() const { return inForce_; }
-  bool operator==(uint32_t code) const { return code_ == code; }
-
- private:
-  uint32_t code_;
-  bool inForce_;
-};
+// Whether a block stands after BlockPlayer: made by this call (ok), or
+// in force already at that address (kConflict). Only a block made now is a
+// new kick.
+bool InForce(const Result& blocked);
 
 // The kick: a list of blocks, each one filter in the system's packet filter
 // dropping a player's inbound IPv4 traffic.
@@ -79,37 +66,42 @@ class Firewall {
   Firewall(const Firewall&) = delete;
   Firewall& operator=(const Firewall&) = delete;
 
-  // Opens the engine. 1247 when already open; otherwise the engine's result.
-  virtual FirewallResult Initialize();
-  // Blocks `address` for `communityId`. 102 for address 0, id 0, or the same
-  // id already blocked at the same address; a block of the id at another
-  // address is lifted first (if that fails, its error, and the old block
-  // stays). 0x80320009 when a filter with the same key was left in the
-  // engine: it is replaced by one of this session, and the block recorded.
-  // Any other nonzero result means nothing was recorded. `reason` is kept
-  // with the block for whoever lists it.
-  virtual FirewallResult BlockPlayer(uint32_t address, uint64_t communityId, BlockReason reason = BlockReason::kVotes);
-  // Lifts the first block of `communityId`; 1 when there is none.
-  virtual FirewallResult UnblockPlayer(uint64_t communityId);
+  // Every failure carries its code: one of the Firewall's own below, or the
+  // engine's. Any operation before a successful Initialize fails
+  // kUnavailable (101).
+
+  // Opens the engine; kConflict (1247) when already open.
+  virtual Result Initialize();
+  // Blocks `address` for `communityId`: ok when this call made the block.
+  // kInvalid (102) for address 0 or id 0; kConflict (102) when the id is
+  // blocked at that address already. A block of the id at another address
+  // is lifted first (if that fails, its error, and the old block stays). A
+  // filter with the same key left in the engine by an earlier run is
+  // replaced by one of this session. Any other failure means nothing was
+  // recorded. `reason` is kept with the block for whoever lists it.
+  virtual Result BlockPlayer(uint32_t address, uint64_t communityId, BlockReason reason = BlockReason::kVotes);
+  // Lifts the first block of `communityId`; kNotFound (1) when there is none.
+  virtual Result UnblockPlayer(uint64_t communityId);
   // Forgets every block with the record's community id and deletes the
   // record's own filter.
-  virtual FirewallResult RemoveBlock(BlockRecord record);
+  virtual Result RemoveBlock(BlockRecord record);
   // Lifts every block for which `predicate` holds.
   virtual void RemoveBlocksIf(const Predicate& predicate);
   virtual void ClearBlocks();
 
   // The exit paths: lifts every block and closes the engine, so that later
   // calls find it closed (101). Waits at most `lockWait` for an operation in
-  // progress; nothing, and nothing done, when it did not get the lock.
-  // Otherwise the blocks whose filters could not be deleted (the engine's
-  // close may still take them: its session is dynamic).
-  std::optional<std::vector<UnliftedBlock>> Shutdown(std::chrono::milliseconds lockWait);
+  // progress: kTimedOut, and nothing done, when it did not get the lock.
+  // Otherwise `unlifted` receives the blocks whose filters could not be
+  // deleted (the engine's close may still take them: its session is
+  // dynamic).
+  Result Shutdown(std::chrono::milliseconds lockWait, std::vector<UnliftedBlock>* unlifted);
 
   // A copy of the current blocks, in the order they were made.
   std::list<BlockRecord> Blocks() const;
 
  private:
-  uint32_t UnblockPlayerLocked(uint64_t communityId) EXCLUSIVE_LOCKS_REQUIRED(mutex_);
+  Result UnblockPlayerLocked(uint64_t communityId) EXCLUSIVE_LOCKS_REQUIRED(mutex_);
   // Deletes the record's filter; true when it is gone (deleted, or unknown
   // to the engine), so the record may go.
   bool LiftLocked(const BlockRecord& record, uint32_t* result) EXCLUSIVE_LOCKS_REQUIRED(mutex_);
@@ -125,7 +117,7 @@ class Firewall {
 
 // The console line for a block that is not in force: "Could not block ID
 // ( a.b.c.d ): CODE" with the code in hexadecimal.
-std::string BlockFailureLine(uint64_t communityId, uint32_t address, const FirewallResult& result);
+std::string BlockFailureLine(uint64_t communityId, uint32_t address, const Result& result);
 
 // The watcher's expiry rule: a block is lifted once its timer reaches 5.0
 // computed minutes (about 299.94 s).

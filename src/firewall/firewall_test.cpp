@@ -21,7 +21,7 @@ constexpr uint64_t kOther = 76561197960265729ULL;
 
 class FirewallTest : public ::testing::Test {
  protected:
-  void SetUp() override { ASSERT_EQ(firewall.Initialize(), 0u); }
+  void SetUp() override { ASSERT_TRUE(firewall.Initialize().ok()); }
 
   MemoryFilterEngine engine;
   FakeClock clock;
@@ -29,7 +29,7 @@ class FirewallTest : public ::testing::Test {
 };
 
 TEST_F(FirewallTest, BlockAddsOneFilterKeyedByCommunityId) {
-  EXPECT_EQ(firewall.BlockPlayer(kAddressA, kPlayer), 0u);
+  EXPECT_TRUE(firewall.BlockPlayer(kAddressA, kPlayer).ok());
   ASSERT_EQ(engine.filters().size(), 1u);
   const auto& filter = engine.filters().begin()->second;
   EXPECT_EQ(filter.address, kAddressA);
@@ -42,16 +42,19 @@ TEST_F(FirewallTest, BlockAddsOneFilterKeyedByCommunityId) {
 }
 
 TEST_F(FirewallTest, SameIdAndAddressTwiceIsRefusedWithOneFilter) {
-  EXPECT_EQ(firewall.BlockPlayer(kAddressA, kPlayer), 0u);
-  EXPECT_EQ(firewall.BlockPlayer(kAddressA, kPlayer), Firewall::kRefused);
+  EXPECT_TRUE(firewall.BlockPlayer(kAddressA, kPlayer).ok());
+  const Result again = firewall.BlockPlayer(kAddressA, kPlayer);
+  EXPECT_EQ(again.code(), Firewall::kRefused);
+  EXPECT_TRUE(InForce(again)) << "made before, not now";
+  EXPECT_FALSE(InForce(firewall.BlockPlayer(0, kPlayer)));
   EXPECT_EQ(engine.filters().size(), 1u);
   EXPECT_EQ(firewall.Blocks().size(), 1u);
 }
 
 TEST_F(FirewallTest, SameIdAtNewAddressReplacesTheOldBlock) {
-  ASSERT_EQ(firewall.BlockPlayer(kAddressA, kPlayer), 0u);
+  ASSERT_TRUE(firewall.BlockPlayer(kAddressA, kPlayer).ok());
   uint64_t oldFilter = firewall.Blocks().front().filterId;
-  EXPECT_EQ(firewall.BlockPlayer(kAddressB, kPlayer), 0u);
+  EXPECT_TRUE(firewall.BlockPlayer(kAddressB, kPlayer).ok());
   ASSERT_EQ(engine.filters().size(), 1u);
   EXPECT_EQ(engine.filters().count(oldFilter), 0u);
   auto blocks = firewall.Blocks();
@@ -60,31 +63,31 @@ TEST_F(FirewallTest, SameIdAtNewAddressReplacesTheOldBlock) {
 }
 
 TEST_F(FirewallTest, AddressOrIdZeroIsRefused) {
-  EXPECT_EQ(firewall.BlockPlayer(0, kPlayer), Firewall::kRefused);
-  EXPECT_EQ(firewall.BlockPlayer(kAddressA, 0), Firewall::kRefused);
+  EXPECT_EQ(firewall.BlockPlayer(0, kPlayer).code(), Firewall::kRefused);
+  EXPECT_EQ(firewall.BlockPlayer(kAddressA, 0).code(), Firewall::kRefused);
   EXPECT_TRUE(engine.filters().empty());
 }
 
 TEST_F(FirewallTest, UnblockLiftsTheFilterAndUnknownIdGivesOne) {
-  ASSERT_EQ(firewall.BlockPlayer(kAddressA, kPlayer), 0u);
-  EXPECT_EQ(firewall.UnblockPlayer(kOther), Firewall::kNoSuchBlock);
-  EXPECT_EQ(firewall.UnblockPlayer(kPlayer), 0u);
+  ASSERT_TRUE(firewall.BlockPlayer(kAddressA, kPlayer).ok());
+  EXPECT_EQ(firewall.UnblockPlayer(kOther).code(), Firewall::kNoSuchBlock);
+  EXPECT_TRUE(firewall.UnblockPlayer(kPlayer).ok());
   EXPECT_TRUE(engine.filters().empty());
-  EXPECT_EQ(firewall.UnblockPlayer(kPlayer), Firewall::kNoSuchBlock);
+  EXPECT_EQ(firewall.UnblockPlayer(kPlayer).code(), Firewall::kNoSuchBlock);
 }
 
 TEST_F(FirewallTest, TwoPlayersBehindOneAddressAreBlockedSeparately) {
-  ASSERT_EQ(firewall.BlockPlayer(kAddressA, kPlayer), 0u);
-  ASSERT_EQ(firewall.BlockPlayer(kAddressA, kOther), 0u);
+  ASSERT_TRUE(firewall.BlockPlayer(kAddressA, kPlayer).ok());
+  ASSERT_TRUE(firewall.BlockPlayer(kAddressA, kOther).ok());
   EXPECT_EQ(engine.filters().size(), 2u);
-  ASSERT_EQ(firewall.UnblockPlayer(kPlayer), 0u);
+  ASSERT_TRUE(firewall.UnblockPlayer(kPlayer).ok());
   ASSERT_EQ(engine.filters().size(), 1u);
   EXPECT_EQ(BlockKeyCommunityId(engine.filters().begin()->second.key), kOther);
 }
 
 TEST_F(FirewallTest, FailingAddLeavesNoRecordAndPassesTheCodeThrough) {
   engine.FailNextAddWith(5);  // ERROR_ACCESS_DENIED
-  EXPECT_EQ(firewall.BlockPlayer(kAddressA, kPlayer), 5u);
+  EXPECT_EQ(firewall.BlockPlayer(kAddressA, kPlayer).code(), 5u);
   EXPECT_TRUE(firewall.Blocks().empty());
   EXPECT_TRUE(engine.filters().empty());
 }
@@ -93,19 +96,19 @@ TEST_F(FirewallTest, FailingAddLeavesNoRecordAndPassesTheCodeThrough) {
 // holds a filter id that really lifts the block.
 TEST_F(FirewallTest, StaleFilterWithTheSameKeyIsReplaced) {
   uint64_t stale = engine.InjectFilter(MakeBlockKey(kPlayer), kAddressB);
-  EXPECT_EQ(firewall.BlockPlayer(kAddressA, kPlayer), Firewall::kAlreadyExists);
+  EXPECT_TRUE(firewall.BlockPlayer(kAddressA, kPlayer).ok());
   ASSERT_EQ(engine.filters().size(), 1u);
   EXPECT_EQ(engine.filters().count(stale), 0u);
   ASSERT_EQ(firewall.Blocks().size(), 1u);
   EXPECT_EQ(firewall.Blocks().front().filterId, engine.filters().begin()->first);
-  EXPECT_EQ(firewall.UnblockPlayer(kPlayer), 0u);
+  EXPECT_TRUE(firewall.UnblockPlayer(kPlayer).ok());
   EXPECT_TRUE(engine.filters().empty());
 
   // One that cannot be deleted stays; nothing is recorded and the code says
-  // so (not 0x80320009, which means recorded).
+  // why.
   engine.InjectFilter(MakeBlockKey(kOther), kAddressB);
   engine.FailDeletesWith(0x80070005);
-  EXPECT_EQ(firewall.BlockPlayer(kAddressA, kOther), 0x80070005u);
+  EXPECT_EQ(firewall.BlockPlayer(kAddressA, kOther).code(), 0x80070005u);
   EXPECT_TRUE(firewall.Blocks().empty());
   EXPECT_EQ(engine.filters().size(), 1u);
 }
@@ -114,15 +117,15 @@ TEST_F(FirewallTest, StaleFilterWithTheSameKeyIsReplaced) {
 // it, so a later ClearBlocks lifts the block after all.
 TEST_F(FirewallTest, RefusedDeleteKeepsTheRecordForALaterTry) {
   const std::pair<const char*, std::function<void()>> lifts[] = {
-      {"UnblockPlayer", [&] { EXPECT_EQ(firewall.UnblockPlayer(kPlayer), 0x80070005u); }},
-      {"RemoveBlock", [&] { EXPECT_EQ(firewall.RemoveBlock(firewall.Blocks().front()), 0x80070005u); }},
+      {"UnblockPlayer", [&] { EXPECT_EQ(firewall.UnblockPlayer(kPlayer).code(), 0x80070005u); }},
+      {"RemoveBlock", [&] { EXPECT_EQ(firewall.RemoveBlock(firewall.Blocks().front()).code(), 0x80070005u); }},
       {"RemoveBlocksIf", [&] { firewall.RemoveBlocksIf([](BlockRecord) { return true; }); }},
       {"ClearBlocks", [&] { firewall.ClearBlocks(); }},
-      {"BlockPlayerElsewhere", [&] { EXPECT_EQ(firewall.BlockPlayer(kAddressB, kPlayer), 0x80070005u); }},
+      {"BlockPlayerElsewhere", [&] { EXPECT_EQ(firewall.BlockPlayer(kAddressB, kPlayer).code(), 0x80070005u); }},
   };
   for (const auto& [name, lift] : lifts) {
     SCOPED_TRACE(name);
-    ASSERT_EQ(firewall.BlockPlayer(kAddressA, kPlayer), 0u);
+    ASSERT_TRUE(firewall.BlockPlayer(kAddressA, kPlayer).ok());
     engine.FailDeletesWith(0x80070005);  // E_ACCESSDENIED
     lift();
     ASSERT_EQ(firewall.Blocks().size(), 1u);
@@ -136,24 +139,24 @@ TEST_F(FirewallTest, RefusedDeleteKeepsTheRecordForALaterTry) {
 }
 
 TEST_F(FirewallTest, FilterGoneFromTheEngineCountsAsLifted) {
-  ASSERT_EQ(firewall.BlockPlayer(kAddressA, kPlayer), 0u);
+  ASSERT_TRUE(firewall.BlockPlayer(kAddressA, kPlayer).ok());
   ASSERT_EQ(engine.DeleteFilterById(firewall.Blocks().front().filterId), 0u);
-  EXPECT_EQ(firewall.UnblockPlayer(kPlayer), FilterEngine::kFilterNotFound);
+  EXPECT_TRUE(firewall.UnblockPlayer(kPlayer).ok());
   EXPECT_TRUE(firewall.Blocks().empty());
 }
 
 // The exit path: what could not be lifted is reported, the engine closed
 // all the same (its dynamic session takes the rest).
 TEST_F(FirewallTest, ShutdownReportsTheBlocksItCouldNotLift) {
-  ASSERT_EQ(firewall.BlockPlayer(kAddressA, kPlayer), 0u);
-  ASSERT_EQ(firewall.BlockPlayer(kAddressB, kOther), 0u);
+  ASSERT_TRUE(firewall.BlockPlayer(kAddressA, kPlayer).ok());
+  ASSERT_TRUE(firewall.BlockPlayer(kAddressB, kOther).ok());
   engine.FailDeletesWith(0x80070005);
-  auto unlifted = firewall.Shutdown(std::chrono::seconds(1));
-  ASSERT_TRUE(unlifted);
-  ASSERT_EQ(unlifted->size(), 2u);
-  EXPECT_EQ((*unlifted)[0].record.CommunityId(), kPlayer);
-  EXPECT_EQ((*unlifted)[1].record.address, kAddressB);
-  EXPECT_EQ((*unlifted)[1].error, 0x80070005u);
+  std::vector<UnliftedBlock> unlifted;
+  ASSERT_TRUE(firewall.Shutdown(std::chrono::seconds(1), &unlifted).ok());
+  ASSERT_EQ(unlifted.size(), 2u);
+  EXPECT_EQ(unlifted[0].record.CommunityId(), kPlayer);
+  EXPECT_EQ(unlifted[1].record.address, kAddressB);
+  EXPECT_EQ(unlifted[1].error, 0x80070005u);
   EXPECT_FALSE(engine.isOpen());
   EXPECT_TRUE(firewall.Blocks().empty());
 }
@@ -161,7 +164,7 @@ TEST_F(FirewallTest, ShutdownReportsTheBlocksItCouldNotLift) {
 // An operation stuck inside the lock (a crash in it) does not hold the exit
 // path for ever: it gives up, having done nothing.
 TEST_F(FirewallTest, ShutdownGivesUpOnALockHeldTooLong) {
-  ASSERT_EQ(firewall.BlockPlayer(kAddressA, kPlayer), 0u);
+  ASSERT_TRUE(firewall.BlockPlayer(kAddressA, kPlayer).ok());
   std::atomic<bool> inside{false};
   std::atomic<bool> release{false};
   std::thread stuck([&] {
@@ -172,35 +175,36 @@ TEST_F(FirewallTest, ShutdownGivesUpOnALockHeldTooLong) {
     });
   });
   while (!inside) std::this_thread::sleep_for(std::chrono::milliseconds(1));
-  EXPECT_FALSE(firewall.Shutdown(std::chrono::milliseconds(30)));
+  std::vector<UnliftedBlock> unlifted;
+  EXPECT_EQ(firewall.Shutdown(std::chrono::milliseconds(30), &unlifted).kind(), Result::Kind::kTimedOut);
   release = true;
   stuck.join();
   EXPECT_TRUE(engine.isOpen());
   EXPECT_EQ(engine.filters().size(), 1u);
-  EXPECT_TRUE(firewall.Shutdown(std::chrono::milliseconds(30)));
+  EXPECT_TRUE(firewall.Shutdown(std::chrono::milliseconds(30), &unlifted).ok());
   EXPECT_TRUE(engine.filters().empty());
 }
 
 TEST_F(FirewallTest, RemoveBlockForgetsEveryRecordOfTheId) {
-  ASSERT_EQ(firewall.BlockPlayer(kAddressA, kPlayer), 0u);
+  ASSERT_TRUE(firewall.BlockPlayer(kAddressA, kPlayer).ok());
   BlockRecord record = firewall.Blocks().front();
-  EXPECT_EQ(firewall.RemoveBlock(record), 0u);
+  EXPECT_TRUE(firewall.RemoveBlock(record).ok());
   EXPECT_TRUE(firewall.Blocks().empty());
   EXPECT_TRUE(engine.filters().empty());
 }
 
 TEST_F(FirewallTest, RemoveBlocksIfTrueForAllEmptiesTheList) {
-  ASSERT_EQ(firewall.BlockPlayer(kAddressA, kPlayer), 0u);
-  ASSERT_EQ(firewall.BlockPlayer(kAddressB, kOther), 0u);
+  ASSERT_TRUE(firewall.BlockPlayer(kAddressA, kPlayer).ok());
+  ASSERT_TRUE(firewall.BlockPlayer(kAddressB, kOther).ok());
   firewall.RemoveBlocksIf([](BlockRecord) { return true; });
   EXPECT_TRUE(firewall.Blocks().empty());
   EXPECT_TRUE(engine.filters().empty());
 }
 
 TEST_F(FirewallTest, BlocksExpireAtFiveComputedMinutes) {
-  ASSERT_EQ(firewall.BlockPlayer(kAddressA, kPlayer), 0u);
+  ASSERT_TRUE(firewall.BlockPlayer(kAddressA, kPlayer).ok());
   clock.Advance(100'000);
-  ASSERT_EQ(firewall.BlockPlayer(kAddressB, kOther), 0u);
+  ASSERT_TRUE(firewall.BlockPlayer(kAddressB, kOther).ok());
   auto expired = [this](BlockRecord record) { return IsBlockExpired(record, clock); };
 
   clock.Advance(199'940);  // first block at 299,940 ms
@@ -214,30 +218,30 @@ TEST_F(FirewallTest, BlocksExpireAtFiveComputedMinutes) {
 }
 
 TEST_F(FirewallTest, ClearAndShutdownLiftEverythingAndLaterCallsAreHarmless) {
-  ASSERT_EQ(firewall.BlockPlayer(kAddressA, kPlayer), 0u);
+  ASSERT_TRUE(firewall.BlockPlayer(kAddressA, kPlayer).ok());
   firewall.ClearBlocks();
   EXPECT_TRUE(engine.filters().empty());
-  ASSERT_EQ(firewall.BlockPlayer(kAddressA, kPlayer), 0u);
+  ASSERT_TRUE(firewall.BlockPlayer(kAddressA, kPlayer).ok());
 
-  auto unlifted = firewall.Shutdown(std::chrono::seconds(1));
-  ASSERT_TRUE(unlifted);
-  EXPECT_TRUE(unlifted->empty());
+  std::vector<UnliftedBlock> unlifted;
+  ASSERT_TRUE(firewall.Shutdown(std::chrono::seconds(1), &unlifted).ok());
+  EXPECT_TRUE(unlifted.empty());
   EXPECT_TRUE(engine.filters().empty());
   EXPECT_FALSE(engine.isOpen());
-  EXPECT_EQ(firewall.BlockPlayer(kAddressA, kPlayer), Firewall::kNotOpen);
-  EXPECT_EQ(firewall.UnblockPlayer(kPlayer), Firewall::kNotOpen);
+  EXPECT_EQ(firewall.BlockPlayer(kAddressA, kPlayer).code(), Firewall::kNotOpen);
+  EXPECT_EQ(firewall.UnblockPlayer(kPlayer).code(), Firewall::kNotOpen);
   firewall.RemoveBlocksIf([](BlockRecord) { return true; });
   firewall.ClearBlocks();
-  EXPECT_TRUE(firewall.Shutdown(std::chrono::seconds(1)));
+  EXPECT_TRUE(firewall.Shutdown(std::chrono::seconds(1), &unlifted).ok());
 }
 
 TEST(FirewallLifecycleTest, EveryOperationBeforeInitializeIsHarmless) {
   MemoryFilterEngine engine;
   FakeClock clock;
   Firewall firewall(engine, clock);
-  EXPECT_EQ(firewall.BlockPlayer(kAddressA, kPlayer), Firewall::kNotOpen);
-  EXPECT_EQ(firewall.UnblockPlayer(kPlayer), Firewall::kNotOpen);
-  EXPECT_EQ(firewall.RemoveBlock(BlockRecord{}), Firewall::kNotOpen);
+  EXPECT_EQ(firewall.BlockPlayer(kAddressA, kPlayer).code(), Firewall::kNotOpen);
+  EXPECT_EQ(firewall.UnblockPlayer(kPlayer).code(), Firewall::kNotOpen);
+  EXPECT_EQ(firewall.RemoveBlock(BlockRecord{}).code(), Firewall::kNotOpen);
   bool called = false;
   firewall.RemoveBlocksIf([&](BlockRecord) { return called = true; });
   firewall.ClearBlocks();
@@ -249,8 +253,8 @@ TEST(FirewallLifecycleTest, InitializeTwiceKeepsTheFirstEngine) {
   MemoryFilterEngine engine;
   FakeClock clock;
   Firewall firewall(engine, clock);
-  EXPECT_EQ(firewall.Initialize(), 0u);
-  EXPECT_EQ(firewall.Initialize(), Firewall::kAlreadyInitialized);
+  EXPECT_TRUE(firewall.Initialize().ok());
+  EXPECT_EQ(firewall.Initialize().code(), Firewall::kAlreadyInitialized);
   EXPECT_EQ(engine.openCount(), 1);
 }
 
@@ -259,8 +263,8 @@ TEST(FirewallLifecycleTest, FailedInitializeLeavesTheFirewallClosed) {
   FakeClock clock;
   Firewall firewall(engine, clock);
   engine.FailOpenWith(0x6E4);
-  EXPECT_EQ(firewall.Initialize(), 0x6E4u);
-  EXPECT_EQ(firewall.BlockPlayer(kAddressA, kPlayer), Firewall::kNotOpen);
+  EXPECT_EQ(firewall.Initialize().code(), 0x6E4u);
+  EXPECT_EQ(firewall.BlockPlayer(kAddressA, kPlayer).code(), Firewall::kNotOpen);
 }
 
 TEST(FirewallLifecycleTest, DestructorLiftsEveryBlockAndClosesTheEngine) {
@@ -268,8 +272,8 @@ TEST(FirewallLifecycleTest, DestructorLiftsEveryBlockAndClosesTheEngine) {
   FakeClock clock;
   {
     Firewall firewall(engine, clock);
-    ASSERT_EQ(firewall.Initialize(), 0u);
-    ASSERT_EQ(firewall.BlockPlayer(kAddressA, kPlayer), 0u);
+    ASSERT_TRUE(firewall.Initialize().ok());
+    ASSERT_TRUE(firewall.BlockPlayer(kAddressA, kPlayer).ok());
   }
   EXPECT_TRUE(engine.filters().empty());
   EXPECT_FALSE(engine.isOpen());

@@ -116,9 +116,11 @@ TEST_F(GameWatcherTest, ServerChangeFindsTheHostInTheLastMatchingSlot) {
   game.layout().SetClient(9, GameClientEntry::For("OtherPort", {198, 18, 0, 1}, 1234, 333));
   game.layout().SetServer({198, 18, 0, 1}, 28960);
   EXPECT_EQ(Pass(), "Server set to: ^1Fi[2Jrst\nServer set to: Second\n");
+  game.layout().SetClient(4, GameClientEntry::For("Stale", {198, 18, 0, 4}, 28960, 222));  // the host's id again
+  Pass();
   EXPECT_EQ(state.Snapshot().hostId, 222u);
   EXPECT_EQ(state.Snapshot().hostAdminPort, 3061);
-  EXPECT_EQ(titles.back(), "Palisard: Second") << "the host's own slot, not the last at its address";
+  EXPECT_EQ(titles.back(), "Palisard: Second") << "the last slot holding the host's id, not the last at its address";
 }
 
 TEST_F(GameWatcherTest, PortOnlyChangeResetsNothingAndZeroAddressDropsTheHost) {

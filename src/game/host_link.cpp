@@ -5,7 +5,7 @@
 namespace palisard {
 
 HostLink LinkOf(const MatchData& match) {
-  return {match.ownId,         match.IsHosting(), match.gameFound,  match.serverIp,        match.serverGeneration,
+  return {match.ownId,         IsHosting(match),  match.gameFound,  match.serverIp,        match.serverGeneration,
           match.hostAdminPort, match.hostEnabled, match.registered, match.registrationKey, match.voteRequestedAtMs};
 }
 

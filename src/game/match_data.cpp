@@ -39,4 +39,6 @@ std::optional<HostSeat> WhoHosts(const MatchData& match) {
   return seat;
 }
 
+bool IsHosting(const MatchData& match) { return match.hostId == match.ownId; }
+
 }  // namespace palisard

@@ -77,9 +77,6 @@ struct MatchData {
 
   ChatLog chatLog;
 
-  // This copy hosts the match. True while both ids are still 0.
-  bool IsHosting() const { return hostId == ownId; }
-
   // Zeroes every client entry and player record (a new game was found).
   void ClearSlots();
 
@@ -93,16 +90,23 @@ struct MatchData {
   void SyncPlayerRecords();
 };
 
+// The one answer to "who hosts", asked two ways. The host is the player the
+// game showed at the server's address and port when the server changed
+// (`hostId`); nobody else compares that id.
+
 // Who hosts the match, and in which slot.
 struct HostSeat {
   uint64_t id = 0;
   std::size_t slot = 0;
 };
 
-// The one answer to "who hosts": the player found at the server's address
-// and port when the server changed (`hostId`), in the last slot holding
-// that id. Nothing without a server, before the host is known, or once the
-// host has left.
+// The host's seat: the last slot holding its id. Nothing without a server,
+// before the host is known, or once the host has left.
 std::optional<HostSeat> WhoHosts(const MatchData& match);
+
+// This copy hosts the match: the host's id is its own. True while both are
+// still 0 (before the first game, or while the game reports no own id), so
+// the admin port answers and the hosting duties run until a host is known.
+bool IsHosting(const MatchData& match);
 
 }  // namespace palisard

@@ -34,7 +34,7 @@ HostLink MatchState::Link() const {
 
 bool MatchState::IsHosting() const {
   MutexLock lock(mutex_);
-  return data_.IsHosting();
+  return palisard::IsHosting(data_);
 }
 
 void MatchState::ClearSlots() {
@@ -108,10 +108,9 @@ std::optional<uint32_t> MatchState::RegisterPlayer(uint64_t communityId, const A
   return std::nullopt;
 }
 
-VoteOutcome MatchState::RecordVote(uint64_t voterId, uint32_t key, uint64_t targetId, const Clock& clock,
-                                   std::chrono::milliseconds coolDown) {
+VoteOutcome MatchState::RecordVote(uint64_t voterId, uint32_t key, uint64_t targetId, const Clock& clock) {
   MutexLock lock(mutex_);
-  return palisard::RecordVote(data_, voterId, key, targetId, clock, coolDown);
+  return palisard::RecordVote(data_, voterId, key, targetId, clock);
 }
 
 uint32_t MatchState::ForgetVotesAgainst(uint64_t communityId) {
@@ -165,8 +164,7 @@ uint64_t MatchState::LinkVersion() const {
 void MatchState::WaitForLinkChange(uint64_t seen, std::chrono::milliseconds timeout) const {
   const Deadline deadline(SystemClock(), timeout);
   MutexLock lock(waitMutex_);
-  while (linkVersion_ == seen && deadline.Remaining().count() > 0)
-    linkChanged_.WaitFor(waitMutex_, deadline.Remaining());
+  while (linkVersion_ == seen && !deadline.Passed()) linkChanged_.WaitFor(waitMutex_, deadline.Remaining());
 }
 
 void MatchState::NotifyLinkChanged() const {

@@ -34,6 +34,7 @@ class MatchState {
   // A copy of the whole picture, for the pages, the console and tests.
   MatchData Snapshot() const LOCKS_EXCLUDED(mutex_);
   HostLink Link() const LOCKS_EXCLUDED(mutex_);
+  // IsHosting of match_data.h, under the lock.
   bool IsHosting() const LOCKS_EXCLUDED(mutex_);
 
   // The watcher's side.
@@ -60,8 +61,7 @@ class MatchState {
   std::optional<uint32_t> RegisterPlayer(uint64_t communityId, const Admission& admit, const KeySource& newKey)
       LOCKS_EXCLUDED(mutex_);
   // The vote book's RecordVote, under the lock.
-  VoteOutcome RecordVote(uint64_t voterId, uint32_t key, uint64_t targetId, const Clock& clock,
-                         std::chrono::milliseconds coolDown) LOCKS_EXCLUDED(mutex_);
+  VoteOutcome RecordVote(uint64_t voterId, uint32_t key, uint64_t targetId, const Clock& clock) LOCKS_EXCLUDED(mutex_);
   // The vote book's ForgetVotesAgainst, under the lock.
   uint32_t ForgetVotesAgainst(uint64_t communityId) LOCKS_EXCLUDED(mutex_);
 

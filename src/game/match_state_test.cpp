@@ -50,7 +50,7 @@ TEST_F(MatchStateTest, StartsWithEighteenEmptySlots) {
   EXPECT_EQ(state.maxClients, 18u);
   ASSERT_EQ(state.clients.size(), 18u);
   ASSERT_EQ(state.players.size(), 18u);
-  EXPECT_TRUE(state.IsHosting());  // both ids are 0 before any game
+  EXPECT_TRUE(IsHosting(state));  // both ids are 0 before any game
 }
 
 TEST_F(MatchStateTest, NewPlayerInASlotGetsAFreshRecord) {

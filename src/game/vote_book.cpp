@@ -2,6 +2,7 @@
 
 #include <algorithm>
 #include <cmath>
+#include <optional>
 
 namespace palisard {
 namespace {
@@ -33,13 +34,13 @@ bool StaysBlocked(uint32_t votes, uint32_t needed) { return needed != 0 && votes
 
 uint32_t VotesAgainstSlot(const MatchData& match, std::size_t slot) {
   const PlayerRecord& record = match.players[slot];
-  return match.IsHosting() ? CountVotesAgainst(match, record.communityId) : record.votesAgainst;
+  return IsHosting(match) ? CountVotesAgainst(match, record.communityId) : record.votesAgainst;
 }
 
-uint32_t VotesNeededNow(const MatchData& match) { return match.IsHosting() ? VotesNeeded(match) : match.votesNeeded; }
+uint32_t VotesNeededNow(const MatchData& match) { return IsHosting(match) ? VotesNeeded(match) : match.votesNeeded; }
 
-VoteOutcome RecordVote(MatchData& match, uint64_t voterId, uint32_t key, uint64_t targetId, const Clock& clock,
-                       std::chrono::milliseconds coolDown) {
+VoteOutcome RecordVote(MatchData& match, uint64_t voterId, uint32_t key, uint64_t targetId, const Clock& clock) {
+  if (voterId == targetId) return {VoteOutcome::kSelfVote};
   PlayerRecord* voter = nullptr;
   PlayerRecord* target = nullptr;
   for (PlayerRecord& record : match.players) {  // the last slot of an id counts
@@ -49,14 +50,15 @@ VoteOutcome RecordVote(MatchData& match, uint64_t voterId, uint32_t key, uint64_
   if (voter == nullptr || target == nullptr || voterId == 0 || targetId == 0) return {VoteOutcome::kInvalidId};
   // The hosting player's own copy would block its own address, and with it
   // the whole match.
-  if (targetId == match.hostId) return {VoteOutcome::kTargetIsHost};
+  const std::optional<HostSeat> host = WhoHosts(match);
+  if (host && targetId == host->id) return {VoteOutcome::kTargetIsHost};
   // Keys are never 0, so 0 is "not registered", never a key: without this a
   // stranger could vote in the name of any player whose copy has not
   // registered.
   if (key == 0 || key != voter->key) return {VoteOutcome::kInvalidKey};
   if (voter->voteTimer.state != Stopwatch::kNeverStarted) {
     const double elapsed = voter->voteTimer.ElapsedMs(clock);
-    const double limit = static_cast<double>(coolDown.count());
+    const double limit = static_cast<double>(kVoteCoolDown.count());
     if (elapsed < limit) return {VoteOutcome::kCoolingDown, static_cast<int>(std::ceil((limit - elapsed) / 1000.0))};
   }
   if (HasVotedFor(*voter, targetId)) return {VoteOutcome::kAlreadyVoted};

@@ -1,5 +1,6 @@
 #pragma once
 
+#include <chrono>
 #include <cstdint>
 
 #include "common/clock.h"
@@ -34,20 +35,23 @@ bool StaysBlocked(uint32_t votes, uint32_t needed);
 uint32_t VotesAgainstSlot(const MatchData& match, std::size_t slot);
 uint32_t VotesNeededNow(const MatchData& match);
 
+// A voter waits this long after a recorded vote before the next one counts.
+inline constexpr std::chrono::milliseconds kVoteCoolDown{15'000};
+
 // The outcome of one vote-kick.
 struct VoteOutcome {
-  enum Kind { kRecorded, kInvalidId, kInvalidKey, kTargetIsHost, kCoolingDown, kAlreadyVoted };
+  enum Kind { kRecorded, kSelfVote, kInvalidId, kInvalidKey, kTargetIsHost, kCoolingDown, kAlreadyVoted };
   Kind kind = kRecorded;
   int waitSeconds = 0;         // kCoolingDown: whole seconds left, rounded up
   bool kick = false;           // kRecorded: the votes reached the threshold
   uint32_t targetAddress = 0;  // kRecorded: host order
 };
 
-// Checks one vote (ids present and not 0, the target not the host, the
-// voter's key, its cool-down, no repeat) and records it. Nothing changes
-// unless the outcome is kRecorded.
-VoteOutcome RecordVote(MatchData& match, uint64_t voterId, uint32_t key, uint64_t targetId, const Clock& clock,
-                       std::chrono::milliseconds coolDown);
+// Checks one vote, in this order: not for oneself (whatever the ids), ids
+// present and not 0, the target not the host, the voter's key, its
+// cool-down (which only a recorded vote starts), no repeat; and records it.
+// Nothing changes unless the outcome is kRecorded.
+VoteOutcome RecordVote(MatchData& match, uint64_t voterId, uint32_t key, uint64_t targetId, const Clock& clock);
 
 // Withdraws every vote against `communityId` (the host lifted its block by
 // hand). Returns how many there were.

@@ -37,7 +37,7 @@ class RecordVoteTest : public ::testing::Test {
     for (std::size_t slot = 0; slot < 6; ++slot) match.players[slot].key = 7;
   }
 
-  VoteOutcome Vote(uint64_t voter, uint64_t target) { return RecordVote(match, voter, 7, target, clock, 15s); }
+  VoteOutcome Vote(uint64_t voter, uint64_t target) { return RecordVote(match, voter, 7, target, clock); }
 
   MatchData match;
   FakeClock clock;

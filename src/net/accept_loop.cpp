@@ -30,21 +30,22 @@ AcceptLoop::AcceptLoop(Limits limits, Handler handler, Gate mayAccept, SecondPoo
   if (!startThread_) startThread_ = [this](std::function<void()> task) { return threads_.Run(std::move(task)); };
 }
 
-int AcceptLoop::Run(const Listener& listener) {
-  if (!listener.listening()) return 1;
+Result AcceptLoop::Run(const Listener& listener) {
+  if (!listener.listening()) return Result::Failure(Result::Kind::kUnavailable, 0, "not listening");
   while (!stopping_) {
     while (mayAccept_ && !stopping_ && !mayAccept_(kGateWait)) {
     }
     Ipv4Endpoint peer;
-    Socket client(AcceptConnection(listener.socket(), &peer));
+    Socket client;
+    const Result accepted = AcceptConnection(listener.socket(), &client, &peer);
     if (stopping_) break;
-    if (!client.valid()) {
+    if (!accepted.ok()) {
       std::this_thread::sleep_for(kPauseAfterFailedAccept);
       continue;
     }
     Serve(std::move(client), peer.address);
   }
-  return 0;
+  return Result::Ok();
 }
 
 void AcceptLoop::Serve(Socket client, uint32_t peerAddress) {
@@ -56,7 +57,7 @@ void AcceptLoop::Serve(Socket client, uint32_t peerAddress) {
     pool->Release(peerAddress);
   });
   if (!started) {
-    CloseSocket(socket);
+    Socket unserved(socket);
     pool->Release(peerAddress);
   }
 }

@@ -46,9 +46,9 @@ class AcceptLoop {
   // `startThread` empty: the loop's own thread cache.
   AcceptLoop(Limits limits, Handler handler, Gate mayAccept, SecondPool second, ThreadStart startThread = {});
 
-  // Returns 1 when `listener` is not listening; otherwise runs until
-  // RequestStop and one more connection.
-  int Run(const Listener& listener);
+  // Fails (kUnavailable) at once when `listener` is not listening;
+  // otherwise runs until RequestStop and one more connection.
+  Result Run(const Listener& listener);
   void RequestStop() { stopping_ = true; }
 
   const ConnectionSlots& slots() const { return slots_; }

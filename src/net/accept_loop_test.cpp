@@ -52,9 +52,9 @@ TEST(AcceptLoopTest, EachPoolKeepsItsOwnCapsAndEverySlotComesBack) {
       [&](std::function<void()> task) { return !noThread && threads.Run(std::move(task)); });
   Listener server;
   RecordingConsole quiet;
-  ASSERT_EQ(server.Initialize(0, quiet), 0);
-  const uint16_t port = LocalPort(server.socket());
-  std::thread running([&] { loop.Run(server); });
+  ASSERT_TRUE(server.Initialize(0, quiet).ok());
+  const uint16_t port = LocalPort(server.socket()).value_or(0);
+  std::thread running([&] { EXPECT_TRUE(loop.Run(server).ok()); });
 
   std::vector<Socket> held;
   for (const Step& step : steps) {
@@ -62,7 +62,7 @@ TEST(AcceptLoopTest, EachPoolKeepsItsOwnCapsAndEverySlotComesBack) {
     held.push_back(ConnectToLoopback(port, step.from));
     ASSERT_TRUE(SetIoTimeout(held.back().get(), std::chrono::seconds(3)).ok());
     char answer[2];
-    EXPECT_EQ(ReceiveBytes(held.back().get(), answer, 2) == 2, step.served)
+    EXPECT_EQ(ReceiveExactly(held.back().get(), answer, 2).ok(), step.served)
         << std::hex << step.from << ": " << step.why;
   }
   held.clear();  // every slot comes back to its own pool

@@ -19,45 +19,46 @@ int HexDigit(char c) {
 
 }  // namespace
 
-bool ExchangeHttp(SocketHandle socket, const std::string& request, const HttpClientLimits& limits, HttpAnswer* answer) {
+Result ExchangeHttp(SocketHandle socket, const std::string& request, const HttpClientLimits& limits,
+                    HttpAnswer* answer) {
+  const Result broken = Result::Failure(Result::Kind::kInvalid, 0, "not an HTTP answer within the limits");
   const Deadline deadline(SystemClock(), limits.answer);
-  if (!SetIoTimeout(socket, limits.answer).ok()) return false;
-  if (!SendAll(socket, request.data(), request.size())) return false;
+  if (Result result = SetIoTimeout(socket, limits.answer); !result.ok()) return result;
+  if (Result result = SendAll(socket, request.data(), request.size()); !result.ok()) return result;
 
   answer->message = HttpMessage(limits.maxBytes);
   answer->body.clear();
   char piece[4096];
+  std::size_t received = 0;
   while (answer->message.status == HttpMessage::kIncomplete) {
-    int received = ReceiveBefore(socket, deadline, piece, sizeof(piece));
-    if (received <= 0) return false;
-    answer->message.Feed(piece, static_cast<std::size_t>(received));
+    if (Result result = ReceiveBefore(socket, deadline, piece, sizeof(piece), &received); !result.ok()) return result;
+    answer->message.Feed(piece, received);
   }
-  if (answer->message.status != HttpMessage::kComplete) return false;
+  if (answer->message.status != HttpMessage::kComplete) return broken;
 
   const HttpMessage& message = answer->message;
   if (!message.chunked()) {
     // Whatever came after the announced bytes is not part of the answer.
     if (message.contentLength != 0) answer->body = message.text.substr(message.bodyStart, message.contentLength);
-    return true;
+    return Result::Ok();
   }
 
   // What came after the headers so far, then the rest, up to the last chunk.
   ChunkedDecoder decoder;
   std::size_t taken = message.text.size() - message.bodyStart;
-  ChunkedDecoder::Result result = decoder.Feed(message.text.data() + message.bodyStart, taken);
+  ChunkedDecoder::Progress result = decoder.Feed(message.text.data() + message.bodyStart, taken);
   while (result == ChunkedDecoder::kNeedMore) {
-    int received = ReceiveBefore(socket, deadline, piece, sizeof(piece));
-    if (received <= 0) return false;
-    taken += static_cast<std::size_t>(received);
-    if (taken > limits.maxBytes) return false;
-    result = decoder.Feed(piece, static_cast<std::size_t>(received));
+    if (Result got = ReceiveBefore(socket, deadline, piece, sizeof(piece), &received); !got.ok()) return got;
+    taken += received;
+    if (taken > limits.maxBytes) return broken;
+    result = decoder.Feed(piece, received);
   }
-  if (result != ChunkedDecoder::kDone) return false;
+  if (result != ChunkedDecoder::kDone) return broken;
   answer->body = decoder.body();
-  return true;
+  return Result::Ok();
 }
 
-ChunkedDecoder::Result ChunkedDecoder::Feed(const char* data, std::size_t size) {
+ChunkedDecoder::Progress ChunkedDecoder::Feed(const char* data, std::size_t size) {
   if (result_ != kNeedMore) return result_;
   pending_.append(data, size);
   std::size_t at = 0;

@@ -5,6 +5,7 @@
 #include <cstdint>
 #include <string>
 
+#include "common/result.h"
 #include "net/http_message.h"
 #include "net/socket.h"
 
@@ -27,17 +28,19 @@ struct HttpAnswer {
 };
 
 // Sends `request` on the connected `socket` and reads the answer within the
-// limits. True when a complete answer arrived.
-bool ExchangeHttp(SocketHandle socket, const std::string& request, const HttpClientLimits& limits, HttpAnswer* answer);
+// limits: ok once a complete answer arrived (whatever its status), kInvalid
+// for an answer that breaks HTTP or the size limit, or the socket's failure.
+Result ExchangeHttp(SocketHandle socket, const std::string& request, const HttpClientLimits& limits,
+                    HttpAnswer* answer);
 
 // Decodes a "Transfer-Encoding: chunked" body as it arrives, each byte once.
 class ChunkedDecoder {
  public:
-  enum Result { kDone, kNeedMore, kBroken };
+  enum Progress { kDone, kNeedMore, kBroken };
 
   // Takes in the next bytes; kDone once the last chunk has been read (the
   // bytes after it are not looked at), kBroken as soon as the framing is.
-  Result Feed(const char* data, std::size_t size);
+  Progress Feed(const char* data, std::size_t size);
   const std::string& body() const { return body_; }
 
  private:
@@ -47,7 +50,7 @@ class ChunkedDecoder {
   std::string body_;
   Stage stage_ = kSizeLine;
   uint64_t chunkLeft_ = 0;
-  Result result_ = kNeedMore;
+  Progress result_ = kNeedMore;
 };
 
 }  // namespace palisard

@@ -18,14 +18,15 @@ using namespace std::chrono_literals;
 class ScriptedServer {
  public:
   ScriptedServer(std::vector<std::string> pieces, std::chrono::milliseconds pause) {
-    listener_.reset(OpenTcpSocket());
+    EXPECT_TRUE(OpenTcpSocket(&listener_).ok());
     EXPECT_TRUE(BindAddress(listener_.get(), {0x7F000001, 0}).ok());
     EXPECT_TRUE(ListenForConnections(listener_.get()).ok());
-    port_ = LocalPort(listener_.get());
+    port_ = LocalPort(listener_.get()).value_or(0);
     thread_ = std::thread([this, pieces, pause] {
-      Socket client(AcceptConnection(listener_.get(), nullptr));
+      Socket client;
+      if (!AcceptConnection(listener_.get(), &client, nullptr).ok()) return;
       for (const std::string& piece : pieces) {
-        if (!SendAll(client.get(), piece.data(), piece.size())) return;  // the client has gone
+        if (!SendAll(client.get(), piece.data(), piece.size()).ok()) return;  // the client has gone
         std::this_thread::sleep_for(pause);
       }
       ReadUntilClosed(client.get(), 5000);
@@ -54,9 +55,10 @@ Exchange Ask(std::vector<std::string> pieces, std::chrono::milliseconds pause = 
   Exchange result{};
   const auto start = std::chrono::steady_clock::now();
   {
-    Socket socket = ConnectToFirst({0x7F000001}, server.port(), 1000ms);
+    Socket socket;
+    EXPECT_TRUE(ConnectToFirst({0x7F000001}, server.port(), 1000ms, &socket).ok());
     HttpAnswer answer;
-    result.complete = ExchangeHttp(socket.get(), "GET / HTTP/1.1\r\n\r\n", limits, &answer);
+    result.complete = ExchangeHttp(socket.get(), "GET / HTTP/1.1\r\n\r\n", limits, &answer).ok();
     result.body = answer.body;
   }
   result.took = std::chrono::duration_cast<std::chrono::milliseconds>(std::chrono::steady_clock::now() - start);

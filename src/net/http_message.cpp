@@ -169,4 +169,8 @@ bool HttpMessage::SplitStartLine() {
   return true;
 }
 
+bool IsOkAnswer(const HttpMessage& answer) {
+  return answer.status == HttpMessage::kComplete && std::strcmp(answer.Target(), "200") == 0;
+}
+
 }  // namespace palisard

@@ -60,4 +60,7 @@ class HttpMessage {
   bool chunked_ = false;
 };
 
+// The answer's status code is 200: the one test of an answer's success.
+bool IsOkAnswer(const HttpMessage& answer);
+
 }  // namespace palisard

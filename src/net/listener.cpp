@@ -3,6 +3,7 @@
 #include <atomic>
 
 #include "common/console_output.h"
+#include "common/ipv4.h"
 
 namespace palisard {
 namespace {
@@ -11,37 +12,31 @@ namespace {
 // initialised first.
 std::atomic<bool> networkingStarted{false};
 
-constexpr uint32_t kLoopback = 0x7F000001;
-
 }  // namespace
 
-int Listener::Initialize(uint16_t requestedPort, ConsoleSink& console, Reach reach) {
+Result Listener::Initialize(uint16_t requestedPort, ConsoleSink& console, Reach reach) {
   const bool startsNetworking = !networkingStarted;
   if (startsNetworking) {
-    const SocketResult started = StartNetworking();
+    const Result started = StartNetworking();
     if (!started.ok()) {
-      console.Print("Problem initializing WinSock: %i\n", started.error());
-      return started.error();
+      console.Print("Problem initializing WinSock: %i\n", static_cast<int>(started.code()));
+      return started;
     }
     networkingStarted = true;
   }
 
   port_ = requestedPort;
-  int error = 0;
-  socket_.reset(OpenTcpSocket());
-  if (!socket_.valid()) {
-    error = LastSocketError();
-    console.Print("Problem opening socket: %i\n", error);
-  } else if (SocketResult bound = BindAddress(socket_.get(), {reach == Reach::kLoopbackOnly ? kLoopback : 0u, port_});
-             !bound.ok()) {
-    error = bound.error();
-    console.Print("Problem binding socket ( port %i ): %i\n", port_, error);
-  } else if (SocketResult listening = ListenForConnections(socket_.get()); !listening.ok()) {
-    error = listening.error();
-    console.Print("Problem listening on socket: %i\n", error);
+  const uint32_t address = reach == Reach::kLoopbackOnly ? kLoopbackAddress : 0u;
+  Result result = OpenTcpSocket(&socket_);
+  if (!result.ok()) {
+    console.Print("Problem opening socket: %i\n", static_cast<int>(result.code()));
+  } else if (result = BindAddress(socket_.get(), {address, port_}); !result.ok()) {
+    console.Print("Problem binding socket ( port %i ): %i\n", port_, static_cast<int>(result.code()));
+  } else if (result = ListenForConnections(socket_.get()); !result.ok()) {
+    console.Print("Problem listening on socket: %i\n", static_cast<int>(result.code()));
   } else {
     console.Print("Initialized server ( port %i )..\n", port_);
-    return 0;
+    return result;
   }
 
   socket_.reset();
@@ -51,7 +46,7 @@ int Listener::Initialize(uint16_t requestedPort, ConsoleSink& console, Reach rea
     StopNetworking();
     networkingStarted = false;
   }
-  return error;
+  return result;
 }
 
 }  // namespace palisard

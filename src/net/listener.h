@@ -3,6 +3,7 @@
 #include <cstdint>
 
 #include "common/console_output.h"
+#include "common/result.h"
 #include "net/socket.h"
 
 namespace palisard {
@@ -20,8 +21,8 @@ class Listener {
   enum class Reach { kEveryInterface, kLoopbackOnly };
 
   // Opens, binds and listens on `port`, printing progress or the failing
-  // step. Returns 0, or the system error code of that step.
-  int Initialize(uint16_t port, ConsoleSink& console = StandardOutput(), Reach reach = Reach::kEveryInterface);
+  // step with the system's code, which the failure carries.
+  Result Initialize(uint16_t port, ConsoleSink& console = StandardOutput(), Reach reach = Reach::kEveryInterface);
 
   uint16_t port() const { return port_; }
   SocketHandle socket() const { return socket_.get(); }

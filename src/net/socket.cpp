@@ -4,63 +4,65 @@
 
 namespace palisard {
 
-bool SendAll(SocketHandle socket, const void* data, std::size_t size) {
+Result SendAll(SocketHandle socket, const void* data, std::size_t size) {
   const char* bytes = static_cast<const char*>(data);
   while (size > 0) {
-    int sent = SendBytes(socket, bytes, size);
-    if (sent <= 0) return false;
+    std::size_t sent = 0;
+    if (Result result = SendBytes(socket, bytes, size, &sent); !result.ok()) return result;
     bytes += sent;
-    size -= static_cast<std::size_t>(sent);
+    size -= sent;
   }
-  return true;
+  return Result::Ok();
 }
 
-bool ReceiveExactly(SocketHandle socket, void* buffer, std::size_t size) {
+Result ReceiveExactly(SocketHandle socket, void* buffer, std::size_t size) {
   char* bytes = static_cast<char*>(buffer);
   while (size > 0) {
-    int got = ReceiveBytes(socket, bytes, size);
-    if (got <= 0) return false;
+    std::size_t got = 0;
+    if (Result result = ReceiveBytes(socket, bytes, size, &got); !result.ok()) return result;
     bytes += got;
-    size -= static_cast<std::size_t>(got);
+    size -= got;
   }
-  return true;
+  return Result::Ok();
 }
 
-SocketResult SetIoTimeout(SocketHandle socket, std::chrono::milliseconds timeout) {
-  if (SocketResult result = SetReceiveTimeout(socket, timeout); !result.ok()) return result;
+Result SetIoTimeout(SocketHandle socket, std::chrono::milliseconds timeout) {
+  if (Result result = SetReceiveTimeout(socket, timeout); !result.ok()) return result;
   return SetSendTimeout(socket, timeout);
 }
 
-int ReceiveBefore(SocketHandle socket, const Deadline& deadline, void* buffer, std::size_t size) {
-  const auto remaining = deadline.Remaining();
-  if (remaining.count() <= 0) return -1;
+Result ReceiveBefore(SocketHandle socket, const Deadline& deadline, void* buffer, std::size_t size, std::size_t* done) {
+  *done = 0;
+  if (deadline.Passed()) return Result::Failure(Result::Kind::kTimedOut);
   // Without the bound the receive could wait for ever.
-  if (!SetReceiveTimeout(socket, remaining).ok()) return -1;
-  return ReceiveBytes(socket, buffer, size);
+  if (Result bounded = SetReceiveTimeout(socket, deadline.Remaining()); !bounded.ok()) return bounded;
+  return ReceiveBytes(socket, buffer, size, done);
 }
 
-bool ReceiveExactlyBefore(SocketHandle socket, const Deadline& deadline, void* buffer, std::size_t size) {
+Result ReceiveExactlyBefore(SocketHandle socket, const Deadline& deadline, void* buffer, std::size_t size) {
   char* bytes = static_cast<char*>(buffer);
   while (size > 0) {
-    int got = ReceiveBefore(socket, deadline, bytes, size);
-    if (got <= 0) return false;
+    std::size_t got = 0;
+    if (Result result = ReceiveBefore(socket, deadline, bytes, size, &got); !result.ok()) return result;
     bytes += got;
-    size -= static_cast<std::size_t>(got);
+    size -= got;
   }
-  return true;
+  return Result::Ok();
 }
 
-Socket ConnectToFirst(const std::vector<uint32_t>& addresses, uint16_t port, std::chrono::milliseconds timeoutEach,
-                      Ipv4Endpoint* connected) {
+Result ConnectToFirst(const std::vector<uint32_t>& addresses, uint16_t port, std::chrono::milliseconds timeoutEach,
+                      Socket* socket, Ipv4Endpoint* connected) {
+  Result last = Result::Failure(Result::Kind::kUnreachable, 0, "no address");
   for (uint32_t address : addresses) {
-    Socket socket(OpenTcpSocket());
-    if (!socket.valid()) break;
+    Socket attempt;
+    if (last = OpenTcpSocket(&attempt); !last.ok()) break;
     const Ipv4Endpoint endpoint{address, port};
-    if (!ConnectTo(socket.get(), endpoint, timeoutEach).ok()) continue;
+    if (last = ConnectTo(attempt.get(), endpoint, timeoutEach); !last.ok()) continue;
     if (connected != nullptr) *connected = endpoint;
-    return socket;
+    *socket = std::move(attempt);
+    return last;
   }
-  return Socket();
+  return last;
 }
 
 }  // namespace palisard

@@ -21,86 +21,91 @@ sockaddr_in ToSockaddr(const Ipv4Endpoint& endpoint) {
 
 int ClampSize(std::size_t size) { return size > 0x7fffffff ? 0x7fffffff : static_cast<int>(size); }
 
-}  // namespace
-
-SocketResult StartNetworking() {
-  WSADATA wsaData;
-  return WSAStartup(MAKEWORD(2, 2), &wsaData);
-}
-
-void StopNetworking() { WSACleanup(); }
-int LastSocketError() { return WSAGetLastError(); }
-
-SocketError ClassifySocketError(int systemCode) {
-  switch (systemCode) {
+// A Winsock code as the house's result: the kinds callers branch on, the
+// number as the system gave it.
+Result SystemFailure(int error) {
+  switch (error) {
     case WSAEADDRINUSE:
-      return SocketError::kAddressInUse;
+      return Result::Failure(Result::Kind::kAddressInUse, error);
     case WSAETIMEDOUT:
-      return SocketError::kTimedOut;
+      return Result::Failure(Result::Kind::kTimedOut, error);
     case WSAECONNREFUSED:
-      return SocketError::kRefused;
+      return Result::Failure(Result::Kind::kRefused, error);
+    case WSAENETUNREACH:
+    case WSAEHOSTUNREACH:
+      return Result::Failure(Result::Kind::kUnreachable, error);
     default:
-      return SocketError::kOther;
+      return Result::Failure(Result::Kind::kFailed, error);
   }
 }
 
-std::vector<uint32_t> ResolveIpv4(const std::string& host) {
-  std::vector<uint32_t> addresses;
+Result LastFailure() { return SystemFailure(WSAGetLastError()); }
+
+Result Checked(int returned) { return returned == SOCKET_ERROR ? LastFailure() : Result::Ok(); }
+
+}  // namespace
+
+Result StartNetworking() {
+  WSADATA wsaData;
+  const int error = WSAStartup(MAKEWORD(2, 2), &wsaData);
+  return error == 0 ? Result::Ok() : SystemFailure(error);
+}
+
+void StopNetworking() { WSACleanup(); }
+
+void Socket::reset(SocketHandle handle) {
+  if (handle_ != kNone) ::closesocket(Handle(handle_));
+  handle_ = handle;
+}
+
+Result ResolveIpv4(const std::string& host, std::vector<uint32_t>* addresses) {
+  addresses->clear();
   addrinfo hints{};
   hints.ai_family = AF_INET;
   hints.ai_socktype = SOCK_STREAM;
   addrinfo* results = nullptr;
-  if (::getaddrinfo(host.c_str(), nullptr, &hints, &results) != 0) return addresses;
+  if (const int error = ::getaddrinfo(host.c_str(), nullptr, &hints, &results); error != 0) {
+    return Result::Failure(Result::Kind::kNotFound, error);
+  }
   for (addrinfo* at = results; at != nullptr; at = at->ai_next) {
     uint32_t address = ntohl(reinterpret_cast<const sockaddr_in*>(at->ai_addr)->sin_addr.s_addr);
-    if (std::find(addresses.begin(), addresses.end(), address) == addresses.end()) addresses.push_back(address);
+    if (std::find(addresses->begin(), addresses->end(), address) == addresses->end()) addresses->push_back(address);
   }
   ::freeaddrinfo(results);
-  return addresses;
+  return Result::Ok();
 }
 
-SocketHandle OpenTcpSocket() {
-  SOCKET s = ::socket(AF_INET, SOCK_STREAM, IPPROTO_TCP);
-  return s == INVALID_SOCKET ? kInvalidSocket : static_cast<SocketHandle>(s);
+Result OpenTcpSocket(Socket* socket) {
+  const SOCKET s = ::socket(AF_INET, SOCK_STREAM, IPPROTO_TCP);
+  if (s == INVALID_SOCKET) return LastFailure();
+  socket->reset(static_cast<SocketHandle>(s));
+  return Result::Ok();
 }
 
-void CloseSocket(SocketHandle socket) { ::closesocket(Handle(socket)); }
-
-SocketResult BindAnyAddress(SocketHandle socket, uint16_t port) {
-  return BindAddress(socket, Ipv4Endpoint{INADDR_ANY, port});
-}
-
-SocketResult BindAddress(SocketHandle socket, const Ipv4Endpoint& endpoint) {
+Result BindAddress(SocketHandle socket, const Ipv4Endpoint& endpoint) {
   sockaddr_in address = ToSockaddr(endpoint);
-  if (::bind(Handle(socket), reinterpret_cast<sockaddr*>(&address), sizeof(address)) == SOCKET_ERROR) {
-    return SocketResult::LastError();
-  }
-  return 0;
+  return Checked(::bind(Handle(socket), reinterpret_cast<sockaddr*>(&address), sizeof(address)));
 }
 
-SocketResult ListenForConnections(SocketHandle socket) {
-  return ::listen(Handle(socket), SOMAXCONN) == SOCKET_ERROR ? SocketResult::LastError() : SocketResult();
-}
+Result ListenForConnections(SocketHandle socket) { return Checked(::listen(Handle(socket), SOMAXCONN)); }
 
-SocketHandle AcceptConnection(SocketHandle listener, Ipv4Endpoint* peer) {
+Result AcceptConnection(SocketHandle listener, Socket* client, Ipv4Endpoint* peer) {
   sockaddr_in address{};
   int length = sizeof(address);
-  SOCKET s = ::accept(Handle(listener), reinterpret_cast<sockaddr*>(&address), &length);
-  if (s == INVALID_SOCKET) return kInvalidSocket;
+  const SOCKET s = ::accept(Handle(listener), reinterpret_cast<sockaddr*>(&address), &length);
+  if (s == INVALID_SOCKET) return LastFailure();
+  client->reset(static_cast<SocketHandle>(s));
   if (peer != nullptr) {
     peer->address = ntohl(address.sin_addr.s_addr);
     peer->port = ntohs(address.sin_port);
   }
-  return static_cast<SocketHandle>(s);
+  return Result::Ok();
 }
 
-SocketResult ConnectTo(SocketHandle socket, const Ipv4Endpoint& endpoint, std::chrono::milliseconds bound) {
+Result ConnectTo(SocketHandle socket, const Ipv4Endpoint& endpoint, std::chrono::milliseconds bound) {
   sockaddr_in address = ToSockaddr(endpoint);
   const sockaddr* target = reinterpret_cast<sockaddr*>(&address);
-  if (bound.count() < 0) {
-    return ::connect(Handle(socket), target, sizeof(address)) == SOCKET_ERROR ? SocketResult::LastError()
-                                                                              : SocketResult();
-  }
+  if (bound.count() < 0) return Checked(::connect(Handle(socket), target, sizeof(address)));
   const int64_t timeoutMs = std::min<int64_t>(bound.count(), INT32_MAX);
 
   u_long nonBlocking = 1;
@@ -128,42 +133,45 @@ SocketResult ConnectTo(SocketHandle socket, const Ipv4Endpoint& endpoint, std::c
   }
   u_long blocking = 0;
   ::ioctlsocket(Handle(socket), FIONBIO, &blocking);
-  return error;
+  return error == 0 ? Result::Ok() : SystemFailure(error);
 }
 
-int SendBytes(SocketHandle socket, const void* data, std::size_t size) {
-  int sent = ::send(Handle(socket), static_cast<const char*>(data), ClampSize(size), 0);
-  return sent == SOCKET_ERROR ? -1 : sent;
+Result SendBytes(SocketHandle socket, const void* data, std::size_t size, std::size_t* done) {
+  const int sent = ::send(Handle(socket), static_cast<const char*>(data), ClampSize(size), 0);
+  *done = sent > 0 ? static_cast<std::size_t>(sent) : 0;
+  return sent == SOCKET_ERROR ? LastFailure() : Result::Ok();
 }
 
-int ReceiveBytes(SocketHandle socket, void* buffer, std::size_t size) {
-  int got = ::recv(Handle(socket), static_cast<char*>(buffer), ClampSize(size), 0);
-  return got == SOCKET_ERROR ? -1 : got;
+Result ReceiveBytes(SocketHandle socket, void* buffer, std::size_t size, std::size_t* done) {
+  const int got = ::recv(Handle(socket), static_cast<char*>(buffer), ClampSize(size), 0);
+  *done = got > 0 ? static_cast<std::size_t>(got) : 0;
+  if (got == SOCKET_ERROR) return LastFailure();
+  if (got == 0 && size > 0) return Result::Failure(Result::Kind::kClosed);
+  return Result::Ok();
 }
 
 void ShutdownSend(SocketHandle socket) { ::shutdown(Handle(socket), SD_SEND); }
 
-static SocketResult SetTimeoutOption(SocketHandle socket, int option, std::chrono::milliseconds bound) {
+static Result SetTimeoutOption(SocketHandle socket, int option, std::chrono::milliseconds bound) {
   DWORD timeout = static_cast<DWORD>(std::clamp<int64_t>(bound.count(), 1, INT32_MAX));
   const char* value = reinterpret_cast<const char*>(&timeout);
-  if (::setsockopt(Handle(socket), SOL_SOCKET, option, value, sizeof(timeout)) == SOCKET_ERROR) {
-    return SocketResult::LastError();
-  }
-  return 0;
+  return Checked(::setsockopt(Handle(socket), SOL_SOCKET, option, value, sizeof(timeout)));
 }
 
-SocketResult SetReceiveTimeout(SocketHandle socket, std::chrono::milliseconds timeout) {
+Result SetReceiveTimeout(SocketHandle socket, std::chrono::milliseconds timeout) {
   return SetTimeoutOption(socket, SO_RCVTIMEO, timeout);
 }
 
-SocketResult SetSendTimeout(SocketHandle socket, std::chrono::milliseconds timeout) {
+Result SetSendTimeout(SocketHandle socket, std::chrono::milliseconds timeout) {
   return SetTimeoutOption(socket, SO_SNDTIMEO, timeout);
 }
 
-uint16_t LocalPort(SocketHandle socket) {
+std::optional<uint16_t> LocalPort(SocketHandle socket) {
   sockaddr_in address{};
   int length = sizeof(address);
-  if (::getsockname(Handle(socket), reinterpret_cast<sockaddr*>(&address), &length) == SOCKET_ERROR) return 0;
+  if (::getsockname(Handle(socket), reinterpret_cast<sockaddr*>(&address), &length) == SOCKET_ERROR) {
+    return std::nullopt;
+  }
   return ntohs(address.sin_port);
 }
 

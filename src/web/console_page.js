@@ -1,18 +1,28 @@
 // The main page's live view. While the page is visible it asks for the page
-// itself about once a second and puts in place only what changed, so
-// nothing blinks, the scroll stays and a row being clicked stays where it
-// is. The page's own action links act in place and show their result beside
-// their row. Without scripts the page and its links work as plain HTML.
+// itself about once a second and brings the page up to date in place: a
+// node whose HTML did not change is not touched, and a row that changed
+// keeps its nodes and has only its changed text rewritten (a countdown
+// ticks without replacing the link beside it), so no click is lost to a
+// poll. The page's own action links act in place and show their result
+// beside their row. Without scripts the page and its links work as plain
+// HTML.
 (function () {
   'use strict';
 
   var POLL_INTERVAL_MS = 1000;
+  // A console that has not answered by then is told as not answering: a
+  // hung program looks like a stopped one.
+  var POLL_TIMEOUT_MS = 4000;
+  var NO_ANSWER = 'The console does not answer; trying again';
+  // Sent with every action. Another site's page cannot add a header of its
+  // own to a request without asking the console first, which it never
+  // allows: on another screen the console acts for this page alone.
+  var ACTION_HEADERS = {Accept: 'text/plain', 'X-Palisard-Page': '1'};
   var box = document.getElementById('Box');
-  // What the console sent for each node on the page: a row may carry a
-  // result note since, which is this script's, not the console's.
+  // What the console sent for each node on the page.
   var sentHtml = new WeakMap();
-  // The result note of each row that has one, by the row's first link.
-  var notes = new Map();
+  // The result notes this script put into rows: not the console's.
+  var notes = new WeakSet();
   var statusLine = document.createElement('h4');
   statusLine.style.display = 'none';
   statusLine.style.color = 'white';
@@ -20,11 +30,31 @@
   box.parentNode.insertBefore(statusLine, box);
 
   function childrenOf(node) {
-    return Array.prototype.slice.call(node.childNodes);
+    return Array.prototype.filter.call(node.childNodes, function (child) {
+      return !notes.has(child);
+    });
   }
 
   function htmlOf(node) {
     return node.nodeType === 1 ? node.outerHTML : '#' + node.nodeValue;
+  }
+
+  // What a row stands for across polls: the target of its first link.
+  function rowKey(node) {
+    var link = childrenOf(node).filter(function (child) {
+      return child.tagName === 'A';
+    })[0];
+    return link ? link.getAttribute('href') : null;
+  }
+
+  function take(lists, key) {
+    var list = lists.get(key);
+    return list && list.shift();
+  }
+
+  function put(lists, key, node) {
+    if (!lists.has(key)) lists.set(key, []);
+    lists.get(key).push(node);
   }
 
   // Elements with an id are sections: their children are matched in turn.
@@ -35,28 +65,60 @@
     });
   }
 
+  // Makes `node` show what `fresh` shows, keeping every node of the same
+  // kind and rewriting only text that changed; false, with nothing changed,
+  // when the two differ in their tags or attributes.
+  function morph(node, fresh) {
+    if (node.nodeType !== fresh.nodeType || node.tagName !== fresh.tagName) return false;
+    if (node.nodeType !== 1) {
+      if (node.nodeValue !== fresh.nodeValue) node.nodeValue = fresh.nodeValue;
+      return true;
+    }
+    var before = childrenOf(node);
+    var after = childrenOf(fresh);
+    if (before.length !== after.length || node.cloneNode(false).outerHTML !== fresh.cloneNode(false).outerHTML) {
+      return false;
+    }
+    before.forEach(function (child, i) {
+      if (!morph(child, after[i])) node.replaceChild(after[i], child);
+    });
+    return true;
+  }
+
   // Makes the children of `section` those of `fresh`, the same section of a
-  // newer page: a node whose HTML is unchanged stays (and keeps its place
-  // when the nodes before it stay too); a changed one is replaced.
+  // newer page. Each unchanged node stays, once however often its HTML
+  // repeats (two slots may hold the same player); a changed row takes over
+  // the nodes of its old self; whatever is left goes.
   function update(section, fresh) {
-    var unchanged = new Map();
     var sections = new Map();
+    var unchanged = new Map();
     childrenOf(section).forEach(function (node) {
       if (node.id) {
         sections.set(node.id, node);
-        return;
+      } else {
+        put(unchanged, sentHtml.get(node), node);
       }
-      var html = sentHtml.get(node);
-      if (!unchanged.has(html)) unchanged.set(html, []);
-      unchanged.get(html).push(node);
     });
-    var wanted = childrenOf(fresh).map(function (node) {
-      var same = node.id ? sections.get(node.id) : (unchanged.get(htmlOf(node)) || []).shift();
+    var freshNodes = childrenOf(fresh);
+    var kept = freshNodes.map(function (node) {
+      return node.id ? sections.get(node.id) : take(unchanged, htmlOf(node));
+    });
+    var changed = new Map();
+    unchanged.forEach(function (left) {
+      left.forEach(function (node) {
+        put(changed, rowKey(node), node);
+      });
+    });
+    var wanted = freshNodes.map(function (node, i) {
+      var same = kept[i];
       if (same && node.id) update(same, node);
       if (same) return same;
-      sentHtml.set(node, htmlOf(node));
-      if (node.id) remember(node);
-      return node;
+      var html = htmlOf(node);  // before morph takes nodes out of it
+      var old = node.id ? null : take(changed, rowKey(node));
+      var shown = old && morph(old, node) ? old : node;
+      sentHtml.set(shown, html);
+      if (shown.id) remember(shown);
+      return shown;
     });
     var keep = new Set(wanted);
     childrenOf(section).forEach(function (node) {
@@ -72,53 +134,8 @@
     });
   }
 
-  function firstLinkOf(row) {
-    return childrenOf(row).filter(function (node) {
-      return node.tagName === 'A';
-    })[0];
-  }
-
-  function rowKey(row) {
-    var link = firstLinkOf(row);
-    return link ? link.getAttribute('href') : null;
-  }
-
-  function findRow(node, key) {
-    var children = childrenOf(node);
-    for (var i = 0; i < children.length; i++) {
-      if (children[i].nodeType !== 1) continue;
-      var row = rowKey(children[i]) === key ? children[i] : findRow(children[i], key);
-      if (row) return row;
-    }
-    return null;
-  }
-
-  // Puts each note beside its row, which may have been replaced meanwhile;
-  // a note whose row is gone goes too.
-  function placeNotes() {
-    notes.forEach(function (note, key) {
-      var row = findRow(box, key);
-      if (!row) {
-        notes.delete(key);
-      } else if (note.parentNode !== row) {
-        row.appendChild(note);
-      }
-    });
-  }
-
-  function showNote(key, text) {
-    var note = notes.get(key);
-    if (!note) {
-      note = document.createElement('span');
-      note.style.marginLeft = '1em';
-      note.style.color = '#D10202';
-      notes.set(key, note);
-    }
-    note.textContent = text;
-    placeNotes();
-  }
-
   function showStatus(text) {
+    if (statusLine.textContent === text) return;
     statusLine.textContent = text;
     statusLine.style.display = text ? '' : 'none';
   }
@@ -126,6 +143,21 @@
   function enclosingLink(node) {
     while (node && node.tagName !== 'A') node = node.parentNode;
     return node;
+  }
+
+  // The result note of `row`, made when it has none.
+  function noteOf(row) {
+    var note = Array.prototype.filter.call(row.childNodes, function (child) {
+      return notes.has(child);
+    })[0];
+    if (!note) {
+      note = document.createElement('span');
+      note.style.marginLeft = '1em';
+      note.style.color = '#D10202';
+      notes.add(note);
+      row.appendChild(note);
+    }
+    return note;
   }
 
   // The links that stay on the console are its actions; the profile link
@@ -137,18 +169,18 @@
     var href = link.getAttribute('href');
     if (!/^\/[^\/]/.test(href)) return;
     event.preventDefault();
-    var key = rowKey(link.parentNode);
-    showNote(key, '...');
-    fetch(href, {mode: 'same-origin', cache: 'no-store', headers: {Accept: 'text/plain'}})
+    var note = noteOf(link.parentNode);
+    note.textContent = '...';
+    fetch(href, {mode: 'same-origin', cache: 'no-store', headers: ACTION_HEADERS})
       .then(function (answer) {
         return answer.text();
       })
       .then(
         function (message) {
-          showNote(key, message);
+          note.textContent = message;
         },
         function () {
-          showNote(key, 'The console does not answer');
+          note.textContent = 'The console does not answer';
         }
       );
   });
@@ -156,26 +188,35 @@
   var polling = false;
   var timer = 0;
 
+  // A refusal (on another screen: the key changed) says why in its body.
+  function show(answer, page) {
+    var fresh = new DOMParser().parseFromString(page, 'text/html');
+    if (!answer.ok) return showStatus(fresh.body.textContent);
+    var freshBox = fresh.getElementById('Box');
+    if (!freshBox) throw new Error('not the console page');
+    update(box, freshBox);
+    showStatus('');
+  }
+
   function poll() {
     clearTimeout(timer);
     if (polling || document.visibilityState !== 'visible') return;
     polling = true;
-    fetch('/', {mode: 'same-origin', cache: 'no-store'})
+    var abort = new AbortController();
+    var giveUp = setTimeout(function () {
+      abort.abort();
+    }, POLL_TIMEOUT_MS);
+    fetch('/', {mode: 'same-origin', cache: 'no-store', signal: abort.signal})
       .then(function (answer) {
-        if (!answer.ok) throw new Error('status ' + answer.status);
-        return answer.text();
-      })
-      .then(function (page) {
-        var fresh = new DOMParser().parseFromString(page, 'text/html').getElementById('Box');
-        if (!fresh) throw new Error('not the console page');
-        update(box, fresh);
-        placeNotes();
-        showStatus('');
+        return answer.text().then(function (page) {
+          show(answer, page);
+        });
       })
       .catch(function () {
-        showStatus('The console does not answer; trying again');
+        showStatus(NO_ANSWER);
       })
       .then(function () {
+        clearTimeout(giveUp);
         polling = false;
         timer = setTimeout(poll, POLL_INTERVAL_MS);
       });

@@ -20,8 +20,10 @@ namespace palisard {
 namespace {
 
 #define PALISARD_PAGE_HEAD                                             \
+  "<!DOCTYPE html>\n"                                                  \
   "<html>\n"                                                           \
   "<head>\n"                                                           \
+  "<meta charset=\"utf-8\">\n"                                         \
   "<title>Palisard</title>\n"                                          \
   "<meta name=\"viewport\" "                                           \
   "content=\"width=device-width, initial-scale=1\">\n"                 \
@@ -57,6 +59,7 @@ namespace {
   "\t#Box {\n"                                                         \
   "\t\twidth: 700px;\n"                                                \
   "\t\tmax-width: calc(100% - 60px);\n"                                \
+  "\t\toverflow-wrap: break-word;\n"                                   \
   "\t\tmargin: 15px auto;\n"                                           \
   "\t\tbackground-color: white;\n"                                     \
   "\t\tpadding: 10px 25px;\n"                                          \
@@ -113,8 +116,9 @@ void FillEvery(std::string& text, const std::string& placeholder, const std::str
   }
 }
 
-// A name from the game as a page shows it.
-std::string HtmlName(const std::string& name) { return EscapeHtml(CleanGameText(name)); }
+// A name from the game as a page shows it: isolated, so that a direction
+// mark in it turns none of the page's own text around.
+std::string HtmlName(const std::string& name) { return "<bdi>" + EscapeHtml(CleanGameText(name)) + "</bdi>"; }
 
 struct PlayerRow {
   std::size_t slot;
@@ -137,8 +141,7 @@ struct PageData {
 PageData CopyPageData(const MatchData& state) {
   PageData data;
   data.hostEnabled = state.hostEnabled;
-  // Both ids are 0 before a game is found: nobody hosts then.
-  data.hosting = state.ownId != 0 && state.IsHosting();
+  data.hosting = IsHosting(state);
   data.votesNeeded = VotesNeededNow(state);
   data.host = WhoHosts(state);
   if (data.host) data.hostName = state.clients[data.host->slot].Name();
@@ -187,7 +190,8 @@ const char* const mainPageTemplate = PALISARD_PAGE_HEAD
     "\t</div>\n" PALISARD_PAGE_BOTTOM
     // Follows the match while the page is visible; without scripts the
     // page and its links work as plain HTML.
-    "\t<script>\n" PALISARD_CONSOLE_PAGE_SCRIPT "\t</script>\n" PALISARD_PAGE_END;
+    // The element holds the file's bytes alone: the policy names them by hash.
+    "\t<script>" PALISARD_CONSOLE_PAGE_SCRIPT "</script>\n" PALISARD_PAGE_END;
 
 const char* const resultPageTemplate = PALISARD_PAGE_HEAD
     "\t\t<center>\n"
@@ -195,6 +199,10 @@ const char* const resultPageTemplate = PALISARD_PAGE_HEAD
     "\t\t<h4><a href=\"/\">go back</a></h4>\n"
     "\t\t</center>\n"
     "\t</div>\n" PALISARD_PAGE_BOTTOM PALISARD_PAGE_END;
+
+const char* const kContentSecurityPolicy =
+    "default-src 'none'; script-src 'sha256-" PALISARD_CONSOLE_PAGE_SCRIPT_SHA256
+    "'; style-src 'unsafe-inline'; connect-src 'self'; base-uri 'none'; form-action 'none'; frame-ancestors 'none'";
 
 #undef PALISARD_PAGE_HEAD
 #undef PALISARD_PAGE_BOTTOM
@@ -260,6 +268,11 @@ std::string BuildResultPage(const std::string& message) {
   std::string page = resultPageTemplate;
   FillAfter(page, 0, "%OUTPUT%", EscapeHtml(message));
   return page;
+}
+
+std::string BuildRefusalPage(const std::string& message) {
+  return "<!DOCTYPE html>\n<html><head><meta charset=\"utf-8\"><title>Palisard</title></head><body>" +
+         EscapeHtml(message) + "</body></html>\n";
 }
 
 }  // namespace palisard

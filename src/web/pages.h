@@ -14,6 +14,12 @@ inline constexpr const char* kProfileSiteHost = "steamcommunity.com";
 extern const char* const mainPageTemplate;
 extern const char* const resultPageTemplate;
 
+// What the pages may do in a browser: run the main page's own script alone,
+// fetch from their own origin, take their inline style, and be shown in no
+// frame (another page cannot lay its own over the links). Every answer of
+// the console carries it.
+extern const char* const kContentSecurityPolicy;
+
 // A block in force, as the pages show it.
 struct BlockRow {
   uint64_t id = 0;
@@ -39,5 +45,9 @@ std::string BuildMatchJson(const MatchState& state, const std::vector<BlockRow>&
 // The result page around `message`, which is HTML-escaped: part of it can be
 // a remote peer's answer.
 std::string BuildResultPage(const std::string& message);
+
+// A refused request's answer: `message` alone, which the main page's script
+// shows as it is.
+std::string BuildRefusalPage(const std::string& message);
 
 }  // namespace palisard

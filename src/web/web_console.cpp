@@ -20,6 +20,14 @@ bool IsActionPath(const std::string& path) {
 }
 
 constexpr const char* kRefusal = "Refused: this console answers only its own address and acts only for its own pages.";
+constexpr const char* kKeyNeeded =
+    "Refused: another screen needs the console's address with its key, printed on the player's console.";
+constexpr const char* kKeyChanged =
+    "Refused: the console's key has changed (Palisard was started again). Open the new address printed on the "
+    "player's console.";
+constexpr const char* kPlainLink =
+    "Refused: on another screen the console acts only from its own page, with scripts on. Go back to the console "
+    "and use the link there.";
 
 std::string Lower(std::string text) {
   for (char& c : text) c = static_cast<char>(std::tolower(static_cast<unsigned char>(c)));
@@ -106,7 +114,23 @@ bool IsKey(const std::optional<std::string>& given, const std::string& key) {
   return difference == 0;
 }
 
-bool IsLoopback(uint32_t address) { return (address >> 24) == 127; }
+// Added by the console page's script to its actions. Another site's page
+// cannot add a header of its own to a request without asking first (a
+// preflight), and the console grants no such request.
+bool FromOwnScript(const HttpMessage& request) { return request.HeaderValue("x-palisard-page") != nullptr; }
+
+// With another screen, this machine's share of the slots, which no other
+// address can take, and the others' pool for the rest.
+AcceptLoop::Limits OwnPool(const WebConsole::Limits& limits, bool secondScreen) {
+  if (!secondScreen) return {limits.maxConnections, limits.maxPerAddress};
+  return {std::min(limits.maxLocalConnections, limits.maxConnections), limits.maxPerAddress};
+}
+
+AcceptLoop::SecondPool OthersPool(const WebConsole::Limits& limits, bool secondScreen) {
+  if (!secondScreen) return {};
+  const std::size_t own = OwnPool(limits, true).maxConnections;
+  return {IsLoopback, {limits.maxConnections - own, limits.maxPerAddress}};
+}
 
 }  // namespace
 
@@ -117,8 +141,10 @@ WebConsole::WebConsole(const MatchState& state, Action report, Action voteKick, 
       voteKick_(std::move(voteKick)),
       limits_(limits),
       secondScreen_(std::move(secondScreen)),
-      loop_({limits.maxConnections, limits.maxPerAddress},
-            [this](Socket client, uint32_t peer) { HandleHttpClient(std::move(client), peer); }) {}
+      loop_(
+          OwnPool(limits, !secondScreen_.key.empty()),
+          [this](Socket client, uint32_t peer) { HandleHttpClient(std::move(client), peer); }, {},
+          OthersPool(limits, !secondScreen_.key.empty())) {}
 
 void WebConsole::ServeBlocks(BlockList list, Action unblock) {
   blocks_ = std::move(list);
@@ -157,9 +183,26 @@ bool WebConsole::MayAct(const HttpMessage& request, uint16_t consolePort, const 
   return referer == nullptr || IsOwnOrigin(referer, consolePort, otherHosts);
 }
 
-int WebConsole::HttpAcceptLoop(const Listener& listener) {
-  port_ = LocalPort(listener.socket());
+Result WebConsole::HttpAcceptLoop(const Listener& listener) {
+  port_ = LocalPort(listener.socket()).value_or(0);
   return loop_.Run(listener);
+}
+
+const char* WebConsole::RefusalOf(const HttpMessage& request, const std::string& path, KeyCheck key,
+                                  uint32_t peerAddress) const {
+  const bool keyed = key == KeyCheck::kRight;
+  if (!keyed && !IsLoopback(peerAddress)) return key == KeyCheck::kWrong ? kKeyChanged : kKeyNeeded;
+  // With the key, the request may name this machine by the addresses
+  // printed at start. The icon too: every route answers the same to a
+  // foreign Host.
+  std::vector<std::string> otherHosts;
+  if (keyed) {
+    for (uint32_t address : secondScreen_.addresses) otherHosts.push_back(DottedAddress(address));
+  }
+  if (!MaySee(request, port_, otherHosts)) return kRefusal;
+  if (!IsActionPath(path)) return nullptr;
+  if (!MayAct(request, port_, otherHosts)) return kRefusal;
+  return keyed && !FromOwnScript(request) ? kPlainLink : nullptr;
 }
 
 void WebConsole::HandleHttpClient(Socket client, uint32_t peerAddress) const {
@@ -169,29 +212,24 @@ void WebConsole::HandleHttpClient(Socket client, uint32_t peerAddress) const {
   // than one receive gets the remaining time before each further one.
   if (!SetIoTimeout(client.get(), limits_.requestTimeout).ok()) return;  // unbounded: not served
   char buffer[256];
-  while (request.status == HttpMessage::kIncomplete) {
-    int received = ReceiveBefore(client.get(), deadline, buffer, sizeof(buffer));
-    if (received <= 0) break;
-    request.Feed(buffer, static_cast<std::size_t>(received));
+  std::size_t received = 0;
+  while (request.status == HttpMessage::kIncomplete &&
+         ReceiveBefore(client.get(), deadline, buffer, sizeof(buffer), &received).ok()) {
+    request.Feed(buffer, received);
   }
   if (request.status == HttpMessage::kComplete) {
     std::string path = request.Target();
-    // Another machine is served only with the key; with it, the request may
-    // name this machine by the addresses printed at start.
-    const bool keyInQuery = IsKey(TakeQueryKey(path), secondScreen_.key);
-    const bool keyed = keyInQuery || IsKey(CookieKey(request), secondScreen_.key);
-    std::vector<std::string> otherHosts;
-    if (keyed) {
-      for (uint32_t address : secondScreen_.addresses) otherHosts.push_back(DottedAddress(address));
-    }
+    const std::optional<std::string> queryKey = TakeQueryKey(path);
+    const std::optional<std::string> cookieKey = CookieKey(request);
+    const bool keyInQuery = IsKey(queryKey, secondScreen_.key);
+    KeyCheck key = queryKey || cookieKey ? KeyCheck::kWrong : KeyCheck::kNone;
+    if (keyInQuery || IsKey(cookieKey, secondScreen_.key)) key = KeyCheck::kRight;
     const bool messageAlone = WantsText(request);
-    // The icon too: every route answers the same to a foreign Host.
-    if ((!keyed && !IsLoopback(peerAddress)) || !MaySee(request, port_, otherHosts) ||
-        (IsActionPath(path) && !MayAct(request, port_, otherHosts))) {
+    if (const char* refusal = RefusalOf(request, path, key, peerAddress)) {
       if (messageAlone) {
-        SendPage(client.get(), kRefusal, "403 Forbidden", kTextHeaders);
+        SendPage(client.get(), refusal, "403 Forbidden", kTextHeaders);
       } else {
-        SendPage(client.get(), "<html><body>" + std::string(kRefusal) + "</body></html>\n", "403 Forbidden");
+        SendPage(client.get(), BuildRefusalPage(refusal), "403 Forbidden");
       }
     } else if (std::optional<Page> page = PageFor(path, messageAlone)) {
       std::string headers = page->headers;
@@ -211,6 +249,13 @@ void SendPage(SocketHandle client, const std::string& page, const char* status, 
                        "\r\n"
                        "Server: palisard\r\n" +
                        headers +
+                       "X-Frame-Options: DENY\r\n"
+                       // A second screen's address holds its key: the
+                       // profile links must not carry it to another site.
+                       "Referrer-Policy: same-origin\r\n"
+                       "Content-Security-Policy: " +
+                       kContentSecurityPolicy +
+                       "\r\n"
                        "Accept-Ranges: bytes\r\n"
                        "Content-Length: " +
                        std::to_string(page.size()) + "\r\n\r\n";

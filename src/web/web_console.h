@@ -30,13 +30,19 @@ class WebConsole {
     std::size_t maxConnections = 64;
     // A browser opens about six connections to one server.
     std::size_t maxPerAddress = 16;
+    // While another screen may connect: the share of `maxConnections` this
+    // machine keeps for itself, which no other address can take; the
+    // others share the rest.
+    std::size_t maxLocalConnections = 32;
   };
 
   // Other machines the console may serve (a second screen beside the
   // game): requests carrying `key`, in the query the first time
   // ("?key=..."), then in the cookie that answer sets. They may name this
-  // machine by one of `addresses` (host order) as well. An empty key: this
-  // machine's own requests alone.
+  // machine by one of `addresses` (host order) as well. A request that
+  // brings the key acts only when the console's own script sent it (the
+  // browser sends the cookie for every page of this host's, whatever its
+  // port). An empty key: this machine's own requests alone.
   struct SecondScreen {
     std::string key;
     std::vector<uint32_t> addresses;
@@ -51,7 +57,7 @@ class WebConsole {
     std::string body;
     const char* headers = kHtmlHeaders;
   };
-  static constexpr const char* kHtmlHeaders = "Content-Type: text/html\r\n";
+  static constexpr const char* kHtmlHeaders = "Content-Type: text/html; charset=utf-8\r\n";
   static constexpr const char* kTextHeaders = "Content-Type: text/plain; charset=utf-8\r\n";
   // Asked for about once a second: never kept by the browser.
   static constexpr const char* kJsonHeaders = "Content-Type: application/json\r\nCache-Control: no-store\r\n";
@@ -84,10 +90,11 @@ class WebConsole {
   void HandleHttpClient(Socket client, uint32_t peerAddress) const;
 
   // The accept loop of the web port: one thread per connection, at most
-  // `maxConnections` at once and `maxPerAddress` from one address. Returns 1
+  // `maxConnections` at once and `maxPerAddress` from one address (with a
+  // key, in two pools: this machine's share and the others'). Fails at once
   // when the listener is not listening; otherwise runs until RequestStop and
   // one more connection.
-  int HttpAcceptLoop(const Listener& listener);
+  Result HttpAcceptLoop(const Listener& listener);
   // For tests: the loop ends after its next accept.
   void RequestStop() { loop_.RequestStop(); }
 
@@ -97,6 +104,11 @@ class WebConsole {
   // The message of the action `path` names, after running it; nothing
   // when it names none.
   std::optional<std::string> RunAction(const std::string& path) const;
+  // The key a request brought, in its query or its cookie.
+  enum class KeyCheck { kNone, kWrong, kRight };
+  // Why the request for `path` (its key taken out) from `peerAddress` is
+  // refused, or null when it is served.
+  const char* RefusalOf(const HttpMessage& request, const std::string& path, KeyCheck key, uint32_t peerAddress) const;
 
   const MatchState& state_;
   Action report_;
@@ -110,7 +122,8 @@ class WebConsole {
 };
 
 // The status line and fixed headers (`headers`: the type's lines and any
-// further ones, each ended by CR LF), then the page.
+// further ones, each ended by CR LF), then the page. Every answer forbids
+// framing and carries the pages' content policy.
 void SendPage(SocketHandle client, const std::string& page, const char* status = "200 OK",
               const std::string& headers = WebConsole::kHtmlHeaders);
 

@@ -26,9 +26,9 @@ class WebConsoleTest : public ::testing::Test {
     console->ServeBlocks([] { return std::vector<BlockRow>{}; },
                          [](const std::string& path) { return "unblock " + path; });
     RecordingConsole quiet;
-    ASSERT_EQ(server.Initialize(0, quiet), 0);
-    port = LocalPort(server.socket());
-    loop = std::thread([this] { console->HttpAcceptLoop(server); });
+    ASSERT_TRUE(server.Initialize(0, quiet).ok());
+    port = LocalPort(server.socket()).value_or(0);
+    loop = std::thread([this] { EXPECT_TRUE(console->HttpAcceptLoop(server).ok()); });
   }
 
   void TearDown() override {
@@ -45,12 +45,12 @@ class WebConsoleTest : public ::testing::Test {
   std::string ExchangeFrom(uint32_t peer, const std::string& request) {
     Listener side;
     RecordingConsole quiet;
-    EXPECT_EQ(side.Initialize(0, quiet, Listener::Reach::kLoopbackOnly), 0);
-    Socket client = ConnectToLoopback(LocalPort(side.socket()));
-    std::thread served([&, accepted = AcceptConnection(side.socket(), nullptr)] {
-      console->HandleHttpClient(Socket(accepted), peer);
-    });
-    EXPECT_TRUE(SendAll(client.get(), request.data(), request.size()));
+    EXPECT_TRUE(side.Initialize(0, quiet, Listener::Reach::kLoopbackOnly).ok());
+    Socket client = ConnectToLoopback(LocalPort(side.socket()).value_or(0));
+    Socket accepted;
+    EXPECT_TRUE(AcceptConnection(side.socket(), &accepted, nullptr).ok());
+    std::thread served([&] { console->HandleHttpClient(std::move(accepted), peer); });
+    EXPECT_TRUE(SendAll(client.get(), request.data(), request.size()).ok());
     std::string answer = ReadUntilClosed(client.get());
     served.join();
     return answer;
@@ -59,12 +59,18 @@ class WebConsoleTest : public ::testing::Test {
   static constexpr const char* kKey = "0123456789abcdef0123456789abcdef";
   static constexpr uint32_t kScreenAddress = 0xC0A80114;  // 192.168.1.20
 
-  static std::string Answer(const std::string& page, bool setsCookie = false) {
-    return "HTTP/1.1 200 OK\r\nServer: palisard\r\nContent-Type: text/html\r\n" +
+  // Every answer's last fixed headers: no frame may show it.
+  static std::string Guarded() {
+    return "X-Frame-Options: DENY\r\nReferrer-Policy: same-origin\r\nContent-Security-Policy: " + std::string(kContentSecurityPolicy) +
+           "\r\nAccept-Ranges: bytes\r\n";
+  }
+
+  static std::string Answer(const std::string& page, bool setsCookie = false, const std::string& status = "200 OK") {
+    return "HTTP/1.1 " + status + "\r\nServer: palisard\r\nContent-Type: text/html; charset=utf-8\r\n" +
            std::string(setsCookie
                            ? "Set-Cookie: palisard_key=" + std::string(kKey) + "; HttpOnly; SameSite=Strict; Path=/\r\n"
                            : "") +
-           "Accept-Ranges: bytes\r\nContent-Length: " + std::to_string(page.size()) + "\r\n\r\n" + page;
+           Guarded() + "Content-Length: " + std::to_string(page.size()) + "\r\n\r\n" + page;
   }
 
   MatchState state;
@@ -85,8 +91,7 @@ TEST_F(WebConsoleTest, GetHeadAndPostToAnyPathGetTheMainPage) {
   EXPECT_EQ(HttpExchange(port, "HEAD /index.html HTTP/1.1\r\n\r\n"), expected);
   EXPECT_EQ(HttpExchange(port, "POST /report HTTP/1.1\r\nContent-Length: 3\r\n\r\nabc"), expected);
   // The page's script asks for an action's message alone; a refusal too.
-  const std::string text =
-      "\r\nServer: palisard\r\nContent-Type: text/plain; charset=utf-8\r\nAccept-Ranges: bytes\r\n";
+  const std::string text = "\r\nServer: palisard\r\nContent-Type: text/plain; charset=utf-8\r\n" + Guarded();
   const std::string own = "\r\nHost: 127.0.0.1:" + std::to_string(port);
   EXPECT_EQ(HttpExchange(port, "GET /report?5 HTTP/1.1" + own + "\r\nAccept: Text/Plain\r\n\r\n"),
             "HTTP/1.1 200 OK" + text + "Content-Length: 16\r\n\r\nreport /report?5");
@@ -96,25 +101,31 @@ TEST_F(WebConsoleTest, GetHeadAndPostToAnyPathGetTheMainPage) {
                 "own pages.");
   const std::string json = BuildMatchJson(state, {});
   EXPECT_EQ(HttpExchange(port, "GET /match.json?t=1 HTTP/1.1\r\n\r\n"),
-            "HTTP/1.1 200 OK\r\nServer: palisard\r\nContent-Type: application/json\r\nCache-Control: no-store\r\n"
-            "Accept-Ranges: bytes\r\nContent-Length: " +
-                std::to_string(json.size()) + "\r\n\r\n" + json);
+            "HTTP/1.1 200 OK\r\nServer: palisard\r\nContent-Type: application/json\r\nCache-Control: no-store\r\n" +
+                Guarded() + "Content-Length: " + std::to_string(json.size()) + "\r\n\r\n" + json);
 }
 
 // Every route answers only requests naming the console's own address, or
-// none; the actions run only for the console's own pages, or for no page.
+// none; the actions run only for the console's own pages, or for no page,
+// and on another screen only for the console's own script.
 TEST_F(WebConsoleTest, PagesOnlyForTheOwnHostActionsOnlyForTheOwnPages) {
   Start();
   const std::string own = "127.0.0.1:" + std::to_string(port);
   const std::string screen = "192.168.1.20:" + std::to_string(port);
   const std::string key = kKey;
   const uint32_t loopback = 0x7F000001;
+  const std::string script = "X-Palisard-Page: 1\r\n";  // the console's script sends it with its actions
+  const std::string foreign = "Refused: this console answers only its own address and acts only for its own pages.";
+  const std::string oldKey =
+      "Refused: the console's key has changed (Palisard was started again). Open the new address printed on the "
+      "player's console.";
   struct Case {
     std::string headers;
     bool acts;
     bool seen = true;
     uint32_t peer = 0x7F000001;
     std::string queryKey = "";  // "key=" in the query
+    std::string why = "";       // the refusal; empty: `foreign`
   };
   const Case cases[] = {
       {"Host: " + own + "\r\n", true},  // curl, a typed address
@@ -122,10 +133,11 @@ TEST_F(WebConsoleTest, PagesOnlyForTheOwnHostActionsOnlyForTheOwnPages) {
            "\r\nSec-Fetch-Site: same-origin\r\nReferer: http://localhost:" + std::to_string(port) + "/\r\n",
        true},  // the console's own link
       {"Host: [::1]:" + std::to_string(port) + "\r\nSec-Fetch-Site: none\r\nOrigin: http://" + own + "\r\n", true},
-      {"", false},                                                            // no host named: HTTP/1.0
-      {"Host: evil.example:" + std::to_string(port) + "\r\n", false, false},  // DNS rebinding
-      {"Host: 127.0.0.1:1\r\n", false, false},                                // another port
-      {"Host: 127.0.0.1\r\n", false, false},                                  // port 80
+      {"", false},                                                                      // no host named: HTTP/1.0
+      {"Host: evil.example:" + std::to_string(port) + "\r\n", false, false},            // DNS rebinding
+      {"Host: 127.0.0.1.evil.example:" + std::to_string(port) + "\r\n", false, false},  // its name begins alike
+      {"Host: 127.0.0.1:1\r\n", false, false},                                          // another port
+      {"Host: 127.0.0.1\r\n", false, false},                                            // port 80
       {"Host: " + own + "\r\nOrigin: http://evil.example\r\n", false},
       {"Host: " + own + "\r\nOrigin: null\r\n", false},
       {"Host: " + own + "\r\nSec-Fetch-Site: cross-site\r\n", false},
@@ -133,25 +145,30 @@ TEST_F(WebConsoleTest, PagesOnlyForTheOwnHostActionsOnlyForTheOwnPages) {
       {"Host: " + own + "\r\nReferer: http://evil.example/" + own + "\r\n", false},
       {"Host: " + own + "\r\nReferer: http://" + own + ".evil.example/\r\n", false},
       {"Host: " + own + "\r\nReferer: https://" + own + "/\r\n", false},
-      // Another machine: with the key, in the query and then in the cookie.
-      {"Host: " + screen + "\r\n", true, true, kScreenAddress, key},
-      {"Host: " + screen + "\r\nCookie: a=b; palisard_key=" + key + "\r\nOrigin: http://" + screen + "\r\n", true, true,
-       kScreenAddress},
-      {"Host: " + screen + "\r\n", false, false, kScreenAddress},
-      {"Host: " + screen + "\r\nCookie: palisard_key=" + std::string(32, 'f') + "\r\n", false, false, kScreenAddress},
-      {"Host: " + screen + "\r\n", false, false, kScreenAddress, key + "0"},
-      {"Host: " + screen + "\r\n", false, false, kScreenAddress, key.substr(0, 31)},
+      // Another machine: with the key, in the query and then in the cookie;
+      // it acts only for the console's script: another page of this host's
+      // gets the cookie sent too (img, no-cors fetch, link).
+      {"Host: " + screen + "\r\n" + script, true, true, kScreenAddress, key},
+      {"Host: " + screen + "\r\nCookie: a=b; palisard_key=" + key + "\r\nOrigin: http://" + screen + "\r\n" + script,
+       true, true, kScreenAddress},
+      {"Host: " + screen + "\r\nCookie: palisard_key=" + key + "\r\n", false, true, kScreenAddress, "",
+       "Refused: on another screen the console acts only from its own page, with scripts on. Go back to the console "
+       "and use the link there."},
+      {"Host: " + screen + "\r\n" + script, false, false, kScreenAddress, "",
+       "Refused: another screen needs the console's address with its key, printed on the player's console."},
+      {"Host: " + screen + "\r\nCookie: palisard_key=" + std::string(32, 'f') + "\r\n", false, false, kScreenAddress,
+       "", oldKey},
+      {"Host: " + screen + "\r\n", false, false, kScreenAddress, key + "0", oldKey},
+      {"Host: " + screen + "\r\n", false, false, kScreenAddress, key.substr(0, 31), oldKey},
+      {"Host: " + screen + "\r\nCookie: palisard_key=\r\n", false, false, kScreenAddress, "", oldKey},  // an empty key
       {"Host: evil.example:" + std::to_string(port) + "\r\n", false, false, kScreenAddress, key},
       {"Host: " + screen + "\r\nCookie: palisard_key=" + key + "\r\nOrigin: http://evil.example\r\n", false, true,
        kScreenAddress},
       {"Host: " + screen + "\r\n", false, false},                // that name needs the key here too
       {"Host: " + own + "\r\n", true, true, loopback, "wrong"},  // this machine needs none
   };
-  const std::string refused =
-      "HTTP/1.1 403 Forbidden\r\nServer: palisard\r\nContent-Type: text/html\r\nAccept-Ranges: bytes\r\n"
-      "Content-Length: 110\r\n\r\n<html><body>Refused: this console answers only its own address and acts only "
-      "for its own pages.</body></html>\n";
   for (const Case& c : cases) {
+    const std::string refused = Answer(BuildRefusalPage(c.why.empty() ? foreign : c.why), false, "403 Forbidden");
     auto get = [&](const std::string& target, const char* separator) {
       const std::string request = "GET " + target + (c.queryKey.empty() ? "" : separator + ("key=" + c.queryKey)) +
                                   " HTTP/1.1\r\n" + c.headers + "\r\n";
@@ -183,7 +200,7 @@ TEST_F(WebConsoleTest, RequestSplitOverManyWritesIsAnswered) {
   Socket client = ConnectToLoopback(port);
   const std::string request = "GET /?a=b HTTP/1.1\r\nAccept: */*\r\n\r\n";
   for (char c : request) {
-    ASSERT_TRUE(SendAll(client.get(), &c, 1));
+    ASSERT_TRUE(SendAll(client.get(), &c, 1).ok());
     std::this_thread::sleep_for(1ms);
   }
   EXPECT_EQ(ReadUntilClosed(client.get()), Answer(BuildMainPage(state)));
@@ -222,7 +239,7 @@ TEST_F(WebConsoleTest, ConnectionsBeyondTheCapAreClosedAtOnce) {
   for (int i = 0; i < 200 && console->slots().inUse() < 4; ++i) std::this_thread::sleep_for(5ms);
   ASSERT_EQ(console->slots().inUse(), 4u);
   Socket extra = ConnectToLoopback(port);
-  EXPECT_TRUE(SendAll(extra.get(), "GET / HTTP/1.1\r\n\r\n", 18));
+  EXPECT_TRUE(SendAll(extra.get(), "GET / HTTP/1.1\r\n\r\n", 18).ok());
   EXPECT_EQ(ReadUntilClosed(extra.get(), 3000), "");
   idle.clear();  // the held connections end; the server serves again
   for (int i = 0; i < 200 && console->slots().inUse() > 0; ++i) std::this_thread::sleep_for(5ms);

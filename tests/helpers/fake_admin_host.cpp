@@ -6,8 +6,8 @@
 namespace palisard {
 
 FakeAdminHost::FakeAdminHost(Ipv4Endpoint where, Answer answer) : where_(where), answer_(std::move(answer)) {
-  listener_ = Socket(OpenTcpSocket());
-  if (BindAddress(listener_.get(), where_) != 0 || ListenForConnections(listener_.get()) != 0) {
+  if (!OpenTcpSocket(&listener_).ok() || !BindAddress(listener_.get(), where_).ok() ||
+      !ListenForConnections(listener_.get()).ok()) {
     listener_.reset();
     return;
   }
@@ -17,8 +17,8 @@ FakeAdminHost::FakeAdminHost(Ipv4Endpoint where, Answer answer) : where_(where),
 FakeAdminHost::~FakeAdminHost() {
   stopping_ = true;
   if (thread_.joinable()) {
-    Socket wake(OpenTcpSocket());
-    (void)ConnectTo(wake.get(), where_, std::chrono::seconds(1));  // a wake-up: its outcome does not matter
+    Socket wake;
+    if (OpenTcpSocket(&wake).ok()) (void)ConnectTo(wake.get(), where_, std::chrono::seconds(1));  // a wake-up
     thread_.join();
   }
 }
@@ -30,14 +30,15 @@ std::vector<uint16_t> FakeAdminHost::received() const {
 
 void FakeAdminHost::Serve() {
   while (!stopping_) {
-    Socket client(AcceptConnection(listener_.get(), nullptr));
-    if (stopping_ || !client.valid()) continue;
+    Socket client;
+    const Result accepted = AcceptConnection(listener_.get(), &client, nullptr);
+    if (stopping_ || !accepted.ok()) continue;
     if (!SetIoTimeout(client.get(), std::chrono::seconds(2)).ok()) continue;
     uint8_t header[kAdminHeaderSize];
-    if (!ReceiveExactly(client.get(), header, sizeof(header))) continue;
+    if (!ReceiveExactly(client.get(), header, sizeof(header)).ok()) continue;
     uint16_t type = ReadLe16(header + 4);
     std::vector<uint8_t> payload(type == kAdminQuery ? 4 : ReadLe16(header + 6));
-    if (!ReceiveExactly(client.get(), payload.data(), payload.size())) continue;
+    if (!ReceiveExactly(client.get(), payload.data(), payload.size()).ok()) continue;
     {
       std::lock_guard<std::mutex> lock(mutex_);
       received_.push_back(type);

@@ -17,9 +17,9 @@ std::string ReadRequest(SocketHandle client) {
       if (at != std::string::npos && at < headerEnd) length = std::strtoul(request.c_str() + at + 16, nullptr, 10);
       if (request.size() >= headerEnd + 4 + length) return request;
     }
-    int got = ReceiveBytes(client, piece, sizeof(piece));
-    if (got <= 0) return request;
-    request.append(piece, static_cast<std::size_t>(got));
+    std::size_t got = 0;
+    if (!ReceiveBytes(client, piece, sizeof(piece), &got).ok()) return request;
+    request.append(piece, got);
   }
 }
 
@@ -27,12 +27,12 @@ std::string ReadRequest(SocketHandle client) {
 
 FakeHttpServer::FakeHttpServer(Answer answer, Mode mode, Ipv4Endpoint where)
     : answer_(std::move(answer)), mode_(mode), where_(where) {
-  listener_ = Socket(OpenTcpSocket());
-  if (BindAddress(listener_.get(), where) != 0 || ListenForConnections(listener_.get()) != 0) {
+  if (!OpenTcpSocket(&listener_).ok() || !BindAddress(listener_.get(), where).ok() ||
+      !ListenForConnections(listener_.get()).ok()) {
     listener_.reset();
     return;
   }
-  port_ = LocalPort(listener_.get());
+  port_ = LocalPort(listener_.get()).value_or(0);
   listening_ = true;
   where_.port = port_;
   thread_ = std::thread(&FakeHttpServer::Serve, this);
@@ -42,8 +42,8 @@ FakeHttpServer::~FakeHttpServer() {
   stopping_ = true;
   if (thread_.joinable()) {
     if (listening_) {
-      Socket wake(OpenTcpSocket());
-      (void)ConnectTo(wake.get(), where_, std::chrono::seconds(1));  // a wake-up: its outcome does not matter
+      Socket wake;
+      if (OpenTcpSocket(&wake).ok()) (void)ConnectTo(wake.get(), where_, std::chrono::seconds(1));  // a wake-up
     }
     thread_.join();
   }
@@ -73,9 +73,10 @@ std::string FakeHttpServer::Chunked(const std::string& body) {
 
 void FakeHttpServer::Serve() {
   while (!stopping_) {
-    Socket client(AcceptConnection(listener_.get(), nullptr));
+    Socket client;
+    const Result accepted = AcceptConnection(listener_.get(), &client, nullptr);
     if (stopping_) break;
-    if (!client.valid()) continue;
+    if (!accepted.ok()) continue;
     if (mode_ == Mode::kAcceptOnce) {
       listener_.reset();
       listening_ = false;
@@ -93,7 +94,8 @@ void FakeHttpServer::Serve() {
     }
     if (mode_ == Mode::kSilent) {
       char ignored[64];
-      while (ReceiveBytes(client.get(), ignored, sizeof(ignored)) > 0) {
+      std::size_t got = 0;
+      while (ReceiveBytes(client.get(), ignored, sizeof(ignored), &got).ok()) {
       }
       continue;
     }

@@ -8,6 +8,7 @@
 #include <thread>
 #include <vector>
 
+#include "common/ipv4.h"
 #include "net/socket.h"
 
 namespace palisard {
@@ -23,7 +24,7 @@ class FakeHttpServer {
   };
   using Answer = std::function<std::string(const std::string& request)>;
 
-  explicit FakeHttpServer(Answer answer, Mode mode = Mode::kAnswer, Ipv4Endpoint where = {0x7F000001, 0});
+  explicit FakeHttpServer(Answer answer, Mode mode = Mode::kAnswer, Ipv4Endpoint where = {kLoopbackAddress, 0});
   ~FakeHttpServer();
 
   uint16_t port() const { return port_; }

@@ -12,7 +12,7 @@ namespace {
 std::string Exchange(uint16_t port, uint32_t from, const std::vector<uint8_t>& message) {
   Socket socket = ConnectToLoopback(port, from);
   if (!socket.valid()) return "";
-  if (!SendAll(socket.get(), message.data(), message.size())) return "";
+  if (!SendAll(socket.get(), message.data(), message.size()).ok()) return "";
   return ReadUntilClosed(socket.get());
 }
 

@@ -48,7 +48,10 @@ Browser::Browser(const NetworkNamespace& machine) {
   mkfifo(out.c_str(), 0600);
   process_ = std::make_unique<ChildProcess>(
       std::vector<std::string>{"/usr/bin/ip", "netns", "exec", machine.name(), "sh", "-c",
+                               // Frames share their page's process, so that DOM.getDocument
+                               // sees into a frame of another site.
                                "exec chromium --headless --no-sandbox --disable-gpu --disable-quic --no-first-run "
+                               "--disable-site-isolation-trials "
                                "--disable-background-networking --disable-component-update --disable-sync "
                                "--hide-scrollbars --user-data-dir=" +
                                    (dir_.path() / "profile").string() + " --remote-debugging-pipe 3<" + in + " 4>" +
@@ -72,9 +75,11 @@ Browser::~Browser() {
 }
 
 void Browser::Open(const std::string& url) {
-  Call("Page.navigate", "{\"url\":\"" + url + "\"}");
+  Navigate(url);
   WaitFor("document.readyState == 'complete' && location.href == '" + url + "'");
 }
+
+void Browser::Navigate(const std::string& url) { Call("Page.navigate", "{\"url\":\"" + url + "\"}"); }
 
 bool Browser::Follow(const std::string& script) {
   // The mark stays with the page the script leaves.
@@ -89,6 +94,8 @@ std::string Browser::Run(const std::string& script) {
   // An answer lost to a navigation that replaced the page is not waited for.
   return Call("Runtime.evaluate", "{\"expression\":\"" + quoted + "\",\"returnByValue\":true}", 1s);
 }
+
+std::string Browser::Document() { return Call("DOM.getDocument", "{\"depth\":-1,\"pierce\":true}"); }
 
 bool Browser::WaitFor(const std::string& condition, std::chrono::milliseconds timeout) {
   const auto end = std::chrono::steady_clock::now() + timeout;

@@ -22,11 +22,15 @@ class Browser {
 
   // Opens `url` and waits until it has loaded.
   void Open(const std::string& url);
+  // Goes to `url` without waiting: for a page that leaves at once.
+  void Navigate(const std::string& url);
   // Runs `script` (a click, a form's submission) and waits until the page
   // it leads to has loaded; false when none did within ten seconds.
   bool Follow(const std::string& script);
   // Runs `script` in the page; the answer holds its value.
   std::string Run(const std::string& script);
+  // The page's whole document tree, the documents in its frames included.
+  std::string Document();
   bool WaitFor(const std::string& condition, std::chrono::milliseconds timeout = std::chrono::milliseconds(10000));
   // The page as a phone of `width` CSS pixels shows it, down to its end, as
   // a PNG file at `path`.

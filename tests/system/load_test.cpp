@@ -86,11 +86,13 @@ TEST(LoadTest, HostileLoadLeavesThePortsAnsweringAndMemoryWhereItWas) {
       const auto start = std::chrono::steady_clock::now();
       char byte = 'P';
       ASSERT_TRUE(SetReceiveTimeout(peer.get(), std::chrono::seconds(2)).ok());
-      while (SendBytes(peer.get(), &byte, 1) == 1 && std::chrono::steady_clock::now() - start < 30s) {
+      std::size_t done = 0;
+      while (SendBytes(peer.get(), &byte, 1, &done).ok() && done == 1 &&
+             std::chrono::steady_clock::now() - start < 30s) {
         // The close shows as the end of the stream while waiting for the
         // next turn.
         char ignored;
-        if (ReceiveBytes(peer.get(), &ignored, 1) == 0) break;
+        if (ReceiveBytes(peer.get(), &ignored, 1, &done).kind() == Result::Kind::kClosed) break;
       }
       const auto held = std::chrono::steady_clock::now() - start;
       EXPECT_LE(held, 11s) << "a trickling peer keeps its connection";
@@ -130,7 +132,7 @@ TEST(LoadTest, HostileLoadLeavesThePortsAnsweringAndMemoryWhereItWas) {
     // small pool of their own.
     const auto playerStart = std::chrono::steady_clock::now();
     Socket player = ConnectToLoopback(3061, kPlayerAddress);
-    EXPECT_TRUE(SendAll(player.get(), ping.data(), ping.size()));
+    EXPECT_TRUE(SendAll(player.get(), ping.data(), ping.size()).ok());
     EXPECT_EQ(ReadUntilClosed(player.get()), std::string("PLSD\x02\x00\x00\x00", 8));
     EXPECT_EQ(VoteKickThroughAdminPort(machine, 3061, kPlayer, kPlayerAddress, kTarget), "Votekick successful");
     const auto playerTime = std::chrono::steady_clock::now() - playerStart;

@@ -87,10 +87,11 @@ TEST_F(StartupTest, PortOutOfRangeStopsStartupAndWaitsForEnter) {
 TEST_F(StartupTest, BusyAdminPortStopsStartupBeforeTheWebPort) {
   const int adminPort = 3061;
   Socket squatter(machine->Inside([] {
-    SocketHandle s = OpenTcpSocket();
-    EXPECT_TRUE(BindAnyAddress(s, 3061).ok());
-    EXPECT_TRUE(ListenForConnections(s).ok());
-    return s;
+    Socket s;
+    EXPECT_TRUE(OpenTcpSocket(&s).ok());
+    EXPECT_TRUE(BindAddress(s.get(), {0, 3061}).ok());
+    EXPECT_TRUE(ListenForConnections(s.get()).ok());
+    return s.release();
   }));
 
   PalisardProcess palisard(*machine, TestSettings(adminPort));

@@ -1,6 +1,8 @@
 #include <gtest/gtest.h>
 
+#include <map>
 #include <memory>
+#include <regex>
 #include <thread>
 
 #include "helpers/fake_http_server.h"
@@ -45,8 +47,9 @@ class WebConsoleSystemTest : public ::testing::Test {
 TEST_F(WebConsoleSystemTest, CurlGetsStatus200AndThePage) {
   std::string answer = machine->Capture("curl -s -S -m 5 -D - http://127.0.0.1:3060/ -o - -w '\\nstatus=%{http_code}'");
   EXPECT_NE(answer.find("HTTP/1.1 200 OK\r\n"), std::string::npos) << answer;
-  EXPECT_NE(answer.find("<h4>Host&lt;One&gt; | Palisard Enabled</h4>"), std::string::npos) << answer;
-  EXPECT_NE(answer.find("/profiles/76561197960265728\">profile</a> | Fifth Player</h4>"), std::string::npos) << answer;
+  EXPECT_NE(answer.find("<h4><bdi>Host&lt;One&gt;</bdi> | Palisard Enabled</h4>"), std::string::npos) << answer;
+  EXPECT_NE(answer.find("/profiles/76561197960265728\">profile</a> | <bdi>Fifth Player</bdi></h4>"), std::string::npos)
+      << answer;
   EXPECT_NE(answer.find("<h4>Fifth: gg &lt;3</h4>"), std::string::npos) << answer;
   EXPECT_NE(answer.find("status=200"), std::string::npos) << answer;
   const std::string listening = machine->Capture("ss -Hltn");
@@ -57,24 +60,40 @@ TEST_F(WebConsoleSystemTest, CurlGetsStatus200AndThePage) {
 
 // The pages render in a browser; clicked there, the console's own links
 // act; another site's page in the same browser gets nothing done in the
-// player's name.
+// player's name, neither on this machine nor on another screen, and
+// strangers on the network cannot take the player's console from him.
 TEST_F(WebConsoleSystemTest, BrowserShowsThePagesOwnLinksActAnotherSiteCannot) {
   const std::string fifth = "76561197960265728";
   const std::string attack = "http://127.0.0.1:3060/report?" + fifth;
-  const std::string attackPage = "<html><body><img src=\"" + attack + "\"><form id=\"f\" method=\"post\" action=\"" +
-                                 "http://127.0.0.1:3060/votekick?" + fifth + "\"></form><script>fetch('" + attack +
-                                 "', {mode: 'no-cors'}); document.getElementById('f').submit();</script></body></html>";
-  // Another site on this machine; made and stopped inside the namespace.
+  const std::string screen = "http://198.18.9.1:3060/";
+  // Another site on this machine, by path: its pages send requests to the
+  // console, frame it, or (with no referrer, as Chromium sends none to an
+  // address on the network) reach for it on another screen.
+  const std::map<std::string, std::string> attackPages = {
+      {"/", "<html><body><img src=\"" + attack + "\"><form id=\"f\" method=\"post\" action=\"" +
+                "http://127.0.0.1:3060/votekick?" + fifth + "\"></form><script>fetch('" + attack +
+                "', {mode: 'no-cors'}); document.getElementById('f').submit();</script></body></html>"},
+      {"/frame",
+       "<html><body><iframe src=\"http://127.0.0.1:3060/\" onload=\"window.framed = true\"></iframe>"
+       "</body></html>"},
+      {"/screen", "<html><head><meta name=\"referrer\" content=\"no-referrer\"></head><body><img src=\"" + screen +
+                      "report?" + fifth + "\"><a id=\"link\" href=\"" + screen + "votekick?" + fifth +
+                      "\">x</a><script>fetch('" + screen + "report?" + fifth +
+                      "', {mode: 'no-cors', credentials: 'include'});</script></body></html>"}};
+  // Made and stopped inside the namespace; it listens on every address.
   auto stopInside = [&](FakeHttpServer* server) { machine->Inside([&] { delete server; }); };
   std::unique_ptr<FakeHttpServer, decltype(stopInside)> site(machine->Inside([&] {
     return new FakeHttpServer(
-        [&](const std::string&) {
-          return "HTTP/1.1 200 OK\r\nContent-Type: text/html\r\nContent-Length: " + std::to_string(attackPage.size()) +
-                 "\r\n\r\n" + attackPage;
+        [&](const std::string& request) {
+          const std::string path = request.substr(4, request.find(' ', 4) - 4);
+          const std::string page = attackPages.count(path) ? attackPages.at(path) : "";
+          return "HTTP/1.1 200 OK\r\nContent-Type: text/html\r\nContent-Length: " + std::to_string(page.size()) +
+                 "\r\n\r\n" + page;
         },
-        FakeHttpServer::Mode::kAnswer, Ipv4Endpoint{0x7F000002, 0});
+        FakeHttpServer::Mode::kAnswer, Ipv4Endpoint{0, 0});
   }),
                                                              stopInside);
+  const std::string site2 = "http://127.0.0.2:" + std::to_string(site->port());
   Browser browser(*machine);
 
   browser.Open("http://127.0.0.1:3060/");
@@ -93,7 +112,15 @@ TEST_F(WebConsoleSystemTest, BrowserShowsThePagesOwnLinksActAnotherSiteCannot) {
       << browser.Run("document.documentElement.outerHTML");
   EXPECT_TRUE(browser.WaitFor("window.hostRow.isConnected", 1s));
 
-  browser.Open("http://127.0.0.2:" + std::to_string(site->port()) + "/");
+  // Framed by another page, the console shows nothing: no click on a frame
+  // laid under another page's own can cast a vote.
+  browser.Open(site2 + "/frame");
+  ASSERT_TRUE(browser.WaitFor("window.framed"));
+  const std::string framed = browser.Document();
+  EXPECT_NE(framed.find("\"documentURL\":\"chrome-error://chromewebdata/\""), std::string::npos) << framed;
+  EXPECT_EQ(framed.find("\"documentURL\":\"http://127.0.0.1:3060/\""), std::string::npos) << framed;
+
+  browser.Navigate(site2 + "/");
   // The form's answer replaces the page: the refusal, or a result page.
   EXPECT_TRUE(browser.WaitFor("document.body && document.body.innerText.indexOf('Refused') >= 0"))
       << browser.Run("document.documentElement.outerHTML");
@@ -125,6 +152,56 @@ TEST_F(WebConsoleSystemTest, BrowserShowsThePagesOwnLinksActAnotherSiteCannot) {
   browser.Run("document.querySelector('a[href=\"/unblock?" + fifth + "\"]').click()");
   EXPECT_TRUE(palisard->process().WaitForOutput("Unblocked " + fifth +
                                                 " ( 198.18.0.5 ); the votes against the player are withdrawn\n"));
+
+  // Started again with ConsoleKey=1, the console serves another screen: this
+  // browser, at the machine's address on the network.
+  NetworkNamespace strangers;
+  LinkNamespaces(*machine, "198.18.9.1", strangers, "198.18.9.2");
+  palisard.reset();
+  palisard = std::make_unique<PalisardProcess>(*machine, TestSettings(3061, "ConsoleKey=1\n"), pids.get());
+  ASSERT_TRUE(palisard->process().WaitForOutput("Server set to: ^1Host<One>\n")) << palisard->process().Output();
+  std::smatch key;
+  const std::string started = palisard->process().Output();
+  ASSERT_TRUE(std::regex_search(started, key, std::regex("198\\.18\\.9\\.1:3060/\\?key=([0-9a-f]{32})\n")));
+  // A long name without blanks, not in ASCII, with a right-to-left mark.
+  ASSERT_TRUE(game->Do("join 7 76561197960265999 198.18.0.7 28960 \xE2\x80\xAEJos\xC3\xA9" + std::string(165, 'W')));
+  browser.Open(screen + "?key=" + key[1].str());
+  EXPECT_TRUE(
+      browser.WaitFor("document.body.innerText.indexOf('Jos\\u00e9WWW') >= 0 && "
+                      "document.characterSet == 'UTF-8' && document.compatMode == 'CSS1Compat'"));
+  EXPECT_TRUE(browser.WaitFor("document.documentElement.scrollWidth <= window.innerWidth", 1s)) << "wraps in the box";
+
+  // Another page of that address gets the cookie sent along, but its
+  // image, its fetch and its link act on nothing; the link shows why.
+  browser.Open("http://198.18.9.1:" + std::to_string(site->port()) + "/screen");
+  browser.Run("document.getElementById('link').click()");
+  EXPECT_TRUE(browser.WaitFor("document.body && document.body.innerText.indexOf('only from its own page') >= 0"))
+      << browser.Run("document.documentElement.outerHTML");
+  EXPECT_EQ(palisard->process().Output().find("Reporting"), std::string::npos) << palisard->process().Output();
+  EXPECT_EQ(palisard->process().Output().find("Requesting a votekick"), std::string::npos);
+  // The console's own page acts from there.
+  browser.Open(screen);
+  browser.Run("window.notReloaded = true");
+  browser.Run("document.querySelector('a[href=\"/report?" + fifth + "\"]').click()");
+  EXPECT_TRUE(palisard->process().WaitForOutput("Reporting " + fifth + "..\n"));
+  EXPECT_TRUE(browser.WaitFor(beside("report", "Report failed unexpectedly")));
+
+  // Strangers hold half-sent requests, 16 from each of 4 addresses: the
+  // player's own console still answers at once.
+  strangers.Run("for a in 3 4 5; do ip addr add 198.18.9.$a/24 dev $(ls /sys/class/net | grep -v lo); done");
+  const std::vector<Socket> flood = strangers.Inside([] {
+    std::vector<Socket> held(64);
+    for (uint32_t i = 0; i < held.size(); ++i) {
+      if (OpenTcpSocket(&held[i]).ok() && BindAddress(held[i].get(), {0xC6120902 + i / 16, 0}).ok() &&
+          ConnectTo(held[i].get(), {0xC6120901, 3060}, 2s).ok())
+        (void)SendAll(held[i].get(), "GET / HTTP/1.1\r\n", 16);
+    }
+    return held;
+  });
+  std::this_thread::sleep_for(300ms);  // the console has taken them in
+  const auto asked = std::chrono::steady_clock::now();
+  EXPECT_EQ(machine->Capture("curl -s -m 5 -o /dev/null -w %{http_code} http://127.0.0.1:3060/"), "200");
+  EXPECT_LT(std::chrono::steady_clock::now() - asked, 1s);
 }
 
 }  // namespace

@@ -156,7 +156,7 @@ TEST_F(WineTest, WindowsProgramHostsAMatchAndLiftsItsBlockOnExit) {
       << Calls();
 
   std::string page = machine->Capture("curl -s -m 5 http://127.0.0.1:3060/");
-  EXPECT_NE(page.find("profile</a> | Target</h4>"), std::string::npos) << page;
+  EXPECT_NE(page.find("profile</a> | <bdi>Target</bdi></h4>"), std::string::npos) << page;
 
   EXPECT_EQ(VoteKickThroughAdminPort(*machine, 3061, kVoter, INADDR_LOOPBACK, kTarget), "Votekick successful");
   ASSERT_TRUE(process.WaitForOutput("Kicking " + std::to_string(kTarget) + "\r\n")) << process.Output();

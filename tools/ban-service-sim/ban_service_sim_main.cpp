@@ -39,10 +39,10 @@ void Serve(palisard::Socket client, const std::set<std::string>& banned) {
   if (!palisard::SetIoTimeout(client.get(), std::chrono::seconds(5)).ok()) return;
   HttpMessage request(1024 * 1024);
   char piece[4096];
-  int got;
+  std::size_t got = 0;
   while (request.status == HttpMessage::kIncomplete &&
-         (got = palisard::ReceiveBytes(client.get(), piece, sizeof(piece))) > 0) {
-    request.Feed(piece, static_cast<std::size_t>(got));
+         palisard::ReceiveBytes(client.get(), piece, sizeof(piece), &got).ok()) {
+    request.Feed(piece, got);
   }
   if (request.status != HttpMessage::kComplete) return;
   const std::string body = request.Body() != nullptr ? request.Body() : "";
@@ -71,17 +71,19 @@ int main(int argc, char** argv) {
   const uint16_t port = static_cast<uint16_t>(argc > 1 ? std::atoi(argv[1]) : 80);
   std::set<std::string> banned;
   for (int i = 2; i < argc; ++i) banned.insert(argv[i]);
-  if (palisard::StartNetworking() != 0) return 1;
-  palisard::Socket listener(palisard::OpenTcpSocket());
-  if (palisard::BindAddress(listener.get(), {0x7F000001, port}) != 0 ||
-      palisard::ListenForConnections(listener.get()) != 0) {
+  if (!palisard::StartNetworking().ok()) return 1;
+  palisard::Socket listener;
+  if (!palisard::OpenTcpSocket(&listener).ok() || !palisard::BindAddress(listener.get(), {0x7F000001, port}).ok() ||
+      !palisard::ListenForConnections(listener.get()).ok()) {
     std::fprintf(stderr, "cannot listen on 127.0.0.1:%u\n", port);
     return 1;
   }
   std::printf("ban service on 127.0.0.1:%u\n", port);
   std::fflush(stdout);
   for (;;) {
-    palisard::Socket client(palisard::AcceptConnection(listener.get(), nullptr));
-    if (client.valid()) std::thread(Serve, std::move(client), std::cref(banned)).detach();
+    palisard::Socket client;
+    if (palisard::AcceptConnection(listener.get(), &client, nullptr).ok()) {
+      std::thread(Serve, std::move(client), std::cref(banned)).detach();
+    }
   }
 }

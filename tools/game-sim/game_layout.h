@@ -7,6 +7,7 @@
 #include "common/ipv4.h"
 #include "game/client_entry.h"
 #include "game/layout.h"
+#include "game/match_data.h"
 
 namespace palisard::gamesim {
 
@@ -23,7 +24,8 @@ class GameLayout {
   };
 
   static constexpr std::size_t kDataSize = 0x52000;
-  static constexpr int kMaxSlots = 1024;
+  // Room for as many slots as Palisard takes from a game.
+  static constexpr int kMaxSlots = MatchData::kMaxClientsLimit;
 
   // Plants the patterns in `code` (at least 16 pages) and zeroes `data`
   // (kDataSize bytes). `omitSignature` 1..5 leaves that pattern out.
