@@ -117,11 +117,24 @@ struct PublicServer::Parts {
     const tcp::endpoint peer = socket.remote_endpoint(error);
     if (error) return;
     const std::string address = peer.address().to_string();
+    const bool proxy = IsTrustedProxy(peer.address());
     std::string source = CapSource(address);
-    if (!caps.Admit(source)) return;  // the socket closes here
-    std::make_shared<HttpSession>(std::move(socket), std::move(source), SourceNetwork(address).value_or(address),
+    if (!caps.Admit(source, !proxy)) return;  // the socket closes here
+    std::make_shared<HttpSession>(std::move(socket), std::move(source), SourceNetwork(address).value_or(address), proxy,
                                   context)
         ->Start();
+  }
+
+  bool IsTrustedProxy(const asio::ip::address& peer) const {
+    const asio::ip::address address =
+        peer.is_v6() && peer.to_v6().is_v4_mapped()
+            ? asio::ip::address(asio::ip::make_address_v4(asio::ip::v4_mapped, peer.to_v6()))
+            : peer;
+    for (const std::string& proxy : settings.trustedProxies) {
+      boost::system::error_code bad;
+      if (asio::ip::make_address(proxy, bad) == address && !bad) return true;
+    }
+    return false;
   }
 
   // Destroyed from the bottom up, after the I/O thread stopped: the store

@@ -138,15 +138,16 @@ class CommunityServiceTest : public ::testing::TestWithParam<Deployment> {
     hostMachine = std::make_unique<Machine>("host", kHost.address);
     aliceMachine = std::make_unique<Machine>("alice", kAlice.address);
     for (Machine* machine : {serviceMachine.get(), hostMachine.get(), aliceMachine.get()}) network->Attach(*machine);
-    const std::vector<std::string> version = {"--latest-version", kProgramVersion, "--download-url",
-                                              "https://example.org/palisard/"};
+    std::vector<std::string> options = {"--latest-version", kProgramVersion, "--download-url",
+                                        "https://example.org/palisard/"};
     if (GetParam() == Deployment::kSqlite) {
-      services.push_back(std::make_unique<ServiceProcess>(serviceMachine->network(), "0.0.0.0:80", "", version));
+      services.push_back(std::make_unique<ServiceProcess>(serviceMachine->network(), "0.0.0.0:80", "", options));
     } else {
       const std::string database = NewPostgresDatabase();
       if (database.empty()) GTEST_SKIP() << "no PostgreSQL cluster: run under tests/with-postgres.sh";
+      options.insert(options.end(), {"--trusted-proxy", "127.0.0.1"});
       for (const char* listen : {"127.0.0.1:8081", "127.0.0.1:8082"}) {
-        services.push_back(std::make_unique<ServiceProcess>(serviceMachine->network(), listen, database, version));
+        services.push_back(std::make_unique<ServiceProcess>(serviceMachine->network(), listen, database, options));
       }
       nginx = StartNginx(serviceMachine->network(), nginxDir, {"127.0.0.1:8081", "127.0.0.1:8082"});
     }
@@ -219,6 +220,7 @@ TEST_P(CommunityServiceTest, BansReportsAndLiftsReachTheHostsFirewall) {
   EXPECT_FALSE(alice->Blocks(kClean));
   EXPECT_THAT(Moderate({"cases"}),
               HasSubstr(std::string("player ") + kClean.id + "  1 network, 2 reports, 2 reporters"));
+  EXPECT_THAT(Moderate({"show", kClean.id}), HasSubstr("from 198.18.0.0/24")) << "the players' network, not nginx's";
 
   // A client that a SOAP toolkit built from the service's WSDL.
   EXPECT_EQ(aliceMachine->network().Capture(
