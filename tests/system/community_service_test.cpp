@@ -64,10 +64,9 @@ class PlayerCopy {
     return ready_ && palisard_->process().WaitForOutput("Server set to: Host\n", 15s);
   }
   ChildProcess& console() { return palisard_->process(); }
-  std::string Browse(const std::string& path) { return machine_.Browse(path); }
-  std::string Ruleset() { return machine_.Ruleset(); }
+  Machine& machine() { return machine_; }
   bool Blocks(const Player& player) {
-    return Ruleset().find(std::string("ip saddr ") + player.address + " ") != std::string::npos;
+    return machine_.Ruleset().find(std::string("ip saddr ") + player.address + " ") != std::string::npos;
   }
 
  private:
@@ -99,32 +98,16 @@ std::string NewPostgresDatabase() {
   return url.replace(database, 9, "/" + name);
 }
 
-// nginx on port 80 of `machine`, spreading requests over `upstreams` as a
-// community's load balancer does; killed with the returned process.
-std::unique_ptr<ChildProcess> StartNginx(const NetworkNamespace& machine, const TempDir& dir,
-                                         const std::vector<std::string>& upstreams) {
-  const std::string path = dir.path().string();
-  std::string servers;
-  for (const std::string& upstream : upstreams) servers += "server " + upstream + "; ";
-  dir.Write("nginx.conf", "daemon off; master_process off; pid " + path + "/nginx.pid; error_log " + path +
-                              "/error.log;\nevents { worker_connections 256; }\nhttp { access_log off;\n"
-                              "client_body_temp_path " +
-                              path + "/body; proxy_temp_path " + path +
-                              "/proxy;\n"
-                              "fastcgi_temp_path " +
-                              path + "/fastcgi; uwsgi_temp_path " + path +
-                              "/uwsgi;\n"
-                              "scgi_temp_path " +
-                              path + "/scgi;\nupstream service { " + servers +
-                              "}\n"
-                              "server { listen 80; location / { proxy_pass http://service;\n"
-                              "proxy_set_header Host $http_host;\n"
-                              "proxy_set_header X-Forwarded-For $proxy_add_x_forwarded_for; } } }\n");
-  return std::make_unique<ChildProcess>(
-      std::vector<std::string>{"/usr/bin/ip", "netns", "exec", machine.name(), "/usr/sbin/nginx", "-p", path, "-e",
-                               path + "/error.log", "-c", path + "/nginx.conf"},
-      dir.path());
-}
+// nginx on port 80, spreading requests over two instances as a community's
+// load balancer does; its paths are below its prefix, the directory given.
+constexpr const char* kNginxSettings = R"(daemon off; master_process off; pid nginx.pid; error_log error.log;
+events { worker_connections 256; }
+http { access_log off; client_body_temp_path body; proxy_temp_path proxy; fastcgi_temp_path fastcgi;
+  uwsgi_temp_path uwsgi; scgi_temp_path scgi;
+  upstream service { server 127.0.0.1:8081; server 127.0.0.1:8082; }
+  server { listen 80; location / { proxy_pass http://service; proxy_set_header Host $http_host;
+    proxy_set_header X-Forwarded-For $proxy_add_x_forwarded_for; } } }
+)";
 
 // The community's service as players' copies meet it: on its own machine
 // of the test network, named by OverrideHost, run by a moderator through
@@ -149,7 +132,12 @@ class CommunityServiceTest : public ::testing::TestWithParam<Deployment> {
       for (const char* listen : {"127.0.0.1:8081", "127.0.0.1:8082"}) {
         services.push_back(std::make_unique<ServiceProcess>(serviceMachine->network(), listen, database, options));
       }
-      nginx = StartNginx(serviceMachine->network(), nginxDir, {"127.0.0.1:8081", "127.0.0.1:8082"});
+      const std::string prefix = nginxDir.path().string() + "/";
+      nginxDir.Write("nginx.conf", kNginxSettings);
+      nginx = std::make_unique<ChildProcess>(
+          std::vector<std::string>{"/usr/bin/ip", "netns", "exec", serviceMachine->network().name(), "/usr/sbin/nginx",
+                                   "-p", prefix, "-e", prefix + "error.log", "-c", prefix + "nginx.conf"},
+          prefix);
     }
     for (auto& service : services) ASSERT_TRUE(service->ready()) << service->process().Output();
     ASSERT_TRUE(Eventually([&] { return serviceMachine->CanConnect("127.0.0.1", 80); }))
@@ -198,7 +186,7 @@ TEST_P(CommunityServiceTest, BansReportsAndLiftsReachTheHostsFirewall) {
 
   // The host blocks the banned player from its first ban request on, with
   // one request for everyone, not one a pass.
-  ASSERT_TRUE(Eventually([&] { return host->Blocks(kCheater); })) << host->Ruleset();
+  ASSERT_TRUE(Eventually([&] { return host->Blocks(kCheater); })) << host->machine().Ruleset();
   const int connections = Connections();
   std::this_thread::sleep_for(1s);  // ten passes of the watcher
   EXPECT_EQ(Connections(), connections);
@@ -214,8 +202,8 @@ TEST_P(CommunityServiceTest, BansReportsAndLiftsReachTheHostsFirewall) {
   // Reports of the clean player, from Alice's console and from the host's:
   // both go to one case, and a report alone bans nobody, so the host, which
   // would block at once on a true answer, blocks nobody either.
-  EXPECT_THAT(alice->Browse(std::string("/report?") + kClean.id), HasSubstr("Report successful"));
-  EXPECT_THAT(host->Browse(std::string("/report?") + kClean.id), HasSubstr("Report successful"));
+  EXPECT_THAT(alice->machine().Browse(std::string("/report?") + kClean.id), HasSubstr("Report successful"));
+  EXPECT_THAT(host->machine().Browse(std::string("/report?") + kClean.id), HasSubstr("Report successful"));
   EXPECT_FALSE(host->Blocks(kClean));
   EXPECT_FALSE(alice->Blocks(kClean));
   EXPECT_THAT(Moderate({"cases"}),
@@ -236,7 +224,7 @@ TEST_P(CommunityServiceTest, BansReportsAndLiftsReachTheHostsFirewall) {
   EXPECT_THAT(Moderate({"ban", kClean.id, "--reason", "reported twice"}), StartsWith("banned "));
   EXPECT_EQ(Moderate({"cases"}), "");
   ASSERT_TRUE(host->Start());
-  EXPECT_TRUE(Eventually([&] { return host->Blocks(kClean); })) << host->Ruleset();
+  EXPECT_TRUE(Eventually([&] { return host->Blocks(kClean); })) << host->machine().Ruleset();
   EXPECT_FALSE(host->Blocks(kCheater));
   EXPECT_THAT(host->console().Output(), Not(HasSubstr("Couldn't find Ban server")));
 
