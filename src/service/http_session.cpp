@@ -5,8 +5,12 @@
 #include <boost/beast/http/read.hpp>
 #include <boost/beast/http/write.hpp>
 
+#include <boost/range/iterator_range.hpp>
+
 #include <chrono>
 #include <utility>
+
+#include "service/source_network.h"
 
 namespace palisard {
 
@@ -23,11 +27,12 @@ PublicAnswer Refusal(unsigned status, const char* text) { return {status, "text/
 
 }  // namespace
 
-HttpSession::HttpSession(boost::asio::ip::tcp::socket socket, std::string source, std::string network,
+HttpSession::HttpSession(boost::asio::ip::tcp::socket socket, std::string source, std::string network, bool viaProxy,
                          SessionContext& context)
     : stream_(std::move(socket)),
       source_(std::move(source)),
       network_(std::move(network)),
+      viaProxy_(viaProxy),
       context_(context),
       storeDeadline_(stream_.get_executor()) {}
 
@@ -84,10 +89,24 @@ void HttpSession::Dispatch() {
   routed.body = std::move(parser_->get().body());
   Routed answer = Route(routed, context_.settings);
   if (auto* now = std::get_if<PublicAnswer>(&answer)) return Reply(*now, request.keep_alive());
-  AskStore(std::move(std::get<ServiceRequest>(answer)));
+  AskStore(std::move(std::get<ServiceRequest>(answer)), ClientNetwork());
 }
 
-void HttpSession::AskStore(ServiceRequest call) {
+std::string HttpSession::ClientNetwork() const {
+  if (!viaProxy_) return network_;
+  // A load balancer appends the address it saw to the header (a second
+  // field when there was one): the last entry is the client's, the ones
+  // before it are what the client itself claimed.
+  std::string forwarded;
+  for (const auto& field : boost::make_iterator_range(parser_->get().equal_range("X-Forwarded-For")))
+    forwarded = std::string(field.value());
+  std::string client = forwarded.substr(forwarded.rfind(',') + 1);
+  client.erase(0, client.find_first_not_of(" \t"));
+  client.erase(client.find_last_not_of(" \t") + 1);
+  return SourceNetwork(client).value_or(network_);
+}
+
+void HttpSession::AskStore(ServiceRequest call, std::string network) {
   const uint64_t number = ++calls_;
   awaiting_ = true;
   const auto due = std::chrono::steady_clock::now() + context_.settings.storeDeadline;
@@ -98,7 +117,7 @@ void HttpSession::AskStore(ServiceRequest call) {
   // The worker holds no strong reference: a session is ended on its own
   // thread only, and the store's late answer finds it gone.
   context_.workers.Post(due, [weak = weak_from_this(), executor = stream_.get_executor(), settings = &context_.settings,
-                              network = network_, call = std::move(call), number](Store* store) {
+                              network = std::move(network), call = std::move(call), number](Store* store) {
     Result stored = Result::Failure(Result::Kind::kUnavailable);
     PublicAnswer answer = store ? AnswerCall(*store, call, network, *settings, WallTimeNow(), &stored) : StoreFault();
     boost::asio::post(executor, [weak, number, answer = std::move(answer)]() mutable {

@@ -41,7 +41,10 @@ class HttpSession : public std::enable_shared_from_this<HttpSession> {
   static constexpr std::size_t kBodyLimit = 64 * 1024;
   static constexpr std::size_t kHeaderLimit = 8 * 1024;
 
-  HttpSession(boost::asio::ip::tcp::socket socket, std::string source, std::string network, SessionContext& context);
+  // `viaProxy`: the peer is a trusted load balancer, whose X-Forwarded-For
+  // names each request's client.
+  HttpSession(boost::asio::ip::tcp::socket socket, std::string source, std::string network, bool viaProxy,
+              SessionContext& context);
   ~HttpSession();
 
   void Start() { ReadHeader(); }
@@ -55,7 +58,9 @@ class HttpSession : public std::enable_shared_from_this<HttpSession> {
   // left, or took too long).
   void OnReadError(boost::beast::error_code error);
   void Dispatch();
-  void AskStore(ServiceRequest call);
+  // The SourceNetwork of the current request's client.
+  std::string ClientNetwork() const;
+  void AskStore(ServiceRequest call, std::string network);
   void OnStoreAnswer(uint64_t call, PublicAnswer answer);
   void Reply(const PublicAnswer& answer, bool keepAlive);
   void OnWritten(bool keepAlive, boost::beast::error_code error);
@@ -68,6 +73,7 @@ class HttpSession : public std::enable_shared_from_this<HttpSession> {
   boost::beast::tcp_stream stream_;
   std::string source_;   // its key in the caps
   std::string network_;  // the peer's SourceNetwork
+  bool viaProxy_;
   SessionContext& context_;
   boost::beast::flat_buffer buffer_;
   std::optional<boost::beast::http::request_parser<boost::beast::http::string_body>> parser_;
