@@ -1,23 +1,37 @@
 #!/usr/bin/env bash
-# A demo a newcomer can open: the game stand-in playing a lively match, a
-# local stand-in for the ban service, and Palisard beside them. Prints the
-# web console's address; Ctrl+C (or "exit") ends it all. Run as root.
+# A demo a newcomer can open: the game stand-in playing a lively match, the
+# community's ban service (palisard-service on 127.0.0.1:80, a fresh SQLite
+# database) with one player banned through its command line, and Palisard
+# beside them. Prints the web console's address; Ctrl+C (or "exit") ends it
+# all. Run as root.
 set -euo pipefail
 here=$(cd "$(dirname "$0")/.." && pwd)
-"$here/scripts/install-deps.sh" run
-"$here/scripts/build.sh" release palisard game-sim ban-service-sim > /dev/null
+"$here/scripts/install-deps.sh" service
+"$here/scripts/build.sh" release palisard game-sim palisard-service > /dev/null
 
 build=$here/build/release
 work=$(mktemp -d)
 cleanup() {
   kill $(jobs -p) 2>/dev/null || true
+  wait 2>/dev/null || true
   rm -rf "$work"
 }
 trap cleanup EXIT
 
 # The hosting player's machine: this copy hosts, so bans and votes act here.
+# The service also serves the version file, as the current release.
 cheater=76561198000000007
-"$build/tools/ban-service-sim/ban-service-sim" 80 "$cheater" > "$work/ban-service.log" &
+service=("$build/src/service/palisard-service")
+database=(--database "$work/palisard-service.db")
+version=$("${service[@]}" --version | cut -d' ' -f2)
+"${service[@]}" serve --listen 127.0.0.1:80 "${database[@]}" --latest-version "$version" \
+  --download-url https://example.org/palisard/ > "$work/service.log" 2>&1 &
+for _ in $(seq 50); do
+  grep -q "serving the ban contract" "$work/service.log" && break
+  kill -0 $! 2>/dev/null || { cat "$work/service.log" >&2; exit 1; }
+  sleep 0.1
+done
+"${service[@]}" ban "$cheater" --reason "demo: seen with an aimbot" "${database[@]}" > /dev/null
 
 names=(Host Alice Bob "^1Red^7Baron" "Dr <Strange>" Eve Mallory "^2Zed" Quinn)
 lively_match() {
@@ -46,5 +60,6 @@ AdminPort=3061
 OverrideHost=127.0.0.1
 INI
 echo "Web console: http://127.0.0.1:3060/  (type plist or exit here)"
+echo "The ban service: ${service[*]} bans|cases|show ID|lift ID --reason TEXT ${database[*]}"
 cd "$work"
 "$build/src/palisard"

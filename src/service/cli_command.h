@@ -46,7 +46,4 @@ Result OpenCommandStore(const CommandArguments& args, std::unique_ptr<Store>* st
 // The audit's "who" and "from" for a change made on the command line.
 Actor CliActor(const CliContext& context);
 
-// A database URL fit for messages: a PostgreSQL URL's password is hidden.
-std::string ShownDatabase(const std::string& url);
-
 }  // namespace palisard

@@ -6,8 +6,12 @@
 
 namespace palisard {
 
-bool ConnectionCaps::Admit(const std::string& source) {
+bool ConnectionCaps::Admit(const std::string& source, bool perSourceCap) {
   if (open_ >= total_) return false;
+  if (!perSourceCap) {
+    ++open_;
+    return true;
+  }
   std::size_t& fromSource = bySource_[source];
   if (fromSource >= perSource_) {
     if (fromSource == 0) bySource_.erase(source);
@@ -19,9 +23,9 @@ bool ConnectionCaps::Admit(const std::string& source) {
 }
 
 void ConnectionCaps::Release(const std::string& source) {
+  // A source that is not counted was admitted without its cap.
   auto found = bySource_.find(source);
-  if (found == bySource_.end()) return;
-  if (--found->second == 0) bySource_.erase(found);
+  if (found != bySource_.end() && --found->second == 0) bySource_.erase(found);
   --open_;
 }
 

@@ -12,8 +12,10 @@ class ConnectionCaps {
  public:
   ConnectionCaps(std::size_t perSource, std::size_t total) : perSource_(perSource), total_(total) {}
 
-  // Takes a place for a connection from `source`; false when a cap is reached.
-  bool Admit(const std::string& source);
+  // Takes a place for a connection from `source`; false when a cap is
+  // reached. Without `perSourceCap` (a trusted load balancer, which speaks
+  // for many clients) only the cap on all connections applies.
+  bool Admit(const std::string& source, bool perSourceCap = true);
   // Gives back a place Admit took.
   void Release(const std::string& source);
 

@@ -23,8 +23,9 @@ struct HttpRequest {
   std::string forwardedProto;  // X-Forwarded-Proto, as a proxy in front sets it
   std::string body;
   std::string peer;     // the peer's address
+  std::string client;   // the client's: the peer's, or the one a trusted load balancer names
   std::string source;   // the peer as the caps count it (CapSource)
-  std::string network;  // the peer's SourceNetwork
+  std::string network;  // the client's SourceNetwork
 };
 
 // What it answers.

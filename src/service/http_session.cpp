@@ -5,6 +5,8 @@
 #include <boost/beast/http/read.hpp>
 #include <boost/beast/http/write.hpp>
 
+#include <boost/range/iterator_range.hpp>
+
 #include <chrono>
 #include <utility>
 
@@ -25,12 +27,13 @@ HttpAnswer Refusal(unsigned status, const char* text) { return {status, "text/pl
 
 }  // namespace
 
-HttpSession::HttpSession(boost::asio::ip::tcp::socket socket, std::string peer, std::string source,
+HttpSession::HttpSession(boost::asio::ip::tcp::socket socket, std::string peer, std::string source, bool viaProxy,
                          SessionContext& context)
     : stream_(std::move(socket)),
       peer_(std::move(peer)),
       source_(std::move(source)),
       network_(SourceNetwork(peer_).value_or(peer_)),
+      viaProxy_(viaProxy),
       context_(context),
       storeDeadline_(stream_.get_executor()) {}
 
@@ -89,11 +92,26 @@ void HttpSession::Dispatch() {
   routed.forwardedProto = std::string(request["X-Forwarded-Proto"]);
   routed.body = std::move(parser_->get().body());
   routed.peer = peer_;
+  routed.client = ClientAddress();
   routed.source = source_;
-  routed.network = network_;
+  routed.network = viaProxy_ ? SourceNetwork(routed.client).value_or(network_) : network_;
   Routed answer = context_.router(routed);
   if (auto* now = std::get_if<HttpAnswer>(&answer)) return Reply(*now, request.keep_alive());
   AskStore(std::move(std::get<StoreCall>(answer)));
+}
+
+std::string HttpSession::ClientAddress() const {
+  if (!viaProxy_) return peer_;
+  // A load balancer appends the address it saw to the header (a second
+  // field when there was one): the last entry is the client's, the ones
+  // before it are what the client itself claimed.
+  std::string forwarded;
+  for (const auto& field : boost::make_iterator_range(parser_->get().equal_range("X-Forwarded-For")))
+    forwarded = std::string(field.value());
+  std::string client = forwarded.substr(forwarded.rfind(',') + 1);
+  client.erase(0, client.find_first_not_of(" \t"));
+  client.erase(client.find_last_not_of(" \t") + 1);
+  return SourceNetwork(client) ? client : peer_;
 }
 
 void HttpSession::AskStore(StoreCall call) {

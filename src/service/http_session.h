@@ -44,8 +44,11 @@ class HttpSession : public std::enable_shared_from_this<HttpSession> {
   static constexpr std::size_t kBodyLimit = 64 * 1024;
   static constexpr std::size_t kHeaderLimit = 8 * 1024;
 
-  // `peer` is the peer's address, `source` its key in the caps.
-  HttpSession(boost::asio::ip::tcp::socket socket, std::string peer, std::string source, SessionContext& context);
+  // `peer` is the peer's address, `source` its key in the caps. `viaProxy`:
+  // the peer is a trusted load balancer, whose X-Forwarded-For names each
+  // request's client.
+  HttpSession(boost::asio::ip::tcp::socket socket, std::string peer, std::string source, bool viaProxy,
+              SessionContext& context);
   ~HttpSession();
 
   void Start() { ReadHeader(); }
@@ -59,6 +62,9 @@ class HttpSession : public std::enable_shared_from_this<HttpSession> {
   // left, or took too long).
   void OnReadError(boost::beast::error_code error);
   void Dispatch();
+  // The current request's client: the peer, or the one a trusted load
+  // balancer names.
+  std::string ClientAddress() const;
   void AskStore(StoreCall call);
   void OnStoreAnswer(uint64_t call, HttpAnswer answer);
   void Reply(const HttpAnswer& answer, bool keepAlive);
@@ -73,6 +79,7 @@ class HttpSession : public std::enable_shared_from_this<HttpSession> {
   std::string peer_;
   std::string source_;   // its key in the caps
   std::string network_;  // the peer's SourceNetwork
+  bool viaProxy_;
   SessionContext& context_;
   boost::beast::flat_buffer buffer_;
   std::optional<boost::beast::http::request_parser<boost::beast::http::string_body>> parser_;

@@ -333,7 +333,7 @@ HttpAnswer SignedIn(Store& store, const Page& page, const HttpRequest& request, 
   if (!session) return ToSignIn(request);
   const Moderator& moderator = session->moderator;
   const bool admin = moderator.role == ModeratorRole::kAdmin;
-  Visit visit{token, {moderator.name, admin, FormToken(token)}, {moderator.name, request.peer}, {}};
+  Visit visit{token, {moderator.name, admin, FormToken(token)}, {moderator.name, request.client}, {}};
   const bool post = request.method == "POST";
   visit.fields = ParseFormFields(post ? request.body : QueryOf(request.target));
   if (post && !SameSecret(Field(visit.fields, "csrf"), visit.viewer.formToken)) {
@@ -346,7 +346,7 @@ HttpAnswer SignedIn(Store& store, const Page& page, const HttpRequest& request, 
 HttpAnswer SignIn(Store& store, const HttpRequest& request, const ServeSettings& settings, UnixTime now,
                   Result* stored) {
   const FormFields fields = ParseFormFields(request.body);
-  const Actor actor{Field(fields, "name").substr(0, kLongestName), request.peer};
+  const Actor actor{Field(fields, "name").substr(0, kLongestName), request.client};
   SignInAttempt attempt;
   *stored = store.BeginSignIn(request.network, settings.signInLimits, actor, now, &attempt);
   if (!stored->ok()) return HtmlPage(503, SignInPage("The database cannot answer now; try again in a moment."));

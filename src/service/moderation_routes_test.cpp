@@ -25,7 +25,7 @@ HttpRequest Request(const std::string& method, const std::string& path, const st
   request.origin = origin;
   request.cookie = cookie;
   request.body = body;
-  request.peer = request.source = request.network = "127.0.0.1";
+  request.peer = request.client = request.source = request.network = "127.0.0.1";
   return request;
 }
 

@@ -1,11 +1,14 @@
 #include "service/serve_options.h"
 
+#include <algorithm>
 #include <cerrno>
 #include <charconv>
 #include <cstring>
 #include <fstream>
 #include <set>
 #include <type_traits>
+
+#include "service/source_network.h"
 
 namespace palisard {
 namespace {
@@ -58,6 +61,22 @@ Result ParseVersionText(const std::string& text, std::string* value, bool blanks
     }
   }
   *value = text;
+  return Result::Ok();
+}
+
+// Numeric addresses, apart by commas.
+Result ParseAddresses(const std::string& text, std::vector<std::string>* addresses) {
+  std::vector<std::string> parsed;
+  for (std::size_t start = 0; start <= text.size();) {
+    const std::size_t comma = std::min(text.find(',', start), text.size());
+    std::string address = text.substr(start, comma - start);
+    address.erase(0, address.find_first_not_of(' '));
+    address.erase(address.find_last_not_of(' ') + 1);
+    if (!SourceNetwork(address)) return Invalid("'" + address + "' is not a numeric address");
+    parsed.push_back(address);
+    start = comma + 1;
+  }
+  *addresses = std::move(parsed);
   return Result::Ok();
 }
 
@@ -132,6 +151,13 @@ const ServeSetting kServeSettings[] = {
        return ParseNumber<std::size_t>(text, 1, 1000000, &s->maxConnections);
      },
      [](const ServeSettings& s) { return std::to_string(s.maxConnections); }},
+    {"trusted-proxy", "ADDR[,ADDR...]", "load balancers in front, whose X-Forwarded-For names the client",
+     [](const std::string& text, ServeSettings* s) { return ParseAddresses(text, &s->trustedProxies); },
+     [](const ServeSettings& s) {
+       std::string list;
+       for (const std::string& address : s.trustedProxies) list += (list.empty() ? "" : ",") + address;
+       return list;
+     }},
     {"store-deadline", "SECONDS", "a request whose database call takes longer gets a SOAP fault",
      [](const std::string& text, ServeSettings* s) { return ParseSeconds(text, &s->storeDeadline); },
      [](const ServeSettings& s) { return std::to_string(s.storeDeadline.count()); }},

@@ -4,6 +4,7 @@
 #include <cstddef>
 #include <cstdint>
 #include <string>
+#include <vector>
 
 #include "store/store.h"
 
@@ -35,6 +36,11 @@ struct ServeSettings {
   std::chrono::seconds bodyDeadline{10};
   std::size_t connectionsPerAddress = 64;
   std::size_t maxConnections = 20000;
+  // Load balancers in front of this instance (numeric addresses): behind
+  // one, every client would share its address, its report limits and its
+  // connection cap. A connection from one counts as the client that its
+  // X-Forwarded-For names last, and is not capped per address.
+  std::vector<std::string> trustedProxies;
   // Threads that talk to the database (each with its own connection).
   std::size_t storeWorkers = 4;
   // A request whose store call has not answered by then gets a SOAP fault:

@@ -21,6 +21,8 @@
 #include "service/moderation_routes.h"
 #include "service/page_answers.h"
 #include "service/sighting_log.h"
+#include "service/source_network.h"
+#include "store/database_url.h"
 
 namespace palisard {
 
@@ -47,12 +49,6 @@ Result ParseListen(const std::string& text, tcp::endpoint* endpoint) {
   return Result::Ok();
 }
 
-// Where the store is, for the log: a PostgreSQL URL may hold a password.
-std::string StoreName(const std::string& url) {
-  if (url.rfind("postgres", 0) == 0) return "a PostgreSQL database";
-  return "the SQLite file " + (url.rfind("sqlite:", 0) == 0 ? url.substr(7) : url);
-}
-
 // A descriptor for every connection the caps allow, and some to spare for
 // the listener and the store: the soft limit raised to the hard one, and
 // the cap lowered when even that is too few.
@@ -69,6 +65,18 @@ std::size_t ConnectionsWithinFileLimit(std::size_t wanted) {
   Print("palisard-service: open files are limited to %llu, so at most %zu connections\n",
         static_cast<unsigned long long>(limit.rlim_cur), fits);
   return fits;
+}
+
+bool IsTrustedProxy(const ServeSettings& settings, const asio::ip::address& peer) {
+  const asio::ip::address address =
+      peer.is_v6() && peer.to_v6().is_v4_mapped()
+          ? asio::ip::address(asio::ip::make_address_v4(asio::ip::v4_mapped, peer.to_v6()))
+          : peer;
+  for (const std::string& proxy : settings.trustedProxies) {
+    boost::system::error_code bad;
+    if (asio::ip::make_address(proxy, bad) == address && !bad) return true;
+  }
+  return false;
 }
 
 // One listening address: its acceptor and what its connections share.
@@ -126,9 +134,10 @@ class Listener {
     const tcp::endpoint peer = socket.remote_endpoint(error);
     if (error) return;
     std::string address = peer.address().to_string();
+    const bool proxy = IsTrustedProxy(context_.settings, peer.address());
     std::string source = CapSource(address);
-    if (!context_.caps.Admit(source)) return;  // the socket closes here
-    std::make_shared<HttpSession>(std::move(socket), std::move(address), std::move(source), context_)->Start();
+    if (!context_.caps.Admit(source, !proxy)) return;  // the socket closes here
+    std::make_shared<HttpSession>(std::move(socket), std::move(address), std::move(source), proxy, context_)->Start();
   }
 
   const std::string what_;
@@ -260,20 +269,18 @@ Result Serve(const ServeSettings& given) {
   std::unique_ptr<Store> first;
   Result opened = OpenStore(settings.database, &first);
   if (!opened.ok()) {
-    Print("palisard-service: cannot open %s: %s\n", StoreName(settings.database).c_str(), opened.text().c_str());
-    return opened;
+    return Result::Failure(opened.kind(), opened.code(),
+                           "cannot open the database " + ShownDatabase(settings.database) + ": " + opened.text());
   }
   first.reset();
   std::unique_ptr<PublicServer> server;
   const std::string database = settings.database;
   Result started = PublicServer::Start(
       settings, [database](std::unique_ptr<Store>* store) { return OpenStore(database, store); }, &server);
-  if (!started.ok()) {
-    Print("palisard-service: %s\n", started.text().c_str());
-    return started;
-  }
-  Print("palisard-service: serving the ban contract on %s with %s and %zu store workers\n", settings.listen.c_str(),
-        StoreName(settings.database).c_str(), std::max<std::size_t>(1, settings.storeWorkers));
+  if (!started.ok()) return started;
+  Print("palisard-service: serving the ban contract on %s with the database %s and %zu store workers\n",
+        settings.listen.c_str(), ShownDatabase(settings.database).c_str(),
+        std::max<std::size_t>(1, settings.storeWorkers));
   Print("palisard-service: moderation pages on %s\n", settings.moderationListen.c_str());
   int received = 0;
   signals.async_wait([&received](const boost::system::error_code&, int number) { received = number; });

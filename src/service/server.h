@@ -36,9 +36,10 @@ class PublicServer {
 };
 
 // What `palisard-service serve` runs: opens the store once (creating or
-// migrating its schema; a failure here is returned at once), then serves
-// until SIGINT or SIGTERM. Writes one line to standard output when it
-// starts and one for each failure, none per request.
+// migrating its schema), then serves until SIGINT or SIGTERM. A failure to
+// start is returned, for the caller to tell, and not printed. Writes one
+// line to standard output when it starts and one for each failure after,
+// none per request.
 Result Serve(const ServeSettings& settings);
 
 }  // namespace palisard

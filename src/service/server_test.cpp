@@ -167,6 +167,37 @@ TEST(PublicServerTest, CapsConnectionsFromOneAddress) {
   EXPECT_EQ(again.ReadAll().substr(0, 12), "HTTP/1.1 200") << "a closed connection gives its place back";
 }
 
+// Behind a load balancer every client comes from its address: the report
+// counts against the client it names, and the balancer has no cap of its
+// own. Anyone else's header is not believed.
+TEST(PublicServerTest, TrustedProxyNamesTheClientAndIsNotCappedPerAddress) {
+  TempDir dir;
+  const std::string url = (dir.path() / "service.db").string();
+  ServeSettings settings = Loopback();
+  settings.connectionsPerAddress = 1;
+  settings.trustedProxies = {"127.0.0.1"};
+  std::unique_ptr<PublicServer> server =
+      StartServer(settings, [url](std::unique_ptr<Store>* opened) { return OpenStore(url, opened); });
+  auto report = [&](const char* from, uint64_t reporter, const char* forwarded) {
+    Client client(server->port(), from);
+    client.Send(
+        Post(std::string("SOAPAction: rosterhall/AddInfraction\r\n") + forwarded, AddInfractionDocument(reporter, 5)));
+    return client.ReadAll().substr(0, 12);
+  };
+  Client held(server->port());  // the balancer's one place, were it capped
+  held.Send("GET /version.txt HTTP/1.1\r\n");
+  EXPECT_EQ(report("127.0.0.1", 7, "X-Forwarded-For: 203.0.113.9, 198.51.100.7\r\n"), "HTTP/1.1 200");
+  EXPECT_EQ(report("127.0.0.1", 8, "X-Forwarded-For: 1.2.3.4\r\nX-Forwarded-For: 192.0.2.1 \r\n"), "HTTP/1.1 200");
+  EXPECT_EQ(report("127.0.0.2", 9, "X-Forwarded-For: 192.0.2.1\r\n"), "HTTP/1.1 200");
+  std::unique_ptr<Store> store;
+  PlayerFile file;
+  ASSERT_TRUE(OpenStore(url, &store).ok() && store->Player(5, &file).ok());
+  std::vector<std::string> networks;
+  for (const Report& stored : file.reports) networks.push_back(stored.network);
+  std::sort(networks.begin(), networks.end());
+  EXPECT_EQ(networks, (std::vector<std::string>{"127.0.0.0/24", "192.0.2.0/24", "198.51.100.0/24"}));
+}
+
 TEST(PublicServerTest, StoreThatHangsIsAnsweredWithAFaultInTime) {
   ServeSettings settings = Loopback();
   settings.storeDeadline = std::chrono::seconds(1);

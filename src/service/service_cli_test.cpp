@@ -101,7 +101,8 @@ TEST_F(ServiceCliTest, ServeTakesTheSettingsFileThenTheOptions) {
                                         "latest-version = 1.0.2\n"
                                         "download-url = https://example.test/get palisard\n"
                                         "network-per-hour = 0.5\n"
-                                        "store-workers = 8\n")
+                                        "store-workers = 8\n"
+                                        "trusted-proxy = 10.0.0.5, ::1\n")
                                  .string();
   ASSERT_EQ(Run({"--config", config, "--listen", "[::1]:8081"}), kExitOk) << err_.str();
   ASSERT_TRUE(served_);
@@ -111,6 +112,7 @@ TEST_F(ServiceCliTest, ServeTakesTheSettingsFileThenTheOptions) {
   EXPECT_EQ(served_->downloadUrl, "https://example.test/get palisard");
   EXPECT_EQ(served_->reportLimits.networkPerHour, 0.5);
   EXPECT_EQ(served_->storeWorkers, 8u);
+  EXPECT_EQ(served_->trustedProxies, (std::vector<std::string>{"10.0.0.5", "::1"}));
   EXPECT_EQ(served_->headerDeadline, ServeSettings().headerDeadline);
 
   const struct {
@@ -122,6 +124,7 @@ TEST_F(ServiceCliTest, ServeTakesTheSettingsFileThenTheOptions) {
       {"listen = 0.0.0.0:80\nlisten = 0.0.0.0:81\n", "service.conf:2: listen is set twice"},
       {"network-burst = nan\n", "service.conf:1: network-burst: 'nan' is not a number from 1 to 1000000"},
       {"latest-version = 1.0.2\n", "service.conf: latest-version and download-url are set together"},
+      {"trusted-proxy = 10.0.0.5,\n", "service.conf:1: trusted-proxy: '' is not a numeric address"},
   };
   for (const auto& c : bad) {
     served_.reset();

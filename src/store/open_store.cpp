@@ -1,5 +1,6 @@
-#include <string_view>
+#include <optional>
 
+#include "store/database_url.h"
 #include "store/schema.h"
 #include "store/sql_database.h"
 #include "store/sql_store.h"
@@ -8,15 +9,13 @@
 namespace palisard {
 
 Result OpenStore(const std::string& url, std::unique_ptr<Store>* store) {
-  std::string_view text = url;
   std::unique_ptr<SqlDatabase> db;
   Result opened;
-  if (text.starts_with("postgresql://") || text.starts_with("postgres://")) {
-    opened = OpenPostgresDatabase(url, &db);
+  if (const std::optional<std::string> path = SqlitePath(url)) {
+    if (path->empty()) return Result::Failure(Result::Kind::kInvalid, 0, "no database named");
+    opened = OpenSqliteDatabase(*path, &db);
   } else {
-    if (text.starts_with("sqlite:")) text.remove_prefix(7);
-    if (text.empty()) return Result::Failure(Result::Kind::kInvalid, 0, "no database named");
-    opened = OpenSqliteDatabase(std::string(text), &db);
+    opened = OpenPostgresDatabase(url, &db);
   }
   if (opened.ok()) opened = MigrateSchema(*db);
   if (!opened.ok()) return opened;

@@ -1,6 +1,8 @@
 // SQLite below the store: one file in WAL mode, one connection per object.
 #include <sqlite3.h>
 
+#include <chrono>
+#include <thread>
 #include <unordered_map>
 #include <utility>
 
@@ -158,8 +160,17 @@ Result OpenSqliteDatabase(const std::string& path, std::unique_ptr<SqlDatabase>*
   auto database = std::make_unique<SqliteDatabase>(std::move(handle));
   // WAL: readers (every GetBanList) never wait for a writer, and a commit is
   // one append to the log.
+  // Another connection may be making the file a WAL database at this
+  // moment (instances starting together); SQLite then answers busy at
+  // once, without its busy timeout, so the switch is tried again for as
+  // long as that timeout.
   std::vector<SqlRow> mode;
   Result wal = database->Query("PRAGMA journal_mode=WAL", {}, &mode);
+  for (int tries = 0; wal.kind() == Result::Kind::kUnavailable && tries < kBusyTimeoutMs / 10; ++tries) {
+    std::this_thread::sleep_for(std::chrono::milliseconds(10));
+    mode.clear();
+    wal = database->Query("PRAGMA journal_mode=WAL", {}, &mode);
+  }
   if (!wal.ok()) return wal;
   if (mode.empty() || SqlText(mode[0][0]) != "wal") {
     return Result::Failure(Result::Kind::kUnavailable, 0, path + " cannot be put in WAL mode");

@@ -104,6 +104,12 @@ std::optional<int> ChildProcess::WaitForExit(std::chrono::milliseconds timeout) 
   return status_;
 }
 
+std::string ChildProcess::WholeOutput(std::chrono::milliseconds timeout) {
+  std::unique_lock<std::mutex> lock(mutex_);
+  changed_.wait_for(lock, timeout, [&] { return outputEnded_; });
+  return output_;
+}
+
 std::string ChildProcess::Output() const {
   std::lock_guard<std::mutex> lock(mutex_);
   return output_;

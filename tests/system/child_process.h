@@ -36,6 +36,9 @@ class ChildProcess {
   // `timeout`.
   std::optional<int> WaitForExit(std::chrono::milliseconds timeout = std::chrono::seconds(10));
   std::string Output() const;
+  // The output once the program and its children closed it, or what came
+  // within `timeout`.
+  std::string WholeOutput(std::chrono::milliseconds timeout = std::chrono::seconds(10));
 
  private:
   void ReadOutput();

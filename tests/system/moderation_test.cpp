@@ -1,16 +1,15 @@
 #include <gtest/gtest.h>
-#include <unistd.h>
 
 #include <cstdlib>
 #include <memory>
 #include <thread>
 
 #include "helpers/network_namespace.h"
-#include "helpers/temp_dir.h"
 #include "system/browser.h"
 #include "system/child_process.h"
 #include "system/game_sim_process.h"
 #include "system/palisard_process.h"
+#include "system/service_process.h"
 
 namespace palisard {
 namespace {
@@ -26,11 +25,6 @@ constexpr const char* kPages = "http://127.0.0.1:8080";
 
 enum class Backend { kSqlite, kPostgres };
 
-std::string PostgresUrl() {
-  const char* url = std::getenv("PALISARD_TEST_POSTGRES_URL");
-  return url != nullptr ? url : "";
-}
-
 // A JavaScript string literal in single quotes.
 std::string Quoted(const std::string& text) {
   std::string quoted = "'";
@@ -45,8 +39,8 @@ class ModerationTest : public ::testing::TestWithParam<Backend> {
  protected:
   void SetUp() override {
     if (!RunningAsRoot()) GTEST_SKIP() << "needs root for network namespaces and nftables";
-    if (GetParam() == Backend::kPostgres && PostgresUrl().empty()) {
-      GTEST_SKIP() << "PostgreSQL skipped: PALISARD_TEST_POSTGRES_URL is not set (tests/with-postgres.sh sets it)";
+    if (GetParam() == Backend::kPostgres && std::getenv("PALISARD_TEST_POSTGRES_URL") == nullptr) {
+      GTEST_SKIP() << "no PostgreSQL cluster: run under tests/with-postgres.sh";
     }
     machine = std::make_unique<NetworkNamespace>();
     pids = std::make_unique<PidNamespace>(*machine);
@@ -58,38 +52,26 @@ class ModerationTest : public ::testing::TestWithParam<Backend> {
           std::string("server 198.18.0.1 28960")}) {
       ASSERT_TRUE(game->Do(command));
     }
-    database = (dir.path() / "service.db").string();
+    std::string database;
     if (GetParam() == Backend::kPostgres) {
-      postgresName = "moderation_test_" + std::to_string(getpid());
-      ASSERT_EQ(Psql("CREATE DATABASE " + postgresName), 0);
-      database = PostgresUrl() + "&dbname=" + postgresName;
+      database = NewPostgresDatabase();
+      ASSERT_FALSE(database.empty()) << "no database on the cluster";
     }
-    service = std::make_unique<ChildProcess>(
-        std::vector<std::string>{"/usr/bin/ip", "netns", "exec", machine->name(), PALISARD_SERVICE_EXE, "serve",
-                                 "--listen", "127.0.0.1:80", "--moderation-listen", "127.0.0.1:8080", "--database",
-                                 database},
-        dir.path());
-    ASSERT_TRUE(service->WaitForOutput("moderation pages on 127.0.0.1:8080\n", 20s)) << service->Output();
+    service = std::make_unique<ServiceProcess>(*machine, "127.0.0.1:80", database,
+                                               std::vector<std::string>{"--moderation-listen", "127.0.0.1:8080"});
+    ASSERT_TRUE(service->ready()) << service->process().Output();
     for (const char* name : {"mod", "victim"}) {
-      ChildProcess add({PALISARD_SERVICE_EXE, "moderator", "add", name, "--insecure-test-hash", "--database", database},
-                       dir.path());
-      add.Write(std::string(kPassword) + "\n");
-      add.CloseInput();
-      ASSERT_EQ(add.WaitForExit(20s), 0) << add.Output();
+      std::unique_ptr<ChildProcess> add =
+          StartServiceCommand(service->database(), {"moderator", "add", name, "--insecure-test-hash"});
+      add->Write(std::string(kPassword) + "\n");
+      add->CloseInput();
+      ASSERT_EQ(add->WaitForExit(20s), 0) << add->Output();
     }
   }
 
   void TearDown() override {
     palisard.reset();
     service.reset();
-    if (!postgresName.empty()) {
-      EXPECT_EQ(Psql("DROP DATABASE " + postgresName + " WITH (FORCE)"), 0);
-    }
-  }
-
-  static int Psql(const std::string& statement) {
-    ChildProcess psql({"/usr/bin/psql", PostgresUrl(), "-q", "-c", statement}, "/");
-    return psql.WaitForExit(20s).value_or(-1);
   }
 
   // A copy started now asks the service about its players at once.
@@ -114,13 +96,10 @@ class ModerationTest : public ::testing::TestWithParam<Backend> {
     return ruleset;
   }
 
-  TempDir dir;
-  std::string database;
-  std::string postgresName;
   std::unique_ptr<NetworkNamespace> machine;
   std::unique_ptr<PidNamespace> pids;
   std::unique_ptr<GameSim> game;
-  std::unique_ptr<ChildProcess> service;
+  std::unique_ptr<ServiceProcess> service;
   std::unique_ptr<PalisardProcess> palisard;
 };
 
