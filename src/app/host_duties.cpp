@@ -43,6 +43,8 @@ void HostDuties::BlockVotedOutAndBanned() {
 
 void HostDuties::Block(uint32_t address, uint64_t communityId, BlockReason reason) {
   const Result result = blocker_.Block(address, communityId, reason);
+  // Shut down on the way out: the blocks were lifted on purpose.
+  if (result.kind() == Result::Kind::kClosed) return;
   if (InForce(result)) {
     failureTold_.erase(communityId);
     return;

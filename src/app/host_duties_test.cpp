@@ -98,6 +98,10 @@ TEST_F(HostDutiesTest, AFailedBlockIsToldOnce) {
   duties.AfterPass(true);
   duties.AfterPass(true);
   EXPECT_EQ(console.Take(), "Could not block 76561197960265728 ( 198.18.0.9 ): 80320001\n");
+  // A firewall shut down on the way out is no failure to tell.
+  blocker.result = Result::Failure(Result::Kind::kClosed, Firewall::kNotOpen);
+  duties.AfterPass(true);
+  EXPECT_EQ(console.Take(), "");
 }
 
 TEST_F(HostDutiesTest, BannedPlayersAreBlockedButNeverTheHost) {

@@ -17,7 +17,7 @@ class [[nodiscard]] Result {
     kOk,
     kFailed,        // a failure with no finer kind; see code()
     kTimedOut,      // a deadline passed first
-    kClosed,        // the peer ended the connection before the exchange was done
+    kClosed,        // the peer ended the connection first, or the object was shut down
     kRefused,       // the peer or the system said no
     kAddressInUse,  // a port or address is taken
     kUnreachable,   // no peer, no route, no server found

@@ -50,7 +50,7 @@ Result Firewall::Initialize() {
 
 Result Firewall::BlockPlayer(uint32_t address, uint64_t communityId, BlockReason reason) {
   MutexLock lock(mutex_);
-  if (!open_) return Own(Result::Kind::kUnavailable, kNotOpen);
+  if (!open_) return Own(shutDown_ ? Result::Kind::kClosed : Result::Kind::kUnavailable, kNotOpen);
   if (address == 0 || communityId == 0) return Own(Result::Kind::kInvalid, kRefused);
 
   auto existing = std::find_if(blocks_.begin(), blocks_.end(),
@@ -89,7 +89,7 @@ Result Firewall::UnblockPlayer(uint64_t communityId) {
 }
 
 Result Firewall::UnblockPlayerLocked(uint64_t communityId) {
-  if (!open_) return Own(Result::Kind::kUnavailable, kNotOpen);
+  if (!open_) return Own(shutDown_ ? Result::Kind::kClosed : Result::Kind::kUnavailable, kNotOpen);
   auto it = std::find_if(blocks_.begin(), blocks_.end(),
                          [&](const BlockRecord& r) { return r.CommunityId() == communityId; });
   if (it == blocks_.end()) return Own(Result::Kind::kNotFound, kNoSuchBlock);
@@ -106,7 +106,7 @@ bool Firewall::LiftLocked(const BlockRecord& record, uint32_t* result) {
 
 Result Firewall::RemoveBlock(BlockRecord record) {
   MutexLock lock(mutex_);
-  if (!open_) return Own(Result::Kind::kUnavailable, kNotOpen);
+  if (!open_) return Own(shutDown_ ? Result::Kind::kClosed : Result::Kind::kUnavailable, kNotOpen);
   uint32_t result = 0;
   bool lifted = LiftLocked(record, &result);
   uint64_t communityId = record.CommunityId();
@@ -172,6 +172,7 @@ std::vector<UnliftedBlock> Firewall::ShutdownLocked() {
     engine_.Close();
     open_ = false;
   }
+  shutDown_ = true;
   blocks_.clear();
   return unlifted;
 }

@@ -68,7 +68,7 @@ class Firewall {
 
   // Every failure carries its code: one of the Firewall's own below, or the
   // engine's. Any operation before a successful Initialize fails
-  // kUnavailable (101).
+  // kUnavailable (101), and after Shutdown kClosed (101).
 
   // Opens the engine; kConflict (1247) when already open.
   virtual Result Initialize();
@@ -112,6 +112,7 @@ class Firewall {
   const Clock& clock_;
   mutable Mutex mutex_;
   bool open_ GUARDED_BY(mutex_) = false;
+  bool shutDown_ GUARDED_BY(mutex_) = false;
   std::list<BlockRecord> blocks_ GUARDED_BY(mutex_);
 };
 

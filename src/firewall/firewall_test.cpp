@@ -229,6 +229,7 @@ TEST_F(FirewallTest, ClearAndShutdownLiftEverythingAndLaterCallsAreHarmless) {
   EXPECT_TRUE(engine.filters().empty());
   EXPECT_FALSE(engine.isOpen());
   EXPECT_EQ(firewall.BlockPlayer(kAddressA, kPlayer).code(), Firewall::kNotOpen);
+  EXPECT_EQ(firewall.BlockPlayer(kAddressA, kPlayer).kind(), Result::Kind::kClosed);
   EXPECT_EQ(firewall.UnblockPlayer(kPlayer).code(), Firewall::kNotOpen);
   firewall.RemoveBlocksIf([](BlockRecord) { return true; });
   firewall.ClearBlocks();
