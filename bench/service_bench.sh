@@ -88,27 +88,8 @@ prepare() {
   done
 }
 
-cat > "$work/nginx.conf" <<CONF
-daemon off;
-master_process off;
-pid $work/nginx.pid;
-error_log $work/nginx-error.log;
-events { worker_connections 1024; }
-http {
-  access_log off;
-  keepalive_timeout 0;
-  client_body_temp_path $work/nginx-body;
-  proxy_temp_path $work/nginx-proxy;
-  fastcgi_temp_path $work/nginx-fastcgi;
-  uwsgi_temp_path $work/nginx-uwsgi;
-  scgi_temp_path $work/nginx-scgi;
-  server {
-    listen 127.0.0.1:8080;
-    root $work/www;
-    default_type text/xml;
-  }
-}
-CONF
+source bench/nginx_conf.sh
+write_nginx_conf "$work" text/xml
 mkdir -p "$work/www"
 start /dev/null nginx -p "$work" -e "$work/nginx-error.log" -c "$work/nginx.conf"
 

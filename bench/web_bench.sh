@@ -71,30 +71,8 @@ for _ in $(seq 100); do
 done
 grep -q "Player &lt;17&gt;" "$work/www/index.html" || { echo "the page never showed 18 players" >&2; exit 1; }
 
-# nginx in the foreground as one process (no master, no daemon) with its
-# own paths: nothing of the machine's nginx set-up is read or written. The
-# single process runs the same event loop a worker would.
-cat > "$work/nginx.conf" <<CONF
-daemon off;
-master_process off;
-pid $work/nginx.pid;
-error_log $work/nginx-error.log;
-events { worker_connections 1024; }
-http {
-  access_log off;
-  keepalive_timeout 0;
-  client_body_temp_path $work/nginx-body;
-  proxy_temp_path $work/nginx-proxy;
-  fastcgi_temp_path $work/nginx-fastcgi;
-  uwsgi_temp_path $work/nginx-uwsgi;
-  scgi_temp_path $work/nginx-scgi;
-  server {
-    listen 127.0.0.1:8080;
-    root $work/www;
-    default_type text/html;
-  }
-}
-CONF
+source bench/nginx_conf.sh
+write_nginx_conf "$work" text/html
 start /dev/null /dev/null nginx -p "$work" -e "$work/nginx-error.log" -c "$work/nginx.conf"
 for _ in $(seq 50); do inside curl -sf http://127.0.0.1:8080/index.html -o "$work/nginx.html" && break; sleep 0.1; done
 cmp -s "$work/www/index.html" "$work/nginx.html" || { echo "nginx does not serve the page" >&2; exit 1; }

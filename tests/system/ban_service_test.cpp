@@ -9,6 +9,7 @@
 #include "helpers/fake_http_server.h"
 #include "helpers/network_namespace.h"
 #include "system/child_process.h"
+#include "system/eventually.h"
 #include "system/game_sim_process.h"
 #include "system/palisard_process.h"
 
@@ -66,16 +67,6 @@ class BanRoadTest : public ::testing::Test {
     ASSERT_TRUE(palisard->process().WaitForOutput("Server set to: Host\n")) << palisard->process().Output();
   }
 
-  // The firewall's rules once they name `address`, or after five seconds.
-  std::string RulesetOnceItNames(const std::string& address) {
-    std::string ruleset;
-    for (int i = 0; i < 50 && ruleset.find(address) == std::string::npos; ++i) {
-      std::this_thread::sleep_for(100ms);
-      ruleset = machine->Capture("nft list ruleset");
-    }
-    return ruleset;
-  }
-
   std::unique_ptr<NetworkNamespace> machine;
   std::unique_ptr<PidNamespace> pids;
   std::unique_ptr<GameSim> game;
@@ -93,7 +84,7 @@ TEST_F(BanRoadTest, ServiceBuiltWithSpyneStreamsBansAndTakesReports) {
   StartPalisard("[Palisard]\nCheckForUpdates=0\nBanStreaming=1\nOverrideHost=127.0.0.1\n");
   EXPECT_TRUE(spyne.WaitForOutput(std::string("GetBanList ") + kHost + " " + kBanned + " " + kClean + "\n"))
       << spyne.Output();
-  const std::string ruleset = RulesetOnceItNames("198.18.0.5");
+  const std::string ruleset = RulesetOnceItNames(*machine, "198.18.0.5");
   EXPECT_NE(ruleset.find("ip saddr 198.18.0.5"), std::string::npos) << ruleset;
 
   EXPECT_NE(

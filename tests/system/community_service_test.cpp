@@ -27,12 +27,6 @@ using ::testing::HasSubstr;
 using ::testing::Not;
 using ::testing::StartsWith;
 
-struct Player {
-  const char* name;
-  const char* id;
-  const char* address;
-};
-
 // The host and Alice run Palisard; the cheater and the clean player do not.
 const Player kHost = {"Host", "76561198000000001", "198.18.0.1"};
 const Player kAlice = {"Alice", "76561198000000002", "198.18.0.2"};

@@ -1,7 +1,10 @@
 #pragma once
 
 #include <chrono>
+#include <string>
 #include <thread>
+
+#include "helpers/network_namespace.h"
 
 namespace palisard {
 
@@ -14,6 +17,19 @@ bool Eventually(Condition condition, std::chrono::milliseconds limit = std::chro
     std::this_thread::sleep_for(std::chrono::milliseconds(100));
   }
   return true;
+}
+
+// The firewall's rules in `machine` once they name `address`, or as they
+// stand after five seconds.
+inline std::string RulesetOnceItNames(NetworkNamespace& machine, const std::string& address) {
+  std::string ruleset;
+  Eventually(
+      [&] {
+        ruleset = machine.Capture("nft list ruleset");
+        return ruleset.find(address) != std::string::npos;
+      },
+      std::chrono::seconds(5));
+  return ruleset;
 }
 
 }  // namespace palisard

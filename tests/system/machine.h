@@ -11,6 +11,14 @@
 
 namespace palisard {
 
+// A player of the tests' matches: the name the game shows, the community id
+// and the address on the test network.
+struct Player {
+  const char* name;
+  const char* id;
+  const char* address;
+};
+
 // One player's machine for the tests across machines: a network namespace
 // with its own address on the test network, and a PID namespace (with its
 // own /proc) holding that machine's game stand-in and Palisard, so each copy

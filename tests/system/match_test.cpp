@@ -18,12 +18,6 @@ namespace {
 
 using namespace std::chrono_literals;
 
-struct Player {
-  const char* name;
-  const char* id;
-  const char* address;
-};
-
 // The host, three more players with Palisard, and one (banned) without it.
 const Player kHost = {"Host", "76561198000000001", "198.18.0.1"};
 const Player kAlice = {"Alice", "76561198000000002", "198.18.0.2"};

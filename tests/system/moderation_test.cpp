@@ -7,6 +7,7 @@
 #include "helpers/network_namespace.h"
 #include "system/browser.h"
 #include "system/child_process.h"
+#include "system/eventually.h"
 #include "system/game_sim_process.h"
 #include "system/palisard_process.h"
 #include "system/service_process.h"
@@ -87,15 +88,6 @@ class ModerationTest : public ::testing::TestWithParam<Backend> {
   // command runs in single quotes.
   std::string Status(const std::string& arguments) { return Curl("-o /dev/null -w %{http_code} " + arguments); }
 
-  std::string RulesetOnceItNames(const std::string& address) {
-    std::string ruleset;
-    for (int i = 0; i < 50 && ruleset.find(address) == std::string::npos; ++i) {
-      std::this_thread::sleep_for(100ms);
-      ruleset = machine->Capture("nft list ruleset");
-    }
-    return ruleset;
-  }
-
   std::unique_ptr<NetworkNamespace> machine;
   std::unique_ptr<PidNamespace> pids;
   std::unique_ptr<GameSim> game;
@@ -140,7 +132,7 @@ TEST_P(ModerationTest, ReportBanAppealAndLiftThroughThePages) {
       << browser.Run("document.body.innerText");
 
   StartPalisard();  // its next ban request
-  const std::string ruleset = RulesetOnceItNames("198.18.0.5");
+  const std::string ruleset = RulesetOnceItNames(*machine, "198.18.0.5");
   EXPECT_NE(ruleset.find("ip saddr 198.18.0.5"), std::string::npos) << ruleset;
 
   browser.Open(std::string("http://127.0.0.1/player/") + kCheater);
