@@ -48,12 +48,14 @@ start() {
   pids+=($!)
 }
 stop_last() { kill -KILL "${pids[-1]}"; wait "${pids[-1]}" 2>/dev/null || true; unset 'pids[-1]'; }
-# serve DATABASE [OPTION...]: the service on 127.0.0.1:80, once it answers;
+# serve DATABASE [OPTION...]: the service on 127.0.0.1:80, once it answers
+# (its moderation pages on a port of the system's choice: nginx has 8080);
 # its process is the last started (setpriv and ip netns exec exec it).
 serve() {
   local database=$1
   shift
-  start "$work/service.log" "$service" serve --listen 127.0.0.1:80 --database "$database" "$@"
+  start "$work/service.log" "$service" serve --listen 127.0.0.1:80 --moderation-listen 127.0.0.1:0 \
+    --database "$database" "$@"
   for _ in $(seq 100); do grep -q "serving the ban contract" "$work/service.log" && return; sleep 0.05; done
   cat "$work/service.log" >&2
   exit 1
