@@ -1,6 +1,8 @@
 #pragma once
 
 #include <cstddef>
+#include <string>
+#include <unordered_map>
 #include <vector>
 
 #include "common/mutex.h"
@@ -24,8 +26,18 @@ class SightingLog {
   std::vector<Sighting> Take();
 
  private:
+  // A host that asks again about the same players before the log is
+  // written adds only a later time: of such a run the log keeps the
+  // earliest and the latest sighting, which mark the same presence as all
+  // of them (the log is written far more often than a presence may pause).
+  struct Run {
+    std::size_t earliest;
+    std::size_t latest;
+  };
+
   Mutex mutex_;
   std::vector<Sighting> waiting_ GUARDED_BY(mutex_);
+  std::unordered_map<std::string, Run> runs_ GUARDED_BY(mutex_);  // by host and ids
 };
 
 }  // namespace palisard
