@@ -7,6 +7,7 @@
 namespace palisard {
 
 bool ConnectionCaps::Admit(const std::string& source, bool perSourceCap) {
+  MutexLock lock(mutex_);
   if (open_ >= total_) return false;
   if (!perSourceCap) {
     ++open_;
@@ -23,6 +24,7 @@ bool ConnectionCaps::Admit(const std::string& source, bool perSourceCap) {
 }
 
 void ConnectionCaps::Release(const std::string& source) {
+  MutexLock lock(mutex_);
   // A source that is not counted was admitted without its cap.
   auto found = bySource_.find(source);
   if (found != bySource_.end() && --found->second == 0) bySource_.erase(found);

@@ -4,10 +4,12 @@
 #include <string>
 #include <unordered_map>
 
+#include "common/mutex.h"
+
 namespace palisard {
 
 // The public port's caps on open connections: in all, and from one source.
-// Used on the I/O thread only.
+// Thread-safe: connections end on any of the I/O threads.
 class ConnectionCaps {
  public:
   ConnectionCaps(std::size_t perSource, std::size_t total) : perSource_(perSource), total_(total) {}
@@ -20,10 +22,11 @@ class ConnectionCaps {
   void Release(const std::string& source);
 
  private:
-  std::size_t perSource_;
-  std::size_t total_;
-  std::size_t open_ = 0;
-  std::unordered_map<std::string, std::size_t> bySource_;
+  const std::size_t perSource_;
+  const std::size_t total_;
+  Mutex mutex_;
+  std::size_t open_ GUARDED_BY(mutex_) = 0;
+  std::unordered_map<std::string, std::size_t> bySource_ GUARDED_BY(mutex_);
 };
 
 // The source a peer's connections count against: an IPv4 address (also one

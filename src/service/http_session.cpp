@@ -123,7 +123,7 @@ void HttpSession::AskStore(StoreCall call) {
     if (!error) self->OnStoreAnswer(number, self->context_.unanswered);
   });
   // The worker holds no strong reference: a session is ended on its own
-  // thread only, and the store's late answer finds it gone.
+  // strand only, and the store's late answer finds it gone.
   context_.workers.Post(due, [weak = weak_from_this(), executor = stream_.get_executor(), call = std::move(call),
                               unanswered = &context_.unanswered, number](Store* store) {
     Result stored = Result::Failure(Result::Kind::kUnavailable);
@@ -159,7 +159,11 @@ void HttpSession::Reply(const HttpAnswer& answer, bool keepAlive) {
 void HttpSession::OnWritten(bool keepAlive, beast::error_code error) {
   if (error) return;
   if (keepAlive) return ReadHeader();
+  // A request read to its end, with nothing after it: the socket closes
+  // with the session, at once.
   beast::error_code ignored;
+  const bool unread = buffer_.size() > 0 || stream_.socket().available(ignored) > 0 || ignored;
+  if (parser_ && parser_->is_done() && !unread) return;
   stream_.socket().shutdown(boost::asio::ip::tcp::socket::shutdown_send, ignored);
   stream_.expires_after(kLinger);
   Linger();

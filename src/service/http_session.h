@@ -33,7 +33,7 @@ struct SessionContext {
   HttpAnswer unanswered;
 };
 
-// One connection, on the I/O thread: requests read within the header and
+// One connection, on a strand of the I/O threads: requests read within the header and
 // the body deadline and the body limit, answered in turn by the listener's
 // router, the store's calls handed to the store workers and their answers
 // posted back. It keeps its place in the caps while it lives.

@@ -6,6 +6,7 @@
 #include <boost/asio/ip/tcp.hpp>
 #include <boost/asio/signal_set.hpp>
 #include <boost/asio/steady_timer.hpp>
+#include <boost/asio/strand.hpp>
 
 #include <algorithm>
 #include <charconv>
@@ -108,14 +109,17 @@ class Listener {
 
  private:
   void Accept() {
-    acceptor_.async_accept([this](boost::system::error_code error, tcp::socket socket) {
-      if (error == asio::error::operation_aborted) return;
-      if (error) return RetryAccept(error);
-      if (!acceptFailure_.empty()) Print("palisard-service: accepting connections again\n");
-      acceptFailure_.clear();
-      Admit(std::move(socket));
-      Accept();
-    });
+    // Each connection on a strand of its own: its handlers run one at a
+    // time, on whichever I/O thread is free.
+    acceptor_.async_accept(asio::make_strand(acceptor_.get_executor()),
+                           [this](boost::system::error_code error, tcp::socket socket) {
+                             if (error == asio::error::operation_aborted) return;
+                             if (error) return RetryAccept(error);
+                             if (!acceptFailure_.empty()) Print("palisard-service: accepting connections again\n");
+                             acceptFailure_.clear();
+                             Admit(std::move(socket));
+                             Accept();
+                           });
   }
 
   // Out of descriptors or buffers, say: one line, and another try soon.
@@ -147,6 +151,10 @@ class Listener {
   std::string acceptFailure_;  // the last accept error told, until accepts work again
   uint16_t port_ = 0;
 };
+
+// Threads that read, parse and write the connections: one a core, up to a
+// few (the store workers do the waiting).
+std::size_t IoThreads() { return std::clamp<std::size_t>(std::thread::hardware_concurrency(), 1, 4); }
 
 // The moderation pages serve a few people: two store workers of their own,
 // so that sign-ins (a password hash each) never hold up the contract's.
@@ -192,7 +200,7 @@ struct PublicServer::Parts {
 
   ~Parts() {
     io.stop();
-    if (thread.joinable()) thread.join();
+    for (std::thread& thread : threads) thread.join();
   }
 
   // Writes what hosts' ban requests named, and now and then forgets what
@@ -220,7 +228,7 @@ struct PublicServer::Parts {
     });
   }
 
-  // Destroyed from the bottom up, after the I/O thread stopped: the store
+  // Destroyed from the bottom up, after the I/O threads stopped: the store
   // workers finish (their late answers go to a stopped context), then the
   // I/O context, whose sessions give their places back to the caps of the
   // contexts above it.
@@ -230,14 +238,14 @@ struct PublicServer::Parts {
   SightingLog sightings;
   SessionContext publicContext;
   SessionContext moderationContext;
-  asio::io_context io{1};
+  asio::io_context io{static_cast<int>(IoThreads())};
   Listener publicPort{io, "public port", publicContext};
   Listener moderationPort{io, "moderation pages", moderationContext};
   asio::steady_timer sightingTimer{io};
   std::chrono::steady_clock::time_point nextPrune;
   StoreWorkers workers;
   StoreWorkers moderationWorkers;
-  std::thread thread;
+  std::vector<std::thread> threads;
 };
 
 PublicServer::PublicServer(std::unique_ptr<Parts> parts) : parts_(std::move(parts)) {}
@@ -255,7 +263,8 @@ Result PublicServer::Start(const ServeSettings& settings, StoreWorkers::Opener o
   if (listening.ok()) listening = parts->moderationPort.Listen(settings.moderationListen);
   if (!listening.ok()) return listening;
   parts->KeepSightings();
-  parts->thread = std::thread([serving = parts.get()] { serving->Run(); });
+  for (std::size_t i = 0; i < IoThreads(); ++i)
+    parts->threads.emplace_back([serving = parts.get()] { serving->Run(); });
   server->reset(new PublicServer(std::move(parts)));
   return Result::Ok();
 }

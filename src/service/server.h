@@ -11,8 +11,9 @@ namespace palisard {
 
 // palisard-service's public port: the ban contract, its WSDL, the version
 // file and the players' public pages over HTTP/1.1; and beside it, on an
-// address of their own, the moderation pages. One I/O thread serves every
-// connection of both (thousands of idle or slow ones cost no thread);
+// address of their own, the moderation pages. A few I/O threads (one a
+// core) serve every connection of both (thousands of idle or slow ones cost
+// no thread);
 // settings.storeWorkers threads make the public port's store calls, two
 // more the moderation pages'. Holds no state another instance needs.
 class PublicServer {

@@ -15,7 +15,7 @@
 namespace palisard {
 
 // The few threads that talk to the database, so that no call that blocks on
-// it runs on the I/O thread. Each opens a Store of its own with the opener
+// it runs on the I/O threads. Each opens a Store of its own with the opener
 // (stores are used by one thread at a time). A store that reports itself
 // unreachable is dropped and opened again, at most once a second, so that a
 // database that comes back is used again without a restart.
