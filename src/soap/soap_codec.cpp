@@ -281,13 +281,30 @@ Result ParseServiceRequest(const std::string& body, ServiceRequest* request) {
 std::string GetBanListAnswer(const std::vector<BanAnswer>& statuses) {
   pugi::xml_document document;
   pugi::xml_node list = Response(document, "GetBanListResponse").append_child("GetBanListResult");
-  for (const BanAnswer& answer : statuses) {
-    pugi::xml_node status = list.append_child("BanStatus");
-    AppendText(status, "CommunityId", answer.communityId);
-    status.append_child("IsBanned").text().set(answer.isBanned ? "true" : "false");
-    AppendText(status, "BanScore", answer.banScore);
+  if (statuses.empty()) return Print(document);
+  // Every hosting copy asks every few seconds: the document around the
+  // statuses is printed once, and each status written into it as the
+  // printer would indent it.
+  static const std::pair<std::string, std::string> frame = [&list, &document] {
+    list.text().set("@");
+    const std::string printed = Print(document);
+    const std::size_t at = printed.find('@');
+    return std::pair(printed.substr(0, at), printed.substr(at + 1));
+  }();
+  constexpr std::string_view kIndent = "\n                ";
+  std::string answer = frame.first;
+  answer.reserve(frame.first.size() + frame.second.size() + statuses.size() * 180);
+  for (const BanAnswer& status : statuses) {
+    answer.append(kIndent).append("<BanStatus>");
+    answer.append(kIndent)
+        .append("    <CommunityId>")
+        .append(std::to_string(status.communityId))
+        .append("</CommunityId>");
+    answer.append(kIndent).append("    <IsBanned>").append(status.isBanned ? "true" : "false").append("</IsBanned>");
+    answer.append(kIndent).append("    <BanScore>").append(std::to_string(status.banScore)).append("</BanScore>");
+    answer.append(kIndent).append("</BanStatus>");
   }
-  return Print(document);
+  return answer.append(kIndent.substr(0, kIndent.size() - 4)).append(frame.second);
 }
 
 std::string AddInfractionAnswer(bool banned) {

@@ -3,6 +3,7 @@
 #include <gtest/gtest.h>
 #include <pugixml.hpp>
 
+#include <sstream>
 #include <string>
 #include <vector>
 
@@ -236,6 +237,12 @@ TEST(SoapMessagesTest, AnswersReadByTodaysClientAndByPlainNames) {
   EXPECT_EQ(PlainNameTexts(list, "//BanStatus", "IsBanned"), (std::vector<std::string>{"true", "false"}));
   EXPECT_EQ(PlainNameTexts(list, "//BanStatus", "BanScore"), (std::vector<std::string>{"4294967295", "0"}));
   EXPECT_TRUE(ParseBanStatuses(GetBanListAnswer({})).empty());
+  // Written as the document printer writes every other answer.
+  pugi::xml_document reread;
+  ASSERT_TRUE(reread.load_string(list.c_str()));
+  std::ostringstream printed;
+  reread.save(printed, "    ", pugi::format_indent | pugi::format_no_declaration, pugi::encoding_utf8);
+  EXPECT_EQ(printed.str(), list.substr(list.find('\n') + 1));
 
   for (bool banned : {true, false}) {
     EXPECT_EQ(ParseAddInfractionResult(AddInfractionAnswer(banned)), banned);

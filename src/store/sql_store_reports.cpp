@@ -37,11 +37,12 @@ int64_t RefilledMilliTokens(int64_t stored, UnixTime updatedAt, UnixTime now, do
 }
 
 // In-JSON lists of ids, one statement for any number of them; each
-// database reads a JSON array into rows its own way.
+// database reads a JSON array into rows its own way. An id twice gives two
+// rows (removing them would cost a sort on every ban request).
 std::string IdsFromJson(SqlDialect dialect) {
   return dialect == SqlDialect::kSqlite
-             ? "SELECT DISTINCT value FROM json_each($1)"
-             : "SELECT DISTINCT CAST(value AS BIGINT) FROM json_array_elements_text(CAST($1 AS json))";
+             ? "SELECT value FROM json_each($1)"
+             : "SELECT CAST(value AS BIGINT) FROM json_array_elements_text(CAST($1 AS json))";
 }
 
 Case CaseOf(const SqlRow& row) {
@@ -73,8 +74,10 @@ Result SqlStore::Standings(const std::vector<uint64_t>& ids, UnixTime now, UnixT
                      "SELECT a.player_id, "
                      "CASE WHEN EXISTS (SELECT 1 FROM bans b WHERE b.player_id = a.player_id AND b.lifted_at IS NULL "
                      "AND (b.ends_at IS NULL OR b.ends_at > $2)) THEN 1 ELSE 0 END, "
-                     "(SELECT COUNT(DISTINCT r.network) FROM reports r WHERE r.reported_id = a.player_id "
-                     "AND r.reported_at >= $3) "
+                     // Most players were never reported: their score costs no count.
+                     "CASE WHEN EXISTS (SELECT 1 FROM reports r WHERE r.reported_id = a.player_id "
+                     "AND r.reported_at >= $3) THEN (SELECT COUNT(DISTINCT r.network) FROM reports r "
+                     "WHERE r.reported_id = a.player_id AND r.reported_at >= $3) ELSE 0 END "
                      "FROM asked a",
                  {asked.dump(), now, scoreSince}, &rows);
   if (!read.ok()) return read;
