@@ -112,8 +112,9 @@ for script in service nginx; do
   cat >> "$work/$script.lua" <<'LUA'
 done = function(summary, latency, requests)
   local e = summary.errors
-  io.write(string.format("%d %.0f %d %d\n", summary.requests, latency:percentile(50), latency:percentile(99),
-    e.connect + e.write + e.status + e.timeout))
+  io.write(string.format("%d %.0f %d %d connect:%d,write:%d,status:%d,timeout:%d\n", summary.requests,
+    latency:percentile(50), latency:percentile(99), e.connect + e.write + e.status + e.timeout,
+    e.connect, e.write, e.status, e.timeout))
 end
 LUA
 done
@@ -145,8 +146,12 @@ for store in sqlite postgresql; do
     order=(service nginx)
     ((round % 2)) || order=(nginx service)
     for server in "${order[@]}"; do
-      read -r requests p50 p99 errors <<< "$(measure "$server" "${seconds}s")"
-      if ((errors > 0)); then echo "$server: $errors failed requests" >&2; exit 1; fi
+      read -r requests p50 p99 errors kinds <<< "$(measure "$server" "${seconds}s")"
+      if ((errors > 0)); then
+        echo "$server: $errors failed requests ($kinds)" >&2
+        tail -5 "$work/service.log" >&2
+        exit 1
+      fi
       results[$server]+="$((requests / seconds)) $p50 $p99"$'\n'
     done
   done
