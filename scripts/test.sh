@@ -1,6 +1,6 @@
 #!/usr/bin/env bash
-# Installs what is missing, checks that the folders of src/ include each other
-# without a circle, builds every flavour (warnings as errors) and runs every
+# Installs what is missing, checks that every include of src/ goes down the
+# order of its folders, builds every flavour (warnings as errors) and runs every
 # test: the Linux tests under ASan+UBSan and again under TSan, the Windows
 # unit tests under Wine, the release packages' checks, and each fuzz target
 # for 10 seconds. Exits non-zero when any build or test fails.
