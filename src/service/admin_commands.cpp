@@ -8,13 +8,7 @@
 namespace palisard {
 namespace {
 
-// The store options after a command's own.
-std::vector<OptionSpec> WithStoreOptions(std::vector<OptionSpec> options) {
-  for (OptionSpec& option : StoreOptions()) options.push_back(std::move(option));
-  return options;
-}
-
-const OptionSpec kReason{"reason", "TEXT", "why, for the record", true};
+const OptionSyntax kReason{"reason", "TEXT", "why, for the record", true};
 
 Result NonEmptyReason(const CommandArguments& args, std::string* reason) {
   *reason = *args.Value("reason");
@@ -125,15 +119,13 @@ std::vector<Command> AdminCommands() {
         "ban a player",
         "Every host that asks the service blocks the player from its next ban request on. A player has one\n"
         "ban in force at most.",
-        WithStoreOptions(
-            {kReason, {"for", "DURATION", "how long: 30m, 12h, 7d, 2w or permanent (default permanent)"}})},
+        StoreOptions({kReason, {"for", "DURATION", "how long: 30m, 12h, 7d, 2w or permanent (default permanent)"}})},
        RunBan},
-      {{"lift", {"ID"}, "lift the ban in force of a player", "", WithStoreOptions({kReason})}, RunLift},
-      {{"bans", {}, "list the bans in force, newest first", "", WithStoreOptions({{"all", "", "past bans too"}})},
-       RunBans},
+      {{"lift", {"ID"}, "lift the ban in force of a player", "", StoreOptions({kReason})}, RunLift},
+      {{"bans", {}, "list the bans in force, newest first", "", StoreOptions({{"all", "", "past bans too"}})}, RunBans},
       {{"show", {"ID"}, "show the bans, cases and reports of a player", "", StoreOptions()}, RunShow},
       {{"cases", {}, "list the open cases, most distinct source networks first", "", StoreOptions()}, RunCases},
-      {{"dismiss", {"CASE"}, "close an open case without a ban", "", WithStoreOptions({kReason})}, RunDismiss},
+      {{"dismiss", {"CASE"}, "close an open case without a ban", "", StoreOptions({kReason})}, RunDismiss},
   };
 }
 

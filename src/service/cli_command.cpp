@@ -9,12 +9,11 @@
 
 namespace palisard {
 
-std::vector<OptionSpec> StoreOptions() {
-  return {
-      {"database", "URL",
-       "the database: an SQLite file or a postgresql:// URL (default " + ServeSettings().database + ")"},
-      {"config", "FILE", "take the database from serve's settings file"},
-  };
+std::vector<OptionSyntax> StoreOptions(std::vector<OptionSyntax> own) {
+  own.push_back({"database", "URL",
+                 "the database: an SQLite file or a postgresql:// URL (default " + ServeSettings().database + ")"});
+  own.push_back({"config", "FILE", "take the database from serve's settings file"});
+  return own;
 }
 
 Result OpenCommandStore(const CommandArguments& args, std::unique_ptr<Store>* store) {

@@ -25,17 +25,17 @@ struct CliContext {
   std::function<Result(std::string*)> readPassword;
 };
 
-// One command of the command line. `run` gets arguments that passed `spec`;
+// One command of the command line. `run` gets arguments that passed `syntax`;
 // it prints what it did only after the store committed it, and returns a
 // failure with a one-line text otherwise.
 struct Command {
-  CommandSpec spec;
+  CommandSyntax syntax;
   Result (*run)(const CommandArguments& args, CliContext& context);
 };
 
-// "--database URL" and "--config FILE": every command that works on the
-// store takes them.
-std::vector<OptionSpec> StoreOptions();
+// A command's own options, then "--database URL" and "--config FILE":
+// every command that works on the store takes them.
+std::vector<OptionSyntax> StoreOptions(std::vector<OptionSyntax> own = {});
 
 // Opens the database that --database, the --config file or the default
 // names. Only `serve` creates an SQLite file: a command run in another

@@ -10,7 +10,7 @@ namespace palisard {
 
 // One option of a command: "--NAME VALUE" (or "--NAME=VALUE"), or a flag
 // "--NAME" when it takes no value.
-struct OptionSpec {
+struct OptionSyntax {
   std::string name;       // without the dashes
   std::string valueName;  // "TEXT", "URL"; empty for a flag
   std::string help;
@@ -18,15 +18,15 @@ struct OptionSpec {
 };
 
 // What a command accepts. The name may be several words ("moderator add").
-struct CommandSpec {
+struct CommandSyntax {
   std::string name;
   std::vector<std::string> operands;  // their names, all required: "ID", "FILE"
   std::string summary;                // one line for the list of commands
   std::string description;            // more, for the command's --help; may be empty
-  std::vector<OptionSpec> options;
+  std::vector<OptionSyntax> options;
 };
 
-// A command's arguments once read against its spec.
+// A command's arguments once read against its syntax.
 class CommandArguments {
  public:
   // The value of an option, or nullptr when it was not given.
@@ -37,7 +37,7 @@ class CommandArguments {
   const std::map<std::string, std::string>& options() const { return options_; }
 
  private:
-  friend Result ParseCommandArguments(const CommandSpec&, const std::vector<std::string>&, CommandArguments*);
+  friend Result ParseCommandArguments(const CommandSyntax&, const std::vector<std::string>&, CommandArguments*);
   std::map<std::string, std::string> options_;
   std::vector<std::string> operands_;
 };
@@ -46,13 +46,14 @@ class CommandArguments {
 // order, "--" ends the options. kInvalid, with a one-line text, for an
 // unknown option, a missing or repeated one, a flag given a value, or too
 // few or too many operands.
-Result ParseCommandArguments(const CommandSpec& spec, const std::vector<std::string>& args, CommandArguments* parsed);
+Result ParseCommandArguments(const CommandSyntax& syntax, const std::vector<std::string>& args,
+                             CommandArguments* parsed);
 
 // True when `args` ask for help ("--help" or "-h" before any "--").
 bool AsksForHelp(const std::vector<std::string>& args);
 
 // "ban ID --reason TEXT [--for DURATION]", then the description and one line
 // per option.
-std::string CommandHelp(const std::string& program, const CommandSpec& spec);
+std::string CommandHelp(const std::string& program, const CommandSyntax& syntax);
 
 }  // namespace palisard

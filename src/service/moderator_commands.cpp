@@ -55,11 +55,6 @@ Result RunRemove(const CommandArguments& args, CliContext& context) {
   return Result::Ok();
 }
 
-std::vector<OptionSpec> WithStoreOptions(std::vector<OptionSpec> options) {
-  for (OptionSpec& option : StoreOptions()) options.push_back(std::move(option));
-  return options;
-}
-
 }  // namespace
 
 std::vector<Command> ModeratorCommands() {
@@ -69,8 +64,8 @@ std::vector<Command> ModeratorCommands() {
         "add an account for the moderation pages",
         "The password is typed twice on a terminal, or read from the first line of standard input.\n"
         "Admins also manage the accounts on the pages.",
-        WithStoreOptions({{"admin", "", "the account may manage accounts"},
-                          {"insecure-test-hash", "", "for tests only: a password hash that is cheap to guess"}})},
+        StoreOptions({{"admin", "", "the account may manage accounts"},
+                      {"insecure-test-hash", "", "for tests only: a password hash that is cheap to guess"}})},
        RunAdd},
       {{"moderator list", {}, "list the accounts of the moderation pages", "", StoreOptions()}, RunList},
       {{"moderator remove", {"NAME"}, "remove an account and end its sessions", "", StoreOptions()}, RunRemove},

@@ -189,9 +189,9 @@ Result CheckVersionFile(const ServeSettings& settings) {
 
 }  // namespace
 
-std::vector<OptionSpec> ServeSettingOptions() {
+std::vector<OptionSyntax> ServeSettingOptions() {
   const ServeSettings defaults;
-  std::vector<OptionSpec> options;
+  std::vector<OptionSyntax> options;
   for (const ServeSetting& setting : kServeSettings) {
     const std::string value = setting.show(defaults);
     options.push_back({setting.name, setting.valueName,

@@ -12,7 +12,7 @@ namespace palisard {
 // Every setting of `serve`, each a long option ("--listen ADDR:PORT") and a
 // key of the settings file ("listen = ADDR:PORT") of the same name, with its
 // default in the help.
-std::vector<OptionSpec> ServeSettingOptions();
+std::vector<OptionSyntax> ServeSettingOptions();
 
 // The settings file: one "key = value" a line; blank lines and lines that
 // begin with '#' are skipped. An unknown key, a key set twice or a bad value

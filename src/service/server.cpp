@@ -238,7 +238,8 @@ struct PublicServer::Parts {
   SightingLog sightings;
   SessionContext publicContext;
   SessionContext moderationContext;
-  asio::io_context io{static_cast<int>(IoThreads())};
+  const std::size_t ioThreads = IoThreads();
+  asio::io_context io{static_cast<int>(ioThreads)};
   Listener publicPort{io, "public port", publicContext};
   Listener moderationPort{io, "moderation pages", moderationContext};
   asio::steady_timer sightingTimer{io};
@@ -263,7 +264,7 @@ Result PublicServer::Start(const ServeSettings& settings, StoreWorkers::Opener o
   if (listening.ok()) listening = parts->moderationPort.Listen(settings.moderationListen);
   if (!listening.ok()) return listening;
   parts->KeepSightings();
-  for (std::size_t i = 0; i < IoThreads(); ++i)
+  for (std::size_t i = 0; i < parts->ioThreads; ++i)
     parts->threads.emplace_back([serving = parts.get()] { serving->Run(); });
   server->reset(new PublicServer(std::move(parts)));
   return Result::Ok();

@@ -22,7 +22,7 @@ Result RunServe(const CommandArguments& args, CliContext& context) {
 }
 
 Command ServeCommand() {
-  std::vector<OptionSpec> options = ServeSettingOptions();
+  std::vector<OptionSyntax> options = ServeSettingOptions();
   options.push_back({"config", "FILE", "read these settings from FILE, one 'key = value' a line; options win"});
   return {{"serve",
            {},
@@ -50,7 +50,7 @@ const Command* FindCommand(const std::vector<Command>& commands, const std::vect
   *words = 0;
   for (const Command& command : commands) {
     std::vector<std::string> name;
-    std::istringstream split(command.spec.name);
+    std::istringstream split(command.syntax.name);
     for (std::string word; split >> word;) name.push_back(word);
     if (name.size() > *words && name.size() <= args.size() && std::equal(name.begin(), name.end(), args.begin())) {
       found = &command;
@@ -84,10 +84,10 @@ std::string ProgramHelp(const std::vector<Command>& commands) {
                      "The ban service of a Palisard community: the hosts' copies of Palisard ask it which players\n"
                      "are banned and send it their players' reports.\n\ncommands:\n";
   std::size_t width = 0;
-  for (const Command& command : commands) width = std::max(width, command.spec.name.size());
+  for (const Command& command : commands) width = std::max(width, command.syntax.name.size());
   for (const Command& command : commands) {
-    help +=
-        "  " + command.spec.name + std::string(width - command.spec.name.size() + 2, ' ') + command.spec.summary + "\n";
+    help += "  " + command.syntax.name + std::string(width - command.syntax.name.size() + 2, ' ') +
+            command.syntax.summary + "\n";
   }
   return help + "\n" + kProgram + " COMMAND --help tells more of each.\n";
 }
@@ -114,11 +114,11 @@ int RunServiceCommandLine(const std::vector<std::string>& args, CliContext& cont
   }
   const std::vector<std::string> rest(args.begin() + static_cast<std::ptrdiff_t>(words), args.end());
   if (AsksForHelp(rest)) {
-    context.out << CommandHelp(kProgram, command->spec);
+    context.out << CommandHelp(kProgram, command->syntax);
     return kExitOk;
   }
   CommandArguments parsed;
-  Result result = ParseCommandArguments(command->spec, rest, &parsed);
+  Result result = ParseCommandArguments(command->syntax, rest, &parsed);
   if (result.ok()) result = command->run(parsed, context);
   if (result.ok()) return kExitOk;
   context.err << kProgram << ": " << OneLine(result.text()) << "\n";

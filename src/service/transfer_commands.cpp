@@ -36,8 +36,8 @@ Result RunImport(const CommandArguments& args, CliContext& context) {
 }  // namespace
 
 std::vector<Command> TransferCommands() {
-  std::vector<OptionSpec> importOptions = {{"dry-run", "", "tell what would be imported, write nothing"}};
-  for (OptionSpec& option : StoreOptions()) importOptions.push_back(std::move(option));
+  std::vector<OptionSyntax> importOptions =
+      StoreOptions({{"dry-run", "", "tell what would be imported, write nothing"}});
   return {
       {{"export",
         {},

@@ -279,14 +279,17 @@ Result ParseServiceRequest(const std::string& body, ServiceRequest* request) {
 }
 
 std::string GetBanListAnswer(const std::vector<BanAnswer>& statuses) {
-  pugi::xml_document document;
-  pugi::xml_node list = Response(document, "GetBanListResponse").append_child("GetBanListResult");
-  if (statuses.empty()) return Print(document);
+  if (statuses.empty()) {
+    pugi::xml_document document;
+    Response(document, "GetBanListResponse").append_child("GetBanListResult");
+    return Print(document);
+  }
   // Every hosting copy asks every few seconds: the document around the
   // statuses is printed once, and each status written into it as the
   // printer would indent it.
-  static const std::pair<std::string, std::string> frame = [&list, &document] {
-    list.text().set("@");
+  static const std::pair<std::string, std::string> frame = [] {
+    pugi::xml_document document;
+    Response(document, "GetBanListResponse").append_child("GetBanListResult").text().set("@");
     const std::string printed = Print(document);
     const std::size_t at = printed.find('@');
     return std::pair(printed.substr(0, at), printed.substr(at + 1));
