@@ -4,24 +4,24 @@
 
 #include "service/cli_values.h"
 #include "service/record_lines.h"
+#include "store/text_limits.h"
 
 namespace palisard {
 namespace {
 
 const OptionSyntax kReason{"reason", "TEXT", "why, for the record", true};
 
-Result NonEmptyReason(const CommandArguments& args, std::string* reason) {
+// Checked before the store opens: a reason the store would refuse is bad
+// input (exit status 2) wherever the database is.
+Result CheckedReason(const CommandArguments& args, std::string* reason) {
   *reason = *args.Value("reason");
-  if (reason->find_first_not_of(" \t") == std::string::npos) {
-    return Result::Failure(Result::Kind::kInvalid, 0, "the reason is empty");
-  }
-  return Result::Ok();
+  return CheckText(TextField::kReason, *reason);
 }
 
 Result RunBan(const CommandArguments& args, CliContext& context) {
   NewBan ban;
   Result valid = ParseCommunityId(args.operands()[0], &ban.playerId);
-  if (valid.ok()) valid = NonEmptyReason(args, &ban.reason);
+  if (valid.ok()) valid = CheckedReason(args, &ban.reason);
   std::optional<int64_t> length;
   if (valid.ok() && args.Value("for")) valid = ParseBanDuration(*args.Value("for"), &length);
   if (!valid.ok()) return valid;
@@ -43,7 +43,7 @@ Result RunLift(const CommandArguments& args, CliContext& context) {
   uint64_t playerId = 0;
   std::string reason;
   Result result = ParseCommunityId(args.operands()[0], &playerId);
-  if (result.ok()) result = NonEmptyReason(args, &reason);
+  if (result.ok()) result = CheckedReason(args, &reason);
   std::unique_ptr<Store> store;
   if (result.ok()) result = OpenCommandStore(args, &store);
   if (!result.ok()) return result;
@@ -98,7 +98,7 @@ Result RunDismiss(const CommandArguments& args, CliContext& context) {
   int64_t caseId = 0;
   std::string reason;
   Result result = ParseCaseId(args.operands()[0], &caseId);
-  if (result.ok()) result = NonEmptyReason(args, &reason);
+  if (result.ok()) result = CheckedReason(args, &reason);
   std::unique_ptr<Store> store;
   if (result.ok()) result = OpenCommandStore(args, &store);
   if (result.ok()) result = store->DismissCase(caseId, reason, CliActor(context), context.now);

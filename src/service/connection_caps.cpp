@@ -6,29 +6,44 @@
 
 namespace palisard {
 
-bool ConnectionCaps::Admit(const std::string& source, bool perSourceCap) {
-  MutexLock lock(mutex_);
-  if (open_ >= total_) return false;
-  if (!perSourceCap) {
-    ++open_;
-    return true;
-  }
-  std::size_t& fromSource = bySource_[source];
-  if (fromSource >= perSource_) {
-    if (fromSource == 0) bySource_.erase(source);
+bool ConnectionCaps::Take(std::unordered_map<std::string, std::size_t>& counts, const std::string& key,
+                          std::size_t cap) {
+  std::size_t& count = counts[key];
+  if (count >= cap) {
+    if (count == 0) counts.erase(key);
     return false;
   }
-  ++fromSource;
-  ++open_;
+  ++count;
   return true;
 }
 
-void ConnectionCaps::Release(const std::string& source) {
+void ConnectionCaps::Give(std::unordered_map<std::string, std::size_t>& counts, const std::string& key) {
+  // A key that is not counted was admitted without its cap.
+  auto found = counts.find(key);
+  if (found != counts.end() && --found->second == 0) counts.erase(found);
+}
+
+ConnectionCaps::Place ConnectionCaps::Admit(const std::string& source, const std::string& network,
+                                            bool perSourceCap) {
   MutexLock lock(mutex_);
-  // A source that is not counted was admitted without its cap.
-  auto found = bySource_.find(source);
-  if (found != bySource_.end() && --found->second == 0) bySource_.erase(found);
-  --open_;
+  const bool shared = shared_ + limits_.reserved < limits_.total;
+  if (!shared && kept_ >= limits_.reserved) return Place::kRefused;
+  if (perSourceCap) {
+    if (!Take(bySource_, source, limits_.perSource)) return Place::kRefused;
+    if (!Take(byNetwork_, network, limits_.perNetwork)) {
+      Give(bySource_, source);
+      return Place::kRefused;
+    }
+  }
+  ++(shared ? shared_ : kept_);
+  return shared ? Place::kShared : Place::kKept;
+}
+
+void ConnectionCaps::Release(const std::string& source, const std::string& network, Place place) {
+  MutexLock lock(mutex_);
+  Give(bySource_, source);
+  Give(byNetwork_, network);
+  --(place == Place::kKept ? kept_ : shared_);
 }
 
 std::string CapSource(const std::string& address) {
@@ -39,6 +54,15 @@ std::string CapSource(const std::string& address) {
   const boost::asio::ip::address_v6 v6 = parsed.to_v6();
   if (v6.is_v4_mapped()) return boost::asio::ip::make_address_v4(boost::asio::ip::v4_mapped, v6).to_string();
   return SourceNetwork(address).value_or(address);
+}
+
+std::string CapNetwork(const std::string& address) {
+  boost::system::error_code error;
+  const boost::asio::ip::address parsed = boost::asio::ip::make_address(address, error);
+  if (error || parsed.is_v4() || parsed.to_v6().is_v4_mapped()) return SourceNetwork(address).value_or(address);
+  boost::asio::ip::address_v6::bytes_type bytes = parsed.to_v6().to_bytes();
+  for (std::size_t i = 6; i < bytes.size(); ++i) bytes[i] = 0;
+  return boost::asio::ip::address_v6(bytes).to_string() + "/48";
 }
 
 }  // namespace palisard

@@ -6,6 +6,7 @@
 #include <utility>
 #include <vector>
 
+#include "service/connection_caps.h"
 #include "service/public_player.h"
 #include "service/service_description.h"
 
@@ -65,11 +66,13 @@ Routed RouteCall(const HttpRequest& request, const ServeSettings& settings, Sigh
                                          std::string(OperationName(call.operation)));
   }
   if (call.operation == SoapOperation::kGetBanList && call.ids.empty()) return Xml(GetBanListAnswer({}));
-  return StoreCall([call = std::move(call), network = request.network, source = request.source, &settings, &sightings](
-                       Store& store, UnixTime now, Result* stored) {
+  // The host is the client, also behind a load balancer: by its address
+  // (an IPv6 one by its /64) and its source network.
+  return StoreCall([call = std::move(call), network = request.network, host = CapSource(request.client), &settings,
+                    &sightings](Store& store, UnixTime now, Result* stored) {
     HttpAnswer answer = AnswerCall(store, call, network, settings, now, stored);
     // The host's match, as evidence for the reports of its players.
-    if (stored->ok() && call.operation == SoapOperation::kGetBanList) sightings.Add({source, now, call.ids});
+    if (stored->ok() && call.operation == SoapOperation::kGetBanList) sightings.Add({host, network, now, call.ids});
     return answer;
   });
 }

@@ -4,6 +4,8 @@
 
 #include <semaphore>
 
+#include "store/text_limits.h"
+
 namespace palisard {
 namespace {
 
@@ -48,10 +50,12 @@ const std::string& StandInHash() {
 }  // namespace
 
 Result CheckModeratorName(const std::string& name) {
+  const std::size_t longest = LimitOf(TextField::kAccountName).longest;
   const bool fits =
-      !name.empty() && name.size() <= 32 &&
+      !name.empty() && name.size() <= longest &&
       name.find_first_not_of("ABCDEFGHIJKLMNOPQRSTUVWXYZabcdefghijklmnopqrstuvwxyz0123456789._-") == std::string::npos;
-  return fits ? Result::Ok() : Invalid("an account name is 1 to 32 letters, digits, '.', '_' or '-'");
+  return fits ? Result::Ok()
+              : Invalid("an account name is 1 to " + std::to_string(longest) + " letters, digits, '.', '_' or '-'");
 }
 
 Result CheckPassword(const std::string& password) {

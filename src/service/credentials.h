@@ -14,7 +14,8 @@ namespace palisard {
 // hash is cheap to guess and is never the default.
 enum class HashCost { kInteractive, kTestOnly };
 
-// An account name: 1 to 32 letters, digits, '.', '_' or '-'.
+// An account name: letters, digits, '.', '_' or '-', at most the account
+// name's text limit.
 Result CheckModeratorName(const std::string& name);
 // A password: 10 to 1024 bytes.
 Result CheckPassword(const std::string& password);

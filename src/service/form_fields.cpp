@@ -2,6 +2,7 @@
 
 #include <cctype>
 
+#include "common/utf8.h"
 #include "service/http_exchange.h"
 
 namespace palisard {
@@ -27,37 +28,6 @@ std::string Decoded(const std::string& text) {
     }
   }
   return decoded;
-}
-
-// The byte length of the UTF-8 sequence at `at`, or 0 when it is not one
-// (overlong forms, surrogates and code points past U+10FFFF are not).
-std::size_t Utf8Length(const std::string& text, std::size_t at) {
-  const auto byte = [&](std::size_t i) { return static_cast<unsigned char>(text[i]); };
-  const unsigned char first = byte(at);
-  if (first < 0x80) return 1;
-  std::size_t length = first >= 0xF0 ? 4 : first >= 0xE0 ? 3 : first >= 0xC2 ? 2 : 0;
-  if (length == 0 || first > 0xF4 || at + length > text.size()) return 0;
-  for (std::size_t i = 1; i < length; ++i) {
-    if ((byte(at + i) & 0xC0) != 0x80) return 0;
-  }
-  const unsigned char second = byte(at + 1);
-  if ((first == 0xE0 && second < 0xA0) || (first == 0xED && second > 0x9F) || (first == 0xF0 && second < 0x90) ||
-      (first == 0xF4 && second > 0x8F)) {
-    return 0;
-  }
-  return length;
-}
-
-// Form text as the databases take it: bytes that are not UTF-8 become
-// U+FFFD (PostgreSQL refuses them in a text).
-std::string ValidUtf8(const std::string& text) {
-  std::string valid;
-  for (std::size_t at = 0; at < text.size();) {
-    const std::size_t length = Utf8Length(text, at);
-    valid += length == 0 ? "\xEF\xBF\xBD" : text.substr(at, length);
-    at += length == 0 ? 1 : length;
-  }
-  return valid;
 }
 
 std::string Trimmed(const std::string& text) {

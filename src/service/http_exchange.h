@@ -41,8 +41,16 @@ struct HttpAnswer {
 // store, to be opened again).
 using StoreCall = std::function<HttpAnswer(Store& store, UnixTime now, Result* stored)>;
 
+// A sign-in: a store call that also checks a password (tens of
+// milliseconds of a core and of memory). Sign-ins run apart from the pages,
+// a few at a time, so that signed-in moderators are served first whatever
+// strangers send.
+struct SignInCall {
+  StoreCall call;
+};
+
 // A request at once answered, or the store call that answers it.
-using Routed = std::variant<HttpAnswer, StoreCall>;
+using Routed = std::variant<HttpAnswer, StoreCall, SignInCall>;
 using Router = std::function<Routed(const HttpRequest&)>;
 
 // The path of a target, without its query; and the query.

@@ -27,17 +27,19 @@ HttpAnswer Refusal(unsigned status, const char* text) { return {status, "text/pl
 
 }  // namespace
 
-HttpSession::HttpSession(boost::asio::ip::tcp::socket socket, std::string peer, std::string source, bool viaProxy,
-                         SessionContext& context)
+HttpSession::HttpSession(boost::asio::ip::tcp::socket socket, std::string peer, std::string source,
+                         std::string capNetwork, bool viaProxy, ConnectionCaps::Place place, SessionContext& context)
     : stream_(std::move(socket)),
       peer_(std::move(peer)),
       source_(std::move(source)),
+      capNetwork_(std::move(capNetwork)),
       network_(SourceNetwork(peer_).value_or(peer_)),
       viaProxy_(viaProxy),
+      place_(place),
       context_(context),
       storeDeadline_(stream_.get_executor()) {}
 
-HttpSession::~HttpSession() { context_.caps.Release(source_); }
+HttpSession::~HttpSession() { context_.caps.Release(source_, capNetwork_, place_); }
 
 void HttpSession::ReadHeader() {
   parser_.emplace();
@@ -95,9 +97,22 @@ void HttpSession::Dispatch() {
   routed.client = ClientAddress();
   routed.source = source_;
   routed.network = viaProxy_ ? SourceNetwork(routed.client).value_or(network_) : network_;
+  // A connection in the kept share serves one request, and only one that
+  // brings what the share is kept for.
+  const bool kept = place_ == ConnectionCaps::Place::kKept;
+  if (kept && !(context_.mayUseKeptShare && context_.mayUseKeptShare(routed))) return Reply(context_.busy, false);
   Routed answer = context_.router(routed);
-  if (auto* now = std::get_if<HttpAnswer>(&answer)) return Reply(*now, request.keep_alive());
-  AskStore(std::move(std::get<StoreCall>(answer)));
+  if (auto* now = std::get_if<HttpAnswer>(&answer)) return Reply(*now, request.keep_alive() && !kept);
+  if (auto* signIn = std::get_if<SignInCall>(&answer)) return AskSignIn(std::move(signIn->call));
+  AskStore(std::move(std::get<StoreCall>(answer)), context_.workers);
+}
+
+void HttpSession::AskSignIn(StoreCall call) {
+  if (context_.signInWorkers == nullptr || ++context_.signIns > context_.signInsAtOnce) {
+    if (context_.signInWorkers != nullptr) --context_.signIns;
+    return Reply(context_.busy, parser_->get().keep_alive());
+  }
+  AskStore(std::move(call), *context_.signInWorkers, &context_.signIns);
 }
 
 std::string HttpSession::ClientAddress() const {
@@ -114,7 +129,7 @@ std::string HttpSession::ClientAddress() const {
   return SourceNetwork(client) ? client : peer_;
 }
 
-void HttpSession::AskStore(StoreCall call) {
+void HttpSession::AskStore(StoreCall call, StoreWorkers& workers, std::atomic<std::size_t>* done) {
   const uint64_t number = ++calls_;
   awaiting_ = true;
   const auto due = std::chrono::steady_clock::now() + context_.settings.storeDeadline;
@@ -124,10 +139,12 @@ void HttpSession::AskStore(StoreCall call) {
   });
   // The worker holds no strong reference: a session is ended on its own
   // strand only, and the store's late answer finds it gone.
-  context_.workers.Post(due, [weak = weak_from_this(), executor = stream_.get_executor(), call = std::move(call),
-                              unanswered = &context_.unanswered, number](Store* store) {
-    Result stored = Result::Failure(Result::Kind::kUnavailable);
+  workers.Post(due, [weak = weak_from_this(), executor = stream_.get_executor(), call = std::move(call),
+                     unanswered = &context_.unanswered, number, done](Store* store) {
+    // Calls that do not write it went well with the store.
+    Result stored;
     HttpAnswer answer = store ? call(*store, WallTimeNow(), &stored) : *unanswered;
+    if (done != nullptr) --*done;
     boost::asio::post(executor, [weak, number, answer = std::move(answer)]() mutable {
       if (auto self = weak.lock()) self->OnStoreAnswer(number, std::move(answer));
     });
@@ -139,7 +156,7 @@ void HttpSession::OnStoreAnswer(uint64_t call, HttpAnswer answer) {
   if (!awaiting_ || call != calls_) return;  // answered already, by the deadline
   awaiting_ = false;
   storeDeadline_.cancel();
-  Reply(answer, parser_->get().keep_alive());
+  Reply(answer, parser_->get().keep_alive() && place_ != ConnectionCaps::Place::kKept);
 }
 
 void HttpSession::Reply(const HttpAnswer& answer, bool keepAlive) {

@@ -10,7 +10,9 @@
 #include <boost/beast/http/string_body.hpp>
 
 #include <array>
+#include <atomic>
 #include <chrono>
+#include <functional>
 #include <cstdint>
 #include <memory>
 #include <optional>
@@ -31,6 +33,15 @@ struct SessionContext {
   Router router;  // the public port's, or the moderation pages'
   // What a request gets when its store call did not run in time.
   HttpAnswer unanswered;
+  // What a connection in the caps' kept share must bring on its request
+  // (none: the listener keeps no share).
+  std::function<bool(const HttpRequest&)> mayUseKeptShare = {};
+  // Where sign-ins run, and how many may wait or run at once; a sign-in
+  // past them is answered `busy` at once.
+  StoreWorkers* signInWorkers = nullptr;
+  std::size_t signInsAtOnce = 0;
+  HttpAnswer busy = {};
+  std::atomic<std::size_t> signIns{0};
 };
 
 // One connection, on a strand of the I/O threads: requests read within the header and
@@ -47,8 +58,8 @@ class HttpSession : public std::enable_shared_from_this<HttpSession> {
   // `peer` is the peer's address, `source` its key in the caps. `viaProxy`:
   // the peer is a trusted load balancer, whose X-Forwarded-For names each
   // request's client.
-  HttpSession(boost::asio::ip::tcp::socket socket, std::string peer, std::string source, bool viaProxy,
-              SessionContext& context);
+  HttpSession(boost::asio::ip::tcp::socket socket, std::string peer, std::string source, std::string capNetwork,
+              bool viaProxy, ConnectionCaps::Place place, SessionContext& context);
   ~HttpSession();
 
   void Start() { ReadHeader(); }
@@ -65,7 +76,10 @@ class HttpSession : public std::enable_shared_from_this<HttpSession> {
   // The current request's client: the peer, or the one a trusted load
   // balancer names.
   std::string ClientAddress() const;
-  void AskStore(StoreCall call);
+  // Runs `call` on `workers`; `done` (if any) is counted down once it ran or
+  // was dropped.
+  void AskStore(StoreCall call, StoreWorkers& workers, std::atomic<std::size_t>* done = nullptr);
+  void AskSignIn(StoreCall call);
   void OnStoreAnswer(uint64_t call, HttpAnswer answer);
   void Reply(const HttpAnswer& answer, bool keepAlive);
   void OnWritten(bool keepAlive, boost::beast::error_code error);
@@ -77,9 +91,11 @@ class HttpSession : public std::enable_shared_from_this<HttpSession> {
 
   boost::beast::tcp_stream stream_;
   std::string peer_;
-  std::string source_;   // its key in the caps
-  std::string network_;  // the peer's SourceNetwork
+  std::string source_;      // its key in the caps
+  std::string capNetwork_;  // and its network's
+  std::string network_;     // the peer's SourceNetwork
   bool viaProxy_;
+  ConnectionCaps::Place place_;
   SessionContext& context_;
   boost::beast::flat_buffer buffer_;
   std::optional<boost::beast::http::request_parser<boost::beast::http::string_body>> parser_;

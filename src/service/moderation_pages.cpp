@@ -1,7 +1,9 @@
 #include "service/moderation_pages.h"
 
 #include "common/html_text.h"
+#include "common/utf8.h"
 #include "service/cli_values.h"
+#include "store/text_limits.h"
 
 namespace palisard {
 namespace {
@@ -19,7 +21,7 @@ constexpr const char* kStyle =
     ".notice{background:#e5f3e9;padding:.5rem 1rem;border-radius:4px}"
     ".error{background:#fbe8e8;padding:.5rem 1rem;border-radius:4px}"
     ".quote{white-space:pre-wrap;overflow-wrap:anywhere;background:#faf5ea;padding:.5rem .8rem;margin:.4rem 0}"
-    "code{overflow-wrap:anywhere;font-size:.85rem}"
+    "code{overflow-wrap:anywhere;font-size:.85rem}bdi{overflow-wrap:anywhere}.pages{display:flex;gap:1rem}"
     "input,select,textarea,button{font:inherit;padding:.35rem .5rem;margin:.15rem 0;max-width:100%}"
     "textarea{width:100%;box-sizing:border-box}details{margin:.3rem 0}summary{cursor:pointer;padding:.2rem 0}"
     "form.inline{display:inline}label{display:block}"
@@ -28,6 +30,9 @@ constexpr const char* kStyle =
     "solid #ddd;padding:.4rem 0}.rows th{display:none}}";
 
 std::string E(const std::string& text) { return EscapeHtml(text); }
+// What people wrote: escaped, and isolated from the page's own words.
+std::string U(const std::string& text) { return "<bdi>" + EscapeHtml(text) + "</bdi>"; }
+std::string Limit(TextField field) { return std::to_string(LimitOf(field).longest); }
 std::string Id(uint64_t id) { return std::to_string(id); }
 // "1 report", "3 reports".
 std::string Count(uint32_t count, const std::string& thing) {
@@ -57,7 +62,8 @@ std::string PostForm(const Viewer& viewer, const std::string& action, const std:
 }
 
 std::string ReasonField(const std::string& label) {
-  return "<label>" + label + " <input name=\"reason\" required maxlength=\"500\"></label>";
+  return "<label>" + label + " <input name=\"reason\" required maxlength=\"" + Limit(TextField::kReason) +
+         "\"></label>";
 }
 
 std::string PlayerLink(uint64_t id) { return "<a href=\"/player/" + Id(id) + "\">" + Id(id) + "</a>"; }
@@ -67,7 +73,7 @@ std::string Frame(const Viewer& viewer, const std::string& title, const std::str
       "<header><strong>Palisard</strong><a href=\"/queue\">Queue</a><a href=\"/bans\">Bans</a>"
       "<a href=\"/audit\">Audit</a>";
   if (viewer.admin) header += "<a href=\"/accounts\">Accounts</a>";
-  header += PostForm(viewer, "/signout", "/signin", "", "Sign out " + E(viewer.name)) + "</header>";
+  header += PostForm(viewer, "/signout", "/signin", "", "Sign out " + U(viewer.name)) + "</header>";
   const std::string shown = notice.empty() ? "" : "<p class=\"notice\">" + E(notice) + "</p>";
   return Document(title + " - Palisard moderation", header, "<h1>" + E(title) + "</h1>" + shown + body);
 }
@@ -76,10 +82,10 @@ std::string Until(const Ban& ban) { return ban.until ? "until " + When(*ban.unti
 
 // "banned until T by W: REASON", and its lifting or end.
 std::string BanText(const Ban& ban, UnixTime now) {
-  std::string text = Until(ban) + ", by " + E(ban.madeBy) + " on " + When(ban.madeAt) + ": " + E(ban.reason);
+  std::string text = Until(ban) + ", by " + U(ban.madeBy) + " on " + When(ban.madeAt) + ": " + U(ban.reason);
   if (ban.lift) {
-    text += " <span class=\"muted\">(lifted " + When(ban.lift->at) + " by " + E(ban.lift->by) + ": " +
-            E(ban.lift->reason) + ")</span>";
+    text += " <span class=\"muted\">(lifted " + When(ban.lift->at) + " by " + U(ban.lift->by) + ": " +
+            U(ban.lift->reason) + ")</span>";
   } else if (!ban.InForce(now)) {
     text += " <span class=\"muted\">(ran out)</span>";
   }
@@ -112,13 +118,21 @@ std::string MuteButton(const Viewer& viewer, const char* kind, const std::string
 // Earlier bans and cases of the player, beside the case at hand.
 std::string History(const QueueCase& entry) {
   std::string items;
-  for (const Ban& ban : entry.history.bans) items += "<li>ban " + Until(ban) + ": " + E(ban.reason) + "</li>";
+  for (const Ban& ban : entry.history.bans) items += "<li>ban " + Until(ban) + ": " + U(ban.reason) + "</li>";
   for (const Case& c : entry.history.cases) {
     if (c.id == entry.c.id || !c.closing) continue;
     items += "<li>case " + std::to_string(c.id) + ", " + std::to_string(c.reports) + " reports, " +
-             E(c.closing->decision) + " " + When(c.closing->at) + " by " + E(c.closing->by) + "</li>";
+             E(c.closing->decision) + " " + When(c.closing->at) + " by " + U(c.closing->by) + "</li>";
   }
   return items.empty() ? "<p class=\"muted\">No earlier bans or cases.</p>" : "<ul>" + items + "</ul>";
+}
+
+// How strongly hosts' ban requests back a report: the networks, other than
+// the reporter's, of hosts that named both players together. Evidence of
+// a strength, for the moderator to weigh; not a verdict.
+std::string Evidence(uint32_t hostNetworks) {
+  if (hostNetworks == 0) return "<span class=\"unseen\">not by a host on another network</span>";
+  return "<span class=\"seen\">by hosts on " + Count(hostNetworks, "other network") + "</span>";
 }
 
 std::string CaseCard(const Viewer& viewer, const QueueCase& entry) {
@@ -128,8 +142,7 @@ std::string CaseCard(const Viewer& viewer, const QueueCase& entry) {
     const Report& report = witnessed.report;
     rows += "<tr><td>" + PlayerLink(report.reporterId) + "</td><td>" + E(report.network) + "</td><td>" +
             When(report.at) + "</td><td>" +
-            (witnessed.seenTogether ? "<span class=\"seen\">seen in the same match</span>"
-                                    : "<span class=\"unseen\">not seen in the same match</span>") +
+            Evidence(witnessed.hostNetworks) +
             "</td><td>" + MuteButton(viewer, "reporter", Id(report.reporterId), "Mute reporter") + " " +
             MuteButton(viewer, "network", report.network, "Mute network") + "</td></tr>";
   }
@@ -138,7 +151,7 @@ std::string CaseCard(const Viewer& viewer, const QueueCase& entry) {
          " from " + Count(c.networks, "network") + " and " + Count(c.reporters, "reporter") + ", first " +
          When(c.firstReportAt) + ", last " + When(c.lastReportAt) + ".</p>" + History(entry) +
          "<div class=\"scroll\"><table class=\"rows\"><tr><th>Reporter</th><th>Network</th><th>When</th>"
-         "<th>Host's view</th><th></th></tr>" +
+         "<th>Seen in the same match</th><th></th></tr>" +
          rows + "</table></div>" + BanForm(viewer, c.playerId, "/queue") + "<details><summary>Dismiss</summary>" +
          PostForm(viewer, "/dismiss", "/queue", Hidden("case", std::to_string(c.id)) + ReasonField("Reason"),
                   "Dismiss the case") +
@@ -147,13 +160,19 @@ std::string CaseCard(const Viewer& viewer, const QueueCase& entry) {
 
 std::string AppealCard(const Viewer& viewer, const QueueAppeal& entry) {
   const Appeal& appeal = entry.appeal;
-  const std::string ban = entry.ban ? "<p>Banned " + Until(*entry.ban) + " by " + E(entry.ban->madeBy) + ": " +
-                                          E(entry.ban->reason) + "</p>"
+  const std::string ban = entry.ban ? "<p>Banned " + Until(*entry.ban) + " by " + U(entry.ban->madeBy) + ": " +
+                                          U(entry.ban->reason) + "</p>"
                                     : "<p class=\"muted\">The ban is no longer in force.</p>";
+  // The start of the text: the whole is on the player's page.
+  constexpr std::size_t kShownCharacters = 300;
+  const std::string shown = Utf8Prefix(appeal.text, kShownCharacters);
+  const std::string more = shown.size() < appeal.text.size() ? " <a href=\"/player/" + Id(appeal.playerId) +
+                                                                   "\">(the whole appeal)</a>"
+                                                             : "";
   return "<section class=\"card appeal\" id=\"appeal-" + std::to_string(appeal.id) + "\"><h2>Appeal of " +
          PlayerLink(appeal.playerId) + " <span class=\"muted\">appeal " + std::to_string(appeal.id) + "</span></h2>" +
-         ban + "<div class=\"quote\">" + E(appeal.text) + "</div><p class=\"muted\">From " + E(appeal.network) + ", " +
-         When(appeal.madeAt) + ".</p>" + LiftForm(viewer, appeal.playerId, "/queue") +
+         ban + "<div class=\"quote\">" + U(shown) + more + "</div><p class=\"muted\">From " + E(appeal.network) +
+         ", " + When(appeal.madeAt) + ".</p>" + LiftForm(viewer, appeal.playerId, "/queue") +
          "<details><summary>Reject</summary>" +
          PostForm(viewer, "/reject-appeal", "/queue",
                   Hidden("appeal", std::to_string(appeal.id)) + ReasonField("Reason"), "Reject the appeal") +
@@ -183,16 +202,39 @@ std::string SignInPage(const std::string& message) {
   return Document("Sign in - Palisard moderation", "<header><strong>Palisard</strong></header>",
                   "<h1>Sign in</h1>" + shown +
                       "<form method=\"post\" action=\"/signin\" class=\"card\"><label>Name <input name=\"name\" "
-                      "autocomplete=\"username\" required maxlength=\"64\"></label><label>Password <input "
+                      "autocomplete=\"username\" required maxlength=\"" +
+                      Limit(TextField::kAccountName) +
+                      "\"></label><label>Password <input "
                       "name=\"password\" type=\"password\" autocomplete=\"current-password\" required></label>"
                       "<button>Sign in</button></form>");
 }
 
+// The appeals below the cases, one screen at a time, with the way to the
+// others.
+std::string AppealsSection(const Viewer& viewer, const AppealsShown& appeals) {
+  if (appeals.total == 0) return "";
+  const std::size_t first = appeals.screen * appeals.perScreen;
+  std::string body = "<h2 id=\"appeals\">" + Count(static_cast<uint32_t>(appeals.total), "open appeal") +
+                     (appeals.shown.empty() ? std::string()
+                                            : ", newest first: " + std::to_string(first + 1) + " to " +
+                                                  std::to_string(first + appeals.shown.size())) +
+                     "</h2>";
+  for (const QueueAppeal& appeal : appeals.shown) body += AppealCard(viewer, appeal);
+  std::string pages;
+  if (appeals.screen > 0) {
+    pages += "<a href=\"/queue?appeals=" + std::to_string(appeals.screen - 1) + "#appeals\">Newer appeals</a>";
+  }
+  if (first + appeals.shown.size() < appeals.total) {
+    pages += "<a href=\"/queue?appeals=" + std::to_string(appeals.screen + 1) + "#appeals\">Older appeals</a>";
+  }
+  return body + (pages.empty() ? "" : "<p class=\"pages\">" + pages + "</p>");
+}
+
 std::string QueuePage(const Viewer& viewer, const std::string& notice, const std::vector<QueueCase>& cases,
-                      const std::vector<QueueAppeal>& appeals) {
+                      const AppealsShown& appeals) {
   std::string body;
-  for (const QueueAppeal& appeal : appeals) body += AppealCard(viewer, appeal);
   for (const QueueCase& entry : cases) body += CaseCard(viewer, entry);
+  body += AppealsSection(viewer, appeals);
   if (body.empty()) body = "<p class=\"muted\">Nothing to decide.</p>";
   return Frame(viewer, "Queue", notice, body);
 }
@@ -216,7 +258,7 @@ std::string BansPage(const Viewer& viewer, const std::string& notice, const std:
   for (const Mute& mute : mutes) {
     const bool reporter = mute.kind == MuteKind::kReporter;
     muteRows += "<tr><td>" + std::string(reporter ? "reporter " : "network ") + E(mute.subject) + "</td><td>" +
-                E(mute.reason) + "</td><td>" + E(mute.madeBy) + " " + When(mute.madeAt) + "</td><td>" +
+                U(mute.reason) + "</td><td>" + U(mute.madeBy) + " " + When(mute.madeAt) + "</td><td>" +
                 PostForm(viewer, "/unmute", "/bans", Hidden("mute", std::to_string(mute.id)), "Unmute", "inline") +
                 "</td></tr>";
   }
@@ -241,8 +283,8 @@ std::string PlayerPage(const Viewer& viewer, const std::string& notice, uint64_t
   for (const Case& c : file.cases) {
     caseRows += "<tr><td>" + std::to_string(c.id) + "</td><td>" + std::to_string(c.reports) + " reports, " +
                 std::to_string(c.networks) + " networks</td><td>" +
-                (c.closing ? E(c.closing->decision) + " " + When(c.closing->at) + " by " + E(c.closing->by) + ": " +
-                                 E(c.closing->reason)
+                (c.closing ? E(c.closing->decision) + " " + When(c.closing->at) + " by " + U(c.closing->by) + ": " +
+                                 U(c.closing->reason)
                            : std::string("open")) +
                 "</td></tr>";
   }
@@ -253,10 +295,10 @@ std::string PlayerPage(const Viewer& viewer, const std::string& notice, uint64_t
           Table("<th>When</th><th>Reported</th><th>Network</th><th>Case</th>", ReportRows(file.reportsBy, true));
   std::string appealRows;
   for (const Appeal& appeal : file.appeals) {
-    appealRows += "<tr><td>" + When(appeal.madeAt) + "</td><td><div class=\"quote\">" + E(appeal.text) +
+    appealRows += "<tr><td>" + When(appeal.madeAt) + "</td><td><div class=\"quote\">" + U(appeal.text) +
                   "</div></td><td>" +
                   (appeal.closing
-                       ? E(appeal.closing->decision) + " by " + E(appeal.closing->by) + ": " + E(appeal.closing->reason)
+                       ? E(appeal.closing->decision) + " by " + U(appeal.closing->by) + ": " + U(appeal.closing->reason)
                        : std::string("open")) +
                   "</td></tr>";
   }
@@ -272,9 +314,9 @@ std::string AuditPage(const Viewer& viewer, const AuditFilter& filter, const std
       E(filter.action) + "\" placeholder=\"ban, lift, appeal, sign-in-failed\"></label><button>Filter</button></form>";
   std::string rows;
   for (const AuditEntry& entry : entries) {
-    rows += "<tr><td>" + When(entry.at) + "</td><td>" + E(entry.actor) + "</td><td>" + E(entry.from) + "</td><td>" +
+    rows += "<tr><td>" + When(entry.at) + "</td><td>" + U(entry.actor) + "</td><td>" + E(entry.from) + "</td><td>" +
             E(entry.action) + "</td><td>" + (entry.playerId != 0 ? PlayerLink(entry.playerId) : "") + "</td><td>" +
-            (entry.before.empty() ? "" : "<code>" + E(entry.before) + "</code> &rarr; ") + "<code>" + E(entry.after) +
+            (entry.before.empty() ? "" : "<code>" + U(entry.before) + "</code> &rarr; ") + "<code>" + U(entry.after) +
             "</code></td></tr>";
   }
   body += Table("<th>When</th><th>Who</th><th>From</th><th>Action</th><th>Player</th><th>Change</th>", rows);
@@ -285,8 +327,8 @@ std::string AccountsPage(const Viewer& viewer, const std::string& notice, const 
   std::string rows;
   for (const Moderator& account : accounts) {
     const bool admin = account.role == ModeratorRole::kAdmin;
-    rows += "<tr><td>" + E(account.name) + "</td><td>" + (admin ? "admin" : "moderator") + "</td><td>added " +
-            When(account.createdAt) + " by " + E(account.createdBy) + "</td><td>" +
+    rows += "<tr><td>" + U(account.name) + "</td><td>" + (admin ? "admin" : "moderator") + "</td><td>added " +
+            When(account.createdAt) + " by " + U(account.createdBy) + "</td><td>" +
             (account.name == viewer.name ? std::string()
                                          : PostForm(viewer, "/accounts/remove", "/accounts",
                                                     Hidden("name", account.name), "Remove", "inline")) +
@@ -295,30 +337,32 @@ std::string AccountsPage(const Viewer& viewer, const std::string& notice, const 
   const std::string add =
       "<h2>Add an account</h2>" +
       PostForm(viewer, "/accounts/add", "/accounts",
-               "<label>Name <input name=\"name\" required maxlength=\"32\"></label><label>Password (10 characters or "
-               "more) <input name=\"password\" type=\"password\" autocomplete=\"new-password\" required></label>"
+               "<label>Name <input name=\"name\" required maxlength=\"" + Limit(TextField::kAccountName) +
+                   "\"></label><label>Password (10 characters or more) <input name=\"password\" type=\"password\" "
+                   "autocomplete=\"new-password\" required minlength=\"10\"></label>"
                "<label>Role <select name=\"role\"><option>moderator</option><option>admin</option></select></label>",
                "Add", "card");
   return Frame(viewer, "Accounts", notice, Table("<th>Name</th><th>Role</th><th>Added</th><th></th>", rows) + add);
 }
 
 std::string MessagePage(const Viewer& viewer, const std::string& title, const std::string& message) {
-  return Frame(viewer, title, "", "<p class=\"error\">" + E(message) + "</p><p><a href=\"/queue\">Back</a></p>");
+  return Frame(viewer, title, "", "<p class=\"error\">" + U(message) + "</p><p><a href=\"/queue\">Back</a></p>");
 }
 
-std::string PublicPlayerPage(uint64_t playerId, const std::optional<Ban>& ban, bool appealOpen,
+std::string PublicPlayerPage(uint64_t playerId, const std::optional<Ban>& ban, bool appealOpenFromHere,
                              const std::string& notice) {
   std::string body = notice.empty() ? "" : "<p class=\"notice\">" + E(notice) + "</p>";
   if (!ban) {
     body += "<p>Player " + Id(playerId) + " is not banned here.</p>";
   } else {
     body += "<section class=\"card\"><p>Player " + Id(playerId) + " is banned " + Until(*ban) +
-            ".</p><p>Reason: " + E(ban->reason) + "</p></section>";
-    body += appealOpen ? "<p>An appeal is open; the moderators will decide on it.</p>"
-                       : "<form method=\"post\" action=\"/player/" + Id(playerId) +
-                             "\" class=\"card\"><label>Your appeal: why should the ban be lifted? <textarea "
-                             "name=\"appeal\" rows=\"5\" maxlength=\"2000\" required></textarea></label>"
-                             "<button>Send the appeal</button></form>";
+            ".</p><p>Reason: " + U(ban->reason) + "</p></section>";
+    body += appealOpenFromHere ? "<p>An appeal from your network is open; the moderators will decide on it.</p>"
+                               : "<form method=\"post\" action=\"/player/" + Id(playerId) +
+                                     "\" class=\"card\"><label>Your appeal: why should the ban be lifted? <textarea "
+                                     "name=\"appeal\" rows=\"5\" maxlength=\"" +
+                                     Limit(TextField::kAppeal) +
+                                     "\" required></textarea></label><button>Send the appeal</button></form>";
   }
   return Document("Player " + Id(playerId) + " - Palisard", "<header><strong>Palisard</strong></header>",
                   "<h1>Player " + Id(playerId) + "</h1>" + body);

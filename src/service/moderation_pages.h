@@ -12,7 +12,8 @@ namespace palisard {
 // no script, no asset from anywhere else, readable on a phone. They are
 // built from what the store answered; every text that is not their own
 // markup (ids, names, reasons, appeals, the audit's JSON) is escaped by
-// EscapeHtml where it is written.
+// EscapeHtml where it is written, and what people wrote is isolated in a
+// <bdi>, so that no text of theirs can reorder the page's own words.
 
 // Who is looking, and the token each of his forms carries.
 struct Viewer {
@@ -35,11 +36,20 @@ struct QueueAppeal {
   std::optional<Ban> ban;
 };
 
+// One screen of the open appeals.
+struct AppealsShown {
+  std::size_t screen = 0;  // from 0, newest first
+  std::size_t perScreen = 10;
+  std::size_t total = 0;  // open in all
+  std::vector<QueueAppeal> shown;
+};
+
 // The page a sign-in form is on, with `message` above it (empty: none).
 std::string SignInPage(const std::string& message);
 
+// The cases first, then one screen of appeals, summarised.
 std::string QueuePage(const Viewer& viewer, const std::string& notice, const std::vector<QueueCase>& cases,
-                      const std::vector<QueueAppeal>& appeals);
+                      const AppealsShown& appeals);
 // `searched` is the id searched for (0: none); `all` lists past bans too.
 std::string BansPage(const Viewer& viewer, const std::string& notice, const std::vector<Ban>& bans,
                      const std::vector<Mute>& mutes, uint64_t searched, bool all, UnixTime now);
@@ -51,8 +61,9 @@ std::string AccountsPage(const Viewer& viewer, const std::string& notice, const 
 std::string MessagePage(const Viewer& viewer, const std::string& title, const std::string& message);
 
 // The public page of a player: whether he is banned, why and until when,
-// and the appeal form while he is. Nothing about who reported him.
-std::string PublicPlayerPage(uint64_t playerId, const std::optional<Ban>& ban, bool appealOpen,
+// and the appeal form while he is, unless an appeal from the visitor's own
+// network is open. Nothing about who reported him.
+std::string PublicPlayerPage(uint64_t playerId, const std::optional<Ban>& ban, bool appealOpenFromHere,
                              const std::string& notice);
 
 }  // namespace palisard

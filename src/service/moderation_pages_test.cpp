@@ -25,7 +25,8 @@ TEST(ModerationPagesTest, NoTextFromOutsideBecomesMarkup) {
 
   const std::string pages[] = {
       SignInPage(hostile),
-      QueuePage(viewer, hostile, {{closed, {{report, true}}, file}}, {{appeal, inForce}, {appeal, std::nullopt}}),
+      QueuePage(viewer, hostile, {{closed, {{report, 1}, {report, 0}}, file}},
+                {0, 10, 12, {{appeal, inForce}, {appeal, std::nullopt}}}),
       BansPage(viewer, hostile, {ban, inForce}, {mute}, 7, true, kNow),
       PlayerPage(viewer, hostile, 7, file, kNow),
       AuditPage(viewer, {hostile, 7, hostile}, audit),
@@ -42,7 +43,12 @@ TEST(ModerationPagesTest, NoTextFromOutsideBecomesMarkup) {
   }
   // Reporters stay off the public page.
   EXPECT_EQ(pages[7].find("/player/8"), std::string::npos);
-  EXPECT_NE(pages[1].find("seen in the same match"), std::string::npos);
+  EXPECT_NE(pages[1].find("by hosts on 1 other network<"), std::string::npos);
+  EXPECT_NE(pages[1].find("not by a host on another network"), std::string::npos);
+  // Appeals come after the cases, a screen of them with the way to the rest.
+  EXPECT_LT(pages[1].find("id=\"case-3\""), pages[1].find("12 open appeals, newest first: 1 to 2"));
+  EXPECT_NE(pages[1].find("href=\"/queue?appeals=1#appeals\">Older appeals"), std::string::npos);
+  EXPECT_EQ(pages[1].find("Newer appeals"), std::string::npos);
 }
 
 }  // namespace

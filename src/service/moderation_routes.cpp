@@ -1,14 +1,17 @@
 #include "service/moderation_routes.h"
 
 #include <algorithm>
+#include <charconv>
 #include <string_view>
 
+#include "common/utf8.h"
 #include "service/cli_values.h"
 #include "service/credentials.h"
 #include "service/form_fields.h"
 #include "service/moderation_pages.h"
 #include "service/page_answers.h"
 #include "service/source_network.h"
+#include "store/text_limits.h"
 
 namespace palisard {
 namespace {
@@ -20,9 +23,11 @@ constexpr UnixTime kSessionLength = 8 * 3600;
 constexpr UnixTime kMatchBefore = 30 * 60;
 constexpr UnixTime kMatchAfter = 2 * 60;
 constexpr std::size_t kQueueCases = 50;
+// Appeals are shown a screen at a time, below the cases: a flood of them
+// never hides a case.
+constexpr std::size_t kQueueAppeals = 10;
 constexpr std::size_t kBanLines = 500;
 constexpr std::size_t kAuditLines = 200;
-constexpr std::size_t kLongestName = 64;  // of a sign-in's name, as the audit keeps it
 
 // What a page knows of the signed-in moderator.
 struct Visit {
@@ -102,10 +107,16 @@ HttpAnswer Failed(const Visit& visit, const Result& result, Result* stored) {
 
 Result Reason(const Visit& visit, std::string* reason) {
   *reason = Field(visit.fields, "reason");
-  if (reason->find_first_not_of(" \t\r\n") == std::string::npos) {
-    return Result::Failure(Result::Kind::kInvalid, 0, "a reason is needed");
-  }
-  return Result::Ok();
+  return CheckText(TextField::kReason, *reason);
+}
+
+// Which screen of appeals the queue shows, from 0.
+std::size_t AppealScreen(const Visit& visit) {
+  uint64_t screen = 0;
+  const std::string given = Field(visit.fields, "appeals");
+  const auto [end, error] = std::from_chars(given.data(), given.data() + given.size(), screen);
+  const bool read = error == std::errc() && end == given.data() + given.size();
+  return read ? static_cast<std::size_t>(std::min<uint64_t>(screen, 1000000)) : 0;
 }
 
 Result PlayerField(const Visit& visit, const char* name, uint64_t* id) {
@@ -122,9 +133,11 @@ HttpAnswer ShowQueue(Store& store, const Visit& visit, const HttpRequest&, UnixT
     if (result.ok()) result = store.Player(open[i].playerId, &entry.history);
     cases.push_back(std::move(entry));
   }
+  AppealsShown appeals{AppealScreen(visit), kQueueAppeals, 0, {}};
   std::vector<Appeal> openAppeals;
-  if (result.ok()) result = store.OpenAppeals(&openAppeals);
-  std::vector<QueueAppeal> appeals;
+  if (result.ok()) {
+    result = store.OpenAppeals(appeals.screen * kQueueAppeals, kQueueAppeals, &openAppeals, &appeals.total);
+  }
   for (std::size_t i = 0; result.ok() && i < openAppeals.size(); ++i) {
     PlayerFile file;
     result = store.Player(openAppeals[i].playerId, &file);
@@ -132,7 +145,7 @@ HttpAnswer ShowQueue(Store& store, const Visit& visit, const HttpRequest&, UnixT
     for (const Ban& ban : file.bans) {
       if (!entry.ban && ban.InForce(now)) entry.ban = ban;
     }
-    appeals.push_back(std::move(entry));
+    appeals.shown.push_back(std::move(entry));
   }
   if (!result.ok()) return Failed(visit, result, stored);
   return HtmlPage(200, QueuePage(visit.viewer, Notice(visit.fields), cases, appeals));
@@ -346,7 +359,8 @@ HttpAnswer SignedIn(Store& store, const Page& page, const HttpRequest& request, 
 HttpAnswer SignIn(Store& store, const HttpRequest& request, const ServeSettings& settings, UnixTime now,
                   Result* stored) {
   const FormFields fields = ParseFormFields(request.body);
-  const Actor actor{Field(fields, "name").substr(0, kLongestName), request.client};
+  // The audit keeps a name only as long as an account's may be.
+  const Actor actor{Utf8Prefix(Field(fields, "name"), LimitOf(TextField::kAccountName).longest), request.client};
   SignInAttempt attempt;
   *stored = store.BeginSignIn(request.network, settings.signInLimits, actor, now, &attempt);
   if (!stored->ok()) return HtmlPage(503, SignInPage("The database cannot answer now; try again in a moment."));
@@ -366,24 +380,53 @@ HttpAnswer SignIn(Store& store, const HttpRequest& request, const ServeSettings&
   return answer;
 }
 
+// The Host's name without its port, as a browser sends it.
+std::string HostName(const std::string& host) {
+  std::string name = host;
+  if (!name.empty() && name.front() == '[') {
+    name = name.substr(1, name.find(']') - 1);
+  } else if (name.find(':') == name.rfind(':')) {
+    name = name.substr(0, name.find(':'));
+  }
+  std::transform(name.begin(), name.end(), name.begin(), [](unsigned char c) { return std::tolower(c); });
+  return name;
+}
+
+bool IsModerationHost(const std::string& host, const ServeSettings& settings) {
+  const std::string name = HostName(host);
+  if (name.empty()) return false;
+  std::vector<std::string> allowed = settings.moderationHosts;
+  if (allowed.empty()) allowed = {HostName(settings.moderationListen), "localhost"};
+  return std::any_of(allowed.begin(), allowed.end(), [&](const std::string& given) { return HostName(given) == name; });
+}
+
 }  // namespace
 
+bool CarriesSession(const HttpRequest& request) { return !CookieValue(request.cookie, kCookieName).empty(); }
+
 Routed RouteModeration(const HttpRequest& request, const ServeSettings& settings) {
+  // A name the settings do not give is a page elsewhere that reached this
+  // port through its own name (DNS rebinding): it is refused before anything.
+  if (!IsModerationHost(request.host, settings)) {
+    return Refused("this service answers here only to the names its moderation-host setting gives.");
+  }
   const std::string path = PathOf(request.target);
   const bool post = request.method == "POST";
   if (path == "/" && !post) return SeeOther("/queue");
   if (post && !SameOrigin(request)) return Refused("the request did not come from this site's own pages.");
   if (path == "/signin") {
     if (!post) return HtmlPage(200, SignInPage(""));
-    return StoreCall([request, &settings](Store& store, UnixTime now, Result* stored) {
+    return SignInCall{[request, &settings](Store& store, UnixTime now, Result* stored) {
       return SignIn(store, request, settings, now, stored);
-    });
+    }};
   }
   bool pathKnown = false;
   for (const Page& page : kPages) {
     if (!Matches(page, path)) continue;
     pathKnown = true;
     if (request.method != page.method) continue;
+    // Without a session nothing is looked up.
+    if (!CarriesSession(request)) return ToSignIn(request);
     return StoreCall([request, &page](Store& store, UnixTime now, Result* stored) {
       return SignedIn(store, page, request, now, stored);
     });

@@ -12,4 +12,8 @@ namespace palisard {
 // token too. `settings` outlives the calls the router returns.
 Routed RouteModeration(const HttpRequest& request, const ServeSettings& settings);
 
+// Whether a request carries a session cookie, valid or not: what a
+// connection in the share kept for signed-in moderators must bring.
+bool CarriesSession(const HttpRequest& request);
+
 }  // namespace palisard

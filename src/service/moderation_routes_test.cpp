@@ -7,6 +7,8 @@
 #include "service/contract.h"
 #include "service/credentials.h"
 #include "service/form_fields.h"
+#include "service/source_network.h"
+#include "store/ban_json.h"
 
 namespace palisard {
 namespace {
@@ -34,6 +36,7 @@ HttpRequest Request(const std::string& method, const std::string& path, const st
 class ModerationRoutesTest : public ::testing::Test {
  protected:
   void SetUp() override {
+    settings_.moderationHosts = {"mod.example"};
     ASSERT_TRUE(OpenStore((dir_.path() / "service.db").string(), &store_).ok());
     std::string hash;
     ASSERT_TRUE(HashPassword("right password", HashCost::kTestOnly, &hash).ok());
@@ -44,6 +47,7 @@ class ModerationRoutesTest : public ::testing::Test {
     Routed routed = RouteModeration(request, settings_);
     if (auto* answer = std::get_if<HttpAnswer>(&routed)) return *answer;
     Result stored;
+    if (auto* signIn = std::get_if<SignInCall>(&routed)) return signIn->call(*store_, kNow, &stored);
     return std::get<StoreCall>(routed)(*store_, kNow, &stored);
   }
   HttpAnswer Post(const std::string& path, const std::string& body, const std::string& cookie = "",
@@ -62,6 +66,7 @@ class ModerationRoutesTest : public ::testing::Test {
   // Signs in; the session's cookie header.
   std::string SignIn() {
     const HttpAnswer answer = Post("/signin", "name=mia&password=right+password");
+    EXPECT_THAT(Header(answer, "Set-Cookie"), ::testing::MatchesRegex("palisard_session=[0-9a-f]{64};.*"));
     EXPECT_EQ(answer.status, 303u);
     return Header(answer, "Set-Cookie").substr(0, Header(answer, "Set-Cookie").find(';'));
   }
@@ -98,6 +103,17 @@ TEST_F(ModerationRoutesTest, StateChangesNeedTheFormTokenAndThisSitesOrigin) {
   // Moderators manage no accounts.
   EXPECT_EQ(Get("/accounts", cookie).status, 403u);
   EXPECT_EQ(Post("/accounts/remove", "name=mia&csrf=" + token, cookie).status, 403u);
+  EXPECT_EQ(Post("/accounts/add", "name=eve&password=0123456789&role=admin&csrf=" + token, cookie).status, 403u);
+  std::vector<Moderator> accounts;
+  ASSERT_TRUE(store_->Moderators(&accounts).ok());
+  EXPECT_EQ(accounts.size(), 1u);
+  // What is refused says so, and is not done.
+  const std::string longReason = "player=8&duration=1d&csrf=" + token + "&reason=" + std::string(501, 'x');
+  EXPECT_EQ(Post("/ban", longReason, cookie).status, 400u);
+  EXPECT_EQ(Post("/mute", "kind=network&subject=10.0.0.1&reason=spam&csrf=" + token, cookie).status, 400u);
+  std::vector<Mute> mutes;
+  ASSERT_TRUE(store_->Mutes(&mutes).ok());
+  EXPECT_TRUE(mutes.empty());
 
   // After sign-out the cookie opens nothing.
   EXPECT_EQ(Post("/signout", "csrf=" + token, cookie).status, 303u);
@@ -109,16 +125,75 @@ TEST_F(ModerationRoutesTest, StateChangesNeedTheFormTokenAndThisSitesOrigin) {
   EXPECT_EQ(bans.size(), 1u);
 }
 
-TEST_F(ModerationRoutesTest, SixthWrongPasswordLocksEvenTheRightOne) {
-  for (int i = 0; i < 5; ++i) EXPECT_EQ(Post("/signin", "name=mia&password=wrong").status, 401u) << i;
-  EXPECT_EQ(Post("/signin", "name=mia&password=wrong").status, 429u);
-  const HttpAnswer right = Post("/signin", "name=mia&password=right+password");
-  EXPECT_EQ(right.status, 429u);
-  EXPECT_EQ(Header(right, "Set-Cookie"), "");
+// Strangers' wrong passwords lock them out, not the moderator on a network
+// he signed in from; the refusals are counted, not audited one by one.
+TEST_F(ModerationRoutesTest, StrangersCannotLockOutAModeratorAtHome) {
+  const std::string first = SignIn();
+  EXPECT_NE(SignIn(), first) << "each session its own token";
+  auto signIn = [&](const std::string& password, const std::string& client) {
+    HttpRequest request = Request("POST", "/signin", "name=mia&password=" + password, kSite);
+    request.client = client;
+    request.network = SourceNetwork(client).value_or("");
+    return Ask(request);
+  };
+  for (int i = 0; i < 5; ++i) EXPECT_EQ(signIn("wrong", "198.51.100.7").status, 401u) << i;
+  for (int i = 0; i < 20; ++i) EXPECT_EQ(signIn("wrong", "198.51.100.7").status, 429u) << i;
+  const HttpAnswer stranger = signIn("right+password", "203.0.113.1");
+  EXPECT_EQ(stranger.status, 429u);
+  EXPECT_EQ(Header(stranger, "Set-Cookie"), "");
+  EXPECT_EQ(Post("/signin", "name=mia&password=right+password").status, 303u) << "at home";
   std::vector<AuditEntry> audit;
+  ASSERT_TRUE(store_->Audit({"", 0, ""}, 100, &audit).ok());
+  EXPECT_EQ(audit.size(), 4u) << "the account, and its three sign-ins";
+  ASSERT_TRUE(store_->Prune(0, 0, kNow + 2 * kRefusalWindow).ok());
   ASSERT_TRUE(store_->Audit({"mia", 0, "sign-in-refused"}, 10, &audit).ok());
-  EXPECT_EQ(audit.size(), 2u);
-  EXPECT_EQ(audit[0].from, "127.0.0.1");
+  ASSERT_EQ(audit.size(), 2u);
+  EXPECT_EQ(audit[0].from, "203.0.113.0/24");
+  EXPECT_EQ(audit[1].from, "198.51.100.0/24");
+  EXPECT_EQ(nlohmann::json::parse(audit[1].after)["refusals"], 20);
+}
+
+// Only the names the settings give reach the pages (DNS rebinding), and a
+// visit without a session costs no store call.
+TEST_F(ModerationRoutesTest, HostsAndVisitsWithoutASession) {
+  const struct {
+    std::vector<std::string> allowed;
+    const char* host;
+    bool served;
+  } cases[] = {
+      {{"mod.example"}, "mod.example", true},      {{"mod.example"}, "MOD.example:8443", true},
+      {{"mod.example"}, "evil.example", false},    {{"mod.example"}, "", false},
+      {{"mod.example"}, "mod.example.evil", false}, {{}, "127.0.0.1:8080", true},
+      {{}, "localhost:8080", true},                {{}, "evil.example:8080", false},
+  };
+  for (const auto& c : cases) {
+    settings_.moderationHosts = c.allowed;
+    HttpRequest request = Request("GET", "/queue");
+    request.host = c.host;
+    const Routed routed = RouteModeration(request, settings_);
+    ASSERT_TRUE(std::holds_alternative<HttpAnswer>(routed)) << c.host << ": no session, no store";
+    EXPECT_EQ(std::get<HttpAnswer>(routed).status, c.served ? 303u : 403u) << c.host;
+  }
+}
+
+// The bans page lists what is in force, past bans too with "all", one
+// player's with "id".
+TEST_F(ModerationRoutesTest, BansPageSearchesAndListsAll) {
+  const std::string cookie = SignIn();
+  ASSERT_TRUE(store_->AddBan({7, "aimbot", std::nullopt}, {"mia", "x"}, kNow - 10, nullptr).ok());
+  ASSERT_TRUE(store_->AddBan({8, "spam", std::nullopt}, {"mia", "x"}, kNow - 10, nullptr).ok());
+  ASSERT_TRUE(store_->LiftBan(8, "served", {"mia", "x"}, kNow - 5, nullptr).ok());
+  const struct {
+    const char* query;
+    bool seven, eight;
+  } cases[] = {
+      {"", true, false}, {"?all=1", true, true}, {"?id=8", false, false}, {"?id=8&all=1", false, true},
+  };
+  for (const auto& c : cases) {
+    const std::string page = Get(std::string("/bans") + c.query, cookie).body;
+    EXPECT_EQ(page.find("href=\"/player/7\"") != std::string::npos, c.seven) << c.query;
+    EXPECT_EQ(page.find("href=\"/player/8\"") != std::string::npos, c.eight) << c.query;
+  }
 }
 
 // The cookie is Secure only when a proxy on this machine says the request

@@ -64,19 +64,45 @@ Result ParseVersionText(const std::string& text, std::string* value, bool blanks
   return Result::Ok();
 }
 
-// Numeric addresses, apart by commas.
-Result ParseAddresses(const std::string& text, std::vector<std::string>* addresses) {
-  std::vector<std::string> parsed;
+// Items apart by commas, blanks around them dropped.
+std::vector<std::string> ListItems(const std::string& text) {
+  std::vector<std::string> items;
   for (std::size_t start = 0; start <= text.size();) {
     const std::size_t comma = std::min(text.find(',', start), text.size());
-    std::string address = text.substr(start, comma - start);
-    address.erase(0, address.find_first_not_of(' '));
-    address.erase(address.find_last_not_of(' ') + 1);
-    if (!SourceNetwork(address)) return Invalid("'" + address + "' is not a numeric address");
-    parsed.push_back(address);
+    std::string item = text.substr(start, comma - start);
+    item.erase(0, item.find_first_not_of(' '));
+    item.erase(item.find_last_not_of(' ') + 1);
+    items.push_back(item);
     start = comma + 1;
   }
+  return items;
+}
+
+std::string JoinedList(const std::vector<std::string>& items) {
+  std::string list;
+  for (const std::string& item : items) list += (list.empty() ? "" : ",") + item;
+  return list;
+}
+
+// Numeric addresses, apart by commas.
+Result ParseAddresses(const std::string& text, std::vector<std::string>* addresses) {
+  std::vector<std::string> parsed = ListItems(text);
+  for (const std::string& address : parsed) {
+    if (!SourceNetwork(address)) return Invalid("'" + address + "' is not a numeric address");
+  }
   *addresses = std::move(parsed);
+  return Result::Ok();
+}
+
+// Host names or numeric addresses, with or without a port, apart by commas.
+Result ParseHostNames(const std::string& text, std::vector<std::string>* names) {
+  std::vector<std::string> parsed = ListItems(text);
+  for (const std::string& name : parsed) {
+    const bool plain = !name.empty() && name.find_first_not_of("abcdefghijklmnopqrstuvwxyzABCDEFGHIJKLMNOPQRSTUVWXYZ"
+                                                               "0123456789.-:[]") == std::string::npos;
+    if (!plain) return Invalid("'" + name + "' is not a host name");
+  }
+  *names = std::move(parsed);
   return Result::Ok();
 }
 
@@ -102,6 +128,10 @@ const ServeSetting kServeSettings[] = {
        return Result::Ok();
      },
      [](const ServeSettings& s) { return s.moderationListen; }},
+    {"moderation-host", "NAME[,NAME...]",
+     "host names the moderation pages answer to (default: the moderation-listen address and localhost)",
+     [](const std::string& text, ServeSettings* s) { return ParseHostNames(text, &s->moderationHosts); },
+     [](const ServeSettings& s) { return JoinedList(s.moderationHosts); }},
     {"database", "URL", "an SQLite file, or postgresql://... for PostgreSQL",
      [](const std::string& text, ServeSettings* s) {
        if (text.empty()) return Invalid("the database is empty");
@@ -153,11 +183,7 @@ const ServeSetting kServeSettings[] = {
      [](const ServeSettings& s) { return std::to_string(s.maxConnections); }},
     {"trusted-proxy", "ADDR[,ADDR...]", "load balancers in front, whose X-Forwarded-For names the client",
      [](const std::string& text, ServeSettings* s) { return ParseAddresses(text, &s->trustedProxies); },
-     [](const ServeSettings& s) {
-       std::string list;
-       for (const std::string& address : s.trustedProxies) list += (list.empty() ? "" : ",") + address;
-       return list;
-     }},
+     [](const ServeSettings& s) { return JoinedList(s.trustedProxies); }},
     {"store-deadline", "SECONDS", "a request whose database call takes longer gets a SOAP fault",
      [](const std::string& text, ServeSettings* s) { return ParseSeconds(text, &s->storeDeadline); },
      [](const ServeSettings& s) { return std::to_string(s.storeDeadline.count()); }},

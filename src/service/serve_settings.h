@@ -23,6 +23,10 @@ struct ServeSettings {
   // ADDR:PORT of the moderation pages, never served on the public port; a
   // community puts its TLS proxy in front.
   std::string moderationListen = "127.0.0.1:8080";
+  // The names (a request's Host, port aside) the moderation pages answer
+  // to; none: the moderationListen address and "localhost". A proxy in
+  // front passes its own public name.
+  std::vector<std::string> moderationHosts;
   std::string database = "palisard-service.db";  // an SQLite path or a PostgreSQL URL
   // The version file: the newest release and where to get it.
   std::string latestVersion;

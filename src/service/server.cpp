@@ -140,8 +140,12 @@ class Listener {
     std::string address = peer.address().to_string();
     const bool proxy = IsTrustedProxy(context_.settings, peer.address());
     std::string source = CapSource(address);
-    if (!context_.caps.Admit(source, !proxy)) return;  // the socket closes here
-    std::make_shared<HttpSession>(std::move(socket), std::move(address), std::move(source), proxy, context_)->Start();
+    std::string network = CapNetwork(address);
+    const ConnectionCaps::Place place = context_.caps.Admit(source, network, !proxy);
+    if (place == ConnectionCaps::Place::kRefused) return;  // the socket closes here
+    std::make_shared<HttpSession>(std::move(socket), std::move(address), std::move(source), std::move(network), proxy,
+                                  place, context_)
+        ->Start();
   }
 
   const std::string what_;
@@ -157,14 +161,22 @@ class Listener {
 std::size_t IoThreads() { return std::clamp<std::size_t>(std::thread::hardware_concurrency(), 1, 4); }
 
 // The moderation pages serve a few people: two store workers of their own,
-// so that sign-ins (a password hash each) never hold up the contract's.
+// so that sign-ins (a password hash each) never hold up the contract's, and
+// one more for the sign-ins, so that they never hold up a signed-in
+// moderator's pages.
 constexpr std::size_t kModerationWorkers = 2;
-// All of them may come through one proxy on loopback.
-constexpr std::size_t kModerationConnections = 256;
+constexpr std::size_t kSignInWorkers = 1;
+// Sign-ins waiting or running at once; more are answered "busy" at once,
+// before any password is checked.
+constexpr std::size_t kSignInsAtOnce = 8;
+// All of them may come through one proxy on loopback; one source or
+// network holds a small part, and a quarter is kept for connections that
+// bring a session.
+constexpr ConnectionCaps::Limits kModerationCaps{16, 32, 256, 64};
 // How often what hosts' ban requests named is written, and old records
-// pruned.
+// pruned (and refusals folded into the audit).
 constexpr std::chrono::seconds kSightingsEvery{2};
-constexpr std::chrono::hours kPruneEvery{1};
+constexpr std::chrono::minutes kPruneEvery{5};
 
 UnixTime WallTimeNow() {
   return std::chrono::duration_cast<std::chrono::seconds>(std::chrono::system_clock::now().time_since_epoch()).count();
@@ -175,15 +187,22 @@ UnixTime WallTimeNow() {
 struct PublicServer::Parts {
   Parts(const ServeSettings& given, const StoreWorkers::Opener& openStore)
       : settings(given),
-        publicCaps(given.connectionsPerAddress, given.maxConnections),
-        moderationCaps(kModerationConnections, kModerationConnections),
+        publicCaps({given.connectionsPerAddress, given.maxConnections, given.maxConnections}),
+        moderationCaps(kModerationCaps),
         publicContext{settings, workers, publicCaps,
                       [this](const HttpRequest& request) { return Route(request, settings, sightings); }, StoreFault()},
-        moderationContext{settings, moderationWorkers, moderationCaps,
+        moderationContext{settings,
+                          moderationWorkers,
+                          moderationCaps,
                           [this](const HttpRequest& request) { return RouteModeration(request, settings); },
-                          HtmlPage(503, "<!DOCTYPE html>\n<p>The database cannot answer now; try again.</p>\n")},
+                          HtmlPage(503, "<!DOCTYPE html>\n<p>The database cannot answer now; try again.</p>\n"),
+                          CarriesSession,
+                          &signInWorkers,
+                          kSignInsAtOnce,
+                          HtmlPage(503, "<!DOCTYPE html>\n<p>The moderation pages are busy; try again in a moment.</p>\n")},
         workers(std::max<std::size_t>(1, given.storeWorkers), openStore),
-        moderationWorkers(kModerationWorkers, openStore) {}
+        moderationWorkers(kModerationWorkers, openStore),
+        signInWorkers(kSignInWorkers, openStore) {}
 
   // A handler that throws (out of memory) ends its own work, not the
   // server's.
@@ -218,10 +237,11 @@ struct PublicServer::Parts {
       }
       if (std::chrono::steady_clock::now() >= nextPrune) {
         nextPrune = std::chrono::steady_clock::now() + kPruneEvery;
-        workers.Post(due, [window = settings.signInLimits.window](Store* store) {
+        const UnixTime failuresKept = std::max(settings.signInLimits.window, settings.signInLimits.strangerWindow);
+        workers.Post(due, [failuresKept](Store* store) {
           const UnixTime now = WallTimeNow();
           const UnixTime kept = std::chrono::duration_cast<std::chrono::seconds>(kSightingsKept).count();
-          return store ? store->Prune(now - kept, now - window, now) : Result::Ok();
+          return store ? store->Prune(now - kept, now - failuresKept, now) : Result::Ok();
         });
       }
       KeepSightings();
@@ -246,6 +266,7 @@ struct PublicServer::Parts {
   std::chrono::steady_clock::time_point nextPrune;
   StoreWorkers workers;
   StoreWorkers moderationWorkers;
+  StoreWorkers signInWorkers;
   std::vector<std::thread> threads;
 };
 

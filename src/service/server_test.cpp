@@ -16,6 +16,7 @@
 #include <thread>
 
 #include "helpers/temp_dir.h"
+#include "store/ban_json.h"
 #include "soap/soap_codec.h"
 
 namespace palisard {
@@ -254,11 +255,15 @@ TEST(PublicServerTest, AnswersFromTheSqliteStore) {
   EXPECT_EQ(ParseAddInfractionResult(call("AddInfraction", AddInfractionDocument(5, 5))), false);
   EXPECT_EQ(ParseAddInfractionResult(call("AddInfraction", AddInfractionDocument(7, 5))), false) << "once a day";
   EXPECT_EQ(standings({5}), std::vector<std::string>{"5 free 1"}) << "one network, 127.0.0.0/24";
-  std::vector<std::pair<ReportVerdict, uint64_t>> refused;
-  ASSERT_TRUE(store->RefusedReports(0, &refused).ok());
-  std::sort(refused.begin(), refused.end());
-  EXPECT_EQ(refused, (std::vector<std::pair<ReportVerdict, uint64_t>>{{ReportVerdict::kPairLimit, 1},
-                                                                      {ReportVerdict::kInvalid, 2}}));
+  ASSERT_TRUE(store->Prune(0, 0, now + 2 * kRefusalWindow).ok());
+  std::vector<AuditEntry> refused;
+  ASSERT_TRUE(store->Audit({"", 0, "report-refused"}, 10, &refused).ok());
+  std::vector<std::string> counted;
+  for (const AuditEntry& entry : refused) {
+    counted.push_back(entry.actor + " " + nlohmann::json::parse(entry.after)["refusals"].dump());
+  }
+  std::sort(counted.begin(), counted.end());
+  EXPECT_EQ(counted, (std::vector<std::string>{"invalid 2", "pair limit 1"}));
 }
 
 }  // namespace

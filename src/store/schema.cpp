@@ -188,6 +188,44 @@ CREATE INDEX audit_action ON audit (action, id);
 CREATE INDEX reports_reporter ON reports (reporter_id);
 )",
        "", ""},
+      {3, "known sign-in networks, refusal tallies, appeals per network, host networks of presences",
+       R"(
+-- Networks an account signed in from with its password: failures from
+-- other networks cannot lock it out there.
+CREATE TABLE known_networks (
+  account TEXT NOT NULL,
+  network TEXT NOT NULL,
+  last_sign_in BIGINT NOT NULL,
+  PRIMARY KEY (account, network)
+);
+CREATE INDEX known_networks_age ON known_networks (last_sign_in);
+
+-- Refusals counted per kind, subject, network and window, until the window
+-- ends and they are folded into a few audit rows.
+CREATE TABLE refusals (
+  kind TEXT NOT NULL,
+  subject TEXT NOT NULL,
+  network TEXT NOT NULL,
+  window_start BIGINT NOT NULL,
+  refusals BIGINT NOT NULL,
+  first_at BIGINT NOT NULL,
+  last_at BIGINT NOT NULL,
+  PRIMARY KEY (kind, subject, network, window_start)
+);
+CREATE INDEX refusals_window ON refusals (window_start);
+DROP TABLE refused_reports;
+
+-- One open appeal per player and network: a squatted appeal does not
+-- silence the player's own.
+DROP INDEX appeals_open;
+CREATE UNIQUE INDEX appeals_open ON appeals (player_id, network) WHERE closed_at IS NULL;
+CREATE INDEX appeals_open_age ON appeals (made_at) WHERE closed_at IS NULL;
+
+-- The host's source network, so that a host on the reporter's own network
+-- is no witness; '' for presences recorded before it was kept.
+ALTER TABLE presence ADD COLUMN network TEXT NOT NULL DEFAULT '';
+)",
+       "", ""},
   };
   return migrations;
 }

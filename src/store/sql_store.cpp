@@ -7,6 +7,7 @@
 
 #include "common/secure_random.h"
 #include "store/ban_json.h"
+#include "store/text_limits.h"
 
 namespace palisard {
 namespace {
@@ -108,7 +109,8 @@ Result SqlStore::AppendAudit(const AuditEntry& entry) {
 
 Result SqlStore::AddBan(const NewBan& ban, const Actor& actor, UnixTime now, Ban* made) {
   if (ban.playerId == 0) return Invalid("player id 0 names no player");
-  if (ban.reason.empty()) return Invalid("a ban needs a reason");
+  Result checked = CheckText(TextField::kReason, ban.reason);
+  if (!checked.ok()) return checked;
   if (ban.until && *ban.until <= now) return Invalid("the ban would end before it begins");
   Ban record;
   record.playerId = ban.playerId;
@@ -147,9 +149,10 @@ Result SqlStore::AddBan(const NewBan& ban, const Actor& actor, UnixTime now, Ban
 // Lifts every ban of the player in force (an import can bring a second one),
 // each with its audit entry; `lifted` is the newest.
 Result SqlStore::LiftBan(uint64_t playerId, const std::string& reason, const Actor& actor, UnixTime now, Ban* lifted) {
-  if (reason.empty()) return Invalid("lifting a ban needs a reason");
+  Result result = CheckText(TextField::kReason, reason);
+  if (!result.ok()) return result;
   SqlTransaction transaction(*db_);
-  Result result = transaction.Begin(true);
+  result = transaction.Begin(true);
   if (result.ok()) result = db_->LockUntilEnd(SqlLockSpace::kPlayer, playerId);
   std::vector<Ban> inForce;
   if (result.ok()) result = BansInForce(playerId, now, &inForce);
@@ -157,14 +160,14 @@ Result SqlStore::LiftBan(uint64_t playerId, const std::string& reason, const Act
   if (inForce.empty()) {
     return Result::Failure(Result::Kind::kNotFound, 0, "player " + std::to_string(playerId) + " is not banned");
   }
-  int64_t grantedAppeal = 0;
-  result = GrantOpenAppeal(playerId, actor, reason, now, &grantedAppeal);
+  std::vector<int64_t> grantedAppeals;
+  result = GrantOpenAppeals(playerId, actor, reason, now, &grantedAppeals);
   for (Ban& ban : inForce) {
     if (!result.ok()) return result;
     std::string before = JsonText(BanToJson(ban));
     ban.lift = BanLift{actor.name, now, reason};
     nlohmann::json after = BanToJson(ban);
-    if (grantedAppeal != 0) after["grantedAppeal"] = std::exchange(grantedAppeal, 0);
+    if (!grantedAppeals.empty()) after["grantedAppeals"] = std::exchange(grantedAppeals, {});
     result = db_->Query("UPDATE bans SET lifted_by = $2, lifted_at = $3, lift_reason = $4 WHERE id = $1",
                         {ban.id, actor.name, now, reason}, nullptr);
     if (result.ok()) result = AppendAudit({0, now, actor.name, actor.from, "lift", playerId, before, JsonText(after)});
@@ -218,7 +221,11 @@ Result SqlStore::ImportBans(const std::vector<Ban>& bans, bool dryRun, const Act
                             std::size_t* added) {
   std::vector<uint64_t> players;
   for (std::size_t i = 0; i < bans.size(); ++i) {
-    if (bans[i].playerId == 0) return Invalid("ban " + std::to_string(i + 1) + ": player id 0 names no player");
+    const std::string which = "ban " + std::to_string(i + 1) + ": ";
+    if (bans[i].playerId == 0) return Invalid(which + "player id 0 names no player");
+    Result checked = CheckText(TextField::kReason, bans[i].reason);
+    if (checked.ok() && bans[i].lift) checked = CheckText(TextField::kReason, bans[i].lift->reason);
+    if (!checked.ok()) return Invalid(which + checked.text());
     players.push_back(bans[i].playerId);
   }
   // Locks in one order, so two imports of overlapping lists never wait for

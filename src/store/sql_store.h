@@ -9,6 +9,9 @@
 
 namespace palisard {
 
+// The kinds of refusal the store counts (see Store::Prune).
+enum class Refusal { kSignInFailed, kSignInRefused, kReportRefused, kAppealRefused };
+
 // The Store, written once over either database. Writers that read before
 // they write (is a ban in force? how many reports this hour?) first take
 // the lock of the player or network they decide about (LockUntilEnd), so
@@ -26,7 +29,6 @@ class SqlStore final : public Store {
 
   Result RecordReport(const NewReport& report, const ReportLimits& limits, UnixTime now,
                       ReportOutcome* outcome) override;
-  Result RefusedReports(UnixTime since, std::vector<std::pair<ReportVerdict, uint64_t>>* counts) override;
   Result OpenCases(std::vector<Case>* cases) override;
   Result DismissCase(int64_t caseId, const std::string& reason, const Actor& actor, UnixTime now) override;
   Result Player(uint64_t playerId, PlayerFile* file) override;
@@ -38,7 +40,8 @@ class SqlStore final : public Store {
   Result Prune(UnixTime presenceBefore, UnixTime failuresBefore, UnixTime now) override;
   Result RecordAppeal(const NewAppeal& appeal, const AppealLimits& limits, UnixTime now,
                       AppealVerdict* verdict) override;
-  Result OpenAppeals(std::vector<Appeal>* appeals) override;
+  Result OpenAppeals(std::size_t offset, std::size_t limit, std::vector<Appeal>* appeals,
+                     std::size_t* total) override;
   Result RejectAppeal(int64_t appealId, const std::string& reason, const Actor& actor, UnixTime now) override;
   Result AddMute(MuteKind kind, const std::string& subject, const std::string& reason, const Actor& actor,
                  UnixTime now) override;
@@ -81,11 +84,16 @@ class SqlStore final : public Store {
   Result QueryReports(const std::string& where, const std::vector<SqlValue>& params, std::vector<Report>* reports);
   Result QueryAppeals(const std::string& where, const std::string& order, const std::vector<SqlValue>& params,
                       std::vector<Appeal>* appeals);
-  Result GrantOpenAppeal(uint64_t playerId, const Actor& actor, const std::string& reason, UnixTime now,
-                         int64_t* appealId);
+  Result GrantOpenAppeals(uint64_t playerId, const Actor& actor, const std::string& reason, UnixTime now,
+                          std::vector<int64_t>* appealIds);
   Result RecordSighting(const Sighting& sighting);
   Result CheckPlayerLimits(const NewReport& report, const ReportLimits& limits, UnixTime now, ReportVerdict* verdict);
-  Result CountRefusal(ReportVerdict verdict, UnixTime now);
+  // Counts one refusal in its window (outside the audit).
+  Result CountRefusal(Refusal kind, const std::string& subject, const std::string& network, UnixTime now);
+  // Turns the tallies of windows ended by `now` into audit rows.
+  Result FoldRefusals(UnixTime now);
+  Result AccountFailures(const std::string& account, const std::string& network, const SignInLimits& limits,
+                         UnixTime now, int64_t* failures);
   Result OpenCaseOf(uint64_t playerId, UnixTime now, int64_t* caseId);
   Result QueryCases(const std::string& where, const std::string& order, const std::vector<SqlValue>& params,
                     std::vector<Case>* cases);

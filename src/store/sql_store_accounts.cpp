@@ -57,6 +57,7 @@ Result SqlStore::RemoveModerator(const std::string& name, const Actor& actor, Un
   if (rows.empty()) return Result::Failure(Result::Kind::kNotFound, 0, "no account named " + name);
   const Moderator removed = ModeratorOf(rows[0]);
   result = db_->Query("DELETE FROM sessions WHERE moderator_id = $1", {removed.id}, nullptr);
+  if (result.ok()) result = db_->Query("DELETE FROM known_networks WHERE account = $1", {removed.name}, nullptr);
   if (result.ok()) result = db_->Query("DELETE FROM moderators WHERE id = $1", {removed.id}, nullptr);
   if (result.ok()) {
     result = AppendAudit({0, now, actor.name, actor.from, "moderator-remove", 0,
@@ -76,29 +77,55 @@ Result SqlStore::Moderators(std::vector<Moderator>* moderators) {
   return Result::Ok();
 }
 
+// The failures that lock `actor.name` out on `network`: from that network
+// when its moderator signed in there before, else from every network he
+// never signed in from, over the longer window.
+Result SqlStore::AccountFailures(const std::string& account, const std::string& network, const SignInLimits& limits,
+                                 UnixTime now, int64_t* failures) {
+  std::vector<SqlRow> rows;
+  Result result =
+      db_->Query("SELECT 1 FROM known_networks WHERE account = $1 AND network = $2", {account, network}, &rows);
+  if (!result.ok()) return result;
+  const bool known = !rows.empty();
+  rows.clear();
+  if (known) {
+    result = db_->Query(
+        "SELECT COUNT(*) FROM sign_in_failures WHERE account = $1 AND network = $2 AND failed_at > $3",
+        {account, network, now - limits.window}, &rows);
+  } else {
+    result = db_->Query(
+        "SELECT COUNT(*) FROM sign_in_failures f WHERE f.account = $1 AND f.failed_at > $2 AND NOT EXISTS "
+        "(SELECT 1 FROM known_networks k WHERE k.account = f.account AND k.network = f.network)",
+        {account, now - limits.strangerWindow}, &rows);
+  }
+  if (result.ok()) *failures = SqlInt(rows.at(0).at(0));
+  return result;
+}
+
 // The network's lock, then the account's: every sign-in takes them in
 // this order.
 Result SqlStore::BeginSignIn(const std::string& network, const SignInLimits& limits, const Actor& actor, UnixTime now,
                              SignInAttempt* attempt) {
   *attempt = {};
+  attempt->network = network;
   SqlTransaction transaction(*db_);
   Result result = transaction.Begin(true);
   if (result.ok()) result = db_->LockUntilEnd(SqlLockSpace::kNetwork, SqlLockKey("sign-in " + network));
   if (result.ok()) result = db_->LockUntilEnd(SqlLockSpace::kAccount, SqlLockKey(actor.name));
-  std::vector<SqlRow> counts;
+  std::vector<SqlRow> rows;
   if (result.ok()) {
-    result = db_->Query(
-        "SELECT (SELECT COUNT(*) FROM sign_in_failures WHERE account = $1 AND failed_at > $3), "
-        "(SELECT COUNT(*) FROM sign_in_failures WHERE network = $2 AND failed_at > $3)",
-        {actor.name, network, now - limits.window}, &counts);
+    result = db_->Query("SELECT COUNT(*) FROM sign_in_failures WHERE network = $1 AND failed_at > $2",
+                        {network, now - limits.window}, &rows);
   }
+  int64_t accountFailures = 0;
+  if (result.ok()) result = AccountFailures(actor.name, network, limits, now, &accountFailures);
   if (!result.ok()) return result;
-  if (SqlInt(counts[0][0]) >= limits.accountFailures || SqlInt(counts[0][1]) >= limits.networkFailures) {
+  if (accountFailures >= limits.accountFailures || SqlInt(rows.at(0).at(0)) >= limits.networkFailures) {
     attempt->locked = true;
-    result = AppendAudit({0, now, actor.name, actor.from, "sign-in-refused", 0, "", ""});
+    result = CountRefusal(Refusal::kSignInRefused, actor.name, network, now);
     return result.ok() ? transaction.Commit() : result;
   }
-  std::vector<SqlRow> rows;
+  rows.clear();
   result = db_->Query("INSERT INTO sign_in_failures (account, network, failed_at) VALUES ($1, $2, $3) RETURNING id",
                       {actor.name, network, now}, &rows);
   if (result.ok()) attempt->id = SqlInt(rows.at(0).at(0));
@@ -117,15 +144,23 @@ Result SqlStore::BeginSignIn(const std::string& network, const SignInLimits& lim
 
 Result SqlStore::FinishSignIn(const SignInAttempt& attempt, const std::optional<std::string>& tokenHash,
                               UnixTime expiresAt, const Actor& actor, UnixTime now) {
-  if (!tokenHash) return AppendAudit({0, now, actor.name, actor.from, "sign-in-failed", 0, "", ""});
+  if (!tokenHash) return CountRefusal(Refusal::kSignInFailed, actor.name, attempt.network, now);
   if (!attempt.account || attempt.locked) {
     return Result::Failure(Result::Kind::kInvalid, 0, "only a sign-in to an account opens a session");
   }
   SqlTransaction transaction(*db_);
   Result result = transaction.Begin(true);
-  // Right at last: the account's failures in a row end here.
+  // Right at last: the failures from this network end here, and the network
+  // is the account's own from now on. Strangers' failures stay counted.
   if (result.ok()) {
-    result = db_->Query("DELETE FROM sign_in_failures WHERE account = $1", {attempt.account->name}, nullptr);
+    result = db_->Query("DELETE FROM sign_in_failures WHERE account = $1 AND network = $2",
+                        {attempt.account->name, attempt.network}, nullptr);
+  }
+  if (result.ok()) {
+    result = db_->Query(
+        "INSERT INTO known_networks (account, network, last_sign_in) VALUES ($1, $2, $3) "
+        "ON CONFLICT (account, network) DO UPDATE SET last_sign_in = excluded.last_sign_in",
+        {attempt.account->name, attempt.network, now}, nullptr);
   }
   std::vector<SqlRow> rows;
   if (result.ok()) {

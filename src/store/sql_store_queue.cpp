@@ -5,6 +5,7 @@
 
 #include "store/ban_json.h"
 #include "store/sql_store.h"
+#include "store/text_limits.h"
 
 namespace palisard {
 namespace {
@@ -13,10 +14,27 @@ namespace {
 // after a failure); a player it has not named for longer than this left
 // the match, and a later sighting begins a new presence.
 constexpr UnixTime kPresenceGap = 5 * 60;
-// The longest appeal kept, in bytes.
-constexpr std::size_t kAppealLimit = 2000;
+// The appeal buckets' names beside the networks' report buckets.
+const std::string kAppealBucket = "appeal ";
+const std::string kAllAppealsBucket = "appeal *";
 
 Result Invalid(const std::string& text) { return Result::Failure(Result::Kind::kInvalid, 0, text); }
+
+const char* AppealVerdictName(AppealVerdict verdict) {
+  switch (verdict) {
+    case AppealVerdict::kRecorded:
+      return "recorded";
+    case AppealVerdict::kNotBanned:
+      return "not banned";
+    case AppealVerdict::kOpenAlready:
+      return "open already";
+    case AppealVerdict::kNetworkLimit:
+      return "network limit";
+    case AppealVerdict::kServiceLimit:
+      return "service limit";
+  }
+  return "refused";
+}
 
 const char* MuteKindName(MuteKind kind) { return kind == MuteKind::kReporter ? "reporter" : "network"; }
 
@@ -36,8 +54,9 @@ Result SqlStore::RecordSighting(const Sighting& sighting) {
         "WHERE source = $1 AND player_id = $2 AND last_seen >= $3 - $4 AND first_seen <= $3 + $4 RETURNING id",
         {sighting.source, SqlId(id), sighting.at, kPresenceGap}, &rows);
     if (result.ok() && rows.empty()) {
-      result = db_->Query("INSERT INTO presence (source, player_id, first_seen, last_seen) VALUES ($1, $2, $3, $3)",
-                          {sighting.source, SqlId(id), sighting.at}, nullptr);
+      result = db_->Query(
+          "INSERT INTO presence (source, network, player_id, first_seen, last_seen) VALUES ($1, $2, $3, $4, $4)",
+          {sighting.source, sighting.network, SqlId(id), sighting.at}, nullptr);
     }
     if (!result.ok()) return result;
   }
@@ -54,15 +73,17 @@ Result SqlStore::RecordSightings(const std::vector<Sighting>& sightings) {
 
 Result SqlStore::CaseReports(int64_t caseId, UnixTime before, UnixTime after, std::vector<WitnessedReport>* reports) {
   // Two presences at one source that overlap, within the window around
-  // the report.
+  // the report, counted by the source's network: one on the reporter's own
+  // network (he could have sent the requests himself) counts for nothing.
   std::vector<SqlRow> rows;
   Result read = db_->Query(
       "SELECT r.id, r.reporter_id, r.reported_id, r.network, r.reported_at, r.case_id, "
-      "CASE WHEN EXISTS (SELECT 1 FROM presence a JOIN presence b ON b.source = a.source "
+      "(SELECT COUNT(DISTINCT a.network) FROM presence a JOIN presence b ON b.source = a.source "
       "WHERE a.player_id = r.reporter_id AND b.player_id = r.reported_id "
+      "AND a.network <> r.network AND a.network <> '' "
       "AND a.first_seen <= b.last_seen AND b.first_seen <= a.last_seen "
       "AND a.first_seen <= r.reported_at + $3 AND b.first_seen <= r.reported_at + $3 "
-      "AND a.last_seen >= r.reported_at - $2 AND b.last_seen >= r.reported_at - $2) THEN 1 ELSE 0 END "
+      "AND a.last_seen >= r.reported_at - $2 AND b.last_seen >= r.reported_at - $2) "
       "FROM reports r WHERE r.case_id = $1 ORDER BY r.reported_at, r.id",
       {caseId, before, after}, &rows);
   if (!read.ok()) return read;
@@ -70,7 +91,7 @@ Result SqlStore::CaseReports(int64_t caseId, UnixTime before, UnixTime after, st
   for (const SqlRow& row : rows) {
     Report report{SqlInt(row[0]),  PlayerIdOf(row[1]), PlayerIdOf(row[2]),
                   SqlText(row[3]), SqlInt(row[4]),     SqlInt(row[5])};
-    reports->push_back({report, SqlInt(row[6]) != 0});
+    reports->push_back({report, static_cast<uint32_t>(SqlInt(row[6]))});
   }
   return Result::Ok();
 }
@@ -81,6 +102,10 @@ Result SqlStore::Prune(UnixTime presenceBefore, UnixTime failuresBefore, UnixTim
   if (result.ok()) result = db_->Query("DELETE FROM presence WHERE last_seen < $1", {presenceBefore}, nullptr);
   if (result.ok()) result = db_->Query("DELETE FROM sign_in_failures WHERE failed_at < $1", {failuresBefore}, nullptr);
   if (result.ok()) result = db_->Query("DELETE FROM sessions WHERE expires_at <= $1", {now}, nullptr);
+  if (result.ok()) {
+    result = db_->Query("DELETE FROM known_networks WHERE last_sign_in < $1", {now - kKnownNetworkKept}, nullptr);
+  }
+  if (result.ok()) result = FoldRefusals(now);
   if (result.ok()) result = transaction.Commit();
   return result;
 }
@@ -103,69 +128,89 @@ Result SqlStore::QueryAppeals(const std::string& where, const std::string& order
 }
 
 // Call within the transaction that lifts the player's ban, with his lock held.
-Result SqlStore::GrantOpenAppeal(uint64_t playerId, const Actor& actor, const std::string& reason, UnixTime now,
-                                 int64_t* appealId) {
+Result SqlStore::GrantOpenAppeals(uint64_t playerId, const Actor& actor, const std::string& reason, UnixTime now,
+                                  std::vector<int64_t>* appealIds) {
   std::vector<SqlRow> rows;
   Result result = db_->Query(
       "UPDATE appeals SET decision = 'granted', closed_by = $2, closed_at = $3, close_reason = $4 "
       "WHERE player_id = $1 AND closed_at IS NULL RETURNING id",
       {SqlId(playerId), actor.name, now, reason}, &rows);
-  *appealId = result.ok() && !rows.empty() ? SqlInt(rows[0][0]) : 0;
+  appealIds->clear();
+  for (const SqlRow& row : rows) appealIds->push_back(SqlInt(row[0]));
+  std::sort(appealIds->begin(), appealIds->end());
   return result;
 }
 
-// Locks the appeal bucket of the network, then the player, in the order a
-// report takes its locks.
+// Locks the appeal buckets of the network and of everyone, then the player,
+// in the order a report takes its locks.
 Result SqlStore::RecordAppeal(const NewAppeal& appeal, const AppealLimits& limits, UnixTime now,
                               AppealVerdict* verdict) {
   if (appeal.playerId == 0) return Invalid("player id 0 names no player");
-  if (appeal.text.find_first_not_of(" \t\r\n") == std::string::npos) return Invalid("the appeal is empty");
-  if (appeal.text.size() > kAppealLimit) {
-    return Invalid("the appeal is longer than " + std::to_string(kAppealLimit) + " bytes");
-  }
+  Result result = CheckText(TextField::kAppeal, appeal.text);
+  if (!result.ok()) return result;
   if (appeal.network.empty()) return Invalid("an appeal needs its source network");
-  const std::string bucket = "appeal " + appeal.network;
+  const std::string bucket = kAppealBucket + appeal.network;
   SqlTransaction transaction(*db_);
-  Result result = transaction.Begin(true);
+  result = transaction.Begin(true);
   if (result.ok()) result = db_->LockUntilEnd(SqlLockSpace::kNetwork, SqlLockKey(bucket));
+  if (result.ok()) result = db_->LockUntilEnd(SqlLockSpace::kNetwork, SqlLockKey(kAllAppealsBucket));
   if (result.ok()) result = db_->LockUntilEnd(SqlLockSpace::kPlayer, appeal.playerId);
   std::vector<Ban> inForce;
   if (result.ok()) result = BansInForce(appeal.playerId, now, &inForce);
   std::vector<Appeal> open;
-  if (result.ok()) result = QueryAppeals("player_id = $1 AND closed_at IS NULL", "id", {SqlId(appeal.playerId)}, &open);
-  if (!result.ok()) return result;
-  if (inForce.empty() || !open.empty()) {
-    *verdict = inForce.empty() ? AppealVerdict::kNotBanned : AppealVerdict::kOpenAlready;
-    return Result::Ok();
+  if (result.ok()) {
+    result = QueryAppeals("player_id = $1 AND network = $2 AND closed_at IS NULL", "id",
+                          {SqlId(appeal.playerId), appeal.network}, &open);
   }
-  bool taken = false;
-  result = TakeToken(bucket, limits.networkBurst, limits.networkPerHour, now, &taken);
-  if (result.ok() && !taken) {
-    *verdict = AppealVerdict::kNetworkLimit;
-    return transaction.Commit();
+  *verdict = inForce.empty() ? AppealVerdict::kNotBanned
+             : !open.empty() ? AppealVerdict::kOpenAlready
+                             : AppealVerdict::kRecorded;
+  bool taken = true;
+  if (result.ok() && *verdict == AppealVerdict::kRecorded) {
+    result = TakeToken(bucket, limits.networkBurst, limits.networkPerHour, now, &taken);
+    if (result.ok() && !taken) *verdict = AppealVerdict::kNetworkLimit;
+  }
+  if (result.ok() && *verdict == AppealVerdict::kRecorded) {
+    result = TakeToken(kAllAppealsBucket, limits.allBurst, limits.allPerHour, now, &taken);
+    if (result.ok() && !taken) *verdict = AppealVerdict::kServiceLimit;
+  }
+  if (!result.ok()) return result;
+  if (*verdict != AppealVerdict::kRecorded) {
+    result = CountRefusal(Refusal::kAppealRefused, AppealVerdictName(*verdict), appeal.network, now);
+    return result.ok() ? transaction.Commit() : result;
   }
   std::vector<SqlRow> rows;
-  if (result.ok()) {
-    result = db_->Query("INSERT INTO appeals (player_id, text, network, made_at) VALUES ($1, $2, $3, $4) RETURNING id",
-                        {SqlId(appeal.playerId), appeal.text, appeal.network, now}, &rows);
-  }
+  result = db_->Query("INSERT INTO appeals (player_id, text, network, made_at) VALUES ($1, $2, $3, $4) RETURNING id",
+                      {SqlId(appeal.playerId), appeal.text, appeal.network, now}, &rows);
   if (result.ok()) {
     nlohmann::json after = {{"appeal", SqlInt(rows.at(0).at(0))}, {"text", appeal.text}};
     result = AppendAudit({0, now, "public page", appeal.network, "appeal", appeal.playerId, "", JsonText(after)});
   }
-  if (result.ok()) result = transaction.Commit();
-  if (result.ok()) *verdict = AppealVerdict::kRecorded;
-  return result;
+  return result.ok() ? transaction.Commit() : result;
 }
 
-Result SqlStore::OpenAppeals(std::vector<Appeal>* appeals) {
-  return QueryAppeals("closed_at IS NULL", "made_at, id", {}, appeals);
+Result SqlStore::OpenAppeals(std::size_t offset, std::size_t limit, std::vector<Appeal>* appeals,
+                             std::size_t* total) {
+  SqlTransaction transaction(*db_);
+  Result result = transaction.Begin(false);
+  if (result.ok()) {
+    result = QueryAppeals("closed_at IS NULL", "made_at DESC, id DESC LIMIT $1 OFFSET $2",
+                          {static_cast<int64_t>(std::min<std::size_t>(limit, INT64_MAX)),
+                           static_cast<int64_t>(std::min<std::size_t>(offset, INT64_MAX))},
+                          appeals);
+  }
+  std::vector<SqlRow> rows;
+  if (result.ok()) result = db_->Query("SELECT COUNT(*) FROM appeals WHERE closed_at IS NULL", {}, &rows);
+  if (!result.ok()) return result;
+  *total = static_cast<std::size_t>(SqlInt(rows.at(0).at(0)));
+  return transaction.Commit();
 }
 
 Result SqlStore::RejectAppeal(int64_t appealId, const std::string& reason, const Actor& actor, UnixTime now) {
-  if (reason.find_first_not_of(" \t") == std::string::npos) return Invalid("rejecting an appeal needs a reason");
+  Result result = CheckText(TextField::kReason, reason);
+  if (!result.ok()) return result;
   SqlTransaction transaction(*db_);
-  Result result = transaction.Begin(true);
+  result = transaction.Begin(true);
   std::vector<Appeal> appeals;
   if (result.ok()) result = QueryAppeals("id = $1 AND closed_at IS NULL", "id", {appealId}, &appeals);
   if (!result.ok()) return result;
@@ -203,9 +248,10 @@ Result SqlStore::IsMuted(const NewReport& report, bool* muted) {
 Result SqlStore::AddMute(MuteKind kind, const std::string& subject, const std::string& reason, const Actor& actor,
                          UnixTime now) {
   if (subject.empty()) return Invalid("a mute needs a reporter id or a network");
-  if (reason.find_first_not_of(" \t") == std::string::npos) return Invalid("a mute needs a reason");
+  Result result = CheckText(TextField::kReason, reason);
+  if (!result.ok()) return result;
   SqlTransaction transaction(*db_);
-  Result result = transaction.Begin(true);
+  result = transaction.Begin(true);
   std::vector<SqlRow> rows;
   if (result.ok()) {
     result = db_->Query("SELECT id FROM mutes WHERE kind = $1 AND subject = $2 AND lifted_at IS NULL",

@@ -5,6 +5,7 @@
 
 #include "store/ban_json.h"
 #include "store/sql_store.h"
+#include "store/text_limits.h"
 
 namespace palisard {
 namespace {
@@ -13,18 +14,23 @@ constexpr UnixTime kHour = 3600;
 constexpr UnixTime kDay = 24 * kHour;
 constexpr int64_t kMilli = 1000;  // a bucket's tokens are kept in thousandths
 
-// How verdicts are named in the refusal counter.
-constexpr std::pair<ReportVerdict, const char*> kVerdictNames[] = {
-    {ReportVerdict::kInvalid, "invalid"}, {ReportVerdict::kNetworkLimit, "network"},
-    {ReportVerdict::kPairLimit, "pair"},  {ReportVerdict::kReportedLimit, "reported"},
-    {ReportVerdict::kMuted, "muted"},
-};
-
+// How verdicts are named in the refusals' audit rows.
 const char* VerdictName(ReportVerdict verdict) {
-  for (const auto& [known, name] : kVerdictNames) {
-    if (known == verdict) return name;
+  switch (verdict) {
+    case ReportVerdict::kRecorded:
+      return "recorded";
+    case ReportVerdict::kNetworkLimit:
+      return "network limit";
+    case ReportVerdict::kPairLimit:
+      return "pair limit";
+    case ReportVerdict::kReportedLimit:
+      return "reported limit";
+    case ReportVerdict::kInvalid:
+      return "invalid";
+    case ReportVerdict::kMuted:
+      return "muted";
   }
-  return "recorded";
+  return "refused";
 }
 
 // The bucket's tokens at `now`: what it held at `updatedAt` plus the refill
@@ -91,13 +97,6 @@ Result SqlStore::Standings(const std::vector<uint64_t>& ids, UnixTime now, UnixT
     standings->push_back(standing != found.end() ? standing->second : Standing{id, false, 0});
   }
   return Result::Ok();
-}
-
-Result SqlStore::CountRefusal(ReportVerdict verdict, UnixTime now) {
-  return db_->Query(
-      "INSERT INTO refused_reports (verdict, hour, refusals) VALUES ($1, $2, 1) "
-      "ON CONFLICT (verdict, hour) DO UPDATE SET refusals = refused_reports.refusals + 1",
-      {std::string(VerdictName(verdict)), now - now % kHour}, nullptr);
 }
 
 // Call with the bucket's lock held.
@@ -189,7 +188,7 @@ Result SqlStore::RecordReport(const NewReport& report, const ReportLimits& limit
   }
   if (!result.ok()) return result;
   if (verdict != ReportVerdict::kRecorded) {
-    result = CountRefusal(verdict, now);
+    result = CountRefusal(Refusal::kReportRefused, VerdictName(verdict), report.network, now);
     if (result.ok()) result = transaction.Commit();
     if (result.ok()) outcome->verdict = verdict;
     return result;
@@ -210,21 +209,6 @@ Result SqlStore::RecordReport(const NewReport& report, const ReportLimits& limit
   if (result.ok()) result = transaction.Commit();
   if (!result.ok()) return result;
   *outcome = {ReportVerdict::kRecorded, !inForce.empty(), caseId};
-  return Result::Ok();
-}
-
-Result SqlStore::RefusedReports(UnixTime since, std::vector<std::pair<ReportVerdict, uint64_t>>* counts) {
-  std::vector<SqlRow> rows;
-  Result read = db_->Query(
-      "SELECT verdict, SUM(refusals) FROM refused_reports WHERE hour >= $1 GROUP BY verdict ORDER BY verdict",
-      {since - since % kHour}, &rows);
-  if (!read.ok()) return read;
-  counts->clear();
-  for (const SqlRow& row : rows) {
-    for (const auto& [verdict, name] : kVerdictNames) {
-      if (SqlText(row[0]) == name) counts->emplace_back(verdict, static_cast<uint64_t>(SqlInt(row[1])));
-    }
-  }
   return Result::Ok();
 }
 
@@ -250,8 +234,10 @@ Result SqlStore::OpenCases(std::vector<Case>* cases) {
 }
 
 Result SqlStore::DismissCase(int64_t caseId, const std::string& reason, const Actor& actor, UnixTime now) {
+  Result result = CheckText(TextField::kReason, reason);
+  if (!result.ok()) return result;
   SqlTransaction transaction(*db_);
-  Result result = transaction.Begin(true);
+  result = transaction.Begin(true);
   std::vector<SqlRow> rows;
   if (result.ok()) result = db_->Query("SELECT player_id FROM cases WHERE id = $1", {caseId}, &rows);
   if (!result.ok()) return result;

@@ -1,5 +1,6 @@
 #pragma once
 
+#include <cstddef>
 #include <cstdint>
 #include <functional>
 #include <memory>
@@ -14,6 +15,13 @@ namespace palisard {
 // Seconds since 1970-01-01 UTC. The store never reads a clock: every call
 // that depends on the time is handed `now`, so tests choose it.
 using UnixTime = int64_t;
+
+// Refusals are counted in windows of this length, and a window of one
+// kind becomes at most this many audit rows.
+inline constexpr UnixTime kRefusalWindow = 15 * 60;
+inline constexpr std::size_t kRefusalRowsPerWindow = 6;
+// A network an account signed in from stays known this long after.
+inline constexpr UnixTime kKnownNetworkKept = 90 * 24 * 3600;
 
 // Who made a change and from where, as the audit records it.
 struct Actor {
@@ -73,8 +81,8 @@ struct ReportLimits {
   int reportedPerHour = 30;    // reports of one player in an hour, from anyone
 };
 
-// Why a report was or was not recorded. Refusals are counted, never stored
-// as reports. kInvalid: an id is 0, or a player reports himself.
+// Why a report was or was not recorded. Refusals are counted (see
+// Prune), never stored as reports. kInvalid: an id is 0, or a player reports himself.
 // kMuted: a moderator muted the reporter id or the source network.
 enum class ReportVerdict { kRecorded, kNetworkLimit, kPairLimit, kReportedLimit, kInvalid, kMuted };
 
@@ -114,16 +122,19 @@ struct Case {
   UnixTime lastReportAt = 0;
 };
 
-// A report as the queue weighs it: whether a host's ban requests named the
-// reporter and the reported player together within the window before it.
+// A report as the queue weighs it: how many distinct source networks,
+// other than the reporter's own, hosts asked from whose ban requests named
+// the reporter and the reported player together around the report. A
+// forger on one network cannot make this more than 0.
 struct WitnessedReport {
   Report report;
-  bool seenTogether = false;
+  uint32_t hostNetworks = 0;
 };
 
 // What one host's GetBanList named: the players present in its match.
 struct Sighting {
-  std::string source;  // the host's address (an IPv6 host by its /64)
+  std::string source;   // the host's address (an IPv6 host by its /64)
+  std::string network;  // the host's source network
   UnixTime at = 0;
   std::vector<uint64_t> ids;
 };
@@ -146,15 +157,19 @@ struct NewAppeal {
 };
 
 // Anyone may appeal in any player's name, so the source network is the key:
-// a bucket per network, as reports have, but a small one.
+// a bucket per network, as reports have, but a small one; and one for all
+// networks together, so that many networks cannot bury the queue.
 struct AppealLimits {
   double networkBurst = 3;
   double networkPerHour = 0.25;
+  double allBurst = 50;
+  double allPerHour = 20;
 };
 
 // kRecorded, or why not: no ban of the player is in force, an appeal of his
-// is open already, or the network's bucket is empty.
-enum class AppealVerdict { kRecorded, kNotBanned, kOpenAlready, kNetworkLimit };
+// from the same network is open already, or the network's or everyone's
+// bucket is empty.
+enum class AppealVerdict { kRecorded, kNotBanned, kOpenAlready, kNetworkLimit, kServiceLimit };
 
 // A reporter id or a source network whose reports are refused (and
 // counted, as ReportVerdict::kMuted).
@@ -190,13 +205,23 @@ struct Moderator {
   UnixTime createdAt = 0;
 };
 
-// Lock-out: an account, or a source network, with this many failed
-// sign-ins within the window is refused without its password being
-// checked until the oldest of them leaves the window.
+// Lock-out, without checking the password, until the oldest failure that
+// counts leaves its window:
+// - a source network with networkFailures failed sign-ins (to any account)
+//   within `window`;
+// - an account, for networks it never signed in from (strangers), with
+//   accountFailures failures from such networks within `strangerWindow`:
+//   whoever guesses its password from elsewhere has that many tries an
+//   hour;
+// - an account on one of its known networks, with accountFailures failures
+//   from that network within `window`.
+// So strangers can lock an account out only on networks its moderator has
+// not signed in from; where he has, he still gets in.
 struct SignInLimits {
   int accountFailures = 5;
   int networkFailures = 20;
   UnixTime window = 15 * 60;
+  UnixTime strangerWindow = 60 * 60;
 };
 
 // One sign-in under way. It counts as a failure from BeginSignIn on, so
@@ -204,6 +229,7 @@ struct SignInLimits {
 // the limits; FinishSignIn with the right password takes that back.
 struct SignInAttempt {
   int64_t id = 0;
+  std::string network;  // where it came from
   bool locked = false;  // refused unheard
   std::optional<Moderator> account;
   std::string passwordHash;  // the account's; empty when no account has the name
@@ -264,11 +290,9 @@ class Store {
   // Applies the limits and, when they allow it, records the report in the
   // reported player's open case (opening one), all in one transaction. A
   // report of a player banned at `now` is recorded outside any case. A
-  // refusal is counted (see RefusedReports), not stored.
+  // refusal is counted (see Prune), not stored.
   virtual Result RecordReport(const NewReport& report, const ReportLimits& limits, UnixTime now,
                               ReportOutcome* outcome) = 0;
-  // How many reports were refused since `since`, by verdict.
-  virtual Result RefusedReports(UnixTime since, std::vector<std::pair<ReportVerdict, uint64_t>>* counts) = 0;
   // Open cases, most distinct source networks first.
   virtual Result OpenCases(std::vector<Case>* cases) = 0;
   // Closes an open case as "dismissed". kNotFound when no open case has the id.
@@ -302,7 +326,13 @@ class Store {
   virtual Result RecordSightings(const std::vector<Sighting>& sightings) = 0;
   // Forgets what no rule needs any more: presences last seen before
   // `presenceBefore`, sign-in failures before `failuresBefore`, sessions
-  // that ran out by `now`.
+  // that ran out by `now`, networks an account has not signed in from for
+  // kKnownNetworkKept. And folds the refusals of windows that ended by
+  // `now` into the audit: refused and failed sign-ins, refused reports and
+  // appeals are counted per kind, subject (account, verdict), network and
+  // kRefusalWindow, and each kind's window becomes at most
+  // kRefusalRowsPerWindow audit rows (the largest counts, then one for the
+  // rest), whatever a stranger sends.
   virtual Result Prune(UnixTime presenceBefore, UnixTime failuresBefore, UnixTime now) = 0;
 
   // Records an appeal (audited, with the network as its origin) when the
@@ -310,7 +340,10 @@ class Store {
   // allows it.
   virtual Result RecordAppeal(const NewAppeal& appeal, const AppealLimits& limits, UnixTime now,
                               AppealVerdict* verdict) = 0;
-  virtual Result OpenAppeals(std::vector<Appeal>* appeals) = 0;
+  // The open appeals, newest first: `limit` of them from `offset` on, and
+  // how many are open in all.
+  virtual Result OpenAppeals(std::size_t offset, std::size_t limit, std::vector<Appeal>* appeals,
+                             std::size_t* total) = 0;
   // Closes an open appeal as "rejected". kNotFound when no open appeal has
   // the id. Lifting the ban closes it as "granted".
   virtual Result RejectAppeal(int64_t appealId, const std::string& reason, const Actor& actor, UnixTime now) = 0;

@@ -95,6 +95,18 @@ class StoreTest : public ::testing::TestWithParam<Backend> {
     return cases;
   }
 
+  // The refusals of kind `action` folded into the audit by `now`: the
+  // count of each subject, and the rows written.
+  std::map<std::string, int64_t> Refusals(const std::string& action, UnixTime now, std::size_t* rows = nullptr) {
+    EXPECT_TRUE(store_->Prune(0, 0, now).ok());
+    std::vector<AuditEntry> audit;
+    EXPECT_TRUE(store_->Audit({"", 0, action}, 1000, &audit).ok());
+    std::map<std::string, int64_t> counts;
+    for (const AuditEntry& entry : audit) counts[entry.actor] += nlohmann::json::parse(entry.after)["refusals"].get<int64_t>();
+    if (rows != nullptr) *rows = audit.size();
+    return counts;
+  }
+
   std::string url_;
   std::unique_ptr<Store> store_;
 
@@ -113,7 +125,13 @@ class StoreTest : public ::testing::TestWithParam<Backend> {
 
 TEST_P(StoreTest, BanIsInForceUntilItRunsOutOrIsLifted) {
   EXPECT_EQ(store_->AddBan({0, "cheating", std::nullopt}, kModerator, kNow, nullptr).kind(), Result::Kind::kInvalid);
-  EXPECT_EQ(store_->AddBan({7, "", std::nullopt}, kModerator, kNow, nullptr).kind(), Result::Kind::kInvalid);
+  // Every reason has one limit; blank, invisible and control-only texts say nothing.
+  for (const std::string& reason : {std::string(), std::string("\0", 1), std::string("\xC2\xA0 \xE2\x80\x8B"),
+                                    std::string("a\x1B[2J"), std::string("a\xC2\x9B"), std::string("a\nb"),
+                                    std::string(501, 'x'), std::string("\xC0\xAF")}) {
+    EXPECT_EQ(store_->AddBan({7, reason, std::nullopt}, kModerator, kNow, nullptr).kind(), Result::Kind::kInvalid)
+        << reason;
+  }
   EXPECT_EQ(store_->AddBan({7, "cheating", kNow}, kModerator, kNow, nullptr).kind(), Result::Kind::kInvalid);
 
   Ban made;
@@ -148,7 +166,7 @@ TEST_P(StoreTest, BanIsInForceUntilItRunsOutOrIsLifted) {
   EXPECT_EQ(bans[1].until, kNow + kDay);
 
   std::vector<AuditEntry> audit;
-  ASSERT_TRUE(store_->Audit({}, 10, &audit).ok());
+  ASSERT_TRUE(store_->Audit({"", 7, ""}, 10, &audit).ok());
   ASSERT_EQ(audit.size(), 3u);
   EXPECT_EQ(audit[0].action, "lift");
   EXPECT_EQ(audit[0].from, "203.0.113.9");
@@ -205,21 +223,23 @@ TEST_P(StoreTest, ReportsGatherInOneCaseThatOneDecisionCloses) {
 }
 
 TEST_P(StoreTest, ScoreCountsDistinctNetworksSinceTheWindow) {
-  Report(1, 9, "203.0.113.0/24", kNow - 10);  // before the window
-  Report(2, 9, "203.0.113.0/24", kNow);
+  Report(1, 9, "203.0.113.0/24", kNow - 10);   // before the window
+  Report(2, 9, "198.51.100.0/24", kNow);      // its first second
   Report(3, 9, "203.0.113.0/24", kNow + 1);
   Report(4, 9, "2001:db8:1:2::/64", kNow + 2);
   ASSERT_TRUE(store_->AddBan({0xFFFFFFFFFFFFFFFFu, "top bit", std::nullopt}, kModerator, kNow, nullptr).ok());
+  ASSERT_TRUE(store_->AddBan({6, std::string(500, 'x'), 4102444800}, kModerator, kNow, nullptr).ok());
+  EXPECT_TRUE(StandingOf(6, 4102444799).banned) << "a ban running past 2038 and to 2100";
 
   std::vector<Standing> standings;
   ASSERT_TRUE(store_->Standings({5, 9, 0xFFFFFFFFFFFFFFFFu, 9}, kNow + 10, kNow, &standings).ok());
   ASSERT_EQ(standings.size(), 4u);
   EXPECT_EQ(standings[0].playerId, 5u);
   EXPECT_EQ(standings[0].score, 0u);
-  EXPECT_EQ(standings[1].score, 2u);
+  EXPECT_EQ(standings[1].score, 3u);
   EXPECT_FALSE(standings[1].banned);
   EXPECT_TRUE(standings[2].banned);
-  EXPECT_EQ(standings[3].score, 2u);
+  EXPECT_EQ(standings[3].score, 3u);
 }
 
 TEST_P(StoreTest, LimitsRefuseAndCountWithoutStoring) {
@@ -256,14 +276,16 @@ TEST_P(StoreTest, LimitsRefuseAndCountWithoutStoring) {
     EXPECT_EQ(Report(step.reporter, step.reported, step.network, step.at, limits).verdict, step.verdict)
         << step.reporter << " reports " << step.reported << " from " << step.network << " at +" << step.at - kNow;
   }
-  std::vector<std::pair<ReportVerdict, uint64_t>> refused;
-  ASSERT_TRUE(store_->RefusedReports(kNow, &refused).ok());
-  EXPECT_EQ(refused, (std::vector<std::pair<ReportVerdict, uint64_t>>{{ReportVerdict::kInvalid, 2},
-                                                                      {ReportVerdict::kNetworkLimit, 3},
-                                                                      {ReportVerdict::kPairLimit, 1},
-                                                                      {ReportVerdict::kReportedLimit, 1}}));
-  ASSERT_TRUE(store_->RefusedReports(kNow + kDay, &refused).ok());
-  EXPECT_EQ(refused.size(), 1u);
+  EXPECT_EQ(Refusals("report-refused", kNow + 50), (std::map<std::string, int64_t>{}))
+      << "a window is folded once it has ended";
+  EXPECT_EQ(Refusals("report-refused", kNow + 2 * kDay),
+            (std::map<std::string, int64_t>{
+                {"invalid", 2}, {"network limit", 3}, {"pair limit", 1}, {"reported limit", 1}}));
+  // The appeals' buckets are their own: a network out of report tokens may appeal.
+  ASSERT_TRUE(store_->AddBan({13, "aimbot", std::nullopt}, kModerator, kNow + 11, nullptr).ok());
+  AppealVerdict appealed = AppealVerdict::kNotBanned;
+  ASSERT_TRUE(store_->RecordAppeal({13, "not me", "a"}, {}, kNow + 11, &appealed).ok());
+  EXPECT_EQ(appealed, AppealVerdict::kRecorded);
   PlayerFile file;
   ASSERT_TRUE(store_->Player(13, &file).ok());
   EXPECT_EQ(file.reports.size(), 1u);
@@ -309,6 +331,25 @@ TEST_P(StoreTest, StoresOnOneDatabaseShareTheLimits) {
   ASSERT_EQ(cases.size(), 6u);  // 5 players of phase one, and player 42 once
   EXPECT_EQ(cases[0].playerId, 42u);
   EXPECT_EQ(cases[0].reports, 7u);
+
+  // Sign-ins to many names from one network: its 20 failures hold too.
+  std::atomic<int> heard{0};
+  std::thread signIns[2];
+  for (int i = 0; i < 2; ++i) {
+    signIns[i] = std::thread([&, i] {
+      for (int n = 0; n < 15; ++n) {
+        const Actor guesser{"name" + std::to_string(n * 2 + i), "198.51.100.7"};
+        SignInAttempt attempt;
+        if (!stores[i]->BeginSignIn("198.51.100.0/24", {}, guesser, kNow, &attempt).ok()) failures++;
+        if (attempt.locked) continue;
+        heard++;
+        if (!stores[i]->FinishSignIn(attempt, std::nullopt, 0, guesser, kNow).ok()) failures++;
+      }
+    });
+  }
+  for (std::thread& signIn : signIns) signIn.join();
+  EXPECT_EQ(failures, 0);
+  EXPECT_EQ(heard, 20);
 }
 
 TEST_P(StoreTest, ImportTwiceChangesNothingAndDryRunWritesNothing) {
@@ -329,6 +370,7 @@ TEST_P(StoreTest, ImportTwiceChangesNothingAndDryRunWritesNothing) {
   ASSERT_TRUE(Open(NewDatabase(), &other));
   ReportOutcome reported;
   ASSERT_TRUE(other->RecordReport({3, 7, "203.0.113.0/24"}, {}, kNow, &reported).ok());
+  ASSERT_TRUE(other->RecordReport({3, 8, "203.0.113.0/24"}, {}, kNow, &reported).ok());
   const Actor importer{"import", "cli"};
   std::size_t added = 99;
   ASSERT_TRUE(other->ImportBans(exported, true, importer, kNow + 2, &added).ok());
@@ -338,7 +380,7 @@ TEST_P(StoreTest, ImportTwiceChangesNothingAndDryRunWritesNothing) {
   EXPECT_TRUE(bans.empty());
   std::vector<Case> cases;
   ASSERT_TRUE(other->OpenCases(&cases).ok());
-  EXPECT_EQ(cases.size(), 1u);
+  EXPECT_EQ(cases.size(), 2u);
 
   for (std::size_t expected : {2u, 0u}) {
     ASSERT_TRUE(other->ImportBans(exported, false, importer, kNow + 2, &added).ok());
@@ -349,7 +391,8 @@ TEST_P(StoreTest, ImportTwiceChangesNothingAndDryRunWritesNothing) {
   EXPECT_EQ(bans[1].ref, exported[0].ref);
   EXPECT_EQ(bans[0].lift->reason, "served");
   ASSERT_TRUE(other->OpenCases(&cases).ok());
-  EXPECT_TRUE(cases.empty());  // the imported ban in force closed it
+  ASSERT_EQ(cases.size(), 1u) << "the imported ban in force closed 7's case";
+  EXPECT_EQ(cases[0].playerId, 8u) << "a lifted one closes nothing";
   std::vector<AuditEntry> audit;
   ASSERT_TRUE(other->Audit({}, 10, &audit).ok());
   ASSERT_EQ(audit.size(), 1u);
@@ -358,8 +401,8 @@ TEST_P(StoreTest, ImportTwiceChangesNothingAndDryRunWritesNothing) {
 
   // A plain list of ids has no refs: a player banned already is skipped.
   std::vector<Ban> plain(2);
-  plain[0].playerId = 7;
-  plain[1].playerId = 9;
+  plain[0] = {0, "", 7, "imported from list.txt", "", 0, std::nullopt, std::nullopt};
+  plain[1] = {0, "", 9, "imported from list.txt", "", 0, std::nullopt, std::nullopt};
   for (std::size_t expected : {1u, 0u}) {
     ASSERT_TRUE(other->ImportBans(plain, false, importer, kNow + 3, &added).ok());
     EXPECT_EQ(added, expected);
@@ -417,14 +460,15 @@ TEST_P(StoreTest, DatabaseKeepsItsOwnRules) {
   EXPECT_EQ(OpenStore(url_, &other).kind(), Result::Kind::kUnavailable);
 }
 
-// Five failures lock the account (also for the right password), whoever
-// tries; a success forgives the account's failures; a session lives until it
-// runs out, its sign-out or its account's removal.
-TEST_P(StoreTest, SignInLocksOutAndSessionsEnd) {
+// Strangers' failures lock an account out on networks its moderator never
+// signed in from, a few an hour; where he did, only failures from there
+// count. A session lives until it runs out, its sign-out or its account's
+// removal.
+TEST_P(StoreTest, SignInLocksOutStrangersAndSessionsEnd) {
   ASSERT_TRUE(store_->AddModerator("mia", ModeratorRole::kAdmin, "hash-of-mia", kModerator, kNow).ok());
   EXPECT_EQ(store_->AddModerator("mia", ModeratorRole::kModerator, "x", kModerator, kNow).kind(),
             Result::Kind::kConflict);
-  const SignInLimits limits{5, 5, 900};
+  const SignInLimits limits{5, 20, 900, kHour};
   auto begin = [&](const std::string& name, const std::string& network, UnixTime at) {
     SignInAttempt attempt;
     EXPECT_TRUE(store_->BeginSignIn(network, limits, {name, "198.51.100.7"}, at, &attempt).ok());
@@ -435,21 +479,25 @@ TEST_P(StoreTest, SignInLocksOutAndSessionsEnd) {
     EXPECT_TRUE(store_->FinishSignIn(attempt, std::nullopt, 0, {name, "198.51.100.7"}, at).ok());
     return attempt;
   };
-  auto signIn = [&](const std::string& token, UnixTime at) {
-    SignInAttempt attempt = begin("mia", "a", at);
-    EXPECT_FALSE(attempt.locked);
+  auto signIn = [&](const std::string& token, const std::string& network, UnixTime at) {
+    SignInAttempt attempt = begin("mia", network, at);
+    EXPECT_FALSE(attempt.locked) << network;
     EXPECT_EQ(attempt.passwordHash, "hash-of-mia");
     return store_->FinishSignIn(attempt, token, at + kHour, {"mia", "198.51.100.7"}, at);
   };
-  for (int i = 0; i < 4; ++i) fail("mia", "a", kNow + i);
-  ASSERT_TRUE(signIn("token-1", kNow + 5).ok());  // the fifth: right, and the count starts again
-  for (int i = 0; i < 5; ++i) EXPECT_FALSE(fail("mia", i < 3 ? "a" : "b", kNow + 10 + i).locked) << i;
-  EXPECT_TRUE(begin("mia", "c", kNow + 20).locked);
-  EXPECT_TRUE(begin("mia", "c", kNow + 9 + 900).locked);    // the first failure is still in the window
-  EXPECT_FALSE(begin("mia", "c", kNow + 10 + 900).locked);  // and then it is not
-  EXPECT_FALSE(fail("nobody", "a", kNow + 30).account.has_value());
-  fail("nobody", "a", kNow + 31);
-  EXPECT_TRUE(begin("other", "a", kNow + 32).locked);  // five failures from network a
+  for (int i = 0; i < 4; ++i) fail("mia", "home", kNow + i);
+  ASSERT_TRUE(signIn("token-1", "home", kNow + 5).ok());  // right at the fifth: home is known from now on
+  for (int i = 0; i < 5; ++i) EXPECT_FALSE(fail("mia", i < 3 ? "b" : "c", kNow + 10 + i).locked) << i;
+  EXPECT_TRUE(begin("mia", "d", kNow + 20).locked) << "five strangers' failures lock every stranger out";
+  EXPECT_TRUE(begin("mia", "d", kNow + 9 + kHour).locked) << "for an hour from the first";
+  EXPECT_FALSE(begin("mia", "d", kNow + 10 + kHour).locked);
+  ASSERT_TRUE(signIn("token-2", "home", kNow + 21).ok()) << "but not at home";
+  for (int i = 0; i < 5; ++i) fail("mia", "home", kNow + 30 + i);
+  EXPECT_TRUE(begin("mia", "home", kNow + 35).locked) << "home's own failures lock home";
+  EXPECT_FALSE(begin("mia", "home", kNow + 30 + 900).locked) << "for the shorter window";
+  for (int i = 0; i < 20; ++i) EXPECT_FALSE(fail("name" + std::to_string(i), "z", kNow + 40).locked) << i;
+  EXPECT_TRUE(begin("other", "z", kNow + 41).locked) << "twenty failures from network z";
+  EXPECT_FALSE(fail("nobody", "y", kNow + 42).account.has_value());
 
   std::optional<SessionInfo> session;
   ASSERT_TRUE(store_->FindSession("token-1", kNow + 5 + kHour - 1, &session).ok());
@@ -458,71 +506,82 @@ TEST_P(StoreTest, SignInLocksOutAndSessionsEnd) {
   EXPECT_EQ(session->moderator.role, ModeratorRole::kAdmin);
   ASSERT_TRUE(store_->FindSession("token-1", kNow + 5 + kHour, &session).ok());
   EXPECT_FALSE(session.has_value()) << "ran out";
-  ASSERT_TRUE(store_->Prune(0, kNow + 2000, kNow + 2000).ok());
-  ASSERT_TRUE(signIn("token-2", kNow + 2000).ok());
-  ASSERT_TRUE(signIn("token-3", kNow + 2001).ok());
-  ASSERT_TRUE(store_->EndSession("token-2", {"mia", "198.51.100.7"}, kNow + 2002).ok());
-  ASSERT_TRUE(store_->FindSession("token-2", kNow + 2002, &session).ok());
+  ASSERT_TRUE(store_->EndSession("token-2", {"mia", "198.51.100.7"}, kNow + 22).ok());
+  ASSERT_TRUE(store_->FindSession("token-2", kNow + 22, &session).ok());
   EXPECT_FALSE(session.has_value()) << "signed out";
-  ASSERT_TRUE(store_->RemoveModerator("mia", kModerator, kNow + 2003).ok());
-  ASSERT_TRUE(store_->FindSession("token-3", kNow + 2003, &session).ok());
+  ASSERT_TRUE(signIn("token-3", "home", kNow + 2 * kHour).ok());
+  ASSERT_TRUE(store_->RemoveModerator("mia", kModerator, kNow + 2 * kHour).ok());
+  ASSERT_TRUE(store_->FindSession("token-3", kNow + 2 * kHour, &session).ok());
   EXPECT_FALSE(session.has_value()) << "account removed";
-  EXPECT_EQ(store_->RemoveModerator("mia", kModerator, kNow + 2004).kind(), Result::Kind::kNotFound);
+  EXPECT_EQ(store_->RemoveModerator("mia", kModerator, kNow + 2 * kHour).kind(), Result::Kind::kNotFound);
 
+  // Each window of refusals is a few audit rows, however many there were.
+  std::size_t rows = 0;
+  EXPECT_EQ(Refusals("sign-in-failed", kNow + kDay, &rows),
+            (std::map<std::string, int64_t>{{"mia", 14}, {"name0", 1}, {"name1", 1}, {"19 others", 19}}));
+  EXPECT_EQ(rows, kRefusalRowsPerWindow);
   std::vector<AuditEntry> audit;
   ASSERT_TRUE(store_->Audit({"mia", 0, ""}, 100, &audit).ok());
   std::map<std::string, int> actions;
   for (const AuditEntry& entry : audit) actions[entry.action]++;
   EXPECT_EQ(actions, (std::map<std::string, int>{
-                         {"sign-in", 3}, {"sign-in-failed", 9}, {"sign-in-refused", 2}, {"sign-out", 1}}));
+                         {"sign-in", 3}, {"sign-in-failed", 3}, {"sign-in-refused", 3}, {"sign-out", 1}}));
   ASSERT_TRUE(store_->Audit({"", 0, "moderator-remove"}, 100, &audit).ok());
   ASSERT_EQ(audit.size(), 1u);
   EXPECT_EQ(nlohmann::json::parse(audit[0].before), (nlohmann::json{{"name", "mia"}, {"role", "admin"}}));
 }
 
-// A report's evidence: whether one host named both players together in the
-// window around it.
+// A report's evidence: how many networks, other than the reporter's, hosts
+// asked from whose requests named both players together around it.
 TEST_P(StoreTest, PresenceTellsWhoWasSeenInOneHostsMatch) {
   const UnixTime minute = 60;
+  const std::string one = "198.18.0.0/24";
+  const std::string two = "198.19.0.0/24";
   ASSERT_TRUE(store_
-                  ->RecordSightings({{"198.18.0.1", kNow, {1, 9, 9, 0}},
-                                     {"198.18.0.1", kNow + minute, {1, 9}},
-                                     {"198.18.0.1", kNow + 4 * minute, {1, 9}},  // a late batch comes first
-                                     {"198.18.0.1", kNow + 2 * minute, {9}},
-                                     {"198.18.0.2", kNow, {2, 5}},
-                                     {"198.18.0.2", kNow + kHour, {2, 9}},
-                                     {"198.18.0.3", kNow, {3}},
-                                     {"198.18.0.1", kNow + kHour, {3, 5}}})
+                  ->RecordSightings({{"198.18.0.1", one, kNow, {1, 9, 9, 0}},
+                                     {"198.18.0.1", one, kNow + minute, {1, 9}},
+                                     {"198.18.0.1", one, kNow + 4 * minute, {1, 9}},  // a late batch comes first
+                                     {"198.18.0.1", one, kNow + 2 * minute, {9}},
+                                     {"198.18.0.2", one, kNow, {2, 5}},
+                                     {"198.18.0.2", one, kNow + kHour, {2, 9}},
+                                     {"198.18.0.3", one, kNow, {3}},
+                                     {"198.18.0.1", one, kNow + kHour, {3, 5}},
+                                     {"198.19.0.7", two, kNow + 3 * minute, {1, 9}},
+                                     {"198.18.0.9", one, kNow, {4, 9}}})
                   .ok());
   struct Step {
     uint64_t reporter;
+    const char* network;
     UnixTime at;
-    bool seen;
+    uint32_t hostNetworks;
   } steps[] = {
-      {1, kNow + 5 * minute, true},
-      {3, kNow + 10 * minute, false},  // at another host at the same time
-      {5, kNow + kHour, false},        // at both hosts, never beside 9
-      {2, kNow + 90 * minute, true},   // together an hour later, at another host
+      {4, one.c_str(), kNow + minute, 0},  // a host on his own network is no witness
+      {1, "n", kNow + 5 * minute, 2},       // hosts on two networks
+      {3, "n", kNow + 10 * minute, 0},      // at another host at the same time
+      {5, "n", kNow + kHour, 0},            // at both hosts, never beside 9
+      {2, "n", kNow + 90 * minute, 1},      // together an hour later, at another host
   };
   int64_t caseId = 0;
-  for (const Step& step : steps) caseId = Report(step.reporter, 9, "n", step.at).caseId;
+  for (const Step& step : steps) caseId = Report(step.reporter, 9, step.network, step.at).caseId;
   const int64_t otherCase = Report(1, 7, "n", kNow + 40 * minute).caseId;  // 1 and 7 never together
   std::vector<WitnessedReport> reports;
   ASSERT_TRUE(store_->CaseReports(caseId, 30 * minute, 2 * minute, &reports).ok());
-  ASSERT_EQ(reports.size(), 4u);
-  for (std::size_t i = 0; i < 4; ++i) EXPECT_EQ(reports[i].seenTogether, steps[i].seen) << steps[i].reporter;
+  ASSERT_EQ(reports.size(), 5u);
+  for (std::size_t i = 0; i < 5; ++i) {
+    EXPECT_EQ(reports[i].hostNetworks, steps[i].hostNetworks) << steps[i].reporter;
+  }
   ASSERT_TRUE(store_->CaseReports(otherCase, 30 * minute, 2 * minute, &reports).ok());
-  EXPECT_FALSE(reports.at(0).seenTogether);
+  EXPECT_EQ(reports.at(0).hostNetworks, 0u);
   ASSERT_TRUE(store_->CaseReports(caseId, 0, 0, &reports).ok());
-  EXPECT_FALSE(reports.at(0).seenTogether) << "seen 4 minutes before, not at the moment";
+  EXPECT_EQ(reports.at(1).hostNetworks, 0u) << "seen minutes before, not at the moment";
   ASSERT_TRUE(store_->Prune(kNow + kHour, 0, kNow).ok());
   ASSERT_TRUE(store_->CaseReports(caseId, 30 * minute, 2 * minute, &reports).ok());
-  EXPECT_FALSE(reports.at(0).seenTogether) << "forgotten";
-  EXPECT_TRUE(reports.at(3).seenTogether);
+  EXPECT_EQ(reports.at(1).hostNetworks, 0u) << "forgotten";
+  EXPECT_EQ(reports.at(4).hostNetworks, 1u);
 }
 
 TEST_P(StoreTest, AppealsAndMutesAsModeratorsDecide) {
-  const AppealLimits limits{2, 1};
+  const AppealLimits limits{2, 1, 4, 1};  // two from a network and four from all at once, then one an hour
   auto appeal = [&](uint64_t player, const std::string& network, UnixTime at) {
     AppealVerdict verdict = AppealVerdict::kRecorded;
     Result made = store_->RecordAppeal({player, "it was not me </script>", network}, limits, at, &verdict);
@@ -533,26 +592,43 @@ TEST_P(StoreTest, AppealsAndMutesAsModeratorsDecide) {
   for (uint64_t player : {7, 8, 9})
     ASSERT_TRUE(store_->AddBan({player, "aimbot", std::nullopt}, kModerator, kNow, nullptr).ok());
   EXPECT_EQ(appeal(7, "a", kNow), AppealVerdict::kRecorded);
-  EXPECT_EQ(appeal(7, "b", kNow), AppealVerdict::kOpenAlready);
+  EXPECT_EQ(appeal(7, "a", kNow), AppealVerdict::kOpenAlready);
+  EXPECT_EQ(appeal(7, "b", kNow), AppealVerdict::kRecorded) << "a squatted appeal blocks no other network's";
   EXPECT_EQ(appeal(8, "a", kNow), AppealVerdict::kRecorded);
   EXPECT_EQ(appeal(9, "a", kNow), AppealVerdict::kNetworkLimit);
-  EXPECT_EQ(appeal(9, "a", kNow + kHour), AppealVerdict::kRecorded);
+  EXPECT_EQ(appeal(9, "c", kNow), AppealVerdict::kRecorded);
+  EXPECT_EQ(appeal(9, "d", kNow), AppealVerdict::kServiceLimit);
+  EXPECT_EQ(appeal(9, "d", kNow + kHour), AppealVerdict::kRecorded);
   AppealVerdict verdict;
-  EXPECT_EQ(store_->RecordAppeal({7, " \n", "a"}, limits, kNow, &verdict).kind(), Result::Kind::kInvalid);
+  for (const std::string& text : {std::string(" \n"), std::string(2001, 'x')}) {
+    EXPECT_EQ(store_->RecordAppeal({7, text, "e"}, limits, kNow, &verdict).kind(), Result::Kind::kInvalid);
+  }
 
   std::vector<Appeal> open;
-  ASSERT_TRUE(store_->OpenAppeals(&open).ok());
-  ASSERT_EQ(open.size(), 3u);
+  std::size_t total = 0;
+  ASSERT_TRUE(store_->OpenAppeals(0, 2, &open, &total).ok());
+  EXPECT_EQ(total, 5u);
+  ASSERT_EQ(open.size(), 2u);
+  EXPECT_EQ(open[0].network, "d") << "newest first";
   EXPECT_EQ(open[0].text, "it was not me </script>");
+  ASSERT_TRUE(store_->OpenAppeals(4, 2, &open, &total).ok());
+  ASSERT_EQ(open.size(), 1u);
+  EXPECT_EQ(open[0].playerId, 7u);
   ASSERT_TRUE(store_->LiftBan(7, "fair enough", kModerator, kNow + 10, nullptr).ok());
-  ASSERT_TRUE(store_->RejectAppeal(open[1].id, "caught on demo", kModerator, kNow + 10).ok());
-  EXPECT_EQ(store_->RejectAppeal(open[1].id, "again", kModerator, kNow + 10).kind(), Result::Kind::kNotFound);
+  ASSERT_TRUE(store_->OpenAppeals(0, 10, &open, &total).ok());
+  ASSERT_EQ(open.size(), 3u) << "the lift granted both of 7's";
+  ASSERT_EQ(open[2].playerId, 8u);
+  ASSERT_TRUE(store_->RejectAppeal(open[2].id, "caught on demo", kModerator, kNow + 10).ok());
+  EXPECT_EQ(store_->RejectAppeal(open[2].id, "again", kModerator, kNow + 10).kind(), Result::Kind::kNotFound);
   PlayerFile file;
   ASSERT_TRUE(store_->Player(7, &file).ok());
-  ASSERT_EQ(file.appeals.size(), 1u);
+  ASSERT_EQ(file.appeals.size(), 2u);
   EXPECT_EQ(file.appeals[0].closing->decision, "granted");
-  ASSERT_TRUE(store_->OpenAppeals(&open).ok());
-  EXPECT_EQ(open.size(), 1u);
+  EXPECT_EQ(file.appeals[1].closing->decision, "granted");
+  EXPECT_EQ(Refusals("appeal-refused", kNow + kDay), (std::map<std::string, int64_t>{{"not banned", 1},
+                                                                                     {"open already", 1},
+                                                                                     {"network limit", 1},
+                                                                                     {"service limit", 1}}));
 
   // Muted reporters and networks are refused and counted.
   ASSERT_TRUE(store_->AddMute(MuteKind::kReporter, "11", "forges reports", kModerator, kNow).ok());
@@ -567,9 +643,7 @@ TEST_P(StoreTest, AppealsAndMutesAsModeratorsDecide) {
   ASSERT_TRUE(store_->LiftMute(mutes[1].id, kModerator, kNow + 1).ok());
   EXPECT_EQ(store_->LiftMute(mutes[1].id, kModerator, kNow + 1).kind(), Result::Kind::kNotFound);
   EXPECT_EQ(Report(11, 21, "192.0.2.0/24", kNow + 1).verdict, ReportVerdict::kRecorded);
-  std::vector<std::pair<ReportVerdict, uint64_t>> refused;
-  ASSERT_TRUE(store_->RefusedReports(kNow, &refused).ok());
-  EXPECT_EQ(refused, (std::vector<std::pair<ReportVerdict, uint64_t>>{{ReportVerdict::kMuted, 2}}));
+  EXPECT_EQ(Refusals("report-refused", kNow + 2 * kDay), (std::map<std::string, int64_t>{{"muted", 2}}));
   std::vector<AuditEntry> audit;
   ASSERT_TRUE(store_->Audit({"", 11, ""}, 10, &audit).ok());
   ASSERT_EQ(audit.size(), 2u);
