@@ -110,11 +110,11 @@ TEST_P(ModerationTest, ReportBanAppealAndLiftThroughThePages) {
   ASSERT_TRUE(browser.Follow(
       "const f = document.forms[0]; f.name.value = 'mod'; f.password.value = " + Quoted(kPassword) + "; f.submit()"));
   ASSERT_TRUE(browser.WaitFor("location.pathname == '/queue'")) << browser.Run("document.body.innerText");
-  // The host's ban request named both: the report's evidence (written
-  // within a few seconds of the request).
+  // The host's ban request named both, but the host is the reporter's own
+  // network: no evidence (the queue is written within a few seconds of the
+  // request).
   const std::string seen = "[...document.querySelectorAll('tr')].some(r => r.innerText.includes('" +
-                           std::string(kHost) + "') && r.innerText.includes('seen in the same match') && " +
-                           "!r.innerText.includes('not seen'))";
+                           std::string(kHost) + "') && r.innerText.includes('not by a host on another network'))";
   bool shown = false;
   for (int i = 0; i < 10 && !shown; ++i) {
     browser.Open(std::string(kPages) + "/queue");
@@ -181,7 +181,8 @@ TEST_P(ModerationTest, ReportBanAppealAndLiftThroughThePages) {
       Status(origin + "--data-urlencode \"name=" + kCheaterName + "\" --data \"password=x\" " + kPages + "/signin"),
       "401");
 
-  // The audit lists each step with who and when, and the odd name as text.
+  // The audit lists each step with who and when (refused sign-ins come
+  // folded, once their window has ended).
   browser.Open(std::string(kPages) + "/audit");
   const std::string rows = browser.Run(
       "[...document.querySelectorAll('tr')].map(r => [...r.cells].slice(0, 4).map(c => c.innerText).join(' '))"
@@ -193,7 +194,6 @@ TEST_P(ModerationTest, ReportBanAppealAndLiftThroughThePages) {
     EXPECT_NE(found, std::string::npos) << step << " in " << rows;
     from = found == std::string::npos ? from : found;
   }
-  EXPECT_NE(rows.find(std::string(kCheaterName) + " 127.0.0.1 sign-in-failed"), std::string::npos) << rows;
   EXPECT_TRUE(browser.WaitFor("document.images.length == 0"));
 }
 
