@@ -39,8 +39,9 @@ TEST(CliValuesTest, DurationsHaveAUnitAndStayWithin100Years) {
   } cases[] = {
       {"30m", true, 1800},      {"12h", true, 43200},
       {"7d", true, 604800},     {"2w", true, 1209600},
-      {"permanent", true, {}},  {"36500d", true, 3153600000},
-      {"36700d", false, {}},    {"99999999999999999w", false, {}},
+      {"permanent", true, {}},  {"36600d", true, 3162240000},
+      {"36601d", false, {}},    {"5228w", true, 3161894400},
+      {"5229w", false, {}},     {"99999999999999999w", false, {}},
       {"0d", false, {}},        {"7", false, {}},
       {"d", false, {}},         {"7s", false, {}},
       {"-7d", false, {}},       {"7D", false, {}},

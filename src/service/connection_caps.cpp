@@ -2,9 +2,28 @@
 
 #include <boost/asio/ip/address.hpp>
 
+#include <algorithm>
+#include <optional>
+
 #include "service/source_network.h"
 
 namespace palisard {
+
+namespace {
+
+// The address, an IPv4 one mapped into IPv6 as IPv4; nothing for text that
+// is not an address.
+std::optional<boost::asio::ip::address> Unmapped(const std::string& text) {
+  boost::system::error_code error;
+  const boost::asio::ip::address parsed = boost::asio::ip::make_address(text, error);
+  if (error) return std::nullopt;
+  if (parsed.is_v6() && parsed.to_v6().is_v4_mapped()) {
+    return boost::asio::ip::make_address_v4(boost::asio::ip::v4_mapped, parsed.to_v6());
+  }
+  return parsed;
+}
+
+}  // namespace
 
 bool ConnectionCaps::Take(std::unordered_map<std::string, std::size_t>& counts, const std::string& key,
                           std::size_t cap) {
@@ -47,20 +66,22 @@ void ConnectionCaps::Release(const std::string& source, const std::string& netwo
 }
 
 std::string CapSource(const std::string& address) {
-  boost::system::error_code error;
-  const boost::asio::ip::address parsed = boost::asio::ip::make_address(address, error);
-  if (error) return address;
-  if (parsed.is_v4()) return parsed.to_string();
-  const boost::asio::ip::address_v6 v6 = parsed.to_v6();
-  if (v6.is_v4_mapped()) return boost::asio::ip::make_address_v4(boost::asio::ip::v4_mapped, v6).to_string();
+  const std::optional<boost::asio::ip::address> parsed = Unmapped(address);
+  if (!parsed) return address;
+  if (parsed->is_v4()) return parsed->to_string();
   return SourceNetwork(address).value_or(address);
 }
 
+bool IsTrustedProxy(const std::vector<std::string>& proxies, const std::string& peer) {
+  const std::optional<boost::asio::ip::address> address = Unmapped(peer);
+  return address && std::any_of(proxies.begin(), proxies.end(),
+                                [&](const std::string& proxy) { return Unmapped(proxy) == address; });
+}
+
 std::string CapNetwork(const std::string& address) {
-  boost::system::error_code error;
-  const boost::asio::ip::address parsed = boost::asio::ip::make_address(address, error);
-  if (error || parsed.is_v4() || parsed.to_v6().is_v4_mapped()) return SourceNetwork(address).value_or(address);
-  boost::asio::ip::address_v6::bytes_type bytes = parsed.to_v6().to_bytes();
+  const std::optional<boost::asio::ip::address> parsed = Unmapped(address);
+  if (!parsed || parsed->is_v4()) return SourceNetwork(address).value_or(address);
+  boost::asio::ip::address_v6::bytes_type bytes = parsed->to_v6().to_bytes();
   for (std::size_t i = 6; i < bytes.size(); ++i) bytes[i] = 0;
   return boost::asio::ip::address_v6(bytes).to_string() + "/48";
 }

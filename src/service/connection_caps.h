@@ -3,6 +3,7 @@
 #include <cstddef>
 #include <string>
 #include <unordered_map>
+#include <vector>
 
 #include "common/mutex.h"
 
@@ -52,5 +53,10 @@ class ConnectionCaps {
 std::string CapSource(const std::string& address);
 // And the network: an IPv4 /24, an IPv6 /48 (what one site is given).
 std::string CapNetwork(const std::string& address);
+
+// Whether `peer` is one of the load balancers `proxies` names (numeric
+// addresses), also as an IPv4 address mapped into IPv6 on a dual-stack
+// listener.
+bool IsTrustedProxy(const std::vector<std::string>& proxies, const std::string& peer);
 
 }  // namespace palisard

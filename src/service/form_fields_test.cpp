@@ -22,6 +22,7 @@ TEST(FormFieldsTest, DecodesAsBrowsersEncode) {
       {"&&csrf=", "csrf", ""},
       {"a=%C3%A9%FF%ED%A0%80", "a",
        "\xC3\xA9\xEF\xBF\xBD\xEF\xBF\xBD\xEF\xBF\xBD\xEF\xBF\xBD"},  // é, a stray byte, a surrogate
+      {"a=%C0%AF%E0%80%AF", "a", "\xEF\xBF\xBD\xEF\xBF\xBD\xEF\xBF\xBD\xEF\xBF\xBD\xEF\xBF\xBD"},  // overlong '/' 
   };
   for (const auto& c : cases) EXPECT_EQ(Field(ParseFormFields(c.text), c.field), c.value) << c.text;
   EXPECT_EQ(QueryEncode("a b/<é>"), "a%20b%2F%3C%C3%A9%3E");

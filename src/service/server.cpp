@@ -68,18 +68,6 @@ std::size_t ConnectionsWithinFileLimit(std::size_t wanted) {
   return fits;
 }
 
-bool IsTrustedProxy(const ServeSettings& settings, const asio::ip::address& peer) {
-  const asio::ip::address address =
-      peer.is_v6() && peer.to_v6().is_v4_mapped()
-          ? asio::ip::address(asio::ip::make_address_v4(asio::ip::v4_mapped, peer.to_v6()))
-          : peer;
-  for (const std::string& proxy : settings.trustedProxies) {
-    boost::system::error_code bad;
-    if (asio::ip::make_address(proxy, bad) == address && !bad) return true;
-  }
-  return false;
-}
-
 // One listening address: its acceptor and what its connections share.
 class Listener {
  public:
@@ -138,7 +126,7 @@ class Listener {
     const tcp::endpoint peer = socket.remote_endpoint(error);
     if (error) return;
     std::string address = peer.address().to_string();
-    const bool proxy = IsTrustedProxy(context_.settings, peer.address());
+    const bool proxy = IsTrustedProxy(context_.settings.trustedProxies, address);
     std::string source = CapSource(address);
     std::string network = CapNetwork(address);
     const ConnectionCaps::Place place = context_.caps.Admit(source, network, !proxy);

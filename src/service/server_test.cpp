@@ -187,7 +187,7 @@ TEST(PublicServerTest, TrustedProxyNamesTheClientAndIsNotCappedPerAddress) {
   };
   Client held(server->port());  // the balancer's one place, were it capped
   held.Send("GET /version.txt HTTP/1.1\r\n");
-  EXPECT_EQ(report("127.0.0.1", 7, "X-Forwarded-For: 203.0.113.9, 198.51.100.7\r\n"), "HTTP/1.1 200");
+  EXPECT_EQ(report("127.0.0.1", 7, "X-Forwarded-For: 203.0.113.9, 10.1.1.1, 198.51.100.7\r\n"), "HTTP/1.1 200");
   EXPECT_EQ(report("127.0.0.1", 8, "X-Forwarded-For: 1.2.3.4\r\nX-Forwarded-For: 192.0.2.1 \r\n"), "HTTP/1.1 200");
   EXPECT_EQ(report("127.0.0.2", 9, "X-Forwarded-For: 192.0.2.1\r\n"), "HTTP/1.1 200");
   std::unique_ptr<Store> store;
