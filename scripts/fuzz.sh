@@ -10,11 +10,12 @@ seconds=${1:-30}
 CC=clang CXX=clang++ cmake -S . -B build/fuzz -G Ninja -DCMAKE_BUILD_TYPE=RelWithDebInfo \
   "-DCMAKE_CXX_FLAGS_RELWITHDEBINFO=-O1 -g1 -DNDEBUG" \
   -DPALISARD_SANITIZE=fuzzer -DPALISARD_BUILD_FUZZERS=ON -DPALISARD_BUILD_TESTS=OFF -DPALISARD_WERROR=ON > /dev/null || exit 1
-ninja -C build/fuzz http_message_fuzz admin_message_fuzz soap_answer_fuzz service_request_fuzz version_answer_fuzz settings_fuzz || exit 1
+targets=(http_message admin_message soap_answer service_request service_pages version_answer settings)
+ninja -C build/fuzz "${targets[@]/%/_fuzz}" || exit 1
 
 mkdir -p build/fuzz/findings
 status=0
-for target in http_message admin_message soap_answer service_request version_answer settings; do
+for target in "${targets[@]}"; do
   work=$(mktemp -d)
   if build/fuzz/fuzz/${target}_fuzz -max_total_time="$seconds" -rss_limit_mb=2048 -timeout=10 \
       -artifact_prefix=build/fuzz/findings/${target}- -print_final_stats=0 "$work" "fuzz/corpus/$target" \

@@ -72,6 +72,14 @@ std::string CapSource(const std::string& address) {
   return SourceNetwork(address).value_or(address);
 }
 
+std::string ForwardedClient(const std::vector<std::string>& fields, const std::string& peer) {
+  const std::string forwarded = fields.empty() ? std::string() : fields.back();
+  std::string client = forwarded.substr(forwarded.rfind(',') + 1);
+  client.erase(0, client.find_first_not_of(" \t"));
+  client.erase(client.find_last_not_of(" \t") + 1);
+  return SourceNetwork(client) ? client : peer;
+}
+
 bool IsTrustedProxy(const std::vector<std::string>& proxies, const std::string& peer) {
   const std::optional<boost::asio::ip::address> address = Unmapped(peer);
   return address && std::any_of(proxies.begin(), proxies.end(),

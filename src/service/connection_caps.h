@@ -54,6 +54,12 @@ std::string CapSource(const std::string& address);
 // And the network: an IPv4 /24, an IPv6 /48 (what one site is given).
 std::string CapNetwork(const std::string& address);
 
+// The client a trusted load balancer names: the last entry of the last
+// X-Forwarded-For field (a balancer appends the address it saw; the entries
+// before it are what the client itself claimed), or `peer` when that is no
+// address.
+std::string ForwardedClient(const std::vector<std::string>& fields, const std::string& peer);
+
 // Whether `peer` is one of the load balancers `proxies` names (numeric
 // addresses), also as an IPv4 address mapped into IPv6 on a dual-stack
 // listener.

@@ -117,16 +117,10 @@ void HttpSession::AskSignIn(StoreCall call) {
 
 std::string HttpSession::ClientAddress() const {
   if (!viaProxy_) return peer_;
-  // A load balancer appends the address it saw to the header (a second
-  // field when there was one): the last entry is the client's, the ones
-  // before it are what the client itself claimed.
-  std::string forwarded;
+  std::vector<std::string> fields;
   for (const auto& field : boost::make_iterator_range(parser_->get().equal_range("X-Forwarded-For")))
-    forwarded = std::string(field.value());
-  std::string client = forwarded.substr(forwarded.rfind(',') + 1);
-  client.erase(0, client.find_first_not_of(" \t"));
-  client.erase(client.find_last_not_of(" \t") + 1);
-  return SourceNetwork(client) ? client : peer_;
+    fields.emplace_back(field.value());
+  return ForwardedClient(fields, peer_);
 }
 
 void HttpSession::AskStore(StoreCall call, StoreWorkers& workers, std::atomic<std::size_t>* done) {
