@@ -117,7 +117,7 @@ const link = (href) => box.find((node) => node.tag === 'a' && node.getAttribute(
 const rowsOf = (href) => box.childNodes.filter((row) => row.tag === 'h4' && row.childNodes[0].attributes?.href === href);
 const boss = '/votekick?76561197960287930';
 const eve = '/votekick?76561197960265728';
-const twin = page.split('\n').find((line) => line.includes('\u202E')) + '\n';  // Eve's second slot
+const twin = page.split('\n').find((line) => line.includes('Jos\u00e9')) + '\n';  // Eve's second slot
 
 (async () => {
   // Nothing changed: over a few polls no node is touched; Eve keeps a row
