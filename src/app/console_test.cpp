@@ -49,7 +49,8 @@ TEST_F(ConsoleTest, PlistWithoutGamePrintsOnlyTheHeader) {
 
 TEST_F(ConsoleTest, PlistListsOccupiedSlotsWithSignedIdsAndRawNames) {
   Occupy(0, "^1Alpha", 76561197960287930ULL);
-  Occupy(5, "Bravo\x1b[2J <x>\r", 0xFFFFFFFFFFFFFFFFULL);  // control bytes never reach the terminal
+  // Control bytes never reach the terminal, nor a U+202E they part.
+  Occupy(5, "Bravo\x1b[2J <x>\xE2\x80\x01\xAE\r", 0xFFFFFFFFFFFFFFFFULL);
   EXPECT_EQ(Run("plist\r\n", ConsoleEnd::kEndOfInput),
             std::string(kHeader) + "0\t76561197960287930 ^1Alpha\n5\t-1 Bravo[2J <x>\n");
 }

@@ -2,8 +2,10 @@
 
 #include <cstdarg>
 #include <cstdio>
+#include <utility>
 #include <vector>
 
+#include "common/direction_controls.h"
 #include "common/mutex.h"
 
 namespace palisard {
@@ -54,7 +56,8 @@ std::string PrintableText(const std::string& text) {
     const unsigned char byte = static_cast<unsigned char>(c);
     if (byte >= 0x20 && byte != 0x7F) printable.push_back(c);
   }
-  return printable;
+  // After the control bytes, whose removal can bring a control's bytes together.
+  return WithoutDirectionControls(std::move(printable));
 }
 
 ConsoleSink& StandardOutput() {

@@ -25,9 +25,11 @@ class ConsoleSink {
   void Print(const char* format, ...) PALISARD_PRINTF_FORMAT(2, 3);
 };
 
-// `text` without C0 control bytes and DEL: names, chat lines and answers
-// from other machines pass through here before they reach the terminal, so
-// they cannot move the cursor, clear the screen or retitle the window.
+// `text` without C0 control bytes, DEL and direction controls
+// (WithoutDirectionControls): names, chat lines and answers from other
+// machines pass through here before they reach the terminal, so they cannot
+// move the cursor, clear the screen, retitle the window or turn the line
+// around.
 std::string PrintableText(const std::string& text);
 
 // Standard output through Print; lives as long as the process.

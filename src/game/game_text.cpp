@@ -1,5 +1,9 @@
 #include "game/game_text.h"
 
+#include <utility>
+
+#include "common/direction_controls.h"
+
 namespace palisard {
 namespace {
 
@@ -27,7 +31,8 @@ std::string CleanGameText(std::string text) {
       }
     }
   }
-  return text;
+  // Last: removing a colour code can bring a control's bytes together.
+  return WithoutDirectionControls(std::move(text));
 }
 
 std::string CutGameText(const std::string& text, std::size_t maxBytes) {

@@ -5,7 +5,7 @@
 namespace palisard {
 namespace {
 
-TEST(CleanGameTextTest, RemovesColourCodesAndNothingElse) {
+TEST(CleanGameTextTest, RemovesColourCodesAndDirectionControlsAndNothingElse) {
   const std::pair<const char*, const char*> cases[] = {
       {"^1Red^7White", "RedWhite"},
       {"a<^3b>c", "a<b>c"},
@@ -13,6 +13,7 @@ TEST(CleanGameTextTest, RemovesColourCodesAndNothingElse) {
       {"^a^", "^a^"},  // not a code
       {"^9^0^5", ""},
       {"&amp; \"q\"", "&amp; \"q\""},
+      {"a\xE2\x80^2\xAE.", "a."},  // a U+202E that a code's removal brings together
   };
   for (const auto& [in, out] : cases) EXPECT_EQ(CleanGameText(in), out) << in;
 }

@@ -110,6 +110,12 @@ const char* HttpMessage::HeaderValue(const char* lowerCaseName) const {
   return nullptr;
 }
 
+std::size_t HttpMessage::HeaderCount(const char* lowerCaseName) const {
+  std::size_t count = 0;
+  for (uint32_t name : headerNames) count += std::strcmp(text.c_str() + name, lowerCaseName) == 0 ? 1 : 0;
+  return count;
+}
+
 namespace {
 
 // True when the last transfer coding named is "chunked", in any case.

@@ -35,6 +35,8 @@ class HttpMessage {
   const char* Target() const { return text.c_str() + targetPos; }
   // The value of the first header named `lowerCaseName`, or null.
   const char* HeaderValue(const char* lowerCaseName) const;
+  // How many headers are named `lowerCaseName`.
+  std::size_t HeaderCount(const char* lowerCaseName) const;
   // The last transfer coding is chunked: the message is complete at the end
   // of its headers, any content length is ignored, and the chunks that
   // follow are the caller's to read.

@@ -14,10 +14,15 @@
   // hung program looks like a stopped one.
   var POLL_TIMEOUT_MS = 4000;
   var NO_ANSWER = 'The console does not answer; trying again';
-  // Sent with every action. Another site's page cannot add a header of its
-  // own to a request without asking the console first, which it never
-  // allows: on another screen the console acts for this page alone.
-  var ACTION_HEADERS = {Accept: 'text/plain', 'X-Palisard-Page': '1'};
+  // On another screen the page's address holds the console's key. It goes
+  // with every request in a header, never in a cookie: a browser sends an
+  // address's cookies to every port of it, and lets a page on any port set
+  // them. Another site's page cannot add a header of its own to a request
+  // without asking the console first, which it never allows: on another
+  // screen the console acts for this page alone.
+  var key = new URLSearchParams(location.search).get('key');
+  var KEY_HEADERS = key ? {'X-Palisard-Key': key} : {};
+  var ACTION_HEADERS = Object.assign({Accept: 'text/plain', 'X-Palisard-Page': '1'}, KEY_HEADERS);
   var box = document.getElementById('Box');
   // What the console sent for each node on the page.
   var sentHtml = new WeakMap();
@@ -188,7 +193,8 @@
   var polling = false;
   var timer = 0;
 
-  // A refusal (on another screen: the key changed) says why in its body.
+  // A refusal (on another screen: the console refused the page's key) says
+  // why in its body.
   function show(answer, page) {
     var fresh = new DOMParser().parseFromString(page, 'text/html');
     if (!answer.ok) return showStatus(fresh.body.textContent);
@@ -206,7 +212,7 @@
     var giveUp = setTimeout(function () {
       abort.abort();
     }, POLL_TIMEOUT_MS);
-    fetch('/', {mode: 'same-origin', cache: 'no-store', signal: abort.signal})
+    fetch('/', {mode: 'same-origin', cache: 'no-store', headers: KEY_HEADERS, signal: abort.signal})
       .then(function (answer) {
         return answer.text().then(function (page) {
           show(answer, page);

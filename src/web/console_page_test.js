@@ -92,6 +92,8 @@ let lastTimer = 0;
 const requests = [];
 vm.runInNewContext(fs.readFileSync(scriptFile, 'utf8'), {
   document,
+  location: {search: '?x=1&key=k3y'},  // another screen's address
+  URLSearchParams,
   AbortController,
   DOMParser: class { parseFromString(text) { return parse(text); } },
   fetch(url, options) {
@@ -117,7 +119,7 @@ const link = (href) => box.find((node) => node.tag === 'a' && node.getAttribute(
 const rowsOf = (href) => box.childNodes.filter((row) => row.tag === 'h4' && row.childNodes[0].attributes?.href === href);
 const boss = '/votekick?76561197960287930';
 const eve = '/votekick?76561197960265728';
-const twin = page.split('\n').find((line) => line.includes('\u202E')) + '\n';  // Eve's second slot
+const twin = page.split('\n').find((line) => line.includes('Jos\u00e9')) + '\n';  // Eve's second slot
 
 (async () => {
   // Nothing changed: over a few polls no node is touched; Eve keeps a row
@@ -159,7 +161,8 @@ const twin = page.split('\n').find((line) => line.includes('\u202E')) + '\n';  /
   assert.strictEqual(prevented, 1);
   assert.strictEqual(requests.at(-1),
     JSON.stringify(['/report?76561197960287930',
-      {mode: 'same-origin', cache: 'no-store', headers: {Accept: 'text/plain', 'X-Palisard-Page': '1'}}]));
+      {mode: 'same-origin', cache: 'no-store', headers: {Accept: 'text/plain', 'X-Palisard-Page': '1', 'X-Palisard-Key': 'k3y'}}]));
+  assert.deepStrictEqual(JSON.parse(requests[0])[1].headers, {'X-Palisard-Key': 'k3y'}, 'a poll brings the key');
   await settle();
   assert.ok(link(boss).parentNode.textContent.endsWith('profile | Boss&lt;1&gt;Report successful'));
   await poll(next.replace('( 0/3 )', '( 1/3 )'));

@@ -7,6 +7,8 @@
 
 #include <nlohmann/json.hpp>
 
+#include "common/console_output.h"
+
 namespace palisard {
 namespace {
 
@@ -98,6 +100,24 @@ TEST(PagesTest, KickLinksOnlyWhenTheHostRunsPalisard) {
   });
   page = BuildMainPage(state);
   EXPECT_NE(page.find("<a href=\"/votekick?18446744073709551615\">kick</a> ( 0/2 ) | "), std::string::npos);
+}
+
+// A name cannot close the isolation around it or turn the text after it
+// around: no direction control reaches the page, the JSON or the terminal.
+TEST(PagesTest, NamesReachNoScreenWithADirectionControl) {
+  // U+202A..U+202E, U+2066..U+2069, U+200E, U+200F; U+061C and then a
+  // U+202E that the removal of a U+2069 brings together.
+  const std::string controls[] = {"\xE2\x80\xAA", "\xE2\x80\xAB", "\xE2\x80\xAC", "\xE2\x80\xAD",
+                                  "\xE2\x80\xAE", "\xE2\x81\xA6", "\xE2\x81\xA7", "\xE2\x81\xA8",
+                                  "\xE2\x81\xA9", "\xE2\x80\x8E", "\xE2\x80\x8F", "\xD8\x9C\xE2\x80\xE2\x81\xA9\xAE"};
+  for (const std::string& control : controls) {
+    MatchState state;
+    const std::string name = control + "Host" + control;
+    Occupy(state, 0, name, 500);
+    EXPECT_NE(BuildMainPage(state).find("profile</a> | <bdi>Host</bdi></h4>"), std::string::npos) << control;
+    EXPECT_EQ(nlohmann::json::parse(BuildMatchJson(state, {}))["players"][0]["name"], "Host") << control;
+    EXPECT_EQ(PrintableText(name), "Host") << control;
+  }
 }
 
 TEST(PagesTest, MatchJsonHoldsValidTextIdsAsStringsAndTheBlocksWhileHosting) {

@@ -25,6 +25,7 @@ constexpr const char* kKeyNeeded =
 constexpr const char* kKeyChanged =
     "Refused: the console's key has changed (Palisard was started again). Open the new address printed on the "
     "player's console.";
+constexpr const char* kTwoHosts = "Refused: this request names more than one host.";
 constexpr const char* kPlainLink =
     "Refused: on another screen the console acts only from its own page, with scripts on. Go back to the console "
     "and use the link there.";
@@ -62,8 +63,6 @@ bool WantsText(const HttpMessage& request) {
   return accept != nullptr && Lower(accept).rfind("text/plain", 0) == 0;
 }
 
-constexpr const char* kKeyCookie = "palisard_key";
-
 // Takes the "key=" parameter out of the query of `path` (the rest stays as
 // it was, so the routes see the path they always saw) and returns its value.
 std::optional<std::string> TakeQueryKey(std::string& path) {
@@ -86,21 +85,29 @@ std::optional<std::string> TakeQueryKey(std::string& path) {
   return std::nullopt;
 }
 
-// The value of the key's cookie, or nothing.
-std::optional<std::string> CookieKey(const HttpMessage& request) {
-  const char* header = request.HeaderValue("cookie");
-  if (header == nullptr) return std::nullopt;
-  const std::string cookies = header;
-  const std::string name = std::string(kKeyCookie) + "=";
-  for (std::size_t start = 0; start < cookies.size();) {
-    start = cookies.find_first_not_of(' ', start);
-    if (start == std::string::npos) break;
-    const std::size_t end = std::min(cookies.find(';', start), cookies.size());
-    if (cookies.compare(start, name.size(), name) == 0)
-      return cookies.substr(start + name.size(), end - start - name.size());
-    start = end + 1;
-  }
-  return std::nullopt;
+// The key the console's script sends with each request of its page. Never
+// a cookie: a browser sends an address's cookies to all its ports, and
+// lets a page on any of them set one.
+std::optional<std::string> HeaderKey(const HttpMessage& request) {
+  const char* value = request.HeaderValue("x-palisard-key");
+  if (value == nullptr) return std::nullopt;
+  return std::string(value);
+}
+
+// The request names one host, so that no two readers of it can take it
+// for two: one Host header at most, and a target in absolute form
+// ("http://host:port/path") only beside a Host naming the same. `path`
+// becomes such a target's path.
+bool NamesOneHost(const HttpMessage& request, std::string& path) {
+  if (request.HeaderCount("host") > 1) return false;
+  const std::size_t schemeEnd = path.find("://");
+  if (path.empty() || path[0] == '/' || schemeEnd == std::string::npos) return true;
+  const std::size_t start = schemeEnd + 3;
+  const std::size_t end = std::min(path.find_first_of("/?#", start), path.size());
+  const char* host = request.HeaderValue("host");
+  if (host == nullptr || Lower(host) != Lower(path.substr(start, end - start))) return false;
+  path = (end < path.size() && path[end] == '/' ? "" : "/") + path.substr(end);
+  return true;
 }
 
 // Looks at every character of the key whatever the guess: the time taken
@@ -205,6 +212,25 @@ const char* WebConsole::RefusalOf(const HttpMessage& request, const std::string&
   return keyed && !FromOwnScript(request) ? kPlainLink : nullptr;
 }
 
+void WebConsole::Answer(SocketHandle client, const HttpMessage& request, uint32_t peerAddress) const {
+  const bool messageAlone = WantsText(request);
+  auto refuse = [&](const char* status, const char* why) {
+    if (messageAlone) {
+      SendPage(client, why, status, kTextHeaders);
+    } else {
+      SendPage(client, BuildRefusalPage(why), status);
+    }
+  };
+  std::string path = request.Target();
+  if (!NamesOneHost(request, path)) return refuse("400 Bad Request", kTwoHosts);
+  const std::optional<std::string> queryKey = TakeQueryKey(path);
+  const std::optional<std::string> headerKey = HeaderKey(request);
+  KeyCheck key = queryKey || headerKey ? KeyCheck::kWrong : KeyCheck::kNone;
+  if (IsKey(queryKey, secondScreen_.key) || IsKey(headerKey, secondScreen_.key)) key = KeyCheck::kRight;
+  if (const char* refusal = RefusalOf(request, path, key, peerAddress)) return refuse("403 Forbidden", refusal);
+  if (std::optional<Page> page = PageFor(path, messageAlone)) SendPage(client, page->body, "200 OK", page->headers);
+}
+
 void WebConsole::HandleHttpClient(Socket client, uint32_t peerAddress) const {
   HttpMessage request(limits_.maxRequestBytes);
   const Deadline deadline(SystemClock(), limits_.requestTimeout);
@@ -217,29 +243,7 @@ void WebConsole::HandleHttpClient(Socket client, uint32_t peerAddress) const {
          ReceiveBefore(client.get(), deadline, buffer, sizeof(buffer), &received).ok()) {
     request.Feed(buffer, received);
   }
-  if (request.status == HttpMessage::kComplete) {
-    std::string path = request.Target();
-    const std::optional<std::string> queryKey = TakeQueryKey(path);
-    const std::optional<std::string> cookieKey = CookieKey(request);
-    const bool keyInQuery = IsKey(queryKey, secondScreen_.key);
-    KeyCheck key = queryKey || cookieKey ? KeyCheck::kWrong : KeyCheck::kNone;
-    if (keyInQuery || IsKey(cookieKey, secondScreen_.key)) key = KeyCheck::kRight;
-    const bool messageAlone = WantsText(request);
-    if (const char* refusal = RefusalOf(request, path, key, peerAddress)) {
-      if (messageAlone) {
-        SendPage(client.get(), refusal, "403 Forbidden", kTextHeaders);
-      } else {
-        SendPage(client.get(), BuildRefusalPage(refusal), "403 Forbidden");
-      }
-    } else if (std::optional<Page> page = PageFor(path, messageAlone)) {
-      std::string headers = page->headers;
-      if (keyInQuery) {
-        headers += "Set-Cookie: " + std::string(kKeyCookie) + "=" + secondScreen_.key +
-                   "; HttpOnly; SameSite=Strict; Path=/\r\n";
-      }
-      SendPage(client.get(), page->body, "200 OK", headers);
-    }
-  }
+  if (request.status == HttpMessage::kComplete) Answer(client.get(), request, peerAddress);
   ShutdownSend(client.get());
 }
 
@@ -253,6 +257,11 @@ void SendPage(SocketHandle client, const std::string& page, const char* status, 
                        // A second screen's address holds its key: the
                        // profile links must not carry it to another site.
                        "Referrer-Policy: same-origin\r\n"
+                       // Nor may a browser keep any answer on its disk (the
+                       // players, the chat, an address with the key), or
+                       // take one for another type than it names.
+                       "Cache-Control: no-store\r\n"
+                       "X-Content-Type-Options: nosniff\r\n"
                        "Content-Security-Policy: " +
                        kContentSecurityPolicy +
                        "\r\n"

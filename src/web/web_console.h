@@ -37,12 +37,13 @@ class WebConsole {
   };
 
   // Other machines the console may serve (a second screen beside the
-  // game): requests carrying `key`, in the query the first time
-  // ("?key=..."), then in the cookie that answer sets. They may name this
-  // machine by one of `addresses` (host order) as well. A request that
-  // brings the key acts only when the console's own script sent it (the
-  // browser sends the cookie for every page of this host's, whatever its
-  // port). An empty key: this machine's own requests alone.
+  // game): requests carrying `key`, in the query of a page's address
+  // ("?key=...") or in the X-Palisard-Key header the page's script sends
+  // with each of its requests; never in a cookie, which the browser would
+  // send to every port of the address. They may name this machine by one
+  // of `addresses` (host order) as well. A request that brings the key acts
+  // only when the console's own script sent it. An empty key: this
+  // machine's own requests alone.
   struct SecondScreen {
     std::string key;
     std::vector<uint32_t> addresses;
@@ -59,8 +60,7 @@ class WebConsole {
   };
   static constexpr const char* kHtmlHeaders = "Content-Type: text/html; charset=utf-8\r\n";
   static constexpr const char* kTextHeaders = "Content-Type: text/plain; charset=utf-8\r\n";
-  // Asked for about once a second: never kept by the browser.
-  static constexpr const char* kJsonHeaders = "Content-Type: application/json\r\nCache-Control: no-store\r\n";
+  static constexpr const char* kJsonHeaders = "Content-Type: application/json\r\n";
 
   // The blocks in force for the main page and /match.json, and the action
   // of the "/unblock?ID" link. Set before the accept loop starts; without
@@ -86,7 +86,8 @@ class WebConsole {
 
   // Serves one connection from `peerAddress` (host order): reads one
   // request (bounded in size and time), answers it, ends the sending side
-  // and closes. A peer other than loopback must bring the key.
+  // and closes. A peer other than loopback must bring the key; a request
+  // naming two hosts is refused (400) whoever sends it.
   void HandleHttpClient(Socket client, uint32_t peerAddress) const;
 
   // The accept loop of the web port: one thread per connection, at most
@@ -104,7 +105,9 @@ class WebConsole {
   // The message of the action `path` names, after running it; nothing
   // when it names none.
   std::optional<std::string> RunAction(const std::string& path) const;
-  // The key a request brought, in its query or its cookie.
+  // The answer to a complete `request`.
+  void Answer(SocketHandle client, const HttpMessage& request, uint32_t peerAddress) const;
+  // The key a request brought, in its query or its header.
   enum class KeyCheck { kNone, kWrong, kRight };
   // Why the request for `path` (its key taken out) from `peerAddress` is
   // refused, or null when it is served.
@@ -123,7 +126,8 @@ class WebConsole {
 
 // The status line and fixed headers (`headers`: the type's lines and any
 // further ones, each ended by CR LF), then the page. Every answer forbids
-// framing and carries the pages' content policy.
+// framing, carries the pages' content policy, and is neither kept by the
+// browser nor taken for another type than it says.
 void SendPage(SocketHandle client, const std::string& page, const char* status = "200 OK",
               const std::string& headers = WebConsole::kHtmlHeaders);
 

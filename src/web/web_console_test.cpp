@@ -59,18 +59,17 @@ class WebConsoleTest : public ::testing::Test {
   static constexpr const char* kKey = "0123456789abcdef0123456789abcdef";
   static constexpr uint32_t kScreenAddress = 0xC0A80114;  // 192.168.1.20
 
-  // Every answer's last fixed headers: no frame may show it.
+  // Every answer's last fixed headers: no frame may show it, no browser
+  // keeps it, and no cookie is set.
   static std::string Guarded() {
-    return "X-Frame-Options: DENY\r\nReferrer-Policy: same-origin\r\nContent-Security-Policy: " + std::string(kContentSecurityPolicy) +
-           "\r\nAccept-Ranges: bytes\r\n";
+    return "X-Frame-Options: DENY\r\nReferrer-Policy: same-origin\r\nCache-Control: no-store\r\n"
+           "X-Content-Type-Options: nosniff\r\nContent-Security-Policy: " +
+           std::string(kContentSecurityPolicy) + "\r\nAccept-Ranges: bytes\r\n";
   }
 
-  static std::string Answer(const std::string& page, bool setsCookie = false, const std::string& status = "200 OK") {
-    return "HTTP/1.1 " + status + "\r\nServer: palisard\r\nContent-Type: text/html; charset=utf-8\r\n" +
-           std::string(setsCookie
-                           ? "Set-Cookie: palisard_key=" + std::string(kKey) + "; HttpOnly; SameSite=Strict; Path=/\r\n"
-                           : "") +
-           Guarded() + "Content-Length: " + std::to_string(page.size()) + "\r\n\r\n" + page;
+  static std::string Answer(const std::string& page, const std::string& status = "200 OK") {
+    return "HTTP/1.1 " + status + "\r\nServer: palisard\r\nContent-Type: text/html; charset=utf-8\r\n" + Guarded() +
+           "Content-Length: " + std::to_string(page.size()) + "\r\n\r\n" + page;
   }
 
   MatchState state;
@@ -101,8 +100,8 @@ TEST_F(WebConsoleTest, GetHeadAndPostToAnyPathGetTheMainPage) {
                 "own pages.");
   const std::string json = BuildMatchJson(state, {});
   EXPECT_EQ(HttpExchange(port, "GET /match.json?t=1 HTTP/1.1\r\n\r\n"),
-            "HTTP/1.1 200 OK\r\nServer: palisard\r\nContent-Type: application/json\r\nCache-Control: no-store\r\n" +
-                Guarded() + "Content-Length: " + std::to_string(json.size()) + "\r\n\r\n" + json);
+            "HTTP/1.1 200 OK\r\nServer: palisard\r\nContent-Type: application/json\r\n" + Guarded() +
+                "Content-Length: " + std::to_string(json.size()) + "\r\n\r\n" + json);
 }
 
 // Every route answers only requests naming the console's own address, or
@@ -119,6 +118,7 @@ TEST_F(WebConsoleTest, PagesOnlyForTheOwnHostActionsOnlyForTheOwnPages) {
   const std::string oldKey =
       "Refused: the console's key has changed (Palisard was started again). Open the new address printed on the "
       "player's console.";
+  const std::string twoHosts = "Refused: this request names more than one host.";
   struct Case {
     std::string headers;
     bool acts;
@@ -126,6 +126,8 @@ TEST_F(WebConsoleTest, PagesOnlyForTheOwnHostActionsOnlyForTheOwnPages) {
     uint32_t peer = 0x7F000001;
     std::string queryKey = "";  // "key=" in the query
     std::string why = "";       // the refusal; empty: `foreign`
+    std::string absolute = "";  // the target's scheme and authority, in absolute form
+    std::string status = "403 Forbidden";
   };
   const Case cases[] = {
       {"Host: " + own + "\r\n", true},  // curl, a typed address
@@ -145,44 +147,49 @@ TEST_F(WebConsoleTest, PagesOnlyForTheOwnHostActionsOnlyForTheOwnPages) {
       {"Host: " + own + "\r\nReferer: http://evil.example/" + own + "\r\n", false},
       {"Host: " + own + "\r\nReferer: http://" + own + ".evil.example/\r\n", false},
       {"Host: " + own + "\r\nReferer: https://" + own + "/\r\n", false},
-      // Another machine: with the key, in the query and then in the cookie;
-      // it acts only for the console's script: another page of this host's
-      // gets the cookie sent too (img, no-cors fetch, link).
+      // One host per request, whoever reads it: a second Host, or an
+      // absolute target naming another, acts on nothing.
+      {"Host: " + own + "\r\nHost: evil.example:" + std::to_string(port) + "\r\n", false, false, loopback, "", twoHosts,
+       "", "400 Bad Request"},
+      {"Host: " + own + "\r\n", false, false, loopback, "", twoHosts, "http://evil.example:1", "400 Bad Request"},
+      {"Host: " + own + "\r\n", true, true, loopback, "", "", "HTTP://" + own},
+      // Another machine: with the key in the page's address, then in the
+      // header the console's script sends; it acts only for that script.
+      // No cookie counts: the browser sends them to every port of the
+      // address, and lets a page on any port set them.
       {"Host: " + screen + "\r\n" + script, true, true, kScreenAddress, key},
-      {"Host: " + screen + "\r\nCookie: a=b; palisard_key=" + key + "\r\nOrigin: http://" + screen + "\r\n" + script,
-       true, true, kScreenAddress},
-      {"Host: " + screen + "\r\nCookie: palisard_key=" + key + "\r\n", false, true, kScreenAddress, "",
+      {"Host: " + screen + "\r\nX-Palisard-Key: " + key + "\r\nOrigin: http://" + screen + "\r\n" + script, true, true,
+       kScreenAddress},
+      {"Host: " + screen + "\r\nX-Palisard-Key: " + key + "\r\n", false, true, kScreenAddress, "",
        "Refused: on another screen the console acts only from its own page, with scripts on. Go back to the console "
        "and use the link there."},
-      {"Host: " + screen + "\r\n" + script, false, false, kScreenAddress, "",
+      {"Host: " + screen + "\r\nCookie: palisard_key=" + key + "\r\n" + script, false, false, kScreenAddress, "",
        "Refused: another screen needs the console's address with its key, printed on the player's console."},
-      {"Host: " + screen + "\r\nCookie: palisard_key=" + std::string(32, 'f') + "\r\n", false, false, kScreenAddress,
-       "", oldKey},
+      {"Host: " + screen + "\r\nX-Palisard-Key: " + std::string(32, 'f') + "\r\nCookie: palisard_key=" + key + "\r\n",
+       false, false, kScreenAddress, "", oldKey},
       {"Host: " + screen + "\r\n", false, false, kScreenAddress, key + "0", oldKey},
       {"Host: " + screen + "\r\n", false, false, kScreenAddress, key.substr(0, 31), oldKey},
-      {"Host: " + screen + "\r\nCookie: palisard_key=\r\n", false, false, kScreenAddress, "", oldKey},  // an empty key
+      {"Host: " + screen + "\r\nX-Palisard-Key: \r\n", false, false, kScreenAddress, "", oldKey},  // an empty key
       {"Host: evil.example:" + std::to_string(port) + "\r\n", false, false, kScreenAddress, key},
-      {"Host: " + screen + "\r\nCookie: palisard_key=" + key + "\r\nOrigin: http://evil.example\r\n", false, true,
+      {"Host: " + screen + "\r\nX-Palisard-Key: " + key + "\r\nOrigin: http://evil.example\r\n" + script, false, true,
        kScreenAddress},
       {"Host: " + screen + "\r\n", false, false},                // that name needs the key here too
       {"Host: " + own + "\r\n", true, true, loopback, "wrong"},  // this machine needs none
   };
   for (const Case& c : cases) {
-    const std::string refused = Answer(BuildRefusalPage(c.why.empty() ? foreign : c.why), false, "403 Forbidden");
+    const std::string refused = Answer(BuildRefusalPage(c.why.empty() ? foreign : c.why), c.status);
     auto get = [&](const std::string& target, const char* separator) {
-      const std::string request = "GET " + target + (c.queryKey.empty() ? "" : separator + ("key=" + c.queryKey)) +
-                                  " HTTP/1.1\r\n" + c.headers + "\r\n";
+      const std::string request = "GET " + c.absolute + target +
+                                  (c.queryKey.empty() ? "" : separator + ("key=" + c.queryKey)) + " HTTP/1.1\r\n" +
+                                  c.headers + "\r\n";
       return c.peer == loopback ? HttpExchange(port, request) : ExchangeFrom(c.peer, request);
     };
-    const bool setsCookie = c.queryKey == key;
     EXPECT_EQ(get("/report?76561197960265728&x", "&"),
-              c.acts ? Answer(BuildResultPage("report /report?76561197960265728&x"), setsCookie) : refused)
+              c.acts ? Answer(BuildResultPage("report /report?76561197960265728&x")) : refused)
         << c.headers;
-    EXPECT_EQ(get("/votekick?5", "&"), c.acts ? Answer(BuildResultPage("kick /votekick?5"), setsCookie) : refused)
-        << c.headers;
-    EXPECT_EQ(get("/unblock?5", "&"), c.acts ? Answer(BuildResultPage("unblock /unblock?5"), setsCookie) : refused)
-        << c.headers;
-    EXPECT_EQ(get("/any", "?"), c.seen ? Answer(BuildMainPage(state), setsCookie) : refused) << c.headers;
+    EXPECT_EQ(get("/votekick?5", "&"), c.acts ? Answer(BuildResultPage("kick /votekick?5")) : refused) << c.headers;
+    EXPECT_EQ(get("/unblock?5", "&"), c.acts ? Answer(BuildResultPage("unblock /unblock?5")) : refused) << c.headers;
+    EXPECT_EQ(get("/any", "?"), c.seen ? Answer(BuildMainPage(state)) : refused) << c.headers;
     EXPECT_EQ(get("/favicon.ico", "?"), c.seen ? "" : refused) << c.headers;
   }
 }

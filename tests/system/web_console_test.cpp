@@ -87,8 +87,12 @@ TEST_F(WebConsoleSystemTest, BrowserShowsThePagesOwnLinksActAnotherSiteCannot) {
         [&](const std::string& request) {
           const std::string path = request.substr(4, request.find(' ', 4) - 4);
           const std::string page = attackPages.count(path) ? attackPages.at(path) : "";
-          return "HTTP/1.1 200 OK\r\nContent-Type: text/html\r\nContent-Length: " + std::to_string(page.size()) +
-                 "\r\n\r\n" + page;
+          // A cookie named like the one the console once set, for every
+          // port of this address.
+          const std::string cookie =
+              path == "/screen" ? "Set-Cookie: palisard_key=" + std::string(32, 'f') + "\r\n" : "";
+          return "HTTP/1.1 200 OK\r\nContent-Type: text/html\r\n" + cookie +
+                 "Content-Length: " + std::to_string(page.size()) + "\r\n\r\n" + page;
         },
         FakeHttpServer::Mode::kAnswer, Ipv4Endpoint{0, 0});
   }),
@@ -163,28 +167,64 @@ TEST_F(WebConsoleSystemTest, BrowserShowsThePagesOwnLinksActAnotherSiteCannot) {
   std::smatch key;
   const std::string started = palisard->process().Output();
   ASSERT_TRUE(std::regex_search(started, key, std::regex("198\\.18\\.9\\.1:3060/\\?key=([0-9a-f]{32})\n")));
-  // A long name without blanks, not in ASCII, with a right-to-left mark.
+  // A long name without blanks, not in ASCII, with a right-to-left mark;
+  // the host's closes its isolation (U+2069) and overrides the direction
+  // (U+202E).
   ASSERT_TRUE(game->Do("join 7 76561197960265999 198.18.0.7 28960 \xE2\x80\xAEJos\xC3\xA9" + std::string(165, 'W')));
-  browser.Open(screen + "?key=" + key[1].str());
+  ASSERT_TRUE(game->Do("join 0 76561197960287930 198.18.0.1 28960 \xE2\x81\xA9\xE2\x80\xAEHost"));
+  const std::string keyed = screen + "?key=" + key[1].str();
+  browser.Open(keyed);
   EXPECT_TRUE(
       browser.WaitFor("document.body.innerText.indexOf('Jos\\u00e9WWW') >= 0 && "
                       "document.characterSet == 'UTF-8' && document.compatMode == 'CSS1Compat'"));
   EXPECT_TRUE(browser.WaitFor("document.documentElement.scrollWidth <= window.innerWidth", 1s)) << "wraps in the box";
 
-  // Another page of that address gets the cookie sent along, but its
-  // image, its fetch and its link act on nothing; the link shows why.
+  // Another page of that address, on another port, is sent no key, and
+  // its image, its fetch and its link act on nothing; the link shows why.
   browser.Open("http://198.18.9.1:" + std::to_string(site->port()) + "/screen");
   browser.Run("document.getElementById('link').click()");
-  EXPECT_TRUE(browser.WaitFor("document.body && document.body.innerText.indexOf('only from its own page') >= 0"))
+  EXPECT_TRUE(browser.WaitFor("document.body && document.body.innerText.indexOf('needs the console') >= 0"))
       << browser.Run("document.documentElement.outerHTML");
   EXPECT_EQ(palisard->process().Output().find("Reporting"), std::string::npos) << palisard->process().Output();
   EXPECT_EQ(palisard->process().Output().find("Requesting a votekick"), std::string::npos);
-  // The console's own page acts from there.
-  browser.Open(screen);
+  for (const std::string& request : site->requests())
+    EXPECT_EQ(request.find(key[1].str()), std::string::npos) << request;
+  // That page's cookie disturbs nothing: the console's own page follows
+  // the match and acts from there.
+  browser.Open(keyed);
   browser.Run("window.notReloaded = true");
+  ASSERT_TRUE(game->Do("chat ^2Fifth: cookies?"));
+  EXPECT_TRUE(browser.WaitFor("document.body.innerText.indexOf('Fifth: cookies?') >= 0"));
   browser.Run("document.querySelector('a[href=\"/report?" + fifth + "\"]').click()");
   EXPECT_TRUE(palisard->process().WaitForOutput("Reporting " + fifth + "..\n"));
   EXPECT_TRUE(browser.WaitFor(beside("report", "Report failed unexpectedly")));
+  // The host's name turns nothing around: the words of the host line and
+  // of the result beside the name stand left to right.
+  browser.Run(
+      "window.inOrder = function (node, words) {"
+      "  var lefts = words.map(function (word) {"
+      "    for (var walk = document.createTreeWalker(node, NodeFilter.SHOW_TEXT), text; (text = walk.nextNode());) {"
+      "      var at = text.nodeValue.indexOf(word), range = document.createRange();"
+      "      if (at >= 0) return range.setStart(text, at), range.setEnd(text, at + word.length), "
+      "range.getBoundingClientRect().left;"
+      "    }"
+      "  });"
+      "  return lefts.every(function (left, i) { return i == 0 || lefts[i - 1] < left; });"
+      "}");
+  const std::string own = "document.querySelector('a[href=\"/report?76561197960287930\"]')";
+  browser.Run(own + ".click()");
+  EXPECT_TRUE(browser.WaitFor("inOrder(document.querySelector('#Box h4'), ['Host', 'Palisard', 'Enabled']) && " + own +
+                              ".parentNode.lastChild.textContent == 'You cannot report yourself' && inOrder(" + own +
+                              ".parentNode, ['report', 'profile', 'Host', 'cannot', 'yourself'])"))
+      << browser.Run("document.querySelector('#Box').innerHTML");
+  // Nothing of the second screen stays in the browser's cache: neither its
+  // keyed page nor the refusal the other page's link got.
+  browser.Run("window.cached = null; Promise.all(['" + keyed + "', '" + screen + "votekick?" + fifth +
+              "'].map(function (url) { return fetch(url, {cache: 'only-if-cached', mode: 'same-origin'})"
+              ".then(function () { return url + ' '; }, function () { return ''; }); }))"
+              ".then(function (urls) { window.cached = urls.join(''); })");
+  ASSERT_TRUE(browser.WaitFor("window.cached !== null"));
+  EXPECT_NE(browser.Run("window.cached").find("\"value\":\"\""), std::string::npos) << browser.Run("window.cached");
 
   // Strangers hold half-sent requests, 16 from each of 4 addresses: the
   // player's own console still answers at once.
