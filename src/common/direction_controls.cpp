@@ -2,6 +2,8 @@
 
 #include <cstddef>
 
+#include "common/utf8.h"
+
 namespace palisard {
 namespace {
 
@@ -9,18 +11,16 @@ namespace {
 // position counts, not only a character's start: a decoder takes up a
 // valid character after bytes that are not UTF-8.
 std::size_t ControlAt(const std::string& text, std::size_t at) {
-  auto byte = [&](std::size_t i) { return static_cast<unsigned char>(text[i]); };
-  const std::size_t left = text.size() - at;
-  if (left >= 2 && byte(at) == 0xD8 && byte(at + 1) == 0x9C) return 2;  // U+061C
-  if (left < 3 || byte(at) != 0xE2) return 0;
-  const unsigned char second = byte(at + 1);
-  const unsigned char third = byte(at + 2);
-  if (second == 0x80 && ((third >= 0xAA && third <= 0xAE) || third == 0x8E || third == 0x8F)) return 3;
-  if (second == 0x81 && third >= 0xA6 && third <= 0xA9) return 3;
-  return 0;
+  const std::size_t length = Utf8SequenceLength(text, at);
+  return length > 1 && IsDirectionControl(Utf8CodePoint(text, at, length)) ? length : 0;
 }
 
 }  // namespace
+
+bool IsDirectionControl(char32_t point) {
+  return (point >= 0x202A && point <= 0x202E) || (point >= 0x2066 && point <= 0x2069) || point == 0x200E ||
+         point == 0x200F || point == 0x061C;
+}
 
 std::string WithoutDirectionControls(std::string text) {
   for (std::size_t at = 0; at < text.size();) {

@@ -15,4 +15,7 @@ namespace palisard {
 // around another) is removed as well; other bytes stay as they are.
 std::string WithoutDirectionControls(std::string text);
 
+// Whether `point` is one of those controls.
+bool IsDirectionControl(char32_t point);
+
 }  // namespace palisard

@@ -1,5 +1,6 @@
 #include "service/moderation_pages.h"
 
+#include "common/direction_controls.h"
 #include "common/html_text.h"
 #include "common/utf8.h"
 #include "service/cli_values.h"
@@ -30,8 +31,9 @@ constexpr const char* kStyle =
     "solid #ddd;padding:.4rem 0}.rows th{display:none}}";
 
 std::string E(const std::string& text) { return EscapeHtml(text); }
-// What people wrote: escaped, and isolated from the page's own words.
-std::string U(const std::string& text) { return "<bdi>" + EscapeHtml(text) + "</bdi>"; }
+// What people wrote: escaped, without direction controls (which could end
+// the isolation early), and isolated from the page's own words.
+std::string U(const std::string& text) { return "<bdi>" + EscapeHtml(WithoutDirectionControls(text)) + "</bdi>"; }
 std::string Limit(TextField field) { return std::to_string(LimitOf(field).longest); }
 std::string Id(uint64_t id) { return std::to_string(id); }
 // "1 report", "3 reports".

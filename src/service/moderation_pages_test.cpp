@@ -41,6 +41,16 @@ TEST(ModerationPagesTest, NoTextFromOutsideBecomesMarkup) {
     EXPECT_EQ(page.find("=\"x\" onerror"), std::string::npos) << page;
     EXPECT_NE(page.find("&lt;img src=x onerror=alert(1)&gt;&lt;/script&gt;&quot;'&amp;"), std::string::npos) << page;
   }
+  // What people wrote is isolated, and no direction control closes the
+  // isolation early or turns the page's own words around.
+  const std::string turning = "\xE2\x81\xA9\xE2\x80\xAE" "aimbot";
+  const Ban turned{1, "r", 7, turning, turning, kNow, std::nullopt, BanLift{turning, kNow, turning}};
+  const std::string bans = BansPage(viewer, "", {turned}, {}, 0, true, kNow);
+  EXPECT_EQ(bans.find("\xE2\x81\xA9"), std::string::npos);
+  EXPECT_EQ(bans.find("\xE2\x80\xAE"), std::string::npos);
+  EXPECT_NE(bans.find("(lifted <time>2024-05-01T12:00:00Z</time> by <bdi>aimbot</bdi>: <bdi>aimbot</bdi>)"),
+            std::string::npos)
+      << bans;
   // Reporters stay off the public page.
   EXPECT_EQ(pages[7].find("/player/8"), std::string::npos);
   EXPECT_NE(pages[1].find("by hosts on 1 other network<"), std::string::npos);

@@ -9,6 +9,7 @@
 
 #include "helpers/temp_dir.h"
 #include "service/credentials.h"
+#include "store/sql_database.h"
 
 namespace palisard {
 namespace {
@@ -163,7 +164,15 @@ TEST_F(ServiceCliTest, BansCasesAndTheirListsAgainstARealDatabase) {
     EXPECT_THAT(Error(), HasSubstr("the reason ")) << reason;
   }
   ASSERT_EQ(Run({"ban", "5", "--reason", "wallhack", "--database", db}), kExitOk);
-  const std::string permanentBan = "5  permanent  cli:alice  2024-05-01T12:00:00Z  wallhack";
+  // What another program wrote into the database shows its controls as
+  // escapes, on one line.
+  std::unique_ptr<SqlDatabase> raw;
+  ASSERT_TRUE(OpenSqliteDatabase(db, &raw).ok());
+  ASSERT_TRUE(raw->Query("UPDATE bans SET reason = $1 WHERE player_id = 5",
+                         {std::string("wall\x1b[2J\n\xC2\x9B\xE2\x80\xAE" "ha\xFF\xE2\x81\xA9" "ck")}, nullptr)
+                  .ok());
+  const std::string permanentBan =
+      "5  permanent  cli:alice  2024-05-01T12:00:00Z  wall\\x1B[2J\\x0A\\x9B\\u202Eha\\xFF\\u2069ck";
   EXPECT_EQ(Run({"bans", "--database", db}), kExitOk);
   EXPECT_EQ(out_.str(), permanentBan + "\n" + weekBan + "\n");
 
