@@ -6,6 +6,7 @@
 #include <utility>
 #include <vector>
 
+#include "service/front_page.h"
 #include "service/public_player.h"
 #include "service/service_description.h"
 
@@ -102,6 +103,8 @@ Routed Route(const HttpRequest& request, const ServeSettings& settings, Sighting
     // first LF as the download address.
     return Plain(200, settings.latestVersion + "\r\n" + settings.downloadUrl);
   }
+  if (path == kFrontPagePath) return FrontPage(request);
+  if (path == kPlayerLookupPath) return PlayerLookup(request);
   if (path.rfind(kPlayerPagePrefix, 0) == 0) return RoutePlayerPage(request, settings);
   return Plain(404, "Not Found\n");
 }
