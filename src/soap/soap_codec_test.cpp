@@ -74,6 +74,7 @@ TEST(SoapMessagesTest, AddInfractionResultTakesTheFirstElementAndOnlyTrue) {
        false},
       {"<R xmlns:p=\"rosterhall\"/><p:AddInfractionResult>true</p:AddInfractionResult>", std::nullopt},
       {"<soap:Fault><detail><AddInfractionResult>true</AddInfractionResult></detail></soap:Fault>", std::nullopt},
+      {"<Fault xmlns=\"rosterhall\"/><AddInfractionResult>true</AddInfractionResult>", true},  // no SOAP fault
   };
   for (const Case& c : cases) EXPECT_EQ(ParseAddInfractionResult(Envelope(c.inner)), c.result) << c.inner;
   EXPECT_EQ(ParseAddInfractionResult("not xml <"), std::nullopt);
@@ -283,6 +284,8 @@ TEST(SoapMessagesTest, AnswersReadByTodaysClientAndByPlainNames) {
   std::ostringstream printed;
   reread.save(printed, "    ", pugi::format_indent | pugi::format_no_declaration, pugi::encoding_utf8);
   EXPECT_EQ(printed.str(), list.substr(list.find('\n') + 1));
+  // And no text but the values: stray text would sit beside elements.
+  for (const pugi::xpath_node& text : reread.select_nodes("//text()[../*]")) ADD_FAILURE() << text.node().value();
 
   for (bool banned : {true, false}) {
     EXPECT_EQ(ParseAddInfractionResult(AddInfractionAnswer(banned)), banned);
@@ -297,6 +300,13 @@ TEST(SoapMessagesTest, AnswersReadByTodaysClientAndByPlainNames) {
        {std::pair(FaultCode::kClient, "soap:Client"), std::pair(FaultCode::kMustUnderstand, "soap:MustUnderstand")}) {
     EXPECT_EQ(PlainNameTexts(FaultAnswer(code, ""), "//faultcode", nullptr), std::vector<std::string>{name});
   }
+  // SOAP's own Fault: its prefix is bound on the envelope to SOAP's namespace.
+  pugi::xml_document document;
+  ASSERT_TRUE(document.load_string(fault.c_str()));
+  const std::string name = document.document_element().first_child().first_child().name();
+  EXPECT_EQ(name.substr(name.find(':') + 1), "Fault");
+  EXPECT_STREQ(document.document_element().attribute(("xmlns:" + name.substr(0, name.find(':'))).c_str()).value(),
+               kEnvelopeNamespace);
 }
 
 TEST(SoapMessagesTest, TextConversions) {
