@@ -9,8 +9,9 @@
 
 extern "C" int LLVMFuzzerTestOneInput(const uint8_t* data, std::size_t size) {
   palisard::ServiceRequest request;
+  palisard::FaultCode fault = palisard::FaultCode::kServer;
   const palisard::Result read =
-      palisard::ParseServiceRequest(std::string(reinterpret_cast<const char*>(data), size), &request);
+      palisard::ParseServiceRequest(std::string(reinterpret_cast<const char*>(data), size), &request, &fault);
   if (!read.ok()) {
     if (read.text().empty()) __builtin_trap();
     return 0;

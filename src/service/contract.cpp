@@ -7,6 +7,7 @@
 #include <vector>
 
 #include "service/connection_caps.h"
+#include "service/front_page.h"
 #include "service/public_player.h"
 #include "service/service_description.h"
 
@@ -30,9 +31,10 @@ HttpAnswer NotAllowed(const char* allow) {
   return answer;
 }
 
-bool EqualsIgnoringCase(std::string_view text, std::string_view lower) {
-  return std::equal(text.begin(), text.end(), lower.begin(), lower.end(),
-                    [](char a, char b) { return std::tolower(static_cast<unsigned char>(a)) == b; });
+bool EqualsIgnoringCase(std::string_view a, std::string_view b) {
+  return std::equal(a.begin(), a.end(), b.begin(), b.end(), [](char x, char y) {
+    return std::tolower(static_cast<unsigned char>(x)) == std::tolower(static_cast<unsigned char>(y));
+  });
 }
 
 std::string_view Trimmed(std::string_view text) {
@@ -59,8 +61,9 @@ Routed RouteCall(const HttpRequest& request, const ServeSettings& settings, Sigh
     if (!named) return Fault(FaultCode::kClient, "unknown SOAPAction " + std::string(action));
   }
   ServiceRequest call;
-  Result read = ParseServiceRequest(request.body, &call);
-  if (!read.ok()) return Fault(FaultCode::kClient, read.text());
+  FaultCode fault = FaultCode::kClient;
+  Result read = ParseServiceRequest(request.body, &call, &fault);
+  if (!read.ok()) return Fault(fault, read.text());
   if (named && *named != call.operation) {
     return Fault(FaultCode::kClient, "the SOAPAction names " + std::string(OperationName(*named)) + ", the body " +
                                          std::string(OperationName(call.operation)));
@@ -82,9 +85,16 @@ Routed RouteCall(const HttpRequest& request, const ServeSettings& settings, Sigh
 Routed Route(const HttpRequest& request, const ServeSettings& settings, SightingLog& sightings) {
   const std::string path = PathOf(request.target);
   const std::string query = QueryOf(request.target);
-  if (path == kContractPath) {
+  // Nothing here reads a compressed body: say so, rather than fail to read it.
+  if (!request.contentEncoding.empty() && !EqualsIgnoringCase(Trimmed(request.contentEncoding), "identity")) {
+    HttpAnswer answer = Plain(415, "Unsupported Media Type: send the body without a Content-Encoding\n");
+    answer.headers.emplace_back("Accept-Encoding", "identity");
+    return answer;
+  }
+  // The paths of .asmx services are matched in any case where they come from.
+  if (EqualsIgnoringCase(path, kContractPath)) {
     if (request.method == "POST") return RouteCall(request, settings, sightings);
-    if (request.method == "GET" && EqualsIgnoringCase(query, "wsdl")) {
+    if (request.method == "GET" && EqualsIgnoringCase(query, kDescriptionQuery)) {
       return Xml(ServiceDescription(AddressableHost(request.host)));
     }
     return NotAllowed("POST, GET");
@@ -96,6 +106,8 @@ Routed Route(const HttpRequest& request, const ServeSettings& settings, Sighting
     // first LF as the download address.
     return Plain(200, settings.latestVersion + "\r\n" + settings.downloadUrl);
   }
+  if (path == kFrontPagePath) return FrontPage(request);
+  if (path == kPlayerLookupPath) return PlayerLookup(request);
   if (path.rfind(kPlayerPagePrefix, 0) == 0) return RoutePlayerPage(request, settings);
   return Plain(404, "Not Found\n");
 }

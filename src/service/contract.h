@@ -13,8 +13,9 @@ namespace palisard {
 // The public port's router: the version file, the WSDL, the contract's
 // SOAP calls (dispatched by SOAPAction, quoted or not, or by the body's
 // operation when the header is missing or empty; a malformed call or one
-// whose SOAPAction names another operation gets a fault), the players'
-// public pages, 404 and 405 for everything else. A GetBanList that asks
+// whose SOAPAction names another operation gets a fault), the front page
+// and the players' public pages, 404 and 405 for everything else, 415 for
+// a body with a Content-Encoding. A GetBanList that asks
 // for no id is answered here; one answered by the store goes to
 // `sightings`. `settings` and `sightings` outlive the calls returned.
 Routed Route(const HttpRequest& request, const ServeSettings& settings, SightingLog& sightings);

@@ -21,6 +21,8 @@ struct HttpRequest {
   std::string origin;          // the Origin header; empty when none
   std::string cookie;          // the Cookie header
   std::string forwardedProto;  // X-Forwarded-Proto, as a proxy in front sets it
+  // The Content-Encoding header; empty when none.
+  std::string contentEncoding;
   std::string body;
   std::string peer;     // the peer's address
   std::string client;   // the client's: the peer's, or the one a trusted load balancer names

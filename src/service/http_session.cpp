@@ -92,6 +92,7 @@ void HttpSession::Dispatch() {
   routed.origin = std::string(request[http::field::origin]);
   routed.cookie = std::string(request[http::field::cookie]);
   routed.forwardedProto = std::string(request["X-Forwarded-Proto"]);
+  routed.contentEncoding = std::string(request[http::field::content_encoding]);
   routed.body = std::move(parser_->get().body());
   routed.peer = peer_;
   routed.client = ClientAddress();

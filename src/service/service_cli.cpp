@@ -9,6 +9,7 @@
 #include "service/moderator_commands.h"
 #include "service/serve_options.h"
 #include "service/transfer_commands.h"
+#include "soap/soap_codec.h"
 
 namespace palisard {
 namespace {
@@ -24,11 +25,13 @@ Result RunServe(const CommandArguments& args, CliContext& context) {
 Command ServeCommand() {
   std::vector<OptionSyntax> options = ServeSettingOptions();
   options.push_back({"config", "FILE", "read these settings from FILE, one 'key = value' a line; options win"});
+  const std::string wsdl = std::string("http://HOST") + kContractPath + "?" + kDescriptionQuery;
   return {{"serve",
            {},
            "answer players' copies: the ban contract, /version.txt and its WSDL (the default command)",
            "With no settings it serves on port 80 of every address from palisard-service.db in the working\n"
-           "directory, creating it. Several instances may share one PostgreSQL database.",
+           "directory, creating it. Several instances may share one PostgreSQL database.\nThe WSDL: " +
+               wsdl + "; at http://HOST/ a page says what the service is.",
            std::move(options)},
           RunServe};
 }

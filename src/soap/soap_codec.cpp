@@ -16,10 +16,14 @@ namespace palisard {
 namespace {
 
 constexpr const char* kDeclaration = "<?xml version=\"1.0\" encoding=\"utf-8\" ?>\n";
+constexpr char kSoap12EnvelopeNamespace[] = "http://www.w3.org/2003/05/soap-envelope";
+constexpr char kSchemaInstanceNamespace[] = "http://www.w3.org/2001/XMLSchema-instance";
+// The actor of a header block meant for whoever receives the message next.
+constexpr char kNextActor[] = "http://schemas.xmlsoap.org/soap/actor/next";
 
 pugi::xml_node Envelope(pugi::xml_document& document) {
   pugi::xml_node envelope = document.append_child("soap:Envelope");
-  envelope.append_attribute("xmlns:xsi") = "http://www.w3.org/2001/XMLSchema-instance";
+  envelope.append_attribute("xmlns:xsi") = kSchemaInstanceNamespace;
   envelope.append_attribute("xmlns:xsd") = "http://www.w3.org/2001/XMLSchema";
   envelope.append_attribute("xmlns:soap") = kEnvelopeNamespace;
   return envelope;
@@ -48,7 +52,9 @@ std::string Qualified(std::string_view space, std::string_view local) {
 // service namespace, or of none (as unprefixed answers carry them), gets its
 // bare local name; one of another namespace gets "{namespace}local", which
 // no name looked for matches; one whose prefix is bound nowhere keeps its
-// name. One pass, so a deep answer costs no more than a flat one.
+// name. Prefixed attributes are renamed "{namespace}local" likewise (an
+// unprefixed one has no namespace). One pass, so a deep answer costs no
+// more than a flat one.
 class NamespaceResolver : public pugi::xml_tree_walker {
  public:
   bool fault = false;  // the answer holds a SOAP fault
@@ -67,14 +73,20 @@ class NamespaceResolver : public pugi::xml_tree_walker {
       bound_[prefix].push_back(attribute.value());
       declared_.emplace_back(depth(), prefix);
     }
+    for (pugi::xml_attribute attribute : node.attributes()) {
+      const std::string_view name = attribute.name();
+      const std::size_t colon = name.find(':');
+      if (colon == std::string_view::npos || name.substr(0, colon) == "xmlns") continue;
+      const char* space = Bound(std::string(name.substr(0, colon)));
+      if (space != nullptr) attribute.set_name(Qualified(space, name.substr(colon + 1)).c_str());
+    }
     const std::string_view name = node.name();
     const std::size_t colon = name.find(':');
     const std::string prefix(colon == std::string_view::npos ? std::string_view() : name.substr(0, colon));
     const std::string local(colon == std::string_view::npos ? name : name.substr(colon + 1));
-    const auto found = bound_.find(prefix);
-    const bool isBound = found != bound_.end() && !found->second.empty();
-    if (!isBound && !prefix.empty()) return true;
-    const std::string_view space = isBound ? found->second.back() : std::string_view();
+    const char* bound = Bound(prefix);
+    if (bound == nullptr && !prefix.empty()) return true;
+    const std::string_view space = bound == nullptr ? std::string_view() : bound;
     if (space == kEnvelopeNamespace && local == "Fault") fault = true;
     const bool ours = space.empty() || space == kServiceNamespace;
     node.set_name(ours ? local.c_str() : Qualified(space, local).c_str());
@@ -82,6 +94,12 @@ class NamespaceResolver : public pugi::xml_tree_walker {
   }
 
  private:
+  // The namespace `prefix` is bound to where the walk is, or null.
+  const char* Bound(const std::string& prefix) const {
+    const auto found = bound_.find(prefix);
+    return found == bound_.end() || found->second.empty() ? nullptr : found->second.back();
+  }
+
   std::map<std::string, std::vector<const char*>> bound_;  // prefix ("" the default) to namespaces, innermost last
   std::vector<std::pair<int, std::string>> declared_;      // depth of the declaring element, prefix
 };
@@ -113,13 +131,25 @@ Number ParseDecimal(const std::string& text) {
   return in.fail() ? 0 : value;
 }
 
+// `text` without the XML blanks around it.
+std::string_view Trimmed(std::string_view text) {
+  constexpr std::string_view kBlanks = " \t\r\n";
+  const std::size_t first = text.find_first_not_of(kBlanks);
+  if (first == std::string_view::npos) return {};
+  return text.substr(first, text.find_last_not_of(kBlanks) - first + 1);
+}
+
+// An XML Schema boolean that is true: "true" or "1", blanks around allowed.
+bool IsTrue(pugi::xml_attribute attribute) {
+  const std::string_view value = Trimmed(attribute.value());
+  return value == "true" || value == "1";
+}
+
 // A community id as a request writes it: decimal digits, blanks around them
 // allowed, nothing that does not fit 64 bits.
 std::optional<uint64_t> ParseRequestId(std::string_view text) {
-  constexpr std::string_view kBlanks = " \t\r\n";
-  const std::size_t first = text.find_first_not_of(kBlanks);
-  if (first == std::string_view::npos) return std::nullopt;
-  text = text.substr(first, text.find_last_not_of(kBlanks) - first + 1);
+  text = Trimmed(text);
+  if (text.empty()) return std::nullopt;
   uint64_t id = 0;
   const auto [end, error] = std::from_chars(text.data(), text.data() + text.size(), id);
   if (error != std::errc() || end != text.data() + text.size()) return std::nullopt;
@@ -139,17 +169,37 @@ Result ReadId(pugi::xml_node operation, const char* name, uint64_t* id) {
 }
 
 // The ids of a GetBanList's CommunityIds (none when it has none), without
-// 0 and repeats.
+// 0 and repeats. The contract does not let it be nil: a toolkit that sends
+// it so has not been given the ids it was meant to ask about.
 Result ReadAskedIds(pugi::xml_node operation, std::vector<uint64_t>* ids) {
+  const pugi::xml_node list = operation.child("CommunityIds");
+  if (IsTrue(list.attribute(Qualified(kSchemaInstanceNamespace, "nil").c_str()))) {
+    return Invalid("CommunityIds is nil: list the ids in it, or leave it out");
+  }
   std::size_t asked = 0;
   std::unordered_set<uint64_t> seen;
-  for (pugi::xml_node entry : operation.child("CommunityIds").children()) {
+  for (pugi::xml_node entry : list.children()) {
     if (entry.type() != pugi::node_element) continue;
     if (std::string_view(entry.name()) != "string") return Invalid("CommunityIds holds only string elements");
     if (++asked > kMaxAskedIds) return Invalid("more than " + std::to_string(kMaxAskedIds) + " ids");
     std::optional<uint64_t> id = ParseRequestId(entry.text().get());
     if (!id) return Invalid("not a community id in CommunityIds");
     if (*id != 0 && seen.insert(*id).second) ids->push_back(*id);
+  }
+  return Result::Ok();
+}
+
+// The service knows no header block, so one it must understand refuses the
+// request: mustUnderstand true, for the last receiver (no actor) or the next.
+Result CheckHeaderBlocks(pugi::xml_node envelope) {
+  const std::string mustUnderstand = Qualified(kEnvelopeNamespace, "mustUnderstand");
+  const std::string actor = Qualified(kEnvelopeNamespace, "actor");
+  for (pugi::xml_node block : envelope.child(Qualified(kEnvelopeNamespace, "Header").c_str()).children()) {
+    if (block.type() != pugi::node_element || !IsTrue(block.attribute(mustUnderstand.c_str()))) continue;
+    const pugi::xml_attribute target = block.attribute(actor.c_str());
+    if (target && std::string_view(target.value()) != kNextActor) continue;  // for another receiver
+    return Invalid(std::string("the header block ") + block.name() +
+                   " must be understood, and this service knows no header blocks");
   }
   return Result::Ok();
 }
@@ -166,6 +216,20 @@ pugi::xml_node Response(pugi::xml_document& document, const char* name) {
   pugi::xml_node response = Envelope(document).append_child("soap:Body").append_child(name);
   response.append_attribute("xmlns") = kServiceNamespace;
   return response;
+}
+
+const char* FaultCodeName(FaultCode code) {
+  switch (code) {
+    case FaultCode::kClient:
+      return "soap:Client";
+    case FaultCode::kVersionMismatch:
+      return "soap:VersionMismatch";
+    case FaultCode::kMustUnderstand:
+      return "soap:MustUnderstand";
+    case FaultCode::kServer:
+      break;
+  }
+  return "soap:Server";
 }
 
 }  // namespace
@@ -248,7 +312,8 @@ bool ParseBool(const std::string& text) {
 uint64_t ParseDecimalU64(const std::string& text) { return ParseDecimal<uint64_t>(text); }
 uint32_t ParseDecimalU32(const std::string& text) { return ParseDecimal<uint32_t>(text); }
 
-Result ParseServiceRequest(const std::string& body, ServiceRequest* request) {
+Result ParseServiceRequest(const std::string& body, ServiceRequest* request, FaultCode* fault) {
+  *fault = FaultCode::kClient;
   pugi::xml_document document;
   // Parsing keeps a document type declaration only so that it can be
   // refused; pugixml never reads a DTD or expands an entity it declares.
@@ -261,7 +326,16 @@ Result ParseServiceRequest(const std::string& body, ServiceRequest* request) {
   NamespaceResolver resolver;
   document.traverse(resolver);
   pugi::xml_node envelope = document.document_element();
+  if (envelope.name() == Qualified(kSoap12EnvelopeNamespace, "Envelope")) {
+    *fault = FaultCode::kVersionMismatch;
+    return Invalid(std::string("a SOAP 1.2 envelope: this service speaks SOAP 1.1 (") + kEnvelopeNamespace + ")");
+  }
   if (envelope.name() != Qualified(kEnvelopeNamespace, "Envelope")) return Invalid("not a SOAP 1.1 envelope");
+  Result understood = CheckHeaderBlocks(envelope);
+  if (!understood.ok()) {
+    *fault = FaultCode::kMustUnderstand;
+    return understood;
+  }
   pugi::xml_node operation = FirstElement(envelope.child(Qualified(kEnvelopeNamespace, "Body").c_str()));
   *request = ServiceRequest();
   const std::string_view name = operation.name();
@@ -319,7 +393,7 @@ std::string AddInfractionAnswer(bool banned) {
 std::string FaultAnswer(FaultCode code, const std::string& text) {
   pugi::xml_document document;
   pugi::xml_node fault = Envelope(document).append_child("soap:Body").append_child("soap:Fault");
-  fault.append_child("faultcode").text().set(code == FaultCode::kClient ? "soap:Client" : "soap:Server");
+  fault.append_child("faultcode").text().set(FaultCodeName(code));
   fault.append_child("faultstring").text().set(text.c_str());
   return Print(document);
 }

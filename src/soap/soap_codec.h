@@ -14,8 +14,10 @@ namespace palisard {
 // The ban contract's namespace, and SOAP 1.1's envelope namespace.
 inline constexpr char kServiceNamespace[] = "rosterhall";
 inline constexpr char kEnvelopeNamespace[] = "http://schemas.xmlsoap.org/soap/envelope/";
-// The path both operations are posted to.
+// The path both operations are posted to, and the query that asks it for
+// the WSDL (in any case, as the path).
 inline constexpr char kContractPath[] = "/banservices/GetBanList.asmx";
+inline constexpr char kDescriptionQuery[] = "WSDL";
 
 // The contract's two operations.
 enum class SoapOperation { kGetBanList, kAddInfraction };
@@ -71,22 +73,30 @@ struct ServiceRequest {
   uint64_t reportedId = 0;
 };
 
+// Who is at fault, as a SOAP 1.1 fault says it: the request (soap:Client),
+// the service (soap:Server), an envelope of another SOAP version
+// (soap:VersionMismatch), a header block the service must understand and
+// does not (soap:MustUnderstand).
+enum class FaultCode { kClient, kServer, kVersionMismatch, kMustUnderstand };
+
 // Reads a request the way toolkits write them as well as ours: the
 // Envelope and Body of SOAP 1.1 with any prefix, the operation and its
 // children in the service namespace or in none, with any prefix or a
-// default namespace. kInvalid, with a text for the fault, for anything
-// else: XML that does not parse, a document type declaration (no DTD is
-// read, no entity expanded), no known operation, a missing or malformed
-// id, more than kMaxAskedIds ids.
-Result ParseServiceRequest(const std::string& body, ServiceRequest* request);
+// default namespace. kInvalid, with a text for the fault and its code in
+// `fault`, for anything else: a SOAP 1.2 envelope (kVersionMismatch); a
+// header block marked mustUnderstand for this receiver, since the service
+// knows none (kMustUnderstand); and as kClient XML that does not parse, a
+// document type declaration (no DTD is read, no entity expanded), no known
+// operation, a missing or malformed id, a nil CommunityIds, more than
+// kMaxAskedIds ids.
+Result ParseServiceRequest(const std::string& body, ServiceRequest* request, FaultCode* fault);
 
 // The answers, with their elements unprefixed under a default namespace
 // (xmlns="rosterhall"), so that a reader matching plain names finds them
 // as well as one matching namespaces.
 std::string GetBanListAnswer(const std::vector<BanAnswer>& statuses);
 std::string AddInfractionAnswer(bool banned);
-// Who is at fault: the request (soap:Client) or the service (soap:Server).
-enum class FaultCode { kClient, kServer };
+// A SOAP 1.1 fault, whatever the version of the request.
 std::string FaultAnswer(FaultCode code, const std::string& text);
 
 }  // namespace palisard

@@ -74,6 +74,7 @@ TEST(SoapMessagesTest, AddInfractionResultTakesTheFirstElementAndOnlyTrue) {
        false},
       {"<R xmlns:p=\"rosterhall\"/><p:AddInfractionResult>true</p:AddInfractionResult>", std::nullopt},
       {"<soap:Fault><detail><AddInfractionResult>true</AddInfractionResult></detail></soap:Fault>", std::nullopt},
+      {"<Fault xmlns=\"rosterhall\"/><AddInfractionResult>true</AddInfractionResult>", true},  // no SOAP fault
   };
   for (const Case& c : cases) EXPECT_EQ(ParseAddInfractionResult(Envelope(c.inner)), c.result) << c.inner;
   EXPECT_EQ(ParseAddInfractionResult("not xml <"), std::nullopt);
@@ -117,9 +118,10 @@ TEST(SoapMessagesTest, SoapActionNamesTheOperationQuotedOrNot) {
   EXPECT_EQ(OperationOfAction("\""), std::nullopt);
 }
 
-std::string EnvelopeAs(const std::string& prefix, const std::string& inner) {
-  return "<" + prefix + ":Envelope xmlns:" + prefix + "=\"http://schemas.xmlsoap.org/soap/envelope/\"><" + prefix +
-         ":Body>" + inner + "</" + prefix + ":Body></" + prefix + ":Envelope>";
+std::string EnvelopeAs(const std::string& prefix, const std::string& inner, const std::string& header = "") {
+  const std::string headers = header.empty() ? "" : "<" + prefix + ":Header>" + header + "</" + prefix + ":Header>";
+  return "<" + prefix + ":Envelope xmlns:" + prefix + "=\"http://schemas.xmlsoap.org/soap/envelope/\">" + headers +
+         "<" + prefix + ":Body>" + inner + "</" + prefix + ":Body></" + prefix + ":Envelope>";
 }
 
 std::vector<uint64_t> OneTo(std::size_t count) {
@@ -166,11 +168,21 @@ TEST(SoapMessagesTest, ServiceReadsRequestsOfEveryWriter) {
        3,
        4},
       {"no CommunityIds", EnvelopeAs("e", "<GetBanList/>"), getBanList, {}},
+      {"header blocks not for this receiver to understand; CommunityIds not nil",
+       EnvelopeAs(
+           "e",
+           "<GetBanList xmlns=\"rosterhall\"><CommunityIds xmlns:i=\"http://www.w3.org/2001/XMLSchema-instance\" "
+           "i:nil=\"false\" nil=\"true\"><string>5</string></CommunityIds></GetBanList>",
+           "<t:Trace xmlns:t=\"urn:t\" e:mustUnderstand=\"0\"/><t:Hop xmlns:t=\"urn:t\" e:mustUnderstand=\"1\" "
+           "e:actor=\"urn:proxy\"/><Plain mustUnderstand=\"1\"/>"),
+       getBanList,
+       {5}},
       {"as many ids as allowed", AskedIds(kMaxAskedIds), getBanList, OneTo(kMaxAskedIds)},
   };
   for (const Case& c : cases) {
     ServiceRequest request;
-    Result result = ParseServiceRequest(c.body, &request);
+    FaultCode fault = FaultCode::kServer;
+    Result result = ParseServiceRequest(c.body, &request, &fault);
     ASSERT_TRUE(result.ok()) << c.what << ": " << result.text();
     EXPECT_EQ(request.operation, c.operation) << c.what;
     EXPECT_EQ(request.ids, c.ids) << c.what;
@@ -203,9 +215,38 @@ TEST(SoapMessagesTest, ServiceRefusesMalformedRequests) {
   };
   for (const std::string& body : cases) {
     ServiceRequest request;
-    Result result = ParseServiceRequest(body, &request);
+    FaultCode fault = FaultCode::kServer;
+    Result result = ParseServiceRequest(body, &request, &fault);
     EXPECT_EQ(result.kind(), Result::Kind::kInvalid) << body.substr(0, 200);
     EXPECT_FALSE(result.text().empty()) << body.substr(0, 200);
+    EXPECT_EQ(fault, FaultCode::kClient) << body.substr(0, 200);
+  }
+  // Faults a toolkit tells apart, and what their texts must name.
+  const std::string getBanList = "<GetBanList xmlns=\"rosterhall\"/>";
+  const struct {
+    std::string body;
+    FaultCode fault;
+    const char* named;
+  } named[] = {
+      {"<e:Envelope xmlns:e=\"http://www.w3.org/2003/05/soap-envelope\"><e:Body>" + getBanList +
+           "</e:Body></e:Envelope>",
+       FaultCode::kVersionMismatch, "SOAP 1.2"},
+      {EnvelopeAs("e", getBanList, "<t:Trace xmlns:t=\"urn:t\" e:mustUnderstand=\"1\"/>"), FaultCode::kMustUnderstand,
+       "{urn:t}Trace"},
+      {EnvelopeAs("e", getBanList,
+                  "<Hop e:mustUnderstand=\" true\" e:actor=\"http://schemas.xmlsoap.org/soap/actor/next\"/>"),
+       FaultCode::kMustUnderstand, "Hop"},
+      {EnvelopeAs("e",
+                  "<GetBanList xmlns=\"rosterhall\"><CommunityIds xmlns:xsi=\"http://www.w3.org/2001/"
+                  "XMLSchema-instance\" xsi:nil=\"1\"/></GetBanList>"),
+       FaultCode::kClient, "CommunityIds"},
+  };
+  for (const auto& c : named) {
+    ServiceRequest request;
+    FaultCode fault = FaultCode::kServer;
+    Result result = ParseServiceRequest(c.body, &request, &fault);
+    EXPECT_EQ(fault, c.fault) << c.body;
+    EXPECT_NE(result.text().find(c.named), std::string::npos) << result.text();
   }
 }
 
@@ -243,6 +284,8 @@ TEST(SoapMessagesTest, AnswersReadByTodaysClientAndByPlainNames) {
   std::ostringstream printed;
   reread.save(printed, "    ", pugi::format_indent | pugi::format_no_declaration, pugi::encoding_utf8);
   EXPECT_EQ(printed.str(), list.substr(list.find('\n') + 1));
+  // And no text but the values: stray text would sit beside elements.
+  for (const pugi::xpath_node& text : reread.select_nodes("//text()[../*]")) ADD_FAILURE() << text.node().value();
 
   for (bool banned : {true, false}) {
     EXPECT_EQ(ParseAddInfractionResult(AddInfractionAnswer(banned)), banned);
@@ -253,7 +296,17 @@ TEST(SoapMessagesTest, AnswersReadByTodaysClientAndByPlainNames) {
   const std::string fault = FaultAnswer(FaultCode::kClient, "a <bad> & odd request");
   EXPECT_EQ(ParseAddInfractionResult(fault), std::nullopt);
   EXPECT_EQ(PlainNameTexts(fault, "//faultstring", nullptr), std::vector<std::string>{"a <bad> & odd request"});
-  EXPECT_EQ(PlainNameTexts(fault, "//faultcode", nullptr), std::vector<std::string>{"soap:Client"});
+  for (const auto& [code, name] :
+       {std::pair(FaultCode::kClient, "soap:Client"), std::pair(FaultCode::kMustUnderstand, "soap:MustUnderstand")}) {
+    EXPECT_EQ(PlainNameTexts(FaultAnswer(code, ""), "//faultcode", nullptr), std::vector<std::string>{name});
+  }
+  // SOAP's own Fault: its prefix is bound on the envelope to SOAP's namespace.
+  pugi::xml_document document;
+  ASSERT_TRUE(document.load_string(fault.c_str()));
+  const std::string name = document.document_element().first_child().first_child().name();
+  EXPECT_EQ(name.substr(name.find(':') + 1), "Fault");
+  EXPECT_STREQ(document.document_element().attribute(("xmlns:" + name.substr(0, name.find(':'))).c_str()).value(),
+               kEnvelopeNamespace);
 }
 
 TEST(SoapMessagesTest, TextConversions) {

@@ -189,11 +189,12 @@ TEST_P(CommunityServiceTest, BansReportsAndLiftsReachTheHostsFirewall) {
               HasSubstr(std::string("player ") + kClean.id + "  1 network, 2 reports, 2 reporters"));
   EXPECT_THAT(Moderate({"show", kClean.id}), HasSubstr("from 198.18.0.0/24")) << "the players' network, not nginx's";
 
-  // A client that a SOAP toolkit built from the service's WSDL.
+  // A client that a SOAP toolkit built from the service's WSDL, and a
+  // fault it reads as one.
   EXPECT_EQ(aliceMachine->network().Capture(
                 std::string("/usr/bin/python3 " PALISARD_SYSTEM_TEST_DIR "/zeep_ban_list.py http://") +
                 kServiceAddress + " " + kCheater.id + " " + kClean.id + " 2>&1"),
-            std::string(kCheater.id) + " True 0\n" + kClean.id + " False 1\n");
+            std::string(kCheater.id) + " True 0\n" + kClean.id + " False 1\nsoap:MustUnderstand\n");
 
   // The cheater's ban is lifted and the clean player banned, which closes
   // his case. A new copy on the host asks at once (the running one would
