@@ -19,6 +19,7 @@ class ConnectionSlots {
   bool TryAcquire(uint32_t address);
   void Release(uint32_t address);
   std::size_t inUse() const;
+  std::size_t capacity() const { return total_; }
 
  private:
   const std::size_t total_;

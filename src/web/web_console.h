@@ -100,6 +100,7 @@ class WebConsole {
   void RequestStop() { loop_.RequestStop(); }
 
   const ConnectionSlots& slots() const { return loop_.slots(); }
+  const ConnectionSlots& otherScreensSlots() const { return loop_.secondSlots(); }
 
  private:
   // The message of the action `path` names, after running it; nothing
