@@ -37,9 +37,61 @@ HttpSession::HttpSession(boost::asio::ip::tcp::socket socket, std::string peer, 
       context_(context),
       storeDeadline_(stream_.get_executor()) {}
 
-HttpSession::~HttpSession() { context_.caps.Release(source_); }
+bool SessionList::Add(const std::shared_ptr<HttpSession>& session) {
+  MutexLock lock(mutex_);
+  if (stopping_) return false;
+  live_.emplace(session.get(), session);
+  return true;
+}
+
+void SessionList::Remove(const HttpSession* session) {
+  MutexLock lock(mutex_);
+  live_.erase(session);
+}
+
+void SessionList::StopAll() {
+  std::vector<std::shared_ptr<HttpSession>> stopping;
+  {
+    MutexLock lock(mutex_);
+    stopping_ = true;
+    for (const auto& [key, session] : live_) {
+      if (auto live = session.lock()) stopping.push_back(std::move(live));
+    }
+  }
+  for (const auto& session : stopping) session->Stop();
+}
+
+bool SessionList::empty() const {
+  MutexLock lock(mutex_);
+  return live_.empty();
+}
+
+std::chrono::seconds HttpSession::LongestExchange(const ServeSettings& settings) {
+  return settings.headerDeadline + settings.bodyDeadline + settings.storeDeadline + settings.bodyDeadline + kLinger;
+}
+
+HttpSession::~HttpSession() {
+  context_.sessions.Remove(this);
+  context_.caps.Release(source_);
+}
+
+void HttpSession::Start() {
+  if (context_.sessions.Add(shared_from_this())) ReadHeader();
+}
+
+void HttpSession::Stop() {
+  boost::asio::post(stream_.get_executor(), [self = shared_from_this()] { self->StopIfWaiting(); });
+}
+
+void HttpSession::StopIfWaiting() {
+  if (!waiting_) return;
+  beast::error_code ignored;
+  const bool begun = parser_->got_some() || buffer_.size() > 0 || stream_.socket().available(ignored) > 0;
+  if (!begun) stream_.cancel();  // the read ends, and the connection with the session
+}
 
 void HttpSession::ReadHeader() {
+  waiting_ = true;
   parser_.emplace();
   parser_->header_limit(kHeaderLimit);
   parser_->body_limit(kBodyLimit);
@@ -49,6 +101,7 @@ void HttpSession::ReadHeader() {
 }
 
 void HttpSession::OnHeader(beast::error_code error) {
+  waiting_ = false;
   if (error) return OnReadError(error);
   const auto expect = parser_->get().find(http::field::expect);
   if (expect == parser_->get().end() || !beast::iequals(expect->value(), "100-continue")) return ReadBody();
@@ -120,7 +173,9 @@ void HttpSession::AskStore(StoreCall call) {
   const auto due = std::chrono::steady_clock::now() + context_.settings.storeDeadline;
   storeDeadline_.expires_at(due);
   storeDeadline_.async_wait([self = shared_from_this(), number](beast::error_code error) {
-    if (!error) self->OnStoreAnswer(number, self->context_.unanswered);
+    if (error || !self->awaiting_ || number != self->calls_) return;
+    self->context_.workers.TimedOut(self->context_.settings.storeDeadline);
+    self->OnStoreAnswer(number, self->context_.unanswered);
   });
   // The worker holds no strong reference: a session is ended on its own
   // strand only, and the store's late answer finds it gone.
@@ -143,6 +198,7 @@ void HttpSession::OnStoreAnswer(uint64_t call, HttpAnswer answer) {
 }
 
 void HttpSession::Reply(const HttpAnswer& answer, bool keepAlive) {
+  keepAlive = keepAlive && !context_.sessions.stopping();
   const unsigned version = parser_ && parser_->is_header_done() ? parser_->get().version() : 11;
   response_ = {static_cast<http::status>(answer.status), version};
   if (!answer.contentType.empty()) response_.set(http::field::content_type, answer.contentType);

@@ -158,10 +158,10 @@ const ServeSetting kServeSettings[] = {
        for (const std::string& address : s.trustedProxies) list += (list.empty() ? "" : ",") + address;
        return list;
      }},
-    {"store-deadline", "SECONDS", "a request whose database call takes longer gets a SOAP fault",
+    {"store-deadline", "SECONDS", "a request whose database call takes longer gets a SOAP fault (players wait 5 s)",
      [](const std::string& text, ServeSettings* s) { return ParseSeconds(text, &s->storeDeadline); },
      [](const ServeSettings& s) { return std::to_string(s.storeDeadline.count()); }},
-    {"store-workers", "N", "threads talking to the database, each with its own connection",
+    {"store-workers", "N", "threads talking to the database for the players, each with a connection; the pages add 2",
      [](const std::string& text, ServeSettings* s) { return ParseNumber<std::size_t>(text, 1, 256, &s->storeWorkers); },
      [](const ServeSettings& s) { return std::to_string(s.storeWorkers); }},
 };
