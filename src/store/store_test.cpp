@@ -624,6 +624,8 @@ TEST(OpenStoreTest, SaysWhyADatabaseCannotBeUsed) {
       {(dir.path() / "missing" / "x.db").string(), Result::Kind::kUnavailable},
       {dir.Write("not-a-database", std::string(4096, 'x')).string(), Result::Kind::kUnavailable},
       {"postgresql:///x?host=" + (dir.path() / "no-server").string(), Result::Kind::kUnavailable},
+      // Wrong for good, not a server away for a while: the service exits.
+      {"postgresql://[::1/x", Result::Kind::kInvalid},
   };
   for (const auto& c : cases) {
     std::unique_ptr<Store> store;
