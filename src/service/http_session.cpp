@@ -39,9 +39,61 @@ HttpSession::HttpSession(boost::asio::ip::tcp::socket socket, std::string peer, 
       context_(context),
       storeDeadline_(stream_.get_executor()) {}
 
-HttpSession::~HttpSession() { context_.caps.Release(source_, capNetwork_, place_); }
+bool SessionList::Add(const std::shared_ptr<HttpSession>& session) {
+  MutexLock lock(mutex_);
+  if (stopping_) return false;
+  live_.emplace(session.get(), session);
+  return true;
+}
+
+void SessionList::Remove(const HttpSession* session) {
+  MutexLock lock(mutex_);
+  live_.erase(session);
+}
+
+void SessionList::StopAll() {
+  std::vector<std::shared_ptr<HttpSession>> stopping;
+  {
+    MutexLock lock(mutex_);
+    stopping_ = true;
+    for (const auto& [key, session] : live_) {
+      if (auto live = session.lock()) stopping.push_back(std::move(live));
+    }
+  }
+  for (const auto& session : stopping) session->Stop();
+}
+
+bool SessionList::empty() const {
+  MutexLock lock(mutex_);
+  return live_.empty();
+}
+
+std::chrono::seconds HttpSession::LongestExchange(const ServeSettings& settings) {
+  return settings.headerDeadline + settings.bodyDeadline + settings.storeDeadline + settings.bodyDeadline + kLinger;
+}
+
+HttpSession::~HttpSession() {
+  context_.sessions.Remove(this);
+  context_.caps.Release(source_, capNetwork_, place_);
+}
+
+void HttpSession::Start() {
+  if (context_.sessions.Add(shared_from_this())) ReadHeader();
+}
+
+void HttpSession::Stop() {
+  boost::asio::post(stream_.get_executor(), [self = shared_from_this()] { self->StopIfWaiting(); });
+}
+
+void HttpSession::StopIfWaiting() {
+  if (!waiting_) return;
+  beast::error_code ignored;
+  const bool begun = parser_->got_some() || buffer_.size() > 0 || stream_.socket().available(ignored) > 0;
+  if (!begun) stream_.cancel();  // the read ends, and the connection with the session
+}
 
 void HttpSession::ReadHeader() {
+  waiting_ = true;
   parser_.emplace();
   parser_->header_limit(kHeaderLimit);
   parser_->body_limit(kBodyLimit);
@@ -51,6 +103,7 @@ void HttpSession::ReadHeader() {
 }
 
 void HttpSession::OnHeader(beast::error_code error) {
+  waiting_ = false;
   if (error) return OnReadError(error);
   const auto expect = parser_->get().find(http::field::expect);
   if (expect == parser_->get().end() || !beast::iequals(expect->value(), "100-continue")) return ReadBody();
@@ -109,11 +162,11 @@ void HttpSession::Dispatch() {
 }
 
 void HttpSession::AskSignIn(StoreCall call) {
-  if (context_.signInWorkers == nullptr || ++context_.signIns > context_.signInsAtOnce) {
-    if (context_.signInWorkers != nullptr) --context_.signIns;
+  if (!context_.signInLane || ++context_.signIns > context_.signInsAtOnce) {
+    if (context_.signInLane) --context_.signIns;
     return Reply(context_.busy, parser_->get().keep_alive());
   }
-  AskStore(std::move(call), *context_.signInWorkers, &context_.signIns);
+  AskStore(std::move(call), *context_.signInLane, &context_.signIns);
 }
 
 std::string HttpSession::ClientAddress() const {
@@ -124,17 +177,19 @@ std::string HttpSession::ClientAddress() const {
   return ForwardedClient(fields, peer_);
 }
 
-void HttpSession::AskStore(StoreCall call, StoreWorkers& workers, std::atomic<std::size_t>* done) {
+void HttpSession::AskStore(StoreCall call, const StoreWorkers::Lane& lane, std::atomic<std::size_t>* done) {
   const uint64_t number = ++calls_;
   awaiting_ = true;
   const auto due = std::chrono::steady_clock::now() + context_.settings.storeDeadline;
   storeDeadline_.expires_at(due);
   storeDeadline_.async_wait([self = shared_from_this(), number](beast::error_code error) {
-    if (!error) self->OnStoreAnswer(number, self->context_.unanswered);
+    if (error || !self->awaiting_ || number != self->calls_) return;
+    self->context_.workers.TimedOut(self->context_.settings.storeDeadline);
+    self->OnStoreAnswer(number, self->context_.unanswered);
   });
   // The worker holds no strong reference: a session is ended on its own
   // strand only, and the store's late answer finds it gone.
-  workers.Post(due, [weak = weak_from_this(), executor = stream_.get_executor(), call = std::move(call),
+  lane.Post(due, [weak = weak_from_this(), executor = stream_.get_executor(), call = std::move(call),
                      unanswered = &context_.unanswered, number, done](Store* store) {
     // Calls that do not write it went well with the store.
     Result stored;
@@ -155,6 +210,7 @@ void HttpSession::OnStoreAnswer(uint64_t call, HttpAnswer answer) {
 }
 
 void HttpSession::Reply(const HttpAnswer& answer, bool keepAlive) {
+  keepAlive = keepAlive && !context_.sessions.stopping();
   const unsigned version = parser_ && parser_->is_header_done() ? parser_->get().version() : 11;
   response_ = {static_cast<http::status>(answer.status), version};
   if (!answer.contentType.empty()) response_.set(http::field::content_type, answer.contentType);

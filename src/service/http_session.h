@@ -17,7 +17,9 @@
 #include <memory>
 #include <optional>
 #include <string>
+#include <unordered_map>
 
+#include "common/mutex.h"
 #include "service/connection_caps.h"
 #include "service/http_exchange.h"
 #include "service/serve_settings.h"
@@ -25,10 +27,31 @@
 
 namespace palisard {
 
+class HttpSession;
+
+// The live connections of one listener, so that a stop reaches each.
+// Thread-safe.
+class SessionList {
+ public:
+  // False once the listener stops: the connection is not served.
+  bool Add(const std::shared_ptr<HttpSession>& session);
+  void Remove(const HttpSession* session);
+  // From now on every answer closes its connection, and each connection
+  // that waits for a request closes now (HttpSession::Stop).
+  void StopAll();
+  bool stopping() const { return stopping_; }
+  bool empty() const;
+
+ private:
+  mutable Mutex mutex_;
+  std::atomic<bool> stopping_{false};
+  std::unordered_map<const HttpSession*, std::weak_ptr<HttpSession>> live_ GUARDED_BY(mutex_);
+};
+
 // What every connection of one listener shares; it outlives them all.
 struct SessionContext {
   const ServeSettings& settings;
-  StoreWorkers& workers;
+  StoreWorkers::Lane workers;
   ConnectionCaps& caps;
   Router router;  // the public port's, or the moderation pages'
   // What a request gets when its store call did not run in time.
@@ -38,10 +61,11 @@ struct SessionContext {
   std::function<bool(const HttpRequest&)> mayUseKeptShare = {};
   // Where sign-ins run, and how many may wait or run at once; a sign-in
   // past them is answered `busy` at once.
-  StoreWorkers* signInWorkers = nullptr;
+  std::optional<StoreWorkers::Lane> signInLane = std::nullopt;
   std::size_t signInsAtOnce = 0;
   HttpAnswer busy = {};
   std::atomic<std::size_t> signIns{0};
+  SessionList sessions{};
 };
 
 // One connection, on a strand of the I/O threads: requests read within the header and
@@ -54,6 +78,10 @@ class HttpSession : public std::enable_shared_from_this<HttpSession> {
   // header.
   static constexpr std::size_t kBodyLimit = 64 * 1024;
   static constexpr std::size_t kHeaderLimit = 8 * 1024;
+  // The longest a request that has begun can take to be answered: its
+  // header, its body, its store call, the answer's write and the wait for
+  // the peer to close. A stop waits that long at most.
+  static std::chrono::seconds LongestExchange(const ServeSettings& settings);
 
   // `peer` is the peer's address, `source` its key in the caps. `viaProxy`:
   // the peer is a trusted load balancer, whose X-Forwarded-For names each
@@ -62,11 +90,15 @@ class HttpSession : public std::enable_shared_from_this<HttpSession> {
               bool viaProxy, ConnectionCaps::Place place, SessionContext& context);
   ~HttpSession();
 
-  void Start() { ReadHeader(); }
+  void Start();
+  // The service stops: closes the connection when it waits for a request
+  // of which nothing has come; any other finishes its request. Thread-safe.
+  void Stop();
 
  private:
   void ReadHeader();
   void OnHeader(boost::beast::error_code error);
+  void StopIfWaiting();
   void ReadBody();
   void OnBody(boost::beast::error_code error);
   // An answer for a request that could not be read, or nothing (the peer
@@ -78,7 +110,7 @@ class HttpSession : public std::enable_shared_from_this<HttpSession> {
   std::string ClientAddress() const;
   // Runs `call` on `workers`; `done` (if any) is counted down once it ran or
   // was dropped.
-  void AskStore(StoreCall call, StoreWorkers& workers, std::atomic<std::size_t>* done = nullptr);
+  void AskStore(StoreCall call, const StoreWorkers::Lane& lane, std::atomic<std::size_t>* done = nullptr);
   void AskSignIn(StoreCall call);
   void OnStoreAnswer(uint64_t call, HttpAnswer answer);
   void Reply(const HttpAnswer& answer, bool keepAlive);
@@ -105,6 +137,7 @@ class HttpSession : public std::enable_shared_from_this<HttpSession> {
   std::array<char, 4096> discard_;
   uint64_t calls_ = 0;     // store calls asked; the last is the one awaited
   bool awaiting_ = false;  // a store call is under way and unanswered
+  bool waiting_ = false;   // for a request's header
 };
 
 }  // namespace palisard

@@ -184,10 +184,10 @@ const ServeSetting kServeSettings[] = {
     {"trusted-proxy", "ADDR[,ADDR...]", "load balancers in front, whose X-Forwarded-For names the client",
      [](const std::string& text, ServeSettings* s) { return ParseAddresses(text, &s->trustedProxies); },
      [](const ServeSettings& s) { return JoinedList(s.trustedProxies); }},
-    {"store-deadline", "SECONDS", "a request whose database call takes longer gets a SOAP fault",
+    {"store-deadline", "SECONDS", "a request whose database call takes longer gets a SOAP fault (players wait 5 s)",
      [](const std::string& text, ServeSettings* s) { return ParseSeconds(text, &s->storeDeadline); },
      [](const ServeSettings& s) { return std::to_string(s.storeDeadline.count()); }},
-    {"store-workers", "N", "threads talking to the database, each with its own connection",
+    {"store-workers", "N", "threads talking to the database for the players, each with a connection; the pages add 2",
      [](const std::string& text, ServeSettings* s) { return ParseNumber<std::size_t>(text, 1, 256, &s->storeWorkers); },
      [](const ServeSettings& s) { return std::to_string(s.storeWorkers); }},
 };

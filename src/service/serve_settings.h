@@ -45,11 +45,25 @@ struct ServeSettings {
   // connection cap. A connection from one counts as the client that its
   // X-Forwarded-For names last, and is not capped per address.
   std::vector<std::string> trustedProxies;
-  // Threads that talk to the database (each with its own connection).
+  // Threads that talk to the database for the players (each with its own
+  // connection); see DatabaseConnections.
   std::size_t storeWorkers = 4;
   // A request whose store call has not answered by then gets a SOAP fault:
-  // a database that hangs never holds a client.
-  std::chrono::seconds storeDeadline{5};
+  // a database that hangs never holds a client. The players' copies give
+  // up 5 s after they begin sending, so the fault must reach them before,
+  // with room for the network and a load balancer.
+  std::chrono::seconds storeDeadline{3};
 };
+
+// The moderation pages' store calls run on at most this many store workers
+// at once (sign-ins hash a password each), and the instance has this many
+// more workers for them, so that they never hold up the players' calls.
+inline constexpr std::size_t kModerationStoreWorkers = 2;
+
+// The database connections one instance holds: one a store worker. The
+// settings file and the manual size PostgreSQL's max_connections by it.
+inline std::size_t DatabaseConnections(const ServeSettings& settings) {
+  return settings.storeWorkers + kModerationStoreWorkers;
+}
 
 }  // namespace palisard

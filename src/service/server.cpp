@@ -11,11 +11,14 @@
 #include <algorithm>
 #include <charconv>
 #include <csignal>
+#include <cstdlib>
+#include <future>
 #include <string>
 #include <thread>
 #include <utility>
 
 #include "common/console_output.h"
+#include "common/mutex.h"
 #include "service/connection_caps.h"
 #include "service/contract.h"
 #include "service/http_session.h"
@@ -72,7 +75,7 @@ std::size_t ConnectionsWithinFileLimit(std::size_t wanted) {
 class Listener {
  public:
   Listener(asio::io_context& io, const char* what, SessionContext& context)
-      : what_(what), context_(context), acceptor_(io), retry_(io) {}
+      : what_(what), context_(context), io_(io), strand_(asio::make_strand(io)), acceptor_(strand_), retry_(strand_) {}
 
   Result Listen(const std::string& address) {
     tcp::endpoint endpoint;
@@ -95,19 +98,32 @@ class Listener {
 
   uint16_t port() const { return port_; }
 
+  // Stops accepting: new connections are refused, and those not yet taken
+  // are reset. Returns once the listener admits no more. Call from outside
+  // the I/O threads.
+  void Close() {
+    std::promise<void> closed;
+    asio::post(strand_, [this, &closed] {
+      boost::system::error_code ignored;
+      acceptor_.close(ignored);
+      retry_.cancel();
+      closed.set_value();
+    });
+    closed.get_future().wait();
+  }
+
  private:
   void Accept() {
     // Each connection on a strand of its own: its handlers run one at a
     // time, on whichever I/O thread is free.
-    acceptor_.async_accept(asio::make_strand(acceptor_.get_executor()),
-                           [this](boost::system::error_code error, tcp::socket socket) {
-                             if (error == asio::error::operation_aborted) return;
-                             if (error) return RetryAccept(error);
-                             if (!acceptFailure_.empty()) Print("palisard-service: accepting connections again\n");
-                             acceptFailure_.clear();
-                             Admit(std::move(socket));
-                             Accept();
-                           });
+    acceptor_.async_accept(asio::make_strand(io_), [this](boost::system::error_code error, tcp::socket socket) {
+      if (error == asio::error::operation_aborted) return;
+      if (error) return RetryAccept(error);
+      if (!acceptFailure_.empty()) Print("palisard-service: accepting connections again\n");
+      acceptFailure_.clear();
+      Admit(std::move(socket));
+      Accept();
+    });
   }
 
   // Out of descriptors or buffers, say: one line, and another try soon.
@@ -138,6 +154,9 @@ class Listener {
 
   const std::string what_;
   SessionContext& context_;
+  asio::io_context& io_;
+  // The acceptor's handlers and Close take turns on it.
+  asio::strand<asio::io_context::executor_type> strand_;
   tcp::acceptor acceptor_;
   asio::steady_timer retry_;
   std::string acceptFailure_;  // the last accept error told, until accepts work again
@@ -148,16 +167,18 @@ class Listener {
 // few (the store workers do the waiting).
 std::size_t IoThreads() { return std::clamp<std::size_t>(std::thread::hardware_concurrency(), 1, 4); }
 
-// The moderation pages serve a few people: two store workers of their own,
-// so that sign-ins (a password hash each) never hold up the contract's, and
-// one more for the sign-ins, so that they never hold up a signed-in
-// moderator's pages.
-constexpr std::size_t kModerationWorkers = 2;
-constexpr std::size_t kSignInWorkers = 1;
+// The store workers' lanes: the public port's calls, the moderation pages',
+// which run on kModerationStoreWorkers of them at most, and the sign-ins,
+// one at a time (each hashes a password), so that they never hold up a
+// signed-in moderator's pages.
+constexpr std::size_t kPublicLane = 0;
+constexpr std::size_t kModerationLane = 1;
+constexpr std::size_t kSignInLane = 2;
+constexpr std::size_t kSignInsRunning = 1;
 // Sign-ins waiting or running at once; more are answered "busy" at once,
 // before any password is checked.
 constexpr std::size_t kSignInsAtOnce = 8;
-// All of them may come through one proxy on loopback; one source or
+// The moderators may all come through one proxy on loopback; one source or
 // network holds a small part, and a quarter is kept for connections that
 // bring a session.
 constexpr ConnectionCaps::Limits kModerationCaps{16, 32, 256, 64};
@@ -165,6 +186,31 @@ constexpr ConnectionCaps::Limits kModerationCaps{16, 32, 256, 64};
 // pruned (and refusals folded into the audit).
 constexpr std::chrono::seconds kSightingsEvery{2};
 constexpr std::chrono::minutes kPruneEvery{5};
+
+// Opens the store workers' stores, the first of them being `first` (when
+// there is one), so that the instance never holds a connection more than it
+// says.
+StoreWorkers::Opener WorkersOpener(const std::string& database, std::unique_ptr<Store> first) {
+  struct Spare {
+    Mutex mutex;
+    std::unique_ptr<Store> store GUARDED_BY(mutex);
+  };
+  auto spare = std::make_shared<Spare>();
+  {
+    MutexLock lock(spare->mutex);
+    spare->store = std::move(first);
+  }
+  return [database, spare](std::unique_ptr<Store>* store) {
+    {
+      MutexLock lock(spare->mutex);
+      if (spare->store) {
+        *store = std::move(spare->store);
+        return Result::Ok();
+      }
+    }
+    return OpenStore(database, store);
+  };
+}
 
 UnixTime WallTimeNow() {
   return std::chrono::duration_cast<std::chrono::seconds>(std::chrono::system_clock::now().time_since_epoch()).count();
@@ -177,20 +223,19 @@ struct PublicServer::Parts {
       : settings(given),
         publicCaps({given.connectionsPerAddress, given.maxConnections, given.maxConnections}),
         moderationCaps(kModerationCaps),
-        publicContext{settings, workers, publicCaps,
+        publicContext{settings, StoreWorkers::Lane(workers, kPublicLane), publicCaps,
                       [this](const HttpRequest& request) { return Route(request, settings, sightings); }, StoreFault()},
         moderationContext{settings,
-                          moderationWorkers,
+                          StoreWorkers::Lane(workers, kModerationLane),
                           moderationCaps,
                           [this](const HttpRequest& request) { return RouteModeration(request, settings); },
                           HtmlPage(503, "<!DOCTYPE html>\n<p>The database cannot answer now; try again.</p>\n"),
                           CarriesSession,
-                          &signInWorkers,
+                          StoreWorkers::Lane(workers, kSignInLane),
                           kSignInsAtOnce,
                           HtmlPage(503, "<!DOCTYPE html>\n<p>The moderation pages are busy; try again in a moment.</p>\n")},
-        workers(std::max<std::size_t>(1, given.storeWorkers), openStore),
-        moderationWorkers(kModerationWorkers, openStore),
-        signInWorkers(kSignInWorkers, openStore) {}
+        workers(DatabaseConnections(given), {DatabaseConnections(given), kModerationStoreWorkers, kSignInsRunning},
+                openStore) {}
 
   // A handler that throws (out of memory) ends its own work, not the
   // server's.
@@ -203,6 +248,13 @@ struct PublicServer::Parts {
         Print("palisard-service: a connection failed: %s\n", failure.what());
       }
     }
+  }
+
+  void Stop() {
+    publicPort.Close();
+    moderationPort.Close();
+    publicContext.sessions.StopAll();
+    moderationContext.sessions.StopAll();
   }
 
   ~Parts() {
@@ -219,14 +271,14 @@ struct PublicServer::Parts {
       const auto due = std::chrono::steady_clock::now() + settings.storeDeadline;
       std::vector<Sighting> batch = sightings.Take();
       if (!batch.empty()) {
-        workers.Post(due, [batch = std::move(batch)](Store* store) {
+        workers.Post(kPublicLane, due, [batch = std::move(batch)](Store* store) {
           return store ? store->RecordSightings(batch) : Result::Ok();
         });
       }
       if (std::chrono::steady_clock::now() >= nextPrune) {
         nextPrune = std::chrono::steady_clock::now() + kPruneEvery;
         const UnixTime failuresKept = std::max(settings.signInLimits.window, settings.signInLimits.strangerWindow);
-        workers.Post(due, [failuresKept](Store* store) {
+        workers.Post(kPublicLane, due, [failuresKept](Store* store) {
           const UnixTime now = WallTimeNow();
           const UnixTime kept = std::chrono::duration_cast<std::chrono::seconds>(kSightingsKept).count();
           return store ? store->Prune(now - kept, now - failuresKept, now) : Result::Ok();
@@ -253,8 +305,6 @@ struct PublicServer::Parts {
   asio::steady_timer sightingTimer{io};
   std::chrono::steady_clock::time_point nextPrune;
   StoreWorkers workers;
-  StoreWorkers moderationWorkers;
-  StoreWorkers signInWorkers;
   std::vector<std::thread> threads;
 };
 
@@ -265,6 +315,14 @@ PublicServer::~PublicServer() = default;
 uint16_t PublicServer::port() const { return parts_->publicPort.port(); }
 
 uint16_t PublicServer::moderationPort() const { return parts_->moderationPort.port(); }
+
+void PublicServer::Stop() { parts_->Stop(); }
+
+bool PublicServer::Stopped() const {
+  return parts_->publicContext.sessions.empty() && parts_->moderationContext.sessions.empty();
+}
+
+bool PublicServer::StoreCallsEnded(std::chrono::milliseconds limit) { return parts_->workers.WaitUntilIdle(limit); }
 
 Result PublicServer::Start(const ServeSettings& settings, StoreWorkers::Opener openStore,
                            std::unique_ptr<PublicServer>* server) {
@@ -279,32 +337,62 @@ Result PublicServer::Start(const ServeSettings& settings, StoreWorkers::Opener o
   return Result::Ok();
 }
 
+namespace {
+
+// After a first signal: the requests begun are answered, and the store calls
+// under way end, before this returns. A second signal, or a store call that
+// the database never answers (it would keep its thread, and the process,
+// for good), ends the process here.
+void FinishRequests(PublicServer& server, const ServeSettings& settings, asio::io_context& signalContext,
+                    asio::signal_set& signals) {
+  server.Stop();
+  bool again = false;
+  signalContext.restart();
+  signals.async_wait([&again](const boost::system::error_code& error, int) { again = !error; });
+  const auto until = std::chrono::steady_clock::now() + HttpSession::LongestExchange(settings);
+  while (!again && !server.Stopped() && std::chrono::steady_clock::now() < until) {
+    signalContext.run_for(std::chrono::milliseconds(20));
+  }
+  if (again) {
+    Print("palisard-service: stopped at once on a second signal\n");
+    std::_Exit(1);
+  }
+  if (!server.StoreCallsEnded(settings.storeDeadline)) {
+    Print("palisard-service: stopped, with store calls still waiting for the database\n");
+    std::_Exit(0);
+  }
+}
+
+}  // namespace
+
 Result Serve(const ServeSettings& given) {
   ServeSettings settings = given;
   settings.maxConnections = ConnectionsWithinFileLimit(settings.maxConnections);
   // Waited for from before the port opens: a stop at any point is clean.
   asio::io_context signalContext(1);
   asio::signal_set signals(signalContext, SIGINT, SIGTERM);
+  // Creates or migrates the schema. A PostgreSQL server that cannot be
+  // reached now may be later: the store workers keep trying, and the port
+  // answers with faults meanwhile. A database named wrongly is no such case.
   std::unique_ptr<Store> first;
   Result opened = OpenStore(settings.database, &first);
-  if (!opened.ok()) {
+  if (!opened.ok() && (SqlitePath(settings.database) || opened.kind() == Result::Kind::kInvalid)) {
     return Result::Failure(opened.kind(), opened.code(),
                            "cannot open the database " + ShownDatabase(settings.database) + ": " + opened.text());
   }
-  first.reset();
   std::unique_ptr<PublicServer> server;
-  const std::string database = settings.database;
-  Result started = PublicServer::Start(
-      settings, [database](std::unique_ptr<Store>* store) { return OpenStore(database, store); }, &server);
+  Result started = PublicServer::Start(settings, WorkersOpener(settings.database, std::move(first)), &server);
   if (!started.ok()) return started;
-  Print("palisard-service: serving the ban contract on %s with the database %s and %zu store workers\n",
-        settings.listen.c_str(), ShownDatabase(settings.database).c_str(),
-        std::max<std::size_t>(1, settings.storeWorkers));
+  Print("palisard-service: serving the ban contract on %s with the database %s and %zu database connections\n",
+        settings.listen.c_str(), ShownDatabase(settings.database).c_str(), DatabaseConnections(settings));
   Print("palisard-service: moderation pages on %s\n", settings.moderationListen.c_str());
   int received = 0;
   signals.async_wait([&received](const boost::system::error_code&, int number) { received = number; });
   signalContext.run();
-  Print("palisard-service: stopping on signal %d\n", received);
+  Print("palisard-service: stopping on signal %d: answering the requests under way\n", received);
+  FinishRequests(*server, settings, signalContext, signals);
+  server.reset();
+  Print("palisard-service: stopped\n");
   return Result::Ok();
 }
 

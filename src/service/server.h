@@ -1,5 +1,6 @@
 #pragma once
 
+#include <chrono>
 #include <cstdint>
 #include <memory>
 
@@ -13,9 +14,9 @@ namespace palisard {
 // file and the players' public pages over HTTP/1.1; and beside it, on an
 // address of their own, the moderation pages. A few I/O threads (one a
 // core) serve every connection of both (thousands of idle or slow ones cost
-// no thread);
-// settings.storeWorkers threads make the public port's store calls, two
-// more the moderation pages'. Holds no state another instance needs.
+// no thread); DatabaseConnections(settings) store workers make the store
+// calls of both, the moderation pages' on kModerationStoreWorkers of them at
+// most. Holds no state another instance needs.
 class PublicServer {
  public:
   // Listens on settings.listen and settings.moderationListen ("ADDR:PORT",
@@ -27,6 +28,15 @@ class PublicServer {
   // joined.
   ~PublicServer();
 
+  // Stops accepting and closes the connections that wait for a request;
+  // the others are answered, each answer closing its connection. Call from
+  // outside the I/O threads.
+  void Stop();
+  // After Stop: true once every connection has ended.
+  bool Stopped() const;
+  // True once no store call runs, false when one still did after `limit`.
+  bool StoreCallsEnded(std::chrono::milliseconds limit);
+
   uint16_t port() const;
   uint16_t moderationPort() const;
 
@@ -37,10 +47,13 @@ class PublicServer {
 };
 
 // What `palisard-service serve` runs: opens the store once (creating or
-// migrating its schema), then serves until SIGINT or SIGTERM. A failure to
-// start is returned, for the caller to tell, and not printed. Writes one
-// line to standard output when it starts and one for each failure after,
-// none per request.
+// migrating its schema), then serves until SIGINT or SIGTERM, and then
+// answers the requests it has begun to read before it returns. A second
+// signal, or a store call the database never answers, ends the process
+// there (std::_Exit). A failure to start is returned, for the caller to
+// tell, and not printed; a PostgreSQL server that cannot be reached yet is
+// none: it is tried until it answers. Writes a few lines to standard output
+// when it starts and stops, and for failures, none per request.
 Result Serve(const ServeSettings& settings);
 
 }  // namespace palisard

@@ -1,6 +1,7 @@
 // PostgreSQL below the store, through libpq's C API: one connection per
 // object, statements prepared once per connection, parameters bound as text.
 #include <libpq-fe.h>
+#include <poll.h>
 
 #include <string_view>
 #include <unordered_map>
@@ -163,9 +164,13 @@ class PostgresDatabase final : public SqlDatabase {
 
  private:
   // A server restart or a dropped connection costs the calls that were on
-  // it; the next one outside a transaction connects again.
+  // it; the next one outside a transaction connects again. So does one that
+  // finds the server has spoken while nothing was asked: it ended the
+  // session (a restart, an administrator), and says why before it closes.
   Result Reconnect() {
-    if (PQstatus(connection_.get()) == CONNECTION_OK) return Result::Ok();
+    pollfd idle{PQsocket(connection_.get()), POLLIN, 0};
+    const bool ended = idle.fd >= 0 && poll(&idle, 1, 0) > 0;
+    if (PQstatus(connection_.get()) == CONNECTION_OK && !ended) return Result::Ok();
     statements_.clear();
     PQreset(connection_.get());
     if (PQstatus(connection_.get()) != CONNECTION_OK) return Failure(connection_.get(), nullptr, "reconnect");
@@ -219,6 +224,14 @@ class PostgresDatabase final : public SqlDatabase {
 }  // namespace
 
 Result OpenPostgresDatabase(const std::string& url, std::unique_ptr<SqlDatabase>* db) {
+  char* malformed = nullptr;
+  PQconninfoOption* options = PQconninfoParse(url.c_str(), &malformed);
+  PQconninfoFree(options);
+  if (options == nullptr) {
+    // libpq's reason quotes the URL, which may hold a password.
+    PQfreemem(malformed);
+    return Result::Failure(Result::Kind::kInvalid, 0, "libpq cannot read the URL");
+  }
   // Later keywords override earlier ones, and the URL is expanded where it
   // stands: the URL's own connect_timeout overrides ours.
   const char* keywords[] = {"connect_timeout", "dbname", nullptr};

@@ -2,6 +2,7 @@
 #include <sqlite3.h>
 
 #include <chrono>
+#include <string>
 #include <thread>
 #include <unordered_map>
 #include <utility>
@@ -14,6 +15,8 @@ namespace {
 // How long a writer waits for another connection's write transaction (in
 // this process or another) before it reports the database busy.
 constexpr int kBusyTimeoutMs = 5000;
+// The write-ahead log's pages that start a checkpoint.
+constexpr int kLogPages = 64;
 
 struct DatabaseCloser {
   void operator()(sqlite3* db) const { sqlite3_close_v2(db); }
@@ -60,7 +63,7 @@ class SqliteDatabase final : public SqlDatabase {
     while ((code = sqlite3_step(statement)) == SQLITE_ROW) {
       if (rows != nullptr) rows->push_back(RowOf(statement));
     }
-    Result done = code == SQLITE_DONE ? Result::Ok() : Failure(db_.get(), sqlite3_extended_errcode(db_.get()), "query");
+    Result done = code == SQLITE_DONE ? Result::Ok() : Failed("query");
     sqlite3_reset(statement);
     sqlite3_clear_bindings(statement);
     return done;
@@ -68,14 +71,17 @@ class SqliteDatabase final : public SqlDatabase {
 
   Result Script(const std::string& sql) override {
     int code = sqlite3_exec(db_.get(), sql.c_str(), nullptr, nullptr, nullptr);
-    if (code != SQLITE_OK) return Failure(db_.get(), sqlite3_extended_errcode(db_.get()), "script");
+    if (code != SQLITE_OK) return Failed("script");
     return Result::Ok();
   }
 
   // IMMEDIATE takes the write lock at BEGIN, waiting for it under the busy
   // timeout; a deferred transaction that later writes could instead fail at
   // once when another connection wrote since its snapshot.
-  Result Begin(bool write) override { return Script(write ? "BEGIN IMMEDIATE" : "BEGIN"); }
+  Result Begin(bool write) override {
+    if (write && full_) Checkpoint();
+    return Script(write ? "BEGIN IMMEDIATE" : "BEGIN");
+  }
 
   Result Commit() override {
     Result committed = Script("COMMIT");
@@ -85,6 +91,7 @@ class SqliteDatabase final : public SqlDatabase {
 
   void Rollback() override {
     if (!sqlite3_get_autocommit(db_.get())) sqlite3_exec(db_.get(), "ROLLBACK", nullptr, nullptr, nullptr);
+    if (full_) Checkpoint();
   }
 
   // A write transaction holds the whole database's write lock already: every
@@ -94,6 +101,22 @@ class SqliteDatabase final : public SqlDatabase {
   Result WithSchemaLock(const std::function<Result()>& migrate) override { return migrate(); }
 
  private:
+  // The last statement's failure. After a write failed for want of space,
+  // the log is checkpointed and emptied (it holds up to kLogPages pages
+  // that the database needs only some room for) before each write, until
+  // that works: once space comes back, so do the writes.
+  Result Failed(const char* what) {
+    const int code = sqlite3_extended_errcode(db_.get());
+    if ((code & 0xff) == SQLITE_FULL) full_ = true;
+    return Failure(db_.get(), code, what);
+  }
+
+  // Copies the log into the database and empties it.
+  void Checkpoint() {
+    if (!sqlite3_get_autocommit(db_.get())) return;
+    full_ = sqlite3_wal_checkpoint_v2(db_.get(), nullptr, SQLITE_CHECKPOINT_TRUNCATE, nullptr, nullptr) != SQLITE_OK;
+  }
+
   Result Prepare(const std::string& sql, sqlite3_stmt** statement) {
     auto cached = statements_.find(sql);
     if (cached != statements_.end()) {
@@ -146,6 +169,7 @@ class SqliteDatabase final : public SqlDatabase {
   // Declared before the statements, so they are finalized first.
   DatabaseHandle db_;
   std::unordered_map<std::string, StatementHandle> statements_;
+  bool full_ = false;  // a write failed for want of space, and no checkpoint worked since
 };
 
 }  // namespace
@@ -182,7 +206,13 @@ Result OpenSqliteDatabase(const std::string& path, std::unique_ptr<SqlDatabase>*
   // acknowledged. FULL syncs the log at every commit: writes (reports,
   // bans) are rare next to the reads that GetBanList makes, so the sync
   // costs little, and an acknowledged ban survives the machine going down.
-  Result settings = database->Script("PRAGMA synchronous=FULL; PRAGMA foreign_keys=ON;");
+  // The write-ahead log grows until a checkpoint copies it into the
+  // database; at SQLite's 1000 pages (4 MiB) it would outgrow a small disk,
+  // and on a crowded one take the last free bytes before the database
+  // could. Writes here are few, so checkpoints every kLogPages cost little.
+  Result settings = database->Script(
+      "PRAGMA synchronous=FULL; PRAGMA foreign_keys=ON; PRAGMA wal_autocheckpoint=" + std::to_string(kLogPages) +
+      "; PRAGMA journal_size_limit=" + std::to_string(kLogPages * 4096) + ";");
   if (!settings.ok()) return settings;
   *db = std::move(database);
   return Result::Ok();
