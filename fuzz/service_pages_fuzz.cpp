@@ -18,11 +18,11 @@
 #include <variant>
 #include <vector>
 
-#include "service/connection_caps.h"
-#include "service/contract.h"
-#include "service/credentials.h"
-#include "service/moderation_routes.h"
-#include "service/source_network.h"
+#include "service/accounts/credentials.h"
+#include "service/http/connection_caps.h"
+#include "service/moderation/routes.h"
+#include "service/public_port.h"
+#include "service/values/source_network.h"
 
 namespace palisard {
 namespace {
@@ -39,8 +39,8 @@ struct World {
   World() {
     settings.moderationHosts = {"mod.example"};
     settings.trustedProxies = {"127.0.0.1"};
-    const std::filesystem::path dir = std::filesystem::temp_directory_path() /
-                                      ("service-pages-fuzz-" + std::to_string(getpid()));
+    const std::filesystem::path dir =
+        std::filesystem::temp_directory_path() / ("service-pages-fuzz-" + std::to_string(getpid()));
     std::filesystem::remove_all(dir);
     std::filesystem::create_directories(dir);
     std::string hash;
@@ -110,8 +110,8 @@ extern "C" int LLVMFuzzerTestOneInput(const uint8_t* data, std::size_t size) {
   request.network = SourceNetwork(request.client).value_or("");
   Check(!request.network.empty());
   const bool moderation = in[6] == "m";
-  Routed routed = moderation ? RouteModeration(request, world.settings)
-                             : Route(request, world.settings, world.sightings);
+  Routed routed =
+      moderation ? RouteModeration(request, world.settings) : RoutePublic(request, world.settings, world.sightings);
   Result stored;
   HttpAnswer answer;
   world.now += 7;

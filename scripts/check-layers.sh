@@ -3,17 +3,23 @@
 # read, tested and changed without the ones above it. Fails, naming each
 # include that goes up the order below or sideways within one level, and
 # any folder the order does not name. Needs coreutils only.
+#   check-layers.sh [SRC]      (default: the repository's src/)
 set -euo pipefail
-cd "$(dirname "$0")/../src"
+cd "${1:-$(dirname "$0")/../src}"
 
 # The order of the folders, lowest first: a folder includes only folders of
-# lower levels. This is the one statement of it; docs/ARCHITECTURE.md
-# quotes it.
+# lower levels. palisard-service's rooms are folders of src/service; its own
+# files (the server that wires the rooms) are "service". This is the one
+# statement of it; docs/ARCHITECTURE.md quotes it.
 levels=(
   "common"
   "soap net"
   "game firewall bans store"
-  "admin web service"
+  "service/values"
+  "service/settings service/accounts service/outbound"
+  "service/http"
+  "admin web service/contract service/moderation service/cli"
+  "service"
   "app"
 )
 # Includes allowed between two folders of one level, as "FROM TO".
@@ -25,7 +31,7 @@ for i in "${!levels[@]}"; do
 done
 
 failed=0
-for folder in */; do
+for folder in */ service/*/; do
   folder=${folder%/}
   if [ -z "${level[$folder]+set}" ]; then
     echo "layers: src/$folder is in no level of scripts/check-layers.sh"
@@ -44,8 +50,14 @@ while read -r where from to; do
     echo "layers: $where: $from includes $to, of its own level"
     failed=1
   fi
-done < <(grep -rnoE '^#include "[a-z_]+/' --include='*.h' --include='*.cpp' . |
-  sed -E 's#^\./(([a-z_]+)/[^:]*:[0-9]+):\#include "([a-z_]+)/$#src/\1 \2 \3#')
+done < <(grep -rnoE '^#include "[a-z_]+/([a-z_]+/)?' --include='*.h' --include='*.cpp' . |
+  sed -E 's#^\./(([a-z_]+)/[^:]*:[0-9]+):\#include "([a-z_]+)/([a-z_]+/)?$#src/\1 \2 \3 \4#' |
+  while read -r where from to sub; do
+    # A room of the service: its folder, and the service's own files.
+    [ "$from" = service ] && [[ "$where" =~ ^src/service/([a-z_]+)/ ]] && from=service/${BASH_REMATCH[1]}
+    [ "$to" = service ] && [ -n "$sub" ] && [ -d "service/${sub%/}" ] && to=service/${sub%/}
+    echo "$where $from $to"
+  done)
 
 if [ "$failed" -ne 0 ]; then
   echo "layers: the order, lowest first:"

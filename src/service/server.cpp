@@ -19,13 +19,14 @@
 
 #include "common/console_output.h"
 #include "common/mutex.h"
-#include "service/connection_caps.h"
-#include "service/contract.h"
-#include "service/http_session.h"
-#include "service/moderation_routes.h"
-#include "service/page_answers.h"
-#include "service/sighting_log.h"
-#include "service/source_network.h"
+#include "service/contract/contract.h"
+#include "service/contract/sighting_log.h"
+#include "service/http/connection_caps.h"
+#include "service/http/http_session.h"
+#include "service/http/page_answers.h"
+#include "service/moderation/routes.h"
+#include "service/public_port.h"
+#include "service/values/source_network.h"
 #include "store/database_url.h"
 
 namespace palisard {
@@ -224,16 +225,18 @@ struct PublicServer::Parts {
         publicCaps({given.connectionsPerAddress, given.maxConnections, given.maxConnections}),
         moderationCaps(kModerationCaps),
         publicContext{settings, StoreWorkers::Lane(workers, kPublicLane), publicCaps,
-                      [this](const HttpRequest& request) { return Route(request, settings, sightings); }, StoreFault()},
-        moderationContext{settings,
-                          StoreWorkers::Lane(workers, kModerationLane),
-                          moderationCaps,
-                          [this](const HttpRequest& request) { return RouteModeration(request, settings); },
-                          HtmlPage(503, "<!DOCTYPE html>\n<p>The database cannot answer now; try again.</p>\n"),
-                          CarriesSession,
-                          StoreWorkers::Lane(workers, kSignInLane),
-                          kSignInsAtOnce,
-                          HtmlPage(503, "<!DOCTYPE html>\n<p>The moderation pages are busy; try again in a moment.</p>\n")},
+                      [this](const HttpRequest& request) { return RoutePublic(request, settings, sightings); },
+                      StoreFault()},
+        moderationContext{
+            settings,
+            StoreWorkers::Lane(workers, kModerationLane),
+            moderationCaps,
+            [this](const HttpRequest& request) { return RouteModeration(request, settings); },
+            HtmlPage(503, "<!DOCTYPE html>\n<p>The database cannot answer now; try again.</p>\n"),
+            CarriesSession,
+            StoreWorkers::Lane(workers, kSignInLane),
+            kSignInsAtOnce,
+            HtmlPage(503, "<!DOCTYPE html>\n<p>The moderation pages are busy; try again in a moment.</p>\n")},
         workers(DatabaseConnections(given), {DatabaseConnections(given), kModerationStoreWorkers, kSignInsRunning},
                 openStore) {}
 

@@ -5,8 +5,8 @@
 #include <memory>
 
 #include "common/result.h"
-#include "service/serve_settings.h"
-#include "service/store_workers.h"
+#include "service/http/store_workers.h"
+#include "service/settings/serve_settings.h"
 
 namespace palisard {
 

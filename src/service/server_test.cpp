@@ -16,8 +16,8 @@
 #include <thread>
 
 #include "helpers/temp_dir.h"
-#include "store/ban_json.h"
 #include "soap/soap_codec.h"
+#include "store/ban_json.h"
 
 namespace palisard {
 namespace {
@@ -91,6 +91,9 @@ TEST(PublicServerTest, RoutesAnswersAndFaults) {
       {"GET /player?id=+076561197960287930 HTTP/1.0\r\n\r\n", "303", "Location: /player/76561197960287930\r\n"},
       {"GET /player?id=7x HTTP/1.0\r\n\r\n", "400", "not a community id"},
       {"GET /other HTTP/1.1\r\nConnection: close\r\n\r\n", "404", ""},
+      // The moderation pages are never on the public port.
+      {"GET /queue HTTP/1.1\r\nConnection: close\r\n\r\n", "404", ""},
+      {"POST /signin HTTP/1.1\r\nConnection: close\r\nContent-Length: 0\r\n\r\n", "404", ""},
       {"DELETE /version.txt HTTP/1.1\r\nConnection: close\r\n\r\n", "405", "Allow: GET"},
       {"GARBAGE\r\n\r\n", "400", ""},
       {Post(getBanList, "<soap:Envelope"), "500", "<faultcode>soap:Client</faultcode>"},

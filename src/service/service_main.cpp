@@ -3,10 +3,10 @@
 #include <chrono>
 #include <iostream>
 
-#include "service/current_user.h"
-#include "service/password_prompt.h"
+#include "service/cli/commands.h"
+#include "service/cli/current_user.h"
+#include "service/cli/password_prompt.h"
 #include "service/server.h"
-#include "service/service_cli.h"
 
 int main(int argc, char** argv) {
   const auto now = std::chrono::system_clock::now().time_since_epoch();

@@ -1,5 +1,7 @@
 #include "soap/soap_codec.h"
 
+#include "common/ascii_text.h"
+
 #include <pugixml.hpp>
 
 #include <algorithm>
@@ -129,14 +131,6 @@ Number ParseDecimal(const std::string& text) {
   Number value = 0;
   in >> value;
   return in.fail() ? 0 : value;
-}
-
-// `text` without the XML blanks around it.
-std::string_view Trimmed(std::string_view text) {
-  constexpr std::string_view kBlanks = " \t\r\n";
-  const std::size_t first = text.find_first_not_of(kBlanks);
-  if (first == std::string_view::npos) return {};
-  return text.substr(first, text.find_last_not_of(kBlanks) - first + 1);
 }
 
 // An XML Schema boolean that is true: "true" or "1", blanks around allowed.

@@ -9,6 +9,8 @@
 
 #include "store/sql_database.h"
 
+#include "common/ascii_text.h"
+
 namespace palisard {
 namespace {
 
@@ -31,11 +33,8 @@ struct AnswerClearer {
 using Connection = std::unique_ptr<PGconn, ConnectionCloser>;
 using Answer = std::unique_ptr<PGresult, AnswerClearer>;
 
-std::string Trimmed(const char* message) {
-  std::string text = message != nullptr ? message : "";
-  while (!text.empty() && (text.back() == '\n' || text.back() == ' ')) text.pop_back();
-  return text;
-}
+// libpq's message without the line break it ends with.
+std::string Message(const char* message) { return std::string(Trimmed(message != nullptr ? message : "")); }
 
 Result::Kind KindOf(std::string_view state) {
   if (state == "23505") return Result::Kind::kConflict;  // unique_violation
@@ -48,10 +47,10 @@ Result::Kind KindOf(std::string_view state) {
 
 Result Failure(PGconn* connection, const PGresult* answer, const std::string& what) {
   if (PQstatus(connection) != CONNECTION_OK) {
-    return Result::Failure(Result::Kind::kUnavailable, 0, what + ": " + Trimmed(PQerrorMessage(connection)));
+    return Result::Failure(Result::Kind::kUnavailable, 0, what + ": " + Message(PQerrorMessage(connection)));
   }
   const char* state = answer != nullptr ? PQresultErrorField(answer, PG_DIAG_SQLSTATE) : nullptr;
-  std::string message = Trimmed(answer != nullptr ? PQresultErrorMessage(answer) : PQerrorMessage(connection));
+  std::string message = Message(answer != nullptr ? PQresultErrorMessage(answer) : PQerrorMessage(connection));
   if (state == nullptr) return Result::Failure(Result::Kind::kFailed, 0, what + ": " + message);
   return Result::Failure(KindOf(state), 0, what + ": " + message + " (SQLSTATE " + state + ")");
 }
@@ -241,7 +240,7 @@ Result OpenPostgresDatabase(const std::string& url, std::unique_ptr<SqlDatabase>
   if (PQstatus(connection.get()) != CONNECTION_OK) {
     // The URL is not repeated: it may hold a password.
     return Result::Failure(Result::Kind::kUnavailable, 0,
-                           "cannot connect to PostgreSQL: " + Trimmed(PQerrorMessage(connection.get())));
+                           "cannot connect to PostgreSQL: " + Message(PQerrorMessage(connection.get())));
   }
   auto database = std::make_unique<PostgresDatabase>(std::move(connection));
   Result started = database->StartSession();

@@ -4,6 +4,7 @@
 #include <cctype>
 #include <utility>
 
+#include "common/ascii_text.h"
 #include "common/clock.h"
 #include "common/ipv4.h"
 #include "net/http_message.h"
@@ -30,15 +31,10 @@ constexpr const char* kPlainLink =
     "Refused: on another screen the console acts only from its own page, with scripts on. Go back to the console "
     "and use the link there.";
 
-std::string Lower(std::string text) {
-  for (char& c : text) c = static_cast<char>(std::tolower(static_cast<unsigned char>(c)));
-  return text;
-}
-
 // "127.0.0.1:3060", "localhost:3060" or "[::1]:3060" in any case, or one of
 // `otherHosts` with the port; the port may be left out when it is 80.
 bool IsOwnHostAndPort(const std::string& hostAndPort, uint16_t port, const std::vector<std::string>& otherHosts) {
-  const std::string value = Lower(hostAndPort);
+  const std::string value = AsciiLowercase(hostAndPort);
   auto named = [&](const std::string& host) {
     return value == host + ":" + std::to_string(port) || (port == 80 && value == host);
   };
@@ -52,7 +48,7 @@ bool IsOwnHostAndPort(const std::string& hostAndPort, uint16_t port, const std::
 // own host and port. "null" and every other scheme are another origin.
 bool IsOwnOrigin(const std::string& url, uint16_t port, const std::vector<std::string>& otherHosts) {
   const std::size_t schemeEnd = sizeof("http://") - 1;
-  if (Lower(url.substr(0, schemeEnd)) != "http://") return false;
+  if (AsciiLowercase(url.substr(0, schemeEnd)) != "http://") return false;
   const std::size_t end = std::min(url.find_first_of("/?#", schemeEnd), url.size());
   return IsOwnHostAndPort(url.substr(schemeEnd, end - schemeEnd), port, otherHosts);
 }
@@ -60,7 +56,7 @@ bool IsOwnOrigin(const std::string& url, uint16_t port, const std::vector<std::s
 // The page's script asks for an action's message alone, as text.
 bool WantsText(const HttpMessage& request) {
   const char* accept = request.HeaderValue("accept");
-  return accept != nullptr && Lower(accept).rfind("text/plain", 0) == 0;
+  return accept != nullptr && AsciiLowercase(accept).rfind("text/plain", 0) == 0;
 }
 
 // Takes the "key=" parameter out of the query of `path` (the rest stays as
@@ -105,7 +101,7 @@ bool NamesOneHost(const HttpMessage& request, std::string& path) {
   const std::size_t start = schemeEnd + 3;
   const std::size_t end = std::min(path.find_first_of("/?#", start), path.size());
   const char* host = request.HeaderValue("host");
-  if (host == nullptr || Lower(host) != Lower(path.substr(start, end - start))) return false;
+  if (host == nullptr || AsciiLowercase(host) != AsciiLowercase(path.substr(start, end - start))) return false;
   path = (end < path.size() && path[end] == '/' ? "" : "/") + path.substr(end);
   return true;
 }
@@ -185,7 +181,7 @@ bool WebConsole::MayAct(const HttpMessage& request, uint16_t consolePort, const 
   const char* origin = request.HeaderValue("origin");
   if (origin != nullptr && !IsOwnOrigin(origin, consolePort, otherHosts)) return false;
   const char* site = request.HeaderValue("sec-fetch-site");
-  if (site != nullptr && (Lower(site) == "cross-site" || Lower(site) == "same-site")) return false;
+  if (site != nullptr && (AsciiLowercase(site) == "cross-site" || AsciiLowercase(site) == "same-site")) return false;
   const char* referer = request.HeaderValue("referer");
   return referer == nullptr || IsOwnOrigin(referer, consolePort, otherHosts);
 }

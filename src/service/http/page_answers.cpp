@@ -1,0 +1,57 @@
+#include "service/http/page_answers.h"
+
+#include "common/ascii_text.h"
+
+#include <algorithm>
+#include <cctype>
+#include <utility>
+
+namespace palisard {
+namespace {
+
+bool IsLoopback(const std::string& address) {
+  return address.rfind("127.", 0) == 0 || address == "::1" || address.rfind("::ffff:127.", 0) == 0;
+}
+
+}  // namespace
+
+HttpAnswer HtmlPage(unsigned status, std::string body) {
+  return {status,
+          "text/html; charset=utf-8",
+          std::move(body),
+          {{"Content-Security-Policy",
+            "default-src 'none'; style-src 'unsafe-inline'; form-action 'self'; frame-ancestors 'none'; "
+            "base-uri 'none'"},
+           {"X-Content-Type-Options", "nosniff"},
+           {"X-Frame-Options", "DENY"},
+           {"Referrer-Policy", "same-origin"},
+           {"Cache-Control", "no-store"}}};
+}
+
+HttpAnswer SeeOther(const std::string& location) {
+  HttpAnswer answer = HtmlPage(303, "");
+  answer.headers.emplace_back("Location", location);
+  return answer;
+}
+
+HttpAnswer PlainAnswer(unsigned status, std::string text) {
+  return {status, "text/plain; charset=utf-8", std::move(text), {}};
+}
+
+HttpAnswer NotAllowed(const char* allow) {
+  HttpAnswer answer = PlainAnswer(405, "Method Not Allowed\n");
+  answer.headers.emplace_back("Allow", allow);
+  return answer;
+}
+
+bool ThroughTls(const HttpRequest& request) {
+  return AsciiLowercase(request.forwardedProto) == "https" && IsLoopback(request.peer);
+}
+
+bool SameOrigin(const HttpRequest& request) {
+  if (request.origin.empty() || request.host.empty()) return false;
+  return AsciiLowercase(request.origin) ==
+         (ThroughTls(request) ? "https://" : "http://") + AsciiLowercase(request.host);
+}
+
+}  // namespace palisard

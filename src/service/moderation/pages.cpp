@@ -1,0 +1,373 @@
+#include "service/moderation/pages.h"
+
+#include "common/direction_controls.h"
+#include "common/html_text.h"
+#include "common/utf8.h"
+#include "service/values/record_values.h"
+#include "store/text_limits.h"
+
+namespace palisard {
+namespace {
+
+constexpr const char* kStyle =
+    "body{font-family:system-ui,sans-serif;margin:0;color:#1b1b1b;background:#f3f3f1;line-height:1.4}"
+    "header{background:#23313f;color:#fff;padding:.5rem 1rem;display:flex;flex-wrap:wrap;gap:.4rem 1rem;"
+    "align-items:center}header a{color:#fff}header form{margin-left:auto}"
+    "main{max-width:62rem;margin:auto;padding:.8rem}h1{font-size:1.4rem}h2{font-size:1.1rem;margin:.2rem 0 .5rem}"
+    ".card{background:#fff;border:1px solid #d8d8d8;border-radius:6px;padding:.7rem 1rem;margin:0 0 1rem}"
+    ".appeal{border-left:5px solid #b36b00}.scroll{overflow-x:auto}"
+    "table{border-collapse:collapse;width:100%}th,td{text-align:left;padding:.3rem .4rem;"
+    "border-bottom:1px solid #eee;vertical-align:top}"
+    ".seen{color:#0a6b2a;font-weight:600}.unseen{color:#8a1c1c}.muted{color:#666}"
+    ".notice{background:#e5f3e9;padding:.5rem 1rem;border-radius:4px}"
+    ".error{background:#fbe8e8;padding:.5rem 1rem;border-radius:4px}"
+    ".quote{white-space:pre-wrap;overflow-wrap:anywhere;background:#faf5ea;padding:.5rem .8rem;margin:.4rem 0}"
+    "code{overflow-wrap:anywhere;font-size:.85rem}bdi{overflow-wrap:anywhere}.pages{display:flex;gap:1rem}"
+    "input,select,textarea,button{font:inherit;padding:.35rem .5rem;margin:.15rem 0;max-width:100%}"
+    "textarea{width:100%;box-sizing:border-box}details{margin:.3rem 0}summary{cursor:pointer;padding:.2rem 0}"
+    "form.inline{display:inline}label{display:block}"
+    // On a phone each row of a report table is a block of its own.
+    "@media(max-width:40rem){.rows tr,.rows td{display:block;border:0;padding:.15rem 0}.rows tr{border-bottom:1px "
+    "solid #ddd;padding:.4rem 0}.rows th{display:none}}";
+
+std::string E(const std::string& text) { return EscapeHtml(text); }
+// What people wrote: escaped, without direction controls (which could end
+// the isolation early), and isolated from the page's own words.
+std::string U(const std::string& text) { return "<bdi>" + EscapeHtml(WithoutDirectionControls(text)) + "</bdi>"; }
+std::string Limit(TextField field) { return std::to_string(LimitOf(field).longest); }
+std::string Id(uint64_t id) { return std::to_string(id); }
+// "1 report", "3 reports".
+std::string Count(uint32_t count, const std::string& thing) {
+  return std::to_string(count) + " " + thing + (count == 1 ? "" : "s");
+}
+
+std::string When(UnixTime time) { return "<time>" + E(FormatUtcTime(time)) + "</time>"; }
+
+std::string Document(const std::string& title, const std::string& header, const std::string& body) {
+  return "<!DOCTYPE html>\n<html lang=\"en\"><head><meta charset=\"utf-8\">"
+         "<meta name=\"viewport\" content=\"width=device-width, initial-scale=1\"><title>" +
+         E(title) + "</title><style>" + kStyle + "</style></head><body>" + header + "<main>" + body +
+         "</main></body></html>\n";
+}
+
+std::string Hidden(const std::string& name, const std::string& value) {
+  return "<input type=\"hidden\" name=\"" + name + "\" value=\"" + E(value) + "\">";
+}
+
+// A form that changes something: it carries the form token and the page to
+// return to.
+std::string PostForm(const Viewer& viewer, const std::string& action, const std::string& back,
+                     const std::string& fields, const std::string& button, const std::string& cssClass = "") {
+  return "<form method=\"post\" action=\"" + action + "\"" + (cssClass.empty() ? "" : " class=\"" + cssClass + "\"") +
+         ">" + Hidden("csrf", viewer.formToken) + Hidden("back", back) + fields + "<button>" + button +
+         "</button></form>";
+}
+
+std::string ReasonField(const std::string& label) {
+  return "<label>" + label + " <input name=\"reason\" required maxlength=\"" + Limit(TextField::kReason) +
+         "\"></label>";
+}
+
+std::string PlayerLink(uint64_t id) { return "<a href=\"/player/" + Id(id) + "\">" + Id(id) + "</a>"; }
+
+std::string Frame(const Viewer& viewer, const std::string& title, const std::string& notice, const std::string& body) {
+  std::string header =
+      "<header><strong>Palisard</strong><a href=\"/queue\">Queue</a><a href=\"/bans\">Bans</a>"
+      "<a href=\"/audit\">Audit</a>";
+  if (viewer.admin) header += "<a href=\"/accounts\">Accounts</a>";
+  header += PostForm(viewer, "/signout", "/signin", "", "Sign out " + U(viewer.name)) + "</header>";
+  const std::string shown = notice.empty() ? "" : "<p class=\"notice\">" + E(notice) + "</p>";
+  return Document(title + " - Palisard moderation", header, "<h1>" + E(title) + "</h1>" + shown + body);
+}
+
+std::string Until(const Ban& ban) { return ban.until ? "until " + When(*ban.until) : "permanently"; }
+
+// "banned until T by W: REASON", and its lifting or end.
+std::string BanText(const Ban& ban, UnixTime now) {
+  std::string text = Until(ban) + ", by " + U(ban.madeBy) + " on " + When(ban.madeAt) + ": " + U(ban.reason);
+  if (ban.lift) {
+    text += " <span class=\"muted\">(lifted " + When(ban.lift->at) + " by " + U(ban.lift->by) + ": " +
+            U(ban.lift->reason) + ")</span>";
+  } else if (!ban.InForce(now)) {
+    text += " <span class=\"muted\">(ran out)</span>";
+  }
+  return text;
+}
+
+std::string BanForm(const Viewer& viewer, uint64_t playerId, const std::string& back) {
+  const std::string fields =
+      Hidden("player", Id(playerId)) + ReasonField("Reason") +
+      "<label>For <select name=\"duration\"><option value=\"1h\">1 hour</option><option value=\"1d\">1 day</option>"
+      "<option value=\"7d\" selected>7 days</option><option value=\"30d\">30 days</option>"
+      "<option value=\"permanent\">permanent</option><option value=\"custom\">custom:</option></select> "
+      "<input name=\"custom\" placeholder=\"12h, 3d, 2w\" size=\"8\"></label>";
+  return "<details><summary>Ban " + Id(playerId) + "</summary>" + PostForm(viewer, "/ban", back, fields, "Ban") +
+         "</details>";
+}
+
+std::string LiftForm(const Viewer& viewer, uint64_t playerId, const std::string& back) {
+  return "<details><summary>Lift the ban of " + Id(playerId) + "</summary>" +
+         PostForm(viewer, "/lift", back, Hidden("player", Id(playerId)) + ReasonField("Reason"), "Lift the ban") +
+         "</details>";
+}
+
+std::string MuteButton(const Viewer& viewer, const char* kind, const std::string& subject, const std::string& label) {
+  return PostForm(viewer, "/mute", "/queue",
+                  Hidden("kind", kind) + Hidden("subject", subject) + Hidden("reason", "muted from the queue"), label,
+                  "inline");
+}
+
+// Earlier bans and cases of the player, beside the case at hand.
+std::string History(const QueueCase& entry) {
+  std::string items;
+  for (const Ban& ban : entry.history.bans) items += "<li>ban " + Until(ban) + ": " + U(ban.reason) + "</li>";
+  for (const Case& c : entry.history.cases) {
+    if (c.id == entry.c.id || !c.closing) continue;
+    items += "<li>case " + std::to_string(c.id) + ", " + std::to_string(c.reports) + " reports, " +
+             E(c.closing->decision) + " " + When(c.closing->at) + " by " + U(c.closing->by) + "</li>";
+  }
+  return items.empty() ? "<p class=\"muted\">No earlier bans or cases.</p>" : "<ul>" + items + "</ul>";
+}
+
+// How strongly hosts' ban requests back a report: the networks, other than
+// the reporter's, of hosts that named both players together. Evidence of
+// a strength, for the moderator to weigh; not a verdict.
+std::string Evidence(uint32_t hostNetworks) {
+  if (hostNetworks == 0) return "<span class=\"unseen\">not by a host on another network</span>";
+  return "<span class=\"seen\">by hosts on " + Count(hostNetworks, "other network") + "</span>";
+}
+
+std::string CaseCard(const Viewer& viewer, const QueueCase& entry) {
+  const Case& c = entry.c;
+  std::string rows;
+  for (const WitnessedReport& witnessed : entry.reports) {
+    const Report& report = witnessed.report;
+    rows += "<tr><td>" + PlayerLink(report.reporterId) + "</td><td>" + E(report.network) + "</td><td>" +
+            When(report.at) + "</td><td>" + Evidence(witnessed.hostNetworks) + "</td><td>" +
+            MuteButton(viewer, "reporter", Id(report.reporterId), "Mute reporter") + " " +
+            MuteButton(viewer, "network", report.network, "Mute network") + "</td></tr>";
+  }
+  return "<section class=\"card\" id=\"case-" + std::to_string(c.id) + "\"><h2>Reports of " + PlayerLink(c.playerId) +
+         " <span class=\"muted\">case " + std::to_string(c.id) + "</span></h2><p>" + Count(c.reports, "report") +
+         " from " + Count(c.networks, "network") + " and " + Count(c.reporters, "reporter") + ", first " +
+         When(c.firstReportAt) + ", last " + When(c.lastReportAt) + ".</p>" + History(entry) +
+         "<div class=\"scroll\"><table class=\"rows\"><tr><th>Reporter</th><th>Network</th><th>When</th>"
+         "<th>Seen in the same match</th><th></th></tr>" +
+         rows + "</table></div>" + BanForm(viewer, c.playerId, "/queue") + "<details><summary>Dismiss</summary>" +
+         PostForm(viewer, "/dismiss", "/queue", Hidden("case", std::to_string(c.id)) + ReasonField("Reason"),
+                  "Dismiss the case") +
+         "</details></section>";
+}
+
+std::string AppealCard(const Viewer& viewer, const QueueAppeal& entry) {
+  const Appeal& appeal = entry.appeal;
+  const std::string ban = entry.ban ? "<p>Banned " + Until(*entry.ban) + " by " + U(entry.ban->madeBy) + ": " +
+                                          U(entry.ban->reason) + "</p>"
+                                    : "<p class=\"muted\">The ban is no longer in force.</p>";
+  // The start of the text: the whole is on the player's page.
+  constexpr std::size_t kShownCharacters = 300;
+  const std::string shown = Utf8Prefix(appeal.text, kShownCharacters);
+  const std::string more = shown.size() < appeal.text.size()
+                               ? " <a href=\"/player/" + Id(appeal.playerId) + "\">(the whole appeal)</a>"
+                               : "";
+  return "<section class=\"card appeal\" id=\"appeal-" + std::to_string(appeal.id) + "\"><h2>Appeal of " +
+         PlayerLink(appeal.playerId) + " <span class=\"muted\">appeal " + std::to_string(appeal.id) + "</span></h2>" +
+         ban + "<div class=\"quote\">" + U(shown) + more + "</div><p class=\"muted\">From " + E(appeal.network) + ", " +
+         When(appeal.madeAt) + ".</p>" + LiftForm(viewer, appeal.playerId, "/queue") +
+         "<details><summary>Reject</summary>" +
+         PostForm(viewer, "/reject-appeal", "/queue",
+                  Hidden("appeal", std::to_string(appeal.id)) + ReasonField("Reason"), "Reject the appeal") +
+         "</details></section>";
+}
+
+std::string ReportRows(const std::vector<Report>& reports, bool byReporter) {
+  std::string rows;
+  for (const Report& report : reports) {
+    rows += "<tr><td>" + When(report.at) + "</td><td>" +
+            PlayerLink(byReporter ? report.reportedId : report.reporterId) + "</td><td>" + E(report.network) +
+            "</td><td>" + (report.caseId != 0 ? "case " + std::to_string(report.caseId) : std::string("-")) +
+            "</td></tr>";
+  }
+  return rows;
+}
+
+std::string Table(const std::string& heads, const std::string& rows) {
+  if (rows.empty()) return "<p class=\"muted\">None.</p>";
+  return "<div class=\"scroll\"><table><tr>" + heads + "</tr>" + rows + "</table></div>";
+}
+
+}  // namespace
+
+std::string SignInPage(const std::string& message) {
+  const std::string shown = message.empty() ? "" : "<p class=\"error\">" + E(message) + "</p>";
+  return Document("Sign in - Palisard moderation", "<header><strong>Palisard</strong></header>",
+                  "<h1>Sign in</h1>" + shown +
+                      "<form method=\"post\" action=\"/signin\" class=\"card\"><label>Name <input name=\"name\" "
+                      "autocomplete=\"username\" required maxlength=\"" +
+                      Limit(TextField::kAccountName) +
+                      "\"></label><label>Password <input "
+                      "name=\"password\" type=\"password\" autocomplete=\"current-password\" required></label>"
+                      "<button>Sign in</button></form>");
+}
+
+// The appeals below the cases, one screen at a time, with the way to the
+// others.
+std::string AppealsSection(const Viewer& viewer, const AppealsShown& appeals) {
+  if (appeals.total == 0) return "";
+  const std::size_t first = appeals.screen * appeals.perScreen;
+  std::string body = "<h2 id=\"appeals\">" + Count(static_cast<uint32_t>(appeals.total), "open appeal") +
+                     (appeals.shown.empty() ? std::string()
+                                            : ", newest first: " + std::to_string(first + 1) + " to " +
+                                                  std::to_string(first + appeals.shown.size())) +
+                     "</h2>";
+  for (const QueueAppeal& appeal : appeals.shown) body += AppealCard(viewer, appeal);
+  std::string pages;
+  if (appeals.screen > 0) {
+    pages += "<a href=\"/queue?appeals=" + std::to_string(appeals.screen - 1) + "#appeals\">Newer appeals</a>";
+  }
+  if (first + appeals.shown.size() < appeals.total) {
+    pages += "<a href=\"/queue?appeals=" + std::to_string(appeals.screen + 1) + "#appeals\">Older appeals</a>";
+  }
+  return body + (pages.empty() ? "" : "<p class=\"pages\">" + pages + "</p>");
+}
+
+std::string QueuePage(const Viewer& viewer, const std::string& notice, const std::vector<QueueCase>& cases,
+                      const AppealsShown& appeals) {
+  std::string body;
+  for (const QueueCase& entry : cases) body += CaseCard(viewer, entry);
+  body += AppealsSection(viewer, appeals);
+  if (body.empty()) body = "<p class=\"muted\">Nothing to decide.</p>";
+  return Frame(viewer, "Queue", notice, body);
+}
+
+std::string BansPage(const Viewer& viewer, const std::string& notice, const std::vector<Ban>& bans,
+                     const std::vector<Mute>& mutes, uint64_t searched, bool all, UnixTime now) {
+  std::string body =
+      "<form method=\"get\" action=\"/bans\" class=\"card\"><label>Player id <input name=\"id\" "
+      "inputmode=\"numeric\" value=\"" +
+      (searched != 0 ? Id(searched) : "") +
+      "\"></label><label><input type=\"checkbox\" name=\"all\" "
+      "value=\"1\"" +
+      (all ? " checked" : "") + "> past bans too</label><button>Search</button></form>";
+  std::string rows;
+  for (const Ban& ban : bans) {
+    rows += "<tr><td>" + PlayerLink(ban.playerId) + "</td><td>" + BanText(ban, now) + "</td><td>" +
+            (ban.InForce(now) ? LiftForm(viewer, ban.playerId, "/bans") : "") + "</td></tr>";
+  }
+  body += Table("<th>Player</th><th>Ban</th><th></th>", rows);
+  std::string muteRows;
+  for (const Mute& mute : mutes) {
+    const bool reporter = mute.kind == MuteKind::kReporter;
+    muteRows += "<tr><td>" + std::string(reporter ? "reporter " : "network ") + E(mute.subject) + "</td><td>" +
+                U(mute.reason) + "</td><td>" + U(mute.madeBy) + " " + When(mute.madeAt) + "</td><td>" +
+                PostForm(viewer, "/unmute", "/bans", Hidden("mute", std::to_string(mute.id)), "Unmute", "inline") +
+                "</td></tr>";
+  }
+  body += "<h2>Muted</h2>" + Table("<th>Whose reports</th><th>Why</th><th>By</th><th></th>", muteRows);
+  return Frame(viewer, all ? "All bans" : "Bans in force", notice, body);
+}
+
+std::string PlayerPage(const Viewer& viewer, const std::string& notice, uint64_t playerId, const PlayerFile& file,
+                       UnixTime now) {
+  const Ban* inForce = nullptr;
+  for (const Ban& ban : file.bans) {
+    if (!inForce && ban.InForce(now)) inForce = &ban;
+  }
+  const std::string back = "/player/" + Id(playerId);
+  std::string body = "<section class=\"card\"><p>" +
+                     (inForce ? "Banned " + BanText(*inForce, now) : std::string("Not banned.")) + "</p>" +
+                     (inForce ? LiftForm(viewer, playerId, back) : BanForm(viewer, playerId, back)) + "</section>";
+  std::string banRows;
+  for (const Ban& ban : file.bans) banRows += "<tr><td>" + BanText(ban, now) + "</td></tr>";
+  body += "<h2>Bans</h2>" + Table("<th>Ban</th>", banRows);
+  std::string caseRows;
+  for (const Case& c : file.cases) {
+    caseRows += "<tr><td>" + std::to_string(c.id) + "</td><td>" + std::to_string(c.reports) + " reports, " +
+                std::to_string(c.networks) + " networks</td><td>" +
+                (c.closing ? E(c.closing->decision) + " " + When(c.closing->at) + " by " + U(c.closing->by) + ": " +
+                                 U(c.closing->reason)
+                           : std::string("open")) +
+                "</td></tr>";
+  }
+  body += "<h2>Cases</h2>" + Table("<th>Case</th><th>Reports</th><th>Decision</th>", caseRows);
+  body += "<h2>Reports of this player</h2>" +
+          Table("<th>When</th><th>Reporter</th><th>Network</th><th>Case</th>", ReportRows(file.reports, false));
+  body += "<h2>Reports by this player</h2>" +
+          Table("<th>When</th><th>Reported</th><th>Network</th><th>Case</th>", ReportRows(file.reportsBy, true));
+  std::string appealRows;
+  for (const Appeal& appeal : file.appeals) {
+    appealRows += "<tr><td>" + When(appeal.madeAt) + "</td><td><div class=\"quote\">" + U(appeal.text) +
+                  "</div></td><td>" +
+                  (appeal.closing
+                       ? E(appeal.closing->decision) + " by " + U(appeal.closing->by) + ": " + U(appeal.closing->reason)
+                       : std::string("open")) +
+                  "</td></tr>";
+  }
+  body += "<h2>Appeals</h2>" + Table("<th>When</th><th>Appeal</th><th>Decision</th>", appealRows);
+  return Frame(viewer, "Player " + Id(playerId), notice, body);
+}
+
+std::string AuditPage(const Viewer& viewer, const AuditFilter& filter, const std::vector<AuditEntry>& entries) {
+  std::string body =
+      "<form method=\"get\" action=\"/audit\" class=\"card\"><label>Who <input name=\"moderator\" value=\"" +
+      E(filter.actor) + "\"></label><label>Player <input name=\"player\" inputmode=\"numeric\" value=\"" +
+      (filter.playerId != 0 ? Id(filter.playerId) : "") + "\"></label><label>Action <input name=\"action\" value=\"" +
+      E(filter.action) + "\" placeholder=\"ban, lift, appeal, sign-in-failed\"></label><button>Filter</button></form>";
+  std::string rows;
+  for (const AuditEntry& entry : entries) {
+    rows += "<tr><td>" + When(entry.at) + "</td><td>" + U(entry.actor) + "</td><td>" + E(entry.from) + "</td><td>" +
+            E(entry.action) + "</td><td>" + (entry.playerId != 0 ? PlayerLink(entry.playerId) : "") + "</td><td>" +
+            (entry.before.empty() ? "" : "<code>" + U(entry.before) + "</code> &rarr; ") + "<code>" + U(entry.after) +
+            "</code></td></tr>";
+  }
+  body += Table("<th>When</th><th>Who</th><th>From</th><th>Action</th><th>Player</th><th>Change</th>", rows);
+  return Frame(viewer, "Audit", "", body);
+}
+
+std::string AccountsPage(const Viewer& viewer, const std::string& notice, const std::vector<Moderator>& accounts) {
+  std::string rows;
+  for (const Moderator& account : accounts) {
+    const bool admin = account.role == ModeratorRole::kAdmin;
+    rows += "<tr><td>" + U(account.name) + "</td><td>" + (admin ? "admin" : "moderator") + "</td><td>added " +
+            When(account.createdAt) + " by " + U(account.createdBy) + "</td><td>" +
+            (account.name == viewer.name ? std::string()
+                                         : PostForm(viewer, "/accounts/remove", "/accounts",
+                                                    Hidden("name", account.name), "Remove", "inline")) +
+            "</td></tr>";
+  }
+  const std::string add =
+      "<h2>Add an account</h2>" +
+      PostForm(
+          viewer, "/accounts/add", "/accounts",
+          "<label>Name <input name=\"name\" required maxlength=\"" + Limit(TextField::kAccountName) +
+              "\"></label><label>Password (10 characters or more) <input name=\"password\" type=\"password\" "
+              "autocomplete=\"new-password\" required minlength=\"10\"></label>"
+              "<label>Role <select name=\"role\"><option>moderator</option><option>admin</option></select></label>",
+          "Add", "card");
+  return Frame(viewer, "Accounts", notice, Table("<th>Name</th><th>Role</th><th>Added</th><th></th>", rows) + add);
+}
+
+std::string MessagePage(const Viewer& viewer, const std::string& title, const std::string& message) {
+  return Frame(viewer, title, "", "<p class=\"error\">" + U(message) + "</p><p><a href=\"/queue\">Back</a></p>");
+}
+
+std::string PublicPlayerPage(uint64_t playerId, const std::optional<Ban>& ban, bool appealOpenFromHere,
+                             const std::string& notice) {
+  std::string body = notice.empty() ? "" : "<p class=\"notice\">" + E(notice) + "</p>";
+  if (!ban) {
+    body += "<p>Player " + Id(playerId) + " is not banned here.</p>";
+  } else {
+    body += "<section class=\"card\"><p>Player " + Id(playerId) + " is banned " + Until(*ban) +
+            ".</p><p>Reason: " + U(ban->reason) + "</p></section>";
+    body += appealOpenFromHere ? "<p>An appeal from your network is open; the moderators will decide on it.</p>"
+                               : "<form method=\"post\" action=\"/player/" + Id(playerId) +
+                                     "\" class=\"card\"><label>Your appeal: why should the ban be lifted? <textarea "
+                                     "name=\"appeal\" rows=\"5\" maxlength=\"" +
+                                     Limit(TextField::kAppeal) +
+                                     "\" required></textarea></label><button>Send the appeal</button></form>";
+  }
+  return Document("Player " + Id(playerId) + " - Palisard", "<header><strong>Palisard</strong></header>",
+                  "<h1>Player " + Id(playerId) + "</h1>" + body);
+}
+
+}  // namespace palisard

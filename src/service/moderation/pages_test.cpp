@@ -1,0 +1,67 @@
+#include "service/moderation/pages.h"
+
+#include <gtest/gtest.h>
+
+namespace palisard {
+namespace {
+
+constexpr UnixTime kNow = 1714564800;
+
+// Every page, built with markup in every text a player, a moderator or a
+// database can bring: none of it may reach the page as markup. The pages
+// carry no script of their own, so "</script>" and "<img" never belong.
+TEST(ModerationPagesTest, NoTextFromOutsideBecomesMarkup) {
+  const std::string hostile = "<img src=x onerror=alert(1)></script>\"'&";
+  const Viewer viewer{hostile, true, hostile};
+  Ban ban{1, hostile, 7, hostile, hostile, kNow, kNow + 60, BanLift{hostile, kNow, hostile}};
+  Ban inForce{2, hostile, 7, hostile, hostile, kNow, std::nullopt, std::nullopt};
+  Case closed{3, 7, kNow, CaseClosing{hostile, hostile, kNow, hostile}, 1, 1, 1, kNow, kNow};
+  Report report{4, 8, 7, hostile, kNow, 3};
+  Appeal appeal{5, 7, hostile, hostile, kNow, CaseClosing{hostile, hostile, kNow, hostile}};
+  PlayerFile file{{inForce, ban}, {closed}, {report}, {report}, {appeal}};
+  const Mute mute{6, MuteKind::kNetwork, hostile, hostile, hostile, kNow};
+  const std::vector<Moderator> accounts = {{1, hostile, ModeratorRole::kAdmin, hostile, kNow}};
+  const std::vector<AuditEntry> audit = {{1, kNow, hostile, hostile, hostile, 7, hostile, hostile}};
+
+  const std::string pages[] = {
+      SignInPage(hostile),
+      QueuePage(viewer, hostile, {{closed, {{report, 1}, {report, 0}}, file}},
+                {0, 10, 12, {{appeal, inForce}, {appeal, std::nullopt}}}),
+      BansPage(viewer, hostile, {ban, inForce}, {mute}, 7, true, kNow),
+      PlayerPage(viewer, hostile, 7, file, kNow),
+      AuditPage(viewer, {hostile, 7, hostile}, audit),
+      AccountsPage(viewer, hostile, accounts),
+      MessagePage(viewer, hostile, hostile),
+      PublicPlayerPage(7, inForce, false, hostile),
+  };
+  for (const std::string& page : pages) {
+    EXPECT_EQ(page.find("<img"), std::string::npos) << page;
+    EXPECT_EQ(page.find("<script"), std::string::npos) << page;
+    EXPECT_EQ(page.find("</script>"), std::string::npos) << page;
+    EXPECT_EQ(page.find("=\"x\" onerror"), std::string::npos) << page;
+    EXPECT_NE(page.find("&lt;img src=x onerror=alert(1)&gt;&lt;/script&gt;&quot;'&amp;"), std::string::npos) << page;
+  }
+  // What people wrote is isolated, and no direction control closes the
+  // isolation early or turns the page's own words around.
+  const std::string turning =
+      "\xE2\x81\xA9\xE2\x80\xAE"
+      "aimbot";
+  const Ban turned{1, "r", 7, turning, turning, kNow, std::nullopt, BanLift{turning, kNow, turning}};
+  const std::string bans = BansPage(viewer, "", {turned}, {}, 0, true, kNow);
+  EXPECT_EQ(bans.find("\xE2\x81\xA9"), std::string::npos);
+  EXPECT_EQ(bans.find("\xE2\x80\xAE"), std::string::npos);
+  EXPECT_NE(bans.find("(lifted <time>2024-05-01T12:00:00Z</time> by <bdi>aimbot</bdi>: <bdi>aimbot</bdi>)"),
+            std::string::npos)
+      << bans;
+  // Reporters stay off the public page.
+  EXPECT_EQ(pages[7].find("/player/8"), std::string::npos);
+  EXPECT_NE(pages[1].find("by hosts on 1 other network<"), std::string::npos);
+  EXPECT_NE(pages[1].find("not by a host on another network"), std::string::npos);
+  // Appeals come after the cases, a screen of them with the way to the rest.
+  EXPECT_LT(pages[1].find("id=\"case-3\""), pages[1].find("12 open appeals, newest first: 1 to 2"));
+  EXPECT_NE(pages[1].find("href=\"/queue?appeals=1#appeals\">Older appeals"), std::string::npos);
+  EXPECT_EQ(pages[1].find("Newer appeals"), std::string::npos);
+}
+
+}  // namespace
+}  // namespace palisard

@@ -1,0 +1,95 @@
+#include "service/moderation/public_player.h"
+
+#include <string_view>
+
+#include "service/http/form_fields.h"
+#include "service/http/page_answers.h"
+#include "service/moderation/pages.h"
+#include "service/values/record_values.h"
+
+namespace palisard {
+namespace {
+
+const char* VerdictText(AppealVerdict verdict) {
+  switch (verdict) {
+    case AppealVerdict::kRecorded:
+      return "Your appeal is received: the moderators will read it.";
+    case AppealVerdict::kNotBanned:
+      return "This player is not banned: there is nothing to appeal.";
+    case AppealVerdict::kOpenAlready:
+      return "An appeal of this player from your network is open already.";
+    case AppealVerdict::kNetworkLimit:
+      return "Too many appeals from your network: try again tomorrow.";
+    case AppealVerdict::kServiceLimit:
+      return "Too many appeals reach the moderators just now: try again in a few hours.";
+  }
+  return "";
+}
+
+unsigned VerdictStatus(AppealVerdict verdict) {
+  switch (verdict) {
+    case AppealVerdict::kRecorded:
+      return 200;
+    case AppealVerdict::kNetworkLimit:
+    case AppealVerdict::kServiceLimit:
+      return 429;
+    default:
+      return 409;
+  }
+}
+
+HttpAnswer Page(unsigned status, Store& store, uint64_t playerId, const std::string& network, UnixTime now,
+                const std::string& notice, Result* stored) {
+  PlayerFile file;
+  *stored = store.Player(playerId, &file);
+  if (!stored->ok()) return HtmlPage(503, "<!DOCTYPE html>\n<p>The service cannot answer now; try again later.</p>\n");
+  std::optional<Ban> inForce;
+  for (const Ban& ban : file.bans) {
+    if (!inForce && ban.InForce(now)) inForce = ban;
+  }
+  bool appealOpen = false;
+  for (const Appeal& appeal : file.appeals) appealOpen = appealOpen || (!appeal.closing && appeal.network == network);
+  return HtmlPage(status, PublicPlayerPage(playerId, inForce, appealOpen, notice));
+}
+
+}  // namespace
+
+Routed RoutePlayerPage(const HttpRequest& request, const ServeSettings& settings) {
+  uint64_t playerId = 0;
+  const std::string id = PathOf(request.target).substr(std::string_view(kPlayerPagePrefix).size());
+  if (!ParseCommunityId(id, &playerId).ok()) {
+    return HtmlPage(404, "<!DOCTYPE html>\n<title>Not found</title><p>No such player page.</p>\n");
+  }
+  if (request.method == "GET") {
+    return StoreCall([playerId, network = request.network](Store& store, UnixTime now, Result* stored) {
+      return Page(200, store, playerId, network, now, "", stored);
+    });
+  }
+  if (request.method != "POST") {
+    HttpAnswer answer = HtmlPage(405, "");
+    answer.headers.emplace_back("Allow", "GET, POST");
+    return answer;
+  }
+  // Only the player's page may send an appeal: another site's cannot make
+  // its visitors file them.
+  if (!SameOrigin(request)) {
+    return HtmlPage(403,
+                    "<!DOCTYPE html>\n<title>Refused</title><p>Refused: appeals are sent from the player's own "
+                    "page on this site.</p>\n");
+  }
+  const NewAppeal appeal{playerId, Field(ParseFormFields(request.body), "appeal"), request.network};
+  return StoreCall([appeal, &settings](Store& store, UnixTime now, Result* stored) {
+    AppealVerdict verdict = AppealVerdict::kRecorded;
+    Result made = store.RecordAppeal(appeal, settings.appealLimits, now, &verdict);
+    if (made.kind() == Result::Kind::kInvalid) {
+      return Page(400, store, appeal.playerId, appeal.network, now, made.text(), stored);
+    }
+    if (!made.ok()) {
+      *stored = made;
+      return HtmlPage(503, "<!DOCTYPE html>\n<p>The service cannot answer now; try again later.</p>\n");
+    }
+    return Page(VerdictStatus(verdict), store, appeal.playerId, appeal.network, now, VerdictText(verdict), stored);
+  });
+}
+
+}  // namespace palisard

@@ -1,0 +1,102 @@
+#include "service/values/record_values.h"
+
+#include <charconv>
+#include <cstdio>
+#include <ctime>
+#include <limits>
+
+namespace palisard {
+namespace {
+
+constexpr int64_t kLongestBan = int64_t{100} * 366 * 24 * 3600;
+
+Result Invalid(std::string text) { return Result::Failure(Result::Kind::kInvalid, 0, std::move(text)); }
+
+bool AllDigits(const std::string& text) {
+  return !text.empty() && text.find_first_not_of("0123456789") == std::string::npos;
+}
+
+// Digits only, no sign, no blanks: from_chars alone would take "12abc".
+template <typename Integer>
+bool ParseDecimal(const std::string& text, Integer* value) {
+  if (!AllDigits(text)) return false;
+  const auto [end, error] = std::from_chars(text.data(), text.data() + text.size(), *value);
+  return error == std::errc() && end == text.data() + text.size();
+}
+
+}  // namespace
+
+Result ParseCommunityId(const std::string& text, uint64_t* id) {
+  if (!ParseDecimal(text, id) || *id == 0) {
+    return Invalid("'" + text + "' is not a community id (a decimal number from 1 to 18446744073709551615)");
+  }
+  return Result::Ok();
+}
+
+Result ParseCaseId(const std::string& text, int64_t* id) {
+  if (!ParseDecimal(text, id) || *id == 0) return Invalid("'" + text + "' is not a case number");
+  return Result::Ok();
+}
+
+Result ParseBanDuration(const std::string& text, std::optional<int64_t>* seconds) {
+  if (text == "permanent") {
+    seconds->reset();
+    return Result::Ok();
+  }
+  const Result bad = Invalid("'" + text + "' is not a duration (30m, 12h, 7d, 2w or permanent)");
+  if (text.size() < 2) return bad;
+  int64_t unit = 0;
+  switch (text.back()) {
+    case 'm':
+      unit = 60;
+      break;
+    case 'h':
+      unit = 3600;
+      break;
+    case 'd':
+      unit = 24 * 3600;
+      break;
+    case 'w':
+      unit = 7 * 24 * 3600;
+      break;
+    default:
+      return bad;
+  }
+  int64_t count = 0;
+  if (!ParseDecimal(text.substr(0, text.size() - 1), &count) || count == 0) return bad;
+  if (count > kLongestBan / unit) return Invalid("'" + text + "' is longer than 100 years: use permanent");
+  *seconds = count * unit;
+  return Result::Ok();
+}
+
+std::string FormatUtcTime(UnixTime time) {
+  const std::time_t seconds = static_cast<std::time_t>(time);
+  std::tm parts{};
+  char text[32];
+  if (gmtime_r(&seconds, &parts) == nullptr || std::strftime(text, sizeof(text), "%Y-%m-%dT%H:%M:%SZ", &parts) == 0) {
+    return std::to_string(time);
+  }
+  return text;
+}
+
+Result ParseUtcTime(const std::string& text, UnixTime* time) {
+  std::tm parts{};
+  char zone = 0;
+  int consumed = 0;
+  const bool read = std::sscanf(text.c_str(), "%4d-%2d-%2dT%2d:%2d:%2d%c%n", &parts.tm_year, &parts.tm_mon,
+                                &parts.tm_mday, &parts.tm_hour, &parts.tm_min, &parts.tm_sec, &zone, &consumed) == 7;
+  if (read && zone == 'Z' && static_cast<std::size_t>(consumed) == text.size()) {
+    parts.tm_year -= 1900;
+    parts.tm_mon -= 1;
+    const std::time_t seconds = timegm(&parts);
+    // timegm carries 30 February into March: only a date that prints back
+    // as written is one.
+    if (seconds != static_cast<std::time_t>(-1) && FormatUtcTime(seconds) == text) {
+      *time = seconds;
+      return Result::Ok();
+    }
+  }
+  return Invalid("'" + text + "' is not a UTC time like 2024-05-01T12:00:00Z");
+}
+
+}  // namespace palisard
