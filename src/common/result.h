@@ -33,6 +33,15 @@ class [[nodiscard]] Result {
     return Result(kind == Kind::kOk ? Kind::kFailed : kind, code, std::move(text));
   }
 
+  // The kinds callers name most, with their text for people.
+  static Result Invalid(std::string text) { return Failure(Kind::kInvalid, 0, std::move(text)); }
+  static Result NotFound(std::string text, int64_t code = 0) { return Failure(Kind::kNotFound, code, std::move(text)); }
+  static Result Conflict(std::string text) { return Failure(Kind::kConflict, 0, std::move(text)); }
+  static Result Unavailable(std::string text, int64_t code = 0) {
+    return Failure(Kind::kUnavailable, code, std::move(text));
+  }
+  static Result Failed(std::string text, int64_t code = 0) { return Failure(Kind::kFailed, code, std::move(text)); }
+
   bool ok() const { return kind_ == Kind::kOk; }
   Kind kind() const { return kind_; }
   // The system's, the engine's or the peer's own number; 0 when there is none.

@@ -1,7 +1,5 @@
 #include "soap/soap_codec.h"
 
-#include "common/ascii_text.h"
-
 #include <pugixml.hpp>
 
 #include <algorithm>
@@ -13,6 +11,9 @@
 #include <unordered_set>
 #include <utility>
 #include <vector>
+
+#include "common/ascii_text.h"
+#include "common/community_id.h"
 
 namespace palisard {
 namespace {
@@ -139,16 +140,8 @@ bool IsTrue(pugi::xml_attribute attribute) {
   return value == "true" || value == "1";
 }
 
-// A community id as a request writes it: decimal digits, blanks around them
-// allowed, nothing that does not fit 64 bits.
-std::optional<uint64_t> ParseRequestId(std::string_view text) {
-  text = Trimmed(text);
-  if (text.empty()) return std::nullopt;
-  uint64_t id = 0;
-  const auto [end, error] = std::from_chars(text.data(), text.data() + text.size(), id);
-  if (error != std::errc() || end != text.data() + text.size()) return std::nullopt;
-  return id;
-}
+// A community id as a request writes it: XML blanks around it allowed.
+std::optional<uint64_t> ParseRequestId(std::string_view text) { return ReadCommunityId(Trimmed(text)); }
 
 Result Invalid(std::string text) { return Result::Failure(Result::Kind::kInvalid, 0, std::move(text)); }
 

@@ -2,6 +2,8 @@
 
 #include <charconv>
 
+#include "common/community_id.h"
+
 namespace palisard {
 namespace {
 
@@ -15,10 +17,8 @@ bool ReadPlayerId(const nlohmann::json& json, uint64_t* id) {
     return *id != 0;
   }
   if (!json.is_string()) return false;
-  const std::string& text = json.get_ref<const std::string&>();
-  const char* end = text.data() + text.size();
-  auto [stop, error] = std::from_chars(text.data(), end, *id);
-  return error == std::errc() && stop == end && *id != 0;
+  *id = ReadCommunityId(json.get_ref<const std::string&>()).value_or(0);
+  return *id != 0;
 }
 
 // A text field: missing is allowed when `optional`, and reads as empty.

@@ -7,9 +7,8 @@
 #include <unordered_map>
 #include <utility>
 
-#include "store/sql_database.h"
-
 #include "common/ascii_text.h"
+#include "store/sql_database.h"
 
 namespace palisard {
 namespace {

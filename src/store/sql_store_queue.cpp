@@ -3,6 +3,7 @@
 #include <algorithm>
 #include <unordered_set>
 
+#include "common/community_id.h"
 #include "store/ban_json.h"
 #include "store/sql_store.h"
 #include "store/text_limits.h"
@@ -265,7 +266,7 @@ Result SqlStore::AddMute(MuteKind kind, const std::string& subject, const std::s
   if (result.ok()) {
     nlohmann::json after = {
         {"mute", SqlInt(rows.at(0).at(0))}, {"kind", MuteKindName(kind)}, {"subject", subject}, {"reason", reason}};
-    const uint64_t player = kind == MuteKind::kReporter ? std::strtoull(subject.c_str(), nullptr, 10) : 0;
+    const uint64_t player = kind == MuteKind::kReporter ? ReadCommunityId(subject).value_or(0) : 0;
     result = AppendAudit({0, now, actor.name, actor.from, "mute", player, "", JsonText(after)});
   }
   if (result.ok()) result = transaction.Commit();
@@ -286,7 +287,7 @@ Result SqlStore::LiftMute(int64_t muteId, const Actor& actor, UnixTime now) {
     return Result::Failure(Result::Kind::kNotFound, 0, "no mute " + std::to_string(muteId) + " in force");
   const std::string kind = SqlText(rows[0][0]);
   const std::string subject = SqlText(rows[0][1]);
-  const uint64_t player = kind == "reporter" ? std::strtoull(subject.c_str(), nullptr, 10) : 0;
+  const uint64_t player = kind == "reporter" ? ReadCommunityId(subject).value_or(0) : 0;
   result = AppendAudit({0, now, actor.name, actor.from, "unmute", player,
                         JsonText({{"mute", muteId}, {"kind", kind}, {"subject", subject}}), ""});
   if (result.ok()) result = transaction.Commit();

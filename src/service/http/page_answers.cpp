@@ -1,10 +1,8 @@
 #include "service/http/page_answers.h"
 
-#include "common/ascii_text.h"
-
-#include <algorithm>
-#include <cctype>
 #include <utility>
+
+#include "common/ascii_text.h"
 
 namespace palisard {
 namespace {

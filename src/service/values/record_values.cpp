@@ -5,6 +5,8 @@
 #include <ctime>
 #include <limits>
 
+#include "common/community_id.h"
+
 namespace palisard {
 namespace {
 
@@ -27,7 +29,8 @@ bool ParseDecimal(const std::string& text, Integer* value) {
 }  // namespace
 
 Result ParseCommunityId(const std::string& text, uint64_t* id) {
-  if (!ParseDecimal(text, id) || *id == 0) {
+  *id = ReadCommunityId(text).value_or(0);
+  if (*id == 0) {
     return Invalid("'" + text + "' is not a community id (a decimal number from 1 to 18446744073709551615)");
   }
   return Result::Ok();

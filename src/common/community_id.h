@@ -1,0 +1,15 @@
+#pragma once
+
+#include <cstdint>
+#include <optional>
+#include <string_view>
+
+namespace palisard {
+
+// A community id as the service reads one from outside (a request, a form,
+// a file): decimal digits only, no sign and no blanks, fitting 64 bits;
+// nothing otherwise. "0" reads as 0, which names no player: callers that
+// need a player refuse it.
+std::optional<uint64_t> ReadCommunityId(std::string_view digits);
+
+}  // namespace palisard
