@@ -263,8 +263,8 @@ if part bans; then
     for bans in 10000 1000000; do
       database=$work/bans-$(build_name "$build" | tr -c 'a-z0-9\n' -)-$bans.db
       seq -f '76561198%09.0f' 10 10 $((bans * 10)) > "$work/banned.txt"
-      "$service" import "$work/banned.txt" --database "$database" > /dev/null
       serve "$database"
+      "$service" import "$work/banned.txt" --database "$database" > /dev/null
       cat > "$work/hosts.lua" <<LUA
 wrk.method = "POST"
 wrk.headers["Content-Type"] = "text/xml; charset=utf-8"
