@@ -86,13 +86,18 @@ Result SqlStore::InsertBan(Ban* ban) {
   return Result::Ok();
 }
 
-Result SqlStore::CloseOpenCase(uint64_t playerId, const std::string& decision, const Actor& actor,
+AuditEntry AuditLine(AuditAction action, const Actor& actor, UnixTime now, uint64_t playerId, std::string before,
+                     std::string after) {
+  return {0, now, actor.name, actor.from, std::string(WordOf(action)), playerId, std::move(before), std::move(after)};
+}
+
+Result SqlStore::CloseOpenCase(uint64_t playerId, CaseDecision decision, const Actor& actor,
                                const std::string& reason, UnixTime now, int64_t* caseId) {
   std::vector<SqlRow> rows;
   Result closed = db_->Query(
       "UPDATE cases SET decision = $2, closed_by = $3, closed_at = $4, close_reason = $5 "
       "WHERE player_id = $1 AND closed_at IS NULL RETURNING id",
-      {SqlId(playerId), decision, actor.name, now, reason}, &rows);
+      {SqlId(playerId), std::string(WordOf(decision)), actor.name, now, reason}, &rows);
   if (!closed.ok()) return closed;
   *caseId = rows.empty() ? 0 : SqlInt(rows[0][0]);
   return Result::Ok();
@@ -134,11 +139,11 @@ Result SqlStore::AddBan(const NewBan& ban, const Actor& actor, UnixTime now, Ban
   }
   int64_t closedCase = 0;
   result = InsertBan(&record);
-  if (result.ok()) result = CloseOpenCase(ban.playerId, "banned", actor, ban.reason, now, &closedCase);
+  if (result.ok()) result = CloseOpenCase(ban.playerId, CaseDecision::kBanned, actor, ban.reason, now, &closedCase);
   if (result.ok()) {
     nlohmann::json after = BanToJson(record);
     if (closedCase != 0) after["closedCase"] = closedCase;
-    result = AppendAudit({0, now, actor.name, actor.from, "ban", ban.playerId, "", JsonText(after)});
+    result = AppendAudit(AuditLine(AuditAction::kBan, actor, now, ban.playerId, "", JsonText(after)));
   }
   if (result.ok()) result = transaction.Commit();
   if (!result.ok()) return result;
@@ -170,7 +175,7 @@ Result SqlStore::LiftBan(uint64_t playerId, const std::string& reason, const Act
     if (!grantedAppeals.empty()) after["grantedAppeals"] = std::exchange(grantedAppeals, {});
     result = db_->Query("UPDATE bans SET lifted_by = $2, lifted_at = $3, lift_reason = $4 WHERE id = $1",
                         {ban.id, actor.name, now, reason}, nullptr);
-    if (result.ok()) result = AppendAudit({0, now, actor.name, actor.from, "lift", playerId, before, JsonText(after)});
+    if (result.ok()) result = AppendAudit(AuditLine(AuditAction::kLift, actor, now, playerId, before, JsonText(after)));
   }
   if (!result.ok()) return result;
   result = transaction.Commit();
@@ -212,7 +217,7 @@ Result SqlStore::ImportOne(Ban ban, const Actor& actor, UnixTime now, std::vecto
   if (result.ok()) result = InsertBan(&ban);
   int64_t closedCase = 0;
   if (result.ok() && ban.InForce(now))
-    result = CloseOpenCase(ban.playerId, "banned", actor, ban.reason, now, &closedCase);
+    result = CloseOpenCase(ban.playerId, CaseDecision::kBanned, actor, ban.reason, now, &closedCase);
   if (result.ok()) refs->push_back(ban.ref);
   return result;
 }
@@ -242,7 +247,7 @@ Result SqlStore::ImportBans(const std::vector<Ban>& bans, bool dryRun, const Act
   for (std::size_t i = 0; result.ok() && i < bans.size(); ++i) result = ImportOne(bans[i], actor, now, &refs);
   if (result.ok() && !refs.empty()) {
     nlohmann::json after = {{"added", refs.size()}, {"refs", refs}};
-    result = AppendAudit({0, now, actor.name, actor.from, "import", 0, "", JsonText(after)});
+    result = AppendAudit(AuditLine(AuditAction::kImport, actor, now, 0, "", JsonText(after)));
   }
   if (!result.ok()) return result;
   // A dry run goes through every step and then rolls them back.
@@ -291,7 +296,7 @@ Result SqlStore::SetSetting(const std::string& key, const std::string& value, co
   if (result.ok()) {
     std::string before = old ? JsonText({{"name", key}, {"value", *old}}) : "";
     result = AppendAudit(
-        {0, now, actor.name, actor.from, "setting", 0, before, JsonText({{"name", key}, {"value", value}})});
+        AuditLine(AuditAction::kSetting, actor, now, 0, before, JsonText({{"name", key}, {"value", value}})));
   }
   if (result.ok()) result = transaction.Commit();
   return result;

@@ -9,8 +9,9 @@
 
 namespace palisard {
 
-// The kinds of refusal the store counts (see Store::Prune).
-enum class Refusal { kSignInFailed, kSignInRefused, kReportRefused, kAppealRefused };
+// The audit line of `actor`'s change at `now`.
+AuditEntry AuditLine(AuditAction action, const Actor& actor, UnixTime now, uint64_t playerId, std::string before,
+                     std::string after);
 
 // The Store, written once over either database. Writers that read before
 // they write (is a ban in force? how many reports this hour?) first take
@@ -73,7 +74,7 @@ class SqlStore final : public Store {
                    std::vector<Ban>* bans);
   Result BansInForce(uint64_t playerId, UnixTime now, std::vector<Ban>* bans);
   Result InsertBan(Ban* ban);
-  Result CloseOpenCase(uint64_t playerId, const std::string& decision, const Actor& actor, const std::string& reason,
+  Result CloseOpenCase(uint64_t playerId, CaseDecision decision, const Actor& actor, const std::string& reason,
                        UnixTime now, int64_t* caseId);
   Result AppendAudit(const AuditEntry& entry);
   Result ImportOne(Ban ban, const Actor& actor, UnixTime now, std::vector<std::string>* refs);
@@ -88,8 +89,9 @@ class SqlStore final : public Store {
                           std::vector<int64_t>* appealIds);
   Result RecordSighting(const Sighting& sighting);
   Result CheckPlayerLimits(const NewReport& report, const ReportLimits& limits, UnixTime now, ReportVerdict* verdict);
-  // Counts one refusal in its window (outside the audit).
-  Result CountRefusal(Refusal kind, const std::string& subject, const std::string& network, UnixTime now);
+  // Counts one refusal (one of the AuditActions that are refusals) in its
+  // window, outside the audit.
+  Result CountRefusal(AuditAction kind, const std::string& subject, const std::string& network, UnixTime now);
   // Turns the tallies of windows ended by `now` into audit rows.
   Result FoldRefusals(UnixTime now);
   Result AccountFailures(const std::string& account, const std::string& network, const SignInLimits& limits,

@@ -7,17 +7,15 @@ namespace {
 
 constexpr const char* kModeratorColumns = "m.id, m.name, m.role, m.created_by, m.created_at";
 
-const char* RoleName(ModeratorRole role) { return role == ModeratorRole::kAdmin ? "admin" : "moderator"; }
-
 // In kModeratorColumns' order, from `first` on.
 Moderator ModeratorOf(const SqlRow& row, std::size_t first = 0) {
   return {SqlInt(row[first]), SqlText(row[first + 1]),
-          SqlText(row[first + 2]) == "admin" ? ModeratorRole::kAdmin : ModeratorRole::kModerator,
+          ValueOfWord<ModeratorRole>(SqlText(row[first + 2])).value_or(ModeratorRole::kModerator),
           SqlText(row[first + 3]), SqlInt(row[first + 4])};
 }
 
 nlohmann::json ModeratorJson(const std::string& name, ModeratorRole role) {
-  return {{"name", name}, {"role", RoleName(role)}};
+  return {{"name", name}, {"role", WordOf(role)}};
 }
 
 }  // namespace
@@ -36,9 +34,9 @@ Result SqlStore::AddModerator(const std::string& name, ModeratorRole role, const
   if (!rows.empty()) return Result::Failure(Result::Kind::kConflict, 0, "an account named " + name + " exists");
   result = db_->Query(
       "INSERT INTO moderators (name, role, password_hash, created_by, created_at) VALUES ($1, $2, $3, $4, $5)",
-      {name, std::string(RoleName(role)), passwordHash, actor.name, now}, nullptr);
+      {name, std::string(WordOf(role)), passwordHash, actor.name, now}, nullptr);
   if (result.ok()) {
-    result = AppendAudit({0, now, actor.name, actor.from, "moderator-add", 0, "", JsonText(ModeratorJson(name, role))});
+    result = AppendAudit(AuditLine(AuditAction::kModeratorAdd, actor, now, 0, "", JsonText(ModeratorJson(name, role))));
   }
   if (result.ok()) result = transaction.Commit();
   return result;
@@ -60,8 +58,8 @@ Result SqlStore::RemoveModerator(const std::string& name, const Actor& actor, Un
   if (result.ok()) result = db_->Query("DELETE FROM known_networks WHERE account = $1", {removed.name}, nullptr);
   if (result.ok()) result = db_->Query("DELETE FROM moderators WHERE id = $1", {removed.id}, nullptr);
   if (result.ok()) {
-    result = AppendAudit({0, now, actor.name, actor.from, "moderator-remove", 0,
-                          JsonText(ModeratorJson(removed.name, removed.role)), ""});
+    result = AppendAudit(AuditLine(AuditAction::kModeratorRemove, actor, now, 0,
+                                   JsonText(ModeratorJson(removed.name, removed.role)), ""));
   }
   if (result.ok()) result = transaction.Commit();
   return result;
@@ -122,7 +120,7 @@ Result SqlStore::BeginSignIn(const std::string& network, const SignInLimits& lim
   if (!result.ok()) return result;
   if (accountFailures >= limits.accountFailures || SqlInt(rows.at(0).at(0)) >= limits.networkFailures) {
     attempt->locked = true;
-    result = CountRefusal(Refusal::kSignInRefused, actor.name, network, now);
+    result = CountRefusal(AuditAction::kSignInRefused, actor.name, network, now);
     return result.ok() ? transaction.Commit() : result;
   }
   rows.clear();
@@ -144,7 +142,7 @@ Result SqlStore::BeginSignIn(const std::string& network, const SignInLimits& lim
 
 Result SqlStore::FinishSignIn(const SignInAttempt& attempt, const std::optional<std::string>& tokenHash,
                               UnixTime expiresAt, const Actor& actor, UnixTime now) {
-  if (!tokenHash) return CountRefusal(Refusal::kSignInFailed, actor.name, attempt.network, now);
+  if (!tokenHash) return CountRefusal(AuditAction::kSignInFailed, actor.name, attempt.network, now);
   if (!attempt.account || attempt.locked) {
     return Result::Failure(Result::Kind::kInvalid, 0, "only a sign-in to an account opens a session");
   }
@@ -174,7 +172,7 @@ Result SqlStore::FinishSignIn(const SignInAttempt& attempt, const std::optional<
     return Result::Failure(Result::Kind::kNotFound, 0, "no account named " + attempt.account->name);
   }
   if (result.ok()) {
-    result = AppendAudit({0, now, actor.name, actor.from, "sign-in", 0, "", JsonText({{"sessionUntil", expiresAt}})});
+    result = AppendAudit(AuditLine(AuditAction::kSignIn, actor, now, 0, "", JsonText({{"sessionUntil", expiresAt}})));
   }
   if (result.ok()) result = transaction.Commit();
   return result;
@@ -197,7 +195,7 @@ Result SqlStore::EndSession(const std::string& tokenHash, const Actor& actor, Un
   Result result = transaction.Begin(true);
   std::vector<SqlRow> rows;
   if (result.ok()) result = db_->Query("DELETE FROM sessions WHERE token_hash = $1 RETURNING 1", {tokenHash}, &rows);
-  if (result.ok() && !rows.empty()) result = AppendAudit({0, now, actor.name, actor.from, "sign-out", 0, "", ""});
+  if (result.ok() && !rows.empty()) result = AppendAudit(AuditLine(AuditAction::kSignOut, actor, now, 0, "", ""));
   if (result.ok()) result = transaction.Commit();
   return result;
 }

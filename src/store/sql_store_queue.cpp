@@ -21,24 +21,6 @@ const std::string kAllAppealsBucket = "appeal *";
 
 Result Invalid(const std::string& text) { return Result::Failure(Result::Kind::kInvalid, 0, text); }
 
-const char* AppealVerdictName(AppealVerdict verdict) {
-  switch (verdict) {
-    case AppealVerdict::kRecorded:
-      return "recorded";
-    case AppealVerdict::kNotBanned:
-      return "not banned";
-    case AppealVerdict::kOpenAlready:
-      return "open already";
-    case AppealVerdict::kNetworkLimit:
-      return "network limit";
-    case AppealVerdict::kServiceLimit:
-      return "service limit";
-  }
-  return "refused";
-}
-
-const char* MuteKindName(MuteKind kind) { return kind == MuteKind::kReporter ? "reporter" : "network"; }
-
 }  // namespace
 
 Result SqlStore::RecordSighting(const Sighting& sighting) {
@@ -133,9 +115,9 @@ Result SqlStore::GrantOpenAppeals(uint64_t playerId, const Actor& actor, const s
                                   std::vector<int64_t>* appealIds) {
   std::vector<SqlRow> rows;
   Result result = db_->Query(
-      "UPDATE appeals SET decision = 'granted', closed_by = $2, closed_at = $3, close_reason = $4 "
+      "UPDATE appeals SET decision = $5, closed_by = $2, closed_at = $3, close_reason = $4 "
       "WHERE player_id = $1 AND closed_at IS NULL RETURNING id",
-      {SqlId(playerId), actor.name, now, reason}, &rows);
+      {SqlId(playerId), actor.name, now, reason, std::string(WordOf(AppealDecision::kGranted))}, &rows);
   appealIds->clear();
   for (const SqlRow& row : rows) appealIds->push_back(SqlInt(row[0]));
   std::sort(appealIds->begin(), appealIds->end());
@@ -177,7 +159,7 @@ Result SqlStore::RecordAppeal(const NewAppeal& appeal, const AppealLimits& limit
   }
   if (!result.ok()) return result;
   if (*verdict != AppealVerdict::kRecorded) {
-    result = CountRefusal(Refusal::kAppealRefused, AppealVerdictName(*verdict), appeal.network, now);
+    result = CountRefusal(AuditAction::kAppealRefused, std::string(WordOf(*verdict)), appeal.network, now);
     return result.ok() ? transaction.Commit() : result;
   }
   std::vector<SqlRow> rows;
@@ -185,7 +167,8 @@ Result SqlStore::RecordAppeal(const NewAppeal& appeal, const AppealLimits& limit
                       {SqlId(appeal.playerId), appeal.text, appeal.network, now}, &rows);
   if (result.ok()) {
     nlohmann::json after = {{"appeal", SqlInt(rows.at(0).at(0))}, {"text", appeal.text}};
-    result = AppendAudit({0, now, "public page", appeal.network, "appeal", appeal.playerId, "", JsonText(after)});
+    result = AppendAudit(
+        AuditLine(AuditAction::kAppeal, {"public page", appeal.network}, now, appeal.playerId, "", JsonText(after)));
   }
   return result.ok() ? transaction.Commit() : result;
 }
@@ -222,16 +205,16 @@ Result SqlStore::RejectAppeal(int64_t appealId, const std::string& reason, const
   result = db_->LockUntilEnd(SqlLockSpace::kPlayer, appeals[0].playerId);
   if (result.ok()) {
     result = db_->Query(
-        "UPDATE appeals SET decision = 'rejected', closed_by = $2, closed_at = $3, close_reason = $4 "
+        "UPDATE appeals SET decision = $5, closed_by = $2, closed_at = $3, close_reason = $4 "
         "WHERE id = $1 AND closed_at IS NULL RETURNING id",
-        {appealId, actor.name, now, reason}, &rows);
+        {appealId, actor.name, now, reason, std::string(WordOf(AppealDecision::kRejected))}, &rows);
   }
   if (!result.ok()) return result;
   if (rows.empty())
     return Result::Failure(Result::Kind::kNotFound, 0, "appeal " + std::to_string(appealId) + " is closed");
-  nlohmann::json after = {{"appeal", appealId}, {"decision", "rejected"}, {"reason", reason}};
-  result = AppendAudit({0, now, actor.name, actor.from, "appeal-rejected", appeals[0].playerId,
-                        JsonText({{"appeal", appealId}, {"state", "open"}}), JsonText(after)});
+  nlohmann::json after = {{"appeal", appealId}, {"decision", WordOf(AppealDecision::kRejected)}, {"reason", reason}};
+  result = AppendAudit(AuditLine(AuditAction::kAppealRejected, actor, now, appeals[0].playerId,
+                                 JsonText({{"appeal", appealId}, {"state", "open"}}), JsonText(after)));
   if (result.ok()) result = transaction.Commit();
   return result;
 }
@@ -240,8 +223,10 @@ Result SqlStore::IsMuted(const NewReport& report, bool* muted) {
   std::vector<SqlRow> rows;
   Result read = db_->Query(
       "SELECT 1 FROM mutes WHERE lifted_at IS NULL AND "
-      "((kind = 'reporter' AND subject = $1) OR (kind = 'network' AND subject = $2))",
-      {std::to_string(report.reporterId), report.network}, &rows);
+      "((kind = $3 AND subject = $1) OR (kind = $4 AND subject = $2))",
+      {std::to_string(report.reporterId), report.network, std::string(WordOf(MuteKind::kReporter)),
+       std::string(WordOf(MuteKind::kNetwork))},
+      &rows);
   *muted = read.ok() && !rows.empty();
   return read;
 }
@@ -256,18 +241,18 @@ Result SqlStore::AddMute(MuteKind kind, const std::string& subject, const std::s
   std::vector<SqlRow> rows;
   if (result.ok()) {
     result = db_->Query("SELECT id FROM mutes WHERE kind = $1 AND subject = $2 AND lifted_at IS NULL",
-                        {std::string(MuteKindName(kind)), subject}, &rows);
+                        {std::string(WordOf(kind)), subject}, &rows);
   }
   if (!result.ok()) return result;
   if (!rows.empty()) return Result::Failure(Result::Kind::kConflict, 0, subject + " is muted already");
   result =
       db_->Query("INSERT INTO mutes (kind, subject, reason, made_by, made_at) VALUES ($1, $2, $3, $4, $5) RETURNING id",
-                 {std::string(MuteKindName(kind)), subject, reason, actor.name, now}, &rows);
+                 {std::string(WordOf(kind)), subject, reason, actor.name, now}, &rows);
   if (result.ok()) {
     nlohmann::json after = {
-        {"mute", SqlInt(rows.at(0).at(0))}, {"kind", MuteKindName(kind)}, {"subject", subject}, {"reason", reason}};
+        {"mute", SqlInt(rows.at(0).at(0))}, {"kind", WordOf(kind)}, {"subject", subject}, {"reason", reason}};
     const uint64_t player = kind == MuteKind::kReporter ? ReadCommunityId(subject).value_or(0) : 0;
-    result = AppendAudit({0, now, actor.name, actor.from, "mute", player, "", JsonText(after)});
+    result = AppendAudit(AuditLine(AuditAction::kMute, actor, now, player, "", JsonText(after)));
   }
   if (result.ok()) result = transaction.Commit();
   return result;
@@ -287,9 +272,9 @@ Result SqlStore::LiftMute(int64_t muteId, const Actor& actor, UnixTime now) {
     return Result::Failure(Result::Kind::kNotFound, 0, "no mute " + std::to_string(muteId) + " in force");
   const std::string kind = SqlText(rows[0][0]);
   const std::string subject = SqlText(rows[0][1]);
-  const uint64_t player = kind == "reporter" ? ReadCommunityId(subject).value_or(0) : 0;
-  result = AppendAudit({0, now, actor.name, actor.from, "unmute", player,
-                        JsonText({{"mute", muteId}, {"kind", kind}, {"subject", subject}}), ""});
+  const uint64_t player = kind == WordOf(MuteKind::kReporter) ? ReadCommunityId(subject).value_or(0) : 0;
+  result = AppendAudit(AuditLine(AuditAction::kUnmute, actor, now, player,
+                                 JsonText({{"mute", muteId}, {"kind", kind}, {"subject", subject}}), ""));
   if (result.ok()) result = transaction.Commit();
   return result;
 }
@@ -303,7 +288,7 @@ Result SqlStore::Mutes(std::vector<Mute>* mutes) {
   if (!read.ok()) return read;
   mutes->clear();
   for (const SqlRow& row : rows) {
-    mutes->push_back({SqlInt(row[0]), SqlText(row[1]) == "reporter" ? MuteKind::kReporter : MuteKind::kNetwork,
+    mutes->push_back({SqlInt(row[0]), ValueOfWord<MuteKind>(SqlText(row[1])).value_or(MuteKind::kNetwork),
                       SqlText(row[2]), SqlText(row[3]), SqlText(row[4]), SqlInt(row[5])});
   }
   return Result::Ok();

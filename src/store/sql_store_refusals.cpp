@@ -12,21 +12,6 @@
 namespace palisard {
 namespace {
 
-// The audit action each kind of refusal is written as.
-const char* ActionOf(Refusal kind) {
-  switch (kind) {
-    case Refusal::kSignInFailed:
-      return "sign-in-failed";
-    case Refusal::kSignInRefused:
-      return "sign-in-refused";
-    case Refusal::kReportRefused:
-      return "report-refused";
-    case Refusal::kAppealRefused:
-      return "appeal-refused";
-  }
-  return "refused";
-}
-
 struct Tally {
   std::string subject;
   std::string network;
@@ -70,14 +55,14 @@ std::vector<AuditEntry> WindowEntries(const std::string& action, std::vector<Tal
 
 }  // namespace
 
-Result SqlStore::CountRefusal(Refusal kind, const std::string& subject, const std::string& network, UnixTime now) {
+Result SqlStore::CountRefusal(AuditAction kind, const std::string& subject, const std::string& network, UnixTime now) {
   return db_->Query(
       "INSERT INTO refusals (kind, subject, network, window_start, refusals, first_at, last_at) "
       "VALUES ($1, $2, $3, $4, 1, $5, $5) ON CONFLICT (kind, subject, network, window_start) DO UPDATE SET "
       "refusals = refusals.refusals + 1, "
       "first_at = CASE WHEN refusals.first_at < excluded.first_at THEN refusals.first_at ELSE excluded.first_at END, "
       "last_at = CASE WHEN refusals.last_at > excluded.last_at THEN refusals.last_at ELSE excluded.last_at END",
-      {std::string(ActionOf(kind)), subject, network, now - now % kRefusalWindow, now}, nullptr);
+      {std::string(WordOf(kind)), subject, network, now - now % kRefusalWindow, now}, nullptr);
 }
 
 // Call within a write transaction. Taking the rows out as it reads them

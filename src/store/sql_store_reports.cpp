@@ -14,25 +14,6 @@ constexpr UnixTime kHour = 3600;
 constexpr UnixTime kDay = 24 * kHour;
 constexpr int64_t kMilli = 1000;  // a bucket's tokens are kept in thousandths
 
-// How verdicts are named in the refusals' audit rows.
-const char* VerdictName(ReportVerdict verdict) {
-  switch (verdict) {
-    case ReportVerdict::kRecorded:
-      return "recorded";
-    case ReportVerdict::kNetworkLimit:
-      return "network limit";
-    case ReportVerdict::kPairLimit:
-      return "pair limit";
-    case ReportVerdict::kReportedLimit:
-      return "reported limit";
-    case ReportVerdict::kInvalid:
-      return "invalid";
-    case ReportVerdict::kMuted:
-      return "muted";
-  }
-  return "refused";
-}
-
 // The bucket's tokens at `now`: what it held at `updatedAt` plus the refill
 // since, never above the burst. A clock behind the last update adds nothing.
 int64_t RefilledMilliTokens(int64_t stored, UnixTime updatedAt, UnixTime now, double burst, double perHour) {
@@ -188,7 +169,7 @@ Result SqlStore::RecordReport(const NewReport& report, const ReportLimits& limit
   }
   if (!result.ok()) return result;
   if (verdict != ReportVerdict::kRecorded) {
-    result = CountRefusal(Refusal::kReportRefused, VerdictName(verdict), report.network, now);
+    result = CountRefusal(AuditAction::kReportRefused, std::string(WordOf(verdict)), report.network, now);
     if (result.ok()) result = transaction.Commit();
     if (result.ok()) outcome->verdict = verdict;
     return result;
@@ -249,15 +230,15 @@ Result SqlStore::DismissCase(int64_t caseId, const std::string& reason, const Ac
   result = db_->LockUntilEnd(SqlLockSpace::kPlayer, playerId);
   if (result.ok()) {
     result = db_->Query(
-        "UPDATE cases SET decision = 'dismissed', closed_by = $2, closed_at = $3, close_reason = $4 "
+        "UPDATE cases SET decision = $5, closed_by = $2, closed_at = $3, close_reason = $4 "
         "WHERE id = $1 AND closed_at IS NULL RETURNING id",
-        {caseId, actor.name, now, reason}, &rows);
+        {caseId, actor.name, now, reason, std::string(WordOf(CaseDecision::kDismissed))}, &rows);
   }
   if (!result.ok()) return result;
   if (rows.empty()) return Result::Failure(Result::Kind::kNotFound, 0, "case " + std::to_string(caseId) + " is closed");
   nlohmann::json before = {{"case", caseId}, {"state", "open"}};
-  nlohmann::json after = {{"case", caseId}, {"decision", "dismissed"}, {"reason", reason}};
-  result = AppendAudit({0, now, actor.name, actor.from, "dismiss", playerId, JsonText(before), JsonText(after)});
+  nlohmann::json after = {{"case", caseId}, {"decision", WordOf(CaseDecision::kDismissed)}, {"reason", reason}};
+  result = AppendAudit(AuditLine(AuditAction::kDismiss, actor, now, playerId, JsonText(before), JsonText(after)));
   if (result.ok()) result = transaction.Commit();
   return result;
 }

@@ -9,6 +9,7 @@
 #include <vector>
 
 #include "common/result.h"
+#include "store/record_words.h"
 
 namespace palisard {
 
@@ -81,11 +82,6 @@ struct ReportLimits {
   int reportedPerHour = 30;    // reports of one player in an hour, from anyone
 };
 
-// Why a report was or was not recorded. Refusals are counted (see
-// Prune), never stored as reports. kInvalid: an id is 0, or a player reports himself.
-// kMuted: a moderator muted the reporter id or the source network.
-enum class ReportVerdict { kRecorded, kNetworkLimit, kPairLimit, kReportedLimit, kInvalid, kMuted };
-
 struct ReportOutcome {
   ReportVerdict verdict = ReportVerdict::kRecorded;
   bool reportedBanned = false;  // recorded, and a ban of the reported player is in force now
@@ -102,7 +98,7 @@ struct Report {
 };
 
 struct CaseClosing {
-  std::string decision;  // "banned" or "dismissed"
+  std::string decision;  // a CaseDecision's or an AppealDecision's word
   std::string by;
   UnixTime at = 0;
   std::string reason;
@@ -166,15 +162,6 @@ struct AppealLimits {
   double allPerHour = 20;
 };
 
-// kRecorded, or why not: no ban of the player is in force, an appeal of his
-// from the same network is open already, or the network's or everyone's
-// bucket is empty.
-enum class AppealVerdict { kRecorded, kNotBanned, kOpenAlready, kNetworkLimit, kServiceLimit };
-
-// A reporter id or a source network whose reports are refused (and
-// counted, as ReportVerdict::kMuted).
-enum class MuteKind { kReporter, kNetwork };
-
 struct Mute {
   int64_t id = 0;
   MuteKind kind = MuteKind::kReporter;
@@ -192,8 +179,6 @@ struct PlayerFile {
   std::vector<Report> reportsBy;  // reports the player made, newest first
   std::vector<Appeal> appeals;    // newest first
 };
-
-enum class ModeratorRole { kModerator, kAdmin };
 
 // An account of the moderation pages. Its password hash never leaves the
 // store except for a sign-in to check it.
@@ -253,7 +238,7 @@ struct AuditEntry {
   UnixTime at = 0;
   std::string actor;
   std::string from;
-  std::string action;  // "ban", "lift", "dismiss", "import", ...
+  std::string action;  // an AuditAction's word
   uint64_t playerId = 0;
   std::string before;  // the record before the change, as JSON; empty for a new one
   std::string after;   // and after it
