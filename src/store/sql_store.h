@@ -5,9 +5,14 @@
 #include <vector>
 
 #include "store/sql_database.h"
+#include "store/sql_record.h"
 #include "store/store.h"
 
 namespace palisard {
+
+// The condition that a ban is in force (see Ban::InForce) at the time bound
+// as parameter $`now`, on the bans table's columns.
+std::string InForce(int now);
 
 // The audit line of `actor`'s change at `now`.
 AuditEntry AuditLine(AuditAction action, const Actor& actor, UnixTime now, uint64_t playerId, std::string before,
@@ -82,7 +87,8 @@ class SqlStore final : public Store {
   // refills `perHour`; call with its lock held.
   Result TakeToken(const std::string& bucket, double burst, double perHour, UnixTime now, bool* taken);
   Result IsMuted(const NewReport& report, bool* muted);
-  Result QueryReports(const std::string& where, const std::vector<SqlValue>& params, std::vector<Report>* reports);
+  Result QueryReports(const std::string& where, const std::string& order, const std::vector<SqlValue>& params,
+                      std::vector<Report>* reports);
   Result QueryAppeals(const std::string& where, const std::string& order, const std::vector<SqlValue>& params,
                       std::vector<Appeal>* appeals);
   Result GrantOpenAppeals(uint64_t playerId, const Actor& actor, const std::string& reason, UnixTime now,

@@ -51,7 +51,27 @@ class SqliteDatabase final : public SqlDatabase {
  public:
   explicit SqliteDatabase(DatabaseHandle db) : db_(std::move(db)) {}
 
-  SqlDialect dialect() const override { return SqlDialect::kSqlite; }
+  std::string TypeName(SqlType type) const override {
+    switch (type) {
+      case SqlType::kGeneratedKey:
+        // The row id, numbered by the database.
+        return "INTEGER PRIMARY KEY";
+    }
+    return "";
+  }
+
+  std::string AppendOnly(const std::string& table) const override {
+    std::string statements;
+    for (const auto& [name, change] : {std::pair("update", "UPDATE"), std::pair("delete", "DELETE")}) {
+      statements += "CREATE TRIGGER " + table + "_no_" + name + " BEFORE " + change + " ON " + table +
+                    "\nBEGIN SELECT RAISE(ABORT, 'the " + table + " is append-only'); END;\n";
+    }
+    return statements;
+  }
+
+  std::string IntegerRows(int parameter) const override {
+    return "SELECT value FROM json_each($" + std::to_string(parameter) + ")";
+  }
 
   Result Query(const std::string& sql, const std::vector<SqlValue>& params, std::vector<SqlRow>* rows) override {
     sqlite3_stmt* statement = nullptr;
@@ -196,8 +216,8 @@ Result OpenSqliteDatabase(const std::string& path, std::unique_ptr<SqlDatabase>*
     wal = database->Query("PRAGMA journal_mode=WAL", {}, &mode);
   }
   if (!wal.ok()) return wal;
-  if (mode.empty() || SqlText(mode[0][0]) != "wal") {
-    return Result::Failure(Result::Kind::kUnavailable, 0, path + " cannot be put in WAL mode");
+  if (mode.empty() || mode[0].empty() || mode[0][0] != "wal") {
+    return Result::Unavailable(path + " cannot be put in WAL mode");
   }
   // A commit in WAL mode is written to the log before COMMIT returns, so a
   // killed process (kill -9) loses nothing that was answered; NORMAL would

@@ -373,7 +373,8 @@ class Store {
 // Opens the store a URL names, creating and migrating its schema as needed:
 // "postgresql://..." or "postgres://..." (libpq's connection URL), or a path
 // to an SQLite file (or "sqlite:PATH"). Migrations run under a lock, so
-// instances starting together do not race.
+// instances starting together do not race, and are checked once per process
+// and database: later opens of it in the same process use it as it is.
 Result OpenStore(const std::string& url, std::unique_ptr<Store>* store);
 
 }  // namespace palisard

@@ -453,6 +453,11 @@ TEST_P(StoreTest, DatabaseKeepsItsOwnRules) {
   }
   ASSERT_TRUE(store_->Audit({}, 10, &audit).ok());
   EXPECT_EQ(audit.size(), 2u);
+
+  // This process checks a database's schema at its first open only.
+  url_ = NewDatabase();
+  raw = Raw();
+  ASSERT_TRUE(raw && MigrateSchema(*raw).ok());
   ASSERT_TRUE(raw->Query("INSERT INTO schema_versions (version, name) VALUES ($1, 'from the future')",
                          {NewestSchemaVersion() + 1}, nullptr)
                   .ok());
