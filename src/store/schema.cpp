@@ -1,26 +1,34 @@
 #include "store/schema.h"
 
+#include <algorithm>
+#include <map>
 #include <string>
+#include <utility>
 #include <vector>
 
 #include "store/record_words.h"
+#include "store/sightings.h"
 #include "store/sql_record.h"
 
 namespace palisard {
 namespace {
 
 // One migration: SQL that both databases run, where {id} stands for a
-// table's generated integer key and {roles}, {mute kinds}, {case
-// decisions} and {appeal decisions} for the words of record_words.h; then,
-// when it names one, the statements that make a table append-only, in the
-// database's own words. Times are Unix seconds (BIGINT); player ids are
-// their 64 bits in a BIGINT.
+// table's generated integer key, {bytes} for a binary column's type, and
+// {roles}, {mute kinds}, {case decisions} and {appeal decisions} for the
+// words of record_words.h; then, when it names one, the statements that
+// make a table append-only, in the database's own words; then, when it has
+// one, a step that moves records to their new form. Times are Unix seconds
+// (BIGINT); player ids are their 64 bits in a BIGINT.
 struct Migration {
   int64_t version;
   const char* name;
   const char* sql;
   const char* appendOnly;
+  Result (*then)(SqlDatabase& db);
 };
+
+Result MovePresencesToStays(SqlDatabase& db);
 
 const std::vector<Migration>& Migrations() {
   static const std::vector<Migration> migrations = {
@@ -100,7 +108,7 @@ CREATE TABLE settings (
 );
 )",
        // The audit is append-only, whoever holds the connection.
-       "audit"},
+       "audit", nullptr},
       {2, "moderators, sessions, sign-in failures, presences, appeals, mutes",
        R"(
 CREATE TABLE moderators (
@@ -176,7 +184,7 @@ CREATE INDEX audit_actor ON audit (actor, id);
 CREATE INDEX audit_action ON audit (action, id);
 CREATE INDEX reports_reporter ON reports (reporter_id);
 )",
-       nullptr},
+       nullptr, nullptr},
       {3, "known sign-in networks, refusal tallies, appeals per network, host networks of presences",
        R"(
 -- Networks an account signed in from with its password: failures from
@@ -214,9 +222,98 @@ CREATE INDEX appeals_open_age ON appeals (made_at) WHERE closed_at IS NULL;
 -- is no witness; '' for presences recorded before it was kept.
 ALTER TABLE presence ADD COLUMN network TEXT NOT NULL DEFAULT '';
 )",
-       nullptr},
+       nullptr, nullptr},
+      {4, "hosts' matches and players' stays instead of presences",
+       R"(
+-- Each host: its players lately, each with his stay so far (an encoded
+-- list, store/sightings.h), as of its last request.
+CREATE TABLE hosts (
+  id {id},
+  source TEXT NOT NULL,
+  network TEXT NOT NULL,
+  last_seen BIGINT NOT NULL,
+  players {bytes} NOT NULL
+);
+CREATE UNIQUE INDEX hosts_source ON hosts (source, network);
+CREATE INDEX hosts_age ON hosts (last_seen);
+
+-- Each player's stays at hosts that began on one UTC day (days since
+-- 1970-01-01): an encoded list.
+CREATE TABLE stays (
+  day BIGINT NOT NULL,
+  player_id BIGINT NOT NULL,
+  stays {bytes} NOT NULL,
+  PRIMARY KEY (day, player_id)
+);
+
+-- Stays that ended before this are forgotten, though their day's row is
+-- kept until the day is over.
+CREATE TABLE stays_kept (
+  since BIGINT NOT NULL
+);
+INSERT INTO stays_kept (since) VALUES (0);
+)",
+       nullptr, MovePresencesToStays},
   };
   return migrations;
+}
+
+// Version 4: each presence becomes its player's stays at its host, one for
+// each day it spans; then the presences go. A few hundred players' at a
+// time, so that a big community's month of them needs no more memory.
+Result MovePresencesToStays(SqlDatabase& db) {
+  static const SqlColumns kPresenceColumns({"player_id", "source", "network", "first_seen", "last_seen"});
+  constexpr int64_t kPlayersAtATime = 200;
+  std::map<std::pair<std::string, std::string>, HostMatch> hosts;
+  Result result;
+  // The players after `after` ($3: from the first).
+  for (int64_t after = INT64_MIN, fromFirst = 1; result.ok(); fromFirst = 0) {
+    std::vector<SqlRow> rows;
+    result = db.Query("SELECT " + kPresenceColumns.List() +
+                          " FROM presence WHERE ($3 = 1 OR player_id > $1) AND player_id <= (SELECT MAX(player_id) "
+                          "FROM (SELECT DISTINCT player_id FROM presence WHERE $3 = 1 OR player_id > $1 "
+                          "ORDER BY player_id LIMIT $2) AS next) ORDER BY player_id",
+                      {after, kPlayersAtATime, fromFirst}, &rows);
+    if (!result.ok() || rows.empty()) break;
+    std::map<std::pair<int64_t, uint64_t>, std::vector<Stay>> days;
+    for (std::size_t i = 0; result.ok() && i < rows.size(); ++i) {
+      SqlFields fields(kPresenceColumns, rows[i]);
+      const uint64_t playerId = fields.PlayerId("player_id");
+      const std::pair<std::string, std::string> source{fields.Text("source"), fields.Text("network")};
+      const UnixTime first = fields.Int("first_seen");
+      const UnixTime last = fields.Int("last_seen");
+      result = fields.result();
+      HostMatch& host = hosts[source];
+      if (result.ok() && host.host == 0) {
+        std::vector<SqlRow> made;
+        const SqlWrite row = SqlWrite()
+                                 .Set("source", source.first)
+                                 .Set("network", source.second)
+                                 .Set("last_seen", last)
+                                 .Set("players", SqlBytes{});
+        result = db.Query(row.Insert("hosts") + " RETURNING id", row.values(), &made);
+        if (result.ok()) result = SingleInt(made, &host.host);
+      }
+      host.lastSeen = std::max(host.lastSeen, last);
+      for (int64_t day = DayOf(first); result.ok() && day <= DayOf(last); ++day) {
+        const Stay piece{host.host, std::max(first, day * kDaySeconds), std::min(last, (day + 1) * kDaySeconds - 1)};
+        ApplyStayWrite({playerId, piece.first, piece}, &days[{day, playerId}]);
+      }
+      after = static_cast<int64_t>(playerId);
+    }
+    for (auto day = days.begin(); result.ok() && day != days.end(); ++day) {
+      const SqlWrite row = SqlWrite()
+                               .Set("day", day->first.first)
+                               .Set("player_id", static_cast<int64_t>(day->first.second))
+                               .Set("stays", SqlBytes{EncodeStays(day->second, day->first.first)});
+      result = db.Query(row.Insert("stays"), row.values(), nullptr);
+    }
+  }
+  for (auto host = hosts.begin(); result.ok() && host != hosts.end(); ++host) {
+    result = db.Query("UPDATE hosts SET last_seen = $2 WHERE id = $1", {host->second.host, host->second.lastSeen},
+                      nullptr);
+  }
+  return result.ok() ? db.Script("DROP TABLE presence") : result;
 }
 
 void ReplaceAll(std::string* text, const std::string& name, const std::string& value) {
@@ -228,6 +325,7 @@ void ReplaceAll(std::string* text, const std::string& name, const std::string& v
 std::string TextFor(const Migration& migration, const SqlDatabase& db) {
   std::string text = migration.sql;
   ReplaceAll(&text, "{id}", db.TypeName(SqlType::kGeneratedKey));
+  ReplaceAll(&text, "{bytes}", db.TypeName(SqlType::kBytes));
   ReplaceAll(&text, "{roles}", SqlWordList<ModeratorRole>());
   ReplaceAll(&text, "{mute kinds}", SqlWordList<MuteKind>());
   ReplaceAll(&text, "{case decisions}", SqlWordList<CaseDecision>());
@@ -236,7 +334,7 @@ std::string TextFor(const Migration& migration, const SqlDatabase& db) {
   return text;
 }
 
-Result Migrate(SqlDatabase& db) {
+Result Migrate(SqlDatabase& db, int64_t upTo) {
   SqlTransaction transaction(db);
   Result result = transaction.Begin(true);
   if (result.ok()) {
@@ -253,8 +351,9 @@ Result Migrate(SqlDatabase& db) {
                                applied);
   }
   for (const Migration& migration : Migrations()) {
-    if (migration.version <= applied) continue;
+    if (migration.version <= applied || migration.version > upTo) continue;
     result = db.Script(TextFor(migration, db));
+    if (result.ok() && migration.then != nullptr) result = migration.then(db);
     if (result.ok()) {
       result = db.Query("INSERT INTO schema_versions (version, name) VALUES ($1, $2)",
                         {migration.version, std::string(migration.name)}, nullptr);
@@ -271,8 +370,8 @@ Result Migrate(SqlDatabase& db) {
 
 int64_t NewestSchemaVersion() { return Migrations().back().version; }
 
-Result MigrateSchema(SqlDatabase& db) {
-  return db.WithSchemaLock([&db] { return Migrate(db); });
+Result MigrateSchema(SqlDatabase& db, int64_t upTo) {
+  return db.WithSchemaLock([&db, upTo] { return Migrate(db, upTo); });
 }
 
 }  // namespace palisard

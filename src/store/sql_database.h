@@ -17,19 +17,25 @@ namespace palisard {
 // logic and its schema are written once above it; what the two databases do
 // differently (opening, transactions, locks, a few words of SQL) lives below.
 
-// A parameter: NULL, an integer or a text. Always bound, never spliced into
-// the statement's text.
-using SqlValue = std::variant<std::nullptr_t, int64_t, std::string>;
-// One row of an answer: every column as text, NULL as nothing.
+// Bytes of a binary column, as opposed to text.
+struct SqlBytes {
+  std::string bytes;
+};
+// A parameter: NULL, an integer, a text or bytes. Always bound, never
+// spliced into the statement's text.
+using SqlValue = std::variant<std::nullptr_t, int64_t, std::string, SqlBytes>;
+// One row of an answer: every column as text (a binary column's bytes as
+// they are), NULL as nothing.
 using SqlRow = std::vector<std::optional<std::string>>;
 
 // The column types whose names the two databases spell differently.
 enum class SqlType {
   kGeneratedKey,  // an integer primary key the database numbers
+  kBytes,         // binary, of any length
 };
 
 // The things writers on several connections take turns on.
-enum class SqlLockSpace : uint32_t { kPlayer = 1, kNetwork = 2, kAccount = 3 };
+enum class SqlLockSpace : uint32_t { kPlayer = 1, kNetwork = 2, kAccount = 3, kHost = 4 };
 
 // A text's key in a lock space: the same in every instance and every build
 // (FNV-1a).

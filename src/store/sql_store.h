@@ -5,6 +5,7 @@
 #include <vector>
 
 #include "store/sql_database.h"
+#include "store/sightings.h"
 #include "store/sql_record.h"
 #include "store/store.h"
 
@@ -93,7 +94,11 @@ class SqlStore final : public Store {
                       std::vector<Appeal>* appeals);
   Result GrantOpenAppeals(uint64_t playerId, const Actor& actor, const std::string& reason, UnixTime now,
                           std::vector<int64_t>* appealIds);
-  Result RecordSighting(const Sighting& sighting);
+  // Within a write transaction: one host's requests, and the stays they
+  // begin, end or change.
+  Result RecordHostRequests(const std::vector<const Sighting*>& requests, std::vector<StayWrite>* writes);
+  Result WriteStays(const std::vector<StayWrite>& writes);
+  Result ForgetStays(UnixTime before);
   Result CheckPlayerLimits(const NewReport& report, const ReportLimits& limits, UnixTime now, ReportVerdict* verdict);
   // Counts one refusal (one of the AuditActions that are refusals) in its
   // window, outside the audit.

@@ -1,7 +1,6 @@
-// What the moderation queue weighs beside the reports: where hosts saw
-// players together, appeals and mutes; and the pruning of what runs out.
+// What the moderation queue weighs beside the reports: appeals and mutes;
+// and the pruning of what runs out.
 #include <algorithm>
-#include <unordered_set>
 
 #include "common/community_id.h"
 #include "store/ban_json.h"
@@ -11,10 +10,6 @@
 namespace palisard {
 namespace {
 
-// A host asks about its players about once a minute (every ten seconds
-// after a failure); a player it has not named for longer than this left
-// the match, and a later sighting begins a new presence.
-constexpr UnixTime kPresenceGap = 5 * 60;
 // The appeal buckets' names beside the networks' report buckets.
 const std::string kAppealBucket = "appeal ";
 const std::string kAllAppealsBucket = "appeal *";
@@ -58,66 +53,10 @@ SqlWrite MuteRow(const Mute& mute) {
 
 }  // namespace
 
-Result SqlStore::RecordSighting(const Sighting& sighting) {
-  std::unordered_set<uint64_t> seen;
-  for (uint64_t id : sighting.ids) {
-    if (id == 0 || !seen.insert(id).second) continue;
-    // Batches from several instances may come out of order: a sighting
-    // near a presence widens it either way.
-    std::vector<SqlRow> rows;
-    Result result = db_->Query(
-        "UPDATE presence SET "
-        "first_seen = CASE WHEN first_seen > $3 THEN $3 ELSE first_seen END, "
-        "last_seen = CASE WHEN last_seen < $3 THEN $3 ELSE last_seen END "
-        "WHERE source = $1 AND player_id = $2 AND last_seen >= $3 - $4 AND first_seen <= $3 + $4 RETURNING id",
-        {sighting.source, SqlId(id), sighting.at, kPresenceGap}, &rows);
-    if (result.ok() && rows.empty()) {
-      result = db_->Query(
-          "INSERT INTO presence (source, network, player_id, first_seen, last_seen) VALUES ($1, $2, $3, $4, $4)",
-          {sighting.source, sighting.network, SqlId(id), sighting.at}, nullptr);
-    }
-    if (!result.ok()) return result;
-  }
-  return Result::Ok();
-}
-
-Result SqlStore::RecordSightings(const std::vector<Sighting>& sightings) {
-  SqlTransaction transaction(*db_);
-  Result result = transaction.Begin(true);
-  for (std::size_t i = 0; result.ok() && i < sightings.size(); ++i) result = RecordSighting(sightings[i]);
-  if (result.ok()) result = transaction.Commit();
-  return result;
-}
-
-Result SqlStore::CaseReports(int64_t caseId, UnixTime before, UnixTime after, std::vector<WitnessedReport>* reports) {
-  std::vector<Report> inCase;
-  Result read = QueryReports("case_id = $1", "reported_at, id", {caseId}, &inCase);
-  reports->clear();
-  for (std::size_t i = 0; read.ok() && i < inCase.size(); ++i) {
-    // Two presences at one source that overlap, within the window around
-    // the report, counted by the source's network: one on the reporter's
-    // own network (he could have sent the requests himself) counts for
-    // nothing.
-    const Report& report = inCase[i];
-    std::vector<SqlRow> rows;
-    read = db_->Query(
-        "SELECT COUNT(DISTINCT a.network) FROM presence a JOIN presence b ON b.source = a.source "
-        "WHERE a.player_id = $1 AND b.player_id = $2 AND a.network <> $3 AND a.network <> '' "
-        "AND a.first_seen <= b.last_seen AND b.first_seen <= a.last_seen "
-        "AND a.first_seen <= $5 AND b.first_seen <= $5 AND a.last_seen >= $4 AND b.last_seen >= $4",
-        {SqlId(report.reporterId), SqlId(report.reportedId), report.network, report.at - before, report.at + after},
-        &rows);
-    int64_t hostNetworks = 0;
-    if (read.ok()) read = SingleInt(rows, &hostNetworks);
-    reports->push_back({report, static_cast<uint32_t>(hostNetworks)});
-  }
-  return read;
-}
-
 Result SqlStore::Prune(UnixTime presenceBefore, UnixTime failuresBefore, UnixTime now) {
   SqlTransaction transaction(*db_);
   Result result = transaction.Begin(true);
-  if (result.ok()) result = db_->Query("DELETE FROM presence WHERE last_seen < $1", {presenceBefore}, nullptr);
+  if (result.ok()) result = ForgetStays(presenceBefore);
   if (result.ok()) result = db_->Query("DELETE FROM sign_in_failures WHERE failed_at < $1", {failuresBefore}, nullptr);
   if (result.ok()) result = db_->Query("DELETE FROM sessions WHERE expires_at <= $1", {now}, nullptr);
   if (result.ok()) {

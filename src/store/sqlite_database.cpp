@@ -56,6 +56,8 @@ class SqliteDatabase final : public SqlDatabase {
       case SqlType::kGeneratedKey:
         // The row id, numbered by the database.
         return "INTEGER PRIMARY KEY";
+      case SqlType::kBytes:
+        return "BLOB";
     }
     return "";
   }
@@ -159,6 +161,9 @@ class SqliteDatabase final : public SqlDatabase {
         code = sqlite3_bind_int64(statement, index, *number);
       } else if (const auto* text = std::get_if<std::string>(&params[i])) {
         code = sqlite3_bind_text(statement, index, text->data(), static_cast<int>(text->size()), SQLITE_TRANSIENT);
+      } else if (const auto* bytes = std::get_if<SqlBytes>(&params[i])) {
+        code = sqlite3_bind_blob(statement, index, bytes->bytes.data(), static_cast<int>(bytes->bytes.size()),
+                                 SQLITE_TRANSIENT);
       } else {
         code = sqlite3_bind_null(statement, index);
       }
@@ -175,12 +180,14 @@ class SqliteDatabase final : public SqlDatabase {
     int columns = sqlite3_column_count(statement);
     row.reserve(static_cast<std::size_t>(columns));
     for (int i = 0; i < columns; ++i) {
-      const unsigned char* text = sqlite3_column_text(statement, i);
-      if (text == nullptr) {
+      const int type = sqlite3_column_type(statement, i);
+      const void* value = type == SQLITE_BLOB ? sqlite3_column_blob(statement, i) : sqlite3_column_text(statement, i);
+      if (type == SQLITE_NULL) {
         row.emplace_back();
       } else {
-        row.emplace_back(std::string(reinterpret_cast<const char*>(text),
-                                     static_cast<std::size_t>(sqlite3_column_bytes(statement, i))));
+        // An empty blob's pointer is null.
+        const auto size = static_cast<std::size_t>(sqlite3_column_bytes(statement, i));
+        row.emplace_back(value != nullptr ? std::string(static_cast<const char*>(value), size) : std::string());
       }
     }
     return row;

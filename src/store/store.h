@@ -305,11 +305,13 @@ class Store {
   // `before` seconds before the report to `after` seconds after it.
   virtual Result CaseReports(int64_t caseId, UnixTime before, UnixTime after,
                              std::vector<WitnessedReport>* reports) = 0;
-  // Records whom hosts' ban requests named. A player named by one source
-  // again within a few minutes stays in the same presence there, so the
-  // store keeps presences, not each request.
+  // Records whom hosts' ban requests named. A player named by one host
+  // again within a few minutes stays there, so the store keeps each host's
+  // match and each player's stays at hosts, written when they begin and
+  // end, not each request (store/sightings.h); a host names at most the
+  // players of one match at a time.
   virtual Result RecordSightings(const std::vector<Sighting>& sightings) = 0;
-  // Forgets what no rule needs any more: presences last seen before
+  // Forgets what no rule needs any more: stays that ended before
   // `presenceBefore`, sign-in failures before `failuresBefore`, sessions
   // that ran out by `now`, networks an account has not signed in from for
   // kKnownNetworkKept. And folds the refusals of windows that ended by
