@@ -254,6 +254,14 @@ CREATE TABLE stays_kept (
 INSERT INTO stays_kept (since) VALUES (0);
 )",
        nullptr, MovePresencesToStays},
+      {5, "the bans in force by player",
+       R"(
+-- Every ban request asks for each id whether a ban is in force: the
+-- answer is in this index alone (lifted_at among its columns tells both
+-- databases so), whatever the number of bans on record.
+CREATE INDEX bans_in_force ON bans (player_id, ends_at, lifted_at) WHERE lifted_at IS NULL;
+)",
+       nullptr, nullptr},
   };
   return migrations;
 }

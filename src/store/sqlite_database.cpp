@@ -17,6 +17,8 @@ namespace {
 constexpr int kBusyTimeoutMs = 5000;
 // The write-ahead log's pages that start a checkpoint.
 constexpr int kLogPages = 64;
+// How much of the database file readers map into memory.
+constexpr int64_t kMappedBytes = int64_t{1} << 30;
 
 struct DatabaseCloser {
   void operator()(sqlite3* db) const { sqlite3_close_v2(db); }
@@ -237,9 +239,16 @@ Result OpenSqliteDatabase(const std::string& path, std::unique_ptr<SqlDatabase>*
   // database; at SQLite's 1000 pages (4 MiB) it would outgrow a small disk,
   // and on a crowded one take the last free bytes before the database
   // could. Writes here are few, so checkpoints every kLogPages cost little.
+  // Every GetBanList looks each id up in the bans' index: read through a
+  // map of the file, a lookup costs no system call, and all connections
+  // share the pages the system caches rather than each copying what it
+  // can into a cache of its own (2 MiB, a tenth of a million bans' index).
+  // The price: a disk that fails under a mapped page stops the process
+  // (SIGBUS) rather than failing the call.
   Result settings = database->Script(
       "PRAGMA synchronous=FULL; PRAGMA foreign_keys=ON; PRAGMA wal_autocheckpoint=" + std::to_string(kLogPages) +
-      "; PRAGMA journal_size_limit=" + std::to_string(kLogPages * 4096) + ";");
+      "; PRAGMA journal_size_limit=" + std::to_string(kLogPages * 4096) +
+      "; PRAGMA mmap_size=" + std::to_string(kMappedBytes) + ";");
   if (!settings.ok()) return settings;
   *db = std::move(database);
   return Result::Ok();
