@@ -455,6 +455,17 @@ TEST_P(StoreTest, DatabaseKeepsItsOwnRules) {
   ASSERT_TRUE(store_->Audit({}, 10, &audit).ok());
   EXPECT_EQ(audit.size(), 2u);
 
+  // A row the program cannot read (SQLite keeps a text in any column) is a
+  // failure, not a made-up value.
+  if (GetParam() == Backend::kSqlite) {
+    ASSERT_TRUE(raw->Query("INSERT INTO mutes (kind, subject, reason, made_by, made_at) "
+                           "VALUES ('network', '192.0.2.0/24', 'r', 'm', 'soon')",
+                           {}, nullptr)
+                    .ok());
+    std::vector<Mute> mutes;
+    EXPECT_EQ(store_->Mutes(&mutes).kind(), Result::Kind::kFailed);
+  }
+
   // This process checks a database's schema at its first open only.
   url_ = NewDatabase();
   raw = Raw();
@@ -591,6 +602,9 @@ TEST_P(StoreTest, PresenceTellsWhoWasSeenInOneHostsMatch) {
   ASSERT_TRUE(store_->CaseReports(caseId, 30 * minute, 2 * minute, &reports).ok());
   EXPECT_EQ(reports.at(1).hostNetworks, 0u) << "forgotten";
   EXPECT_EQ(reports.at(4).hostNetworks, 1u);
+  // Stays that cannot be read are a failure, not evidence of nothing.
+  ASSERT_TRUE(Raw()->Query("UPDATE stays SET stays = $1", {SqlBytes{"\xff"}}, nullptr).ok());
+  EXPECT_EQ(store_->CaseReports(caseId, 30 * minute, 2 * minute, &reports).kind(), Result::Kind::kFailed);
 }
 
 // Presences an older schema kept become stays at the upgrade, and still
