@@ -44,7 +44,7 @@ class SqlStore final : public Store {
 
   Result CaseReports(int64_t caseId, UnixTime before, UnixTime after, std::vector<WitnessedReport>* reports) override;
   Result RecordSightings(const std::vector<Sighting>& sightings) override;
-  Result Prune(UnixTime presenceBefore, UnixTime failuresBefore, UnixTime now) override;
+  Result Prune(UnixTime staysBefore, UnixTime failuresBefore, UnixTime now) override;
   Result RecordAppeal(const NewAppeal& appeal, const AppealLimits& limits, UnixTime now,
                       AppealVerdict* verdict) override;
   Result OpenAppeals(std::size_t offset, std::size_t limit, std::vector<Appeal>* appeals,

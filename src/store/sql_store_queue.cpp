@@ -53,10 +53,10 @@ SqlWrite MuteRow(const Mute& mute) {
 
 }  // namespace
 
-Result SqlStore::Prune(UnixTime presenceBefore, UnixTime failuresBefore, UnixTime now) {
+Result SqlStore::Prune(UnixTime staysBefore, UnixTime failuresBefore, UnixTime now) {
   SqlTransaction transaction(*db_);
   Result result = transaction.Begin(true);
-  if (result.ok()) result = ForgetStays(presenceBefore);
+  if (result.ok()) result = ForgetStays(staysBefore);
   if (result.ok()) result = db_->Query("DELETE FROM sign_in_failures WHERE failed_at < $1", {failuresBefore}, nullptr);
   if (result.ok()) result = db_->Query("DELETE FROM sessions WHERE expires_at <= $1", {now}, nullptr);
   if (result.ok()) {

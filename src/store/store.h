@@ -248,7 +248,8 @@ struct AuditEntry {
 // one transaction: it is committed before the call returns ok, so an answer
 // or a "done" that follows it survives a crash. Failures come back as a
 // Result (kUnavailable when the database cannot be reached, kNotFound,
-// kConflict, kInvalid), never as an exception.
+// kConflict, kInvalid; kFailed for what the database holds that this program
+// cannot read), never as an exception.
 //
 // Thread safety: one object is used by one thread at a time; a server opens
 // one per worker or guards it. Several objects (and several processes) may
@@ -312,7 +313,7 @@ class Store {
   // players of one match at a time.
   virtual Result RecordSightings(const std::vector<Sighting>& sightings) = 0;
   // Forgets what no rule needs any more: stays that ended before
-  // `presenceBefore`, sign-in failures before `failuresBefore`, sessions
+  // `staysBefore`, sign-in failures before `failuresBefore`, sessions
   // that ran out by `now`, networks an account has not signed in from for
   // kKnownNetworkKept. And folds the refusals of windows that ended by
   // `now` into the audit: refused and failed sign-ins, refused reports and
@@ -320,7 +321,7 @@ class Store {
   // kRefusalWindow, and each kind's window becomes at most
   // kRefusalRowsPerWindow audit rows (the largest counts, then one for the
   // rest), whatever a stranger sends.
-  virtual Result Prune(UnixTime presenceBefore, UnixTime failuresBefore, UnixTime now) = 0;
+  virtual Result Prune(UnixTime staysBefore, UnixTime failuresBefore, UnixTime now) = 0;
 
   // Records an appeal (audited, with the network as its origin) when the
   // player is banned at `now`, has no open appeal and the network's bucket

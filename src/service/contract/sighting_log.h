@@ -29,8 +29,8 @@ class SightingLog {
  private:
   // A host that asks again about the same players before the log is
   // written adds only a later time: of such a run the log keeps the
-  // earliest and the latest sighting, which mark the same presence as all
-  // of them (the log is written far more often than a presence may pause).
+  // earliest and the latest sighting, which mark the same stay as all
+  // of them (the log is written far more often than a stay may pause).
   struct Run {
     std::size_t earliest;
     std::size_t latest;
