@@ -126,6 +126,19 @@ if [ "$use" = package ] || [ "$use" = test ]; then
   fi
 fi
 
+# The tests' tools from npm, as tests/node/package-lock.json pins them (by
+# name and hash; from whichever registry npm is set up for), once apt has
+# brought Node.js.
+node_tools() {
+  [ "$use" = test ] || return 0
+  local dir
+  dir="$(dirname "$0")/../tests/node"
+  cmp -s "$dir/package-lock.json" "$dir/node_modules/.installed-lock.json" 2>/dev/null && return 0
+  echo "Installing the tests' npm packages into tests/node"
+  (cd "$dir" && npm ci --no-audit --no-fund --loglevel=error && cp package-lock.json node_modules/.installed-lock.json)
+}
+trap 'node_tools || exit 1' EXIT
+
 if ((${#missing[@]} == 0 && need_update == 0)); then exit 0; fi
 apt_get update
 if ((${#missing[@]} == 0)); then exit 0; fi
@@ -138,7 +151,7 @@ if ((${#missing[@]} == 0)); then exit 0; fi
 policy=/usr/sbin/policy-rc.d
 marker="# palisard: no service starts while installing"
 if [ ! -e "$policy" ] || grep -qF "$marker" "$policy"; then
-  trap 'rm -f "$policy"' EXIT
+  trap 'rm -f "$policy"; node_tools || exit 1' EXIT
   trap 'exit 130' INT TERM HUP
   printf '#!/bin/sh\n%s\nexit 101\n' "$marker" > "$policy"
   chmod 755 "$policy"
