@@ -11,10 +11,10 @@
 #include <vector>
 
 #include "common/version.h"
-#include "helpers/temp_dir.h"
 #include "system/eventually.h"
 #include "system/game_sim_process.h"
 #include "system/machine.h"
+#include "system/nginx_process.h"
 #include "system/palisard_process.h"
 #include "system/pid_namespace.h"
 #include "system/service_process.h"
@@ -78,15 +78,10 @@ enum class Deployment {
 };
 
 // nginx on port 80, spreading requests over two instances as a community's
-// load balancer does; its paths are below its prefix, the directory given.
-constexpr const char* kNginxSettings = R"(daemon off; master_process off; pid nginx.pid; error_log error.log;
-events { worker_connections 256; }
-http { access_log off; client_body_temp_path body; proxy_temp_path proxy; fastcgi_temp_path fastcgi;
-  uwsgi_temp_path uwsgi; scgi_temp_path scgi;
-  upstream service { server 127.0.0.1:8081; server 127.0.0.1:8082; }
+// load balancer does.
+constexpr const char* kNginxServers = R"(upstream service { server 127.0.0.1:8081; server 127.0.0.1:8082; }
   server { listen 80; location / { proxy_pass http://service; proxy_set_header Host $http_host;
-    proxy_set_header X-Forwarded-For $proxy_add_x_forwarded_for; } } }
-)";
+    proxy_set_header X-Forwarded-For $proxy_add_x_forwarded_for; } })";
 
 // The community's service as players' copies meet it: on its own machine
 // of the test network, named by OverrideHost, run by a moderator through
@@ -111,16 +106,11 @@ class CommunityServiceTest : public ::testing::TestWithParam<Deployment> {
       for (const char* listen : {"127.0.0.1:8081", "127.0.0.1:8082"}) {
         services.push_back(std::make_unique<ServiceProcess>(serviceMachine->network(), listen, database, options));
       }
-      const std::string prefix = nginxDir.path().string() + "/";
-      nginxDir.Write("nginx.conf", kNginxSettings);
-      nginx = std::make_unique<ChildProcess>(
-          std::vector<std::string>{"/usr/bin/ip", "netns", "exec", serviceMachine->network().name(), "/usr/sbin/nginx",
-                                   "-p", prefix, "-e", prefix + "error.log", "-c", prefix + "nginx.conf"},
-          prefix);
+      nginx = std::make_unique<NginxProcess>(serviceMachine->network(), kNginxServers);
     }
     for (auto& service : services) ASSERT_TRUE(service->ready()) << service->process().Output();
     ASSERT_TRUE(Eventually([&] { return serviceMachine->CanConnect("127.0.0.1", 80); }))
-        << (nginx ? nginx->Output() : "");
+        << (nginx ? nginx->process().Output() : "");
     // Counts the connections to port 80, which the clients open one a request.
     ASSERT_EQ(serviceMachine->network().Run("nft add table ip count && nft \"add chain ip count in { type filter "
                                             "hook input priority 0; }\" && nft add rule ip count in tcp dport 80 "
@@ -147,8 +137,7 @@ class CommunityServiceTest : public ::testing::TestWithParam<Deployment> {
   std::unique_ptr<TestNetwork> network;
   std::unique_ptr<Machine> serviceMachine, hostMachine, aliceMachine;
   std::vector<std::unique_ptr<ServiceProcess>> services;
-  TempDir nginxDir;
-  std::unique_ptr<ChildProcess> nginx;
+  std::unique_ptr<NginxProcess> nginx;
   std::unique_ptr<PlayerCopy> host, alice;
 };
 
