@@ -13,6 +13,7 @@
 #include <csignal>
 #include <cstdlib>
 #include <future>
+#include <new>
 #include <string>
 #include <thread>
 #include <utility>
@@ -36,12 +37,10 @@ using tcp = asio::ip::tcp;
 
 namespace {
 
-Result Invalid(std::string text) { return Result::Failure(Result::Kind::kInvalid, 0, std::move(text)); }
-
 // "ADDR:PORT" or "[ADDR]:PORT".
 Result ParseListen(const std::string& text, tcp::endpoint* endpoint) {
   const std::size_t colon = text.rfind(':');
-  if (colon == std::string::npos) return Invalid("not ADDR:PORT: " + text);
+  if (colon == std::string::npos) return Result::Invalid("not ADDR:PORT: " + text);
   std::string host = text.substr(0, colon);
   if (host.size() >= 2 && host.front() == '[' && host.back() == ']') host = host.substr(1, host.size() - 2);
   const std::string port = text.substr(colon + 1);
@@ -49,7 +48,7 @@ Result ParseListen(const std::string& text, tcp::endpoint* endpoint) {
   const auto [end, error] = std::from_chars(port.data(), port.data() + port.size(), number);
   boost::system::error_code bad;
   const asio::ip::address address = asio::ip::make_address(host, bad);
-  if (error != std::errc() || end != port.data() + port.size() || bad) return Invalid("not ADDR:PORT: " + text);
+  if (error != std::errc() || end != port.data() + port.size() || bad) return Result::Invalid("not ADDR:PORT: " + text);
   *endpoint = tcp::endpoint(address, number);
   return Result::Ok();
 }
@@ -240,15 +239,16 @@ struct PublicServer::Parts {
         workers(DatabaseConnections(given), {DatabaseConnections(given), kModerationStoreWorkers, kSignInsRunning},
                 openStore) {}
 
-  // A handler that throws (out of memory) ends its own work, not the
-  // server's.
+  // Out of memory in a handler (a request's body, an answer) ends that
+  // handler's connection, not the server: run goes on. Nothing else the
+  // handlers call throws; anything else is a fault, and ends the process.
   void Run() {
     for (;;) {
       try {
         io.run();
         return;
-      } catch (const std::exception& failure) {
-        Print("palisard-service: a connection failed: %s\n", failure.what());
+      } catch (const std::bad_alloc&) {
+        Print("palisard-service: a connection ended: out of memory\n");
       }
     }
   }
@@ -274,18 +274,17 @@ struct PublicServer::Parts {
       const auto due = std::chrono::steady_clock::now() + settings.storeDeadline;
       std::vector<Sighting> batch = sightings.Take();
       if (!batch.empty()) {
-        workers.Post(kPublicLane, due, [batch = std::move(batch)](Store* store) {
-          return store ? store->RecordSightings(batch) : Result::Ok();
-        });
+        workers.Post(kPublicLane, due,
+                     {[batch = std::move(batch)](Store& store) { return store.RecordSightings(batch); }});
       }
       if (std::chrono::steady_clock::now() >= nextPrune) {
         nextPrune = std::chrono::steady_clock::now() + kPruneEvery;
         const UnixTime failuresKept = std::max(settings.signInLimits.window, settings.signInLimits.strangerWindow);
-        workers.Post(kPublicLane, due, [failuresKept](Store* store) {
-          const UnixTime now = WallTimeNow();
-          const UnixTime kept = std::chrono::duration_cast<std::chrono::seconds>(kSightingsKept).count();
-          return store ? store->Prune(now - kept, now - failuresKept, now) : Result::Ok();
-        });
+        workers.Post(kPublicLane, due, {[failuresKept](Store& store) {
+                       const UnixTime now = WallTimeNow();
+                       const UnixTime kept = std::chrono::duration_cast<std::chrono::seconds>(kSightingsKept).count();
+                       return store.Prune(now - kept, now - failuresKept, now);
+                     }});
       }
       KeepSightings();
     });

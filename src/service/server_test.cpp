@@ -25,7 +25,7 @@ namespace {
 namespace asio = boost::asio;
 using tcp = asio::ip::tcp;
 
-Result NoStore(std::unique_ptr<Store>*) { return Result::Failure(Result::Kind::kUnavailable, 0, "no database here"); }
+Result NoStore(std::unique_ptr<Store>*) { return Result::Unavailable("no database here"); }
 
 ServeSettings Loopback() {
   ServeSettings settings;

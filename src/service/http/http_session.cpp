@@ -189,17 +189,18 @@ void HttpSession::AskStore(StoreCall call, const StoreWorkers::Lane& lane, std::
   });
   // The worker holds no strong reference: a session is ended on its own
   // strand only, and the store's late answer finds it gone.
-  lane.Post(due, [weak = weak_from_this(), executor = stream_.get_executor(), call = std::move(call),
-                  unanswered = &context_.unanswered, number, done](Store* store) {
-    // Calls that do not write it went well with the store.
-    Result stored;
-    HttpAnswer answer = store ? call(*store, WallTimeNow(), &stored) : *unanswered;
+  auto answered = [weak = weak_from_this(), executor = stream_.get_executor(), number, done](HttpAnswer answer) {
     if (done != nullptr) --*done;
     boost::asio::post(executor, [weak, number, answer = std::move(answer)]() mutable {
       if (auto self = weak.lock()) self->OnStoreAnswer(number, std::move(answer));
     });
-    return stored;
-  });
+  };
+  lane.Post(due, {[call = std::move(call), answered](Store& store) {
+                    StoreReply reply = call(store, WallTimeNow());
+                    answered(std::move(reply.answer));
+                    return reply.store;
+                  },
+                  [answered, unanswered = &context_.unanswered] { answered(*unanswered); }});
 }
 
 void HttpSession::OnStoreAnswer(uint64_t call, HttpAnswer answer) {

@@ -3,15 +3,9 @@
 #include <utility>
 
 #include "common/ascii_text.h"
+#include "service/values/address_text.h"
 
 namespace palisard {
-namespace {
-
-bool IsLoopback(const std::string& address) {
-  return address.rfind("127.", 0) == 0 || address == "::1" || address.rfind("::ffff:127.", 0) == 0;
-}
-
-}  // namespace
 
 HttpAnswer HtmlPage(unsigned status, std::string body) {
   return {status,

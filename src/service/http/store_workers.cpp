@@ -74,17 +74,13 @@ StoreWorkers::~StoreWorkers() {
 }
 
 void StoreWorkers::Post(std::size_t lane, Clock::time_point due, Call call) {
+  bool queued = false;
   {
     MutexLock lock(mutex_);
-    if (connected_ > 0 || trying_ > 0 || untried_ > 0) {
-      waiting_.push_back({lane, due, std::move(call)});
-      call = nullptr;
-    }
+    queued = connected_ > 0 || trying_ > 0 || untried_ > 0;
+    if (queued) waiting_.push_back({lane, due, std::move(call)});
   }
-  if (call) {
-    (void)call(nullptr);  // no worker can take it: the answer is a fault, now
-    return;
-  }
+  if (!queued) return call.unanswered();  // no worker can take it: the answer is a fault, now
   work_.NotifyOne();
 }
 
@@ -160,7 +156,7 @@ void StoreWorkers::Connect(Worker& worker) {
   }
   idle_.NotifyAll();
   PrintLines(lines);
-  for (Waiting& waiting : unanswerable) (void)waiting.call(nullptr);
+  for (Waiting& waiting : unanswerable) waiting.call.unanswered();
 }
 
 void StoreWorkers::Run(std::size_t number) {
@@ -193,7 +189,12 @@ bool StoreWorkers::WaitToTry(const Worker& worker) {
 void StoreWorkers::RunCall(Worker& worker, Waiting& next) {
   // Its client has had a fault already when the call comes late.
   const bool late = Clock::now() > next.due;
-  const Result result = late ? next.call(nullptr) : next.call(worker.store.get());
+  Result result;
+  if (late) {
+    next.call.unanswered();
+  } else {
+    result = next.call.run(*worker.store);
+  }
   const bool lost = !late && result.kind() == Result::Kind::kUnavailable;
   if (lost) worker.Without(Clock::now());
   std::vector<std::string> lines;
@@ -215,7 +216,7 @@ void StoreWorkers::RunCall(Worker& worker, Waiting& next) {
   if (laneWasFull) work_.NotifyAll();
   idle_.NotifyAll();
   PrintLines(lines);
-  for (Waiting& waiting : unanswerable) (void)waiting.call(nullptr);
+  for (Waiting& waiting : unanswerable) waiting.call.unanswered();
 }
 
 }  // namespace palisard

@@ -29,10 +29,14 @@ namespace palisard {
 class StoreWorkers {
  public:
   using Opener = std::function<Result(std::unique_ptr<Store>*)>;
-  // A call runs with a worker's store, or with none when no worker holds a
-  // connection or its deadline passed while it waited (its client has had a
-  // fault by then). kUnavailable from it drops the worker's connection.
-  using Call = std::function<Result(Store*)>;
+  // Work for a worker: `run` with the worker's store, telling how the store
+  // fared (kUnavailable drops the worker's connection); or, when no worker
+  // holds a connection or the deadline passed while it waited (its client
+  // has had a fault by then), `unanswered` instead.
+  struct Call {
+    std::function<Result(Store& store)> run;
+    std::function<void()> unanswered = [] {};
+  };
 
   // Calls of one kind: at most `atOnce` of them run at the same time, so
   // that slow ones leave the other workers to the rest.

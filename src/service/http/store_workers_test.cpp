@@ -27,15 +27,21 @@ TEST(StoreWorkersTest, ALaneRunsOnNoMoreWorkersThanItMay) {
     const std::size_t lane = i % 3 == 0 ? 0 : 1;
     auto ended = std::make_shared<std::promise<void>>();
     done.push_back(ended->get_future());
-    workers.Post(lane, std::chrono::steady_clock::now() + 10s, [&, lane, ended](Store* store) {
+    // Counts the calls of its lane under way, for `busy`.
+    auto counted = [&, lane, ended](std::chrono::milliseconds busy) {
       const int now = ++running[lane];
       for (int seen = most[lane]; seen < now && !most[lane].compare_exchange_weak(seen, now);) {
       }
-      std::this_thread::sleep_for(store != nullptr ? 30ms : 0ms);
+      std::this_thread::sleep_for(busy);
       --running[lane];
       ended->set_value();
-      return Result::Ok();
-    });
+    };
+    workers.Post(lane, std::chrono::steady_clock::now() + 10s,
+                 {[counted](Store&) {
+                    counted(30ms);
+                    return Result::Ok();
+                  },
+                  [counted] { counted(0ms); }});
   }
   for (auto& call : done) call.wait();
   EXPECT_EQ(most[1], 1);

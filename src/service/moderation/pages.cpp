@@ -241,11 +241,11 @@ std::string QueuePage(const Viewer& viewer, const std::string& notice, const std
 }
 
 std::string BansPage(const Viewer& viewer, const std::string& notice, const std::vector<Ban>& bans,
-                     const std::vector<Mute>& mutes, uint64_t searched, bool all, UnixTime now) {
+                     const std::vector<Mute>& mutes, std::optional<uint64_t> searched, bool all, UnixTime now) {
   std::string body =
       "<form method=\"get\" action=\"/bans\" class=\"card\"><label>Player id <input name=\"id\" "
       "inputmode=\"numeric\" value=\"" +
-      (searched != 0 ? Id(searched) : "") +
+      (searched ? Id(*searched) : "") +
       "\"></label><label><input type=\"checkbox\" name=\"all\" "
       "value=\"1\"" +
       (all ? " checked" : "") + "> past bans too</label><button>Search</button></form>";

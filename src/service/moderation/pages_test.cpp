@@ -47,7 +47,7 @@ TEST(ModerationPagesTest, NoTextFromOutsideBecomesMarkup) {
       "\xE2\x81\xA9\xE2\x80\xAE"
       "aimbot";
   const Ban turned{1, "r", 7, turning, turning, kNow, std::nullopt, BanLift{turning, kNow, turning}};
-  const std::string bans = BansPage(viewer, "", {turned}, {}, 0, true, kNow);
+  const std::string bans = BansPage(viewer, "", {turned}, {}, std::nullopt, true, kNow);
   EXPECT_EQ(bans.find("\xE2\x81\xA9"), std::string::npos);
   EXPECT_EQ(bans.find("\xE2\x80\xAE"), std::string::npos);
   EXPECT_NE(bans.find("(lifted <time>2024-05-01T12:00:00Z</time> by <bdi>aimbot</bdi>: <bdi>aimbot</bdi>)"),

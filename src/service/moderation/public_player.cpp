@@ -38,18 +38,23 @@ unsigned VerdictStatus(AppealVerdict verdict) {
   }
 }
 
-HttpAnswer Page(unsigned status, Store& store, uint64_t playerId, const std::string& network, UnixTime now,
-                const std::string& notice, Result* stored) {
+// The service's fault, when the store cannot answer.
+StoreReply Unanswered(const Result& failure) {
+  return {HtmlPage(503, "<!DOCTYPE html>\n<p>The service cannot answer now; try again later.</p>\n"), failure};
+}
+
+StoreReply Page(unsigned status, Store& store, uint64_t playerId, const std::string& network, UnixTime now,
+                const std::string& notice) {
   PlayerFile file;
-  *stored = store.Player(playerId, &file);
-  if (!stored->ok()) return HtmlPage(503, "<!DOCTYPE html>\n<p>The service cannot answer now; try again later.</p>\n");
+  const Result found = store.Player(playerId, &file);
+  if (!found.ok()) return Unanswered(found);
   std::optional<Ban> inForce;
   for (const Ban& ban : file.bans) {
     if (!inForce && ban.InForce(now)) inForce = ban;
   }
   bool appealOpen = false;
   for (const Appeal& appeal : file.appeals) appealOpen = appealOpen || (!appeal.closing && appeal.network == network);
-  return HtmlPage(status, PublicPlayerPage(playerId, inForce, appealOpen, notice));
+  return {HtmlPage(status, PublicPlayerPage(playerId, inForce, appealOpen, notice)), Result::Ok()};
 }
 
 }  // namespace
@@ -61,8 +66,8 @@ Routed RoutePlayerPage(const HttpRequest& request, const ServeSettings& settings
     return HtmlPage(404, "<!DOCTYPE html>\n<title>Not found</title><p>No such player page.</p>\n");
   }
   if (request.method == "GET") {
-    return StoreCall([playerId, network = request.network](Store& store, UnixTime now, Result* stored) {
-      return Page(200, store, playerId, network, now, "", stored);
+    return StoreCall([playerId, network = request.network](Store& store, UnixTime now) {
+      return Page(200, store, playerId, network, now, "");
     });
   }
   if (request.method != "POST") {
@@ -78,17 +83,13 @@ Routed RoutePlayerPage(const HttpRequest& request, const ServeSettings& settings
                     "page on this site.</p>\n");
   }
   const NewAppeal appeal{playerId, Field(ParseFormFields(request.body), "appeal"), request.network};
-  return StoreCall([appeal, &settings](Store& store, UnixTime now, Result* stored) {
+  return StoreCall([appeal, &settings](Store& store, UnixTime now) {
     AppealVerdict verdict = AppealVerdict::kRecorded;
     Result made = store.RecordAppeal(appeal, settings.appealLimits, now, &verdict);
-    if (made.kind() == Result::Kind::kInvalid) {
-      return Page(400, store, appeal.playerId, appeal.network, now, made.text(), stored);
-    }
-    if (!made.ok()) {
-      *stored = made;
-      return HtmlPage(503, "<!DOCTYPE html>\n<p>The service cannot answer now; try again later.</p>\n");
-    }
-    return Page(VerdictStatus(verdict), store, appeal.playerId, appeal.network, now, VerdictText(verdict), stored);
+    if (made.kind() == Result::Kind::kInvalid)
+      return Page(400, store, appeal.playerId, appeal.network, now, made.text());
+    if (!made.ok()) return Unanswered(made);
+    return Page(VerdictStatus(verdict), store, appeal.playerId, appeal.network, now, VerdictText(verdict));
   });
 }
 

@@ -37,8 +37,7 @@ struct Visit {
   FormFields fields;  // the form's (POST) or the query's (GET)
 };
 
-using Handler = HttpAnswer (*)(Store& store, const Visit& visit, const HttpRequest& request, UnixTime now,
-                               Result* stored);
+using Handler = StoreReply (*)(Store& store, const Visit& visit, const HttpRequest& request, UnixTime now);
 
 // What an action that went well says on the page it returns to.
 constexpr std::pair<std::string_view, const char*> kNotices[] = {
@@ -84,10 +83,10 @@ HttpAnswer Done(const Visit& visit, const char* code) {
   return SeeOther(SafeBack(Field(visit.fields, "back")) + "?done=" + code);
 }
 
-// A store's failure as a page; an unreachable store also goes to `stored`.
-HttpAnswer Failed(const Visit& visit, const Result& result, Result* stored) {
+// A refusal of the request as a page, and a failure of the store as one
+// that also tells the worker.
+StoreReply Failed(const Visit& visit, const Result& result) {
   unsigned status = 400;
-  const char* title = "Not done";
   switch (result.kind()) {
     case Result::Kind::kInvalid:
       break;
@@ -98,11 +97,17 @@ HttpAnswer Failed(const Visit& visit, const Result& result, Result* stored) {
       status = 404;
       break;
     default:
-      *stored = result;
-      status = 503;
-      title = "The database cannot answer now";
+      return {HtmlPage(503, MessagePage(visit.viewer, "The database cannot answer now", result.text())), result};
   }
-  return HtmlPage(status, MessagePage(visit.viewer, title, result.text()));
+  return {HtmlPage(status, MessagePage(visit.viewer, "Not done", result.text())), Result::Ok()};
+}
+
+// A page the store answered.
+StoreReply Shown(std::string page) { return {HtmlPage(200, std::move(page)), Result::Ok()}; }
+
+// Back to the page the action came from, saying it is done; or why not.
+StoreReply Finished(const Visit& visit, const Result& result, const char* done) {
+  return result.ok() ? StoreReply{Done(visit, done), Result::Ok()} : Failed(visit, result);
 }
 
 Result Reason(const Visit& visit, std::string* reason) {
@@ -123,7 +128,7 @@ Result PlayerField(const Visit& visit, const char* name, uint64_t* id) {
   return ParseCommunityId(Field(visit.fields, name), id);
 }
 
-HttpAnswer ShowQueue(Store& store, const Visit& visit, const HttpRequest&, UnixTime now, Result* stored) {
+StoreReply ShowQueue(Store& store, const Visit& visit, const HttpRequest&, UnixTime now) {
   std::vector<Case> open;
   Result result = store.OpenCases(&open);
   std::vector<QueueCase> cases;
@@ -147,59 +152,61 @@ HttpAnswer ShowQueue(Store& store, const Visit& visit, const HttpRequest&, UnixT
     }
     appeals.shown.push_back(std::move(entry));
   }
-  if (!result.ok()) return Failed(visit, result, stored);
-  return HtmlPage(200, QueuePage(visit.viewer, Notice(visit.fields), cases, appeals));
+  if (!result.ok()) return Failed(visit, result);
+  return Shown(QueuePage(visit.viewer, Notice(visit.fields), cases, appeals));
 }
 
-HttpAnswer ShowBans(Store& store, const Visit& visit, const HttpRequest&, UnixTime now, Result* stored) {
+StoreReply ShowBans(Store& store, const Visit& visit, const HttpRequest&, UnixTime now) {
   const bool all = Field(visit.fields, "all") == "1";
-  uint64_t searched = 0;
+  std::optional<uint64_t> searched;
   std::vector<Ban> bans;
   Result result;
   if (!Field(visit.fields, "id").empty()) {
-    result = PlayerField(visit, "id", &searched);
+    uint64_t id = 0;
+    result = PlayerField(visit, "id", &id);
     PlayerFile file;
-    if (result.ok()) result = store.Player(searched, &file);
+    if (result.ok()) result = store.Player(id, &file);
     for (const Ban& ban : file.bans) {
       if (all || ban.InForce(now)) bans.push_back(ban);
     }
+    searched = id;
   } else {
     result = store.ListBans(all, now, &bans);
     if (bans.size() > kBanLines) bans.resize(kBanLines);
   }
   std::vector<Mute> mutes;
   if (result.ok()) result = store.Mutes(&mutes);
-  if (!result.ok()) return Failed(visit, result, stored);
-  return HtmlPage(200, BansPage(visit.viewer, Notice(visit.fields), bans, mutes, searched, all, now));
+  if (!result.ok()) return Failed(visit, result);
+  return Shown(BansPage(visit.viewer, Notice(visit.fields), bans, mutes, searched, all, now));
 }
 
-HttpAnswer ShowPlayer(Store& store, const Visit& visit, const HttpRequest& request, UnixTime now, Result* stored) {
+StoreReply ShowPlayer(Store& store, const Visit& visit, const HttpRequest& request, UnixTime now) {
   uint64_t playerId = 0;
   Result result = ParseCommunityId(PathOf(request.target).substr(std::string_view("/player/").size()), &playerId);
   PlayerFile file;
   if (result.ok()) result = store.Player(playerId, &file);
-  if (!result.ok()) return Failed(visit, result, stored);
-  return HtmlPage(200, PlayerPage(visit.viewer, Notice(visit.fields), playerId, file, now));
+  if (!result.ok()) return Failed(visit, result);
+  return Shown(PlayerPage(visit.viewer, Notice(visit.fields), playerId, file, now));
 }
 
-HttpAnswer ShowAudit(Store& store, const Visit& visit, const HttpRequest&, UnixTime, Result* stored) {
+StoreReply ShowAudit(Store& store, const Visit& visit, const HttpRequest&, UnixTime) {
   AuditFilter filter{Field(visit.fields, "moderator"), 0, Field(visit.fields, "action")};
   Result result;
   if (!Field(visit.fields, "player").empty()) result = PlayerField(visit, "player", &filter.playerId);
   std::vector<AuditEntry> entries;
   if (result.ok()) result = store.Audit(filter, kAuditLines, &entries);
-  if (!result.ok()) return Failed(visit, result, stored);
-  return HtmlPage(200, AuditPage(visit.viewer, filter, entries));
+  if (!result.ok()) return Failed(visit, result);
+  return Shown(AuditPage(visit.viewer, filter, entries));
 }
 
-HttpAnswer ShowAccounts(Store& store, const Visit& visit, const HttpRequest&, UnixTime, Result* stored) {
+StoreReply ShowAccounts(Store& store, const Visit& visit, const HttpRequest&, UnixTime) {
   std::vector<Moderator> accounts;
   Result result = store.Moderators(&accounts);
-  if (!result.ok()) return Failed(visit, result, stored);
-  return HtmlPage(200, AccountsPage(visit.viewer, Notice(visit.fields), accounts));
+  if (!result.ok()) return Failed(visit, result);
+  return Shown(AccountsPage(visit.viewer, Notice(visit.fields), accounts));
 }
 
-HttpAnswer DoBan(Store& store, const Visit& visit, const HttpRequest&, UnixTime now, Result* stored) {
+StoreReply DoBan(Store& store, const Visit& visit, const HttpRequest&, UnixTime now) {
   NewBan ban;
   Result result = PlayerField(visit, "player", &ban.playerId);
   if (result.ok()) result = Reason(visit, &ban.reason);
@@ -209,34 +216,34 @@ HttpAnswer DoBan(Store& store, const Visit& visit, const HttpRequest&, UnixTime 
   if (result.ok()) result = ParseBanDuration(duration, &length);
   if (length) ban.until = now + *length;
   if (result.ok()) result = store.AddBan(ban, visit.actor, now, nullptr);
-  return result.ok() ? Done(visit, "ban") : Failed(visit, result, stored);
+  return Finished(visit, result, "ban");
 }
 
-HttpAnswer DoLift(Store& store, const Visit& visit, const HttpRequest&, UnixTime now, Result* stored) {
+StoreReply DoLift(Store& store, const Visit& visit, const HttpRequest&, UnixTime now) {
   uint64_t playerId = 0;
   std::string reason;
   Result result = PlayerField(visit, "player", &playerId);
   if (result.ok()) result = Reason(visit, &reason);
   if (result.ok()) result = store.LiftBan(playerId, reason, visit.actor, now, nullptr);
-  return result.ok() ? Done(visit, "lift") : Failed(visit, result, stored);
+  return Finished(visit, result, "lift");
 }
 
-HttpAnswer DoDismiss(Store& store, const Visit& visit, const HttpRequest&, UnixTime now, Result* stored) {
+StoreReply DoDismiss(Store& store, const Visit& visit, const HttpRequest&, UnixTime now) {
   int64_t caseId = 0;
   std::string reason;
   Result result = ParseCaseId(Field(visit.fields, "case"), &caseId);
   if (result.ok()) result = Reason(visit, &reason);
   if (result.ok()) result = store.DismissCase(caseId, reason, visit.actor, now);
-  return result.ok() ? Done(visit, "dismiss") : Failed(visit, result, stored);
+  return Finished(visit, result, "dismiss");
 }
 
-HttpAnswer DoRejectAppeal(Store& store, const Visit& visit, const HttpRequest&, UnixTime now, Result* stored) {
+StoreReply DoRejectAppeal(Store& store, const Visit& visit, const HttpRequest&, UnixTime now) {
   int64_t appealId = 0;
   std::string reason;
   Result result = ParseCaseId(Field(visit.fields, "appeal"), &appealId);
   if (result.ok()) result = Reason(visit, &reason);
   if (result.ok()) result = store.RejectAppeal(appealId, reason, visit.actor, now);
-  return result.ok() ? Done(visit, "reject") : Failed(visit, result, stored);
+  return Finished(visit, result, "reject");
 }
 
 // A reporter id, or a network as SourceNetwork writes it.
@@ -254,27 +261,27 @@ Result MuteSubject(const Visit& visit, MuteKind* kind, std::string* subject) {
   if (Field(visit.fields, "kind") == "network" && SourceNetwork(given.substr(0, given.find('/'))) == given) {
     return Result::Ok();
   }
-  return Result::Failure(Result::Kind::kInvalid, 0, "'" + given + "' is not a reporter id or a source network");
+  return Result::Invalid("'" + given + "' is not a reporter id or a source network");
 }
 
-HttpAnswer DoMute(Store& store, const Visit& visit, const HttpRequest&, UnixTime now, Result* stored) {
+StoreReply DoMute(Store& store, const Visit& visit, const HttpRequest&, UnixTime now) {
   MuteKind kind = MuteKind::kReporter;
   std::string subject;
   std::string reason;
   Result result = MuteSubject(visit, &kind, &subject);
   if (result.ok()) result = Reason(visit, &reason);
   if (result.ok()) result = store.AddMute(kind, subject, reason, visit.actor, now);
-  return result.ok() ? Done(visit, "mute") : Failed(visit, result, stored);
+  return Finished(visit, result, "mute");
 }
 
-HttpAnswer DoUnmute(Store& store, const Visit& visit, const HttpRequest&, UnixTime now, Result* stored) {
+StoreReply DoUnmute(Store& store, const Visit& visit, const HttpRequest&, UnixTime now) {
   int64_t muteId = 0;
   Result result = ParseCaseId(Field(visit.fields, "mute"), &muteId);
   if (result.ok()) result = store.LiftMute(muteId, visit.actor, now);
-  return result.ok() ? Done(visit, "unmute") : Failed(visit, result, stored);
+  return Finished(visit, result, "unmute");
 }
 
-HttpAnswer DoAddAccount(Store& store, const Visit& visit, const HttpRequest&, UnixTime now, Result* stored) {
+StoreReply DoAddAccount(Store& store, const Visit& visit, const HttpRequest&, UnixTime now) {
   const std::string name = Field(visit.fields, "name");
   const std::string password = Field(visit.fields, "password");
   Result result = CheckModeratorName(name);
@@ -283,24 +290,23 @@ HttpAnswer DoAddAccount(Store& store, const Visit& visit, const HttpRequest&, Un
   if (result.ok()) result = HashPassword(password, HashCost::kInteractive, &hash);
   const ModeratorRole role = Field(visit.fields, "role") == "admin" ? ModeratorRole::kAdmin : ModeratorRole::kModerator;
   if (result.ok()) result = store.AddModerator(name, role, hash, visit.actor, now);
-  return result.ok() ? Done(visit, "account-add") : Failed(visit, result, stored);
+  return Finished(visit, result, "account-add");
 }
 
-HttpAnswer DoRemoveAccount(Store& store, const Visit& visit, const HttpRequest&, UnixTime now, Result* stored) {
+StoreReply DoRemoveAccount(Store& store, const Visit& visit, const HttpRequest&, UnixTime now) {
   const std::string name = Field(visit.fields, "name");
   // An admin who removed himself could lock the community out of its pages.
-  Result result = name == visit.viewer.name
-                      ? Result::Failure(Result::Kind::kInvalid, 0, "you cannot remove your own account here")
-                      : store.RemoveModerator(name, visit.actor, now);
-  return result.ok() ? Done(visit, "account-remove") : Failed(visit, result, stored);
+  Result result = name == visit.viewer.name ? Result::Invalid("you cannot remove your own account here")
+                                            : store.RemoveModerator(name, visit.actor, now);
+  return Finished(visit, result, "account-remove");
 }
 
-HttpAnswer DoSignOut(Store& store, const Visit& visit, const HttpRequest& request, UnixTime now, Result* stored) {
+StoreReply DoSignOut(Store& store, const Visit& visit, const HttpRequest& request, UnixTime now) {
   Result result = store.EndSession(SessionTokenHash(visit.token), visit.actor, now);
-  if (!result.ok()) return Failed(visit, result, stored);
+  if (!result.ok()) return Failed(visit, result);
   HttpAnswer answer = SeeOther("/signin");
   answer.headers.emplace_back("Set-Cookie", SessionCookie(request, "", 0));
-  return answer;
+  return {answer, Result::Ok()};
 }
 
 struct Page {
@@ -332,52 +338,64 @@ bool Matches(const Page& page, const std::string& path) {
   return name.back() == '/' ? path.size() > name.size() && path.rfind(name, 0) == 0 : path == name;
 }
 
+// The sign-in page when the database or the secrets cannot be used now.
+HttpAnswer SignInUnanswered() {
+  return HtmlPage(503, SignInPage("The database cannot answer now; try again in a moment."));
+}
+
 HttpAnswer Refused(const std::string& why) {
   return HtmlPage(403, "<!DOCTYPE html>\n<title>Refused</title><p>Refused: " + why + "</p>\n");
 }
 
 // Runs a page for the moderator whose session the request's cookie names.
-HttpAnswer SignedIn(Store& store, const Page& page, const HttpRequest& request, UnixTime now, Result* stored) {
+StoreReply SignedIn(Store& store, const Page& page, const HttpRequest& request, UnixTime now) {
   const std::string token = CookieValue(request.cookie, kCookieName);
-  if (token.empty()) return ToSignIn(request);
+  if (token.empty()) return {ToSignIn(request), Result::Ok()};
   std::optional<SessionInfo> session;
-  *stored = store.FindSession(SessionTokenHash(token), now, &session);
-  if (!stored->ok()) return HtmlPage(503, SignInPage("The database cannot answer now; try again in a moment."));
-  if (!session) return ToSignIn(request);
+  const Result found = store.FindSession(SessionTokenHash(token), now, &session);
+  if (!found.ok()) return {SignInUnanswered(), found};
+  if (!session) return {ToSignIn(request), Result::Ok()};
   const Moderator& moderator = session->moderator;
   const bool admin = moderator.role == ModeratorRole::kAdmin;
   Visit visit{token, {moderator.name, admin, FormToken(token)}, {moderator.name, request.client}, {}};
   const bool post = request.method == "POST";
   visit.fields = ParseFormFields(post ? request.body : QueryOf(request.target));
   if (post && !SameSecret(Field(visit.fields, "csrf"), visit.viewer.formToken)) {
-    return Refused("the form's token is missing or not this session's.");
+    return {Refused("the form's token is missing or not this session's."), Result::Ok()};
   }
-  if (page.adminOnly && !admin) return HtmlPage(403, MessagePage(visit.viewer, "Refused", "Only admins may do this."));
-  return page.handler(store, visit, request, now, stored);
+  if (page.adminOnly && !admin) {
+    return {HtmlPage(403, MessagePage(visit.viewer, "Refused", "Only admins may do this.")), Result::Ok()};
+  }
+  return page.handler(store, visit, request, now);
 }
 
-HttpAnswer SignIn(Store& store, const HttpRequest& request, const ServeSettings& settings, UnixTime now,
-                  Result* stored) {
+StoreReply SignIn(Store& store, const HttpRequest& request, const ServeSettings& settings, UnixTime now) {
+  // Made first: a sign-in that could not open a session is not counted, and
+  // nobody is told his right password is wrong.
+  std::string token;
+  if (!NewSessionToken(&token).ok()) return {SignInUnanswered(), Result::Ok()};
   const FormFields fields = ParseFormFields(request.body);
   // The audit keeps a name only as long as an account's may be.
   const Actor actor{Utf8Prefix(Field(fields, "name"), LimitOf(TextField::kAccountName).longest), request.client};
   SignInAttempt attempt;
-  *stored = store.BeginSignIn(request.network, settings.signInLimits, actor, now, &attempt);
-  if (!stored->ok()) return HtmlPage(503, SignInPage("The database cannot answer now; try again in a moment."));
+  const Result begun = store.BeginSignIn(request.network, settings.signInLimits, actor, now, &attempt);
+  if (!begun.ok()) return {SignInUnanswered(), begun};
   if (attempt.locked) {
-    return HtmlPage(429, SignInPage("Too many failed sign-ins for this account or from your network: try again in " +
-                                    std::to_string(settings.signInLimits.window / 60) + " minutes."));
+    return {HtmlPage(429, SignInPage("Too many failed sign-ins for this account or from your network: try again in " +
+                                     std::to_string(settings.signInLimits.window / 60) + " minutes.")),
+            Result::Ok()};
   }
-  const bool right = VerifyPassword(Field(fields, "password"), attempt.passwordHash);
-  const std::string token = right ? NewSessionToken() : "";
-  const std::optional<std::string> tokenHash =
-      token.empty() ? std::nullopt : std::optional<std::string>(SessionTokenHash(token));
-  *stored = store.FinishSignIn(attempt, tokenHash, now + kSessionLength, actor, now);
-  if (!stored->ok()) return HtmlPage(503, SignInPage("The database cannot answer now; try again in a moment."));
-  if (!tokenHash) return HtmlPage(401, SignInPage("Wrong name or password."));
+  bool right = false;
+  if (!VerifyPassword(Field(fields, "password"), attempt.passwordHash, &right).ok()) {
+    return {SignInUnanswered(), Result::Ok()};
+  }
+  const std::optional<std::string> tokenHash = right ? std::optional(SessionTokenHash(token)) : std::nullopt;
+  const Result finished = store.FinishSignIn(attempt, tokenHash, now + kSessionLength, actor, now);
+  if (!finished.ok()) return {SignInUnanswered(), finished};
+  if (!right) return {HtmlPage(401, SignInPage("Wrong name or password.")), Result::Ok()};
   HttpAnswer answer = SeeOther("/queue");
   answer.headers.emplace_back("Set-Cookie", SessionCookie(request, token, kSessionLength));
-  return answer;
+  return {answer, Result::Ok()};
 }
 
 // The Host's name without its port, as a browser sends it.
@@ -416,9 +434,8 @@ Routed RouteModeration(const HttpRequest& request, const ServeSettings& settings
   if (post && !SameOrigin(request)) return Refused("the request did not come from this site's own pages.");
   if (path == "/signin") {
     if (!post) return HtmlPage(200, SignInPage(""));
-    return SignInCall{[request, &settings](Store& store, UnixTime now, Result* stored) {
-      return SignIn(store, request, settings, now, stored);
-    }};
+    return SignInCall{
+        [request, &settings](Store& store, UnixTime now) { return SignIn(store, request, settings, now); }};
   }
   bool pathKnown = false;
   for (const Page& page : kPages) {
@@ -427,9 +444,7 @@ Routed RouteModeration(const HttpRequest& request, const ServeSettings& settings
     if (request.method != page.method) continue;
     // Without a session nothing is looked up.
     if (!CarriesSession(request)) return ToSignIn(request);
-    return StoreCall([request, &page](Store& store, UnixTime now, Result* stored) {
-      return SignedIn(store, page, request, now, stored);
-    });
+    return StoreCall([request, &page](Store& store, UnixTime now) { return SignedIn(store, page, request, now); });
   }
   if (pathKnown) {
     HttpAnswer answer = HtmlPage(405, "");

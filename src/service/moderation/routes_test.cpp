@@ -45,9 +45,8 @@ class ModerationRoutesTest : public ::testing::Test {
   HttpAnswer Ask(const HttpRequest& request) {
     Routed routed = RouteModeration(request, settings_);
     if (auto* answer = std::get_if<HttpAnswer>(&routed)) return *answer;
-    Result stored;
-    if (auto* signIn = std::get_if<SignInCall>(&routed)) return signIn->call(*store_, kNow, &stored);
-    return std::get<StoreCall>(routed)(*store_, kNow, &stored);
+    if (auto* signIn = std::get_if<SignInCall>(&routed)) return signIn->call(*store_, kNow).answer;
+    return std::get<StoreCall>(routed)(*store_, kNow).answer;
   }
   HttpAnswer Post(const std::string& path, const std::string& body, const std::string& cookie = "",
                   const std::string& origin = kSite) {
