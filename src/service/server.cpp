@@ -212,22 +212,23 @@ StoreWorkers::Opener WorkersOpener(const std::string& database, std::unique_ptr<
   };
 }
 
-UnixTime WallTimeNow() {
-  return std::chrono::duration_cast<std::chrono::seconds>(std::chrono::system_clock::now().time_since_epoch()).count();
-}
-
 }  // namespace
 
 struct PublicServer::Parts {
-  Parts(const ServeSettings& given, const StoreWorkers::Opener& openStore)
+  Parts(const ServeSettings& given, const StoreWorkers::Opener& openStore, const Clock& givenClock)
       : settings(given),
+        clock(givenClock),
         publicCaps({given.connectionsPerAddress, given.maxConnections, given.maxConnections}),
         moderationCaps(kModerationCaps),
-        publicContext{settings, StoreWorkers::Lane(workers, kPublicLane), publicCaps,
+        publicContext{settings,
+                      clock,
+                      StoreWorkers::Lane(workers, kPublicLane),
+                      publicCaps,
                       [this](const HttpRequest& request) { return RoutePublic(request, settings, sightings); },
                       StoreFault()},
         moderationContext{
             settings,
+            clock,
             StoreWorkers::Lane(workers, kModerationLane),
             moderationCaps,
             [this](const HttpRequest& request) { return RouteModeration(request, settings); },
@@ -237,7 +238,7 @@ struct PublicServer::Parts {
             kSignInsAtOnce,
             HtmlPage(503, "<!DOCTYPE html>\n<p>The moderation pages are busy; try again in a moment.</p>\n")},
         workers(DatabaseConnections(given), {DatabaseConnections(given), kModerationStoreWorkers, kSignInsRunning},
-                openStore) {}
+                openStore, clock) {}
 
   // Out of memory in a handler (a request's body, an answer) ends that
   // handler's connection, not the server: run goes on. Nothing else the
@@ -271,17 +272,17 @@ struct PublicServer::Parts {
     sightingTimer.expires_after(kSightingsEvery);
     sightingTimer.async_wait([this](boost::system::error_code error) {
       if (error) return;
-      const auto due = std::chrono::steady_clock::now() + settings.storeDeadline;
+      const Deadline due(clock, settings.storeDeadline);
       std::vector<Sighting> batch = sightings.Take();
       if (!batch.empty()) {
         workers.Post(kPublicLane, due,
                      {[batch = std::move(batch)](Store& store) { return store.RecordSightings(batch); }});
       }
-      if (std::chrono::steady_clock::now() >= nextPrune) {
-        nextPrune = std::chrono::steady_clock::now() + kPruneEvery;
+      if (clock.NowMs() >= nextPruneMs) {
+        nextPruneMs = clock.NowMs() + std::chrono::milliseconds(kPruneEvery).count();
         const UnixTime failuresKept = std::max(settings.signInLimits.window, settings.signInLimits.strangerWindow);
-        workers.Post(kPublicLane, due, {[failuresKept](Store& store) {
-                       const UnixTime now = WallTimeNow();
+        workers.Post(kPublicLane, due, {[failuresKept, clock = &clock](Store& store) {
+                       const UnixTime now = clock->UnixSeconds();
                        const UnixTime kept = std::chrono::duration_cast<std::chrono::seconds>(kSightingsKept).count();
                        return store.Prune(now - kept, now - failuresKept, now);
                      }});
@@ -295,6 +296,7 @@ struct PublicServer::Parts {
   // I/O context, whose sessions give their places back to the caps of the
   // contexts above it.
   const ServeSettings settings;
+  const Clock& clock;
   ConnectionCaps publicCaps;
   ConnectionCaps moderationCaps;
   SightingLog sightings;
@@ -305,7 +307,7 @@ struct PublicServer::Parts {
   Listener publicPort{io, "public port", publicContext};
   Listener moderationPort{io, "moderation pages", moderationContext};
   asio::steady_timer sightingTimer{io};
-  std::chrono::steady_clock::time_point nextPrune;
+  int64_t nextPruneMs = 0;  // on the clock
   StoreWorkers workers;
   std::vector<std::thread> threads;
 };
@@ -326,9 +328,9 @@ bool PublicServer::Stopped() const {
 
 bool PublicServer::StoreCallsEnded(std::chrono::milliseconds limit) { return parts_->workers.WaitUntilIdle(limit); }
 
-Result PublicServer::Start(const ServeSettings& settings, StoreWorkers::Opener openStore,
+Result PublicServer::Start(const ServeSettings& settings, StoreWorkers::Opener openStore, const Clock& clock,
                            std::unique_ptr<PublicServer>* server) {
-  auto parts = std::make_unique<Parts>(settings, openStore);
+  auto parts = std::make_unique<Parts>(settings, openStore, clock);
   Result listening = parts->publicPort.Listen(settings.listen);
   if (listening.ok()) listening = parts->moderationPort.Listen(settings.moderationListen);
   if (!listening.ok()) return listening;
@@ -351,8 +353,8 @@ void FinishRequests(PublicServer& server, const ServeSettings& settings, asio::i
   bool again = false;
   signalContext.restart();
   signals.async_wait([&again](const boost::system::error_code& error, int) { again = !error; });
-  const auto until = std::chrono::steady_clock::now() + HttpSession::LongestExchange(settings);
-  while (!again && !server.Stopped() && std::chrono::steady_clock::now() < until) {
+  const Deadline until(SystemClock(), HttpSession::LongestExchange(settings));
+  while (!again && !server.Stopped() && !until.Passed()) {
     signalContext.run_for(std::chrono::milliseconds(20));
   }
   if (again) {
@@ -383,7 +385,8 @@ Result Serve(const ServeSettings& given) {
                            "cannot open the database " + ShownDatabase(settings.database) + ": " + opened.text());
   }
   std::unique_ptr<PublicServer> server;
-  Result started = PublicServer::Start(settings, WorkersOpener(settings.database, std::move(first)), &server);
+  Result started =
+      PublicServer::Start(settings, WorkersOpener(settings.database, std::move(first)), SystemClock(), &server);
   if (!started.ok()) return started;
   Print("palisard-service: serving the ban contract on %s with the database %s and %zu database connections\n",
         settings.listen.c_str(), ShownDatabase(settings.database).c_str(), DatabaseConnections(settings));

@@ -20,7 +20,8 @@ TEST(StoreWorkersTest, ALaneRunsOnNoMoreWorkersThanItMay) {
   const std::string url = (dir.path() / "service.db").string();
   std::unique_ptr<Store> made;  // the schema, before the workers open it
   ASSERT_TRUE(OpenStore(url, &made).ok());
-  StoreWorkers workers(3, {3, 1}, [&](std::unique_ptr<Store>* store) { return OpenStore(url, store); });
+  StoreWorkers workers(
+      3, {3, 1}, [&](std::unique_ptr<Store>* store) { return OpenStore(url, store); }, SystemClock());
   std::atomic<int> running[2] = {0, 0}, most[2] = {0, 0};
   std::vector<std::future<void>> done;
   for (int i = 0; i < 12; ++i) {
@@ -36,7 +37,7 @@ TEST(StoreWorkersTest, ALaneRunsOnNoMoreWorkersThanItMay) {
       --running[lane];
       ended->set_value();
     };
-    workers.Post(lane, std::chrono::steady_clock::now() + 10s,
+    workers.Post(lane, Deadline(SystemClock(), 10s),
                  {[counted](Store&) {
                     counted(30ms);
                     return Result::Ok();
@@ -50,7 +51,7 @@ TEST(StoreWorkersTest, ALaneRunsOnNoMoreWorkersThanItMay) {
 
 TEST(FaultLogTest, TellsTheFirstThenACountAMinuteThenTheEnd) {
   FaultLog log;
-  const FaultLog::Time t0;
+  const FaultLog::Time t0{0};
   EXPECT_EQ(log.Failed("disk full", t0), "store calls fail: disk full");
   EXPECT_EQ(log.Failed("disk full", t0 + 30s), std::nullopt);
   EXPECT_EQ(log.Failed("no answer", t0 + 40s), "store calls fail: no answer") << "another kind is told at once";
