@@ -23,8 +23,8 @@
 #include "service/contract/contract.h"
 #include "service/contract/sighting_log.h"
 #include "service/http/connection_caps.h"
+#include "service/http/error_answers.h"
 #include "service/http/http_session.h"
-#include "service/http/page_answers.h"
 #include "service/moderation/routes.h"
 #include "service/public_port.h"
 #include "service/values/source_network.h"
@@ -226,17 +226,16 @@ struct PublicServer::Parts {
                       publicCaps,
                       [this](const HttpRequest& request) { return RoutePublic(request, settings, sightings); },
                       StoreFault()},
-        moderationContext{
-            settings,
-            clock,
-            StoreWorkers::Lane(workers, kModerationLane),
-            moderationCaps,
-            [this](const HttpRequest& request) { return RouteModeration(request, settings); },
-            HtmlPage(503, "<!DOCTYPE html>\n<p>The database cannot answer now; try again.</p>\n"),
-            CarriesSession,
-            StoreWorkers::Lane(workers, kSignInLane),
-            kSignInsAtOnce,
-            HtmlPage(503, "<!DOCTYPE html>\n<p>The moderation pages are busy; try again in a moment.</p>\n")},
+        moderationContext{settings,
+                          clock,
+                          StoreWorkers::Lane(workers, kModerationLane),
+                          moderationCaps,
+                          [this](const HttpRequest& request) { return RouteModeration(request, settings); },
+                          ErrorAnswer(Refusal::kCannotAnswerNow, Medium::kHtml),
+                          CarriesSession,
+                          StoreWorkers::Lane(workers, kSignInLane),
+                          kSignInsAtOnce,
+                          ErrorAnswer(Refusal::kBusy, Medium::kHtml)},
         workers(DatabaseConnections(given), {DatabaseConnections(given), kModerationStoreWorkers, kSignInsRunning},
                 openStore, clock) {}
 

@@ -61,8 +61,12 @@ Result CheckModeratorName(const std::string& name) {
 }
 
 Result CheckPassword(const std::string& password) {
-  if (password.size() < 10) return Result::Invalid("a password needs at least 10 characters");
-  if (password.size() > 1024) return Result::Invalid("a password is at most 1024 bytes");
+  if (password.size() < kShortestPassword) {
+    return Result::Invalid("a password needs at least " + std::to_string(kShortestPassword) + " characters");
+  }
+  if (password.size() > kLongestPassword) {
+    return Result::Invalid("a password is at most " + std::to_string(kLongestPassword) + " bytes");
+  }
   return Result::Ok();
 }
 
@@ -93,7 +97,7 @@ Result VerifyPassword(const std::string& password, const std::string& hash, bool
 
 Result NewSessionToken(std::string* token) {
   if (!SodiumReady()) return SodiumCannotStart();
-  unsigned char bytes[32];
+  unsigned char bytes[kTokenLength / 2];
   randombytes_buf(bytes, sizeof bytes);
   *token = Hex(bytes, sizeof bytes);
   return Result::Ok();

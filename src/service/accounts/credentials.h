@@ -1,5 +1,6 @@
 #pragma once
 
+#include <cstddef>
 #include <string>
 
 #include "common/result.h"
@@ -17,7 +18,9 @@ enum class HashCost { kInteractive, kTestOnly };
 // An account name: letters, digits, '.', '_' or '-', at most the account
 // name's text limit.
 Result CheckModeratorName(const std::string& name);
-// A password: 10 to 1024 bytes.
+// A password: kShortestPassword to kLongestPassword bytes.
+inline constexpr std::size_t kShortestPassword = 10;
+inline constexpr std::size_t kLongestPassword = 1024;
 Result CheckPassword(const std::string& password);
 
 // Argon2id in libsodium's string form, which carries its own salt and
@@ -32,8 +35,10 @@ Result HashPassword(const std::string& password, HashCost cost, std::string* has
 Result VerifyPassword(const std::string& password, const std::string& hash, bool* matches);
 inline constexpr int kConcurrentHashes = 2;
 
-// A new session token: 256 random bits in hex; a failure when the system's
-// generator cannot be used.
+// Session and form tokens are 256 bits, written in kTokenLength hex digits.
+inline constexpr std::size_t kTokenLength = 64;
+// A new session token: random; a failure when the system's generator
+// cannot be used.
 Result NewSessionToken(std::string* token);
 // What the database keeps of a token (BLAKE2b, in hex): it finds the
 // session but cannot be used as one.

@@ -9,7 +9,7 @@
 #include "common/ascii_text.h"
 #include "service/contract/service_description.h"
 #include "service/http/connection_caps.h"
-#include "service/http/page_answers.h"
+#include "service/http/error_answers.h"
 
 namespace palisard {
 namespace {
@@ -66,7 +66,7 @@ Routed RouteContract(const HttpRequest& request, const ServeSettings& settings, 
   if (request.method == "GET" && EqualsIgnoringCase(QueryOf(request.target), kDescriptionQuery)) {
     return Xml(ServiceDescription(AddressableHost(request.host)));
   }
-  return NotAllowed("POST, GET");
+  return NotAllowed(Medium::kPlain, "POST, GET");
 }
 
 StoreReply AnswerCall(Store& store, const ServiceRequest& call, const std::string& network,
@@ -91,6 +91,6 @@ StoreReply AnswerCall(Store& store, const ServiceRequest& call, const std::strin
           Result::Ok()};
 }
 
-HttpAnswer StoreFault() { return Fault(FaultCode::kServer, "the ban store cannot answer now; try again later"); }
+HttpAnswer StoreFault() { return Fault(FaultCode::kServer, Wording(Refusal::kCannotAnswerNow)); }
 
 }  // namespace palisard

@@ -10,18 +10,13 @@
 #include <chrono>
 #include <utility>
 
+#include "service/http/error_answers.h"
 #include "service/values/source_network.h"
 
 namespace palisard {
 
 namespace beast = boost::beast;
 namespace http = boost::beast::http;
-
-namespace {
-
-HttpAnswer Refusal(unsigned status, const char* text) { return {status, "text/plain; charset=utf-8", text, {}}; }
-
-}  // namespace
 
 HttpSession::HttpSession(boost::asio::ip::tcp::socket socket, std::string peer, std::string source,
                          std::string capNetwork, bool viaProxy, ConnectionCaps::Place place, SessionContext& context)
@@ -125,11 +120,11 @@ void HttpSession::OnBody(beast::error_code error) {
 }
 
 void HttpSession::OnReadError(beast::error_code error) {
-  if (error == http::error::body_limit) return Reply(Refusal(413, "Payload Too Large\n"), false);
-  if (error == http::error::header_limit) return Reply(Refusal(431, "Request Header Fields Too Large\n"), false);
+  if (error == http::error::body_limit) return Reply(ErrorAnswer(Refusal::kTooLarge, Medium::kPlain), false);
+  if (error == http::error::header_limit) return Reply(ErrorAnswer(Refusal::kHeaderTooLarge, Medium::kPlain), false);
   const bool malformed = error.category() == http::make_error_code(http::error::bad_method).category() &&
                          error != http::error::end_of_stream && error != http::error::partial_message;
-  if (malformed) return Reply(Refusal(400, "Bad Request\n"), false);
+  if (malformed) return Reply(ErrorAnswer(Refusal::kBadRequest, Medium::kPlain), false);
   // The peer left or took too long: the stream closes with the session.
 }
 

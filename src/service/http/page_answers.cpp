@@ -30,12 +30,6 @@ HttpAnswer PlainAnswer(unsigned status, std::string text) {
   return {status, "text/plain; charset=utf-8", std::move(text), {}};
 }
 
-HttpAnswer NotAllowed(const char* allow) {
-  HttpAnswer answer = PlainAnswer(405, "Method Not Allowed\n");
-  answer.headers.emplace_back("Allow", allow);
-  return answer;
-}
-
 bool ThroughTls(const HttpRequest& request) {
   return AsciiLowercase(request.forwardedProto) == "https" && IsLoopback(request.peer);
 }

@@ -6,9 +6,11 @@
 
 #include "common/utf8.h"
 #include "service/accounts/credentials.h"
+#include "service/http/error_answers.h"
 #include "service/http/form_fields.h"
 #include "service/http/page_answers.h"
 #include "service/moderation/pages.h"
+#include "service/moderation/site_map.h"
 #include "service/values/record_values.h"
 #include "service/values/source_network.h"
 #include "store/text_limits.h"
@@ -52,7 +54,7 @@ constexpr std::pair<std::string_view, const char*> kNotices[] = {
 };
 
 std::string Notice(const FormFields& fields) {
-  const std::string done = Field(fields, "done");
+  const std::string done = Field(fields, field::kDone);
   for (const auto& [code, text] : kNotices) {
     if (code == done) return text;
   }
@@ -65,7 +67,7 @@ std::string SessionCookie(const HttpRequest& request, const std::string& token, 
 }
 
 HttpAnswer ToSignIn(const HttpRequest& request) {
-  HttpAnswer answer = SeeOther("/signin");
+  HttpAnswer answer = SeeOther(SitePath(PageId::kSignInForm));
   if (!CookieValue(request.cookie, kCookieName).empty()) {
     answer.headers.emplace_back("Set-Cookie", SessionCookie(request, "", 0));
   }
@@ -76,11 +78,11 @@ HttpAnswer ToSignIn(const HttpRequest& request) {
 std::string SafeBack(const std::string& back) {
   const bool local = back.size() > 1 && back[0] == '/' && back[1] != '/' &&
                      back.find_first_not_of("abcdefghijklmnopqrstuvwxyz0123456789/-_") == std::string::npos;
-  return local ? back : "/queue";
+  return local ? back : SitePath(PageId::kQueue);
 }
 
 HttpAnswer Done(const Visit& visit, const char* code) {
-  return SeeOther(SafeBack(Field(visit.fields, "back")) + "?done=" + code);
+  return SeeOther(SafeBack(Field(visit.fields, field::kBack)) + "?" + std::string(field::kDone.name) + "=" + code);
 }
 
 // A refusal of the request as a page, and a failure of the store as one
@@ -97,7 +99,8 @@ StoreReply Failed(const Visit& visit, const Result& result) {
       status = 404;
       break;
     default:
-      return {HtmlPage(503, MessagePage(visit.viewer, "The database cannot answer now", result.text())), result};
+      const Refusal unavailable = Refusal::kCannotAnswerNow;
+      return {HtmlPage(StatusOf(unavailable), MessagePage(visit.viewer, Wording(unavailable), result.text())), result};
   }
   return {HtmlPage(status, MessagePage(visit.viewer, "Not done", result.text())), Result::Ok()};
 }
@@ -111,21 +114,21 @@ StoreReply Finished(const Visit& visit, const Result& result, const char* done) 
 }
 
 Result Reason(const Visit& visit, std::string* reason) {
-  *reason = Field(visit.fields, "reason");
+  *reason = Field(visit.fields, field::kReason);
   return CheckText(TextField::kReason, *reason);
 }
 
 // Which screen of appeals the queue shows, from 0.
 std::size_t AppealScreen(const Visit& visit) {
   uint64_t screen = 0;
-  const std::string given = Field(visit.fields, "appeals");
+  const std::string given = Field(visit.fields, field::kAppealScreen);
   const auto [end, error] = std::from_chars(given.data(), given.data() + given.size(), screen);
   const bool read = error == std::errc() && end == given.data() + given.size();
   return read ? static_cast<std::size_t>(std::min<uint64_t>(screen, 1000000)) : 0;
 }
 
-Result PlayerField(const Visit& visit, const char* name, uint64_t* id) {
-  return ParseCommunityId(Field(visit.fields, name), id);
+Result PlayerField(const Visit& visit, const FormField& field, uint64_t* id) {
+  return ParseCommunityId(Field(visit.fields, field), id);
 }
 
 StoreReply ShowQueue(Store& store, const Visit& visit, const HttpRequest&, UnixTime now) {
@@ -157,13 +160,13 @@ StoreReply ShowQueue(Store& store, const Visit& visit, const HttpRequest&, UnixT
 }
 
 StoreReply ShowBans(Store& store, const Visit& visit, const HttpRequest&, UnixTime now) {
-  const bool all = Field(visit.fields, "all") == "1";
+  const bool all = Field(visit.fields, field::kAllBans) == "1";
   std::optional<uint64_t> searched;
   std::vector<Ban> bans;
   Result result;
-  if (!Field(visit.fields, "id").empty()) {
+  if (!Field(visit.fields, field::kSearchedId).empty()) {
     uint64_t id = 0;
-    result = PlayerField(visit, "id", &id);
+    result = PlayerField(visit, field::kSearchedId, &id);
     PlayerFile file;
     if (result.ok()) result = store.Player(id, &file);
     for (const Ban& ban : file.bans) {
@@ -182,7 +185,8 @@ StoreReply ShowBans(Store& store, const Visit& visit, const HttpRequest&, UnixTi
 
 StoreReply ShowPlayer(Store& store, const Visit& visit, const HttpRequest& request, UnixTime now) {
   uint64_t playerId = 0;
-  Result result = ParseCommunityId(PathOf(request.target).substr(std::string_view("/player/").size()), &playerId);
+  Result result =
+      ParseCommunityId(std::string(PathTail(PageOf(PageId::kPlayerFile), PathOf(request.target))), &playerId);
   PlayerFile file;
   if (result.ok()) result = store.Player(playerId, &file);
   if (!result.ok()) return Failed(visit, result);
@@ -190,9 +194,10 @@ StoreReply ShowPlayer(Store& store, const Visit& visit, const HttpRequest& reque
 }
 
 StoreReply ShowAudit(Store& store, const Visit& visit, const HttpRequest&, UnixTime) {
-  AuditFilter filter{Field(visit.fields, "moderator"), 0, Field(visit.fields, "action")};
+  AuditFilter filter{Field(visit.fields, field::kAuditActor), 0, Field(visit.fields, field::kAuditAction)};
   Result result;
-  if (!Field(visit.fields, "player").empty()) result = PlayerField(visit, "player", &filter.playerId);
+  if (!Field(visit.fields, field::kAuditPlayer).empty())
+    result = PlayerField(visit, field::kAuditPlayer, &filter.playerId);
   std::vector<AuditEntry> entries;
   if (result.ok()) result = store.Audit(filter, kAuditLines, &entries);
   if (!result.ok()) return Failed(visit, result);
@@ -208,10 +213,10 @@ StoreReply ShowAccounts(Store& store, const Visit& visit, const HttpRequest&, Un
 
 StoreReply DoBan(Store& store, const Visit& visit, const HttpRequest&, UnixTime now) {
   NewBan ban;
-  Result result = PlayerField(visit, "player", &ban.playerId);
+  Result result = PlayerField(visit, field::kPlayer, &ban.playerId);
   if (result.ok()) result = Reason(visit, &ban.reason);
-  std::string duration = Field(visit.fields, "duration");
-  if (duration == "custom") duration = Field(visit.fields, "custom");
+  std::string duration = Field(visit.fields, field::kDuration);
+  if (duration == "custom") duration = Field(visit.fields, field::kCustomDuration);
   std::optional<int64_t> length;
   if (result.ok()) result = ParseBanDuration(duration, &length);
   if (length) ban.until = now + *length;
@@ -222,7 +227,7 @@ StoreReply DoBan(Store& store, const Visit& visit, const HttpRequest&, UnixTime 
 StoreReply DoLift(Store& store, const Visit& visit, const HttpRequest&, UnixTime now) {
   uint64_t playerId = 0;
   std::string reason;
-  Result result = PlayerField(visit, "player", &playerId);
+  Result result = PlayerField(visit, field::kPlayer, &playerId);
   if (result.ok()) result = Reason(visit, &reason);
   if (result.ok()) result = store.LiftBan(playerId, reason, visit.actor, now, nullptr);
   return Finished(visit, result, "lift");
@@ -231,7 +236,7 @@ StoreReply DoLift(Store& store, const Visit& visit, const HttpRequest&, UnixTime
 StoreReply DoDismiss(Store& store, const Visit& visit, const HttpRequest&, UnixTime now) {
   int64_t caseId = 0;
   std::string reason;
-  Result result = ParseCaseId(Field(visit.fields, "case"), &caseId);
+  Result result = ParseCaseId(Field(visit.fields, field::kCase), &caseId);
   if (result.ok()) result = Reason(visit, &reason);
   if (result.ok()) result = store.DismissCase(caseId, reason, visit.actor, now);
   return Finished(visit, result, "dismiss");
@@ -240,7 +245,7 @@ StoreReply DoDismiss(Store& store, const Visit& visit, const HttpRequest&, UnixT
 StoreReply DoRejectAppeal(Store& store, const Visit& visit, const HttpRequest&, UnixTime now) {
   int64_t appealId = 0;
   std::string reason;
-  Result result = ParseCaseId(Field(visit.fields, "appeal"), &appealId);
+  Result result = ParseCaseId(Field(visit.fields, field::kAppealNumber), &appealId);
   if (result.ok()) result = Reason(visit, &reason);
   if (result.ok()) result = store.RejectAppeal(appealId, reason, visit.actor, now);
   return Finished(visit, result, "reject");
@@ -248,8 +253,9 @@ StoreReply DoRejectAppeal(Store& store, const Visit& visit, const HttpRequest&, 
 
 // A reporter id, or a network as SourceNetwork writes it.
 Result MuteSubject(const Visit& visit, MuteKind* kind, std::string* subject) {
-  const std::string given = Field(visit.fields, "subject");
-  if (Field(visit.fields, "kind") == "reporter") {
+  const std::string given = Field(visit.fields, field::kMuteSubject);
+  const std::string muted = Field(visit.fields, field::kMuteKind);
+  if (muted == "reporter") {
     uint64_t id = 0;
     *kind = MuteKind::kReporter;
     Result parsed = ParseCommunityId(given, &id);
@@ -258,7 +264,7 @@ Result MuteSubject(const Visit& visit, MuteKind* kind, std::string* subject) {
   }
   *kind = MuteKind::kNetwork;
   *subject = given;
-  if (Field(visit.fields, "kind") == "network" && SourceNetwork(given.substr(0, given.find('/'))) == given) {
+  if (muted == "network" && SourceNetwork(given.substr(0, given.find('/'))) == given) {
     return Result::Ok();
   }
   return Result::Invalid("'" + given + "' is not a reporter id or a source network");
@@ -276,25 +282,26 @@ StoreReply DoMute(Store& store, const Visit& visit, const HttpRequest&, UnixTime
 
 StoreReply DoUnmute(Store& store, const Visit& visit, const HttpRequest&, UnixTime now) {
   int64_t muteId = 0;
-  Result result = ParseCaseId(Field(visit.fields, "mute"), &muteId);
+  Result result = ParseCaseId(Field(visit.fields, field::kMuteNumber), &muteId);
   if (result.ok()) result = store.LiftMute(muteId, visit.actor, now);
   return Finished(visit, result, "unmute");
 }
 
 StoreReply DoAddAccount(Store& store, const Visit& visit, const HttpRequest&, UnixTime now) {
-  const std::string name = Field(visit.fields, "name");
-  const std::string password = Field(visit.fields, "password");
+  const std::string name = Field(visit.fields, field::kAccountName);
+  const std::string password = Field(visit.fields, field::kNewPassword);
   Result result = CheckModeratorName(name);
   if (result.ok()) result = CheckPassword(password);
   std::string hash;
   if (result.ok()) result = HashPassword(password, HashCost::kInteractive, &hash);
-  const ModeratorRole role = Field(visit.fields, "role") == "admin" ? ModeratorRole::kAdmin : ModeratorRole::kModerator;
+  const ModeratorRole role =
+      Field(visit.fields, field::kRole) == "admin" ? ModeratorRole::kAdmin : ModeratorRole::kModerator;
   if (result.ok()) result = store.AddModerator(name, role, hash, visit.actor, now);
   return Finished(visit, result, "account-add");
 }
 
 StoreReply DoRemoveAccount(Store& store, const Visit& visit, const HttpRequest&, UnixTime now) {
-  const std::string name = Field(visit.fields, "name");
+  const std::string name = Field(visit.fields, field::kAccountName);
   // An admin who removed himself could lock the community out of its pages.
   Result result = name == visit.viewer.name ? Result::Invalid("you cannot remove your own account here")
                                             : store.RemoveModerator(name, visit.actor, now);
@@ -304,51 +311,64 @@ StoreReply DoRemoveAccount(Store& store, const Visit& visit, const HttpRequest&,
 StoreReply DoSignOut(Store& store, const Visit& visit, const HttpRequest& request, UnixTime now) {
   Result result = store.EndSession(SessionTokenHash(visit.token), visit.actor, now);
   if (!result.ok()) return Failed(visit, result);
-  HttpAnswer answer = SeeOther("/signin");
+  HttpAnswer answer = SeeOther(SitePath(PageId::kSignInForm));
   answer.headers.emplace_back("Set-Cookie", SessionCookie(request, "", 0));
   return {answer, Result::Ok()};
 }
 
-struct Page {
-  const char* method;
-  const char* path;  // ending in '/': a prefix
-  bool adminOnly;
-  Handler handler;
-};
-
-constexpr Page kPages[] = {
-    {"GET", "/queue", false, ShowQueue},
-    {"GET", "/bans", false, ShowBans},
-    {"GET", "/player/", false, ShowPlayer},
-    {"GET", "/audit", false, ShowAudit},
-    {"GET", "/accounts", true, ShowAccounts},
-    {"POST", "/ban", false, DoBan},
-    {"POST", "/lift", false, DoLift},
-    {"POST", "/dismiss", false, DoDismiss},
-    {"POST", "/reject-appeal", false, DoRejectAppeal},
-    {"POST", "/mute", false, DoMute},
-    {"POST", "/unmute", false, DoUnmute},
-    {"POST", "/accounts/add", true, DoAddAccount},
-    {"POST", "/accounts/remove", true, DoRemoveAccount},
-    {"POST", "/signout", false, DoSignOut},
-};
-
-bool Matches(const Page& page, const std::string& path) {
-  const std::string_view name = page.path;
-  return name.back() == '/' ? path.size() > name.size() && path.rfind(name, 0) == 0 : path == name;
+// The handler of each signed-in page of the map.
+Handler HandlerOf(PageId page) {
+  switch (page) {
+    case PageId::kQueue:
+      return ShowQueue;
+    case PageId::kBans:
+      return ShowBans;
+    case PageId::kPlayerFile:
+      return ShowPlayer;
+    case PageId::kAudit:
+      return ShowAudit;
+    case PageId::kAccounts:
+      return ShowAccounts;
+    case PageId::kBan:
+      return DoBan;
+    case PageId::kLift:
+      return DoLift;
+    case PageId::kDismiss:
+      return DoDismiss;
+    case PageId::kRejectAppeal:
+      return DoRejectAppeal;
+    case PageId::kMute:
+      return DoMute;
+    case PageId::kUnmute:
+      return DoUnmute;
+    case PageId::kAddAccount:
+      return DoAddAccount;
+    case PageId::kRemoveAccount:
+      return DoRemoveAccount;
+    case PageId::kSignOut:
+      return DoSignOut;
+    case PageId::kModerationHome:
+    case PageId::kSignInForm:
+    case PageId::kSignIn:
+    case PageId::kFrontPage:
+    case PageId::kPlayerLookup:
+    case PageId::kPlayerPage:
+    case PageId::kAppeal:
+    case PageId::kVersionFile:
+      break;
+  }
+  return nullptr;
 }
 
 // The sign-in page when the database or the secrets cannot be used now.
 HttpAnswer SignInUnanswered() {
-  return HtmlPage(503, SignInPage("The database cannot answer now; try again in a moment."));
+  return HtmlPage(StatusOf(Refusal::kCannotAnswerNow), SignInPage(Wording(Refusal::kCannotAnswerNow)));
 }
 
-HttpAnswer Refused(const std::string& why) {
-  return HtmlPage(403, "<!DOCTYPE html>\n<title>Refused</title><p>Refused: " + why + "</p>\n");
-}
+HttpAnswer Refused(const std::string& why) { return ErrorAnswer(Refusal::kForbidden, Medium::kHtml, why); }
 
 // Runs a page for the moderator whose session the request's cookie names.
-StoreReply SignedIn(Store& store, const Page& page, const HttpRequest& request, UnixTime now) {
+StoreReply SignedIn(Store& store, const SitePage& page, const HttpRequest& request, UnixTime now) {
   const std::string token = CookieValue(request.cookie, kCookieName);
   if (token.empty()) return {ToSignIn(request), Result::Ok()};
   std::optional<SessionInfo> session;
@@ -360,13 +380,17 @@ StoreReply SignedIn(Store& store, const Page& page, const HttpRequest& request, 
   Visit visit{token, {moderator.name, admin, FormToken(token)}, {moderator.name, request.client}, {}};
   const bool post = request.method == "POST";
   visit.fields = ParseFormFields(post ? request.body : QueryOf(request.target));
-  if (post && !SameSecret(Field(visit.fields, "csrf"), visit.viewer.formToken)) {
+  if (post && !SameSecret(Field(visit.fields, field::kFormToken), visit.viewer.formToken)) {
     return {Refused("the form's token is missing or not this session's."), Result::Ok()};
   }
-  if (page.adminOnly && !admin) {
-    return {HtmlPage(403, MessagePage(visit.viewer, "Refused", "Only admins may do this.")), Result::Ok()};
+  if (page.audience == Audience::kAdmin && !admin) {
+    const Refusal refused = Refusal::kForbidden;
+    return {HtmlPage(StatusOf(refused), MessagePage(visit.viewer, Wording(refused), "Only admins may do this.")),
+            Result::Ok()};
   }
-  return page.handler(store, visit, request, now);
+  const Result bounded = CheckFields(page, visit.fields);
+  if (!bounded.ok()) return Failed(visit, bounded);
+  return HandlerOf(page.id)(store, visit, request, now);
 }
 
 StoreReply SignIn(Store& store, const HttpRequest& request, const ServeSettings& settings, UnixTime now) {
@@ -375,8 +399,10 @@ StoreReply SignIn(Store& store, const HttpRequest& request, const ServeSettings&
   std::string token;
   if (!NewSessionToken(&token).ok()) return {SignInUnanswered(), Result::Ok()};
   const FormFields fields = ParseFormFields(request.body);
+  const Result bounded = CheckFields(PageOf(PageId::kSignIn), fields);
+  if (!bounded.ok()) return {HtmlPage(400, SignInPage(bounded.text())), Result::Ok()};
   // The audit keeps a name only as long as an account's may be.
-  const Actor actor{Utf8Prefix(Field(fields, "name"), LimitOf(TextField::kAccountName).longest), request.client};
+  const Actor actor{Utf8Prefix(Field(fields, field::kAccountName), field::kAccountName.Longest()), request.client};
   SignInAttempt attempt;
   const Result begun = store.BeginSignIn(request.network, settings.signInLimits, actor, now, &attempt);
   if (!begun.ok()) return {SignInUnanswered(), begun};
@@ -386,14 +412,14 @@ StoreReply SignIn(Store& store, const HttpRequest& request, const ServeSettings&
             Result::Ok()};
   }
   bool right = false;
-  if (!VerifyPassword(Field(fields, "password"), attempt.passwordHash, &right).ok()) {
+  if (!VerifyPassword(Field(fields, field::kPassword), attempt.passwordHash, &right).ok()) {
     return {SignInUnanswered(), Result::Ok()};
   }
   const std::optional<std::string> tokenHash = right ? std::optional(SessionTokenHash(token)) : std::nullopt;
   const Result finished = store.FinishSignIn(attempt, tokenHash, now + kSessionLength, actor, now);
   if (!finished.ok()) return {SignInUnanswered(), finished};
   if (!right) return {HtmlPage(401, SignInPage("Wrong name or password.")), Result::Ok()};
-  HttpAnswer answer = SeeOther("/queue");
+  HttpAnswer answer = SeeOther(SitePath(PageId::kQueue));
   answer.headers.emplace_back("Set-Cookie", SessionCookie(request, token, kSessionLength));
   return {answer, Result::Ok()};
 }
@@ -428,30 +454,28 @@ Routed RouteModeration(const HttpRequest& request, const ServeSettings& settings
   if (!IsModerationHost(request.host, settings)) {
     return Refused("this service answers here only to the names its moderation-host setting gives.");
   }
-  const std::string path = PathOf(request.target);
-  const bool post = request.method == "POST";
-  if (path == "/" && !post) return SeeOther("/queue");
-  if (post && !SameOrigin(request)) return Refused("the request did not come from this site's own pages.");
-  if (path == "/signin") {
-    if (!post) return HtmlPage(200, SignInPage(""));
-    return SignInCall{
-        [request, &settings](Store& store, UnixTime now) { return SignIn(store, request, settings, now); }};
+  if (request.method == "POST" && !SameOrigin(request)) {
+    return Refused("the request did not come from this site's own pages.");
   }
-  bool pathKnown = false;
-  for (const Page& page : kPages) {
-    if (!Matches(page, path)) continue;
-    pathKnown = true;
-    if (request.method != page.method) continue;
-    // Without a session nothing is looked up.
-    if (!CarriesSession(request)) return ToSignIn(request);
-    return StoreCall([request, &page](Store& store, UnixTime now) { return SignedIn(store, page, request, now); });
+  const PageMatch match = MatchPage(Port::kModeration, request.method, PathOf(request.target));
+  if (!match.page) {
+    return match.allowed.empty() ? ErrorAnswer(Refusal::kNotFound, Medium::kHtml)
+                                 : NotAllowed(Medium::kHtml, match.allowed);
   }
-  if (pathKnown) {
-    HttpAnswer answer = HtmlPage(405, "");
-    answer.headers.emplace_back("Allow", post ? "GET" : "POST");
-    return answer;
+  const SitePage& page = *match.page;
+  switch (page.id) {
+    case PageId::kModerationHome:
+      return SeeOther(SitePath(PageId::kQueue));
+    case PageId::kSignInForm:
+      return HtmlPage(200, SignInPage(""));
+    case PageId::kSignIn:
+      return SignInCall{
+          [request, &settings](Store& store, UnixTime now) { return SignIn(store, request, settings, now); }};
+    default:
+      // Without a session nothing is looked up.
+      if (!CarriesSession(request)) return ToSignIn(request);
+      return StoreCall([request, &page](Store& store, UnixTime now) { return SignedIn(store, page, request, now); });
   }
-  return HtmlPage(404, "<!DOCTYPE html>\n<title>Not found</title><p>Not found.</p>\n");
 }
 
 }  // namespace palisard
