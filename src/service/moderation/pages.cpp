@@ -4,32 +4,14 @@
 #include "common/direction_controls.h"
 #include "common/html_text.h"
 #include "common/utf8.h"
+#include "service/moderation/page_skeleton.h"
+#include "service/moderation/page_style.h"
+#include "service/moderation/page_template.h"
 #include "service/moderation/site_map.h"
 #include "service/values/record_values.h"
 
 namespace palisard {
 namespace {
-
-constexpr const char* kStyle =
-    "body{font-family:system-ui,sans-serif;margin:0;color:#1b1b1b;background:#f3f3f1;line-height:1.4}"
-    "header{background:#23313f;color:#fff;padding:.5rem 1rem;display:flex;flex-wrap:wrap;gap:.4rem 1rem;"
-    "align-items:center}header a{color:#fff}header form{margin-left:auto}"
-    "main{max-width:62rem;margin:auto;padding:.8rem}h1{font-size:1.4rem}h2{font-size:1.1rem;margin:.2rem 0 .5rem}"
-    ".card{background:#fff;border:1px solid #d8d8d8;border-radius:6px;padding:.7rem 1rem;margin:0 0 1rem}"
-    ".appeal{border-left:5px solid #b36b00}.scroll{overflow-x:auto}"
-    "table{border-collapse:collapse;width:100%}th,td{text-align:left;padding:.3rem .4rem;"
-    "border-bottom:1px solid #eee;vertical-align:top}"
-    ".seen{color:#0a6b2a;font-weight:600}.unseen{color:#8a1c1c}.muted{color:#666}"
-    ".notice{background:#e5f3e9;padding:.5rem 1rem;border-radius:4px}"
-    ".error{background:#fbe8e8;padding:.5rem 1rem;border-radius:4px}"
-    ".quote{white-space:pre-wrap;overflow-wrap:anywhere;background:#faf5ea;padding:.5rem .8rem;margin:.4rem 0}"
-    "code{overflow-wrap:anywhere;font-size:.85rem}bdi{overflow-wrap:anywhere}.pages{display:flex;gap:1rem}"
-    "input,select,textarea,button{font:inherit;padding:.35rem .5rem;margin:.15rem 0;max-width:100%}"
-    "textarea{width:100%;box-sizing:border-box}details{margin:.3rem 0}summary{cursor:pointer;padding:.2rem 0}"
-    "form.inline{display:inline}label{display:block}"
-    // On a phone each row of a report table is a block of its own.
-    "@media(max-width:40rem){.rows tr,.rows td{display:block;border:0;padding:.15rem 0}.rows tr{border-bottom:1px "
-    "solid #ddd;padding:.4rem 0}.rows th{display:none}}";
 
 std::string E(const std::string& text) { return EscapeHtml(text); }
 // What people wrote: escaped, without direction controls (which could end
@@ -44,10 +26,8 @@ std::string Count(uint32_t count, const std::string& thing) {
 std::string When(UnixTime time) { return "<time>" + E(FormatUtcTime(time)) + "</time>"; }
 
 std::string Document(const std::string& title, const std::string& header, const std::string& body) {
-  return "<!DOCTYPE html>\n<html lang=\"en\"><head><meta charset=\"utf-8\">"
-         "<meta name=\"viewport\" content=\"width=device-width, initial-scale=1\"><title>" +
-         E(title) + "</title><style>" + kStyle + "</style></head><body>" + header + "<main>" + body +
-         "</main></body></html>\n";
+  return FillIn(PALISARD_PAGE_SKELETON,
+                {{"title", E(title)}, {"style", PALISARD_PAGE_STYLE}, {"header", header}, {"body", body}});
 }
 
 std::string Name(const FormField& field) { return "name=\"" + std::string(field.name) + "\""; }

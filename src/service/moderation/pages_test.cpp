@@ -91,6 +91,7 @@ TEST(ModerationPagesTest, FormsAreThePagesOfTheSiteMap) {
   const std::regex input("<(?:input|textarea|select)[^>]* name=\"([^\"]*)\"([^>]*)>");
   std::size_t forms = 0;
   for (const auto& [port, page] : pages) {
+    EXPECT_EQ(page.find("{{"), std::string::npos) << "a slot of its file left unfilled: " << page;
     for (std::sregex_iterator f(page.begin(), page.end(), form), end; f != end; ++f, ++forms) {
       const std::string method = (*f)[1] == "get" ? "GET" : "POST";
       const SitePage* target = MatchPage(port, method, (*f)[2].str()).page;
