@@ -27,7 +27,9 @@ std::string Hex(const unsigned char* bytes, std::size_t size) {
   return hex;
 }
 
-// BLAKE2b of `text`, keyed with `key` (at least 16 bytes) or unkeyed.
+// BLAKE2b of `text`, keyed with `key` (at least 16 bytes) or unkeyed: a
+// form token is one.
+static_assert(crypto_generichash_BYTES * 2 == kTokenLength);
 std::string Blake2b(const std::string& text, const std::string& key) {
   unsigned char digest[crypto_generichash_BYTES];
   crypto_generichash(digest, sizeof digest, reinterpret_cast<const unsigned char*>(text.data()), text.size(),
