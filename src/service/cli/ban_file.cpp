@@ -17,8 +17,6 @@ namespace {
 
 using Json = nlohmann::json;
 
-Result Invalid(std::string text) { return Result::Failure(Result::Kind::kInvalid, 0, std::move(text)); }
-
 // The times of a ban's JSON, as paths from its top: the export writes them
 // in ISO 8601, the store's JSON of a ban holds Unix seconds.
 const Json::json_pointer kBanTimes[] = {Json::json_pointer("/madeAt"), Json::json_pointer("/until"),
@@ -26,12 +24,12 @@ const Json::json_pointer kBanTimes[] = {Json::json_pointer("/madeAt"), Json::jso
 
 Result ReadBanLine(const std::string& line, Ban* ban) {
   Json object = Json::parse(line, nullptr, false);
-  if (!object.is_object()) return Invalid("not a JSON object");
+  if (!object.is_object()) return Result::Invalid("not a JSON object");
   for (const Json::json_pointer& path : kBanTimes) {
     if (!object.contains(path) || !object[path].is_string()) continue;
     UnixTime time = 0;
     Result read = ParseUtcTime(object[path].get<std::string>(), &time);
-    if (!read.ok()) return Invalid(path.to_string().substr(1) + ": " + read.text());
+    if (!read.ok()) return Result::Invalid(path.to_string().substr(1) + ": " + read.text());
     object[path] = time;
   }
   return BanFromJson(object, ban);
@@ -41,15 +39,15 @@ Result ReadHeader(const std::string& line) {
   const Json object = Json::parse(line, nullptr, false);
   const auto format = object.is_object() ? object.find("format") : object.end();
   if (!object.is_object() || format == object.end() || *format != kBanFileFormat) {
-    return Invalid(std::string("the first line does not name the format \"") + kBanFileFormat + "\"");
+    return Result::Invalid(std::string("the first line does not name the format \"") + kBanFileFormat + "\"");
   }
   const auto version = object.find("version");
   if (version == object.end() || !version->is_number_integer() || *version < 1) {
-    return Invalid("the first line holds no format version");
+    return Result::Invalid("the first line holds no format version");
   }
   if (*version > kBanFileVersion) {
-    return Invalid("format version " + version->dump() + " is newer than this program reads (" +
-                   std::to_string(kBanFileVersion) + ")");
+    return Result::Invalid("format version " + version->dump() + " is newer than this program reads (" +
+                           std::to_string(kBanFileVersion) + ")");
   }
   return Result::Ok();
 }
@@ -75,11 +73,11 @@ Result ReadBanFile(const std::string& path, BanFile* file) {
   if (!standardInput) {
     std::error_code error;
     if (std::filesystem::is_directory(path, error)) {
-      return Result::Failure(Result::Kind::kInvalid, 0, "cannot read " + path + ": a directory");
+      return Result::Invalid("cannot read " + path + ": a directory");
     }
     opened.open(path, std::ios::binary);
     if (!opened) {
-      return Result::Failure(Result::Kind::kNotFound, errno, "cannot read " + path + ": " + std::strerror(errno));
+      return Result::NotFound("cannot read " + path + ": " + std::strerror(errno), errno);
     }
   }
   std::istream& in = standardInput ? std::cin : opened;
@@ -97,7 +95,7 @@ Result ReadBanFile(const std::string& path, BanFile* file) {
       file->plainList = line[0] != '{';
       if (!file->plainList) {
         result = ReadHeader(line);
-        if (!result.ok()) return Invalid(path + ":" + std::to_string(number) + ": " + result.text());
+        if (!result.ok()) return Result::Invalid(path + ":" + std::to_string(number) + ": " + result.text());
         continue;
       }
     }
@@ -108,10 +106,10 @@ Result ReadBanFile(const std::string& path, BanFile* file) {
     } else {
       result = ReadBanLine(line, &ban);
     }
-    if (!result.ok()) return Invalid(path + ":" + std::to_string(number) + ": " + result.text());
+    if (!result.ok()) return Result::Invalid(path + ":" + std::to_string(number) + ": " + result.text());
     file->bans.push_back(std::move(ban));
   }
-  if (in.bad()) return Result::Failure(Result::Kind::kFailed, errno, "cannot read " + path);
+  if (in.bad()) return Result::Failed("cannot read " + path, errno);
   return Result::Ok();
 }
 
