@@ -44,31 +44,8 @@ for build in "${builds[@]}"; do
   done
 done
 service=$(build_dir "${builds[0]}")/src/service/palisard-service
-work=$(mktemp -d)
-chmod 755 "$work"
-netns=palisard-service-bench-$$
-pids=()
-cleanup() {
-  exec 3>&- 2>/dev/null || true
-  kill -KILL "${pids[@]}" 2>/dev/null || true
-  wait 2>/dev/null || true
-  ip netns del "$netns" 2>/dev/null || true
-  rm -rf "$work"
-}
-trap cleanup EXIT
-trap 'exit 130' INT TERM HUP
-ip netns add "$netns"
-ip -n "$netns" link set lo up
-inside() { ip netns exec "$netns" "$@"; }
-# start OUTPUT COMMAND...: in the namespace, in the background; the kernel
-# kills it should this script die without its clean-up.
-start() {
-  local output=$1
-  shift
-  setpriv --pdeathsig KILL ip netns exec "$netns" "$@" > "$output" 2>&1 &
-  pids+=($!)
-}
-stop_last() { kill -KILL "${pids[-1]}"; wait "${pids[-1]}" 2>/dev/null || true; unset 'pids[-1]'; }
+source bench/namespace.sh
+enter_namespace palisard-service-bench
 # serve DATABASE [OPTION...]: the service on 127.0.0.1:80, once it answers
 # (its moderation pages on a port of the system's choice: nginx has 8080);
 # its process is the last started (setpriv and ip netns exec exec it).

@@ -16,30 +16,8 @@ rounds=${1:-5}
 seconds=${2:-2}
 palisard=$PWD/build/linux/src/palisard
 game_sim=$PWD/build/linux/tools/game-sim/game-sim
-work=$(mktemp -d)
-netns=palisard-web-$$
-pids=()
-cleanup() {
-  exec 3>&- 4>&-
-  # SIGKILL: unshare passes no other signal on, and nothing here needs a graceful end.
-  kill -KILL "${pids[@]}" 2>/dev/null || true
-  wait 2>/dev/null || true
-  ip netns del "$netns" 2>/dev/null || true
-  rm -rf "$work"
-}
-trap cleanup EXIT
-trap 'exit 130' INT TERM HUP
-ip netns add "$netns"
-ip -n "$netns" link set lo up
-inside() { ip netns exec "$netns" "$@"; }
-# start INPUT OUTPUT COMMAND...: in the namespace, in the background; the
-# kernel kills it should this script die without running its clean-up.
-start() {
-  local input=$1 output=$2
-  shift 2
-  setpriv --pdeathsig KILL ip netns exec "$netns" "$@" < "$input" > "$output" &
-  pids+=($!)
-}
+source bench/namespace.sh
+enter_namespace palisard-web
 
 # The game stand-in and Palisard read their commands from pipes this script
 # holds open, so nothing needs a sleeping writer that could outlive it. They
@@ -50,7 +28,7 @@ start() {
 mkfifo "$work/game.in" "$work/palisard.in"
 exec 3<> "$work/game.in" 4<> "$work/palisard.in"
 printf '[Palisard]\nCheckForUpdates=0\n' > "$work/Palisard.ini"
-start /dev/null /dev/null unshare --pid --fork --mount-proc --kill-child bash -c '
+start /dev/null unshare --pid --fork --mount-proc --kill-child bash -c '
   cd "$1" || exit 1  # Palisard reads Palisard.ini from where it starts
   "$2" < game.in > /dev/null &
   "$3" < palisard.in > palisard.log
@@ -73,7 +51,7 @@ grep -q "Player &lt;17&gt;" "$work/www/index.html" || { echo "the page never sho
 
 source bench/nginx_conf.sh
 write_nginx_conf "$work" text/html
-start /dev/null /dev/null nginx -p "$work" -e "$work/nginx-error.log" -c "$work/nginx.conf"
+start /dev/null nginx -p "$work" -e "$work/nginx-error.log" -c "$work/nginx.conf"
 for _ in $(seq 50); do inside curl -sf http://127.0.0.1:8080/index.html -o "$work/nginx.html" && break; sleep 0.1; done
 cmp -s "$work/www/index.html" "$work/nginx.html" || { echo "nginx does not serve the page" >&2; exit 1; }
 

@@ -2,17 +2,20 @@
 # literal a line, every byte escaped, so that any text survives the
 # compiler of either target unchanged; and MACRO_SHA256, the text's SHA-256
 # in base64, as a Content-Security-Policy names an inline script allowed to
-# run. Run as `cmake -P` at build time:
-#   cmake -DINPUT=file -DOUTPUT=header -DMACRO=NAME -P embed_text.cmake
+# run. ELEMENT is the element of a page the text goes into (script, style),
+# or empty for a page of its own. Run as `cmake -P` at build time:
+#   cmake -DINPUT=file -DOUTPUT=header -DMACRO=NAME -DELEMENT=script -P embed_text.cmake
 file(READ "${INPUT}" text)
-# The text goes into a <script> element: these would end or disturb it.
-string(TOLOWER "${text}" lower)
-foreach(forbidden "</script" "<!--")
-  string(FIND "${lower}" "${forbidden}" at)
-  if(NOT at EQUAL -1)
-    message(FATAL_ERROR "${INPUT} holds \"${forbidden}\", which would break the page it is embedded in")
-  endif()
-endforeach()
+# Text inside an element: these would end or disturb it.
+if(ELEMENT)
+  string(TOLOWER "${text}" lower)
+  foreach(forbidden "</${ELEMENT}" "<!--")
+    string(FIND "${lower}" "${forbidden}" at)
+    if(NOT at EQUAL -1)
+      message(FATAL_ERROR "${INPUT} holds \"${forbidden}\", which would break the page it is embedded in")
+    endif()
+  endforeach()
+endif()
 
 # Base64 of the digest, three bytes (six hex digits) at a time; the
 # digest's 32 bytes end in one group of two, padded with "=".

@@ -15,6 +15,7 @@ namespace {
 class FixedClock final : public palisard::Clock {
  public:
   int64_t NowMs() const override { return now; }
+  int64_t UnixSeconds() const override { return 1'714'564'800 + now / 1000; }
   int64_t now = 1'000'000;
 };
 

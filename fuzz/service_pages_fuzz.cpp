@@ -112,18 +112,18 @@ extern "C" int LLVMFuzzerTestOneInput(const uint8_t* data, std::size_t size) {
   const bool moderation = in[6] == "m";
   Routed routed =
       moderation ? RouteModeration(request, world.settings) : RoutePublic(request, world.settings, world.sightings);
-  Result stored;
-  HttpAnswer answer;
+  StoreReply reply;
   world.now += 7;
   if (auto* now = std::get_if<HttpAnswer>(&routed)) {
-    answer = *now;
+    reply.answer = *now;
   } else if (auto* signIn = std::get_if<SignInCall>(&routed)) {
-    answer = signIn->call(*world.store, world.now, &stored);
+    reply = signIn->call(*world.store, world.now);
   } else {
-    answer = std::get<StoreCall>(routed)(*world.store, world.now, &stored);
+    reply = std::get<StoreCall>(routed)(*world.store, world.now);
   }
   // Nothing a stranger sends breaks the store.
-  Check(stored.ok());
+  Check(reply.store.ok());
+  const HttpAnswer& answer = reply.answer;
   Check(answer.status >= 100 && answer.status < 600);
   if (answer.contentType.rfind("text/html", 0) == 0) {
     Check(Header(answer, "Content-Security-Policy").find("default-src 'none'") != std::string::npos);

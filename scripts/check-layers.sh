@@ -18,7 +18,7 @@ levels=(
   "service/values"
   "service/settings service/accounts service/outbound"
   "service/http"
-  "admin web service/contract service/moderation service/cli"
+  "admin web service/contract service/moderation service/cli service/api"
   "service"
   "app"
 )

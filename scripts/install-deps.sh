@@ -16,10 +16,10 @@ run_packages=(cmake ninja-build g++ pkg-config libnftables-dev libpugixml-dev nl
 # libnftables-dev too: the one build configures the player's program beside
 # the service.
 service_packages=(cmake ninja-build g++ pkg-config libpugixml-dev nlohmann-json3-dev libboost-dev libsqlite3-dev
-                  libpq-dev libsodium-dev libnftables-dev)
+                  libpq-dev libsodium-dev libcurl4-openssl-dev libnftables-dev)
 package_packages=(g++-mingw-w64-x86-64-posix googletest zip dpkg-dev lintian)
 test_packages=(clang libclang-rt-14-dev libbenchmark-dev wine wine64 nftables iproute2
-               curl procps unzip chromium nginx-light wrk python3-spyne python3-zeep postgresql nodejs)
+               curl openssl procps unzip chromium nginx-light wrk python3-spyne python3-zeep postgresql nodejs)
 case "$use" in
   run) packages=("${run_packages[@]}") ;;
   service) packages=("${service_packages[@]}") ;;
@@ -126,6 +126,19 @@ if [ "$use" = package ] || [ "$use" = test ]; then
   fi
 fi
 
+# The tests' tools from npm, as tests/node/package-lock.json pins them (by
+# name and hash; from whichever registry npm is set up for), once apt has
+# brought Node.js.
+node_tools() {
+  [ "$use" = test ] || return 0
+  local dir
+  dir="$(dirname "$0")/../tests/node"
+  cmp -s "$dir/package-lock.json" "$dir/node_modules/.installed-lock.json" 2>/dev/null && return 0
+  echo "Installing the tests' npm packages into tests/node"
+  (cd "$dir" && npm ci --no-audit --no-fund --loglevel=error && cp package-lock.json node_modules/.installed-lock.json)
+}
+trap 'node_tools || exit 1' EXIT
+
 if ((${#missing[@]} == 0 && need_update == 0)); then exit 0; fi
 apt_get update
 if ((${#missing[@]} == 0)); then exit 0; fi
@@ -138,7 +151,7 @@ if ((${#missing[@]} == 0)); then exit 0; fi
 policy=/usr/sbin/policy-rc.d
 marker="# palisard: no service starts while installing"
 if [ ! -e "$policy" ] || grep -qF "$marker" "$policy"; then
-  trap 'rm -f "$policy"' EXIT
+  trap 'rm -f "$policy"; node_tools || exit 1' EXIT
   trap 'exit 130' INT TERM HUP
   printf '#!/bin/sh\n%s\nexit 101\n' "$marker" > "$policy"
   chmod 755 "$policy"

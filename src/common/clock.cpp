@@ -11,6 +11,10 @@ class SteadyClock final : public Clock {
     return std::chrono::duration_cast<std::chrono::milliseconds>(std::chrono::steady_clock::now().time_since_epoch())
         .count();
   }
+  int64_t UnixSeconds() const override {
+    return std::chrono::duration_cast<std::chrono::seconds>(std::chrono::system_clock::now().time_since_epoch())
+        .count();
+  }
 };
 
 }  // namespace

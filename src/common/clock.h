@@ -12,10 +12,17 @@ class Clock {
   virtual ~Clock() = default;
   // Milliseconds on a monotonic scale; only differences are meaningful.
   virtual int64_t NowMs() const = 0;
+  // Seconds since 1970 (UTC) as the wall shows them: for times that people
+  // read and that other processes compare. May jump when the system's time
+  // is set.
+  virtual int64_t UnixSeconds() const = 0;
+  // How long one that waits for `left` on this clock may sleep before it
+  // looks at the clock again: all of it, on a clock that keeps real time.
+  virtual std::chrono::milliseconds LongestSleep(std::chrono::milliseconds left) const { return left; }
 };
 
-// The wall-time monotonic clock (std::chrono::steady_clock), shared by the
-// whole process. Thread-safe.
+// The real clocks (std::chrono::steady_clock, and system_clock for the
+// wall), shared by the whole process. Thread-safe.
 const Clock& SystemClock();
 
 // A point in time on a clock, for bounds on a whole exchange: each wait

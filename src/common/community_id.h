@@ -1,5 +1,6 @@
 #pragma once
 
+#include <cstddef>
 #include <cstdint>
 #include <optional>
 #include <string_view>
@@ -11,5 +12,7 @@ namespace palisard {
 // nothing otherwise. "0" reads as 0, which names no player: callers that
 // need a player refuse it.
 std::optional<uint64_t> ReadCommunityId(std::string_view digits);
+// The most digits one has: 18446744073709551615.
+inline constexpr std::size_t kCommunityIdDigits = 20;
 
 }  // namespace palisard

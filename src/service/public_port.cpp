@@ -4,14 +4,22 @@
 
 #include "common/ascii_text.h"
 #include "service/contract/contract.h"
+#include "service/http/error_answers.h"
 #include "service/http/page_answers.h"
 #include "service/moderation/front_page.h"
 #include "service/moderation/public_player.h"
+#include "service/moderation/site_map.h"
 
 namespace palisard {
 namespace {
 
-constexpr char kVersionPath[] = "/version.txt";
+HttpAnswer VersionFile(const ServeSettings& settings) {
+  if (settings.latestVersion.empty())
+    return ErrorAnswer(Refusal::kNotFound, Medium::kPlain, "no release is announced here");
+  // Two lines, the second without an end: the client takes all after the
+  // first LF as the download address.
+  return PlainAnswer(200, settings.latestVersion + "\r\n" + settings.downloadUrl);
+}
 
 }  // namespace
 
@@ -19,22 +27,24 @@ Routed RoutePublic(const HttpRequest& request, const ServeSettings& settings, Si
   const std::string path = PathOf(request.target);
   // Nothing here reads a compressed body: say so, rather than fail to read it.
   if (!request.contentEncoding.empty() && !EqualsIgnoringCase(Trimmed(request.contentEncoding), "identity")) {
-    HttpAnswer answer = PlainAnswer(415, "Unsupported Media Type: send the body without a Content-Encoding\n");
-    answer.headers.emplace_back("Accept-Encoding", "identity");
-    return answer;
+    return ErrorAnswer(Refusal::kEncoded, Medium::kPlain);
   }
   if (IsContractPath(path)) return RouteContract(request, settings, sightings);
-  if (path == kVersionPath) {
-    if (request.method != "GET") return NotAllowed("GET");
-    if (settings.latestVersion.empty()) return PlainAnswer(404, "No release is announced here.\n");
-    // Two lines, the second without an end: the client takes all after the
-    // first LF as the download address.
-    return PlainAnswer(200, settings.latestVersion + "\r\n" + settings.downloadUrl);
+  const PageMatch match = MatchPage(Port::kPublic, request.method, path);
+  if (!match.page) {
+    return match.allowed.empty() ? ErrorAnswer(Refusal::kNotFound, Medium::kPlain)
+                                 : NotAllowed(Medium::kPlain, match.allowed);
   }
-  if (path == kFrontPagePath) return FrontPage(request);
-  if (path == kPlayerLookupPath) return PlayerLookup(request);
-  if (path.rfind(kPlayerPagePrefix, 0) == 0) return RoutePlayerPage(request, settings);
-  return PlainAnswer(404, "Not Found\n");
+  switch (match.page->id) {
+    case PageId::kVersionFile:
+      return VersionFile(settings);
+    case PageId::kFrontPage:
+      return FrontPage();
+    case PageId::kPlayerLookup:
+      return PlayerLookup(request);
+    default:  // the player's page, and his appeal
+      return RoutePlayerPage(request, *match.page, settings);
+  }
 }
 
 }  // namespace palisard

@@ -13,6 +13,7 @@
 #include <csignal>
 #include <cstdlib>
 #include <future>
+#include <new>
 #include <string>
 #include <thread>
 #include <utility>
@@ -22,8 +23,8 @@
 #include "service/contract/contract.h"
 #include "service/contract/sighting_log.h"
 #include "service/http/connection_caps.h"
+#include "service/http/error_answers.h"
 #include "service/http/http_session.h"
-#include "service/http/page_answers.h"
 #include "service/moderation/routes.h"
 #include "service/public_port.h"
 #include "service/values/source_network.h"
@@ -36,12 +37,10 @@ using tcp = asio::ip::tcp;
 
 namespace {
 
-Result Invalid(std::string text) { return Result::Failure(Result::Kind::kInvalid, 0, std::move(text)); }
-
 // "ADDR:PORT" or "[ADDR]:PORT".
 Result ParseListen(const std::string& text, tcp::endpoint* endpoint) {
   const std::size_t colon = text.rfind(':');
-  if (colon == std::string::npos) return Invalid("not ADDR:PORT: " + text);
+  if (colon == std::string::npos) return Result::Invalid("not ADDR:PORT: " + text);
   std::string host = text.substr(0, colon);
   if (host.size() >= 2 && host.front() == '[' && host.back() == ']') host = host.substr(1, host.size() - 2);
   const std::string port = text.substr(colon + 1);
@@ -49,7 +48,7 @@ Result ParseListen(const std::string& text, tcp::endpoint* endpoint) {
   const auto [end, error] = std::from_chars(port.data(), port.data() + port.size(), number);
   boost::system::error_code bad;
   const asio::ip::address address = asio::ip::make_address(host, bad);
-  if (error != std::errc() || end != port.data() + port.size() || bad) return Invalid("not ADDR:PORT: " + text);
+  if (error != std::errc() || end != port.data() + port.size() || bad) return Result::Invalid("not ADDR:PORT: " + text);
   *endpoint = tcp::endpoint(address, number);
   return Result::Ok();
 }
@@ -213,42 +212,43 @@ StoreWorkers::Opener WorkersOpener(const std::string& database, std::unique_ptr<
   };
 }
 
-UnixTime WallTimeNow() {
-  return std::chrono::duration_cast<std::chrono::seconds>(std::chrono::system_clock::now().time_since_epoch()).count();
-}
-
 }  // namespace
 
 struct PublicServer::Parts {
-  Parts(const ServeSettings& given, const StoreWorkers::Opener& openStore)
+  Parts(const ServeSettings& given, const StoreWorkers::Opener& openStore, const Clock& givenClock)
       : settings(given),
+        clock(givenClock),
         publicCaps({given.connectionsPerAddress, given.maxConnections, given.maxConnections}),
         moderationCaps(kModerationCaps),
-        publicContext{settings, StoreWorkers::Lane(workers, kPublicLane), publicCaps,
+        publicContext{settings,
+                      clock,
+                      StoreWorkers::Lane(workers, kPublicLane),
+                      publicCaps,
                       [this](const HttpRequest& request) { return RoutePublic(request, settings, sightings); },
                       StoreFault()},
-        moderationContext{
-            settings,
-            StoreWorkers::Lane(workers, kModerationLane),
-            moderationCaps,
-            [this](const HttpRequest& request) { return RouteModeration(request, settings); },
-            HtmlPage(503, "<!DOCTYPE html>\n<p>The database cannot answer now; try again.</p>\n"),
-            CarriesSession,
-            StoreWorkers::Lane(workers, kSignInLane),
-            kSignInsAtOnce,
-            HtmlPage(503, "<!DOCTYPE html>\n<p>The moderation pages are busy; try again in a moment.</p>\n")},
+        moderationContext{settings,
+                          clock,
+                          StoreWorkers::Lane(workers, kModerationLane),
+                          moderationCaps,
+                          [this](const HttpRequest& request) { return RouteModeration(request, settings); },
+                          ErrorAnswer(Refusal::kCannotAnswerNow, Medium::kHtml),
+                          CarriesSession,
+                          StoreWorkers::Lane(workers, kSignInLane),
+                          kSignInsAtOnce,
+                          ErrorAnswer(Refusal::kBusy, Medium::kHtml)},
         workers(DatabaseConnections(given), {DatabaseConnections(given), kModerationStoreWorkers, kSignInsRunning},
-                openStore) {}
+                openStore, clock) {}
 
-  // A handler that throws (out of memory) ends its own work, not the
-  // server's.
+  // Out of memory in a handler (a request's body, an answer) ends that
+  // handler's connection, not the server: run goes on. Nothing else the
+  // handlers call throws; anything else is a fault, and ends the process.
   void Run() {
     for (;;) {
       try {
         io.run();
         return;
-      } catch (const std::exception& failure) {
-        Print("palisard-service: a connection failed: %s\n", failure.what());
+      } catch (const std::bad_alloc&) {
+        Print("palisard-service: a connection ended: out of memory\n");
       }
     }
   }
@@ -271,21 +271,20 @@ struct PublicServer::Parts {
     sightingTimer.expires_after(kSightingsEvery);
     sightingTimer.async_wait([this](boost::system::error_code error) {
       if (error) return;
-      const auto due = std::chrono::steady_clock::now() + settings.storeDeadline;
+      const Deadline due(clock, settings.storeDeadline);
       std::vector<Sighting> batch = sightings.Take();
       if (!batch.empty()) {
-        workers.Post(kPublicLane, due, [batch = std::move(batch)](Store* store) {
-          return store ? store->RecordSightings(batch) : Result::Ok();
-        });
+        workers.Post(kPublicLane, due,
+                     {[batch = std::move(batch)](Store& store) { return store.RecordSightings(batch); }});
       }
-      if (std::chrono::steady_clock::now() >= nextPrune) {
-        nextPrune = std::chrono::steady_clock::now() + kPruneEvery;
+      if (clock.NowMs() >= nextPruneMs) {
+        nextPruneMs = clock.NowMs() + std::chrono::milliseconds(kPruneEvery).count();
         const UnixTime failuresKept = std::max(settings.signInLimits.window, settings.signInLimits.strangerWindow);
-        workers.Post(kPublicLane, due, [failuresKept](Store* store) {
-          const UnixTime now = WallTimeNow();
-          const UnixTime kept = std::chrono::duration_cast<std::chrono::seconds>(kSightingsKept).count();
-          return store ? store->Prune(now - kept, now - failuresKept, now) : Result::Ok();
-        });
+        workers.Post(kPublicLane, due, {[failuresKept, clock = &clock](Store& store) {
+                       const UnixTime now = clock->UnixSeconds();
+                       const UnixTime kept = std::chrono::duration_cast<std::chrono::seconds>(kSightingsKept).count();
+                       return store.Prune(now - kept, now - failuresKept, now);
+                     }});
       }
       KeepSightings();
     });
@@ -296,6 +295,7 @@ struct PublicServer::Parts {
   // I/O context, whose sessions give their places back to the caps of the
   // contexts above it.
   const ServeSettings settings;
+  const Clock& clock;
   ConnectionCaps publicCaps;
   ConnectionCaps moderationCaps;
   SightingLog sightings;
@@ -306,7 +306,7 @@ struct PublicServer::Parts {
   Listener publicPort{io, "public port", publicContext};
   Listener moderationPort{io, "moderation pages", moderationContext};
   asio::steady_timer sightingTimer{io};
-  std::chrono::steady_clock::time_point nextPrune;
+  int64_t nextPruneMs = 0;  // on the clock
   StoreWorkers workers;
   std::vector<std::thread> threads;
 };
@@ -327,9 +327,9 @@ bool PublicServer::Stopped() const {
 
 bool PublicServer::StoreCallsEnded(std::chrono::milliseconds limit) { return parts_->workers.WaitUntilIdle(limit); }
 
-Result PublicServer::Start(const ServeSettings& settings, StoreWorkers::Opener openStore,
+Result PublicServer::Start(const ServeSettings& settings, StoreWorkers::Opener openStore, const Clock& clock,
                            std::unique_ptr<PublicServer>* server) {
-  auto parts = std::make_unique<Parts>(settings, openStore);
+  auto parts = std::make_unique<Parts>(settings, openStore, clock);
   Result listening = parts->publicPort.Listen(settings.listen);
   if (listening.ok()) listening = parts->moderationPort.Listen(settings.moderationListen);
   if (!listening.ok()) return listening;
@@ -352,8 +352,8 @@ void FinishRequests(PublicServer& server, const ServeSettings& settings, asio::i
   bool again = false;
   signalContext.restart();
   signals.async_wait([&again](const boost::system::error_code& error, int) { again = !error; });
-  const auto until = std::chrono::steady_clock::now() + HttpSession::LongestExchange(settings);
-  while (!again && !server.Stopped() && std::chrono::steady_clock::now() < until) {
+  const Deadline until(SystemClock(), HttpSession::LongestExchange(settings));
+  while (!again && !server.Stopped() && !until.Passed()) {
     signalContext.run_for(std::chrono::milliseconds(20));
   }
   if (again) {
@@ -384,7 +384,8 @@ Result Serve(const ServeSettings& given) {
                            "cannot open the database " + ShownDatabase(settings.database) + ": " + opened.text());
   }
   std::unique_ptr<PublicServer> server;
-  Result started = PublicServer::Start(settings, WorkersOpener(settings.database, std::move(first)), &server);
+  Result started =
+      PublicServer::Start(settings, WorkersOpener(settings.database, std::move(first)), SystemClock(), &server);
   if (!started.ok()) return started;
   Print("palisard-service: serving the ban contract on %s with the database %s and %zu database connections\n",
         settings.listen.c_str(), ShownDatabase(settings.database).c_str(), DatabaseConnections(settings));

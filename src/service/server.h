@@ -4,6 +4,7 @@
 #include <cstdint>
 #include <memory>
 
+#include "common/clock.h"
 #include "common/result.h"
 #include "service/http/store_workers.h"
 #include "service/settings/serve_settings.h"
@@ -21,8 +22,10 @@ class PublicServer {
  public:
   // Listens on settings.listen and settings.moderationListen ("ADDR:PORT",
   // "[ADDR]:PORT"; port 0 takes a free one) and starts the threads; each
-  // store worker opens its own store with `openStore`.
-  static Result Start(const ServeSettings& settings, StoreWorkers::Opener openStore,
+  // store worker opens its own store with `openStore`. Every time the
+  // server keeps (deadlines, pauses, the store calls' `now`) is on `clock`,
+  // which outlives it.
+  static Result Start(const ServeSettings& settings, StoreWorkers::Opener openStore, const Clock& clock,
                       std::unique_ptr<PublicServer>* server);
   // Stops: every connection closed, waiting store calls dropped, threads
   // joined.

@@ -143,14 +143,12 @@ bool IsTrue(pugi::xml_attribute attribute) {
 // A community id as a request writes it: XML blanks around it allowed.
 std::optional<uint64_t> ParseRequestId(std::string_view text) { return ReadCommunityId(Trimmed(text)); }
 
-Result Invalid(std::string text) { return Result::Failure(Result::Kind::kInvalid, 0, std::move(text)); }
-
 // The id in the text of `operation`'s child `name`.
 Result ReadId(pugi::xml_node operation, const char* name, uint64_t* id) {
   pugi::xml_node child = operation.child(name);
-  if (!child) return Invalid(std::string("no ") + name);
+  if (!child) return Result::Invalid(std::string("no ") + name);
   std::optional<uint64_t> value = ParseRequestId(child.text().get());
-  if (!value) return Invalid(std::string("not a community id in ") + name);
+  if (!value) return Result::Invalid(std::string("not a community id in ") + name);
   *id = *value;
   return Result::Ok();
 }
@@ -161,16 +159,16 @@ Result ReadId(pugi::xml_node operation, const char* name, uint64_t* id) {
 Result ReadAskedIds(pugi::xml_node operation, std::vector<uint64_t>* ids) {
   const pugi::xml_node list = operation.child("CommunityIds");
   if (IsTrue(list.attribute(Qualified(kSchemaInstanceNamespace, "nil").c_str()))) {
-    return Invalid("CommunityIds is nil: list the ids in it, or leave it out");
+    return Result::Invalid("CommunityIds is nil: list the ids in it, or leave it out");
   }
   std::size_t asked = 0;
   std::unordered_set<uint64_t> seen;
   for (pugi::xml_node entry : list.children()) {
     if (entry.type() != pugi::node_element) continue;
-    if (std::string_view(entry.name()) != "string") return Invalid("CommunityIds holds only string elements");
-    if (++asked > kMaxAskedIds) return Invalid("more than " + std::to_string(kMaxAskedIds) + " ids");
+    if (std::string_view(entry.name()) != "string") return Result::Invalid("CommunityIds holds only string elements");
+    if (++asked > kMaxAskedIds) return Result::Invalid("more than " + std::to_string(kMaxAskedIds) + " ids");
     std::optional<uint64_t> id = ParseRequestId(entry.text().get());
-    if (!id) return Invalid("not a community id in CommunityIds");
+    if (!id) return Result::Invalid("not a community id in CommunityIds");
     if (*id != 0 && seen.insert(*id).second) ids->push_back(*id);
   }
   return Result::Ok();
@@ -185,8 +183,8 @@ Result CheckHeaderBlocks(pugi::xml_node envelope) {
     if (block.type() != pugi::node_element || !IsTrue(block.attribute(mustUnderstand.c_str()))) continue;
     const pugi::xml_attribute target = block.attribute(actor.c_str());
     if (target && std::string_view(target.value()) != kNextActor) continue;  // for another receiver
-    return Invalid(std::string("the header block ") + block.name() +
-                   " must be understood, and this service knows no header blocks");
+    return Result::Invalid(std::string("the header block ") + block.name() +
+                           " must be understood, and this service knows no header blocks");
   }
   return Result::Ok();
 }
@@ -306,18 +304,19 @@ Result ParseServiceRequest(const std::string& body, ServiceRequest* request, Fau
   // refused; pugixml never reads a DTD or expands an entity it declares.
   const pugi::xml_parse_result parsed =
       document.load_buffer(body.data(), body.size(), pugi::parse_default | pugi::parse_doctype);
-  if (!parsed) return Invalid(std::string("not well-formed XML: ") + parsed.description());
+  if (!parsed) return Result::Invalid(std::string("not well-formed XML: ") + parsed.description());
   for (pugi::xml_node node : document.children()) {
-    if (node.type() == pugi::node_doctype) return Invalid("a document type declaration is not accepted");
+    if (node.type() == pugi::node_doctype) return Result::Invalid("a document type declaration is not accepted");
   }
   NamespaceResolver resolver;
   document.traverse(resolver);
   pugi::xml_node envelope = document.document_element();
   if (envelope.name() == Qualified(kSoap12EnvelopeNamespace, "Envelope")) {
     *fault = FaultCode::kVersionMismatch;
-    return Invalid(std::string("a SOAP 1.2 envelope: this service speaks SOAP 1.1 (") + kEnvelopeNamespace + ")");
+    return Result::Invalid(std::string("a SOAP 1.2 envelope: this service speaks SOAP 1.1 (") + kEnvelopeNamespace +
+                           ")");
   }
-  if (envelope.name() != Qualified(kEnvelopeNamespace, "Envelope")) return Invalid("not a SOAP 1.1 envelope");
+  if (envelope.name() != Qualified(kEnvelopeNamespace, "Envelope")) return Result::Invalid("not a SOAP 1.1 envelope");
   Result understood = CheckHeaderBlocks(envelope);
   if (!understood.ok()) {
     *fault = FaultCode::kMustUnderstand;
@@ -336,7 +335,7 @@ Result ParseServiceRequest(const std::string& body, ServiceRequest* request, Fau
     if (!reporter.ok()) return reporter;
     return ReadId(operation, "ReportedCommunityId", &request->reportedId);
   }
-  return Invalid("no GetBanList or AddInfraction in the SOAP body");
+  return Result::Invalid("no GetBanList or AddInfraction in the SOAP body");
 }
 
 std::string GetBanListAnswer(const std::vector<BanAnswer>& statuses) {

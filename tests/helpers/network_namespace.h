@@ -48,7 +48,8 @@ class NetworkNamespace {
   std::string name_;
 };
 
-// Joins two namespaces with a veth pair; each end gets its address (/24).
+// Joins two namespaces with a veth pair; each end gets its address (an
+// IPv4 /24 or an IPv6 /64).
 void LinkNamespaces(const NetworkNamespace& a, const std::string& addressA, const NetworkNamespace& b,
                     const std::string& addressB);
 

@@ -58,8 +58,12 @@ void LinkNamespaces(const NetworkNamespace& a, const std::string& addressA, cons
   std::string endA = "pa" + suffix;
   std::string endB = "pb" + suffix;
   Shell("ip link add " + endA + " netns " + a.name() + " type veth peer name " + endB + " netns " + b.name());
-  a.Run("ip addr add " + addressA + "/24 dev " + endA + " && ip link set " + endA + " up");
-  b.Run("ip addr add " + addressB + "/24 dev " + endB + " && ip link set " + endB + " up");
+  // An IPv6 address is usable at once, not after duplicate detection.
+  const auto withPrefix = [](const std::string& address) {
+    return address.find(':') == std::string::npos ? address + "/24" : address + "/64 nodad";
+  };
+  a.Run("ip addr add " + withPrefix(addressA) + " dev " + endA + " && ip link set " + endA + " up");
+  b.Run("ip addr add " + withPrefix(addressB) + " dev " + endB + " && ip link set " + endB + " up");
 }
 
 }  // namespace palisard

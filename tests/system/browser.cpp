@@ -41,7 +41,7 @@ std::string Base64Decoded(const std::string& text) {
 
 }  // namespace
 
-Browser::Browser(const NetworkNamespace& machine) {
+Browser::Browser(const NetworkNamespace& machine, const std::string& flags) {
   const std::string in = (dir_.path() / "in").string();
   const std::string out = (dir_.path() / "out").string();
   mkfifo(in.c_str(), 0600);
@@ -53,9 +53,9 @@ Browser::Browser(const NetworkNamespace& machine) {
                                "exec chromium --headless --no-sandbox --disable-gpu --disable-quic --no-first-run "
                                "--disable-site-isolation-trials "
                                "--disable-background-networking --disable-component-update --disable-sync "
-                               "--hide-scrollbars --user-data-dir=" +
-                                   (dir_.path() / "profile").string() + " --remote-debugging-pipe 3<" + in + " 4>" +
-                                   out + " >/dev/null 2>&1"},
+                               "--hide-scrollbars " +
+                                   flags + " --user-data-dir=" + (dir_.path() / "profile").string() +
+                                   " --remote-debugging-pipe 3<" + in + " 4>" + out + " >/dev/null 2>&1"},
       dir_.path());
   // In the shell's order: its reading end first, then its writing end.
   toBrowser_ = open(in.c_str(), O_WRONLY | O_CLOEXEC);

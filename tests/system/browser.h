@@ -15,7 +15,8 @@ namespace palisard {
 // them, so that a test can click a link or send a form as a user would.
 class Browser {
  public:
-  explicit Browser(const NetworkNamespace& machine);
+  // `flags`: more of Chromium's switches, as the shell reads them.
+  explicit Browser(const NetworkNamespace& machine, const std::string& flags = "");
   ~Browser();
   Browser(const Browser&) = delete;
   Browser& operator=(const Browser&) = delete;

@@ -22,6 +22,7 @@
 #include "system/eventually.h"
 #include "system/game_sim_process.h"
 #include "system/machine.h"
+#include "system/nginx_process.h"
 #include "system/palisard_process.h"
 #include "system/pid_namespace.h"
 #include "system/postgres_cluster.h"
@@ -87,16 +88,11 @@ enum class Deployment {
 };
 
 // nginx on port 80, spreading requests over two instances as the README's
-// load balancer does; its paths are below its prefix, the directory given.
-constexpr const char* kNginxSettings = R"(daemon off; master_process off; pid nginx.pid; error_log error.log;
-events { worker_connections 256; }
-http { access_log off; client_body_temp_path body; proxy_temp_path proxy; fastcgi_temp_path fastcgi;
-  uwsgi_temp_path uwsgi; scgi_temp_path scgi;
-  upstream service { server 127.0.0.1:8081; server 127.0.0.1:8082; }
+// load balancer does, asking the other again as the README says.
+constexpr const char* kNginxServers = R"(upstream service { server 127.0.0.1:8081; server 127.0.0.1:8082; }
   server { listen 80; location / { proxy_pass http://service; proxy_set_header Host $http_host;
     proxy_set_header X-Forwarded-For $proxy_add_x_forwarded_for;
-    proxy_next_upstream error timeout non_idempotent; } } }
-)";
+    proxy_next_upstream error timeout non_idempotent; } })";
 
 // The community's service as players' copies meet it: on its own machine
 // of the test network, named by OverrideHost, run by a moderator through
@@ -120,16 +116,11 @@ class CommunityServiceTest : public ::testing::TestWithParam<Deployment> {
       postgres = cluster->NewDatabase("community");
       options.insert(options.end(), {"--trusted-proxy", "127.0.0.1"});
       for (const char* listen : {"127.0.0.1:8081", "127.0.0.1:8082"}) services.push_back(Instance(listen));
-      const std::string prefix = nginxDir.path().string() + "/";
-      nginxDir.Write("nginx.conf", kNginxSettings);
-      nginx = std::make_unique<ChildProcess>(
-          std::vector<std::string>{"/usr/bin/ip", "netns", "exec", serviceMachine->network().name(), "/usr/sbin/nginx",
-                                   "-p", prefix, "-e", prefix + "error.log", "-c", prefix + "nginx.conf"},
-          prefix);
+      nginx = std::make_unique<NginxProcess>(serviceMachine->network(), kNginxServers);
     }
     for (auto& service : services) ASSERT_TRUE(service->ready()) << service->process().Output();
     ASSERT_TRUE(Eventually([&] { return serviceMachine->CanConnect("127.0.0.1", 80); }))
-        << (nginx ? nginx->Output() : "");
+        << (nginx ? nginx->process().Output() : "");
     // The load's source networks (ServiceLoad).
     ASSERT_EQ(serviceMachine->network().Run("ip route add local 10.0.0.0/8 dev lo"), 0);
     // Counts the connections to port 80, which the clients open one a request.
@@ -167,8 +158,7 @@ class CommunityServiceTest : public ::testing::TestWithParam<Deployment> {
   std::string postgres;  // the database on it
   std::vector<std::string> options;
   std::vector<std::unique_ptr<ServiceProcess>> services;
-  TempDir nginxDir;
-  std::unique_ptr<ChildProcess> nginx;
+  std::unique_ptr<NginxProcess> nginx;
   std::unique_ptr<PlayerCopy> host, alice;
 };
 
@@ -358,7 +348,7 @@ void CommunityServiceTest::FaultTheServerAndInstances() {
   std::this_thread::sleep_for(1s);
   seen = Summary(load.Between(start, Clock::now()));
   EXPECT_EQ(seen.unanswered + seen.other, 0u);
-  std::ifstream nginxLog(nginxDir.path() / "error.log");
+  std::ifstream nginxLog(nginx->errorLog());
   int inFlight = 0;  // cut off by the kill, and asked again of the other instance
   for (std::string line; std::getline(nginxLog, line);)
     inFlight += line.find("reading response header") != std::string::npos;

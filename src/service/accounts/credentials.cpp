@@ -9,8 +9,6 @@
 namespace palisard {
 namespace {
 
-Result Invalid(std::string text) { return Result::Failure(Result::Kind::kInvalid, 0, std::move(text)); }
-
 // sodium_init is safe to call from several threads and more than once.
 bool SodiumReady() {
   static const bool ready = sodium_init() >= 0;
@@ -29,7 +27,9 @@ std::string Hex(const unsigned char* bytes, std::size_t size) {
   return hex;
 }
 
-// BLAKE2b of `text`, keyed with `key` (at least 16 bytes) or unkeyed.
+// BLAKE2b of `text`, keyed with `key` (at least 16 bytes) or unkeyed: a
+// form token is one.
+static_assert(crypto_generichash_BYTES * 2 == kTokenLength);
 std::string Blake2b(const std::string& text, const std::string& key) {
   unsigned char digest[crypto_generichash_BYTES];
   crypto_generichash(digest, sizeof digest, reinterpret_cast<const unsigned char*>(text.data()), text.size(),
@@ -38,14 +38,17 @@ std::string Blake2b(const std::string& text, const std::string& key) {
 }
 
 // The hash a check without an account runs against: the cost of a real one.
+// Its password needs no secrecy: a check against it never matches.
 const std::string& StandInHash() {
   static const std::string hash = [] {
     std::string made;
-    (void)HashPassword(NewSessionToken(), HashCost::kInteractive, &made);
+    (void)HashPassword("no account has this password", HashCost::kInteractive, &made);
     return made;
   }();
   return hash;
 }
+
+Result SodiumCannotStart() { return Result::Failed("libsodium cannot start"); }
 
 }  // namespace
 
@@ -55,17 +58,22 @@ Result CheckModeratorName(const std::string& name) {
       !name.empty() && name.size() <= longest &&
       name.find_first_not_of("ABCDEFGHIJKLMNOPQRSTUVWXYZabcdefghijklmnopqrstuvwxyz0123456789._-") == std::string::npos;
   return fits ? Result::Ok()
-              : Invalid("an account name is 1 to " + std::to_string(longest) + " letters, digits, '.', '_' or '-'");
+              : Result::Invalid("an account name is 1 to " + std::to_string(longest) +
+                                " letters, digits, '.', '_' or '-'");
 }
 
 Result CheckPassword(const std::string& password) {
-  if (password.size() < 10) return Invalid("a password needs at least 10 characters");
-  if (password.size() > 1024) return Invalid("a password is at most 1024 bytes");
+  if (password.size() < kShortestPassword) {
+    return Result::Invalid("a password needs at least " + std::to_string(kShortestPassword) + " characters");
+  }
+  if (password.size() > kLongestPassword) {
+    return Result::Invalid("a password is at most " + std::to_string(kLongestPassword) + " bytes");
+  }
   return Result::Ok();
 }
 
 Result HashPassword(const std::string& password, HashCost cost, std::string* hash) {
-  if (!SodiumReady()) return Result::Failure(Result::Kind::kFailed, 0, "libsodium cannot start");
+  if (!SodiumReady()) return SodiumCannotStart();
   const bool cheap = cost == HashCost::kTestOnly;
   char text[crypto_pwhash_argon2id_STRBYTES];
   HashSlots().acquire();
@@ -74,25 +82,27 @@ Result HashPassword(const std::string& password, HashCost cost, std::string* has
       cheap ? crypto_pwhash_argon2id_OPSLIMIT_MIN : crypto_pwhash_argon2id_OPSLIMIT_INTERACTIVE,
       cheap ? crypto_pwhash_argon2id_MEMLIMIT_MIN : crypto_pwhash_argon2id_MEMLIMIT_INTERACTIVE);
   HashSlots().release();
-  if (made != 0) return Result::Failure(Result::Kind::kFailed, 0, "out of memory while hashing the password");
+  if (made != 0) return Result::Failed("out of memory while hashing the password");
   *hash = text;
   return Result::Ok();
 }
 
-bool VerifyPassword(const std::string& password, const std::string& hash) {
-  if (!SodiumReady()) return false;
+Result VerifyPassword(const std::string& password, const std::string& hash, bool* matches) {
+  if (!SodiumReady()) return SodiumCannotStart();
   const std::string& against = hash.empty() ? StandInHash() : hash;
   HashSlots().acquire();
   const bool right = crypto_pwhash_str_verify(against.c_str(), password.data(), password.size()) == 0;
   HashSlots().release();
-  return right && !hash.empty();
+  *matches = right && !hash.empty();
+  return Result::Ok();
 }
 
-std::string NewSessionToken() {
-  if (!SodiumReady()) return "";
-  unsigned char bytes[32];
+Result NewSessionToken(std::string* token) {
+  if (!SodiumReady()) return SodiumCannotStart();
+  unsigned char bytes[kTokenLength / 2];
   randombytes_buf(bytes, sizeof bytes);
-  return Hex(bytes, sizeof bytes);
+  *token = Hex(bytes, sizeof bytes);
+  return Result::Ok();
 }
 
 std::string SessionTokenHash(const std::string& token) { return Blake2b(token, ""); }

@@ -1,5 +1,6 @@
 #pragma once
 
+#include <cstddef>
 #include <string>
 
 #include "common/result.h"
@@ -17,23 +18,28 @@ enum class HashCost { kInteractive, kTestOnly };
 // An account name: letters, digits, '.', '_' or '-', at most the account
 // name's text limit.
 Result CheckModeratorName(const std::string& name);
-// A password: 10 to 1024 bytes.
+// A password: kShortestPassword to kLongestPassword bytes.
+inline constexpr std::size_t kShortestPassword = 10;
+inline constexpr std::size_t kLongestPassword = 1024;
 Result CheckPassword(const std::string& password);
 
 // Argon2id in libsodium's string form, which carries its own salt and
 // limits (crypto_pwhash's interactive ones by default).
 Result HashPassword(const std::string& password, HashCost cost, std::string* hash);
-// Whether `password` matches `hash`. With an empty hash (no such account)
-// it checks against a hash of its own first, so the time taken does not
-// tell which names have accounts. At most kConcurrentHashes hashes are
-// computed in the process at once (each takes tens of MiB); more callers
-// wait their turn. Thread-safe.
-bool VerifyPassword(const std::string& password, const std::string& hash);
+// Whether `password` matches `hash`, in `matches`; a failure only when the
+// check cannot be made (libsodium cannot start). With an empty hash (no
+// such account) it checks against a hash of its own first, so the time
+// taken does not tell which names have accounts. At most kConcurrentHashes
+// hashes are computed in the process at once (each takes tens of MiB); more
+// callers wait their turn. Thread-safe.
+Result VerifyPassword(const std::string& password, const std::string& hash, bool* matches);
 inline constexpr int kConcurrentHashes = 2;
 
-// A new session token: 256 random bits in hex. Empty when the system's
-// generator failed.
-std::string NewSessionToken();
+// Session and form tokens are 256 bits, written in kTokenLength hex digits.
+inline constexpr std::size_t kTokenLength = 64;
+// A new session token: random; a failure when the system's generator
+// cannot be used.
+Result NewSessionToken(std::string* token);
 // What the database keeps of a token (BLAKE2b, in hex): it finds the
 // session but cannot be used as one.
 std::string SessionTokenHash(const std::string& token);

@@ -12,12 +12,6 @@
 #include "store/ban_json.h"
 
 namespace palisard {
-namespace {
-
-Result Invalid(std::string text) { return Result::Failure(Result::Kind::kInvalid, 0, std::move(text)); }
-
-}  // namespace
-
 Result ReadBanFile(const std::string& path, BanFile* file) {
   *file = BanFile();
   std::ifstream opened;
@@ -25,11 +19,11 @@ Result ReadBanFile(const std::string& path, BanFile* file) {
   if (!standardInput) {
     std::error_code error;
     if (std::filesystem::is_directory(path, error)) {
-      return Result::Failure(Result::Kind::kInvalid, 0, "cannot read " + path + ": a directory");
+      return Result::Invalid("cannot read " + path + ": a directory");
     }
     opened.open(path, std::ios::binary);
     if (!opened) {
-      return Result::Failure(Result::Kind::kNotFound, errno, "cannot read " + path + ": " + std::strerror(errno));
+      return Result::NotFound("cannot read " + path + ": " + std::strerror(errno), errno);
     }
   }
   std::istream& in = standardInput ? std::cin : opened;
@@ -47,7 +41,7 @@ Result ReadBanFile(const std::string& path, BanFile* file) {
       file->plainList = line[0] != '{';
       if (!file->plainList) {
         result = ReadBanExportHeader(line);
-        if (!result.ok()) return Invalid(path + ":" + std::to_string(number) + ": " + result.text());
+        if (!result.ok()) return Result::Invalid(path + ":" + std::to_string(number) + ": " + result.text());
         continue;
       }
     }
@@ -58,10 +52,10 @@ Result ReadBanFile(const std::string& path, BanFile* file) {
     } else {
       result = ReadBanExportLine(line, &ban);
     }
-    if (!result.ok()) return Invalid(path + ":" + std::to_string(number) + ": " + result.text());
+    if (!result.ok()) return Result::Invalid(path + ":" + std::to_string(number) + ": " + result.text());
     file->bans.push_back(std::move(ban));
   }
-  if (in.bad()) return Result::Failure(Result::Kind::kFailed, errno, "cannot read " + path);
+  if (in.bad()) return Result::Failed("cannot read " + path, errno);
   return Result::Ok();
 }
 

@@ -33,7 +33,7 @@ Result ResolveServeSettings(const CommandArguments& args, ServeSettings* setting
   for (const auto& [name, value] : args.options()) {
     Result applied = ApplyServeSetting(name, value, settings);
     if (applied.kind() == Result::Kind::kNotFound) continue;  // the command's own options
-    if (!applied.ok()) return Result::Failure(Result::Kind::kInvalid, 0, "--" + name + ": " + applied.text());
+    if (!applied.ok()) return Result::Invalid("--" + name + ": " + applied.text());
   }
   return CheckServeSettings(*settings);
 }
@@ -45,9 +45,8 @@ Result OpenCommandStore(const CommandArguments& args, std::unique_ptr<Store>* st
   if (std::optional<std::string> path = SqlitePath(settings.database)) {
     std::error_code error;
     if (!std::filesystem::exists(*path, error)) {
-      return Result::Failure(Result::Kind::kNotFound, 0,
-                             "no database at " + std::filesystem::absolute(*path, error).string() +
-                                 " (serve creates it; --database or --config names another)");
+      return Result::NotFound("no database at " + std::filesystem::absolute(*path, error).string() +
+                              " (serve creates it; --database or --config names another)");
     }
   }
   Result opened = OpenStore(settings.database, store);

@@ -5,8 +5,6 @@
 namespace palisard {
 namespace {
 
-Result Invalid(std::string text) { return Result::Failure(Result::Kind::kInvalid, 0, std::move(text)); }
-
 const OptionSyntax* FindOption(const CommandSyntax& syntax, const std::string& name) {
   for (const OptionSyntax& option : syntax.options) {
     if (option.name == name) return &option;
@@ -45,29 +43,29 @@ Result ParseCommandArguments(const CommandSyntax& syntax, const std::vector<std:
     const bool longForm = arg.compare(0, 2, "--") == 0;
     const std::string name = longForm ? arg.substr(2, equals == std::string::npos ? equals : equals - 2) : "";
     const OptionSyntax* option = longForm ? FindOption(syntax, name) : nullptr;
-    if (option == nullptr) return Invalid(syntax.name + ": unknown option '" + arg.substr(0, equals) + "'");
-    if (parsed->options_.count(name) != 0) return Invalid(syntax.name + ": --" + name + " is given twice");
+    if (option == nullptr) return Result::Invalid(syntax.name + ": unknown option '" + arg.substr(0, equals) + "'");
+    if (parsed->options_.count(name) != 0) return Result::Invalid(syntax.name + ": --" + name + " is given twice");
     std::string value;
     if (option->valueName.empty()) {
-      if (equals != std::string::npos) return Invalid(syntax.name + ": --" + name + " takes no value");
+      if (equals != std::string::npos) return Result::Invalid(syntax.name + ": --" + name + " takes no value");
     } else if (equals != std::string::npos) {
       value = arg.substr(equals + 1);
     } else if (i + 1 < args.size()) {
       value = args[++i];
     } else {
-      return Invalid(syntax.name + ": --" + name + " needs a value (" + option->valueName + ")");
+      return Result::Invalid(syntax.name + ": --" + name + " needs a value (" + option->valueName + ")");
     }
     parsed->options_[name] = value;
   }
   for (const OptionSyntax& option : syntax.options) {
     if (option.required && !parsed->Flag(option.name)) {
-      return Invalid(syntax.name + ": --" + option.name + " " + option.valueName + " is missing");
+      return Result::Invalid(syntax.name + ": --" + option.name + " " + option.valueName + " is missing");
     }
   }
   const std::size_t want = syntax.operands.size();
   const std::size_t got = parsed->operands_.size();
-  if (got < want) return Invalid(syntax.name + ": " + syntax.operands[got] + " is missing");
-  if (got > want) return Invalid(syntax.name + ": unexpected argument '" + parsed->operands_[want] + "'");
+  if (got < want) return Result::Invalid(syntax.name + ": " + syntax.operands[got] + " is missing");
+  if (got > want) return Result::Invalid(syntax.name + ": unexpected argument '" + parsed->operands_[want] + "'");
   return Result::Ok();
 }
 

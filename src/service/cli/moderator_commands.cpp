@@ -19,7 +19,7 @@ Result RunAdd(const CommandArguments& args, CliContext& context) {
   std::unique_ptr<Store> store;
   result = OpenCommandStore(args, &store);
   if (!result.ok()) return result;
-  if (!context.readPassword) return Result::Failure(Result::Kind::kFailed, 0, "no way to read a password here");
+  if (!context.readPassword) return Result::Failed("no way to read a password here");
   std::string password;
   result = context.readPassword(&password);
   if (result.ok()) result = CheckPassword(password);

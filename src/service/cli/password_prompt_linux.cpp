@@ -38,7 +38,7 @@ Result TypedLine(const char* prompt, std::string* line) {
     read = static_cast<bool>(std::getline(std::cin, *line));
   }
   std::fputs("\n", stderr);
-  if (!read) return Result::Failure(Result::Kind::kInvalid, 0, "no password was typed");
+  if (!read) return Result::Invalid("no password was typed");
   return Result::Ok();
 }
 
@@ -47,7 +47,7 @@ Result TypedLine(const char* prompt, std::string* line) {
 Result ReadNewPassword(std::string* password) {
   if (!isatty(STDIN_FILENO)) {
     if (!std::getline(std::cin, *password)) {
-      return Result::Failure(Result::Kind::kInvalid, 0, "no password on standard input");
+      return Result::Invalid("no password on standard input");
     }
     if (!password->empty() && password->back() == '\r') password->pop_back();
     return Result::Ok();
@@ -56,7 +56,7 @@ Result ReadNewPassword(std::string* password) {
   Result typed = TypedLine("Password: ", password);
   if (typed.ok()) typed = TypedLine("The same password again: ", &again);
   if (!typed.ok()) return typed;
-  if (*password != again) return Result::Failure(Result::Kind::kInvalid, 0, "the two passwords differ");
+  if (*password != again) return Result::Invalid("the two passwords differ");
   return Result::Ok();
 }
 

@@ -15,7 +15,7 @@ Result RunExport(const CommandArguments& args, CliContext& context) {
   context.out << BanExportHeader(context.now) << "\n";
   result = store->ForEachBan([&](const Ban& ban) { context.out << BanExportLine(ban) << "\n"; });
   if (!result.ok()) return result;
-  if (!context.out.flush()) return Result::Failure(Result::Kind::kFailed, 0, "the export could not be written");
+  if (!context.out.flush()) return Result::Failed("the export could not be written");
   return Result::Ok();
 }
 

@@ -9,7 +9,7 @@
 #include "common/ascii_text.h"
 #include "service/contract/service_description.h"
 #include "service/http/connection_caps.h"
-#include "service/http/page_answers.h"
+#include "service/http/error_answers.h"
 
 namespace palisard {
 namespace {
@@ -49,11 +49,11 @@ Routed RouteCall(const HttpRequest& request, const ServeSettings& settings, Sigh
   // The host is the client, also behind a load balancer: by its address
   // (an IPv6 one by its /64) and its source network.
   return StoreCall([call = std::move(call), network = request.network, host = CapSource(request.client), &settings,
-                    &sightings](Store& store, UnixTime now, Result* stored) {
-    HttpAnswer answer = AnswerCall(store, call, network, settings, now, stored);
+                    &sightings](Store& store, UnixTime now) {
+    StoreReply reply = AnswerCall(store, call, network, settings, now);
     // The host's match, as evidence for the reports of its players.
-    if (stored->ok() && call.operation == SoapOperation::kGetBanList) sightings.Add({host, network, now, call.ids});
-    return answer;
+    if (reply.store.ok() && call.operation == SoapOperation::kGetBanList) sightings.Add({host, network, now, call.ids});
+    return reply;
   });
 }
 
@@ -66,29 +66,31 @@ Routed RouteContract(const HttpRequest& request, const ServeSettings& settings, 
   if (request.method == "GET" && EqualsIgnoringCase(QueryOf(request.target), kDescriptionQuery)) {
     return Xml(ServiceDescription(AddressableHost(request.host)));
   }
-  return NotAllowed("POST, GET");
+  return NotAllowed(Medium::kPlain, "POST, GET");
 }
 
-HttpAnswer AnswerCall(Store& store, const ServiceRequest& call, const std::string& network,
-                      const ServeSettings& settings, UnixTime now, Result* stored) {
+StoreReply AnswerCall(Store& store, const ServiceRequest& call, const std::string& network,
+                      const ServeSettings& settings, UnixTime now) {
   if (call.operation == SoapOperation::kGetBanList) {
     std::vector<Standing> standings;
     const UnixTime scoreSince = now - std::chrono::duration_cast<std::chrono::seconds>(kScoreWindow).count();
-    *stored = store.Standings(call.ids, now, scoreSince, &standings);
-    if (!stored->ok()) return StoreFault();
+    const Result found = store.Standings(call.ids, now, scoreSince, &standings);
+    if (!found.ok()) return {StoreFault(), found};
     std::vector<BanAnswer> statuses;
     statuses.reserve(standings.size());
     for (const Standing& standing : standings) statuses.push_back({standing.playerId, standing.banned, standing.score});
-    return Xml(GetBanListAnswer(statuses));
+    return {Xml(GetBanListAnswer(statuses)), Result::Ok()};
   }
   // The store refuses and counts reports with an id 0, of oneself, or over
   // a limit; each is answered false.
   ReportOutcome outcome;
-  *stored = store.RecordReport({call.reporterId, call.reportedId, network}, settings.reportLimits, now, &outcome);
-  if (!stored->ok()) return StoreFault();
-  return Xml(AddInfractionAnswer(outcome.verdict == ReportVerdict::kRecorded && outcome.reportedBanned));
+  const Result recorded =
+      store.RecordReport({call.reporterId, call.reportedId, network}, settings.reportLimits, now, &outcome);
+  if (!recorded.ok()) return {StoreFault(), recorded};
+  return {Xml(AddInfractionAnswer(outcome.verdict == ReportVerdict::kRecorded && outcome.reportedBanned)),
+          Result::Ok()};
 }
 
-HttpAnswer StoreFault() { return Fault(FaultCode::kServer, "the ban store cannot answer now; try again later"); }
+HttpAnswer StoreFault() { return Fault(FaultCode::kServer, Wording(Refusal::kCannotAnswerNow)); }
 
 }  // namespace palisard

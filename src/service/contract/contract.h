@@ -23,10 +23,10 @@ bool IsContractPath(const std::string& path);
 Routed RouteContract(const HttpRequest& request, const ServeSettings& settings, SightingLog& sightings);
 
 // Answers a SOAP call with the store, for a request from `network` (its
-// SourceNetwork), at `now`. `stored` is what the store said: a failure of it
-// is answered with a fault (soap:Server, 500).
-HttpAnswer AnswerCall(Store& store, const ServiceRequest& call, const std::string& network,
-                      const ServeSettings& settings, UnixTime now, Result* stored);
+// SourceNetwork), at `now`. A failure of the store is answered with a
+// fault (soap:Server, 500).
+StoreReply AnswerCall(Store& store, const ServiceRequest& call, const std::string& network,
+                      const ServeSettings& settings, UnixTime now);
 
 // The fault for a call the store could not answer (unreachable, too slow).
 HttpAnswer StoreFault();

@@ -1,29 +1,13 @@
 #include "service/http/connection_caps.h"
 
-#include <boost/asio/ip/address.hpp>
-
 #include <algorithm>
 #include <optional>
 
+#include "common/ascii_text.h"
+#include "service/values/address_text.h"
 #include "service/values/source_network.h"
 
 namespace palisard {
-
-namespace {
-
-// The address, an IPv4 one mapped into IPv6 as IPv4; nothing for text that
-// is not an address.
-std::optional<boost::asio::ip::address> Unmapped(const std::string& text) {
-  boost::system::error_code error;
-  const boost::asio::ip::address parsed = boost::asio::ip::make_address(text, error);
-  if (error) return std::nullopt;
-  if (parsed.is_v6() && parsed.to_v6().is_v4_mapped()) {
-    return boost::asio::ip::make_address_v4(boost::asio::ip::v4_mapped, parsed.to_v6());
-  }
-  return parsed;
-}
-
-}  // namespace
 
 bool ConnectionCaps::Take(std::unordered_map<std::string, std::size_t>& counts, const std::string& key,
                           std::size_t cap) {
@@ -65,7 +49,7 @@ void ConnectionCaps::Release(const std::string& source, const std::string& netwo
 }
 
 std::string CapSource(const std::string& address) {
-  const std::optional<boost::asio::ip::address> parsed = Unmapped(address);
+  const std::optional<boost::asio::ip::address> parsed = ParseAddress(address);
   if (!parsed) return address;
   if (parsed->is_v4()) return parsed->to_string();
   return SourceNetwork(address).value_or(address);
@@ -73,20 +57,18 @@ std::string CapSource(const std::string& address) {
 
 std::string ForwardedClient(const std::vector<std::string>& fields, const std::string& peer) {
   const std::string forwarded = fields.empty() ? std::string() : fields.back();
-  std::string client = forwarded.substr(forwarded.rfind(',') + 1);
-  client.erase(0, client.find_first_not_of(" \t"));
-  client.erase(client.find_last_not_of(" \t") + 1);
-  return SourceNetwork(client) ? client : peer;
+  const std::string client(Trimmed(std::string_view(forwarded).substr(forwarded.rfind(',') + 1)));
+  return ParseAddress(client) ? client : peer;
 }
 
 bool IsTrustedProxy(const std::vector<std::string>& proxies, const std::string& peer) {
-  const std::optional<boost::asio::ip::address> address = Unmapped(peer);
+  const std::optional<boost::asio::ip::address> address = ParseAddress(peer);
   return address && std::any_of(proxies.begin(), proxies.end(),
-                                [&](const std::string& proxy) { return Unmapped(proxy) == address; });
+                                [&](const std::string& proxy) { return ParseAddress(proxy) == address; });
 }
 
 std::string CapNetwork(const std::string& address) {
-  const std::optional<boost::asio::ip::address> parsed = Unmapped(address);
+  const std::optional<boost::asio::ip::address> parsed = ParseAddress(address);
   if (!parsed || parsed->is_v4()) return SourceNetwork(address).value_or(address);
   boost::asio::ip::address_v6::bytes_type bytes = parsed->to_v6().to_bytes();
   for (std::size_t i = 6; i < bytes.size(); ++i) bytes[i] = 0;

@@ -15,7 +15,8 @@ namespace palisard {
 // without one). Kinds are told apart by their text. Not thread-safe.
 class FaultLog {
  public:
-  using Time = std::chrono::steady_clock::time_point;
+  // A time on the clock's monotonic scale (Clock::NowMs).
+  using Time = std::chrono::milliseconds;
   static constexpr std::chrono::minutes kCountEvery{1};
   static constexpr std::chrono::seconds kQuiet{10};
 

@@ -38,10 +38,18 @@ struct HttpAnswer {
   std::vector<std::pair<std::string, std::string>> headers;  // Allow, Location, Set-Cookie, ...
 };
 
-// Work that needs the store, run on a store worker: the answer, with what
-// the store said in `stored` (kUnavailable from it drops the worker's
-// store, to be opened again).
-using StoreCall = std::function<HttpAnswer(Store& store, UnixTime now, Result* stored)>;
+// What a store call gives back: its answer, and how the store fared. A
+// refusal of the request (a bad id, a ban that exists already) is the
+// answer's business and the store's ok; a failure of the store is told in
+// the log, and kUnavailable drops the worker's connection, to be opened
+// again.
+struct StoreReply {
+  HttpAnswer answer;
+  Result store;
+};
+
+// Work that needs the store, run on a store worker at `now` (Unix seconds).
+using StoreCall = std::function<StoreReply(Store& store, UnixTime now)>;
 
 // A sign-in: a store call that also checks a password (tens of
 // milliseconds of a core and of memory). Sign-ins run apart from the pages,

@@ -10,6 +10,7 @@
 #include <chrono>
 #include <utility>
 
+#include "service/http/error_answers.h"
 #include "service/values/source_network.h"
 
 namespace palisard {
@@ -17,19 +18,9 @@ namespace palisard {
 namespace beast = boost::beast;
 namespace http = boost::beast::http;
 
-namespace {
-
-UnixTime WallTimeNow() {
-  return std::chrono::duration_cast<std::chrono::seconds>(std::chrono::system_clock::now().time_since_epoch()).count();
-}
-
-HttpAnswer Refusal(unsigned status, const char* text) { return {status, "text/plain; charset=utf-8", text, {}}; }
-
-}  // namespace
-
 HttpSession::HttpSession(boost::asio::ip::tcp::socket socket, std::string peer, std::string source,
                          std::string capNetwork, bool viaProxy, ConnectionCaps::Place place, SessionContext& context)
-    : stream_(std::move(socket)),
+    : socket_(std::move(socket)),
       peer_(std::move(peer)),
       source_(std::move(source)),
       capNetwork_(std::move(capNetwork)),
@@ -37,7 +28,8 @@ HttpSession::HttpSession(boost::asio::ip::tcp::socket socket, std::string peer, 
       viaProxy_(viaProxy),
       place_(place),
       context_(context),
-      storeDeadline_(stream_.get_executor()) {}
+      ioDeadline_(context.clock, socket_.get_executor()),
+      storeDeadline_(context.clock, socket_.get_executor()) {}
 
 bool SessionList::Add(const std::shared_ptr<HttpSession>& session) {
   MutexLock lock(mutex_);
@@ -82,14 +74,14 @@ void HttpSession::Start() {
 }
 
 void HttpSession::Stop() {
-  boost::asio::post(stream_.get_executor(), [self = shared_from_this()] { self->StopIfWaiting(); });
+  boost::asio::post(socket_.get_executor(), [self = shared_from_this()] { self->StopIfWaiting(); });
 }
 
 void HttpSession::StopIfWaiting() {
   if (!waiting_) return;
   beast::error_code ignored;
-  const bool begun = parser_->got_some() || buffer_.size() > 0 || stream_.socket().available(ignored) > 0;
-  if (!begun) stream_.cancel();  // the read ends, and the connection with the session
+  const bool begun = parser_->got_some() || buffer_.size() > 0 || socket_.available(ignored) > 0;
+  if (!begun) socket_.cancel(ignored);  // the read ends, and the connection with the session
 }
 
 void HttpSession::ReadHeader() {
@@ -97,8 +89,8 @@ void HttpSession::ReadHeader() {
   parser_.emplace();
   parser_->header_limit(kHeaderLimit);
   parser_->body_limit(kBodyLimit);
-  stream_.expires_after(context_.settings.headerDeadline);
-  http::async_read_header(stream_, buffer_, *parser_,
+  ExpireIn(context_.settings.headerDeadline);
+  http::async_read_header(socket_, buffer_, *parser_,
                           [self = shared_from_this()](beast::error_code error, std::size_t) { self->OnHeader(error); });
 }
 
@@ -109,28 +101,30 @@ void HttpSession::OnHeader(beast::error_code error) {
   if (expect == parser_->get().end() || !beast::iequals(expect->value(), "100-continue")) return ReadBody();
   // .NET clients wait for this before they send a body.
   continue_ = {http::status::continue_, parser_->get().version()};
-  http::async_write(stream_, continue_, [self = shared_from_this()](beast::error_code written, std::size_t) {
+  http::async_write(socket_, continue_, [self = shared_from_this()](beast::error_code written, std::size_t) {
     if (!written) self->ReadBody();
   });
 }
 
 void HttpSession::ReadBody() {
-  stream_.expires_after(context_.settings.bodyDeadline);
-  http::async_read(stream_, buffer_, *parser_,
+  ExpireIn(context_.settings.bodyDeadline);
+  http::async_read(socket_, buffer_, *parser_,
                    [self = shared_from_this()](beast::error_code error, std::size_t) { self->OnBody(error); });
 }
 
 void HttpSession::OnBody(beast::error_code error) {
   if (error) return OnReadError(error);
+  // No I/O until the answer: the store's deadline is its own.
+  ioDeadline_.Cancel();
   Dispatch();
 }
 
 void HttpSession::OnReadError(beast::error_code error) {
-  if (error == http::error::body_limit) return Reply(Refusal(413, "Payload Too Large\n"), false);
-  if (error == http::error::header_limit) return Reply(Refusal(431, "Request Header Fields Too Large\n"), false);
+  if (error == http::error::body_limit) return Reply(ErrorAnswer(Refusal::kTooLarge, Medium::kPlain), false);
+  if (error == http::error::header_limit) return Reply(ErrorAnswer(Refusal::kHeaderTooLarge, Medium::kPlain), false);
   const bool malformed = error.category() == http::make_error_code(http::error::bad_method).category() &&
                          error != http::error::end_of_stream && error != http::error::partial_message;
-  if (malformed) return Reply(Refusal(400, "Bad Request\n"), false);
+  if (malformed) return Reply(ErrorAnswer(Refusal::kBadRequest, Medium::kPlain), false);
   // The peer left or took too long: the stream closes with the session.
 }
 
@@ -180,32 +174,34 @@ std::string HttpSession::ClientAddress() const {
 void HttpSession::AskStore(StoreCall call, const StoreWorkers::Lane& lane, std::atomic<std::size_t>* done) {
   const uint64_t number = ++calls_;
   awaiting_ = true;
-  const auto due = std::chrono::steady_clock::now() + context_.settings.storeDeadline;
-  storeDeadline_.expires_at(due);
-  storeDeadline_.async_wait([self = shared_from_this(), number](beast::error_code error) {
-    if (error || !self->awaiting_ || number != self->calls_) return;
-    self->context_.workers.TimedOut(self->context_.settings.storeDeadline);
-    self->OnStoreAnswer(number, self->context_.unanswered);
+  const std::chrono::seconds deadline = context_.settings.storeDeadline;
+  // Holds the session until its call is answered or its deadline passes.
+  storeDeadline_.StartHolding(deadline, shared_from_this(), [this, number, deadline] {
+    if (!awaiting_ || number != calls_) return;
+    context_.workers.TimedOut(deadline);
+    OnStoreAnswer(number, context_.unanswered);
   });
   // The worker holds no strong reference: a session is ended on its own
   // strand only, and the store's late answer finds it gone.
-  lane.Post(due, [weak = weak_from_this(), executor = stream_.get_executor(), call = std::move(call),
-                  unanswered = &context_.unanswered, number, done](Store* store) {
-    // Calls that do not write it went well with the store.
-    Result stored;
-    HttpAnswer answer = store ? call(*store, WallTimeNow(), &stored) : *unanswered;
+  auto answered = [weak = weak_from_this(), executor = socket_.get_executor(), number, done](HttpAnswer answer) {
     if (done != nullptr) --*done;
     boost::asio::post(executor, [weak, number, answer = std::move(answer)]() mutable {
       if (auto self = weak.lock()) self->OnStoreAnswer(number, std::move(answer));
     });
-    return stored;
-  });
+  };
+  lane.Post(Deadline(context_.clock, deadline),
+            {[call = std::move(call), answered, clock = &context_.clock](Store& store) {
+               StoreReply reply = call(store, clock->UnixSeconds());
+               answered(std::move(reply.answer));
+               return reply.store;
+             },
+             [answered, unanswered = &context_.unanswered] { answered(*unanswered); }});
 }
 
 void HttpSession::OnStoreAnswer(uint64_t call, HttpAnswer answer) {
   if (!awaiting_ || call != calls_) return;  // answered already, by the deadline
   awaiting_ = false;
-  storeDeadline_.cancel();
+  storeDeadline_.Cancel();
   Reply(answer, parser_->get().keep_alive() && place_ != ConnectionCaps::Place::kKept);
 }
 
@@ -218,9 +214,16 @@ void HttpSession::Reply(const HttpAnswer& answer, bool keepAlive) {
   response_.body() = answer.body;
   response_.keep_alive(keepAlive);
   response_.prepare_payload();
-  stream_.expires_after(context_.settings.bodyDeadline);
-  http::async_write(stream_, response_, [self = shared_from_this(), keepAlive](beast::error_code error, std::size_t) {
+  ExpireIn(context_.settings.bodyDeadline);
+  http::async_write(socket_, response_, [self = shared_from_this(), keepAlive](beast::error_code error, std::size_t) {
     self->OnWritten(keepAlive, error);
+  });
+}
+
+void HttpSession::ExpireIn(std::chrono::milliseconds after) {
+  ioDeadline_.Start(after, weak_from_this(), [this] {
+    beast::error_code ignored;
+    socket_.close(ignored);  // what is under way ends with an error, and the session with it
   });
 }
 
@@ -230,17 +233,17 @@ void HttpSession::OnWritten(bool keepAlive, beast::error_code error) {
   // A request read to its end, with nothing after it: the socket closes
   // with the session, at once.
   beast::error_code ignored;
-  const bool unread = buffer_.size() > 0 || stream_.socket().available(ignored) > 0 || ignored;
-  if (parser_ && parser_->is_done() && !unread) return;
-  stream_.socket().shutdown(boost::asio::ip::tcp::socket::shutdown_send, ignored);
-  stream_.expires_after(kLinger);
+  const bool unread = buffer_.size() > 0 || socket_.available(ignored) > 0 || ignored;
+  if (parser_ && parser_->is_done() && !unread) return ioDeadline_.Cancel();
+  socket_.shutdown(boost::asio::ip::tcp::socket::shutdown_send, ignored);
+  ExpireIn(kLinger);
   Linger();
 }
 
 void HttpSession::Linger() {
   // Closing with unread bytes would reset the connection, and the peer
   // could lose the answer (a 413 sent while it still sends its body).
-  stream_.async_read_some(boost::asio::buffer(discard_),
+  socket_.async_read_some(boost::asio::buffer(discard_),
                           [self = shared_from_this()](beast::error_code error, std::size_t) {
                             if (!error) self->Linger();
                           });

@@ -1,9 +1,7 @@
 #pragma once
 
 #include <boost/asio/ip/tcp.hpp>
-#include <boost/asio/steady_timer.hpp>
 #include <boost/beast/core/flat_buffer.hpp>
-#include <boost/beast/core/tcp_stream.hpp>
 #include <boost/beast/http/empty_body.hpp>
 #include <boost/beast/http/message.hpp>
 #include <boost/beast/http/parser.hpp>
@@ -19,7 +17,9 @@
 #include <string>
 #include <unordered_map>
 
+#include "common/clock.h"
 #include "common/mutex.h"
+#include "service/http/clock_timer.h"
 #include "service/http/connection_caps.h"
 #include "service/http/http_exchange.h"
 #include "service/http/store_workers.h"
@@ -51,6 +51,7 @@ class SessionList {
 // What every connection of one listener shares; it outlives them all.
 struct SessionContext {
   const ServeSettings& settings;
+  const Clock& clock;  // the deadlines' and the store calls' time
   StoreWorkers::Lane workers;
   ConnectionCaps& caps;
   Router router;  // the public port's, or the moderation pages'
@@ -114,6 +115,9 @@ class HttpSession : public std::enable_shared_from_this<HttpSession> {
   void AskSignIn(StoreCall call);
   void OnStoreAnswer(uint64_t call, HttpAnswer answer);
   void Reply(const HttpAnswer& answer, bool keepAlive);
+  // The I/O from now on ends, and the connection with it, when `after` has
+  // passed: a deadline on the whole of it, however the bytes trickle.
+  void ExpireIn(std::chrono::milliseconds after);
   void OnWritten(bool keepAlive, boost::beast::error_code error);
   // Reads and drops what the peer still sends, until it closes or kLinger
   // passes.
@@ -121,7 +125,7 @@ class HttpSession : public std::enable_shared_from_this<HttpSession> {
 
   static constexpr std::chrono::seconds kLinger{2};
 
-  boost::beast::tcp_stream stream_;
+  boost::asio::ip::tcp::socket socket_;
   std::string peer_;
   std::string source_;      // its key in the caps
   std::string capNetwork_;  // and its network's
@@ -133,7 +137,8 @@ class HttpSession : public std::enable_shared_from_this<HttpSession> {
   std::optional<boost::beast::http::request_parser<boost::beast::http::string_body>> parser_;
   boost::beast::http::response<boost::beast::http::empty_body> continue_;
   boost::beast::http::response<boost::beast::http::string_body> response_;
-  boost::asio::steady_timer storeDeadline_;
+  ClockTimer ioDeadline_;     // for the I/O under way
+  ClockTimer storeDeadline_;  // for the store call awaited
   std::array<char, 4096> discard_;
   uint64_t calls_ = 0;     // store calls asked; the last is the one awaited
   bool awaiting_ = false;  // a store call is under way and unanswered

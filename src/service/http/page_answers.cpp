@@ -3,15 +3,9 @@
 #include <utility>
 
 #include "common/ascii_text.h"
+#include "service/values/address_text.h"
 
 namespace palisard {
-namespace {
-
-bool IsLoopback(const std::string& address) {
-  return address.rfind("127.", 0) == 0 || address == "::1" || address.rfind("::ffff:127.", 0) == 0;
-}
-
-}  // namespace
 
 HttpAnswer HtmlPage(unsigned status, std::string body) {
   return {status,
@@ -34,12 +28,6 @@ HttpAnswer SeeOther(const std::string& location) {
 
 HttpAnswer PlainAnswer(unsigned status, std::string text) {
   return {status, "text/plain; charset=utf-8", std::move(text), {}};
-}
-
-HttpAnswer NotAllowed(const char* allow) {
-  HttpAnswer answer = PlainAnswer(405, "Method Not Allowed\n");
-  answer.headers.emplace_back("Allow", allow);
-  return answer;
 }
 
 bool ThroughTls(const HttpRequest& request) {

@@ -13,10 +13,8 @@ namespace palisard {
 HttpAnswer HtmlPage(unsigned status, std::string body);
 // 303 to `location`, a path on this site.
 HttpAnswer SeeOther(const std::string& location);
-// A short answer in plain text (a refusal, "Not Found").
+// A short answer in plain text.
 HttpAnswer PlainAnswer(unsigned status, std::string text);
-// 405, with the methods the path takes.
-HttpAnswer NotAllowed(const char* allow);
 
 // Whether the request reached us through TLS: the service speaks plain
 // HTTP, so only a proxy in front can tell, and only one on this machine

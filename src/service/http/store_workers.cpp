@@ -11,7 +11,6 @@ namespace palisard {
 
 namespace {
 
-using Clock = std::chrono::steady_clock;
 using std::chrono::milliseconds;
 
 constexpr milliseconds kFirstRetry{100};
@@ -28,17 +27,17 @@ class StoreWorkers::Worker {
  public:
   explicit Worker(std::size_t number) : random_(std::random_device{}() + static_cast<unsigned>(number)) {}
 
-  // Without a connection since `now` or before: the next try comes after a
-  // quarter of the time without (kFirstRetry at least, kLongestRetry at
-  // most), less up to half of it at random, so that instances that lost the
-  // database together do not all come back at the same moment.
-  void Without(Clock::time_point now) {
+  // Without a connection since `now` (on the clock, in ms) or before: the
+  // next try comes after a quarter of the time without (kFirstRetry at
+  // least, kLongestRetry at most), less up to half of it at random, so that
+  // instances that lost the database together do not all come back at the
+  // same moment.
+  void Without(int64_t now) {
     store.reset();
     if (!without_) without_ = now;
-    const auto pause =
-        std::clamp(std::chrono::duration_cast<milliseconds>((now - *without_) / 4), kFirstRetry, kLongestRetry);
+    const milliseconds pause = std::clamp(milliseconds((now - *without_) / 4), kFirstRetry, kLongestRetry);
     std::uniform_real_distribution<double> share(0.5, 1.0);
-    nextTry = now + milliseconds(static_cast<int64_t>(static_cast<double>(pause.count()) * share(random_)));
+    nextTry = now + static_cast<int64_t>(static_cast<double>(pause.count()) * share(random_));
   }
   void Connected(std::unique_ptr<Store> opened) {
     store = std::move(opened);
@@ -47,17 +46,18 @@ class StoreWorkers::Worker {
 
   std::unique_ptr<Store> store;
   bool tried = false;
-  Clock::time_point nextTry;
+  int64_t nextTry = 0;  // on the clock, in ms
 
  private:
-  std::optional<Clock::time_point> without_;
+  std::optional<int64_t> without_;
   std::minstd_rand random_;
 };
 
-StoreWorkers::StoreWorkers(std::size_t count, std::vector<std::size_t> atOnce, Opener opener)
+StoreWorkers::StoreWorkers(std::size_t count, std::vector<std::size_t> atOnce, Opener opener, const Clock& clock)
     : count_(count),
       atOnce_(std::move(atOnce)),
       opener_(std::move(opener)),
+      clock_(clock),
       running_(atOnce_.size(), 0),
       untried_(count) {
   for (std::size_t i = 0; i < count; ++i) threads_.emplace_back([this, i] { Run(i + 1); });
@@ -73,18 +73,14 @@ StoreWorkers::~StoreWorkers() {
   for (std::thread& thread : threads_) thread.join();
 }
 
-void StoreWorkers::Post(std::size_t lane, Clock::time_point due, Call call) {
+void StoreWorkers::Post(std::size_t lane, const Deadline& due, Call call) {
+  bool queued = false;
   {
     MutexLock lock(mutex_);
-    if (connected_ > 0 || trying_ > 0 || untried_ > 0) {
-      waiting_.push_back({lane, due, std::move(call)});
-      call = nullptr;
-    }
+    queued = connected_ > 0 || trying_ > 0 || untried_ > 0;
+    if (queued) waiting_.push_back({lane, due, std::move(call)});
   }
-  if (call) {
-    (void)call(nullptr);  // no worker can take it: the answer is a fault, now
-    return;
-  }
+  if (!queued) return call.unanswered();  // no worker can take it: the answer is a fault, now
   work_.NotifyOne();
 }
 
@@ -94,32 +90,31 @@ void StoreWorkers::TimedOut(std::chrono::seconds deadline) {
     MutexLock lock(mutex_);
     line = faults_.Failed(
         "no answer within " + std::to_string(deadline.count()) + " s (the database is slow or does not answer)",
-        Clock::now());
+        FaultLog::Time(clock_.NowMs()));
   }
   if (line) PrintLines({*line});
 }
 
 bool StoreWorkers::WaitUntilIdle(milliseconds limit) {
-  const auto until = Clock::now() + limit;
+  const Deadline until(clock_, limit);
   MutexLock lock(mutex_);
   for (;;) {
     const bool busy = trying_ > 0 || std::any_of(running_.begin(), running_.end(), [](std::size_t n) { return n > 0; });
     if (!busy) return true;
-    const auto left = std::chrono::duration_cast<milliseconds>(until - Clock::now());
-    if (left.count() <= 0) return false;
-    idle_.WaitFor(mutex_, left);
+    if (until.Passed()) return false;
+    idle_.WaitFor(mutex_, clock_.LongestSleep(until.Remaining()));
   }
 }
 
-bool StoreWorkers::TakeCall(Waiting* call) {
+std::optional<StoreWorkers::Waiting> StoreWorkers::TakeCall() {
   for (auto it = waiting_.begin(); it != waiting_.end(); ++it) {
     if (running_[it->lane] >= atOnce_[it->lane]) continue;
     ++running_[it->lane];
-    *call = std::move(*it);
+    std::optional<Waiting> call(std::move(*it));
     waiting_.erase(it);
-    return true;
+    return call;
   }
-  return false;
+  return std::nullopt;
 }
 
 void StoreWorkers::ConnectionsChanged(const std::string& failure, std::vector<std::string>* lines,
@@ -148,7 +143,7 @@ void StoreWorkers::Connect(Worker& worker) {
   if (opened.ok()) {
     worker.Connected(std::move(store));
   } else {
-    worker.Without(Clock::now());
+    worker.Without(clock_.NowMs());
   }
   {
     MutexLock lock(mutex_);
@@ -160,7 +155,7 @@ void StoreWorkers::Connect(Worker& worker) {
   }
   idle_.NotifyAll();
   PrintLines(lines);
-  for (Waiting& waiting : unanswerable) (void)waiting.call(nullptr);
+  for (Waiting& waiting : unanswerable) waiting.call.unanswered();
 }
 
 void StoreWorkers::Run(std::size_t number) {
@@ -171,41 +166,47 @@ void StoreWorkers::Run(std::size_t number) {
       Connect(worker);
       continue;
     }
-    Waiting next;
+    std::optional<Waiting> next;
     {
       MutexLock lock(mutex_);
-      while (!stopping_ && !TakeCall(&next)) work_.Wait(mutex_);
+      while (!stopping_ && !(next = TakeCall())) work_.Wait(mutex_);
       if (stopping_) return;
     }
-    RunCall(worker, next);
+    RunCall(worker, *next);
   }
 }
 
 bool StoreWorkers::WaitToTry(const Worker& worker) {
   MutexLock lock(mutex_);
-  for (auto left = worker.nextTry - Clock::now(); !stopping_ && worker.tried && left > Clock::duration::zero();
-       left = worker.nextTry - Clock::now()) {
-    stop_.WaitFor(mutex_, std::chrono::duration_cast<milliseconds>(left) + milliseconds(1));
+  for (milliseconds left(worker.nextTry - clock_.NowMs()); !stopping_ && worker.tried && left.count() > 0;
+       left = milliseconds(worker.nextTry - clock_.NowMs())) {
+    stop_.WaitFor(mutex_, clock_.LongestSleep(left) + milliseconds(1));
   }
   return !stopping_;
 }
 
 void StoreWorkers::RunCall(Worker& worker, Waiting& next) {
   // Its client has had a fault already when the call comes late.
-  const bool late = Clock::now() > next.due;
-  const Result result = late ? next.call(nullptr) : next.call(worker.store.get());
+  const bool late = next.due.Passed();
+  Result result;
+  if (late) {
+    next.call.unanswered();
+  } else {
+    result = next.call.run(*worker.store);
+  }
   const bool lost = !late && result.kind() == Result::Kind::kUnavailable;
-  if (lost) worker.Without(Clock::now());
+  if (lost) worker.Without(clock_.NowMs());
   std::vector<std::string> lines;
   std::deque<Waiting> unanswerable;
   bool laneWasFull;
   {
     MutexLock lock(mutex_);
     laneWasFull = running_[next.lane]-- == atOnce_[next.lane];
+    const FaultLog::Time now(clock_.NowMs());
     if (!late && result.ok()) {
-      lines = faults_.Succeeded(Clock::now());
+      lines = faults_.Succeeded(now);
     } else if (!late) {
-      if (std::optional<std::string> line = faults_.Failed(result.text(), Clock::now())) lines.push_back(*line);
+      if (std::optional<std::string> line = faults_.Failed(result.text(), now)) lines.push_back(*line);
     }
     if (lost) {
       --connected_;
@@ -215,7 +216,7 @@ void StoreWorkers::RunCall(Worker& worker, Waiting& next) {
   if (laneWasFull) work_.NotifyAll();
   idle_.NotifyAll();
   PrintLines(lines);
-  for (Waiting& waiting : unanswerable) (void)waiting.call(nullptr);
+  for (Waiting& waiting : unanswerable) waiting.call.unanswered();
 }
 
 }  // namespace palisard

@@ -5,10 +5,12 @@
 #include <deque>
 #include <functional>
 #include <memory>
+#include <optional>
 #include <string>
 #include <thread>
 #include <vector>
 
+#include "common/clock.h"
 #include "common/mutex.h"
 #include "common/result.h"
 #include "service/http/fault_log.h"
@@ -29,10 +31,14 @@ namespace palisard {
 class StoreWorkers {
  public:
   using Opener = std::function<Result(std::unique_ptr<Store>*)>;
-  // A call runs with a worker's store, or with none when no worker holds a
-  // connection or its deadline passed while it waited (its client has had a
-  // fault by then). kUnavailable from it drops the worker's connection.
-  using Call = std::function<Result(Store*)>;
+  // Work for a worker: `run` with the worker's store, telling how the store
+  // fared (kUnavailable drops the worker's connection); or, when no worker
+  // holds a connection or the deadline passed while it waited (its client
+  // has had a fault by then), `unanswered` instead.
+  struct Call {
+    std::function<Result(Store& store)> run;
+    std::function<void()> unanswered = [] {};
+  };
 
   // Calls of one kind: at most `atOnce` of them run at the same time, so
   // that slow ones leave the other workers to the rest.
@@ -40,9 +46,7 @@ class StoreWorkers {
    public:
     Lane(StoreWorkers& workers, std::size_t index) : workers_(&workers), index_(index) {}
     // Thread-safe.
-    void Post(std::chrono::steady_clock::time_point due, Call call) const {
-      workers_->Post(index_, due, std::move(call));
-    }
+    void Post(const Deadline& due, Call call) const { workers_->Post(index_, due, std::move(call)); }
     // A client of this lane was answered with a fault because its call did
     // not end within `deadline`: told in the log. Thread-safe.
     void TimedOut(std::chrono::seconds deadline) const { workers_->TimedOut(deadline); }
@@ -53,15 +57,17 @@ class StoreWorkers {
   };
 
   // `count` workers; a call posted to lane i runs on at most atOnce[i] of
-  // them at once.
-  StoreWorkers(std::size_t count, std::vector<std::size_t> atOnce, Opener opener);
+  // them at once. Their pauses and deadlines are on `clock`.
+  StoreWorkers(std::size_t count, std::vector<std::size_t> atOnce, Opener opener, const Clock& clock);
   // Finishes the calls under way, drops those waiting, joins the threads.
   ~StoreWorkers();
   StoreWorkers(const StoreWorkers&) = delete;
   StoreWorkers& operator=(const StoreWorkers&) = delete;
 
   // Thread-safe.
-  void Post(std::size_t lane, std::chrono::steady_clock::time_point due, Call call);
+  // Runs `call` on a worker of `lane`; `unanswered` once `due` passed
+  // before a worker took it.
+  void Post(std::size_t lane, const Deadline& due, Call call);
   void TimedOut(std::chrono::seconds deadline);
   // True once no call runs, false when some still did after `limit` (the
   // database hangs).
@@ -69,8 +75,8 @@ class StoreWorkers {
 
  private:
   struct Waiting {
-    std::size_t lane = 0;
-    std::chrono::steady_clock::time_point due;
+    std::size_t lane;
+    Deadline due;
     Call call;
   };
   class Worker;
@@ -82,7 +88,7 @@ class StoreWorkers {
   void Connect(Worker& worker);
   void RunCall(Worker& worker, Waiting& call);
   // Takes the oldest waiting call whose lane has room.
-  bool TakeCall(Waiting* call) EXCLUSIVE_LOCKS_REQUIRED(mutex_);
+  std::optional<Waiting> TakeCall() EXCLUSIVE_LOCKS_REQUIRED(mutex_);
   // What the connections held now call for: the lines to print, and the
   // calls to answer without a store when no worker holds or tries for one.
   void ConnectionsChanged(const std::string& failure, std::vector<std::string>* lines,
@@ -91,6 +97,7 @@ class StoreWorkers {
   const std::size_t count_;
   const std::vector<std::size_t> atOnce_;
   Opener opener_;
+  const Clock& clock_;
   Mutex mutex_;
   CondVar work_;  // a call waits, or a lane has room again
   CondVar idle_;  // a call ended

@@ -20,22 +20,29 @@ TEST(StoreWorkersTest, ALaneRunsOnNoMoreWorkersThanItMay) {
   const std::string url = (dir.path() / "service.db").string();
   std::unique_ptr<Store> made;  // the schema, before the workers open it
   ASSERT_TRUE(OpenStore(url, &made).ok());
-  StoreWorkers workers(3, {3, 1}, [&](std::unique_ptr<Store>* store) { return OpenStore(url, store); });
+  StoreWorkers workers(
+      3, {3, 1}, [&](std::unique_ptr<Store>* store) { return OpenStore(url, store); }, SystemClock());
   std::atomic<int> running[2] = {0, 0}, most[2] = {0, 0};
   std::vector<std::future<void>> done;
   for (int i = 0; i < 12; ++i) {
     const std::size_t lane = i % 3 == 0 ? 0 : 1;
     auto ended = std::make_shared<std::promise<void>>();
     done.push_back(ended->get_future());
-    workers.Post(lane, std::chrono::steady_clock::now() + 10s, [&, lane, ended](Store* store) {
+    // Counts the calls of its lane under way, for `busy`.
+    auto counted = [&, lane, ended](std::chrono::milliseconds busy) {
       const int now = ++running[lane];
       for (int seen = most[lane]; seen < now && !most[lane].compare_exchange_weak(seen, now);) {
       }
-      std::this_thread::sleep_for(store != nullptr ? 30ms : 0ms);
+      std::this_thread::sleep_for(busy);
       --running[lane];
       ended->set_value();
-      return Result::Ok();
-    });
+    };
+    workers.Post(lane, Deadline(SystemClock(), 10s),
+                 {[counted](Store&) {
+                    counted(30ms);
+                    return Result::Ok();
+                  },
+                  [counted] { counted(0ms); }});
   }
   for (auto& call : done) call.wait();
   EXPECT_EQ(most[1], 1);
@@ -44,7 +51,7 @@ TEST(StoreWorkersTest, ALaneRunsOnNoMoreWorkersThanItMay) {
 
 TEST(FaultLogTest, TellsTheFirstThenACountAMinuteThenTheEnd) {
   FaultLog log;
-  const FaultLog::Time t0;
+  const FaultLog::Time t0{0};
   EXPECT_EQ(log.Failed("disk full", t0), "store calls fail: disk full");
   EXPECT_EQ(log.Failed("disk full", t0 + 30s), std::nullopt);
   EXPECT_EQ(log.Failed("no answer", t0 + 40s), "store calls fail: no answer") << "another kind is told at once";

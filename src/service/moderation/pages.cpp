@@ -1,40 +1,22 @@
 #include "service/moderation/pages.h"
 
+#include "common/ascii_text.h"
 #include "common/direction_controls.h"
 #include "common/html_text.h"
 #include "common/utf8.h"
+#include "service/moderation/page_skeleton.h"
+#include "service/moderation/page_style.h"
+#include "service/moderation/page_template.h"
+#include "service/moderation/site_map.h"
 #include "service/values/record_values.h"
-#include "store/text_limits.h"
 
 namespace palisard {
 namespace {
-
-constexpr const char* kStyle =
-    "body{font-family:system-ui,sans-serif;margin:0;color:#1b1b1b;background:#f3f3f1;line-height:1.4}"
-    "header{background:#23313f;color:#fff;padding:.5rem 1rem;display:flex;flex-wrap:wrap;gap:.4rem 1rem;"
-    "align-items:center}header a{color:#fff}header form{margin-left:auto}"
-    "main{max-width:62rem;margin:auto;padding:.8rem}h1{font-size:1.4rem}h2{font-size:1.1rem;margin:.2rem 0 .5rem}"
-    ".card{background:#fff;border:1px solid #d8d8d8;border-radius:6px;padding:.7rem 1rem;margin:0 0 1rem}"
-    ".appeal{border-left:5px solid #b36b00}.scroll{overflow-x:auto}"
-    "table{border-collapse:collapse;width:100%}th,td{text-align:left;padding:.3rem .4rem;"
-    "border-bottom:1px solid #eee;vertical-align:top}"
-    ".seen{color:#0a6b2a;font-weight:600}.unseen{color:#8a1c1c}.muted{color:#666}"
-    ".notice{background:#e5f3e9;padding:.5rem 1rem;border-radius:4px}"
-    ".error{background:#fbe8e8;padding:.5rem 1rem;border-radius:4px}"
-    ".quote{white-space:pre-wrap;overflow-wrap:anywhere;background:#faf5ea;padding:.5rem .8rem;margin:.4rem 0}"
-    "code{overflow-wrap:anywhere;font-size:.85rem}bdi{overflow-wrap:anywhere}.pages{display:flex;gap:1rem}"
-    "input,select,textarea,button{font:inherit;padding:.35rem .5rem;margin:.15rem 0;max-width:100%}"
-    "textarea{width:100%;box-sizing:border-box}details{margin:.3rem 0}summary{cursor:pointer;padding:.2rem 0}"
-    "form.inline{display:inline}label{display:block}"
-    // On a phone each row of a report table is a block of its own.
-    "@media(max-width:40rem){.rows tr,.rows td{display:block;border:0;padding:.15rem 0}.rows tr{border-bottom:1px "
-    "solid #ddd;padding:.4rem 0}.rows th{display:none}}";
 
 std::string E(const std::string& text) { return EscapeHtml(text); }
 // What people wrote: escaped, without direction controls (which could end
 // the isolation early), and isolated from the page's own words.
 std::string U(const std::string& text) { return "<bdi>" + EscapeHtml(WithoutDirectionControls(text)) + "</bdi>"; }
-std::string Limit(TextField field) { return std::to_string(LimitOf(field).longest); }
 std::string Id(uint64_t id) { return std::to_string(id); }
 // "1 report", "3 reports".
 std::string Count(uint32_t count, const std::string& thing) {
@@ -44,38 +26,53 @@ std::string Count(uint32_t count, const std::string& thing) {
 std::string When(UnixTime time) { return "<time>" + E(FormatUtcTime(time)) + "</time>"; }
 
 std::string Document(const std::string& title, const std::string& header, const std::string& body) {
-  return "<!DOCTYPE html>\n<html lang=\"en\"><head><meta charset=\"utf-8\">"
-         "<meta name=\"viewport\" content=\"width=device-width, initial-scale=1\"><title>" +
-         E(title) + "</title><style>" + kStyle + "</style></head><body>" + header + "<main>" + body +
-         "</main></body></html>\n";
+  return FillIn(PALISARD_PAGE_SKELETON,
+                {{"title", E(title)}, {"style", PALISARD_PAGE_STYLE}, {"header", header}, {"body", body}});
 }
 
-std::string Hidden(const std::string& name, const std::string& value) {
-  return "<input type=\"hidden\" name=\"" + name + "\" value=\"" + E(value) + "\">";
+std::string Name(const FormField& field) { return "name=\"" + std::string(field.name) + "\""; }
+
+std::string Hidden(const FormField& field, const std::string& value) {
+  return "<input type=\"hidden\" " + Name(field) + " value=\"" + E(value) + "\">";
+}
+
+// An input of `field` with its bounds; `attributes` add to them.
+std::string Input(const FormField& field, const std::string& attributes) {
+  std::string input = "<input " + Name(field) + (attributes.empty() ? "" : " " + attributes) + " maxlength=\"" +
+                      std::to_string(field.Longest()) + "\"";
+  if (field.shortest > 0) input += " minlength=\"" + std::to_string(field.shortest) + "\"";
+  return input + ">";
+}
+
+std::string Action(PageId page, const std::string& path) {
+  return "method=\"" + AsciiLowercase(PageOf(page).method) + "\" action=\"" + path + "\"";
 }
 
 // A form that changes something: it carries the form token and the page to
 // return to.
-std::string PostForm(const Viewer& viewer, const std::string& action, const std::string& back,
-                     const std::string& fields, const std::string& button, const std::string& cssClass = "") {
-  return "<form method=\"post\" action=\"" + action + "\"" + (cssClass.empty() ? "" : " class=\"" + cssClass + "\"") +
-         ">" + Hidden("csrf", viewer.formToken) + Hidden("back", back) + fields + "<button>" + button +
+std::string PostForm(const Viewer& viewer, PageId page, const std::string& back, const std::string& fields,
+                     const std::string& button, const std::string& cssClass = "") {
+  return "<form " + Action(page, SitePath(page)) + (cssClass.empty() ? "" : " class=\"" + cssClass + "\"") + ">" +
+         Hidden(field::kFormToken, viewer.formToken) + Hidden(field::kBack, back) + fields + "<button>" + button +
          "</button></form>";
 }
 
 std::string ReasonField(const std::string& label) {
-  return "<label>" + label + " <input name=\"reason\" required maxlength=\"" + Limit(TextField::kReason) +
-         "\"></label>";
+  return "<label>" + label + " " + Input(field::kReason, "required") + "</label>";
 }
 
-std::string PlayerLink(uint64_t id) { return "<a href=\"/player/" + Id(id) + "\">" + Id(id) + "</a>"; }
+std::string PlayerLink(uint64_t id) {
+  return "<a href=\"" + SitePath(PageId::kPlayerFile, id) + "\">" + Id(id) + "</a>";
+}
+
+std::string Link(PageId page, const std::string& text) { return "<a href=\"" + SitePath(page) + "\">" + text + "</a>"; }
 
 std::string Frame(const Viewer& viewer, const std::string& title, const std::string& notice, const std::string& body) {
-  std::string header =
-      "<header><strong>Palisard</strong><a href=\"/queue\">Queue</a><a href=\"/bans\">Bans</a>"
-      "<a href=\"/audit\">Audit</a>";
-  if (viewer.admin) header += "<a href=\"/accounts\">Accounts</a>";
-  header += PostForm(viewer, "/signout", "/signin", "", "Sign out " + U(viewer.name)) + "</header>";
+  std::string header = "<header><strong>Palisard</strong>" + Link(PageId::kQueue, "Queue") +
+                       Link(PageId::kBans, "Bans") + Link(PageId::kAudit, "Audit");
+  if (viewer.admin) header += Link(PageId::kAccounts, "Accounts");
+  header +=
+      PostForm(viewer, PageId::kSignOut, SitePath(PageId::kSignInForm), "", "Sign out " + U(viewer.name)) + "</header>";
   const std::string shown = notice.empty() ? "" : "<p class=\"notice\">" + E(notice) + "</p>";
   return Document(title + " - Palisard moderation", header, "<h1>" + E(title) + "</h1>" + shown + body);
 }
@@ -96,25 +93,27 @@ std::string BanText(const Ban& ban, UnixTime now) {
 
 std::string BanForm(const Viewer& viewer, uint64_t playerId, const std::string& back) {
   const std::string fields =
-      Hidden("player", Id(playerId)) + ReasonField("Reason") +
-      "<label>For <select name=\"duration\"><option value=\"1h\">1 hour</option><option value=\"1d\">1 day</option>"
+      Hidden(field::kPlayer, Id(playerId)) + ReasonField("Reason") + "<label>For <select " + Name(field::kDuration) +
+      "><option value=\"1h\">1 hour</option><option value=\"1d\">1 day</option>"
       "<option value=\"7d\" selected>7 days</option><option value=\"30d\">30 days</option>"
-      "<option value=\"permanent\">permanent</option><option value=\"custom\">custom:</option></select> "
-      "<input name=\"custom\" placeholder=\"12h, 3d, 2w\" size=\"8\"></label>";
-  return "<details><summary>Ban " + Id(playerId) + "</summary>" + PostForm(viewer, "/ban", back, fields, "Ban") +
+      "<option value=\"permanent\">permanent</option><option value=\"custom\">custom:</option></select> " +
+      Input(field::kCustomDuration, "placeholder=\"12h, 3d, 2w\" size=\"8\"") + "</label>";
+  return "<details><summary>Ban " + Id(playerId) + "</summary>" + PostForm(viewer, PageId::kBan, back, fields, "Ban") +
          "</details>";
 }
 
 std::string LiftForm(const Viewer& viewer, uint64_t playerId, const std::string& back) {
   return "<details><summary>Lift the ban of " + Id(playerId) + "</summary>" +
-         PostForm(viewer, "/lift", back, Hidden("player", Id(playerId)) + ReasonField("Reason"), "Lift the ban") +
+         PostForm(viewer, PageId::kLift, back, Hidden(field::kPlayer, Id(playerId)) + ReasonField("Reason"),
+                  "Lift the ban") +
          "</details>";
 }
 
 std::string MuteButton(const Viewer& viewer, const char* kind, const std::string& subject, const std::string& label) {
-  return PostForm(viewer, "/mute", "/queue",
-                  Hidden("kind", kind) + Hidden("subject", subject) + Hidden("reason", "muted from the queue"), label,
-                  "inline");
+  return PostForm(viewer, PageId::kMute, SitePath(PageId::kQueue),
+                  Hidden(field::kMuteKind, kind) + Hidden(field::kMuteSubject, subject) +
+                      Hidden(field::kReason, "muted from the queue"),
+                  label, "inline");
 }
 
 // Earlier bans and cases of the player, beside the case at hand.
@@ -153,9 +152,10 @@ std::string CaseCard(const Viewer& viewer, const QueueCase& entry) {
          When(c.firstReportAt) + ", last " + When(c.lastReportAt) + ".</p>" + History(entry) +
          "<div class=\"scroll\"><table class=\"rows\"><tr><th>Reporter</th><th>Network</th><th>When</th>"
          "<th>Seen in the same match</th><th></th></tr>" +
-         rows + "</table></div>" + BanForm(viewer, c.playerId, "/queue") + "<details><summary>Dismiss</summary>" +
-         PostForm(viewer, "/dismiss", "/queue", Hidden("case", std::to_string(c.id)) + ReasonField("Reason"),
-                  "Dismiss the case") +
+         rows + "</table></div>" + BanForm(viewer, c.playerId, SitePath(PageId::kQueue)) +
+         "<details><summary>Dismiss</summary>" +
+         PostForm(viewer, PageId::kDismiss, SitePath(PageId::kQueue),
+                  Hidden(field::kCase, std::to_string(c.id)) + ReasonField("Reason"), "Dismiss the case") +
          "</details></section>";
 }
 
@@ -167,16 +167,18 @@ std::string AppealCard(const Viewer& viewer, const QueueAppeal& entry) {
   // The start of the text: the whole is on the player's page.
   constexpr std::size_t kShownCharacters = 300;
   const std::string shown = Utf8Prefix(appeal.text, kShownCharacters);
-  const std::string more = shown.size() < appeal.text.size()
-                               ? " <a href=\"/player/" + Id(appeal.playerId) + "\">(the whole appeal)</a>"
-                               : "";
+  const std::string more =
+      shown.size() < appeal.text.size()
+          ? " <a href=\"" + SitePath(PageId::kPlayerFile, appeal.playerId) + "\">(the whole appeal)</a>"
+          : "";
   return "<section class=\"card appeal\" id=\"appeal-" + std::to_string(appeal.id) + "\"><h2>Appeal of " +
          PlayerLink(appeal.playerId) + " <span class=\"muted\">appeal " + std::to_string(appeal.id) + "</span></h2>" +
          ban + "<div class=\"quote\">" + U(shown) + more + "</div><p class=\"muted\">From " + E(appeal.network) + ", " +
-         When(appeal.madeAt) + ".</p>" + LiftForm(viewer, appeal.playerId, "/queue") +
+         When(appeal.madeAt) + ".</p>" + LiftForm(viewer, appeal.playerId, SitePath(PageId::kQueue)) +
          "<details><summary>Reject</summary>" +
-         PostForm(viewer, "/reject-appeal", "/queue",
-                  Hidden("appeal", std::to_string(appeal.id)) + ReasonField("Reason"), "Reject the appeal") +
+         PostForm(viewer, PageId::kRejectAppeal, SitePath(PageId::kQueue),
+                  Hidden(field::kAppealNumber, std::to_string(appeal.id)) + ReasonField("Reason"),
+                  "Reject the appeal") +
          "</details></section>";
 }
 
@@ -201,13 +203,11 @@ std::string Table(const std::string& heads, const std::string& rows) {
 std::string SignInPage(const std::string& message) {
   const std::string shown = message.empty() ? "" : "<p class=\"error\">" + E(message) + "</p>";
   return Document("Sign in - Palisard moderation", "<header><strong>Palisard</strong></header>",
-                  "<h1>Sign in</h1>" + shown +
-                      "<form method=\"post\" action=\"/signin\" class=\"card\"><label>Name <input name=\"name\" "
-                      "autocomplete=\"username\" required maxlength=\"" +
-                      Limit(TextField::kAccountName) +
-                      "\"></label><label>Password <input "
-                      "name=\"password\" type=\"password\" autocomplete=\"current-password\" required></label>"
-                      "<button>Sign in</button></form>");
+                  "<h1>Sign in</h1>" + shown + "<form " + Action(PageId::kSignIn, SitePath(PageId::kSignIn)) +
+                      " class=\"card\"><label>Name " +
+                      Input(field::kAccountName, "autocomplete=\"username\" required") + "</label><label>Password " +
+                      Input(field::kPassword, "type=\"password\" autocomplete=\"current-password\" required") +
+                      "</label><button>Sign in</button></form>");
 }
 
 // The appeals below the cases, one screen at a time, with the way to the
@@ -221,13 +221,13 @@ std::string AppealsSection(const Viewer& viewer, const AppealsShown& appeals) {
                                                   std::to_string(first + appeals.shown.size())) +
                      "</h2>";
   for (const QueueAppeal& appeal : appeals.shown) body += AppealCard(viewer, appeal);
+  const auto screen = [](std::size_t number, const char* text) {
+    return "<a href=\"" + SitePath(PageId::kQueue) + "?" + std::string(field::kAppealScreen.name) + "=" +
+           std::to_string(number) + "#appeals\">" + text + "</a>";
+  };
   std::string pages;
-  if (appeals.screen > 0) {
-    pages += "<a href=\"/queue?appeals=" + std::to_string(appeals.screen - 1) + "#appeals\">Newer appeals</a>";
-  }
-  if (first + appeals.shown.size() < appeals.total) {
-    pages += "<a href=\"/queue?appeals=" + std::to_string(appeals.screen + 1) + "#appeals\">Older appeals</a>";
-  }
+  if (appeals.screen > 0) pages += screen(appeals.screen - 1, "Newer appeals");
+  if (first + appeals.shown.size() < appeals.total) pages += screen(appeals.screen + 1, "Older appeals");
   return body + (pages.empty() ? "" : "<p class=\"pages\">" + pages + "</p>");
 }
 
@@ -241,18 +241,16 @@ std::string QueuePage(const Viewer& viewer, const std::string& notice, const std
 }
 
 std::string BansPage(const Viewer& viewer, const std::string& notice, const std::vector<Ban>& bans,
-                     const std::vector<Mute>& mutes, uint64_t searched, bool all, UnixTime now) {
+                     const std::vector<Mute>& mutes, std::optional<uint64_t> searched, bool all, UnixTime now) {
   std::string body =
-      "<form method=\"get\" action=\"/bans\" class=\"card\"><label>Player id <input name=\"id\" "
-      "inputmode=\"numeric\" value=\"" +
-      (searched != 0 ? Id(searched) : "") +
-      "\"></label><label><input type=\"checkbox\" name=\"all\" "
-      "value=\"1\"" +
-      (all ? " checked" : "") + "> past bans too</label><button>Search</button></form>";
+      "<form " + Action(PageId::kBans, SitePath(PageId::kBans)) + " class=\"card\"><label>Player id " +
+      Input(field::kSearchedId, "inputmode=\"numeric\" value=\"" + (searched ? Id(*searched) : "") + "\"") +
+      "</label><label><input type=\"checkbox\" " + Name(field::kAllBans) + " value=\"1\"" + (all ? " checked" : "") +
+      "> past bans too</label><button>Search</button></form>";
   std::string rows;
   for (const Ban& ban : bans) {
     rows += "<tr><td>" + PlayerLink(ban.playerId) + "</td><td>" + BanText(ban, now) + "</td><td>" +
-            (ban.InForce(now) ? LiftForm(viewer, ban.playerId, "/bans") : "") + "</td></tr>";
+            (ban.InForce(now) ? LiftForm(viewer, ban.playerId, SitePath(PageId::kBans)) : "") + "</td></tr>";
   }
   body += Table("<th>Player</th><th>Ban</th><th></th>", rows);
   std::string muteRows;
@@ -260,7 +258,8 @@ std::string BansPage(const Viewer& viewer, const std::string& notice, const std:
     const bool reporter = mute.kind == MuteKind::kReporter;
     muteRows += "<tr><td>" + std::string(reporter ? "reporter " : "network ") + E(mute.subject) + "</td><td>" +
                 U(mute.reason) + "</td><td>" + U(mute.madeBy) + " " + When(mute.madeAt) + "</td><td>" +
-                PostForm(viewer, "/unmute", "/bans", Hidden("mute", std::to_string(mute.id)), "Unmute", "inline") +
+                PostForm(viewer, PageId::kUnmute, SitePath(PageId::kBans),
+                         Hidden(field::kMuteNumber, std::to_string(mute.id)), "Unmute", "inline") +
                 "</td></tr>";
   }
   body += "<h2>Muted</h2>" + Table("<th>Whose reports</th><th>Why</th><th>By</th><th></th>", muteRows);
@@ -273,7 +272,7 @@ std::string PlayerPage(const Viewer& viewer, const std::string& notice, uint64_t
   for (const Ban& ban : file.bans) {
     if (!inForce && ban.InForce(now)) inForce = &ban;
   }
-  const std::string back = "/player/" + Id(playerId);
+  const std::string back = SitePath(PageId::kPlayerFile, playerId);
   std::string body = "<section class=\"card\"><p>" +
                      (inForce ? "Banned " + BanText(*inForce, now) : std::string("Not banned.")) + "</p>" +
                      (inForce ? LiftForm(viewer, playerId, back) : BanForm(viewer, playerId, back)) + "</section>";
@@ -308,11 +307,14 @@ std::string PlayerPage(const Viewer& viewer, const std::string& notice, uint64_t
 }
 
 std::string AuditPage(const Viewer& viewer, const AuditFilter& filter, const std::vector<AuditEntry>& entries) {
-  std::string body =
-      "<form method=\"get\" action=\"/audit\" class=\"card\"><label>Who <input name=\"moderator\" value=\"" +
-      E(filter.actor) + "\"></label><label>Player <input name=\"player\" inputmode=\"numeric\" value=\"" +
-      (filter.playerId != 0 ? Id(filter.playerId) : "") + "\"></label><label>Action <input name=\"action\" value=\"" +
-      E(filter.action) + "\" placeholder=\"ban, lift, appeal, sign-in-failed\"></label><button>Filter</button></form>";
+  std::string body = "<form " + Action(PageId::kAudit, SitePath(PageId::kAudit)) + " class=\"card\"><label>Who " +
+                     Input(field::kAuditActor, "value=\"" + E(filter.actor) + "\"") + "</label><label>Player " +
+                     Input(field::kAuditPlayer, "inputmode=\"numeric\" value=\"" +
+                                                    (filter.playerId != 0 ? Id(filter.playerId) : "") + "\"") +
+                     "</label><label>Action " +
+                     Input(field::kAuditAction,
+                           "value=\"" + E(filter.action) + "\" placeholder=\"ban, lift, appeal, sign-in-failed\"") +
+                     "</label><button>Filter</button></form>";
   std::string rows;
   for (const AuditEntry& entry : entries) {
     rows += "<tr><td>" + When(entry.at) + "</td><td>" + U(entry.actor) + "</td><td>" + E(entry.from) + "</td><td>" +
@@ -331,24 +333,25 @@ std::string AccountsPage(const Viewer& viewer, const std::string& notice, const 
     rows += "<tr><td>" + U(account.name) + "</td><td>" + (admin ? "admin" : "moderator") + "</td><td>added " +
             When(account.createdAt) + " by " + U(account.createdBy) + "</td><td>" +
             (account.name == viewer.name ? std::string()
-                                         : PostForm(viewer, "/accounts/remove", "/accounts",
-                                                    Hidden("name", account.name), "Remove", "inline")) +
+                                         : PostForm(viewer, PageId::kRemoveAccount, SitePath(PageId::kAccounts),
+                                                    Hidden(field::kAccountName, account.name), "Remove", "inline")) +
             "</td></tr>";
   }
   const std::string add =
       "<h2>Add an account</h2>" +
-      PostForm(
-          viewer, "/accounts/add", "/accounts",
-          "<label>Name <input name=\"name\" required maxlength=\"" + Limit(TextField::kAccountName) +
-              "\"></label><label>Password (10 characters or more) <input name=\"password\" type=\"password\" "
-              "autocomplete=\"new-password\" required minlength=\"10\"></label>"
-              "<label>Role <select name=\"role\"><option>moderator</option><option>admin</option></select></label>",
-          "Add", "card");
+      PostForm(viewer, PageId::kAddAccount, SitePath(PageId::kAccounts),
+               "<label>Name " + Input(field::kAccountName, "required") + "</label><label>Password (" +
+                   std::to_string(field::kNewPassword.shortest) + " characters or more) " +
+                   Input(field::kNewPassword, "type=\"password\" autocomplete=\"new-password\" required") +
+                   "</label><label>Role <select " + Name(field::kRole) +
+                   "><option>moderator</option><option>admin</option></select></label>",
+               "Add", "card");
   return Frame(viewer, "Accounts", notice, Table("<th>Name</th><th>Role</th><th>Added</th><th></th>", rows) + add);
 }
 
 std::string MessagePage(const Viewer& viewer, const std::string& title, const std::string& message) {
-  return Frame(viewer, title, "", "<p class=\"error\">" + U(message) + "</p><p><a href=\"/queue\">Back</a></p>");
+  return Frame(viewer, title, "",
+               "<p class=\"error\">" + U(message) + "</p><p>" + Link(PageId::kQueue, "Back") + "</p>");
 }
 
 std::string PublicPlayerPage(uint64_t playerId, const std::optional<Ban>& ban, bool appealOpenFromHere,
@@ -360,10 +363,10 @@ std::string PublicPlayerPage(uint64_t playerId, const std::optional<Ban>& ban, b
     body += "<section class=\"card\"><p>Player " + Id(playerId) + " is banned " + Until(*ban) +
             ".</p><p>Reason: " + U(ban->reason) + "</p></section>";
     body += appealOpenFromHere ? "<p>An appeal from your network is open; the moderators will decide on it.</p>"
-                               : "<form method=\"post\" action=\"/player/" + Id(playerId) +
-                                     "\" class=\"card\"><label>Your appeal: why should the ban be lifted? <textarea "
-                                     "name=\"appeal\" rows=\"5\" maxlength=\"" +
-                                     Limit(TextField::kAppeal) +
+                               : "<form " + Action(PageId::kAppeal, SitePath(PageId::kAppeal, playerId)) +
+                                     " class=\"card\"><label>Your appeal: why should the ban be lifted? <textarea " +
+                                     Name(field::kAppealText) + " rows=\"5\" maxlength=\"" +
+                                     std::to_string(field::kAppealText.Longest()) +
                                      "\" required></textarea></label><button>Send the appeal</button></form>";
   }
   return Document("Player " + Id(playerId) + " - Palisard", "<header><strong>Palisard</strong></header>",

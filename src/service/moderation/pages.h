@@ -50,9 +50,9 @@ std::string SignInPage(const std::string& message);
 // The cases first, then one screen of appeals, summarised.
 std::string QueuePage(const Viewer& viewer, const std::string& notice, const std::vector<QueueCase>& cases,
                       const AppealsShown& appeals);
-// `searched` is the id searched for (0: none); `all` lists past bans too.
+// `searched` is the id searched for, if any; `all` lists past bans too.
 std::string BansPage(const Viewer& viewer, const std::string& notice, const std::vector<Ban>& bans,
-                     const std::vector<Mute>& mutes, uint64_t searched, bool all, UnixTime now);
+                     const std::vector<Mute>& mutes, std::optional<uint64_t> searched, bool all, UnixTime now);
 std::string PlayerPage(const Viewer& viewer, const std::string& notice, uint64_t playerId, const PlayerFile& file,
                        UnixTime now);
 std::string AuditPage(const Viewer& viewer, const AuditFilter& filter, const std::vector<AuditEntry>& entries);

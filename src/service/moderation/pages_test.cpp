@@ -2,6 +2,11 @@
 
 #include <gtest/gtest.h>
 
+#include <regex>
+
+#include "service/moderation/front_page.h"
+#include "service/moderation/site_map.h"
+
 namespace palisard {
 namespace {
 
@@ -47,7 +52,7 @@ TEST(ModerationPagesTest, NoTextFromOutsideBecomesMarkup) {
       "\xE2\x81\xA9\xE2\x80\xAE"
       "aimbot";
   const Ban turned{1, "r", 7, turning, turning, kNow, std::nullopt, BanLift{turning, kNow, turning}};
-  const std::string bans = BansPage(viewer, "", {turned}, {}, 0, true, kNow);
+  const std::string bans = BansPage(viewer, "", {turned}, {}, std::nullopt, true, kNow);
   EXPECT_EQ(bans.find("\xE2\x81\xA9"), std::string::npos);
   EXPECT_EQ(bans.find("\xE2\x80\xAE"), std::string::npos);
   EXPECT_NE(bans.find("(lifted <time>2024-05-01T12:00:00Z</time> by <bdi>aimbot</bdi>: <bdi>aimbot</bdi>)"),
@@ -61,6 +66,51 @@ TEST(ModerationPagesTest, NoTextFromOutsideBecomesMarkup) {
   EXPECT_LT(pages[1].find("id=\"case-3\""), pages[1].find("12 open appeals, newest first: 1 to 2"));
   EXPECT_NE(pages[1].find("href=\"/queue?appeals=1#appeals\">Older appeals"), std::string::npos);
   EXPECT_EQ(pages[1].find("Newer appeals"), std::string::npos);
+}
+
+// Each form of the pages goes to a page of the site map with its method,
+// and names only that page's fields, each input bounded as the map says.
+TEST(ModerationPagesTest, FormsAreThePagesOfTheSiteMap) {
+  const Viewer viewer{"mia", true, std::string(64, 'a')};
+  const Ban ban{1, "r", 7, "aimbot", "mia", kNow, std::nullopt, std::nullopt};
+  const Report report{4, 8, 7, "203.0.113.0/24", kNow, 3};
+  const Case open{3, 7, kNow, std::nullopt, 1, 1, 1, kNow, kNow};
+  const Appeal appeal{5, 7, "unfair", "203.0.113.0/24", kNow, std::nullopt};
+  const PlayerFile file{{ban}, {open}, {report}, {}, {appeal}};
+  const std::pair<Port, std::string> pages[] = {
+      {Port::kModeration, SignInPage("")},
+      {Port::kModeration, QueuePage(viewer, "", {{open, {{report, 1}}, file}}, {0, 10, 1, {{appeal, ban}}})},
+      {Port::kModeration, BansPage(viewer, "", {ban}, {{6, MuteKind::kNetwork, "x", "y", "mia", kNow}}, 7, true, kNow)},
+      {Port::kModeration, PlayerPage(viewer, "", 7, file, kNow)},
+      {Port::kModeration, AuditPage(viewer, {}, {})},
+      {Port::kModeration, AccountsPage(viewer, "", {{1, "eve", ModeratorRole::kAdmin, "mia", kNow}})},
+      {Port::kPublic, PublicPlayerPage(7, ban, false, "")},
+      {Port::kPublic, FrontPage().body},
+  };
+  const std::regex form("<form method=\"(get|post)\" action=\"([^\"?]*)\"[^>]*>(.*?)</form>");
+  const std::regex input("<(?:input|textarea|select)[^>]* name=\"([^\"]*)\"([^>]*)>");
+  std::size_t forms = 0;
+  for (const auto& [port, page] : pages) {
+    EXPECT_EQ(page.find("{{"), std::string::npos) << "a slot of its file left unfilled: " << page;
+    for (std::sregex_iterator f(page.begin(), page.end(), form), end; f != end; ++f, ++forms) {
+      const std::string method = (*f)[1] == "get" ? "GET" : "POST";
+      const SitePage* target = MatchPage(port, method, (*f)[2].str()).page;
+      ASSERT_NE(target, nullptr) << (*f)[0];
+      const std::string inputs = (*f)[3];
+      for (std::sregex_iterator i(inputs.begin(), inputs.end(), input); i != end; ++i) {
+        const auto bound = std::find_if(target->fields.begin(), target->fields.end(),
+                                        [&](const FormField& field) { return field.name == (*i)[1].str(); });
+        ASSERT_NE(bound, target->fields.end()) << (*i)[0] << " in " << (*f)[0];
+        const std::string maxlength = " maxlength=\"" + std::to_string(bound->Longest()) + "\"";
+        const bool free = (*i)[0].str().find("hidden") != std::string::npos || (*i)[0].str().find("<select") == 0 ||
+                          (*i)[0].str().find("checkbox") != std::string::npos;
+        if (!free) {
+          EXPECT_NE((*i)[2].str().find(maxlength), std::string::npos) << (*i)[0];
+        }
+      }
+    }
+  }
+  EXPECT_EQ(forms, 21u);
 }
 
 }  // namespace

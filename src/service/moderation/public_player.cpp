@@ -1,7 +1,6 @@
 #include "service/moderation/public_player.h"
 
-#include <string_view>
-
+#include "service/http/error_answers.h"
 #include "service/http/form_fields.h"
 #include "service/http/page_answers.h"
 #include "service/moderation/pages.h"
@@ -38,57 +37,50 @@ unsigned VerdictStatus(AppealVerdict verdict) {
   }
 }
 
-HttpAnswer Page(unsigned status, Store& store, uint64_t playerId, const std::string& network, UnixTime now,
-                const std::string& notice, Result* stored) {
+// The service's fault, when the store cannot answer.
+StoreReply Unanswered(const Result& failure) {
+  return {ErrorAnswer(Refusal::kCannotAnswerNow, Medium::kHtml), failure};
+}
+
+StoreReply Page(unsigned status, Store& store, uint64_t playerId, const std::string& network, UnixTime now,
+                const std::string& notice) {
   PlayerFile file;
-  *stored = store.Player(playerId, &file);
-  if (!stored->ok()) return HtmlPage(503, "<!DOCTYPE html>\n<p>The service cannot answer now; try again later.</p>\n");
+  const Result found = store.Player(playerId, &file);
+  if (!found.ok()) return Unanswered(found);
   std::optional<Ban> inForce;
   for (const Ban& ban : file.bans) {
     if (!inForce && ban.InForce(now)) inForce = ban;
   }
   bool appealOpen = false;
   for (const Appeal& appeal : file.appeals) appealOpen = appealOpen || (!appeal.closing && appeal.network == network);
-  return HtmlPage(status, PublicPlayerPage(playerId, inForce, appealOpen, notice));
+  return {HtmlPage(status, PublicPlayerPage(playerId, inForce, appealOpen, notice)), Result::Ok()};
 }
 
 }  // namespace
 
-Routed RoutePlayerPage(const HttpRequest& request, const ServeSettings& settings) {
+Routed RoutePlayerPage(const HttpRequest& request, const SitePage& page, const ServeSettings& settings) {
   uint64_t playerId = 0;
-  const std::string id = PathOf(request.target).substr(std::string_view(kPlayerPagePrefix).size());
-  if (!ParseCommunityId(id, &playerId).ok()) {
-    return HtmlPage(404, "<!DOCTYPE html>\n<title>Not found</title><p>No such player page.</p>\n");
+  if (!ParseCommunityId(std::string(PathTail(page, PathOf(request.target))), &playerId).ok()) {
+    return ErrorAnswer(Refusal::kNotFound, Medium::kHtml, "no player has this page");
   }
-  if (request.method == "GET") {
-    return StoreCall([playerId, network = request.network](Store& store, UnixTime now, Result* stored) {
-      return Page(200, store, playerId, network, now, "", stored);
+  if (page.id == PageId::kPlayerPage) {
+    return StoreCall([playerId, network = request.network](Store& store, UnixTime now) {
+      return Page(200, store, playerId, network, now, "");
     });
-  }
-  if (request.method != "POST") {
-    HttpAnswer answer = HtmlPage(405, "");
-    answer.headers.emplace_back("Allow", "GET, POST");
-    return answer;
   }
   // Only the player's page may send an appeal: another site's cannot make
   // its visitors file them.
   if (!SameOrigin(request)) {
-    return HtmlPage(403,
-                    "<!DOCTYPE html>\n<title>Refused</title><p>Refused: appeals are sent from the player's own "
-                    "page on this site.</p>\n");
+    return ErrorAnswer(Refusal::kForbidden, Medium::kHtml, "appeals are sent from the player's own page on this site");
   }
-  const NewAppeal appeal{playerId, Field(ParseFormFields(request.body), "appeal"), request.network};
-  return StoreCall([appeal, &settings](Store& store, UnixTime now, Result* stored) {
+  const NewAppeal appeal{playerId, Field(ParseFormFields(request.body), field::kAppealText), request.network};
+  return StoreCall([appeal, &settings](Store& store, UnixTime now) {
     AppealVerdict verdict = AppealVerdict::kRecorded;
     Result made = store.RecordAppeal(appeal, settings.appealLimits, now, &verdict);
-    if (made.kind() == Result::Kind::kInvalid) {
-      return Page(400, store, appeal.playerId, appeal.network, now, made.text(), stored);
-    }
-    if (!made.ok()) {
-      *stored = made;
-      return HtmlPage(503, "<!DOCTYPE html>\n<p>The service cannot answer now; try again later.</p>\n");
-    }
-    return Page(VerdictStatus(verdict), store, appeal.playerId, appeal.network, now, VerdictText(verdict), stored);
+    if (made.kind() == Result::Kind::kInvalid)
+      return Page(400, store, appeal.playerId, appeal.network, now, made.text());
+    if (!made.ok()) return Unanswered(made);
+    return Page(VerdictStatus(verdict), store, appeal.playerId, appeal.network, now, VerdictText(verdict));
   });
 }
 

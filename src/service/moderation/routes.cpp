@@ -6,9 +6,11 @@
 
 #include "common/utf8.h"
 #include "service/accounts/credentials.h"
+#include "service/http/error_answers.h"
 #include "service/http/form_fields.h"
 #include "service/http/page_answers.h"
 #include "service/moderation/pages.h"
+#include "service/moderation/site_map.h"
 #include "service/values/record_values.h"
 #include "service/values/source_network.h"
 #include "store/text_limits.h"
@@ -37,8 +39,7 @@ struct Visit {
   FormFields fields;  // the form's (POST) or the query's (GET)
 };
 
-using Handler = HttpAnswer (*)(Store& store, const Visit& visit, const HttpRequest& request, UnixTime now,
-                               Result* stored);
+using Handler = StoreReply (*)(Store& store, const Visit& visit, const HttpRequest& request, UnixTime now);
 
 // What an action that went well says on the page it returns to.
 constexpr std::pair<std::string_view, const char*> kNotices[] = {
@@ -53,7 +54,7 @@ constexpr std::pair<std::string_view, const char*> kNotices[] = {
 };
 
 std::string Notice(const FormFields& fields) {
-  const std::string done = Field(fields, "done");
+  const std::string done = Field(fields, field::kDone);
   for (const auto& [code, text] : kNotices) {
     if (code == done) return text;
   }
@@ -66,7 +67,7 @@ std::string SessionCookie(const HttpRequest& request, const std::string& token, 
 }
 
 HttpAnswer ToSignIn(const HttpRequest& request) {
-  HttpAnswer answer = SeeOther("/signin");
+  HttpAnswer answer = SeeOther(SitePath(PageId::kSignInForm));
   if (!CookieValue(request.cookie, kCookieName).empty()) {
     answer.headers.emplace_back("Set-Cookie", SessionCookie(request, "", 0));
   }
@@ -77,17 +78,17 @@ HttpAnswer ToSignIn(const HttpRequest& request) {
 std::string SafeBack(const std::string& back) {
   const bool local = back.size() > 1 && back[0] == '/' && back[1] != '/' &&
                      back.find_first_not_of("abcdefghijklmnopqrstuvwxyz0123456789/-_") == std::string::npos;
-  return local ? back : "/queue";
+  return local ? back : SitePath(PageId::kQueue);
 }
 
 HttpAnswer Done(const Visit& visit, const char* code) {
-  return SeeOther(SafeBack(Field(visit.fields, "back")) + "?done=" + code);
+  return SeeOther(SafeBack(Field(visit.fields, field::kBack)) + "?" + std::string(field::kDone.name) + "=" + code);
 }
 
-// A store's failure as a page; an unreachable store also goes to `stored`.
-HttpAnswer Failed(const Visit& visit, const Result& result, Result* stored) {
+// A refusal of the request as a page, and a failure of the store as one
+// that also tells the worker.
+StoreReply Failed(const Visit& visit, const Result& result) {
   unsigned status = 400;
-  const char* title = "Not done";
   switch (result.kind()) {
     case Result::Kind::kInvalid:
       break;
@@ -98,32 +99,39 @@ HttpAnswer Failed(const Visit& visit, const Result& result, Result* stored) {
       status = 404;
       break;
     default:
-      *stored = result;
-      status = 503;
-      title = "The database cannot answer now";
+      const Refusal unavailable = Refusal::kCannotAnswerNow;
+      return {HtmlPage(StatusOf(unavailable), MessagePage(visit.viewer, Wording(unavailable), result.text())), result};
   }
-  return HtmlPage(status, MessagePage(visit.viewer, title, result.text()));
+  return {HtmlPage(status, MessagePage(visit.viewer, "Not done", result.text())), Result::Ok()};
+}
+
+// A page the store answered.
+StoreReply Shown(std::string page) { return {HtmlPage(200, std::move(page)), Result::Ok()}; }
+
+// Back to the page the action came from, saying it is done; or why not.
+StoreReply Finished(const Visit& visit, const Result& result, const char* done) {
+  return result.ok() ? StoreReply{Done(visit, done), Result::Ok()} : Failed(visit, result);
 }
 
 Result Reason(const Visit& visit, std::string* reason) {
-  *reason = Field(visit.fields, "reason");
+  *reason = Field(visit.fields, field::kReason);
   return CheckText(TextField::kReason, *reason);
 }
 
 // Which screen of appeals the queue shows, from 0.
 std::size_t AppealScreen(const Visit& visit) {
   uint64_t screen = 0;
-  const std::string given = Field(visit.fields, "appeals");
+  const std::string given = Field(visit.fields, field::kAppealScreen);
   const auto [end, error] = std::from_chars(given.data(), given.data() + given.size(), screen);
   const bool read = error == std::errc() && end == given.data() + given.size();
   return read ? static_cast<std::size_t>(std::min<uint64_t>(screen, 1000000)) : 0;
 }
 
-Result PlayerField(const Visit& visit, const char* name, uint64_t* id) {
-  return ParseCommunityId(Field(visit.fields, name), id);
+Result PlayerField(const Visit& visit, const FormField& field, uint64_t* id) {
+  return ParseCommunityId(Field(visit.fields, field), id);
 }
 
-HttpAnswer ShowQueue(Store& store, const Visit& visit, const HttpRequest&, UnixTime now, Result* stored) {
+StoreReply ShowQueue(Store& store, const Visit& visit, const HttpRequest&, UnixTime now) {
   std::vector<Case> open;
   Result result = store.OpenCases(&open);
   std::vector<QueueCase> cases;
@@ -147,102 +155,107 @@ HttpAnswer ShowQueue(Store& store, const Visit& visit, const HttpRequest&, UnixT
     }
     appeals.shown.push_back(std::move(entry));
   }
-  if (!result.ok()) return Failed(visit, result, stored);
-  return HtmlPage(200, QueuePage(visit.viewer, Notice(visit.fields), cases, appeals));
+  if (!result.ok()) return Failed(visit, result);
+  return Shown(QueuePage(visit.viewer, Notice(visit.fields), cases, appeals));
 }
 
-HttpAnswer ShowBans(Store& store, const Visit& visit, const HttpRequest&, UnixTime now, Result* stored) {
-  const bool all = Field(visit.fields, "all") == "1";
-  uint64_t searched = 0;
+StoreReply ShowBans(Store& store, const Visit& visit, const HttpRequest&, UnixTime now) {
+  const bool all = Field(visit.fields, field::kAllBans) == "1";
+  std::optional<uint64_t> searched;
   std::vector<Ban> bans;
   Result result;
-  if (!Field(visit.fields, "id").empty()) {
-    result = PlayerField(visit, "id", &searched);
+  if (!Field(visit.fields, field::kSearchedId).empty()) {
+    uint64_t id = 0;
+    result = PlayerField(visit, field::kSearchedId, &id);
     PlayerFile file;
-    if (result.ok()) result = store.Player(searched, &file);
+    if (result.ok()) result = store.Player(id, &file);
     for (const Ban& ban : file.bans) {
       if (all || ban.InForce(now)) bans.push_back(ban);
     }
+    searched = id;
   } else {
     result = store.ListBans(all, now, &bans);
     if (bans.size() > kBanLines) bans.resize(kBanLines);
   }
   std::vector<Mute> mutes;
   if (result.ok()) result = store.Mutes(&mutes);
-  if (!result.ok()) return Failed(visit, result, stored);
-  return HtmlPage(200, BansPage(visit.viewer, Notice(visit.fields), bans, mutes, searched, all, now));
+  if (!result.ok()) return Failed(visit, result);
+  return Shown(BansPage(visit.viewer, Notice(visit.fields), bans, mutes, searched, all, now));
 }
 
-HttpAnswer ShowPlayer(Store& store, const Visit& visit, const HttpRequest& request, UnixTime now, Result* stored) {
+StoreReply ShowPlayer(Store& store, const Visit& visit, const HttpRequest& request, UnixTime now) {
   uint64_t playerId = 0;
-  Result result = ParseCommunityId(PathOf(request.target).substr(std::string_view("/player/").size()), &playerId);
+  Result result =
+      ParseCommunityId(std::string(PathTail(PageOf(PageId::kPlayerFile), PathOf(request.target))), &playerId);
   PlayerFile file;
   if (result.ok()) result = store.Player(playerId, &file);
-  if (!result.ok()) return Failed(visit, result, stored);
-  return HtmlPage(200, PlayerPage(visit.viewer, Notice(visit.fields), playerId, file, now));
+  if (!result.ok()) return Failed(visit, result);
+  return Shown(PlayerPage(visit.viewer, Notice(visit.fields), playerId, file, now));
 }
 
-HttpAnswer ShowAudit(Store& store, const Visit& visit, const HttpRequest&, UnixTime, Result* stored) {
-  AuditFilter filter{Field(visit.fields, "moderator"), 0, Field(visit.fields, "action")};
+StoreReply ShowAudit(Store& store, const Visit& visit, const HttpRequest&, UnixTime) {
+  AuditFilter filter{Field(visit.fields, field::kAuditActor), 0, Field(visit.fields, field::kAuditAction)};
   Result result;
-  if (!Field(visit.fields, "player").empty()) result = PlayerField(visit, "player", &filter.playerId);
+  if (!Field(visit.fields, field::kAuditPlayer).empty())
+    result = PlayerField(visit, field::kAuditPlayer, &filter.playerId);
   std::vector<AuditEntry> entries;
   if (result.ok()) result = store.Audit(filter, kAuditLines, &entries);
-  if (!result.ok()) return Failed(visit, result, stored);
-  return HtmlPage(200, AuditPage(visit.viewer, filter, entries));
+  if (!result.ok()) return Failed(visit, result);
+  return Shown(AuditPage(visit.viewer, filter, entries));
 }
 
-HttpAnswer ShowAccounts(Store& store, const Visit& visit, const HttpRequest&, UnixTime, Result* stored) {
+StoreReply ShowAccounts(Store& store, const Visit& visit, const HttpRequest&, UnixTime) {
   std::vector<Moderator> accounts;
   Result result = store.Moderators(&accounts);
-  if (!result.ok()) return Failed(visit, result, stored);
-  return HtmlPage(200, AccountsPage(visit.viewer, Notice(visit.fields), accounts));
+  if (!result.ok()) return Failed(visit, result);
+  return Shown(AccountsPage(visit.viewer, Notice(visit.fields), accounts));
 }
 
-HttpAnswer DoBan(Store& store, const Visit& visit, const HttpRequest&, UnixTime now, Result* stored) {
+StoreReply DoBan(Store& store, const Visit& visit, const HttpRequest&, UnixTime now) {
   NewBan ban;
-  Result result = PlayerField(visit, "player", &ban.playerId);
+  Result result = PlayerField(visit, field::kPlayer, &ban.playerId);
   if (result.ok()) result = Reason(visit, &ban.reason);
-  std::string duration = Field(visit.fields, "duration");
-  if (duration == "custom") duration = Field(visit.fields, "custom");
+  std::string duration = Field(visit.fields, field::kDuration);
+  if (duration == "custom") duration = Field(visit.fields, field::kCustomDuration);
   std::optional<int64_t> length;
   if (result.ok()) result = ParseBanDuration(duration, &length);
   if (length) ban.until = now + *length;
   if (result.ok()) result = store.AddBan(ban, visit.actor, now, nullptr);
-  return result.ok() ? Done(visit, "ban") : Failed(visit, result, stored);
+  return Finished(visit, result, "ban");
 }
 
-HttpAnswer DoLift(Store& store, const Visit& visit, const HttpRequest&, UnixTime now, Result* stored) {
+StoreReply DoLift(Store& store, const Visit& visit, const HttpRequest&, UnixTime now) {
   uint64_t playerId = 0;
   std::string reason;
-  Result result = PlayerField(visit, "player", &playerId);
+  Result result = PlayerField(visit, field::kPlayer, &playerId);
   if (result.ok()) result = Reason(visit, &reason);
   if (result.ok()) result = store.LiftBan(playerId, reason, visit.actor, now, nullptr);
-  return result.ok() ? Done(visit, "lift") : Failed(visit, result, stored);
+  return Finished(visit, result, "lift");
 }
 
-HttpAnswer DoDismiss(Store& store, const Visit& visit, const HttpRequest&, UnixTime now, Result* stored) {
+StoreReply DoDismiss(Store& store, const Visit& visit, const HttpRequest&, UnixTime now) {
   int64_t caseId = 0;
   std::string reason;
-  Result result = ParseCaseId(Field(visit.fields, "case"), &caseId);
+  Result result = ParseCaseId(Field(visit.fields, field::kCase), &caseId);
   if (result.ok()) result = Reason(visit, &reason);
   if (result.ok()) result = store.DismissCase(caseId, reason, visit.actor, now);
-  return result.ok() ? Done(visit, "dismiss") : Failed(visit, result, stored);
+  return Finished(visit, result, "dismiss");
 }
 
-HttpAnswer DoRejectAppeal(Store& store, const Visit& visit, const HttpRequest&, UnixTime now, Result* stored) {
+StoreReply DoRejectAppeal(Store& store, const Visit& visit, const HttpRequest&, UnixTime now) {
   int64_t appealId = 0;
   std::string reason;
-  Result result = ParseCaseId(Field(visit.fields, "appeal"), &appealId);
+  Result result = ParseCaseId(Field(visit.fields, field::kAppealNumber), &appealId);
   if (result.ok()) result = Reason(visit, &reason);
   if (result.ok()) result = store.RejectAppeal(appealId, reason, visit.actor, now);
-  return result.ok() ? Done(visit, "reject") : Failed(visit, result, stored);
+  return Finished(visit, result, "reject");
 }
 
 // A reporter id, or a network as SourceNetwork writes it.
 Result MuteSubject(const Visit& visit, MuteKind* kind, std::string* subject) {
-  const std::string given = Field(visit.fields, "subject");
-  if (Field(visit.fields, "kind") == "reporter") {
+  const std::string given = Field(visit.fields, field::kMuteSubject);
+  const std::string muted = Field(visit.fields, field::kMuteKind);
+  if (muted == "reporter") {
     uint64_t id = 0;
     *kind = MuteKind::kReporter;
     Result parsed = ParseCommunityId(given, &id);
@@ -251,133 +264,164 @@ Result MuteSubject(const Visit& visit, MuteKind* kind, std::string* subject) {
   }
   *kind = MuteKind::kNetwork;
   *subject = given;
-  if (Field(visit.fields, "kind") == "network" && SourceNetwork(given.substr(0, given.find('/'))) == given) {
+  if (muted == "network" && SourceNetwork(given.substr(0, given.find('/'))) == given) {
     return Result::Ok();
   }
-  return Result::Failure(Result::Kind::kInvalid, 0, "'" + given + "' is not a reporter id or a source network");
+  return Result::Invalid("'" + given + "' is not a reporter id or a source network");
 }
 
-HttpAnswer DoMute(Store& store, const Visit& visit, const HttpRequest&, UnixTime now, Result* stored) {
+StoreReply DoMute(Store& store, const Visit& visit, const HttpRequest&, UnixTime now) {
   MuteKind kind = MuteKind::kReporter;
   std::string subject;
   std::string reason;
   Result result = MuteSubject(visit, &kind, &subject);
   if (result.ok()) result = Reason(visit, &reason);
   if (result.ok()) result = store.AddMute(kind, subject, reason, visit.actor, now);
-  return result.ok() ? Done(visit, "mute") : Failed(visit, result, stored);
+  return Finished(visit, result, "mute");
 }
 
-HttpAnswer DoUnmute(Store& store, const Visit& visit, const HttpRequest&, UnixTime now, Result* stored) {
+StoreReply DoUnmute(Store& store, const Visit& visit, const HttpRequest&, UnixTime now) {
   int64_t muteId = 0;
-  Result result = ParseCaseId(Field(visit.fields, "mute"), &muteId);
+  Result result = ParseCaseId(Field(visit.fields, field::kMuteNumber), &muteId);
   if (result.ok()) result = store.LiftMute(muteId, visit.actor, now);
-  return result.ok() ? Done(visit, "unmute") : Failed(visit, result, stored);
+  return Finished(visit, result, "unmute");
 }
 
-HttpAnswer DoAddAccount(Store& store, const Visit& visit, const HttpRequest&, UnixTime now, Result* stored) {
-  const std::string name = Field(visit.fields, "name");
-  const std::string password = Field(visit.fields, "password");
+StoreReply DoAddAccount(Store& store, const Visit& visit, const HttpRequest&, UnixTime now) {
+  const std::string name = Field(visit.fields, field::kAccountName);
+  const std::string password = Field(visit.fields, field::kNewPassword);
   Result result = CheckModeratorName(name);
   if (result.ok()) result = CheckPassword(password);
   std::string hash;
   if (result.ok()) result = HashPassword(password, HashCost::kInteractive, &hash);
-  const ModeratorRole role = Field(visit.fields, "role") == "admin" ? ModeratorRole::kAdmin : ModeratorRole::kModerator;
+  const ModeratorRole role =
+      Field(visit.fields, field::kRole) == "admin" ? ModeratorRole::kAdmin : ModeratorRole::kModerator;
   if (result.ok()) result = store.AddModerator(name, role, hash, visit.actor, now);
-  return result.ok() ? Done(visit, "account-add") : Failed(visit, result, stored);
+  return Finished(visit, result, "account-add");
 }
 
-HttpAnswer DoRemoveAccount(Store& store, const Visit& visit, const HttpRequest&, UnixTime now, Result* stored) {
-  const std::string name = Field(visit.fields, "name");
+StoreReply DoRemoveAccount(Store& store, const Visit& visit, const HttpRequest&, UnixTime now) {
+  const std::string name = Field(visit.fields, field::kAccountName);
   // An admin who removed himself could lock the community out of its pages.
-  Result result = name == visit.viewer.name
-                      ? Result::Failure(Result::Kind::kInvalid, 0, "you cannot remove your own account here")
-                      : store.RemoveModerator(name, visit.actor, now);
-  return result.ok() ? Done(visit, "account-remove") : Failed(visit, result, stored);
+  Result result = name == visit.viewer.name ? Result::Invalid("you cannot remove your own account here")
+                                            : store.RemoveModerator(name, visit.actor, now);
+  return Finished(visit, result, "account-remove");
 }
 
-HttpAnswer DoSignOut(Store& store, const Visit& visit, const HttpRequest& request, UnixTime now, Result* stored) {
+StoreReply DoSignOut(Store& store, const Visit& visit, const HttpRequest& request, UnixTime now) {
   Result result = store.EndSession(SessionTokenHash(visit.token), visit.actor, now);
-  if (!result.ok()) return Failed(visit, result, stored);
-  HttpAnswer answer = SeeOther("/signin");
+  if (!result.ok()) return Failed(visit, result);
+  HttpAnswer answer = SeeOther(SitePath(PageId::kSignInForm));
   answer.headers.emplace_back("Set-Cookie", SessionCookie(request, "", 0));
-  return answer;
+  return {answer, Result::Ok()};
 }
 
-struct Page {
-  const char* method;
-  const char* path;  // ending in '/': a prefix
-  bool adminOnly;
-  Handler handler;
-};
-
-constexpr Page kPages[] = {
-    {"GET", "/queue", false, ShowQueue},
-    {"GET", "/bans", false, ShowBans},
-    {"GET", "/player/", false, ShowPlayer},
-    {"GET", "/audit", false, ShowAudit},
-    {"GET", "/accounts", true, ShowAccounts},
-    {"POST", "/ban", false, DoBan},
-    {"POST", "/lift", false, DoLift},
-    {"POST", "/dismiss", false, DoDismiss},
-    {"POST", "/reject-appeal", false, DoRejectAppeal},
-    {"POST", "/mute", false, DoMute},
-    {"POST", "/unmute", false, DoUnmute},
-    {"POST", "/accounts/add", true, DoAddAccount},
-    {"POST", "/accounts/remove", true, DoRemoveAccount},
-    {"POST", "/signout", false, DoSignOut},
-};
-
-bool Matches(const Page& page, const std::string& path) {
-  const std::string_view name = page.path;
-  return name.back() == '/' ? path.size() > name.size() && path.rfind(name, 0) == 0 : path == name;
+// The handler of each signed-in page of the map.
+Handler HandlerOf(PageId page) {
+  switch (page) {
+    case PageId::kQueue:
+      return ShowQueue;
+    case PageId::kBans:
+      return ShowBans;
+    case PageId::kPlayerFile:
+      return ShowPlayer;
+    case PageId::kAudit:
+      return ShowAudit;
+    case PageId::kAccounts:
+      return ShowAccounts;
+    case PageId::kBan:
+      return DoBan;
+    case PageId::kLift:
+      return DoLift;
+    case PageId::kDismiss:
+      return DoDismiss;
+    case PageId::kRejectAppeal:
+      return DoRejectAppeal;
+    case PageId::kMute:
+      return DoMute;
+    case PageId::kUnmute:
+      return DoUnmute;
+    case PageId::kAddAccount:
+      return DoAddAccount;
+    case PageId::kRemoveAccount:
+      return DoRemoveAccount;
+    case PageId::kSignOut:
+      return DoSignOut;
+    case PageId::kModerationHome:
+    case PageId::kSignInForm:
+    case PageId::kSignIn:
+    case PageId::kFrontPage:
+    case PageId::kPlayerLookup:
+    case PageId::kPlayerPage:
+    case PageId::kAppeal:
+    case PageId::kVersionFile:
+      break;
+  }
+  return nullptr;
 }
 
-HttpAnswer Refused(const std::string& why) {
-  return HtmlPage(403, "<!DOCTYPE html>\n<title>Refused</title><p>Refused: " + why + "</p>\n");
+// The sign-in page when the database or the secrets cannot be used now.
+HttpAnswer SignInUnanswered() {
+  return HtmlPage(StatusOf(Refusal::kCannotAnswerNow), SignInPage(Wording(Refusal::kCannotAnswerNow)));
 }
+
+HttpAnswer Refused(const std::string& why) { return ErrorAnswer(Refusal::kForbidden, Medium::kHtml, why); }
 
 // Runs a page for the moderator whose session the request's cookie names.
-HttpAnswer SignedIn(Store& store, const Page& page, const HttpRequest& request, UnixTime now, Result* stored) {
+StoreReply SignedIn(Store& store, const SitePage& page, const HttpRequest& request, UnixTime now) {
   const std::string token = CookieValue(request.cookie, kCookieName);
-  if (token.empty()) return ToSignIn(request);
+  if (token.empty()) return {ToSignIn(request), Result::Ok()};
   std::optional<SessionInfo> session;
-  *stored = store.FindSession(SessionTokenHash(token), now, &session);
-  if (!stored->ok()) return HtmlPage(503, SignInPage("The database cannot answer now; try again in a moment."));
-  if (!session) return ToSignIn(request);
+  const Result found = store.FindSession(SessionTokenHash(token), now, &session);
+  if (!found.ok()) return {SignInUnanswered(), found};
+  if (!session) return {ToSignIn(request), Result::Ok()};
   const Moderator& moderator = session->moderator;
   const bool admin = moderator.role == ModeratorRole::kAdmin;
   Visit visit{token, {moderator.name, admin, FormToken(token)}, {moderator.name, request.client}, {}};
   const bool post = request.method == "POST";
   visit.fields = ParseFormFields(post ? request.body : QueryOf(request.target));
-  if (post && !SameSecret(Field(visit.fields, "csrf"), visit.viewer.formToken)) {
-    return Refused("the form's token is missing or not this session's.");
+  if (post && !SameSecret(Field(visit.fields, field::kFormToken), visit.viewer.formToken)) {
+    return {Refused("the form's token is missing or not this session's."), Result::Ok()};
   }
-  if (page.adminOnly && !admin) return HtmlPage(403, MessagePage(visit.viewer, "Refused", "Only admins may do this."));
-  return page.handler(store, visit, request, now, stored);
+  if (page.audience == Audience::kAdmin && !admin) {
+    const Refusal refused = Refusal::kForbidden;
+    return {HtmlPage(StatusOf(refused), MessagePage(visit.viewer, Wording(refused), "Only admins may do this.")),
+            Result::Ok()};
+  }
+  const Result bounded = CheckFields(page, visit.fields);
+  if (!bounded.ok()) return Failed(visit, bounded);
+  return HandlerOf(page.id)(store, visit, request, now);
 }
 
-HttpAnswer SignIn(Store& store, const HttpRequest& request, const ServeSettings& settings, UnixTime now,
-                  Result* stored) {
+StoreReply SignIn(Store& store, const HttpRequest& request, const ServeSettings& settings, UnixTime now) {
+  // Made first: a sign-in that could not open a session is not counted, and
+  // nobody is told his right password is wrong.
+  std::string token;
+  if (!NewSessionToken(&token).ok()) return {SignInUnanswered(), Result::Ok()};
   const FormFields fields = ParseFormFields(request.body);
+  const Result bounded = CheckFields(PageOf(PageId::kSignIn), fields);
+  if (!bounded.ok()) return {HtmlPage(400, SignInPage(bounded.text())), Result::Ok()};
   // The audit keeps a name only as long as an account's may be.
-  const Actor actor{Utf8Prefix(Field(fields, "name"), LimitOf(TextField::kAccountName).longest), request.client};
+  const Actor actor{Utf8Prefix(Field(fields, field::kAccountName), field::kAccountName.Longest()), request.client};
   SignInAttempt attempt;
-  *stored = store.BeginSignIn(request.network, settings.signInLimits, actor, now, &attempt);
-  if (!stored->ok()) return HtmlPage(503, SignInPage("The database cannot answer now; try again in a moment."));
+  const Result begun = store.BeginSignIn(request.network, settings.signInLimits, actor, now, &attempt);
+  if (!begun.ok()) return {SignInUnanswered(), begun};
   if (attempt.locked) {
-    return HtmlPage(429, SignInPage("Too many failed sign-ins for this account or from your network: try again in " +
-                                    std::to_string(settings.signInLimits.window / 60) + " minutes."));
+    return {HtmlPage(429, SignInPage("Too many failed sign-ins for this account or from your network: try again in " +
+                                     std::to_string(settings.signInLimits.window / 60) + " minutes.")),
+            Result::Ok()};
   }
-  const bool right = VerifyPassword(Field(fields, "password"), attempt.passwordHash);
-  const std::string token = right ? NewSessionToken() : "";
-  const std::optional<std::string> tokenHash =
-      token.empty() ? std::nullopt : std::optional<std::string>(SessionTokenHash(token));
-  *stored = store.FinishSignIn(attempt, tokenHash, now + kSessionLength, actor, now);
-  if (!stored->ok()) return HtmlPage(503, SignInPage("The database cannot answer now; try again in a moment."));
-  if (!tokenHash) return HtmlPage(401, SignInPage("Wrong name or password."));
-  HttpAnswer answer = SeeOther("/queue");
+  bool right = false;
+  if (!VerifyPassword(Field(fields, field::kPassword), attempt.passwordHash, &right).ok()) {
+    return {SignInUnanswered(), Result::Ok()};
+  }
+  const std::optional<std::string> tokenHash = right ? std::optional(SessionTokenHash(token)) : std::nullopt;
+  const Result finished = store.FinishSignIn(attempt, tokenHash, now + kSessionLength, actor, now);
+  if (!finished.ok()) return {SignInUnanswered(), finished};
+  if (!right) return {HtmlPage(401, SignInPage("Wrong name or password.")), Result::Ok()};
+  HttpAnswer answer = SeeOther(SitePath(PageId::kQueue));
   answer.headers.emplace_back("Set-Cookie", SessionCookie(request, token, kSessionLength));
-  return answer;
+  return {answer, Result::Ok()};
 }
 
 // The Host's name without its port, as a browser sends it.
@@ -410,33 +454,28 @@ Routed RouteModeration(const HttpRequest& request, const ServeSettings& settings
   if (!IsModerationHost(request.host, settings)) {
     return Refused("this service answers here only to the names its moderation-host setting gives.");
   }
-  const std::string path = PathOf(request.target);
-  const bool post = request.method == "POST";
-  if (path == "/" && !post) return SeeOther("/queue");
-  if (post && !SameOrigin(request)) return Refused("the request did not come from this site's own pages.");
-  if (path == "/signin") {
-    if (!post) return HtmlPage(200, SignInPage(""));
-    return SignInCall{[request, &settings](Store& store, UnixTime now, Result* stored) {
-      return SignIn(store, request, settings, now, stored);
-    }};
+  if (request.method == "POST" && !SameOrigin(request)) {
+    return Refused("the request did not come from this site's own pages.");
   }
-  bool pathKnown = false;
-  for (const Page& page : kPages) {
-    if (!Matches(page, path)) continue;
-    pathKnown = true;
-    if (request.method != page.method) continue;
-    // Without a session nothing is looked up.
-    if (!CarriesSession(request)) return ToSignIn(request);
-    return StoreCall([request, &page](Store& store, UnixTime now, Result* stored) {
-      return SignedIn(store, page, request, now, stored);
-    });
+  const PageMatch match = MatchPage(Port::kModeration, request.method, PathOf(request.target));
+  if (!match.page) {
+    return match.allowed.empty() ? ErrorAnswer(Refusal::kNotFound, Medium::kHtml)
+                                 : NotAllowed(Medium::kHtml, match.allowed);
   }
-  if (pathKnown) {
-    HttpAnswer answer = HtmlPage(405, "");
-    answer.headers.emplace_back("Allow", post ? "GET" : "POST");
-    return answer;
+  const SitePage& page = *match.page;
+  switch (page.id) {
+    case PageId::kModerationHome:
+      return SeeOther(SitePath(PageId::kQueue));
+    case PageId::kSignInForm:
+      return HtmlPage(200, SignInPage(""));
+    case PageId::kSignIn:
+      return SignInCall{
+          [request, &settings](Store& store, UnixTime now) { return SignIn(store, request, settings, now); }};
+    default:
+      // Without a session nothing is looked up.
+      if (!CarriesSession(request)) return ToSignIn(request);
+      return StoreCall([request, &page](Store& store, UnixTime now) { return SignedIn(store, page, request, now); });
   }
-  return HtmlPage(404, "<!DOCTYPE html>\n<title>Not found</title><p>Not found.</p>\n");
 }
 
 }  // namespace palisard

@@ -45,9 +45,8 @@ class ModerationRoutesTest : public ::testing::Test {
   HttpAnswer Ask(const HttpRequest& request) {
     Routed routed = RouteModeration(request, settings_);
     if (auto* answer = std::get_if<HttpAnswer>(&routed)) return *answer;
-    Result stored;
-    if (auto* signIn = std::get_if<SignInCall>(&routed)) return signIn->call(*store_, kNow, &stored);
-    return std::get<StoreCall>(routed)(*store_, kNow, &stored);
+    if (auto* signIn = std::get_if<SignInCall>(&routed)) return signIn->call(*store_, kNow).answer;
+    return std::get<StoreCall>(routed)(*store_, kNow).answer;
   }
   HttpAnswer Post(const std::string& path, const std::string& body, const std::string& cookie = "",
                   const std::string& origin = kSite) {
@@ -109,6 +108,10 @@ TEST_F(ModerationRoutesTest, StateChangesNeedTheFormTokenAndThisSitesOrigin) {
   // What is refused says so, and is not done.
   const std::string longReason = "player=8&duration=1d&csrf=" + token + "&reason=" + std::string(501, 'x');
   EXPECT_EQ(Post("/ban", longReason, cookie).status, 400u);
+  // A field past the bound its input has, though it would read.
+  const std::string longDuration = "player=8&reason=x&duration=custom&custom=0000000000000001d&csrf=" + token;
+  EXPECT_EQ(Post("/ban", longDuration, cookie).status, 400u);
+  EXPECT_EQ(Header(Ask(Request("PUT", "/signin")), "Allow"), "GET, POST");
   EXPECT_EQ(Post("/mute", "kind=network&subject=10.0.0.1&reason=spam&csrf=" + token, cookie).status, 400u);
   std::vector<Mute> mutes;
   ASSERT_TRUE(store_->Mutes(&mutes).ok());

@@ -14,8 +14,6 @@
 namespace palisard {
 namespace {
 
-Result Invalid(std::string text) { return Result::Failure(Result::Kind::kInvalid, 0, std::move(text)); }
-
 std::string Decimal(double value) {
   std::string text = std::to_string(value);
   text.erase(text.find_last_not_of('0') + 1);
@@ -39,7 +37,7 @@ Result ParseNumber(const std::string& text, Number least, Number most, Number* v
   // Written so that a NaN fails it too.
   const bool inRange = number >= least && number <= most;
   if (text.empty() || error != std::errc() || end != text.data() + text.size() || !inRange) {
-    return Invalid("'" + text + "' is not a number from " + NumberText(least) + " to " + NumberText(most));
+    return Result::Invalid("'" + text + "' is not a number from " + NumberText(least) + " to " + NumberText(most));
   }
   *value = number;
   return Result::Ok();
@@ -58,7 +56,7 @@ Result ParseVersionText(const std::string& text, std::string* value, bool blanks
   for (char c : text) {
     const unsigned char byte = static_cast<unsigned char>(c);
     if (byte < 0x20 || byte == 0x7F || (!blanksAllowed && c == ' ')) {
-      return Invalid("'" + text + "' holds a control character" + (blanksAllowed ? "" : " or a blank"));
+      return Result::Invalid("'" + text + "' holds a control character" + (blanksAllowed ? "" : " or a blank"));
     }
   }
   *value = text;
@@ -89,7 +87,7 @@ std::string JoinedList(const std::vector<std::string>& items) {
 Result ParseAddresses(const std::string& text, std::vector<std::string>* addresses) {
   std::vector<std::string> parsed = ListItems(text);
   for (const std::string& address : parsed) {
-    if (!SourceNetwork(address)) return Invalid("'" + address + "' is not a numeric address");
+    if (!SourceNetwork(address)) return Result::Invalid("'" + address + "' is not a numeric address");
   }
   *addresses = std::move(parsed);
   return Result::Ok();
@@ -102,7 +100,7 @@ Result ParseHostNames(const std::string& text, std::vector<std::string>* names) 
     const bool plain = !name.empty() && name.find_first_not_of(
                                             "abcdefghijklmnopqrstuvwxyzABCDEFGHIJKLMNOPQRSTUVWXYZ"
                                             "0123456789.-:[]") == std::string::npos;
-    if (!plain) return Invalid("'" + name + "' is not a host name");
+    if (!plain) return Result::Invalid("'" + name + "' is not a host name");
   }
   *names = std::move(parsed);
   return Result::Ok();
@@ -136,7 +134,7 @@ const ServeSetting kServeSettings[] = {
      [](const ServeSettings& s) { return JoinedList(s.moderationHosts); }},
     {"database", "URL", "an SQLite file, or postgresql://... for PostgreSQL",
      [](const std::string& text, ServeSettings* s) {
-       if (text.empty()) return Invalid("the database is empty");
+       if (text.empty()) return Result::Invalid("the database is empty");
        s->database = text;
        return Result::Ok();
      },
@@ -216,21 +214,20 @@ std::vector<SettingDescription> ServeSettingDescriptions() {
 
 Result ApplyServeSetting(const std::string& name, const std::string& text, ServeSettings* settings) {
   const ServeSetting* setting = FindServeSetting(name);
-  if (setting == nullptr) return Result::Failure(Result::Kind::kNotFound, 0, "unknown setting '" + name + "'");
+  if (setting == nullptr) return Result::NotFound("unknown setting '" + name + "'");
   return setting->apply(text, settings);
 }
 
 Result CheckServeSettings(const ServeSettings& settings) {
   if (settings.latestVersion.empty() != settings.downloadUrl.empty()) {
-    return Invalid("latest-version and download-url are set together or not at all");
+    return Result::Invalid("latest-version and download-url are set together or not at all");
   }
   return Result::Ok();
 }
 
 Result ReadServeSettingsFile(const std::string& path, ServeSettings* settings) {
   std::ifstream file(path);
-  if (!file)
-    return Result::Failure(Result::Kind::kNotFound, errno, "cannot read " + path + ": " + std::strerror(errno));
+  if (!file) return Result::NotFound("cannot read " + path + ": " + std::strerror(errno), errno);
   std::set<std::string> seen;
   std::string line;
   for (int number = 1; std::getline(file, line); ++number) {
@@ -238,17 +235,17 @@ Result ReadServeSettingsFile(const std::string& path, ServeSettings* settings) {
     line = std::string(Trimmed(line));
     if (line.empty() || line[0] == '#') continue;
     const std::size_t equals = line.find('=');
-    if (equals == std::string::npos) return Invalid(where + "expected 'key = value'");
+    if (equals == std::string::npos) return Result::Invalid(where + "expected 'key = value'");
     const std::string key(Trimmed(std::string_view(line).substr(0, equals)));
     const ServeSetting* setting = FindServeSetting(key);
-    if (setting == nullptr) return Invalid(where + "unknown setting '" + key + "'");
-    if (!seen.insert(key).second) return Invalid(where + key + " is set twice");
+    if (setting == nullptr) return Result::Invalid(where + "unknown setting '" + key + "'");
+    if (!seen.insert(key).second) return Result::Invalid(where + key + " is set twice");
     Result applied = setting->apply(std::string(Trimmed(std::string_view(line).substr(equals + 1))), settings);
-    if (!applied.ok()) return Invalid(where + key + ": " + applied.text());
+    if (!applied.ok()) return Result::Invalid(where + key + ": " + applied.text());
   }
-  if (file.bad()) return Result::Failure(Result::Kind::kFailed, errno, "cannot read " + path);
+  if (file.bad()) return Result::Failed("cannot read " + path, errno);
   Result paired = CheckServeSettings(*settings);
-  return paired.ok() ? paired : Invalid(path + ": " + paired.text());
+  return paired.ok() ? paired : Result::Invalid(path + ": " + paired.text());
 }
 
 }  // namespace palisard

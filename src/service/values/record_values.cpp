@@ -10,8 +10,6 @@ namespace {
 
 constexpr int64_t kLongestBan = int64_t{100} * 366 * 24 * 3600;
 
-Result Invalid(std::string text) { return Result::Failure(Result::Kind::kInvalid, 0, std::move(text)); }
-
 bool AllDigits(const std::string& text) {
   return !text.empty() && text.find_first_not_of("0123456789") == std::string::npos;
 }
@@ -27,15 +25,16 @@ bool ParseDecimal(const std::string& text, Integer* value) {
 }  // namespace
 
 Result ParseCommunityId(const std::string& text, uint64_t* id) {
-  *id = ReadCommunityId(text).value_or(0);
-  if (*id == 0) {
-    return Invalid("'" + text + "' is not a community id (a decimal number from 1 to 18446744073709551615)");
+  const std::optional<uint64_t> read = ReadCommunityId(text);
+  if (!read || *read == 0) {
+    return Result::Invalid("'" + text + "' is not a community id (a decimal number from 1 to 18446744073709551615)");
   }
+  *id = *read;
   return Result::Ok();
 }
 
 Result ParseCaseId(const std::string& text, int64_t* id) {
-  if (!ParseDecimal(text, id) || *id == 0) return Invalid("'" + text + "' is not a case number");
+  if (!ParseDecimal(text, id) || *id == 0) return Result::Invalid("'" + text + "' is not a case number");
   return Result::Ok();
 }
 
@@ -44,7 +43,7 @@ Result ParseBanDuration(const std::string& text, std::optional<int64_t>* seconds
     seconds->reset();
     return Result::Ok();
   }
-  const Result bad = Invalid("'" + text + "' is not a duration (30m, 12h, 7d, 2w or permanent)");
+  const Result bad = Result::Invalid("'" + text + "' is not a duration (30m, 12h, 7d, 2w or permanent)");
   if (text.size() < 2) return bad;
   int64_t unit = 0;
   switch (text.back()) {
@@ -65,7 +64,7 @@ Result ParseBanDuration(const std::string& text, std::optional<int64_t>* seconds
   }
   int64_t count = 0;
   if (!ParseDecimal(text.substr(0, text.size() - 1), &count) || count == 0) return bad;
-  if (count > kLongestBan / unit) return Invalid("'" + text + "' is longer than 100 years: use permanent");
+  if (count > kLongestBan / unit) return Result::Invalid("'" + text + "' is longer than 100 years: use permanent");
   *seconds = count * unit;
   return Result::Ok();
 }

@@ -1,32 +1,20 @@
 #include "service/values/source_network.h"
 
-#include <arpa/inet.h>
-
-#include <cstdint>
-#include <cstring>
+#include "service/values/address_text.h"
 
 namespace palisard {
-namespace {
-
-std::string Ipv4Network(const uint8_t* bytes) {
-  char text[INET_ADDRSTRLEN];
-  const uint8_t network[4] = {bytes[0], bytes[1], bytes[2], 0};
-  inet_ntop(AF_INET, network, text, sizeof(text));
-  return std::string(text) + "/24";
-}
-
-}  // namespace
 
 std::optional<std::string> SourceNetwork(const std::string& address) {
-  uint8_t bytes[16];
-  if (inet_pton(AF_INET, address.c_str(), bytes) == 1) return Ipv4Network(bytes);
-  if (inet_pton(AF_INET6, address.c_str(), bytes) != 1) return std::nullopt;
-  static constexpr uint8_t kMappedPrefix[12] = {0, 0, 0, 0, 0, 0, 0, 0, 0, 0, 0xff, 0xff};
-  if (std::memcmp(bytes, kMappedPrefix, sizeof(kMappedPrefix)) == 0) return Ipv4Network(bytes + 12);
-  std::memset(bytes + 8, 0, 8);
-  char text[INET6_ADDRSTRLEN];
-  inet_ntop(AF_INET6, bytes, text, sizeof(text));
-  return std::string(text) + "/64";
+  const std::optional<boost::asio::ip::address> parsed = ParseAddress(address);
+  if (!parsed) return std::nullopt;
+  if (parsed->is_v4()) {
+    boost::asio::ip::address_v4::bytes_type bytes = parsed->to_v4().to_bytes();
+    bytes[3] = 0;
+    return boost::asio::ip::address_v4(bytes).to_string() + "/24";
+  }
+  boost::asio::ip::address_v6::bytes_type bytes = parsed->to_v6().to_bytes();
+  for (std::size_t i = 8; i < bytes.size(); ++i) bytes[i] = 0;
+  return boost::asio::ip::address_v6(bytes).to_string() + "/64";
 }
 
 }  // namespace palisard
