@@ -1,21 +1,34 @@
 #include "store/schema.h"
 
+#include <algorithm>
+#include <map>
 #include <string>
+#include <utility>
 #include <vector>
+
+#include "store/record_words.h"
+#include "store/sightings.h"
+#include "store/sql_record.h"
 
 namespace palisard {
 namespace {
 
-// One migration: the SQL both databases run, then each one's own. In the
-// shared text, {id} stands for a table's generated integer key. Times are
-// Unix seconds (BIGINT); player ids are their 64 bits in a BIGINT.
+// One migration: SQL that both databases run, where {id} stands for a
+// table's generated integer key, {bytes} for a binary column's type, and
+// {roles}, {mute kinds}, {case decisions} and {appeal decisions} for the
+// words of record_words.h; then, when it names one, the statements that
+// make a table append-only, in the database's own words; then, when it has
+// one, a step that moves records to their new form. Times are Unix seconds
+// (BIGINT); player ids are their 64 bits in a BIGINT.
 struct Migration {
   int64_t version;
   const char* name;
-  const char* shared;
-  const char* sqliteOnly;
-  const char* postgresOnly;
+  const char* sql;
+  const char* appendOnly;
+  Result (*then)(SqlDatabase& db);
 };
+
+Result MovePresencesToStays(SqlDatabase& db);
 
 const std::vector<Migration>& Migrations() {
   static const std::vector<Migration> migrations = {
@@ -39,7 +52,7 @@ CREATE TABLE cases (
   id {id},
   player_id BIGINT NOT NULL,
   opened_at BIGINT NOT NULL,
-  decision TEXT CHECK (decision IN ('banned', 'dismissed')),
+  decision TEXT CHECK (decision IN ({case decisions})),
   closed_by TEXT,
   closed_at BIGINT,
   close_reason TEXT
@@ -95,29 +108,13 @@ CREATE TABLE settings (
 );
 )",
        // The audit is append-only, whoever holds the connection.
-       R"(
-CREATE TRIGGER audit_no_update BEFORE UPDATE ON audit
-BEGIN SELECT RAISE(ABORT, 'the audit is append-only'); END;
-CREATE TRIGGER audit_no_delete BEFORE DELETE ON audit
-BEGIN SELECT RAISE(ABORT, 'the audit is append-only'); END;
-)",
-       R"(
-CREATE FUNCTION audit_append_only() RETURNS trigger LANGUAGE plpgsql AS $$
-BEGIN
-  RAISE EXCEPTION 'the audit is append-only';
-END
-$$;
-CREATE TRIGGER audit_no_change BEFORE UPDATE OR DELETE ON audit
-  FOR EACH ROW EXECUTE FUNCTION audit_append_only();
-CREATE TRIGGER audit_no_truncate BEFORE TRUNCATE ON audit
-  FOR EACH STATEMENT EXECUTE FUNCTION audit_append_only();
-)"},
+       "audit", nullptr},
       {2, "moderators, sessions, sign-in failures, presences, appeals, mutes",
        R"(
 CREATE TABLE moderators (
   id {id},
   name TEXT NOT NULL UNIQUE,
-  role TEXT NOT NULL CHECK (role IN ('moderator', 'admin')),
+  role TEXT NOT NULL CHECK (role IN ({roles})),
   password_hash TEXT NOT NULL,
   created_by TEXT NOT NULL,
   created_at BIGINT NOT NULL
@@ -163,7 +160,7 @@ CREATE TABLE appeals (
   text TEXT NOT NULL,
   network TEXT NOT NULL,
   made_at BIGINT NOT NULL,
-  decision TEXT CHECK (decision IN ('granted', 'rejected')),
+  decision TEXT CHECK (decision IN ({appeal decisions})),
   closed_by TEXT,
   closed_at BIGINT,
   close_reason TEXT
@@ -173,7 +170,7 @@ CREATE INDEX appeals_player ON appeals (player_id);
 
 CREATE TABLE mutes (
   id {id},
-  kind TEXT NOT NULL CHECK (kind IN ('reporter', 'network')),
+  kind TEXT NOT NULL CHECK (kind IN ({mute kinds})),
   subject TEXT NOT NULL,
   reason TEXT NOT NULL,
   made_by TEXT NOT NULL,
@@ -187,7 +184,7 @@ CREATE INDEX audit_actor ON audit (actor, id);
 CREATE INDEX audit_action ON audit (action, id);
 CREATE INDEX reports_reporter ON reports (reporter_id);
 )",
-       "", ""},
+       nullptr, nullptr},
       {3, "known sign-in networks, refusal tallies, appeals per network, host networks of presences",
        R"(
 -- Networks an account signed in from with its password: failures from
@@ -225,22 +222,127 @@ CREATE INDEX appeals_open_age ON appeals (made_at) WHERE closed_at IS NULL;
 -- is no witness; '' for presences recorded before it was kept.
 ALTER TABLE presence ADD COLUMN network TEXT NOT NULL DEFAULT '';
 )",
-       "", ""},
+       nullptr, nullptr},
+      {4, "hosts' matches and players' stays instead of presences",
+       R"(
+-- Each host: its players lately, each with his stay so far (an encoded
+-- list, store/sightings.h), as of its last request.
+CREATE TABLE hosts (
+  id {id},
+  source TEXT NOT NULL,
+  network TEXT NOT NULL,
+  last_seen BIGINT NOT NULL,
+  players {bytes} NOT NULL
+);
+CREATE UNIQUE INDEX hosts_source ON hosts (source, network);
+CREATE INDEX hosts_age ON hosts (last_seen);
+
+-- Each player's stays at hosts that began on one UTC day (days since
+-- 1970-01-01): an encoded list.
+CREATE TABLE stays (
+  day BIGINT NOT NULL,
+  player_id BIGINT NOT NULL,
+  stays {bytes} NOT NULL,
+  PRIMARY KEY (day, player_id)
+);
+
+-- Stays that ended before this are forgotten, though their day's row is
+-- kept until the day is over.
+CREATE TABLE stays_kept (
+  since BIGINT NOT NULL
+);
+INSERT INTO stays_kept (since) VALUES (0);
+)",
+       nullptr, MovePresencesToStays},
+      {5, "the bans in force by player",
+       R"(
+-- Every ban request asks for each id whether a ban is in force: the
+-- answer is in this index alone (lifted_at among its columns tells both
+-- databases so), whatever the number of bans on record.
+CREATE INDEX bans_in_force ON bans (player_id, ends_at, lifted_at) WHERE lifted_at IS NULL;
+)",
+       nullptr, nullptr},
   };
   return migrations;
 }
 
-std::string TextFor(const Migration& migration, SqlDialect dialect) {
-  // SQLite's INTEGER PRIMARY KEY is the row id, numbered by the database.
-  const std::string id =
-      dialect == SqlDialect::kSqlite ? "INTEGER PRIMARY KEY" : "BIGINT GENERATED BY DEFAULT AS IDENTITY PRIMARY KEY";
-  std::string text = migration.shared;
-  for (std::size_t at; (at = text.find("{id}")) != std::string::npos;) text.replace(at, 4, id);
-  text += dialect == SqlDialect::kSqlite ? migration.sqliteOnly : migration.postgresOnly;
+// Version 4: each presence becomes its player's stays at its host, one for
+// each day it spans; then the presences go. A few hundred players' at a
+// time, so that a big community's month of them needs no more memory.
+Result MovePresencesToStays(SqlDatabase& db) {
+  static const SqlColumns kPresenceColumns({"player_id", "source", "network", "first_seen", "last_seen"});
+  constexpr int64_t kPlayersAtATime = 200;
+  std::map<std::pair<std::string, std::string>, HostMatch> hosts;
+  Result result;
+  // The players after `after` ($3: from the first).
+  for (int64_t after = INT64_MIN, fromFirst = 1; result.ok(); fromFirst = 0) {
+    std::vector<SqlRow> rows;
+    result = db.Query("SELECT " + kPresenceColumns.List() +
+                          " FROM presence WHERE ($3 = 1 OR player_id > $1) AND player_id <= (SELECT MAX(player_id) "
+                          "FROM (SELECT DISTINCT player_id FROM presence WHERE $3 = 1 OR player_id > $1 "
+                          "ORDER BY player_id LIMIT $2) AS next) ORDER BY player_id",
+                      {after, kPlayersAtATime, fromFirst}, &rows);
+    if (!result.ok() || rows.empty()) break;
+    std::map<std::pair<int64_t, uint64_t>, std::vector<Stay>> days;
+    for (std::size_t i = 0; result.ok() && i < rows.size(); ++i) {
+      SqlFields fields(kPresenceColumns, rows[i]);
+      const uint64_t playerId = fields.PlayerId("player_id");
+      const std::pair<std::string, std::string> source{fields.Text("source"), fields.Text("network")};
+      const UnixTime first = fields.Int("first_seen");
+      const UnixTime last = fields.Int("last_seen");
+      result = fields.result();
+      HostMatch& host = hosts[source];
+      if (result.ok() && host.host == 0) {
+        std::vector<SqlRow> made;
+        const SqlWrite row = SqlWrite()
+                                 .Set("source", source.first)
+                                 .Set("network", source.second)
+                                 .Set("last_seen", last)
+                                 .Set("players", SqlBytes{});
+        result = db.Query(row.Insert("hosts") + " RETURNING id", row.values(), &made);
+        if (result.ok()) result = SingleInt(made, &host.host);
+      }
+      host.lastSeen = std::max(host.lastSeen, last);
+      for (int64_t day = DayOf(first); result.ok() && day <= DayOf(last); ++day) {
+        const Stay piece{host.host, std::max(first, day * kDaySeconds), std::min(last, (day + 1) * kDaySeconds - 1)};
+        ApplyStayWrite({playerId, piece.first, piece}, &days[{day, playerId}]);
+      }
+      after = static_cast<int64_t>(playerId);
+    }
+    for (auto day = days.begin(); result.ok() && day != days.end(); ++day) {
+      const SqlWrite row = SqlWrite()
+                               .Set("day", day->first.first)
+                               .Set("player_id", static_cast<int64_t>(day->first.second))
+                               .Set("stays", SqlBytes{EncodeStays(day->second, day->first.first)});
+      result = db.Query(row.Insert("stays"), row.values(), nullptr);
+    }
+  }
+  for (auto host = hosts.begin(); result.ok() && host != hosts.end(); ++host) {
+    result = db.Query("UPDATE hosts SET last_seen = $2 WHERE id = $1", {host->second.host, host->second.lastSeen},
+                      nullptr);
+  }
+  return result.ok() ? db.Script("DROP TABLE presence") : result;
+}
+
+void ReplaceAll(std::string* text, const std::string& name, const std::string& value) {
+  for (std::size_t at = 0; (at = text->find(name, at)) != std::string::npos; at += value.size()) {
+    text->replace(at, name.size(), value);
+  }
+}
+
+std::string TextFor(const Migration& migration, const SqlDatabase& db) {
+  std::string text = migration.sql;
+  ReplaceAll(&text, "{id}", db.TypeName(SqlType::kGeneratedKey));
+  ReplaceAll(&text, "{bytes}", db.TypeName(SqlType::kBytes));
+  ReplaceAll(&text, "{roles}", SqlWordList<ModeratorRole>());
+  ReplaceAll(&text, "{mute kinds}", SqlWordList<MuteKind>());
+  ReplaceAll(&text, "{case decisions}", SqlWordList<CaseDecision>());
+  ReplaceAll(&text, "{appeal decisions}", SqlWordList<AppealDecision>());
+  if (migration.appendOnly != nullptr) text += db.AppendOnly(migration.appendOnly);
   return text;
 }
 
-Result Migrate(SqlDatabase& db) {
+Result Migrate(SqlDatabase& db, int64_t upTo) {
   SqlTransaction transaction(db);
   Result result = transaction.Begin(true);
   if (result.ok()) {
@@ -248,16 +350,18 @@ Result Migrate(SqlDatabase& db) {
   }
   std::vector<SqlRow> rows;
   if (result.ok()) result = db.Query("SELECT COALESCE(MAX(version), 0) FROM schema_versions", {}, &rows);
+  int64_t applied = 0;
+  if (result.ok()) result = SingleInt(rows, &applied);
   if (!result.ok()) return result;
-  int64_t applied = SqlInt(rows.at(0).at(0));
   if (applied > NewestSchemaVersion()) {
-    return Result::Failure(Result::Kind::kUnavailable, applied,
-                           "the database's schema is version " + std::to_string(applied) +
-                               ", newer than this program knows (" + std::to_string(NewestSchemaVersion()) + ")");
+    return Result::Unavailable("the database's schema is version " + std::to_string(applied) +
+                                   ", newer than this program knows (" + std::to_string(NewestSchemaVersion()) + ")",
+                               applied);
   }
   for (const Migration& migration : Migrations()) {
-    if (migration.version <= applied) continue;
-    result = db.Script(TextFor(migration, db.dialect()));
+    if (migration.version <= applied || migration.version > upTo) continue;
+    result = db.Script(TextFor(migration, db));
+    if (result.ok() && migration.then != nullptr) result = migration.then(db);
     if (result.ok()) {
       result = db.Query("INSERT INTO schema_versions (version, name) VALUES ($1, $2)",
                         {migration.version, std::string(migration.name)}, nullptr);
@@ -274,8 +378,8 @@ Result Migrate(SqlDatabase& db) {
 
 int64_t NewestSchemaVersion() { return Migrations().back().version; }
 
-Result MigrateSchema(SqlDatabase& db) {
-  return db.WithSchemaLock([&db] { return Migrate(db); });
+Result MigrateSchema(SqlDatabase& db, int64_t upTo) {
+  return db.WithSchemaLock([&db, upTo] { return Migrate(db, upTo); });
 }
 
 }  // namespace palisard

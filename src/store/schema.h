@@ -5,13 +5,14 @@
 
 namespace palisard {
 
-// Brings the database's schema up to the newest version this program knows,
-// applying the numbered migrations it lacks under the database's schema lock,
-// in one transaction. Fails (kUnavailable) on a database that a newer program
-// has migrated further: this one would not know its rules.
-Result MigrateSchema(SqlDatabase& db);
-
 // The newest schema version this program knows.
 int64_t NewestSchemaVersion();
+
+// Brings the database's schema up to the newest version this program knows
+// (or to `upTo`, as tests of an upgrade ask), applying the numbered
+// migrations it lacks under the database's schema lock, in one
+// transaction. Fails (kUnavailable) on a database that a newer program has
+// migrated further: this one would not know its rules.
+Result MigrateSchema(SqlDatabase& db, int64_t upTo = NewestSchemaVersion());
 
 }  // namespace palisard

@@ -17,16 +17,25 @@ namespace palisard {
 // logic and its schema are written once above it; what the two databases do
 // differently (opening, transactions, locks, a few words of SQL) lives below.
 
-// A parameter: NULL, an integer or a text. Always bound, never spliced into
-// the statement's text.
-using SqlValue = std::variant<std::nullptr_t, int64_t, std::string>;
-// One row of an answer: every column as text, NULL as nothing.
+// Bytes of a binary column, as opposed to text.
+struct SqlBytes {
+  std::string bytes;
+};
+// A parameter: NULL, an integer, a text or bytes. Always bound, never
+// spliced into the statement's text.
+using SqlValue = std::variant<std::nullptr_t, int64_t, std::string, SqlBytes>;
+// One row of an answer: every column as text (a binary column's bytes as
+// they are), NULL as nothing.
 using SqlRow = std::vector<std::optional<std::string>>;
 
-enum class SqlDialect { kSqlite, kPostgres };
+// The column types whose names the two databases spell differently.
+enum class SqlType {
+  kGeneratedKey,  // an integer primary key the database numbers
+  kBytes,         // binary, of any length
+};
 
 // The things writers on several connections take turns on.
-enum class SqlLockSpace : uint32_t { kPlayer = 1, kNetwork = 2, kAccount = 3 };
+enum class SqlLockSpace : uint32_t { kPlayer = 1, kNetwork = 2, kAccount = 3, kHost = 4 };
 
 // A text's key in a lock space: the same in every instance and every build
 // (FNV-1a).
@@ -37,7 +46,17 @@ class SqlDatabase {
  public:
   virtual ~SqlDatabase() = default;
 
-  virtual SqlDialect dialect() const = 0;
+  // The dialect's words, for statements written once above the seam.
+  //
+  // The name of a column type.
+  virtual std::string TypeName(SqlType type) const = 0;
+  // The statements that make `table` refuse every change of its rows,
+  // whoever holds the connection.
+  virtual std::string AppendOnly(const std::string& table) const = 0;
+  // A query whose rows, in one column named value, are the integers of the
+  // JSON array bound as parameter $`parameter`: any number of values in
+  // one statement. An integer twice gives two rows.
+  virtual std::string IntegerRows(int parameter) const = 0;
 
   // Runs one statement whose parameters are written $1, $2, ... and appends
   // the rows it answers to `rows` (when not null). Outside a transaction the
@@ -92,14 +111,5 @@ class SqlTransaction {
   SqlDatabase& db_;
   bool open_ = false;
 };
-
-// Reading a column: an integer (0 for NULL or text that is not one).
-int64_t SqlInt(const std::optional<std::string>& column);
-// A text (empty for NULL).
-std::string SqlText(const std::optional<std::string>& column);
-// Player ids are unsigned 64-bit; both databases keep them in a signed
-// 64-bit column, bit for bit.
-inline int64_t SqlId(uint64_t playerId) { return static_cast<int64_t>(playerId); }
-inline uint64_t PlayerIdOf(const std::optional<std::string>& column) { return static_cast<uint64_t>(SqlInt(column)); }
 
 }  // namespace palisard

@@ -10,43 +10,73 @@
 #include "store/text_limits.h"
 
 namespace palisard {
+
+std::string InForce(int now) {
+  const std::string at = "$" + std::to_string(now);
+  return "lifted_at IS NULL AND (ends_at IS NULL OR ends_at > " + at + ")";
+}
+
 namespace {
 
-constexpr const char* kBanColumns =
-    "id, ref, player_id, reason, made_by, made_at, ends_at, lifted_by, lifted_at, lift_reason";
-constexpr const char* kInForce = "lifted_at IS NULL AND (ends_at IS NULL OR ends_at > $1)";
+// The bans table: its columns, a row as a Ban, and a Ban as a row.
+const SqlColumns kBanColumns({"id", "ref", "player_id", "reason", "made_by", "made_at", "ends_at", "lifted_by",
+                              "lifted_at", "lift_reason"});
 
-Result Invalid(const std::string& text) { return Result::Failure(Result::Kind::kInvalid, 0, text); }
-
-std::optional<UnixTime> OptionalTime(const std::optional<std::string>& column) {
-  if (!column) return std::nullopt;
-  return SqlInt(column);
+Result ReadBan(const SqlRow& row, Ban* ban) {
+  SqlFields fields(kBanColumns, row);
+  ban->id = fields.Int("id");
+  ban->ref = fields.Text("ref");
+  ban->playerId = fields.PlayerId("player_id");
+  ban->reason = fields.Text("reason");
+  ban->madeBy = fields.Text("made_by");
+  ban->madeAt = fields.Int("made_at");
+  ban->until = fields.OptionalInt("ends_at");
+  if (const std::optional<UnixTime> liftedAt = fields.OptionalInt("lifted_at")) {
+    ban->lift = BanLift{fields.Text("lifted_by"), *liftedAt, fields.Text("lift_reason")};
+  }
+  return fields.result();
 }
 
-SqlValue OptionalValue(const std::optional<UnixTime>& time) {
-  if (!time) return nullptr;
-  return *time;
+SqlWrite BanRow(const Ban& ban) {
+  SqlWrite row;
+  row.Set("ref", ban.ref).Set("player_id", SqlId(ban.playerId)).Set("reason", ban.reason);
+  row.Set("made_by", ban.madeBy).Set("made_at", ban.madeAt).Set("ends_at", OptionalValue(ban.until));
+  row.Set("lifted_by", ban.lift ? SqlValue(ban.lift->by) : nullptr);
+  row.Set("lifted_at", ban.lift ? SqlValue(ban.lift->at) : nullptr);
+  row.Set("lift_reason", ban.lift ? SqlValue(ban.lift->reason) : nullptr);
+  return row;
 }
 
-// In kBanColumns' order.
-Ban BanOf(const SqlRow& row) {
-  Ban ban;
-  ban.id = SqlInt(row[0]);
-  ban.ref = SqlText(row[1]);
-  ban.playerId = PlayerIdOf(row[2]);
-  ban.reason = SqlText(row[3]);
-  ban.madeBy = SqlText(row[4]);
-  ban.madeAt = SqlInt(row[5]);
-  ban.until = OptionalTime(row[6]);
-  if (row[8]) ban.lift = BanLift{SqlText(row[7]), SqlInt(row[8]), SqlText(row[9])};
-  return ban;
+// The audit table's, likewise.
+const SqlColumns kAuditColumns(
+    {"id", "made_at", "actor", "origin", "action", "player_id", "before_json", "after_json"});
+
+Result ReadAuditEntry(const SqlRow& row, AuditEntry* entry) {
+  SqlFields fields(kAuditColumns, row);
+  *entry = {fields.Int("id"),
+            fields.Int("made_at"),
+            fields.Text("actor"),
+            fields.Text("origin"),
+            fields.Text("action"),
+            fields.OptionalPlayerId("player_id").value_or(0),
+            fields.OptionalText("before_json").value_or(""),
+            fields.OptionalText("after_json").value_or("")};
+  return fields.result();
+}
+
+SqlWrite AuditRow(const AuditEntry& entry) {
+  SqlWrite row;
+  row.Set("made_at", entry.at).Set("actor", entry.actor).Set("origin", entry.from).Set("action", entry.action);
+  row.Set("player_id", entry.playerId != 0 ? SqlValue(SqlId(entry.playerId)) : nullptr);
+  row.Set("before_json", entry.before).Set("after_json", entry.after);
+  return row;
 }
 
 // 128 random bits in hex: unique across every store without asking them.
 Result NewRef(std::string* ref) {
   unsigned char bytes[16];
   if (!SecureRandomBytes(bytes, sizeof bytes)) {
-    return Result::Failure(Result::Kind::kFailed, 0, "the system's random generator failed");
+    return Result::Failed("the system's random generator failed");
   }
   char text[sizeof bytes * 2 + 1];
   for (std::size_t i = 0; i < sizeof bytes; ++i) std::snprintf(text + 2 * i, 3, "%02x", bytes[i]);
@@ -59,59 +89,52 @@ Result NewRef(std::string* ref) {
 Result SqlStore::QueryBans(const std::string& where, const std::string& order, const std::vector<SqlValue>& params,
                            std::vector<Ban>* bans) {
   std::vector<SqlRow> rows;
-  Result read = db_->Query(std::string("SELECT ") + kBanColumns + " FROM bans WHERE " + where + " ORDER BY " + order,
-                           params, &rows);
+  Result read =
+      db_->Query("SELECT " + kBanColumns.List() + " FROM bans WHERE " + where + " ORDER BY " + order, params, &rows);
   if (!read.ok()) return read;
-  bans->clear();
-  for (const SqlRow& row : rows) bans->push_back(BanOf(row));
-  return Result::Ok();
+  return ReadRecords(rows, ReadBan, bans);
 }
 
 Result SqlStore::BansInForce(uint64_t playerId, UnixTime now, std::vector<Ban>* bans) {
-  return QueryBans(std::string(kInForce) + " AND player_id = $2", "made_at DESC, id DESC", {now, SqlId(playerId)},
-                   bans);
+  return QueryBans(InForce(1) + " AND player_id = $2", "made_at DESC, id DESC", {now, SqlId(playerId)}, bans);
 }
 
 Result SqlStore::InsertBan(Ban* ban) {
   std::vector<SqlRow> rows;
-  Result inserted = db_->Query(
-      "INSERT INTO bans (ref, player_id, reason, made_by, made_at, ends_at, lifted_by, lifted_at, lift_reason) "
-      "VALUES ($1, $2, $3, $4, $5, $6, $7, $8, $9) RETURNING id",
-      {ban->ref, SqlId(ban->playerId), ban->reason, ban->madeBy, ban->madeAt, OptionalValue(ban->until),
-       ban->lift ? SqlValue(ban->lift->by) : SqlValue(nullptr), ban->lift ? SqlValue(ban->lift->at) : nullptr,
-       ban->lift ? SqlValue(ban->lift->reason) : SqlValue(nullptr)},
-      &rows);
-  if (!inserted.ok()) return inserted;
-  ban->id = SqlInt(rows.at(0).at(0));
-  return Result::Ok();
+  const SqlWrite row = BanRow(*ban);
+  Result inserted = db_->Query(row.Insert("bans") + " RETURNING id", row.values(), &rows);
+  return inserted.ok() ? SingleInt(rows, &ban->id) : inserted;
 }
 
-Result SqlStore::CloseOpenCase(uint64_t playerId, const std::string& decision, const Actor& actor,
+AuditEntry AuditLine(AuditAction action, const Actor& actor, UnixTime now, uint64_t playerId, std::string before,
+                     std::string after) {
+  return {0, now, actor.name, actor.from, std::string(WordOf(action)), playerId, std::move(before), std::move(after)};
+}
+
+Result SqlStore::CloseOpenCase(uint64_t playerId, CaseDecision decision, const Actor& actor,
                                const std::string& reason, UnixTime now, int64_t* caseId) {
   std::vector<SqlRow> rows;
   Result closed = db_->Query(
       "UPDATE cases SET decision = $2, closed_by = $3, closed_at = $4, close_reason = $5 "
       "WHERE player_id = $1 AND closed_at IS NULL RETURNING id",
-      {SqlId(playerId), decision, actor.name, now, reason}, &rows);
-  if (!closed.ok()) return closed;
-  *caseId = rows.empty() ? 0 : SqlInt(rows[0][0]);
-  return Result::Ok();
+      {SqlId(playerId), std::string(WordOf(decision)), actor.name, now, reason}, &rows);
+  if (!closed.ok() || rows.empty()) return closed;
+  int64_t closedId = 0;
+  closed = SingleInt(rows, &closedId);
+  if (closed.ok()) *caseId = closedId;
+  return closed;
 }
 
 Result SqlStore::AppendAudit(const AuditEntry& entry) {
-  return db_->Query(
-      "INSERT INTO audit (made_at, actor, origin, action, player_id, before_json, after_json) "
-      "VALUES ($1, $2, $3, $4, $5, $6, $7)",
-      {entry.at, entry.actor, entry.from, entry.action,
-       entry.playerId != 0 ? SqlValue(SqlId(entry.playerId)) : SqlValue(nullptr), entry.before, entry.after},
-      nullptr);
+  const SqlWrite row = AuditRow(entry);
+  return db_->Query(row.Insert("audit"), row.values(), nullptr);
 }
 
 Result SqlStore::AddBan(const NewBan& ban, const Actor& actor, UnixTime now, Ban* made) {
-  if (ban.playerId == 0) return Invalid("player id 0 names no player");
+  if (ban.playerId == 0) return Result::Invalid("player id 0 names no player");
   Result checked = CheckText(TextField::kReason, ban.reason);
   if (!checked.ok()) return checked;
-  if (ban.until && *ban.until <= now) return Invalid("the ban would end before it begins");
+  if (ban.until && *ban.until <= now) return Result::Invalid("the ban would end before it begins");
   Ban record;
   record.playerId = ban.playerId;
   record.reason = ban.reason;
@@ -128,17 +151,16 @@ Result SqlStore::AddBan(const NewBan& ban, const Actor& actor, UnixTime now, Ban
   if (result.ok()) result = BansInForce(ban.playerId, now, &inForce);
   if (!result.ok()) return result;
   if (!inForce.empty()) {
-    return Result::Failure(Result::Kind::kConflict, 0,
-                           "player " + std::to_string(ban.playerId) + " is banned already (by " + inForce[0].madeBy +
-                               ": " + inForce[0].reason + ")");
+    return Result::Conflict("player " + std::to_string(ban.playerId) + " is banned already (by " + inForce[0].madeBy +
+                            ": " + inForce[0].reason + ")");
   }
   int64_t closedCase = 0;
   result = InsertBan(&record);
-  if (result.ok()) result = CloseOpenCase(ban.playerId, "banned", actor, ban.reason, now, &closedCase);
+  if (result.ok()) result = CloseOpenCase(ban.playerId, CaseDecision::kBanned, actor, ban.reason, now, &closedCase);
   if (result.ok()) {
     nlohmann::json after = BanToJson(record);
     if (closedCase != 0) after["closedCase"] = closedCase;
-    result = AppendAudit({0, now, actor.name, actor.from, "ban", ban.playerId, "", JsonText(after)});
+    result = AppendAudit(AuditLine(AuditAction::kBan, actor, now, ban.playerId, "", JsonText(after)));
   }
   if (result.ok()) result = transaction.Commit();
   if (!result.ok()) return result;
@@ -158,7 +180,7 @@ Result SqlStore::LiftBan(uint64_t playerId, const std::string& reason, const Act
   if (result.ok()) result = BansInForce(playerId, now, &inForce);
   if (!result.ok()) return result;
   if (inForce.empty()) {
-    return Result::Failure(Result::Kind::kNotFound, 0, "player " + std::to_string(playerId) + " is not banned");
+    return Result::NotFound("player " + std::to_string(playerId) + " is not banned");
   }
   std::vector<int64_t> grantedAppeals;
   result = GrantOpenAppeals(playerId, actor, reason, now, &grantedAppeals);
@@ -170,7 +192,7 @@ Result SqlStore::LiftBan(uint64_t playerId, const std::string& reason, const Act
     if (!grantedAppeals.empty()) after["grantedAppeals"] = std::exchange(grantedAppeals, {});
     result = db_->Query("UPDATE bans SET lifted_by = $2, lifted_at = $3, lift_reason = $4 WHERE id = $1",
                         {ban.id, actor.name, now, reason}, nullptr);
-    if (result.ok()) result = AppendAudit({0, now, actor.name, actor.from, "lift", playerId, before, JsonText(after)});
+    if (result.ok()) result = AppendAudit(AuditLine(AuditAction::kLift, actor, now, playerId, before, JsonText(after)));
   }
   if (!result.ok()) return result;
   result = transaction.Commit();
@@ -181,7 +203,7 @@ Result SqlStore::LiftBan(uint64_t playerId, const std::string& reason, const Act
 
 Result SqlStore::ListBans(bool includePast, UnixTime now, std::vector<Ban>* bans) {
   if (includePast) return QueryBans("1 = 1", "made_at DESC, id DESC", {}, bans);
-  return QueryBans(kInForce, "made_at DESC, id DESC", {now}, bans);
+  return QueryBans(InForce(1), "made_at DESC, id DESC", {now}, bans);
 }
 
 Result SqlStore::ForEachBan(const std::function<void(const Ban&)>& visit) {
@@ -212,7 +234,7 @@ Result SqlStore::ImportOne(Ban ban, const Actor& actor, UnixTime now, std::vecto
   if (result.ok()) result = InsertBan(&ban);
   int64_t closedCase = 0;
   if (result.ok() && ban.InForce(now))
-    result = CloseOpenCase(ban.playerId, "banned", actor, ban.reason, now, &closedCase);
+    result = CloseOpenCase(ban.playerId, CaseDecision::kBanned, actor, ban.reason, now, &closedCase);
   if (result.ok()) refs->push_back(ban.ref);
   return result;
 }
@@ -222,10 +244,10 @@ Result SqlStore::ImportBans(const std::vector<Ban>& bans, bool dryRun, const Act
   std::vector<uint64_t> players;
   for (std::size_t i = 0; i < bans.size(); ++i) {
     const std::string which = "ban " + std::to_string(i + 1) + ": ";
-    if (bans[i].playerId == 0) return Invalid(which + "player id 0 names no player");
+    if (bans[i].playerId == 0) return Result::Invalid(which + "player id 0 names no player");
     Result checked = CheckText(TextField::kReason, bans[i].reason);
     if (checked.ok() && bans[i].lift) checked = CheckText(TextField::kReason, bans[i].lift->reason);
-    if (!checked.ok()) return Invalid(which + checked.text());
+    if (!checked.ok()) return Result::Invalid(which + checked.text());
     players.push_back(bans[i].playerId);
   }
   // Locks in one order, so two imports of overlapping lists never wait for
@@ -242,7 +264,7 @@ Result SqlStore::ImportBans(const std::vector<Ban>& bans, bool dryRun, const Act
   for (std::size_t i = 0; result.ok() && i < bans.size(); ++i) result = ImportOne(bans[i], actor, now, &refs);
   if (result.ok() && !refs.empty()) {
     nlohmann::json after = {{"added", refs.size()}, {"refs", refs}};
-    result = AppendAudit({0, now, actor.name, actor.from, "import", 0, "", JsonText(after)});
+    result = AppendAudit(AuditLine(AuditAction::kImport, actor, now, 0, "", JsonText(after)));
   }
   if (!result.ok()) return result;
   // A dry run goes through every step and then rolls them back.
@@ -255,31 +277,27 @@ Result SqlStore::ImportBans(const std::vector<Ban>& bans, bool dryRun, const Act
 Result SqlStore::Audit(const AuditFilter& filter, std::size_t limit, std::vector<AuditEntry>* entries) {
   std::vector<SqlRow> rows;
   Result read = db_->Query(
-      "SELECT id, made_at, actor, origin, action, player_id, before_json, after_json FROM audit "
-      "WHERE ($2 = '' OR actor = $2) AND ($3 = 0 OR player_id = $3) AND ($4 = '' OR action = $4) "
-      "ORDER BY id DESC LIMIT $1",
+      "SELECT " + kAuditColumns.List() +
+          " FROM audit WHERE ($2 = '' OR actor = $2) AND ($3 = 0 OR player_id = $3) AND ($4 = '' OR action = $4) "
+          "ORDER BY id DESC LIMIT $1",
       {static_cast<int64_t>(std::min<std::size_t>(limit, INT64_MAX)), filter.actor, SqlId(filter.playerId),
        filter.action},
       &rows);
   if (!read.ok()) return read;
-  entries->clear();
-  for (const SqlRow& row : rows) {
-    entries->push_back({SqlInt(row[0]), SqlInt(row[1]), SqlText(row[2]), SqlText(row[3]), SqlText(row[4]),
-                        PlayerIdOf(row[5]), SqlText(row[6]), SqlText(row[7])});
-  }
-  return Result::Ok();
+  return ReadRecords(rows, ReadAuditEntry, entries);
 }
 
 Result SqlStore::GetSetting(const std::string& key, std::optional<std::string>* value) {
   std::vector<SqlRow> rows;
   Result read = db_->Query("SELECT value FROM settings WHERE name = $1", {key}, &rows);
   if (!read.ok()) return read;
-  *value = rows.empty() ? std::nullopt : std::optional<std::string>(SqlText(rows[0][0]));
+  value->reset();
+  if (!rows.empty()) *value = rows[0].empty() ? std::nullopt : rows[0][0];
   return Result::Ok();
 }
 
 Result SqlStore::SetSetting(const std::string& key, const std::string& value, const Actor& actor, UnixTime now) {
-  if (key.empty()) return Invalid("a setting needs a name");
+  if (key.empty()) return Result::Invalid("a setting needs a name");
   SqlTransaction transaction(*db_);
   Result result = transaction.Begin(true);
   std::optional<std::string> old;
@@ -291,7 +309,7 @@ Result SqlStore::SetSetting(const std::string& key, const std::string& value, co
   if (result.ok()) {
     std::string before = old ? JsonText({{"name", key}, {"value", *old}}) : "";
     result = AppendAudit(
-        {0, now, actor.name, actor.from, "setting", 0, before, JsonText({{"name", key}, {"value", value}})});
+        AuditLine(AuditAction::kSetting, actor, now, 0, before, JsonText({{"name", key}, {"value", value}})));
   }
   if (result.ok()) result = transaction.Commit();
   return result;

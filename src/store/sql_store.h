@@ -5,12 +5,19 @@
 #include <vector>
 
 #include "store/sql_database.h"
+#include "store/sightings.h"
+#include "store/sql_record.h"
 #include "store/store.h"
 
 namespace palisard {
 
-// The kinds of refusal the store counts (see Store::Prune).
-enum class Refusal { kSignInFailed, kSignInRefused, kReportRefused, kAppealRefused };
+// The condition that a ban is in force (see Ban::InForce) at the time bound
+// as parameter $`now`, on the bans table's columns.
+std::string InForce(int now);
+
+// The audit line of `actor`'s change at `now`.
+AuditEntry AuditLine(AuditAction action, const Actor& actor, UnixTime now, uint64_t playerId, std::string before,
+                     std::string after);
 
 // The Store, written once over either database. Writers that read before
 // they write (is a ban in force? how many reports this hour?) first take
@@ -37,7 +44,7 @@ class SqlStore final : public Store {
 
   Result CaseReports(int64_t caseId, UnixTime before, UnixTime after, std::vector<WitnessedReport>* reports) override;
   Result RecordSightings(const std::vector<Sighting>& sightings) override;
-  Result Prune(UnixTime presenceBefore, UnixTime failuresBefore, UnixTime now) override;
+  Result Prune(UnixTime staysBefore, UnixTime failuresBefore, UnixTime now) override;
   Result RecordAppeal(const NewAppeal& appeal, const AppealLimits& limits, UnixTime now,
                       AppealVerdict* verdict) override;
   Result OpenAppeals(std::size_t offset, std::size_t limit, std::vector<Appeal>* appeals,
@@ -73,7 +80,7 @@ class SqlStore final : public Store {
                    std::vector<Ban>* bans);
   Result BansInForce(uint64_t playerId, UnixTime now, std::vector<Ban>* bans);
   Result InsertBan(Ban* ban);
-  Result CloseOpenCase(uint64_t playerId, const std::string& decision, const Actor& actor, const std::string& reason,
+  Result CloseOpenCase(uint64_t playerId, CaseDecision decision, const Actor& actor, const std::string& reason,
                        UnixTime now, int64_t* caseId);
   Result AppendAudit(const AuditEntry& entry);
   Result ImportOne(Ban ban, const Actor& actor, UnixTime now, std::vector<std::string>* refs);
@@ -81,15 +88,21 @@ class SqlStore final : public Store {
   // refills `perHour`; call with its lock held.
   Result TakeToken(const std::string& bucket, double burst, double perHour, UnixTime now, bool* taken);
   Result IsMuted(const NewReport& report, bool* muted);
-  Result QueryReports(const std::string& where, const std::vector<SqlValue>& params, std::vector<Report>* reports);
+  Result QueryReports(const std::string& where, const std::string& order, const std::vector<SqlValue>& params,
+                      std::vector<Report>* reports);
   Result QueryAppeals(const std::string& where, const std::string& order, const std::vector<SqlValue>& params,
                       std::vector<Appeal>* appeals);
   Result GrantOpenAppeals(uint64_t playerId, const Actor& actor, const std::string& reason, UnixTime now,
                           std::vector<int64_t>* appealIds);
-  Result RecordSighting(const Sighting& sighting);
+  // Within a write transaction: one host's requests, and the stays they
+  // begin, end or change.
+  Result RecordHostRequests(const std::vector<const Sighting*>& requests, std::vector<StayWrite>* writes);
+  Result WriteStays(const std::vector<StayWrite>& writes);
+  Result ForgetStays(UnixTime before);
   Result CheckPlayerLimits(const NewReport& report, const ReportLimits& limits, UnixTime now, ReportVerdict* verdict);
-  // Counts one refusal in its window (outside the audit).
-  Result CountRefusal(Refusal kind, const std::string& subject, const std::string& network, UnixTime now);
+  // Counts one refusal (one of the AuditActions that are refusals) in its
+  // window, outside the audit.
+  Result CountRefusal(AuditAction kind, const std::string& subject, const std::string& network, UnixTime now);
   // Turns the tallies of windows ended by `now` into audit rows.
   Result FoldRefusals(UnixTime now);
   Result AccountFailures(const std::string& account, const std::string& network, const SignInLimits& limits,

@@ -5,40 +5,50 @@
 namespace palisard {
 namespace {
 
-constexpr const char* kModeratorColumns = "m.id, m.name, m.role, m.created_by, m.created_at";
+// The moderators table (as m): its columns, a row as a Moderator, and a
+// new account as a row. Its password hash is read only for a sign-in.
+const SqlColumns kModeratorColumns({"m.id", "m.name", "m.role", "m.created_by", "m.created_at"});
+const SqlColumns kSignInColumns(kModeratorColumns, {"m.password_hash"});
+const SqlColumns kSessionColumns(kModeratorColumns, {"s.expires_at"});
 
-const char* RoleName(ModeratorRole role) { return role == ModeratorRole::kAdmin ? "admin" : "moderator"; }
+Moderator ModeratorOf(SqlFields& fields) {
+  return {fields.Int("id"), fields.Text("name"), fields.Value<ModeratorRole>("role"), fields.Text("created_by"),
+          fields.Int("created_at")};
+}
 
-// In kModeratorColumns' order, from `first` on.
-Moderator ModeratorOf(const SqlRow& row, std::size_t first = 0) {
-  return {SqlInt(row[first]), SqlText(row[first + 1]),
-          SqlText(row[first + 2]) == "admin" ? ModeratorRole::kAdmin : ModeratorRole::kModerator,
-          SqlText(row[first + 3]), SqlInt(row[first + 4])};
+Result ReadModerator(const SqlRow& row, Moderator* moderator) {
+  SqlFields fields(kModeratorColumns, row);
+  *moderator = ModeratorOf(fields);
+  return fields.result();
+}
+
+SqlWrite ModeratorRow(const std::string& name, ModeratorRole role, const std::string& passwordHash,
+                      const Actor& actor, UnixTime now) {
+  SqlWrite row;
+  row.Set("name", name).Set("role", std::string(WordOf(role))).Set("password_hash", passwordHash);
+  return row.Set("created_by", actor.name).Set("created_at", now);
 }
 
 nlohmann::json ModeratorJson(const std::string& name, ModeratorRole role) {
-  return {{"name", name}, {"role", RoleName(role)}};
+  return {{"name", name}, {"role", WordOf(role)}};
 }
 
 }  // namespace
 
 Result SqlStore::AddModerator(const std::string& name, ModeratorRole role, const std::string& passwordHash,
                               const Actor& actor, UnixTime now) {
-  if (name.empty() || passwordHash.empty()) {
-    return Result::Failure(Result::Kind::kInvalid, 0, "an account needs a name and a password");
-  }
+  if (name.empty() || passwordHash.empty()) return Result::Invalid("an account needs a name and a password");
   SqlTransaction transaction(*db_);
   Result result = transaction.Begin(true);
   if (result.ok()) result = db_->LockUntilEnd(SqlLockSpace::kAccount, SqlLockKey(name));
   std::vector<SqlRow> rows;
   if (result.ok()) result = db_->Query("SELECT 1 FROM moderators WHERE name = $1", {name}, &rows);
   if (!result.ok()) return result;
-  if (!rows.empty()) return Result::Failure(Result::Kind::kConflict, 0, "an account named " + name + " exists");
-  result = db_->Query(
-      "INSERT INTO moderators (name, role, password_hash, created_by, created_at) VALUES ($1, $2, $3, $4, $5)",
-      {name, std::string(RoleName(role)), passwordHash, actor.name, now}, nullptr);
+  if (!rows.empty()) return Result::Conflict("an account named " + name + " exists");
+  const SqlWrite row = ModeratorRow(name, role, passwordHash, actor, now);
+  result = db_->Query(row.Insert("moderators"), row.values(), nullptr);
   if (result.ok()) {
-    result = AppendAudit({0, now, actor.name, actor.from, "moderator-add", 0, "", JsonText(ModeratorJson(name, role))});
+    result = AppendAudit(AuditLine(AuditAction::kModeratorAdd, actor, now, 0, "", JsonText(ModeratorJson(name, role))));
   }
   if (result.ok()) result = transaction.Commit();
   return result;
@@ -50,18 +60,18 @@ Result SqlStore::RemoveModerator(const std::string& name, const Actor& actor, Un
   if (result.ok()) result = db_->LockUntilEnd(SqlLockSpace::kAccount, SqlLockKey(name));
   std::vector<SqlRow> rows;
   if (result.ok()) {
-    result =
-        db_->Query(std::string("SELECT ") + kModeratorColumns + " FROM moderators m WHERE m.name = $1", {name}, &rows);
+    result = db_->Query("SELECT " + kModeratorColumns.List() + " FROM moderators m WHERE m.name = $1", {name}, &rows);
   }
   if (!result.ok()) return result;
-  if (rows.empty()) return Result::Failure(Result::Kind::kNotFound, 0, "no account named " + name);
-  const Moderator removed = ModeratorOf(rows[0]);
-  result = db_->Query("DELETE FROM sessions WHERE moderator_id = $1", {removed.id}, nullptr);
+  if (rows.empty()) return Result::NotFound("no account named " + name);
+  Moderator removed;
+  result = ReadModerator(rows[0], &removed);
+  if (result.ok()) result = db_->Query("DELETE FROM sessions WHERE moderator_id = $1", {removed.id}, nullptr);
   if (result.ok()) result = db_->Query("DELETE FROM known_networks WHERE account = $1", {removed.name}, nullptr);
   if (result.ok()) result = db_->Query("DELETE FROM moderators WHERE id = $1", {removed.id}, nullptr);
   if (result.ok()) {
-    result = AppendAudit({0, now, actor.name, actor.from, "moderator-remove", 0,
-                          JsonText(ModeratorJson(removed.name, removed.role)), ""});
+    result = AppendAudit(AuditLine(AuditAction::kModeratorRemove, actor, now, 0,
+                                   JsonText(ModeratorJson(removed.name, removed.role)), ""));
   }
   if (result.ok()) result = transaction.Commit();
   return result;
@@ -69,12 +79,9 @@ Result SqlStore::RemoveModerator(const std::string& name, const Actor& actor, Un
 
 Result SqlStore::Moderators(std::vector<Moderator>* moderators) {
   std::vector<SqlRow> rows;
-  Result read =
-      db_->Query(std::string("SELECT ") + kModeratorColumns + " FROM moderators m ORDER BY m.name", {}, &rows);
+  Result read = db_->Query("SELECT " + kModeratorColumns.List() + " FROM moderators m ORDER BY m.name", {}, &rows);
   if (!read.ok()) return read;
-  moderators->clear();
-  for (const SqlRow& row : rows) moderators->push_back(ModeratorOf(row));
-  return Result::Ok();
+  return ReadRecords(rows, ReadModerator, moderators);
 }
 
 // The failures that lock `actor.name` out on `network`: from that network
@@ -98,8 +105,7 @@ Result SqlStore::AccountFailures(const std::string& account, const std::string& 
         "(SELECT 1 FROM known_networks k WHERE k.account = f.account AND k.network = f.network)",
         {account, now - limits.strangerWindow}, &rows);
   }
-  if (result.ok()) *failures = SqlInt(rows.at(0).at(0));
-  return result;
+  return result.ok() ? SingleInt(rows, failures) : result;
 }
 
 // The network's lock, then the account's: every sign-in takes them in
@@ -117,36 +123,38 @@ Result SqlStore::BeginSignIn(const std::string& network, const SignInLimits& lim
     result = db_->Query("SELECT COUNT(*) FROM sign_in_failures WHERE network = $1 AND failed_at > $2",
                         {network, now - limits.window}, &rows);
   }
+  int64_t networkFailures = 0;
   int64_t accountFailures = 0;
+  if (result.ok()) result = SingleInt(rows, &networkFailures);
   if (result.ok()) result = AccountFailures(actor.name, network, limits, now, &accountFailures);
   if (!result.ok()) return result;
-  if (accountFailures >= limits.accountFailures || SqlInt(rows.at(0).at(0)) >= limits.networkFailures) {
+  if (accountFailures >= limits.accountFailures || networkFailures >= limits.networkFailures) {
     attempt->locked = true;
-    result = CountRefusal(Refusal::kSignInRefused, actor.name, network, now);
+    result = CountRefusal(AuditAction::kSignInRefused, actor.name, network, now);
     return result.ok() ? transaction.Commit() : result;
   }
   rows.clear();
   result = db_->Query("INSERT INTO sign_in_failures (account, network, failed_at) VALUES ($1, $2, $3) RETURNING id",
                       {actor.name, network, now}, &rows);
-  if (result.ok()) attempt->id = SqlInt(rows.at(0).at(0));
+  if (result.ok()) result = SingleInt(rows, &attempt->id);
   rows.clear();
   if (result.ok()) {
-    result =
-        db_->Query(std::string("SELECT ") + kModeratorColumns + ", m.password_hash FROM moderators m WHERE m.name = $1",
-                   {actor.name}, &rows);
+    result = db_->Query("SELECT " + kSignInColumns.List() + " FROM moderators m WHERE m.name = $1", {actor.name}, &rows);
   }
   if (result.ok() && !rows.empty()) {
-    attempt->account = ModeratorOf(rows[0]);
-    attempt->passwordHash = SqlText(rows[0][5]);
+    SqlFields fields(kSignInColumns, rows[0]);
+    attempt->account = ModeratorOf(fields);
+    attempt->passwordHash = fields.Text("password_hash");
+    result = fields.result();
   }
   return result.ok() ? transaction.Commit() : result;
 }
 
 Result SqlStore::FinishSignIn(const SignInAttempt& attempt, const std::optional<std::string>& tokenHash,
                               UnixTime expiresAt, const Actor& actor, UnixTime now) {
-  if (!tokenHash) return CountRefusal(Refusal::kSignInFailed, actor.name, attempt.network, now);
+  if (!tokenHash) return CountRefusal(AuditAction::kSignInFailed, actor.name, attempt.network, now);
   if (!attempt.account || attempt.locked) {
-    return Result::Failure(Result::Kind::kInvalid, 0, "only a sign-in to an account opens a session");
+    return Result::Invalid("only a sign-in to an account opens a session");
   }
   SqlTransaction transaction(*db_);
   Result result = transaction.Begin(true);
@@ -171,10 +179,10 @@ Result SqlStore::FinishSignIn(const SignInAttempt& attempt, const std::optional<
         {*tokenHash, attempt.account->id, now, expiresAt}, &rows);
   }
   if (result.ok() && rows.empty()) {
-    return Result::Failure(Result::Kind::kNotFound, 0, "no account named " + attempt.account->name);
+    return Result::NotFound("no account named " + attempt.account->name);
   }
   if (result.ok()) {
-    result = AppendAudit({0, now, actor.name, actor.from, "sign-in", 0, "", JsonText({{"sessionUntil", expiresAt}})});
+    result = AppendAudit(AuditLine(AuditAction::kSignIn, actor, now, 0, "", JsonText({{"sessionUntil", expiresAt}})));
   }
   if (result.ok()) result = transaction.Commit();
   return result;
@@ -182,14 +190,17 @@ Result SqlStore::FinishSignIn(const SignInAttempt& attempt, const std::optional<
 
 Result SqlStore::FindSession(const std::string& tokenHash, UnixTime now, std::optional<SessionInfo>* session) {
   std::vector<SqlRow> rows;
-  Result read = db_->Query(std::string("SELECT ") + kModeratorColumns +
-                               ", s.expires_at FROM sessions s JOIN moderators m ON m.id = s.moderator_id "
+  Result read = db_->Query("SELECT " + kSessionColumns.List() +
+                               " FROM sessions s JOIN moderators m ON m.id = s.moderator_id "
                                "WHERE s.token_hash = $1 AND s.expires_at > $2",
                            {tokenHash, now}, &rows);
   if (!read.ok()) return read;
   session->reset();
-  if (!rows.empty()) *session = SessionInfo{ModeratorOf(rows[0]), SqlInt(rows[0][5])};
-  return Result::Ok();
+  if (rows.empty()) return Result::Ok();
+  SqlFields fields(kSessionColumns, rows[0]);
+  const SessionInfo found{ModeratorOf(fields), fields.Int("expires_at")};
+  if (fields.result().ok()) *session = found;
+  return fields.result();
 }
 
 Result SqlStore::EndSession(const std::string& tokenHash, const Actor& actor, UnixTime now) {
@@ -197,7 +208,7 @@ Result SqlStore::EndSession(const std::string& tokenHash, const Actor& actor, Un
   Result result = transaction.Begin(true);
   std::vector<SqlRow> rows;
   if (result.ok()) result = db_->Query("DELETE FROM sessions WHERE token_hash = $1 RETURNING 1", {tokenHash}, &rows);
-  if (result.ok() && !rows.empty()) result = AppendAudit({0, now, actor.name, actor.from, "sign-out", 0, "", ""});
+  if (result.ok() && !rows.empty()) result = AppendAudit(AuditLine(AuditAction::kSignOut, actor, now, 0, "", ""));
   if (result.ok()) result = transaction.Commit();
   return result;
 }

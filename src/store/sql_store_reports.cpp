@@ -14,25 +14,6 @@ constexpr UnixTime kHour = 3600;
 constexpr UnixTime kDay = 24 * kHour;
 constexpr int64_t kMilli = 1000;  // a bucket's tokens are kept in thousandths
 
-// How verdicts are named in the refusals' audit rows.
-const char* VerdictName(ReportVerdict verdict) {
-  switch (verdict) {
-    case ReportVerdict::kRecorded:
-      return "recorded";
-    case ReportVerdict::kNetworkLimit:
-      return "network limit";
-    case ReportVerdict::kPairLimit:
-      return "pair limit";
-    case ReportVerdict::kReportedLimit:
-      return "reported limit";
-    case ReportVerdict::kInvalid:
-      return "invalid";
-    case ReportVerdict::kMuted:
-      return "muted";
-  }
-  return "refused";
-}
-
 // The bucket's tokens at `now`: what it held at `updatedAt` plus the refill
 // since, never above the burst. A clock behind the last update adds nothing.
 int64_t RefilledMilliTokens(int64_t stored, UnixTime updatedAt, UnixTime now, double burst, double perHour) {
@@ -42,27 +23,46 @@ int64_t RefilledMilliTokens(int64_t stored, UnixTime updatedAt, UnixTime now, do
   return std::llround(std::min(capacity, refilled));
 }
 
-// In-JSON lists of ids, one statement for any number of them; each
-// database reads a JSON array into rows its own way. An id twice gives two
-// rows (removing them would cost a sort on every ban request).
-std::string IdsFromJson(SqlDialect dialect) {
-  return dialect == SqlDialect::kSqlite
-             ? "SELECT value FROM json_each($1)"
-             : "SELECT CAST(value AS BIGINT) FROM json_array_elements_text(CAST($1 AS json))";
+// The reports table: its columns, a row as a Report, and a Report as a
+// row. A report of a player banned at the time is in no case (0).
+const SqlColumns kReportColumns({"id", "reporter_id", "reported_id", "network", "reported_at", "case_id"});
+
+Result ReadReport(const SqlRow& row, Report* report) {
+  SqlFields fields(kReportColumns, row);
+  *report = {fields.Int("id"),      fields.PlayerId("reporter_id"), fields.PlayerId("reported_id"),
+             fields.Text("network"), fields.Int("reported_at"),      fields.OptionalInt("case_id").value_or(0)};
+  return fields.result();
 }
 
-Case CaseOf(const SqlRow& row) {
-  Case c;
-  c.id = SqlInt(row[0]);
-  c.playerId = PlayerIdOf(row[1]);
-  c.openedAt = SqlInt(row[2]);
-  if (row[5]) c.closing = CaseClosing{SqlText(row[3]), SqlText(row[4]), SqlInt(row[5]), SqlText(row[6])};
-  c.reports = static_cast<uint32_t>(SqlInt(row[7]));
-  c.networks = static_cast<uint32_t>(SqlInt(row[8]));
-  c.reporters = static_cast<uint32_t>(SqlInt(row[9]));
-  c.firstReportAt = SqlInt(row[10]);
-  c.lastReportAt = SqlInt(row[11]);
-  return c;
+SqlWrite ReportRow(const Report& report) {
+  SqlWrite row;
+  row.Set("reporter_id", SqlId(report.reporterId)).Set("reported_id", SqlId(report.reportedId));
+  row.Set("network", report.network).Set("reported_at", report.at);
+  return row.Set("case_id", report.caseId != 0 ? SqlValue(report.caseId) : nullptr);
+}
+
+// The cases table with each case's reports counted: its columns, and a
+// row as a Case.
+const SqlColumns kCaseColumns({"c.id", "c.player_id", "c.opened_at", "c.decision", "c.closed_by", "c.closed_at",
+                               "c.close_reason", "COUNT(r.id) AS reports", "COUNT(DISTINCT r.network) AS networks",
+                               "COUNT(DISTINCT r.reporter_id) AS reporters", "MIN(r.reported_at) AS first_report",
+                               "MAX(r.reported_at) AS last_report"});
+
+// A case is opened by its first report, so it has one.
+Result ReadCase(const SqlRow& row, Case* c) {
+  SqlFields fields(kCaseColumns, row);
+  c->id = fields.Int("id");
+  c->playerId = fields.PlayerId("player_id");
+  c->openedAt = fields.Int("opened_at");
+  if (const std::optional<UnixTime> closedAt = fields.OptionalInt("closed_at")) {
+    c->closing = CaseClosing{fields.Text("decision"), fields.Text("closed_by"), *closedAt, fields.Text("close_reason")};
+  }
+  c->reports = static_cast<uint32_t>(fields.Int("reports"));
+  c->networks = static_cast<uint32_t>(fields.Int("networks"));
+  c->reporters = static_cast<uint32_t>(fields.Int("reporters"));
+  c->firstReportAt = fields.Int("first_report");
+  c->lastReportAt = fields.Int("last_report");
+  return fields.result();
 }
 
 }  // namespace
@@ -71,26 +71,31 @@ Result SqlStore::Standings(const std::vector<uint64_t>& ids, UnixTime now, UnixT
                            std::vector<Standing>* standings) {
   standings->clear();
   if (ids.empty()) return Result::Ok();
+  // At $2 and since $3, of the asked player a.
+  static const SqlColumns kStandingColumns(
+      {"a.player_id",
+       "CASE WHEN EXISTS (SELECT 1 FROM bans WHERE bans.player_id = a.player_id AND " + InForce(2) +
+           ") THEN 1 ELSE 0 END AS banned",
+       // Most players were never reported: their score costs no count.
+       "CASE WHEN EXISTS (SELECT 1 FROM reports r WHERE r.reported_id = a.player_id AND r.reported_at >= $3) "
+       "THEN (SELECT COUNT(DISTINCT r.network) FROM reports r WHERE r.reported_id = a.player_id AND "
+       "r.reported_at >= $3) ELSE 0 END AS score"});
   nlohmann::json asked = nlohmann::json::array();
   for (uint64_t id : ids) asked.push_back(SqlId(id));
   std::vector<SqlRow> rows;
-  Result read =
-      db_->Query("WITH asked (player_id) AS (" + IdsFromJson(db_->dialect()) +
-                     ") "
-                     "SELECT a.player_id, "
-                     "CASE WHEN EXISTS (SELECT 1 FROM bans b WHERE b.player_id = a.player_id AND b.lifted_at IS NULL "
-                     "AND (b.ends_at IS NULL OR b.ends_at > $2)) THEN 1 ELSE 0 END, "
-                     // Most players were never reported: their score costs no count.
-                     "CASE WHEN EXISTS (SELECT 1 FROM reports r WHERE r.reported_id = a.player_id "
-                     "AND r.reported_at >= $3) THEN (SELECT COUNT(DISTINCT r.network) FROM reports r "
-                     "WHERE r.reported_id = a.player_id AND r.reported_at >= $3) ELSE 0 END "
-                     "FROM asked a",
-                 {asked.dump(), now, scoreSince}, &rows);
+  // One statement for any number of ids. An id asked twice is looked up
+  // twice: removing it would cost a sort on every ban request.
+  Result read = db_->Query("WITH asked (player_id) AS (" + db_->IntegerRows(1) + ") SELECT " +
+                               kStandingColumns.List() + " FROM asked a",
+                           {asked.dump(), now, scoreSince}, &rows);
   if (!read.ok()) return read;
   std::unordered_map<uint64_t, Standing> found;
   for (const SqlRow& row : rows) {
-    uint64_t id = PlayerIdOf(row[0]);
-    found[id] = {id, SqlInt(row[1]) != 0, static_cast<uint32_t>(SqlInt(row[2]))};
+    SqlFields fields(kStandingColumns, row);
+    const Standing standing{fields.PlayerId("player_id"), fields.Int("banned") != 0,
+                            static_cast<uint32_t>(fields.Int("score"))};
+    if (!fields.result().ok()) return fields.result();
+    found[standing.playerId] = standing;
   }
   for (uint64_t id : ids) {
     auto standing = found.find(id);
@@ -101,14 +106,20 @@ Result SqlStore::Standings(const std::vector<uint64_t>& ids, UnixTime now, UnixT
 
 // Call with the bucket's lock held.
 Result SqlStore::TakeToken(const std::string& bucket, double burst, double perHour, UnixTime now, bool* taken) {
+  static const SqlColumns kBucketColumns({"milli_tokens", "updated_at"});
   std::vector<SqlRow> rows;
-  Result result =
-      db_->Query("SELECT milli_tokens, updated_at FROM network_buckets WHERE network = $1", {bucket}, &rows);
+  Result result = db_->Query("SELECT " + kBucketColumns.List() + " FROM network_buckets WHERE network = $1",
+                             {bucket}, &rows);
   if (!result.ok()) return result;
   // A bucket not used before starts full.
-  UnixTime updatedAt = rows.empty() ? now : SqlInt(rows[0][1]);
-  int64_t tokens = rows.empty() ? std::llround(burst * kMilli)
-                                : RefilledMilliTokens(SqlInt(rows[0][0]), updatedAt, now, burst, perHour);
+  UnixTime updatedAt = now;
+  int64_t tokens = std::llround(burst * kMilli);
+  if (!rows.empty()) {
+    SqlFields fields(kBucketColumns, rows[0]);
+    updatedAt = fields.Int("updated_at");
+    tokens = RefilledMilliTokens(fields.Int("milli_tokens"), updatedAt, now, burst, perHour);
+    if (!fields.result().ok()) return fields.result();
+  }
   *taken = tokens >= kMilli;
   if (!*taken) return Result::Ok();
   // The update time never goes back, so a clock behind another instance's
@@ -132,11 +143,15 @@ Result SqlStore::CheckPlayerLimits(const NewReport& report, const ReportLimits& 
     result = db_->Query("SELECT COUNT(*) FROM reports WHERE reported_id = $1 AND reported_at > $2",
                         {SqlId(report.reportedId), now - kHour}, &hour);
   }
+  int64_t pairCount = 0;
+  int64_t hourCount = 0;
+  if (result.ok()) result = SingleInt(pair, &pairCount);
+  if (result.ok()) result = SingleInt(hour, &hourCount);
   if (!result.ok()) return result;
   *verdict = ReportVerdict::kRecorded;
-  if (SqlInt(pair[0][0]) >= limits.pairPerDay)
+  if (pairCount >= limits.pairPerDay)
     *verdict = ReportVerdict::kPairLimit;
-  else if (SqlInt(hour[0][0]) >= limits.reportedPerHour)
+  else if (hourCount >= limits.reportedPerHour)
     *verdict = ReportVerdict::kReportedLimit;
   return Result::Ok();
 }
@@ -148,21 +163,17 @@ Result SqlStore::OpenCaseOf(uint64_t playerId, UnixTime now, int64_t* caseId) {
   Result result =
       db_->Query("SELECT id FROM cases WHERE player_id = $1 AND closed_at IS NULL", {SqlId(playerId)}, &rows);
   if (result.ok() && rows.empty()) {
-    result = db_->Query("INSERT INTO cases (player_id, opened_at) VALUES ($1, $2) RETURNING id", {SqlId(playerId), now},
-                        &rows);
+    const SqlWrite row = SqlWrite().Set("player_id", SqlId(playerId)).Set("opened_at", now);
+    result = db_->Query(row.Insert("cases") + " RETURNING id", row.values(), &rows);
   }
-  if (!result.ok()) return result;
-  *caseId = SqlInt(rows.at(0).at(0));
-  return Result::Ok();
+  return result.ok() ? SingleInt(rows, caseId) : result;
 }
 
 // Locks the network, then the player: every transaction that takes both
 // takes them in this order, so none waits in a circle.
 Result SqlStore::RecordReport(const NewReport& report, const ReportLimits& limits, UnixTime now,
                               ReportOutcome* outcome) {
-  if (report.network.empty()) {
-    return Result::Failure(Result::Kind::kInvalid, 0, "a report needs its source network");
-  }
+  if (report.network.empty()) return Result::Invalid("a report needs its source network");
   *outcome = {};
   SqlTransaction transaction(*db_);
   Result result = transaction.Begin(true);
@@ -188,7 +199,7 @@ Result SqlStore::RecordReport(const NewReport& report, const ReportLimits& limit
   }
   if (!result.ok()) return result;
   if (verdict != ReportVerdict::kRecorded) {
-    result = CountRefusal(Refusal::kReportRefused, VerdictName(verdict), report.network, now);
+    result = CountRefusal(AuditAction::kReportRefused, std::string(WordOf(verdict)), report.network, now);
     if (result.ok()) result = transaction.Commit();
     if (result.ok()) outcome->verdict = verdict;
     return result;
@@ -200,11 +211,8 @@ Result SqlStore::RecordReport(const NewReport& report, const ReportLimits& limit
   int64_t caseId = 0;
   if (result.ok() && inForce.empty()) result = OpenCaseOf(report.reportedId, now, &caseId);
   if (result.ok()) {
-    result = db_->Query(
-        "INSERT INTO reports (reporter_id, reported_id, network, reported_at, case_id) VALUES ($1, $2, $3, $4, $5)",
-        {SqlId(report.reporterId), SqlId(report.reportedId), report.network, now,
-         caseId != 0 ? SqlValue(caseId) : SqlValue(nullptr)},
-        nullptr);
+    const SqlWrite row = ReportRow({0, report.reporterId, report.reportedId, report.network, now, caseId});
+    result = db_->Query(row.Insert("reports"), row.values(), nullptr);
   }
   if (result.ok()) result = transaction.Commit();
   if (!result.ok()) return result;
@@ -215,17 +223,12 @@ Result SqlStore::RecordReport(const NewReport& report, const ReportLimits& limit
 Result SqlStore::QueryCases(const std::string& where, const std::string& order, const std::vector<SqlValue>& params,
                             std::vector<Case>* cases) {
   std::vector<SqlRow> rows;
-  Result read = db_->Query(
-      "SELECT c.id, c.player_id, c.opened_at, c.decision, c.closed_by, c.closed_at, c.close_reason, "
-      "COUNT(r.id), COUNT(DISTINCT r.network), COUNT(DISTINCT r.reporter_id), "
-      "MIN(r.reported_at), MAX(r.reported_at) "
-      "FROM cases c LEFT JOIN reports r ON r.case_id = c.id WHERE " +
-          where + " GROUP BY c.id ORDER BY " + order,
-      params, &rows);
+  Result read = db_->Query("SELECT " + kCaseColumns.List() +
+                               " FROM cases c LEFT JOIN reports r ON r.case_id = c.id WHERE " + where +
+                               " GROUP BY c.id ORDER BY " + order,
+                           params, &rows);
   if (!read.ok()) return read;
-  cases->clear();
-  for (const SqlRow& row : rows) cases->push_back(CaseOf(row));
-  return Result::Ok();
+  return ReadRecords(rows, ReadCase, cases);
 }
 
 Result SqlStore::OpenCases(std::vector<Case>* cases) {
@@ -241,41 +244,39 @@ Result SqlStore::DismissCase(int64_t caseId, const std::string& reason, const Ac
   std::vector<SqlRow> rows;
   if (result.ok()) result = db_->Query("SELECT player_id FROM cases WHERE id = $1", {caseId}, &rows);
   if (!result.ok()) return result;
-  if (rows.empty()) return Result::Failure(Result::Kind::kNotFound, 0, "no case " + std::to_string(caseId));
-  uint64_t playerId = PlayerIdOf(rows[0][0]);
+  if (rows.empty()) return Result::NotFound("no case " + std::to_string(caseId));
+  int64_t player = 0;
+  result = SingleInt(rows, &player);
+  if (!result.ok()) return result;
+  const uint64_t playerId = static_cast<uint64_t>(player);
   // The player's lock first, as a report into the case takes it, then the
   // case closes only if it is open still.
   rows.clear();
   result = db_->LockUntilEnd(SqlLockSpace::kPlayer, playerId);
   if (result.ok()) {
     result = db_->Query(
-        "UPDATE cases SET decision = 'dismissed', closed_by = $2, closed_at = $3, close_reason = $4 "
+        "UPDATE cases SET decision = $5, closed_by = $2, closed_at = $3, close_reason = $4 "
         "WHERE id = $1 AND closed_at IS NULL RETURNING id",
-        {caseId, actor.name, now, reason}, &rows);
+        {caseId, actor.name, now, reason, std::string(WordOf(CaseDecision::kDismissed))}, &rows);
   }
   if (!result.ok()) return result;
-  if (rows.empty()) return Result::Failure(Result::Kind::kNotFound, 0, "case " + std::to_string(caseId) + " is closed");
+  if (rows.empty()) return Result::NotFound("case " + std::to_string(caseId) + " is closed");
   nlohmann::json before = {{"case", caseId}, {"state", "open"}};
-  nlohmann::json after = {{"case", caseId}, {"decision", "dismissed"}, {"reason", reason}};
-  result = AppendAudit({0, now, actor.name, actor.from, "dismiss", playerId, JsonText(before), JsonText(after)});
+  nlohmann::json after = {{"case", caseId}, {"decision", WordOf(CaseDecision::kDismissed)}, {"reason", reason}};
+  result = AppendAudit(AuditLine(AuditAction::kDismiss, actor, now, playerId, JsonText(before), JsonText(after)));
   if (result.ok()) result = transaction.Commit();
   return result;
 }
 
 // `where` is the store's own constant SQL, never input.
-Result SqlStore::QueryReports(const std::string& where, const std::vector<SqlValue>& params,
+Result SqlStore::QueryReports(const std::string& where, const std::string& order, const std::vector<SqlValue>& params,
                               std::vector<Report>* reports) {
   std::vector<SqlRow> rows;
-  Result read = db_->Query("SELECT id, reporter_id, reported_id, network, reported_at, case_id FROM reports WHERE " +
-                               where + " ORDER BY reported_at DESC, id DESC",
-                           params, &rows);
+  Result read =
+      db_->Query("SELECT " + kReportColumns.List() + " FROM reports WHERE " + where + " ORDER BY " + order, params,
+                 &rows);
   if (!read.ok()) return read;
-  reports->clear();
-  for (const SqlRow& row : rows) {
-    reports->push_back(
-        {SqlInt(row[0]), PlayerIdOf(row[1]), PlayerIdOf(row[2]), SqlText(row[3]), SqlInt(row[4]), SqlInt(row[5])});
-  }
-  return Result::Ok();
+  return ReadRecords(rows, ReadReport, reports);
 }
 
 Result SqlStore::Player(uint64_t playerId, PlayerFile* file) {
@@ -284,8 +285,8 @@ Result SqlStore::Player(uint64_t playerId, PlayerFile* file) {
   const std::vector<SqlValue> player = {SqlId(playerId)};
   if (result.ok()) result = QueryBans("player_id = $1", "made_at DESC, id DESC", player, &file->bans);
   if (result.ok()) result = QueryCases("c.player_id = $1", "c.opened_at DESC, c.id DESC", player, &file->cases);
-  if (result.ok()) result = QueryReports("reported_id = $1", player, &file->reports);
-  if (result.ok()) result = QueryReports("reporter_id = $1", player, &file->reportsBy);
+  if (result.ok()) result = QueryReports("reported_id = $1", "reported_at DESC, id DESC", player, &file->reports);
+  if (result.ok()) result = QueryReports("reporter_id = $1", "reported_at DESC, id DESC", player, &file->reportsBy);
   if (result.ok()) result = QueryAppeals("player_id = $1", "made_at DESC, id DESC", player, &file->appeals);
   if (!result.ok()) return result;
   return transaction.Commit();

@@ -9,6 +9,7 @@
 #include <vector>
 
 #include "common/result.h"
+#include "store/record_words.h"
 
 namespace palisard {
 
@@ -81,11 +82,6 @@ struct ReportLimits {
   int reportedPerHour = 30;    // reports of one player in an hour, from anyone
 };
 
-// Why a report was or was not recorded. Refusals are counted (see
-// Prune), never stored as reports. kInvalid: an id is 0, or a player reports himself.
-// kMuted: a moderator muted the reporter id or the source network.
-enum class ReportVerdict { kRecorded, kNetworkLimit, kPairLimit, kReportedLimit, kInvalid, kMuted };
-
 struct ReportOutcome {
   ReportVerdict verdict = ReportVerdict::kRecorded;
   bool reportedBanned = false;  // recorded, and a ban of the reported player is in force now
@@ -102,7 +98,7 @@ struct Report {
 };
 
 struct CaseClosing {
-  std::string decision;  // "banned" or "dismissed"
+  std::string decision;  // a CaseDecision's or an AppealDecision's word
   std::string by;
   UnixTime at = 0;
   std::string reason;
@@ -166,15 +162,6 @@ struct AppealLimits {
   double allPerHour = 20;
 };
 
-// kRecorded, or why not: no ban of the player is in force, an appeal of his
-// from the same network is open already, or the network's or everyone's
-// bucket is empty.
-enum class AppealVerdict { kRecorded, kNotBanned, kOpenAlready, kNetworkLimit, kServiceLimit };
-
-// A reporter id or a source network whose reports are refused (and
-// counted, as ReportVerdict::kMuted).
-enum class MuteKind { kReporter, kNetwork };
-
 struct Mute {
   int64_t id = 0;
   MuteKind kind = MuteKind::kReporter;
@@ -192,8 +179,6 @@ struct PlayerFile {
   std::vector<Report> reportsBy;  // reports the player made, newest first
   std::vector<Appeal> appeals;    // newest first
 };
-
-enum class ModeratorRole { kModerator, kAdmin };
 
 // An account of the moderation pages. Its password hash never leaves the
 // store except for a sign-in to check it.
@@ -253,7 +238,7 @@ struct AuditEntry {
   UnixTime at = 0;
   std::string actor;
   std::string from;
-  std::string action;  // "ban", "lift", "dismiss", "import", ...
+  std::string action;  // an AuditAction's word
   uint64_t playerId = 0;
   std::string before;  // the record before the change, as JSON; empty for a new one
   std::string after;   // and after it
@@ -263,7 +248,8 @@ struct AuditEntry {
 // one transaction: it is committed before the call returns ok, so an answer
 // or a "done" that follows it survives a crash. Failures come back as a
 // Result (kUnavailable when the database cannot be reached, kNotFound,
-// kConflict, kInvalid), never as an exception.
+// kConflict, kInvalid; kFailed for what the database holds that this program
+// cannot read), never as an exception.
 //
 // Thread safety: one object is used by one thread at a time; a server opens
 // one per worker or guards it. Several objects (and several processes) may
@@ -320,12 +306,14 @@ class Store {
   // `before` seconds before the report to `after` seconds after it.
   virtual Result CaseReports(int64_t caseId, UnixTime before, UnixTime after,
                              std::vector<WitnessedReport>* reports) = 0;
-  // Records whom hosts' ban requests named. A player named by one source
-  // again within a few minutes stays in the same presence there, so the
-  // store keeps presences, not each request.
+  // Records whom hosts' ban requests named. A player named by one host
+  // again within a few minutes stays there, so the store keeps each host's
+  // match and each player's stays at hosts, written when they begin and
+  // end, not each request (store/sightings.h); a host names at most the
+  // players of one match at a time.
   virtual Result RecordSightings(const std::vector<Sighting>& sightings) = 0;
-  // Forgets what no rule needs any more: presences last seen before
-  // `presenceBefore`, sign-in failures before `failuresBefore`, sessions
+  // Forgets what no rule needs any more: stays that ended before
+  // `staysBefore`, sign-in failures before `failuresBefore`, sessions
   // that ran out by `now`, networks an account has not signed in from for
   // kKnownNetworkKept. And folds the refusals of windows that ended by
   // `now` into the audit: refused and failed sign-ins, refused reports and
@@ -333,7 +321,7 @@ class Store {
   // kRefusalWindow, and each kind's window becomes at most
   // kRefusalRowsPerWindow audit rows (the largest counts, then one for the
   // rest), whatever a stranger sends.
-  virtual Result Prune(UnixTime presenceBefore, UnixTime failuresBefore, UnixTime now) = 0;
+  virtual Result Prune(UnixTime staysBefore, UnixTime failuresBefore, UnixTime now) = 0;
 
   // Records an appeal (audited, with the network as its origin) when the
   // player is banned at `now`, has no open appeal and the network's bucket
@@ -388,7 +376,8 @@ class Store {
 // Opens the store a URL names, creating and migrating its schema as needed:
 // "postgresql://..." or "postgres://..." (libpq's connection URL), or a path
 // to an SQLite file (or "sqlite:PATH"). Migrations run under a lock, so
-// instances starting together do not race.
+// instances starting together do not race, and are checked once per process
+// and database: later opens of it in the same process use it as it is.
 Result OpenStore(const std::string& url, std::unique_ptr<Store>* store);
 
 }  // namespace palisard

@@ -16,6 +16,7 @@
 #include "helpers/temp_dir.h"
 #include "store/ban_json.h"
 #include "store/schema.h"
+#include "store/sightings.h"
 #include "store/sql_database.h"
 
 namespace palisard {
@@ -453,6 +454,22 @@ TEST_P(StoreTest, DatabaseKeepsItsOwnRules) {
   }
   ASSERT_TRUE(store_->Audit({}, 10, &audit).ok());
   EXPECT_EQ(audit.size(), 2u);
+
+  // A row the program cannot read (SQLite keeps a text in any column) is a
+  // failure, not a made-up value.
+  if (GetParam() == Backend::kSqlite) {
+    ASSERT_TRUE(raw->Query("INSERT INTO mutes (kind, subject, reason, made_by, made_at) "
+                           "VALUES ('network', '192.0.2.0/24', 'r', 'm', 'soon')",
+                           {}, nullptr)
+                    .ok());
+    std::vector<Mute> mutes;
+    EXPECT_EQ(store_->Mutes(&mutes).kind(), Result::Kind::kFailed);
+  }
+
+  // This process checks a database's schema at its first open only.
+  url_ = NewDatabase();
+  raw = Raw();
+  ASSERT_TRUE(raw && MigrateSchema(*raw).ok());
   ASSERT_TRUE(raw->Query("INSERT INTO schema_versions (version, name) VALUES ($1, 'from the future')",
                          {NewestSchemaVersion() + 1}, nullptr)
                   .ok());
@@ -531,23 +548,30 @@ TEST_P(StoreTest, SignInLocksOutStrangersAndSessionsEnd) {
 }
 
 // A report's evidence: how many networks, other than the reporter's, hosts
-// asked from whose requests named both players together around it.
+// asked from whose requests named both players together around it. Each
+// request is written on its own, as batches of several instances come.
 TEST_P(StoreTest, PresenceTellsWhoWasSeenInOneHostsMatch) {
-  const UnixTime minute = 60;
+  const UnixTime minute = 60;  // kNow's UTC day ends at kNow + 106 min 40 s
+  const uint64_t top = 0xFFFFFFFFFFFFFFF0u;
   const std::string one = "198.18.0.0/24";
   const std::string two = "198.19.0.0/24";
-  ASSERT_TRUE(store_
-                  ->RecordSightings({{"198.18.0.1", one, kNow, {1, 9, 9, 0}},
-                                     {"198.18.0.1", one, kNow + minute, {1, 9}},
-                                     {"198.18.0.1", one, kNow + 4 * minute, {1, 9}},  // a late batch comes first
-                                     {"198.18.0.1", one, kNow + 2 * minute, {9}},
-                                     {"198.18.0.2", one, kNow, {2, 5}},
-                                     {"198.18.0.2", one, kNow + kHour, {2, 9}},
-                                     {"198.18.0.3", one, kNow, {3}},
-                                     {"198.18.0.1", one, kNow + kHour, {3, 5}},
-                                     {"198.19.0.7", two, kNow + 3 * minute, {1, 9}},
-                                     {"198.18.0.9", one, kNow, {4, 9}}})
-                  .ok());
+  std::vector<uint64_t> crowd = {1, 7};  // beyond a match's players
+  for (uint64_t id = 100; crowd.size() < kMatchPlayers + 2; ++id) crowd.insert(crowd.begin(), id);
+  const std::vector<Sighting> requests = {{"198.18.0.1", one, kNow, {1, 9, 9, 0}},
+                                          {"198.18.0.1", one, kNow + minute, {1, 9}},
+                                          {"198.18.0.1", one, kNow + 4 * minute, {1, 9}},  // a late batch comes first
+                                          {"198.18.0.1", one, kNow + 2 * minute, {9}},
+                                          {"198.18.0.2", one, kNow, {2, 5}},
+                                          {"198.18.0.2", one, kNow + kHour, {2, 9}},
+                                          {"198.18.0.3", one, kNow, {3}},
+                                          {"198.18.0.1", one, kNow + kHour, {3, 5}},
+                                          {"198.19.0.7", two, kNow + 3 * minute, {1, 9}},
+                                          {"198.18.0.9", one, kNow, {4, 9}},
+                                          {"198.20.0.1", "198.20.0.0/24", kNow + 40 * minute, crowd},
+                                          {"198.18.0.4", one, kNow + 100 * minute, {top, 9}},
+                                          {"198.18.0.4", one, kNow + 105 * minute, {top, 9}},
+                                          {"198.18.0.4", one, kNow + 110 * minute, {top, 9}}};
+  for (const Sighting& request : requests) ASSERT_TRUE(store_->RecordSightings({request}).ok());
   struct Step {
     uint64_t reporter;
     const char* network;
@@ -559,14 +583,15 @@ TEST_P(StoreTest, PresenceTellsWhoWasSeenInOneHostsMatch) {
       {3, "n", kNow + 10 * minute, 0},      // at another host at the same time
       {5, "n", kNow + kHour, 0},            // at both hosts, never beside 9
       {2, "n", kNow + 90 * minute, 1},      // together an hour later, at another host
+      {top, "n", kNow + 140 * minute, 1},   // through midnight
   };
   int64_t caseId = 0;
   for (const Step& step : steps) caseId = Report(step.reporter, 9, step.network, step.at).caseId;
-  const int64_t otherCase = Report(1, 7, "n", kNow + 40 * minute).caseId;  // 1 and 7 never together
+  const int64_t otherCase = Report(1, 7, "n", kNow + 40 * minute).caseId;
   std::vector<WitnessedReport> reports;
   ASSERT_TRUE(store_->CaseReports(caseId, 30 * minute, 2 * minute, &reports).ok());
-  ASSERT_EQ(reports.size(), 5u);
-  for (std::size_t i = 0; i < 5; ++i) {
+  ASSERT_EQ(reports.size(), std::size(steps));
+  for (std::size_t i = 0; i < std::size(steps); ++i) {
     EXPECT_EQ(reports[i].hostNetworks, steps[i].hostNetworks) << steps[i].reporter;
   }
   ASSERT_TRUE(store_->CaseReports(otherCase, 30 * minute, 2 * minute, &reports).ok());
@@ -577,6 +602,51 @@ TEST_P(StoreTest, PresenceTellsWhoWasSeenInOneHostsMatch) {
   ASSERT_TRUE(store_->CaseReports(caseId, 30 * minute, 2 * minute, &reports).ok());
   EXPECT_EQ(reports.at(1).hostNetworks, 0u) << "forgotten";
   EXPECT_EQ(reports.at(4).hostNetworks, 1u);
+  // Stays that cannot be read are a failure, not evidence of nothing.
+  ASSERT_TRUE(Raw()->Query("UPDATE stays SET stays = $1", {SqlBytes{"\xff"}}, nullptr).ok());
+  EXPECT_EQ(store_->CaseReports(caseId, 30 * minute, 2 * minute, &reports).kind(), Result::Kind::kFailed);
+}
+
+// Presences an older schema kept become stays at the upgrade, and still
+// tell who was seen together: through midnight, the day before, and not
+// at a host whose network was not kept.
+TEST_P(StoreTest, PresencesBecomeStaysAtTheUpgrade) {
+  const UnixTime minute = 60;
+  url_ = NewDatabase();
+  std::unique_ptr<SqlDatabase> raw = Raw();
+  ASSERT_TRUE(raw && MigrateSchema(*raw, 3).ok());
+  const struct {
+    const char* source;
+    const char* network;
+    uint64_t player;
+    UnixTime first;
+    UnixTime last;
+  } presences[] = {
+      {"198.18.0.1", "198.18.0.0/24", 1, kNow, kNow + 4 * minute},
+      {"198.18.0.1", "198.18.0.0/24", 9, kNow, kNow + 4 * minute},
+      {"198.18.0.2", "", 1, kNow, kNow + 4 * minute},
+      {"198.18.0.2", "", 9, kNow, kNow + 4 * minute},
+      {"198.18.0.4", "198.18.0.0/24", 6, kNow + 100 * minute, kNow + 115 * minute},
+      {"198.18.0.4", "198.18.0.0/24", 9, kNow + 112 * minute, kNow + 112 * minute},
+      {"198.18.0.4", "198.18.0.0/24", 8, kNow + 100 * minute, kNow + 104 * minute},
+      {"198.18.0.4", "198.18.0.0/24", 9, kNow + 102 * minute, kNow + 102 * minute},
+  };
+  for (const auto& p : presences) {
+    ASSERT_TRUE(raw->Query("INSERT INTO presence (source, network, player_id, first_seen, last_seen) "
+                           "VALUES ($1, $2, $3, $4, $5)",
+                           {std::string(p.source), std::string(p.network), static_cast<int64_t>(p.player), p.first,
+                            p.last},
+                           nullptr)
+                    .ok());
+  }
+  ASSERT_TRUE(Open(url_, &store_));
+  const int64_t caseId = Report(1, 9, "n", kNow + 5 * minute).caseId;
+  Report(8, 9, "n", kNow + 120 * minute);
+  Report(6, 9, "n", kNow + 140 * minute);
+  std::vector<WitnessedReport> reports;
+  ASSERT_TRUE(store_->CaseReports(caseId, 30 * minute, 2 * minute, &reports).ok());
+  ASSERT_EQ(reports.size(), 3u);
+  for (const WitnessedReport& report : reports) EXPECT_EQ(report.hostNetworks, 1u) << report.report.reporterId;
 }
 
 TEST_P(StoreTest, AppealsAndMutesAsModeratorsDecide) {

@@ -35,7 +35,7 @@ const TextLimit& LimitOf(TextField field) { return kLimits[static_cast<std::size
 Result CheckText(TextField field, const std::string& text) {
   const TextLimit& limit = LimitOf(field);
   const auto invalid = [&](const std::string& why) {
-    return Result::Failure(Result::Kind::kInvalid, 0, std::string(limit.what) + " " + why);
+    return Result::Invalid(std::string(limit.what) + " " + why);
   };
   std::size_t characters = 0;
   bool visible = false;

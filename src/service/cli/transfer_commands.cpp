@@ -3,6 +3,7 @@
 #include <ostream>
 
 #include "service/cli/ban_file.h"
+#include "store/ban_json.h"
 
 namespace palisard {
 namespace {
@@ -11,8 +12,8 @@ Result RunExport(const CommandArguments& args, CliContext& context) {
   std::unique_ptr<Store> store;
   Result result = OpenCommandStore(args, &store);
   if (!result.ok()) return result;
-  context.out << BanFileHeader(context.now) << "\n";
-  result = store->ForEachBan([&](const Ban& ban) { context.out << BanFileLine(ban) << "\n"; });
+  context.out << BanExportHeader(context.now) << "\n";
+  result = store->ForEachBan([&](const Ban& ban) { context.out << BanExportLine(ban) << "\n"; });
   if (!result.ok()) return result;
   if (!context.out.flush()) return Result::Failed("the export could not be written");
   return Result::Ok();

@@ -21,7 +21,8 @@ void SightingLog::Add(Sighting sighting) {
   auto run = runs_.find(key);
   const UnixTime at = sighting.at;
   if (run == runs_.end() || run->second.earliest == run->second.latest) {
-    if (waiting_.size() >= kLimit) return;
+    if (waitingIds_ + sighting.ids.size() > kIdLimit) return;
+    waitingIds_ += sighting.ids.size();
     const std::size_t index = waiting_.size();
     waiting_.push_back(std::move(sighting));
     if (run == runs_.end()) {
@@ -40,6 +41,7 @@ void SightingLog::Add(Sighting sighting) {
 std::vector<Sighting> SightingLog::Take() {
   MutexLock lock(mutex_);
   runs_.clear();
+  waitingIds_ = 0;
   return std::exchange(waiting_, {});
 }
 

@@ -17,9 +17,10 @@ namespace palisard {
 // report. Thread-safe.
 class SightingLog {
  public:
-  // Past this many waiting sightings (a database that cannot be written)
-  // new ones are dropped.
-  static constexpr std::size_t kLimit = 50000;
+  // Past this many ids waiting (a database that cannot be written) new
+  // sightings are dropped: a request may name a thousand ids, so it is the
+  // ids that take the memory (8 MB at most).
+  static constexpr std::size_t kIdLimit = 1'000'000;
 
   void Add(Sighting sighting);
   // Everything waiting, oldest first; the log is empty after.
@@ -28,8 +29,8 @@ class SightingLog {
  private:
   // A host that asks again about the same players before the log is
   // written adds only a later time: of such a run the log keeps the
-  // earliest and the latest sighting, which mark the same presence as all
-  // of them (the log is written far more often than a presence may pause).
+  // earliest and the latest sighting, which mark the same stay as all
+  // of them (the log is written far more often than a stay may pause).
   struct Run {
     std::size_t earliest;
     std::size_t latest;
@@ -37,6 +38,7 @@ class SightingLog {
 
   Mutex mutex_;
   std::vector<Sighting> waiting_ GUARDED_BY(mutex_);
+  std::size_t waitingIds_ GUARDED_BY(mutex_) = 0;
   std::unordered_map<std::string, Run> runs_ GUARDED_BY(mutex_);  // by host and ids
 };
 

@@ -22,6 +22,11 @@ TEST(SightingLogTest, KeepsARunsEarliestAndLatestSighting) {
   EXPECT_EQ(taken[3].source, "192.0.2.2");
   log.Add({"192.0.2.1", "192.0.2.0/24", 110, {7, 8}});
   EXPECT_EQ(log.Take().size(), 1u);
+
+  // Requests of a thousand ids fill it long before a thousand of them wait.
+  const std::vector<uint64_t> ids(1000, 7);
+  for (UnixTime at = 0; at < 1001; ++at) log.Add({"192.0.2." + std::to_string(at), "192.0.2.0/24", at, ids});
+  EXPECT_EQ(log.Take().size(), SightingLog::kIdLimit / 1000);
 }
 
 }  // namespace

@@ -94,14 +94,13 @@ std::string AddressText(std::span<const uint8_t> address) {
   return text;
 }
 
-Result Invalid(std::string text) { return Result::Failure(Result::Kind::kInvalid, 0, std::move(text)); }
 
 // The host of an http:// or https:// URL, without the brackets of an IPv6
 // literal.
 Result UrlHost(const std::string& url, std::string* host) {
   const std::unique_ptr<CURLU, decltype(&curl_url_cleanup)> parsed(curl_url(), curl_url_cleanup);
   if (!parsed || curl_url_set(parsed.get(), CURLUPART_URL, url.c_str(), 0) != CURLUE_OK) {
-    return Invalid("'" + url + "' is not a URL");
+    return Result::Invalid("'" + url + "' is not a URL");
   }
   const auto part = [&](CURLUPart which) {
     char* text = nullptr;
@@ -112,11 +111,11 @@ Result UrlHost(const std::string& url, std::string* host) {
   };
   const std::string scheme = part(CURLUPART_SCHEME);
   if (strcasecmp(scheme.c_str(), "http") != 0 && strcasecmp(scheme.c_str(), "https") != 0) {
-    return Invalid("'" + url + "' is not an http:// or https:// URL");
+    return Result::Invalid("'" + url + "' is not an http:// or https:// URL");
   }
   *host = part(CURLUPART_HOST);
   if (host->size() > 2 && host->front() == '[' && host->back() == ']') *host = host->substr(1, host->size() - 2);
-  return host->empty() ? Invalid("'" + url + "' names no host") : Result::Ok();
+  return host->empty() ? Result::Invalid("'" + url + "' names no host") : Result::Ok();
 }
 
 std::span<const uint8_t> AddressBytes(const addrinfo& entry) {
@@ -131,7 +130,7 @@ std::span<const uint8_t> AddressBytes(const addrinfo& entry) {
 }  // namespace
 
 Result CheckAddress(std::span<const uint8_t> address, bool allowPrivate) {
-  if (address.size() != 4 && address.size() != 16) return Invalid("not an IPv4 or IPv6 address");
+  if (address.size() != 4 && address.size() != 16) return Result::Invalid("not an IPv4 or IPv6 address");
   const std::optional<Refusal> refusal = RefusalOf(address);
   if (!refusal || (allowPrivate && !refusal->always)) return Result::Ok();
   std::string text = AddressText(address) + " is " + refusal->what;

@@ -1,8 +1,6 @@
 #include "service/values/record_values.h"
 
 #include <charconv>
-#include <cstdio>
-#include <ctime>
 #include <limits>
 
 #include "common/community_id.h"
@@ -69,36 +67,6 @@ Result ParseBanDuration(const std::string& text, std::optional<int64_t>* seconds
   if (count > kLongestBan / unit) return Result::Invalid("'" + text + "' is longer than 100 years: use permanent");
   *seconds = count * unit;
   return Result::Ok();
-}
-
-std::string FormatUtcTime(UnixTime time) {
-  const std::time_t seconds = static_cast<std::time_t>(time);
-  std::tm parts{};
-  char text[32];
-  if (gmtime_r(&seconds, &parts) == nullptr || std::strftime(text, sizeof(text), "%Y-%m-%dT%H:%M:%SZ", &parts) == 0) {
-    return std::to_string(time);
-  }
-  return text;
-}
-
-Result ParseUtcTime(const std::string& text, UnixTime* time) {
-  std::tm parts{};
-  char zone = 0;
-  int consumed = 0;
-  const bool read = std::sscanf(text.c_str(), "%4d-%2d-%2dT%2d:%2d:%2d%c%n", &parts.tm_year, &parts.tm_mon,
-                                &parts.tm_mday, &parts.tm_hour, &parts.tm_min, &parts.tm_sec, &zone, &consumed) == 7;
-  if (read && zone == 'Z' && static_cast<std::size_t>(consumed) == text.size()) {
-    parts.tm_year -= 1900;
-    parts.tm_mon -= 1;
-    const std::time_t seconds = timegm(&parts);
-    // timegm carries 30 February into March: only a date that prints back
-    // as written is one.
-    if (seconds != static_cast<std::time_t>(-1) && FormatUtcTime(seconds) == text) {
-      *time = seconds;
-      return Result::Ok();
-    }
-  }
-  return Result::Invalid("'" + text + "' is not a UTC time like 2024-05-01T12:00:00Z");
 }
 
 }  // namespace palisard

@@ -5,6 +5,7 @@
 #include <string>
 
 #include "common/result.h"
+#include "common/utc_time.h"
 #include "store/store.h"
 
 namespace palisard {
@@ -19,10 +20,5 @@ Result ParseCaseId(const std::string& text, int64_t* id);
 // How long a ban lasts: "permanent" (nothing), or a whole number with a unit,
 // "30m", "12h", "7d", "2w", up to 100 years.
 Result ParseBanDuration(const std::string& text, std::optional<int64_t>* seconds);
-
-// Times as the command line prints them and the export carries them: ISO
-// 8601 in UTC to the second, "2024-05-01T12:00:00Z".
-std::string FormatUtcTime(UnixTime time);
-Result ParseUtcTime(const std::string& text, UnixTime* time);
 
 }  // namespace palisard
