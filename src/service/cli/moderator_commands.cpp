@@ -8,8 +8,6 @@
 namespace palisard {
 namespace {
 
-const char* RoleText(ModeratorRole role) { return role == ModeratorRole::kAdmin ? "admin" : "moderator"; }
-
 Result RunAdd(const CommandArguments& args, CliContext& context) {
   const std::string& name = args.operands()[0];
   Result result = CheckModeratorName(name);
@@ -29,7 +27,7 @@ Result RunAdd(const CommandArguments& args, CliContext& context) {
   const ModeratorRole role = args.Flag("admin") ? ModeratorRole::kAdmin : ModeratorRole::kModerator;
   if (result.ok()) result = store->AddModerator(name, role, hash, CliActor(context), context.now);
   if (!result.ok()) return result;
-  context.out << "added " << RoleText(role) << " " << name << "\n";
+  context.out << "added " << WordOf(role) << " " << name << "\n";
   return Result::Ok();
 }
 
@@ -40,7 +38,7 @@ Result RunList(const CommandArguments& args, CliContext& context) {
   if (result.ok()) result = store->Moderators(&moderators);
   if (!result.ok()) return result;
   for (const Moderator& moderator : moderators) {
-    context.out << moderator.name << "  " << RoleText(moderator.role) << "  added "
+    context.out << moderator.name << "  " << WordOf(moderator.role) << "  added "
                 << FormatUtcTime(moderator.createdAt) << " by " << moderator.createdBy << "\n";
   }
   return Result::Ok();

@@ -109,9 +109,9 @@ std::string LiftForm(const Viewer& viewer, uint64_t playerId, const std::string&
          "</details>";
 }
 
-std::string MuteButton(const Viewer& viewer, const char* kind, const std::string& subject, const std::string& label) {
+std::string MuteButton(const Viewer& viewer, MuteKind kind, const std::string& subject, const std::string& label) {
   return PostForm(viewer, PageId::kMute, SitePath(PageId::kQueue),
-                  Hidden(field::kMuteKind, kind) + Hidden(field::kMuteSubject, subject) +
+                  Hidden(field::kMuteKind, std::string(WordOf(kind))) + Hidden(field::kMuteSubject, subject) +
                       Hidden(field::kReason, "muted from the queue"),
                   label, "inline");
 }
@@ -143,8 +143,8 @@ std::string CaseCard(const Viewer& viewer, const QueueCase& entry) {
     const Report& report = witnessed.report;
     rows += "<tr><td>" + PlayerLink(report.reporterId) + "</td><td>" + E(report.network) + "</td><td>" +
             When(report.at) + "</td><td>" + Evidence(witnessed.hostNetworks) + "</td><td>" +
-            MuteButton(viewer, "reporter", Id(report.reporterId), "Mute reporter") + " " +
-            MuteButton(viewer, "network", report.network, "Mute network") + "</td></tr>";
+            MuteButton(viewer, MuteKind::kReporter, Id(report.reporterId), "Mute reporter") + " " +
+            MuteButton(viewer, MuteKind::kNetwork, report.network, "Mute network") + "</td></tr>";
   }
   return "<section class=\"card\" id=\"case-" + std::to_string(c.id) + "\"><h2>Reports of " + PlayerLink(c.playerId) +
          " <span class=\"muted\">case " + std::to_string(c.id) + "</span></h2><p>" + Count(c.reports, "report") +
@@ -196,6 +196,12 @@ std::string ReportRows(const std::vector<Report>& reports, bool byReporter) {
 std::string Table(const std::string& heads, const std::string& rows) {
   if (rows.empty()) return "<p class=\"muted\">None.</p>";
   return "<div class=\"scroll\"><table><tr>" + heads + "</tr>" + rows + "</table></div>";
+}
+
+std::string RoleOptions() {
+  std::string options;
+  for (const auto& role : WordsOf(ModeratorRole{})) options += "<option>" + std::string(role.text) + "</option>";
+  return options;
 }
 
 }  // namespace
@@ -329,8 +335,7 @@ std::string AuditPage(const Viewer& viewer, const AuditFilter& filter, const std
 std::string AccountsPage(const Viewer& viewer, const std::string& notice, const std::vector<Moderator>& accounts) {
   std::string rows;
   for (const Moderator& account : accounts) {
-    const bool admin = account.role == ModeratorRole::kAdmin;
-    rows += "<tr><td>" + U(account.name) + "</td><td>" + (admin ? "admin" : "moderator") + "</td><td>added " +
+    rows += "<tr><td>" + U(account.name) + "</td><td>" + std::string(WordOf(account.role)) + "</td><td>added " +
             When(account.createdAt) + " by " + U(account.createdBy) + "</td><td>" +
             (account.name == viewer.name ? std::string()
                                          : PostForm(viewer, PageId::kRemoveAccount, SitePath(PageId::kAccounts),
@@ -344,7 +349,7 @@ std::string AccountsPage(const Viewer& viewer, const std::string& notice, const 
                    std::to_string(field::kNewPassword.shortest) + " characters or more) " +
                    Input(field::kNewPassword, "type=\"password\" autocomplete=\"new-password\" required") +
                    "</label><label>Role <select " + Name(field::kRole) +
-                   "><option>moderator</option><option>admin</option></select></label>",
+                   ">" + RoleOptions() + "</select></label>",
                "Add", "card");
   return Frame(viewer, "Accounts", notice, Table("<th>Name</th><th>Role</th><th>Added</th><th></th>", rows) + add);
 }

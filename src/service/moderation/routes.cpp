@@ -254,8 +254,8 @@ StoreReply DoRejectAppeal(Store& store, const Visit& visit, const HttpRequest&, 
 // A reporter id, or a network as SourceNetwork writes it.
 Result MuteSubject(const Visit& visit, MuteKind* kind, std::string* subject) {
   const std::string given = Field(visit.fields, field::kMuteSubject);
-  const std::string muted = Field(visit.fields, field::kMuteKind);
-  if (muted == "reporter") {
+  const std::optional<MuteKind> muted = ValueOfWord<MuteKind>(Field(visit.fields, field::kMuteKind));
+  if (muted == MuteKind::kReporter) {
     uint64_t id = 0;
     *kind = MuteKind::kReporter;
     Result parsed = ParseCommunityId(given, &id);
@@ -264,7 +264,7 @@ Result MuteSubject(const Visit& visit, MuteKind* kind, std::string* subject) {
   }
   *kind = MuteKind::kNetwork;
   *subject = given;
-  if (muted == "network" && SourceNetwork(given.substr(0, given.find('/'))) == given) {
+  if (muted == MuteKind::kNetwork && SourceNetwork(given.substr(0, given.find('/'))) == given) {
     return Result::Ok();
   }
   return Result::Invalid("'" + given + "' is not a reporter id or a source network");
@@ -295,7 +295,7 @@ StoreReply DoAddAccount(Store& store, const Visit& visit, const HttpRequest&, Un
   std::string hash;
   if (result.ok()) result = HashPassword(password, HashCost::kInteractive, &hash);
   const ModeratorRole role =
-      Field(visit.fields, field::kRole) == "admin" ? ModeratorRole::kAdmin : ModeratorRole::kModerator;
+      ValueOfWord<ModeratorRole>(Field(visit.fields, field::kRole)).value_or(ModeratorRole::kModerator);
   if (result.ok()) result = store.AddModerator(name, role, hash, visit.actor, now);
   return Finished(visit, result, "account-add");
 }

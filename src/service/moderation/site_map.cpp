@@ -3,6 +3,7 @@
 #include <algorithm>
 
 #include "common/utf8.h"
+#include "service/values/public_paths.h"
 
 namespace palisard {
 namespace {
@@ -10,7 +11,7 @@ namespace {
 using namespace field;
 
 // A player's pages, on either port.
-constexpr std::string_view kPlayerPath = "/player/";
+constexpr std::string_view kPlayerPath = kPlayerPagePath;
 
 constexpr FormField kSignInFields[] = {kAccountName, kPassword};
 constexpr FormField kSignOutFields[] = {kFormToken, kBack};

@@ -8,14 +8,10 @@
 #include <nlohmann/json.hpp>
 #include <string>
 
+#include "common/ascii_text.h"
+
 namespace palisard {
 namespace {
-
-std::string_view Trimmed(std::string_view text) {
-  const std::size_t first = text.find_first_not_of(" \t");
-  if (first == std::string_view::npos) return {};
-  return text.substr(first, text.find_last_not_of(" \t") - first + 1);
-}
 
 // Retry-After: a number of seconds, or an HTTP date (all three forms HTTP
 // allows, as libcurl reads them).

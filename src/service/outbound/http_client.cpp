@@ -9,6 +9,7 @@
 #include <memory>
 #include <span>
 
+#include "common/ascii_text.h"
 #include "common/version.h"
 #include "service/outbound/destination_rule.h"
 
@@ -51,12 +52,6 @@ std::size_t KeepBody(char* data, std::size_t size, std::size_t count, void* cont
   return 0;
 }
 
-std::string Trimmed(std::string_view text) {
-  const std::size_t first = text.find_first_not_of(" \t\r\n");
-  if (first == std::string_view::npos) return {};
-  return std::string(text.substr(first, text.find_last_not_of(" \t\r\n") - first + 1));
-}
-
 std::size_t KeepHeader(char* data, std::size_t size, std::size_t count, void* context) {
   Transfer& transfer = *static_cast<Transfer*>(context);
   const std::string_view line(data, size * count);
@@ -72,7 +67,7 @@ std::size_t KeepHeader(char* data, std::size_t size, std::size_t count, void* co
   }
   std::string name(line.substr(0, colon));
   std::transform(name.begin(), name.end(), name.begin(), [](unsigned char c) { return std::tolower(c); });
-  transfer.answer.headers.emplace_back(std::move(name), Trimmed(line.substr(colon + 1)));
+  transfer.answer.headers.emplace_back(std::move(name), std::string(Trimmed(line.substr(colon + 1))));
   transfer.headerBytes += line.size();
   return line.size();
 }

@@ -6,6 +6,7 @@
 #include "common/utf8.h"
 #include "service/outbound/discord_text.h"
 #include "service/outbound/webhook_events.h"
+#include "service/values/public_paths.h"
 
 namespace palisard {
 namespace {
@@ -71,7 +72,7 @@ std::string PlayerPage(std::string_view publicUrl, const std::string& playerId) 
   const bool id = !playerId.empty() && playerId.find_first_not_of("0123456789") == std::string::npos;
   if (!linkable || !id) return {};
   while (publicUrl.ends_with('/')) publicUrl.remove_suffix(1);
-  return std::string(publicUrl) + "/player/" + playerId;
+  return std::string(publicUrl) + std::string(kPlayerPagePath) + playerId;
 }
 
 // How a field's value shows in the embed; empty when it shows nothing.
