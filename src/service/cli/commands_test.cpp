@@ -282,14 +282,16 @@ TEST_F(ServiceCliTest, WebhooksAreAddedWithTheirSecretOnceListedTestedAndRemoved
                   .ok())
       << added;
   EXPECT_EQ(key.size(), 32u);
-  const std::string discord = "https://203.0.113.7/api/webhooks/123/tok3n";
-  ASSERT_EQ(Run({"webhook", "add", discord, "--format", "discord", "--events", "ban.created,ban.lifted", "--database",
-                 db}),
-            kExitOk);
-  const std::string discordLine =
-      "2  discord  https://203.0.113.7/api/webhooks/123/…  ban.created,ban.lifted  enabled";
+  const std::string discord = "http://127.0.0.1:9/api/webhooks/123/tok3n";
+  const std::string config =
+      dir_.Write("service.conf", "database = " + db + "\nwebhook-allow-private = true\n").string();
+  ASSERT_EQ(Run({"webhook", "add", discord, "--format", "discord", "--events", "ban.created,ban.lifted", "--config",
+                 config}),
+            kExitOk)
+      << err_.str();
+  const std::string discordLine = "2  discord  http://127.0.0.1:9/api/webhooks/123/…  ban.created,ban.lifted  enabled";
   EXPECT_EQ(out_.str(), "added webhook " + discordLine + "\n");
-  EXPECT_EQ(Run({"webhook", "add", discord, "--format", "discord", "--events", "ban.made", "--database", db}),
+  EXPECT_EQ(Run({"webhook", "add", discord, "--format", "discord", "--events", "ban.made", "--config", config}),
             kExitBadInput);
   EXPECT_THAT(Error(), HasSubstr("there is no event type 'ban.made'"));
 

@@ -51,7 +51,10 @@ Result RunAdd(const CommandArguments& args, CliContext& context) {
   if (!format) return Result::Invalid("--format is standard or discord, not '" + *args.Value("format") + "'");
   endpoint.format = *format;
   if (const std::string* events = args.Value("events")) endpoint.events = EventList(*events);
-  Result result = ReadyWebhook(&endpoint, args.Flag("webhook-allow-private"));
+  // --webhook-allow-private, or the setting in --config's file.
+  ServeSettings settings;
+  Result result = ResolveServeSettings(args, &settings);
+  if (result.ok()) result = ReadyWebhook(&endpoint, settings.webhookAllowPrivate);
   std::unique_ptr<Store> store;
   if (result.ok()) result = OpenCommandStore(args, &store);
   WebhookEndpoint made;
