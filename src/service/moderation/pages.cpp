@@ -352,13 +352,13 @@ std::string AccountsPage(const Viewer& viewer, const std::string& notice, const 
 
 namespace {
 
-// "enabled", "enabled, failing since T", or "disabled T: WHY".
+// "Enabled", "Enabled, failing since T", or "Disabled T: WHY".
 std::string WebhookState(const WebhookEndpoint& endpoint) {
   if (endpoint.disabledAt) {
-    return "<span class=\"unseen\">disabled " + When(*endpoint.disabledAt) + ": " + U(endpoint.disabledWhy) +
+    return "<span class=\"unseen\">Disabled " + When(*endpoint.disabledAt) + ": " + U(endpoint.disabledWhy) +
            "</span>";
   }
-  return "enabled" + (endpoint.failingSince ? ", failing since " + When(*endpoint.failingSince) : std::string());
+  return "Enabled" + (endpoint.failingSince ? ", failing since " + When(*endpoint.failingSince) : std::string());
 }
 
 std::string DeliveryRows(const std::vector<DeliveryRecord>& deliveries) {
