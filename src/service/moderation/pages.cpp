@@ -9,6 +9,7 @@
 #include "service/moderation/page_template.h"
 #include "service/moderation/site_map.h"
 #include "service/values/record_values.h"
+#include "store/webhook_url.h"
 
 namespace palisard {
 namespace {
@@ -70,7 +71,7 @@ std::string Link(PageId page, const std::string& text) { return "<a href=\"" + S
 std::string Frame(const Viewer& viewer, const std::string& title, const std::string& notice, const std::string& body) {
   std::string header = "<header><strong>Palisard</strong>" + Link(PageId::kQueue, "Queue") +
                        Link(PageId::kBans, "Bans") + Link(PageId::kAudit, "Audit");
-  if (viewer.admin) header += Link(PageId::kAccounts, "Accounts");
+  if (viewer.admin) header += Link(PageId::kAccounts, "Accounts") + Link(PageId::kWebhooks, "Webhooks");
   header +=
       PostForm(viewer, PageId::kSignOut, SitePath(PageId::kSignInForm), "", "Sign out " + U(viewer.name)) + "</header>";
   const std::string shown = notice.empty() ? "" : "<p class=\"notice\">" + E(notice) + "</p>";
@@ -352,6 +353,81 @@ std::string AccountsPage(const Viewer& viewer, const std::string& notice, const 
                    ">" + RoleOptions() + "</select></label>",
                "Add", "card");
   return Frame(viewer, "Accounts", notice, Table("<th>Name</th><th>Role</th><th>Added</th><th></th>", rows) + add);
+}
+
+namespace {
+
+// "Enabled", "Enabled, failing since T", or "Disabled T: WHY".
+std::string WebhookState(const WebhookEndpoint& endpoint) {
+  if (endpoint.disabledAt) {
+    return "<span class=\"unseen\">Disabled " + When(*endpoint.disabledAt) + ": " + U(endpoint.disabledWhy) +
+           "</span>";
+  }
+  return "Enabled" + (endpoint.failingSince ? ", failing since " + When(*endpoint.failingSince) : std::string());
+}
+
+std::string DeliveryRows(const std::vector<DeliveryRecord>& deliveries) {
+  std::string rows;
+  for (const DeliveryRecord& delivery : deliveries) {
+    const std::string state = delivery.delivered ? "delivered"
+                              : delivery.nextAt  ? "next attempt " + When(*delivery.nextAt)
+                                                 : std::string("given up");
+    rows += "<tr><td>" + E(delivery.type) + " <code>" + E(delivery.eventId) + "</code></td><td>" +
+            std::to_string(delivery.attempts) + "</td><td>" +
+            (delivery.status ? std::to_string(*delivery.status) : std::string("-")) + "</td><td>" +
+            (delivery.lastAt != 0 ? When(delivery.lastAt) : std::string("-")) + "</td><td>" + U(delivery.error) +
+            "</td><td>" + state + "</td></tr>";
+  }
+  return rows;
+}
+
+std::string WebhookCard(const Viewer& viewer, const WebhookShown& shown) {
+  const WebhookEndpoint& endpoint = shown.endpoint;
+  std::string events;
+  for (const std::string& type : endpoint.events) events += (events.empty() ? "" : ", ") + E(type);
+  const std::string number = std::to_string(endpoint.id);
+  const std::string back = SitePath(PageId::kWebhooks);
+  return "<section class=\"card\"><h2>Webhook " + number + ", " + E(std::string(WordOf(endpoint.format))) +
+         "</h2><p>" + U(ShownWebhookUrl(endpoint.format, endpoint.url)) + "</p><p>Events: " +
+         (events.empty() ? "all" : events) + ". " + WebhookState(endpoint) + ". Added " + When(endpoint.createdAt) +
+         " by " + U(endpoint.createdBy) + ".</p>" +
+         PostForm(viewer, PageId::kTestWebhook, back, Hidden(field::kWebhookNumber, number), "Send a test event",
+                  "inline") +
+         " " +
+         PostForm(viewer, PageId::kRemoveWebhook, back, Hidden(field::kWebhookNumber, number), "Remove", "inline") +
+         Table("<th>Event</th><th>Attempts</th><th>Status</th><th>Last attempt</th><th>Error</th><th></th>",
+               DeliveryRows(shown.deliveries)) +
+         "</section>";
+}
+
+std::string AddWebhookForm(const Viewer& viewer) {
+  std::string fields = "<label>URL " + Input(field::kWebhookUrl, "type=\"url\" required") +
+                       "</label><label>Format <select " + Name(field::kWebhookFormat) +
+                       "><option value=\"standard\">standard: signed JSON</option>"
+                       "<option value=\"discord\">discord: a channel's webhook URL</option></select></label>"
+                       "<fieldset><legend>Events (none ticked: all)</legend>";
+  for (std::size_t i = 0; i < field::kWebhookEvents.size(); ++i) {
+    fields += "<label><input type=\"checkbox\" " + Name(field::kWebhookEvents[i]) + " value=\"1\"> " +
+              E(std::string(kEventTypes[i].title)) + " <code>" + E(std::string(kEventTypes[i].name)) +
+              "</code></label>";
+  }
+  return "<h2>Add a webhook</h2>" +
+         PostForm(viewer, PageId::kAddWebhook, SitePath(PageId::kWebhooks), fields + "</fieldset>", "Add", "card");
+}
+
+}  // namespace
+
+std::string WebhooksPage(const Viewer& viewer, const std::string& notice, const std::vector<WebhookShown>& webhooks,
+                         const std::string& newSecret) {
+  std::string body;
+  if (!newSecret.empty()) {
+    body += "<section class=\"card notice\"><p>The new webhook's secret, shown this once: give it to the "
+            "receiver, which checks each delivery's signature with it.</p><p><code>" +
+            E(newSecret) + "</code></p></section>";
+  }
+  for (const WebhookShown& shown : webhooks) body += WebhookCard(viewer, shown);
+  if (webhooks.empty()) body += "<p class=\"muted\">No webhooks: nothing is sent anywhere.</p>";
+  return Frame(viewer, "Webhooks", notice, body + AddWebhookForm(viewer));
 }
 
 std::string MessagePage(const Viewer& viewer, const std::string& title, const std::string& message) {

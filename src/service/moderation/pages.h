@@ -44,6 +44,12 @@ struct AppealsShown {
   std::vector<QueueAppeal> shown;
 };
 
+// A webhook endpoint with its last deliveries, newest first.
+struct WebhookShown {
+  WebhookEndpoint endpoint;
+  std::vector<DeliveryRecord> deliveries;
+};
+
 // The page a sign-in form is on, with `message` above it (empty: none).
 std::string SignInPage(const std::string& message);
 
@@ -57,6 +63,11 @@ std::string PlayerPage(const Viewer& viewer, const std::string& notice, uint64_t
                        UnixTime now);
 std::string AuditPage(const Viewer& viewer, const AuditFilter& filter, const std::vector<AuditEntry>& entries);
 std::string AccountsPage(const Viewer& viewer, const std::string& notice, const std::vector<Moderator>& accounts);
+// The endpoints with their state and delivery logs, and the form that adds
+// one. `newSecret`, right after a standard endpoint is added, is its
+// signing secret: shown this once.
+std::string WebhooksPage(const Viewer& viewer, const std::string& notice, const std::vector<WebhookShown>& webhooks,
+                         const std::string& newSecret);
 // A refusal or an error, with a way back.
 std::string MessagePage(const Viewer& viewer, const std::string& title, const std::string& message);
 

@@ -27,6 +27,10 @@ TEST(ModerationPagesTest, NoTextFromOutsideBecomesMarkup) {
   const Mute mute{6, MuteKind::kNetwork, hostile, hostile, hostile, kNow};
   const std::vector<Moderator> accounts = {{1, hostile, ModeratorRole::kAdmin, hostile, kNow}};
   const std::vector<AuditEntry> audit = {{1, kNow, hostile, hostile, hostile, 7, hostile, hostile}};
+  const WebhookEndpoint endpoint{1, hostile, WebhookFormat::kStandard, {hostile}, hostile, hostile, kNow, kNow, hostile,
+                                 kNow};
+  const std::vector<WebhookShown> webhooks = {
+      {endpoint, {{hostile, hostile, 1, 500, hostile, kNow, false, std::nullopt}}}};
 
   const std::string pages[] = {
       SignInPage(hostile),
@@ -36,6 +40,7 @@ TEST(ModerationPagesTest, NoTextFromOutsideBecomesMarkup) {
       PlayerPage(viewer, hostile, 7, file, kNow),
       AuditPage(viewer, {hostile, 7, hostile}, audit),
       AccountsPage(viewer, hostile, accounts),
+      WebhooksPage(viewer, hostile, webhooks, hostile),
       MessagePage(viewer, hostile, hostile),
       PublicPlayerPage(7, inForce, false, hostile),
   };
@@ -59,7 +64,7 @@ TEST(ModerationPagesTest, NoTextFromOutsideBecomesMarkup) {
             std::string::npos)
       << bans;
   // Reporters stay off the public page.
-  EXPECT_EQ(pages[7].find("/player/8"), std::string::npos);
+  EXPECT_EQ(pages[8].find("/player/8"), std::string::npos);
   EXPECT_NE(pages[1].find("by hosts on 1 other network<"), std::string::npos);
   EXPECT_NE(pages[1].find("not by a host on another network"), std::string::npos);
   // Appeals come after the cases, a screen of them with the way to the rest.
@@ -77,6 +82,8 @@ TEST(ModerationPagesTest, FormsAreThePagesOfTheSiteMap) {
   const Case open{3, 7, kNow, std::nullopt, 1, 1, 1, kNow, kNow};
   const Appeal appeal{5, 7, "unfair", "203.0.113.0/24", kNow, std::nullopt};
   const PlayerFile file{{ban}, {open}, {report}, {}, {appeal}};
+  WebhookEndpoint webhook;
+  webhook.url = "https://x.example/";
   const std::pair<Port, std::string> pages[] = {
       {Port::kModeration, SignInPage("")},
       {Port::kModeration, QueuePage(viewer, "", {{open, {{report, 1}}, file}}, {0, 10, 1, {{appeal, ban}}})},
@@ -84,6 +91,7 @@ TEST(ModerationPagesTest, FormsAreThePagesOfTheSiteMap) {
       {Port::kModeration, PlayerPage(viewer, "", 7, file, kNow)},
       {Port::kModeration, AuditPage(viewer, {}, {})},
       {Port::kModeration, AccountsPage(viewer, "", {{1, "eve", ModeratorRole::kAdmin, "mia", kNow}})},
+      {Port::kModeration, WebhooksPage(viewer, "", {{webhook, {}}}, "")},
       {Port::kPublic, PublicPlayerPage(7, ban, false, "")},
       {Port::kPublic, FrontPage().body},
   };
@@ -110,7 +118,7 @@ TEST(ModerationPagesTest, FormsAreThePagesOfTheSiteMap) {
       }
     }
   }
-  EXPECT_EQ(forms, 21u);
+  EXPECT_EQ(forms, 25u);
 }
 
 }  // namespace

@@ -11,6 +11,7 @@
 #include "service/http/page_answers.h"
 #include "service/moderation/pages.h"
 #include "service/moderation/site_map.h"
+#include "service/outbound/webhook_endpoints.h"
 #include "service/values/record_values.h"
 #include "service/values/source_network.h"
 #include "store/text_limits.h"
@@ -30,6 +31,7 @@ constexpr std::size_t kQueueCases = 50;
 constexpr std::size_t kQueueAppeals = 10;
 constexpr std::size_t kBanLines = 500;
 constexpr std::size_t kAuditLines = 200;
+constexpr std::size_t kDeliveryLines = 20;  // of each webhook's log
 
 // What a page knows of the signed-in moderator.
 struct Visit {
@@ -37,6 +39,7 @@ struct Visit {
   Viewer viewer;
   Actor actor;
   FormFields fields;  // the form's (POST) or the query's (GET)
+  const ServeSettings* settings = nullptr;
 };
 
 using Handler = StoreReply (*)(Store& store, const Visit& visit, const HttpRequest& request, UnixTime now);
@@ -51,6 +54,8 @@ constexpr std::pair<std::string_view, const char*> kNotices[] = {
     {"unmute", "The mute is lifted."},
     {"account-add", "The account is added."},
     {"account-remove", "The account is removed and its sessions have ended."},
+    {"webhook-remove", "The webhook is removed, with the deliveries it had waiting."},
+    {"webhook-test", "A webhook.test event is on its way."},
 };
 
 std::string Notice(const FormFields& fields) {
@@ -308,6 +313,55 @@ StoreReply DoRemoveAccount(Store& store, const Visit& visit, const HttpRequest&,
   return Finished(visit, result, "account-remove");
 }
 
+// The webhooks page; `newSecret` right after one is added.
+StoreReply ShowWebhooksWith(Store& store, const Visit& visit, const std::string& notice, const std::string& newSecret) {
+  std::vector<WebhookEndpoint> endpoints;
+  Result result = store.Webhooks(&endpoints);
+  std::vector<WebhookShown> shown;
+  for (std::size_t i = 0; result.ok() && i < endpoints.size(); ++i) {
+    shown.push_back({endpoints[i], {}});
+    result = store.RecentDeliveries(endpoints[i].id, kDeliveryLines, &shown.back().deliveries);
+  }
+  if (!result.ok()) return Failed(visit, result);
+  return Shown(WebhooksPage(visit.viewer, notice, shown, newSecret));
+}
+
+StoreReply ShowWebhooks(Store& store, const Visit& visit, const HttpRequest&, UnixTime) {
+  return ShowWebhooksWith(store, visit, Notice(visit.fields), "");
+}
+
+// Answers with the page itself, not a way back to it: the secret must not
+// travel in an address.
+StoreReply DoAddWebhook(Store& store, const Visit& visit, const HttpRequest&, UnixTime now) {
+  NewWebhookEndpoint endpoint;
+  endpoint.url = Field(visit.fields, field::kWebhookUrl);
+  const std::optional<WebhookFormat> format = ValueOfWord<WebhookFormat>(Field(visit.fields, field::kWebhookFormat));
+  Result result = format ? Result::Ok() : Result::Invalid("the format is standard or discord");
+  endpoint.format = format.value_or(WebhookFormat::kStandard);
+  for (const FormField& event : field::kWebhookEvents) {
+    if (Field(visit.fields, event) == "1") endpoint.events.emplace_back(event.name);
+  }
+  if (result.ok()) result = ReadyWebhook(&endpoint, visit.settings->webhookAllowPrivate);
+  WebhookEndpoint made;
+  if (result.ok()) result = store.AddWebhook(endpoint, visit.actor, now, &made);
+  if (!result.ok()) return Failed(visit, result);
+  return ShowWebhooksWith(store, visit, "The webhook is added.", made.secret);
+}
+
+StoreReply DoRemoveWebhook(Store& store, const Visit& visit, const HttpRequest&, UnixTime now) {
+  int64_t id = 0;
+  Result result = ParseWebhookId(Field(visit.fields, field::kWebhookNumber), &id);
+  if (result.ok()) result = store.RemoveWebhook(id, visit.actor, now);
+  return Finished(visit, result, "webhook-remove");
+}
+
+StoreReply DoTestWebhook(Store& store, const Visit& visit, const HttpRequest&, UnixTime now) {
+  int64_t id = 0;
+  Result result = ParseWebhookId(Field(visit.fields, field::kWebhookNumber), &id);
+  if (result.ok()) result = store.TestWebhook(id, visit.actor, now);
+  return Finished(visit, result, "webhook-test");
+}
+
 StoreReply DoSignOut(Store& store, const Visit& visit, const HttpRequest& request, UnixTime now) {
   Result result = store.EndSession(SessionTokenHash(visit.token), visit.actor, now);
   if (!result.ok()) return Failed(visit, result);
@@ -347,6 +401,14 @@ Handler HandlerOf(PageId page) {
       return DoRemoveAccount;
     case PageId::kSignOut:
       return DoSignOut;
+    case PageId::kWebhooks:
+      return ShowWebhooks;
+    case PageId::kAddWebhook:
+      return DoAddWebhook;
+    case PageId::kRemoveWebhook:
+      return DoRemoveWebhook;
+    case PageId::kTestWebhook:
+      return DoTestWebhook;
     case PageId::kModerationHome:
     case PageId::kSignInForm:
     case PageId::kSignIn:
@@ -368,7 +430,8 @@ HttpAnswer SignInUnanswered() {
 HttpAnswer Refused(const std::string& why) { return ErrorAnswer(Refusal::kForbidden, Medium::kHtml, why); }
 
 // Runs a page for the moderator whose session the request's cookie names.
-StoreReply SignedIn(Store& store, const SitePage& page, const HttpRequest& request, UnixTime now) {
+StoreReply SignedIn(Store& store, const SitePage& page, const HttpRequest& request, const ServeSettings& settings,
+                    UnixTime now) {
   const std::string token = CookieValue(request.cookie, kCookieName);
   if (token.empty()) return {ToSignIn(request), Result::Ok()};
   std::optional<SessionInfo> session;
@@ -377,7 +440,7 @@ StoreReply SignedIn(Store& store, const SitePage& page, const HttpRequest& reque
   if (!session) return {ToSignIn(request), Result::Ok()};
   const Moderator& moderator = session->moderator;
   const bool admin = moderator.role == ModeratorRole::kAdmin;
-  Visit visit{token, {moderator.name, admin, FormToken(token)}, {moderator.name, request.client}, {}};
+  Visit visit{token, {moderator.name, admin, FormToken(token)}, {moderator.name, request.client}, {}, &settings};
   const bool post = request.method == "POST";
   visit.fields = ParseFormFields(post ? request.body : QueryOf(request.target));
   if (post && !SameSecret(Field(visit.fields, field::kFormToken), visit.viewer.formToken)) {
@@ -474,7 +537,9 @@ Routed RouteModeration(const HttpRequest& request, const ServeSettings& settings
     default:
       // Without a session nothing is looked up.
       if (!CarriesSession(request)) return ToSignIn(request);
-      return StoreCall([request, &page](Store& store, UnixTime now) { return SignedIn(store, page, request, now); });
+      return StoreCall([request, &page, &settings](Store& store, UnixTime now) {
+        return SignedIn(store, page, request, settings, now);
+      });
   }
 }
 

@@ -62,8 +62,8 @@ class ModerationRoutesTest : public ::testing::Test {
     return "";
   }
   // Signs in; the session's cookie header.
-  std::string SignIn() {
-    const HttpAnswer answer = Post("/signin", "name=mia&password=right+password");
+  std::string SignIn(const std::string& name = "mia") {
+    const HttpAnswer answer = Post("/signin", "name=" + name + "&password=right+password");
     EXPECT_THAT(Header(answer, "Set-Cookie"), ::testing::MatchesRegex("palisard_session=[0-9a-f]{64};.*"));
     EXPECT_EQ(answer.status, 303u);
     return Header(answer, "Set-Cookie").substr(0, Header(answer, "Set-Cookie").find(';'));
@@ -102,6 +102,8 @@ TEST_F(ModerationRoutesTest, StateChangesNeedTheFormTokenAndThisSitesOrigin) {
   EXPECT_EQ(Get("/accounts", cookie).status, 403u);
   EXPECT_EQ(Post("/accounts/remove", "name=mia&csrf=" + token, cookie).status, 403u);
   EXPECT_EQ(Post("/accounts/add", "name=eve&password=0123456789&role=admin&csrf=" + token, cookie).status, 403u);
+  EXPECT_EQ(Get("/webhooks", cookie).status, 403u);
+  EXPECT_EQ(Post("/webhooks/add", "url=https://203.0.113.7/&format=standard&csrf=" + token, cookie).status, 403u);
   std::vector<Moderator> accounts;
   ASSERT_TRUE(store_->Moderators(&accounts).ok());
   EXPECT_EQ(accounts.size(), 1u);
@@ -203,6 +205,44 @@ TEST_F(ModerationRoutesTest, BansPageSearchesAndListsAll) {
     EXPECT_EQ(page.find("href=\"/player/7\"") != std::string::npos, c.seven) << c.query;
     EXPECT_EQ(page.find("href=\"/player/8\"") != std::string::npos, c.eight) << c.query;
   }
+}
+
+// An admin adds webhooks (the destination rule as the settings say), sees a
+// secret once and a discord URL masked, tests and removes them.
+TEST_F(ModerationRoutesTest, WebhooksPageAddsShowsTheSecretOnceTestsAndRemoves) {
+  std::string hash;
+  ASSERT_TRUE(HashPassword("right password", HashCost::kTestOnly, &hash).ok());
+  ASSERT_TRUE(store_->AddModerator("ada", ModeratorRole::kAdmin, hash, {"cli:root", "cli"}, kNow).ok());
+  const std::string cookie = SignIn("ada");
+  const std::string csrf = "&csrf=" + FormToken(CookieValue(cookie, "palisard_session"));
+  const std::string standard = "url=http://127.0.0.1:9/hook&format=standard&ban.created=1&case.opened=1" + csrf;
+  const HttpAnswer refused = Post("/webhooks/add", standard, cookie);
+  EXPECT_EQ(refused.status, 400u);
+  EXPECT_THAT(refused.body, HasSubstr("refused: 127.0.0.1 is a loopback address"));
+  settings_.webhookAllowPrivate = true;
+  const HttpAnswer added = Post("/webhooks/add", standard, cookie);
+  ASSERT_EQ(added.status, 200u);
+  EXPECT_THAT(added.body, HasSubstr("The webhook is added."));
+  EXPECT_THAT(added.body, HasSubstr("<code>whsec_"));
+  const std::string discord = "url=http://127.0.0.1:9/api/webhooks/5/tok3n&format=discord" + csrf;
+  EXPECT_EQ(Post("/webhooks/add", discord, cookie).status, 200u);
+  std::vector<WebhookEndpoint> endpoints;
+  ASSERT_TRUE(store_->Webhooks(&endpoints).ok());
+  ASSERT_EQ(endpoints.size(), 2u);
+  EXPECT_EQ(endpoints[0].events, (std::vector<std::string>{"ban.created", "case.opened"}));
+  EXPECT_EQ(endpoints[0].createdBy, "ada");
+  EXPECT_TRUE(endpoints[1].events.empty());
+
+  const HttpAnswer test = Post("/webhooks/test", "webhook=1&back=/webhooks" + csrf, cookie);
+  EXPECT_EQ(Header(test, "Location"), "/webhooks?done=webhook-test");
+  const std::string page = Get("/webhooks?done=webhook-test", cookie).body;
+  EXPECT_EQ(page.find("whsec_"), std::string::npos) << "shown once";
+  EXPECT_EQ(page.find("tok3n"), std::string::npos) << "a discord URL is its secret";
+  EXPECT_THAT(page, HasSubstr("http://127.0.0.1:9/api/webhooks/5/…"));
+  EXPECT_THAT(page, HasSubstr("A webhook.test event is on its way."));
+  EXPECT_THAT(page, HasSubstr("<td>webhook.test <code>msg_"));
+  EXPECT_EQ(Post("/webhooks/remove", "webhook=1&back=/webhooks" + csrf, cookie).status, 303u);
+  EXPECT_EQ(Post("/webhooks/remove", "webhook=1&back=/webhooks" + csrf, cookie).status, 404u);
 }
 
 // The cookie is Secure only when a proxy on this machine says the request

@@ -27,6 +27,12 @@ constexpr FormField kMuteFields[] = {kFormToken, kBack, kMuteKind, kMuteSubject,
 constexpr FormField kUnmuteFields[] = {kFormToken, kBack, kMuteNumber};
 constexpr FormField kAddAccountFields[] = {kFormToken, kBack, kAccountName, kNewPassword, kRole};
 constexpr FormField kRemoveAccountFields[] = {kFormToken, kBack, kAccountName};
+constexpr auto kAddWebhookFields = [] {
+  std::array<FormField, 4 + kWebhookEvents.size()> fields{kFormToken, kBack, kWebhookUrl, kWebhookFormat};
+  std::copy(kWebhookEvents.begin(), kWebhookEvents.end(), fields.begin() + 4);
+  return fields;
+}();
+constexpr FormField kWebhookFields[] = {kFormToken, kBack, kWebhookNumber};
 constexpr FormField kLookupFields[] = {kSearchedId};
 constexpr FormField kAppealFields[] = {kAppealText};
 
@@ -52,6 +58,10 @@ constexpr SitePage kPages[] = {
     {PageId::kUnmute, kMod, "POST", "/unmute", Audience::kModerator, kUnmuteFields},
     {PageId::kAddAccount, kMod, "POST", "/accounts/add", Audience::kAdmin, kAddAccountFields},
     {PageId::kRemoveAccount, kMod, "POST", "/accounts/remove", Audience::kAdmin, kRemoveAccountFields},
+    {PageId::kWebhooks, kMod, "GET", "/webhooks", Audience::kAdmin, kDoneFields},
+    {PageId::kAddWebhook, kMod, "POST", "/webhooks/add", Audience::kAdmin, kAddWebhookFields},
+    {PageId::kRemoveWebhook, kMod, "POST", "/webhooks/remove", Audience::kAdmin, kWebhookFields},
+    {PageId::kTestWebhook, kMod, "POST", "/webhooks/test", Audience::kAdmin, kWebhookFields},
     {PageId::kFrontPage, kPub, "GET", "/", Audience::kAnyone, {}},
     {PageId::kPlayerLookup, kPub, "GET", "/player", Audience::kAnyone, kLookupFields},
     {PageId::kPlayerPage, kPub, "GET", kPlayerPath, Audience::kAnyone, {}},

@@ -1,5 +1,6 @@
 #pragma once
 
+#include <array>
 #include <cstddef>
 #include <cstdint>
 #include <optional>
@@ -12,6 +13,7 @@
 #include "service/accounts/credentials.h"
 #include "service/http/form_fields.h"
 #include "store/text_limits.h"
+#include "store/webhook_events.h"
 
 namespace palisard {
 
@@ -61,6 +63,16 @@ inline constexpr FormField kAppealText{"appeal", 0, TextField::kAppeal};
 // appeals, and the action just done.
 inline constexpr FormField kAppealScreen{"appeals", 7};
 inline constexpr FormField kDone{"done", 16};
+// A webhook endpoint's, and a checkbox for each event type of
+// webhook_events.h, named as the type.
+inline constexpr FormField kWebhookUrl{"url", 0, TextField::kWebhookUrl};
+inline constexpr FormField kWebhookFormat{"format", 8};
+inline constexpr FormField kWebhookNumber{"webhook", 19};
+inline constexpr auto kWebhookEvents = [] {
+  std::array<FormField, std::size(kEventTypes)> fields{};
+  for (std::size_t i = 0; i < fields.size(); ++i) fields[i] = FormField{kEventTypes[i].name, 1};
+  return fields;
+}();
 }  // namespace field
 
 enum class Port { kPublic, kModeration };
@@ -85,6 +97,10 @@ enum class PageId {
   kUnmute,
   kAddAccount,
   kRemoveAccount,
+  kWebhooks,
+  kAddWebhook,
+  kRemoveWebhook,
+  kTestWebhook,
   // The public pages.
   kFrontPage,
   kPlayerLookup,

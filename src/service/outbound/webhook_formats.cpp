@@ -5,8 +5,8 @@
 
 #include "common/utf8.h"
 #include "service/outbound/discord_text.h"
-#include "service/outbound/webhook_events.h"
 #include "service/values/public_paths.h"
+#include "store/webhook_events.h"
 
 namespace palisard {
 namespace {
