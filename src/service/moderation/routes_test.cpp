@@ -203,6 +203,7 @@ TEST_F(ModerationRoutesTest, BansPageSearchesAndListsAll) {
     EXPECT_EQ(page.find("href=\"/player/7\"") != std::string::npos, c.seven) << c.query;
     EXPECT_EQ(page.find("href=\"/player/8\"") != std::string::npos, c.eight) << c.query;
   }
+  EXPECT_EQ(Get("/bans?id=8x", cookie).status, 400u) << "a search for no id is refused, not one for player 0";
 }
 
 // The cookie is Secure only when a proxy on this machine says the request
