@@ -150,6 +150,7 @@ TEST_P(StoreTest, BanIsInForceUntilItRunsOutOrIsLifted) {
   EXPECT_EQ(store_->AddBan({0, "cheating", std::nullopt}, kModerator, kNow, nullptr).kind(), Result::Kind::kInvalid);
   // Every reason has one limit; blank, invisible and control-only texts say nothing.
   for (const std::string& reason : {std::string(), std::string("\0", 1), std::string("\xC2\xA0 \xE2\x80\x8B"),
+                                    std::string("\xE2\x80\x8F"),
                                     std::string("a\x1B[2J"), std::string("a\xC2\x9B"), std::string("a\nb"),
                                     std::string(501, 'x'), std::string("\xC0\xAF")}) {
     EXPECT_EQ(store_->AddBan({7, reason, std::nullopt}, kModerator, kNow, nullptr).kind(), Result::Kind::kInvalid)
@@ -243,6 +244,9 @@ TEST_P(StoreTest, ReportsGatherInOneCaseThatOneDecisionCloses) {
   ASSERT_EQ(file.reports.size(), 5u);
   EXPECT_EQ(file.reports[1].caseId, 0);  // the one made while banned
   EXPECT_EQ(file.bans.size(), 1u);
+  EXPECT_TRUE(file.reportsBy.empty()) << "9 reported no one";
+  ASSERT_TRUE(store_->Player(5, &file).ok());
+  EXPECT_EQ(file.reportsBy.size(), 1u);
 }
 
 TEST_P(StoreTest, ScoreCountsDistinctNetworksSinceTheWindow) {

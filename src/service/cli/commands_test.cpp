@@ -111,6 +111,7 @@ TEST_F(ServiceCliTest, ServeTakesTheSettingsFileThenTheOptions) {
                                         "download-url = https://example.test/get palisard\n"
                                         "network-per-hour = 0.5\n"
                                         "store-workers = 8\n"
+                                        "store-deadline = 9\n"
                                         "trusted-proxy = 10.0.0.5, ::1\n"
                                         "public-url = https://bans.example.test/\n"
                                         "webhook-allow-private = false\n")
@@ -123,6 +124,7 @@ TEST_F(ServiceCliTest, ServeTakesTheSettingsFileThenTheOptions) {
   EXPECT_EQ(served_->downloadUrl, "https://example.test/get palisard");
   EXPECT_EQ(served_->reportLimits.networkPerHour, 0.5);
   EXPECT_EQ(served_->storeWorkers, 8u);
+  EXPECT_EQ(served_->storeDeadline, std::chrono::seconds(9));
   EXPECT_EQ(served_->trustedProxies, (std::vector<std::string>{"10.0.0.5", "::1"}));
   EXPECT_EQ(served_->headerDeadline, ServeSettings().headerDeadline);
   EXPECT_EQ(PublicUrl(*served_, "here"), "https://bans.example.test");
@@ -346,6 +348,7 @@ TEST_F(ServiceCliTest, ExportImportsElsewhereOnceAndPlainListsBanWhoIsNotBanned)
       {header + "{\"playerId\":\"6\",\"reason\":\"x\",\"madeAt\":\"yesterday\"}\n", "bad.jsonl:2: madeAt: "},
       {header + "{\"playerId\":\"6\",\"reason\":\"x\"}\nnot json\n", "bad.jsonl:3: not a JSON object"},
       {"{\"format\":\"palisard-service-bans\",\"version\":2}\n", "format version 2 is newer"},
+      {"{\"format\":\"palisard-service-bans\",\"version\":0}\n", "holds no format version"},
       {"6\n6x\n", "bad.jsonl:2: '6x' is not a community id"},
   };
   for (const auto& c : bad) {

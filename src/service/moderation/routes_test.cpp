@@ -205,6 +205,7 @@ TEST_F(ModerationRoutesTest, BansPageSearchesAndListsAll) {
     EXPECT_EQ(page.find("href=\"/player/7\"") != std::string::npos, c.seven) << c.query;
     EXPECT_EQ(page.find("href=\"/player/8\"") != std::string::npos, c.eight) << c.query;
   }
+  EXPECT_EQ(Get("/bans?id=8x", cookie).status, 400u) << "a search for no id is refused, not one for player 0";
 }
 
 // An admin adds webhooks (the destination rule as the settings say), sees a
