@@ -79,6 +79,8 @@ enum class AuditAction {
   kSignInRefused,
   kReportRefused,
   kAppealRefused,
+  kTokenAdd,
+  kTokenRemove,
 };
 inline constexpr Word<AuditAction> kAuditActionWords[] = {
     {AuditAction::kBan, "ban"},
@@ -98,6 +100,8 @@ inline constexpr Word<AuditAction> kAuditActionWords[] = {
     {AuditAction::kSignInRefused, "sign-in-refused"},
     {AuditAction::kReportRefused, "report-refused"},
     {AuditAction::kAppealRefused, "appeal-refused"},
+    {AuditAction::kTokenAdd, "token-add"},
+    {AuditAction::kTokenRemove, "token-remove"},
 };
 
 // Why a report was or was not recorded. Refusals are counted (see
@@ -121,9 +125,17 @@ inline constexpr Word<AppealVerdict> kAppealVerdictWords[] = {
     {AppealVerdict::kServiceLimit, "service limit"},
 };
 
+// What an API token may do: read, or also ban, lift and dismiss.
+enum class TokenScope { kRead, kModerate };
+inline constexpr Word<TokenScope> kTokenScopeWords[] = {
+    {TokenScope::kRead, "read"},
+    {TokenScope::kModerate, "moderate"},
+};
+
 static_assert(InValueOrder(kRoleWords) && InValueOrder(kMuteKindWords) && InValueOrder(kCaseDecisionWords) &&
               InValueOrder(kAppealDecisionWords) && InValueOrder(kAuditActionWords) &&
-              InValueOrder(kReportVerdictWords) && InValueOrder(kAppealVerdictWords));
+              InValueOrder(kReportVerdictWords) && InValueOrder(kAppealVerdictWords) &&
+              InValueOrder(kTokenScopeWords));
 
 // Each enum's table, by the enum.
 constexpr std::span<const Word<ModeratorRole>> WordsOf(ModeratorRole) { return kRoleWords; }
@@ -133,6 +145,7 @@ constexpr std::span<const Word<AppealDecision>> WordsOf(AppealDecision) { return
 constexpr std::span<const Word<AuditAction>> WordsOf(AuditAction) { return kAuditActionWords; }
 constexpr std::span<const Word<ReportVerdict>> WordsOf(ReportVerdict) { return kReportVerdictWords; }
 constexpr std::span<const Word<AppealVerdict>> WordsOf(AppealVerdict) { return kAppealVerdictWords; }
+constexpr std::span<const Word<TokenScope>> WordsOf(TokenScope) { return kTokenScopeWords; }
 
 // The word of a value.
 template <typename Enum>

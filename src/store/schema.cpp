@@ -15,11 +15,11 @@ namespace {
 
 // One migration: SQL that both databases run, where {id} stands for a
 // table's generated integer key, {bytes} for a binary column's type, and
-// {roles}, {mute kinds}, {case decisions} and {appeal decisions} for the
-// words of record_words.h; then, when it names one, the statements that
-// make a table append-only, in the database's own words; then, when it has
-// one, a step that moves records to their new form. Times are Unix seconds
-// (BIGINT); player ids are their 64 bits in a BIGINT.
+// {roles}, {mute kinds}, {case decisions}, {appeal decisions} and {token
+// scopes} for the words of record_words.h; then, when it names one, the
+// statements that make a table append-only, in the database's own words;
+// then, when it has one, a step that moves records to their new form.
+// Times are Unix seconds (BIGINT); player ids are their 64 bits in a BIGINT.
 struct Migration {
   int64_t version;
   const char* name;
@@ -262,6 +262,23 @@ INSERT INTO stays_kept (since) VALUES (0);
 CREATE INDEX bans_in_force ON bans (player_id, ends_at, lifted_at) WHERE lifted_at IS NULL;
 )",
        nullptr, nullptr},
+      {7, "API tokens",
+       R"(
+-- Only a hash of a token's secret is kept, as of a session's.
+CREATE TABLE api_tokens (
+  id {id},
+  name TEXT NOT NULL UNIQUE,
+  scope TEXT NOT NULL CHECK (scope IN ({token scopes})),
+  token_hash TEXT NOT NULL UNIQUE,
+  created_by TEXT NOT NULL,
+  created_at BIGINT NOT NULL,
+  last_used_at BIGINT
+);
+
+-- Bots follow the bans by their last change.
+CREATE INDEX bans_changed ON bans ((COALESCE(lifted_at, made_at)), id);
+)",
+       nullptr, nullptr},
   };
   return migrations;
 }
@@ -338,6 +355,7 @@ std::string TextFor(const Migration& migration, const SqlDatabase& db) {
   ReplaceAll(&text, "{mute kinds}", SqlWordList<MuteKind>());
   ReplaceAll(&text, "{case decisions}", SqlWordList<CaseDecision>());
   ReplaceAll(&text, "{appeal decisions}", SqlWordList<AppealDecision>());
+  ReplaceAll(&text, "{token scopes}", SqlWordList<TokenScope>());
   if (migration.appendOnly != nullptr) text += db.AppendOnly(migration.appendOnly);
   return text;
 }
