@@ -85,6 +85,9 @@ TEST_F(ServiceCliTest, BadInputIsOneLineAndExitTwoBeforeAnythingIsDone) {
       {{"--latest-version", "1.0.2"}, "latest-version and download-url are set together or not at all"},
       {{"--store-workers", "-1"}, "--store-workers: '-1' is not a number from 1 to 256"},
       {{"moderator", "add", "mia<b>"}, "an account name is 1 to 32 letters, digits, '.', '_' or '-'"},
+      {{"token", "add", "bot"}, "token add: --scope SCOPE is missing"},
+      {{"token", "add", "bot", "--scope", "write"}, "--scope: 'write' is not read or moderate"},
+      {{"token", "add", "bot:1", "--scope", "read"}, "a token name is 1 to 32 letters"},
   };
   for (const auto& c : cases) {
     EXPECT_EQ(Run(c.args), kExitBadInput) << c.args[0];
@@ -253,6 +256,30 @@ TEST_F(ServiceCliTest, ModeratorAccountsAreAddedWithAHashListedAndRemoved) {
   EXPECT_THAT(Error(), HasSubstr("no account named mia"));
   EXPECT_EQ(Run({"moderator", "list", "--database", db}), kExitOk);
   EXPECT_EQ(out_.str(), "bo  moderator  added 2024-05-01T12:00:00Z by cli:alice\n");
+}
+
+TEST_F(ServiceCliTest, TokensArePrintedOnceAndStoredAsAHash) {
+  const std::string db = NewDatabase("service.db");
+  ASSERT_EQ(Run({"token", "add", "bot", "--scope", "moderate", "--database", db}), kExitOk) << err_.str();
+  const std::string prefix = "added moderate token bot: ";
+  ASSERT_THAT(out_.str(), StartsWith(prefix));
+  const std::string token = out_.str().substr(prefix.size(), kTokenLength);
+  EXPECT_EQ(out_.str().size(), prefix.size() + kTokenLength + 1);
+  EXPECT_EQ(Run({"token", "add", "bot", "--scope", "read", "--database", db}), kExitFailed);
+  EXPECT_THAT(Error(), HasSubstr("a token named bot exists"));
+  std::unique_ptr<Store> store;
+  ASSERT_TRUE(OpenStore(db, &store).ok());
+  std::optional<ApiToken> found;
+  UnixTime wait = 0;
+  ASSERT_TRUE(store->FindToken(SessionTokenHash(token), {}, kNow + 60, &found, &wait).ok());
+  ASSERT_TRUE(found.has_value());
+  EXPECT_EQ(Run({"token", "list", "--database", db}), kExitOk);
+  EXPECT_EQ(out_.str(), "bot  moderate  added 2024-05-01T12:00:00Z by cli:alice  last used 2024-05-01T12:01:00Z\n");
+  ASSERT_EQ(Run({"token", "remove", "bot", "--database", db}), kExitOk);
+  EXPECT_EQ(Run({"token", "remove", "bot", "--database", db}), kExitFailed);
+  EXPECT_THAT(Error(), HasSubstr("no token named bot"));
+  ASSERT_TRUE(store->FindToken(SessionTokenHash(token), {}, kNow + 60, &found, &wait).ok());
+  EXPECT_FALSE(found.has_value());
 }
 
 TEST_F(ServiceCliTest, ExportImportsElsewhereOnceAndPlainListsBanWhoIsNotBanned) {
