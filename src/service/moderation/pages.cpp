@@ -71,6 +71,7 @@ std::string Frame(const Viewer& viewer, const std::string& title, const std::str
   std::string header = "<header><strong>Palisard</strong>" + Link(PageId::kQueue, "Queue") +
                        Link(PageId::kBans, "Bans") + Link(PageId::kAudit, "Audit");
   if (viewer.admin) header += Link(PageId::kAccounts, "Accounts");
+  if (viewer.admin) header += Link(PageId::kTokens, "API tokens");
   header +=
       PostForm(viewer, PageId::kSignOut, SitePath(PageId::kSignInForm), "", "Sign out " + U(viewer.name)) + "</header>";
   const std::string shown = notice.empty() ? "" : "<p class=\"notice\">" + E(notice) + "</p>";
@@ -371,6 +372,32 @@ std::string PublicPlayerPage(uint64_t playerId, const std::optional<Ban>& ban, b
   }
   return Document("Player " + Id(playerId) + " - Palisard", "<header><strong>Palisard</strong></header>",
                   "<h1>Player " + Id(playerId) + "</h1>" + body);
+}
+
+std::string TokensPage(const Viewer& viewer, const std::string& notice, const std::vector<ApiToken>& tokens,
+                       const std::string& made) {
+  const std::string shown =
+      made.empty() ? ""
+                   : "<section class=\"card\"><p>The new token, shown this once (the service keeps only a hash "
+                     "of it):</p><p><code>" +
+                         E(made) + "</code></p></section>";
+  std::string rows;
+  for (const ApiToken& token : tokens) {
+    rows += "<tr><td>" + U(token.name) + "</td><td>" + E(std::string(WordOf(token.scope))) + "</td><td>added " +
+            When(token.createdAt) + " by " + U(token.createdBy) + "</td><td>" +
+            (token.lastUsedAt ? When(*token.lastUsedAt) : std::string("never")) + "</td><td>" +
+            PostForm(viewer, PageId::kRemoveToken, SitePath(PageId::kTokens), Hidden(field::kTokenName, token.name),
+                     "Remove", "inline") +
+            "</td></tr>";
+  }
+  const std::string add =
+      "<h2>Add a token</h2>" +
+      PostForm(viewer, PageId::kAddToken, SitePath(PageId::kTokens),
+               "<label>Name " + Input(field::kTokenName, "required") + "</label><label>Scope <select " +
+                   Name(field::kTokenScope) + "><option>read</option><option>moderate</option></select></label>",
+               "Add", "card");
+  return Frame(viewer, "API tokens", notice,
+               shown + Table("<th>Name</th><th>Scope</th><th>Added</th><th>Last used</th><th></th>", rows) + add);
 }
 
 }  // namespace palisard

@@ -61,6 +61,9 @@ inline constexpr FormField kAppealText{"appeal", 0, TextField::kAppeal};
 // appeals, and the action just done.
 inline constexpr FormField kAppealScreen{"appeals", 7};
 inline constexpr FormField kDone{"done", 16};
+// The API tokens' page.
+inline constexpr FormField kTokenName{"name", 0, TextField::kAccountName};
+inline constexpr FormField kTokenScope{"scope", 8};
 }  // namespace field
 
 enum class Port { kPublic, kModeration };
@@ -91,6 +94,10 @@ enum class PageId {
   kPlayerPage,
   kAppeal,
   kVersionFile,
+  // The admins' page of API tokens.
+  kTokens,
+  kAddToken,
+  kRemoveToken,
 };
 
 struct SitePage {
