@@ -3,6 +3,7 @@
 #include <string>
 
 #include "common/ascii_text.h"
+#include "service/api/api_routes.h"
 #include "service/contract/contract.h"
 #include "service/http/error_answers.h"
 #include "service/http/page_answers.h"
@@ -30,6 +31,7 @@ Routed RoutePublic(const HttpRequest& request, const ServeSettings& settings, Si
     return ErrorAnswer(Refusal::kEncoded, Medium::kPlain);
   }
   if (IsContractPath(path)) return RouteContract(request, settings, sightings);
+  if (IsApiPath(path)) return RoutePublicApi(request);
   const PageMatch match = MatchPage(Port::kPublic, request.method, path);
   if (!match.page) {
     return match.allowed.empty() ? ErrorAnswer(Refusal::kNotFound, Medium::kPlain)

@@ -20,6 +20,7 @@
 
 #include "common/console_output.h"
 #include "common/mutex.h"
+#include "service/api/api_routes.h"
 #include "service/contract/contract.h"
 #include "service/contract/sighting_log.h"
 #include "service/http/connection_caps.h"
@@ -230,7 +231,7 @@ struct PublicServer::Parts {
                           clock,
                           StoreWorkers::Lane(workers, kModerationLane),
                           moderationCaps,
-                          [this](const HttpRequest& request) { return RouteModeration(request, settings); },
+                          [this](const HttpRequest& request) { return RouteModerationListener(request); },
                           ErrorAnswer(Refusal::kCannotAnswerNow, Medium::kHtml),
                           CarriesSession,
                           StoreWorkers::Lane(workers, kSignInLane),
@@ -238,6 +239,12 @@ struct PublicServer::Parts {
                           ErrorAnswer(Refusal::kBusy, Medium::kHtml)},
         workers(DatabaseConnections(given), {DatabaseConnections(given), kModerationStoreWorkers, kSignInsRunning},
                 openStore, clock) {}
+
+  // The API's paths for bots with tokens, the pages' for browsers.
+  Routed RouteModerationListener(const HttpRequest& request) const {
+    if (IsApiPath(PathOf(request.target))) return RouteModerationApi(request, tokenLimits);
+    return RouteModeration(request, settings);
+  }
 
   // Out of memory in a handler (a request's body, an answer) ends that
   // handler's connection, not the server: run goes on. Nothing else the
@@ -295,6 +302,7 @@ struct PublicServer::Parts {
   // I/O context, whose sessions give their places back to the caps of the
   // contexts above it.
   const ServeSettings settings;
+  const TokenLimits tokenLimits{};
   const Clock& clock;
   ConnectionCaps publicCaps;
   ConnectionCaps moderationCaps;

@@ -83,6 +83,8 @@ enum class AuditAction {
   kWebhookAdd,
   kWebhookRemove,
   kWebhookTest,
+  kTokenAdd,
+  kTokenRemove,
 };
 inline constexpr Word<AuditAction> kAuditActionWords[] = {
     {AuditAction::kBan, "ban"},
@@ -105,6 +107,8 @@ inline constexpr Word<AuditAction> kAuditActionWords[] = {
     {AuditAction::kWebhookAdd, "webhook-add"},
     {AuditAction::kWebhookRemove, "webhook-remove"},
     {AuditAction::kWebhookTest, "webhook-test"},
+    {AuditAction::kTokenAdd, "token-add"},
+    {AuditAction::kTokenRemove, "token-remove"},
 };
 
 // Why a report was or was not recorded. Refusals are counted (see
@@ -133,13 +137,21 @@ inline constexpr Word<AppealVerdict> kAppealVerdictWords[] = {
 enum class WebhookFormat { kStandard, kDiscord };
 inline constexpr Word<WebhookFormat> kWebhookFormatWords[] = {
     {WebhookFormat::kStandard, "standard"},
+constexpr std::span<const Word<TokenScope>> WordsOf(TokenScope) { return kTokenScopeWords; }
     {WebhookFormat::kDiscord, "discord"},
+};
+
+// What an API token may do: read, or also ban, lift and dismiss.
+enum class TokenScope { kRead, kModerate };
+inline constexpr Word<TokenScope> kTokenScopeWords[] = {
+    {TokenScope::kRead, "read"},
+    {TokenScope::kModerate, "moderate"},
 };
 
 static_assert(InValueOrder(kRoleWords) && InValueOrder(kMuteKindWords) && InValueOrder(kCaseDecisionWords) &&
               InValueOrder(kAppealDecisionWords) && InValueOrder(kAuditActionWords) &&
               InValueOrder(kReportVerdictWords) && InValueOrder(kAppealVerdictWords) &&
-              InValueOrder(kWebhookFormatWords));
+              InValueOrder(kWebhookFormatWords) && InValueOrder(kTokenScopeWords));
 
 // Each enum's table, by the enum.
 constexpr std::span<const Word<ModeratorRole>> WordsOf(ModeratorRole) { return kRoleWords; }

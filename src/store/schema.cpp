@@ -15,8 +15,8 @@ namespace {
 
 // One migration: SQL that both databases run, where {id} stands for a
 // table's generated integer key, {bytes} for a binary column's type, and
-// {roles}, {mute kinds}, {case decisions}, {appeal decisions} and
-// {webhook formats} for the words of record_words.h; then, when it names
+// {roles}, {mute kinds}, {case decisions}, {appeal decisions}, {webhook
+// formats} and {token scopes} for the words of record_words.h; then, when it names
 // one, the statements that make a table append-only, in the database's own
 // words; then, when it has one, a step that moves records to their new
 // form. Times are Unix seconds (BIGINT); player ids are their 64 bits in a
@@ -313,6 +313,23 @@ CREATE INDEX deliveries_event ON deliveries (event_id);
 CREATE INDEX deliveries_due ON deliveries (next_attempt_at) WHERE next_attempt_at IS NOT NULL;
 )",
        nullptr, nullptr},
+      {7, "API tokens",
+       R"(
+-- Only a hash of a token's secret is kept, as of a session's.
+CREATE TABLE api_tokens (
+  id {id},
+  name TEXT NOT NULL UNIQUE,
+  scope TEXT NOT NULL CHECK (scope IN ({token scopes})),
+  token_hash TEXT NOT NULL UNIQUE,
+  created_by TEXT NOT NULL,
+  created_at BIGINT NOT NULL,
+  last_used_at BIGINT
+);
+
+-- Bots follow the bans by their last change.
+CREATE INDEX bans_changed ON bans ((COALESCE(lifted_at, made_at)), id);
+)",
+       nullptr, nullptr},
   };
   return migrations;
 }
@@ -339,6 +356,7 @@ Result MovePresencesToStays(SqlDatabase& db) {
       SqlFields fields(kPresenceColumns, rows[i]);
       const uint64_t playerId = fields.PlayerId("player_id");
       const std::pair<std::string, std::string> source{fields.Text("source"), fields.Text("network")};
+  ReplaceAll(&text, "{token scopes}", SqlWordList<TokenScope>());
       const UnixTime first = fields.Int("first_seen");
       const UnixTime last = fields.Int("last_seen");
       result = fields.result();

@@ -227,6 +227,15 @@ Result SqlStore::ListBans(bool includePast, UnixTime now, std::vector<Ban>* bans
   return QueryBans(InForce(1), "made_at DESC, id DESC", {now}, bans);
 }
 
+Result SqlStore::BansChanged(const BanCursor& after, UnixTime before, std::size_t limit, std::vector<Ban>* bans) {
+  // The index bans_changed answers this, on the same expression.
+  return QueryBans(
+      "(COALESCE(lifted_at, made_at) > $1 OR (COALESCE(lifted_at, made_at) = $1 AND id > $2)) AND "
+      "COALESCE(lifted_at, made_at) < $3",
+      "COALESCE(lifted_at, made_at), id LIMIT $4",
+      {after.changedAt, after.id, before, static_cast<int64_t>(std::min<std::size_t>(limit, INT64_MAX))}, bans);
+}
+
 Result SqlStore::ForEachBan(const std::function<void(const Ban&)>& visit) {
   std::vector<Ban> bans;
   Result read = QueryBans("1 = 1", "made_at, id", {}, &bans);
@@ -306,9 +315,9 @@ Result SqlStore::Audit(const AuditFilter& filter, std::size_t limit, std::vector
   Result read = db_->Query(
       "SELECT " + kAuditColumns.List() +
           " FROM audit WHERE ($2 = '' OR actor = $2) AND ($3 = 0 OR player_id = $3) AND ($4 = '' OR action = $4) "
-          "ORDER BY id DESC LIMIT $1",
+          "AND ($5 = 0 OR id < $5) ORDER BY id DESC LIMIT $1",
       {static_cast<int64_t>(std::min<std::size_t>(limit, INT64_MAX)), filter.actor, SqlId(filter.playerId),
-       filter.action},
+       filter.action, filter.beforeId},
       &rows);
   if (!read.ok()) return read;
   return ReadRecords(rows, ReadAuditEntry, entries);

@@ -87,6 +87,14 @@ class SqlStore final : public Store {
   Result FinishDelivery(int64_t eventRow, int64_t endpointId, const DeliveryOutcome& outcome, UnixTime now) override;
   Result RecentDeliveries(int64_t endpointId, std::size_t limit, std::vector<DeliveryRecord>* records) override;
 
+  Result AddToken(const std::string& name, TokenScope scope, const std::string& tokenHash, const Actor& actor,
+                  UnixTime now, ApiToken* made) override;
+  Result RemoveToken(const std::string& name, const Actor& actor, UnixTime now) override;
+  Result Tokens(std::vector<ApiToken>* tokens) override;
+  Result FindToken(const std::string& tokenHash, const TokenLimits& limits, UnixTime now,
+                   std::optional<ApiToken>* token, UnixTime* wait) override;
+  Result BansChanged(const BanCursor& after, UnixTime before, std::size_t limit, std::vector<Ban>* bans) override;
+
  private:
   // Steps of the transactions above; each expects one to be open.
   // `where` and `order` are the store's own constant SQL, never input.

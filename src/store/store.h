@@ -231,6 +231,7 @@ struct AuditFilter {
   std::string actor;
   uint64_t playerId = 0;
   std::string action;
+  int64_t beforeId = 0;  // only lines older than this one; 0: from the newest
 };
 
 // One line of the append-only audit.
@@ -306,6 +307,33 @@ struct DeliveryRecord {  // one line of an endpoint's delivery log, newest first
   UnixTime lastAt = 0;
   bool delivered = false;
   std::optional<UnixTime> nextAt;
+};
+
+// ---- API tokens: what the community's bots bring (service/api)
+// A token: only a hash of its secret is stored, so whoever reads the
+// database cannot use it.
+struct ApiToken {
+  int64_t id = 0;
+  std::string name;
+  TokenScope scope = TokenScope::kRead;
+  std::string createdBy;
+  UnixTime createdAt = 0;
+  std::optional<UnixTime> lastUsedAt;
+};
+
+// Each token's requests: a bucket, kept in the store so that every
+// instance takes from the same one.
+struct TokenLimits {
+  double burst = 120;
+  double perHour = 3600;
+};
+
+// Where a listing of bans by their last change goes on: after the ban
+// `id` changed at `changedAt` (a ban changes when it is made and when it is
+// lifted). {since, 0} starts at `since`.
+struct BanCursor {
+  UnixTime changedAt = 0;
+  int64_t id = 0;
 };
 
 // The one seam between palisard-service and its database. Every operation is
@@ -463,6 +491,22 @@ class Store {
                                 UnixTime now) = 0;
   // The endpoint's deliveries, newest event first, pending ones too.
   virtual Result RecentDeliveries(int64_t endpointId, std::size_t limit, std::vector<DeliveryRecord>* records) = 0;
+
+  // ---- API tokens. Adding and removing are audited; kConflict for a name
+  // taken, kNotFound for none.
+  virtual Result AddToken(const std::string& name, TokenScope scope, const std::string& tokenHash,
+                          const Actor& actor, UnixTime now, ApiToken* made) = 0;
+  virtual Result RemoveToken(const std::string& name, const Actor& actor, UnixTime now) = 0;
+  // By name.
+  virtual Result Tokens(std::vector<ApiToken>* tokens) = 0;
+  // The token a hash names (nothing for none), which takes one request from
+  // its bucket and is stamped as used at `now`; when its bucket is empty,
+  // `*wait` says in how many seconds it allows one, and nothing is stamped.
+  virtual Result FindToken(const std::string& tokenHash, const TokenLimits& limits, UnixTime now,
+                           std::optional<ApiToken>* token, UnixTime* wait) = 0;
+  // Up to `limit` bans by their last change after `after`, oldest change
+  // first, of those changed before `before`.
+  virtual Result BansChanged(const BanCursor& after, UnixTime before, std::size_t limit, std::vector<Ban>* bans) = 0;
 };
 
 // Opens the store a URL names, creating and migrating its schema as needed:

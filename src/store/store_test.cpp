@@ -924,6 +924,65 @@ TEST_P(StoreTest, DeliveriesAreClaimedOnceAndFinished) {
 
 // A child process makes bans and says which after each returns; it is
 // killed mid-burst, and every ban it said was made is there.
+// A bot's token: found by its hash alone, a bucket of requests each, gone
+// with its removal. And what bots read: the bans by their last change, and
+// the audit a page at a time.
+TEST_P(StoreTest, TokensAndWhatBotsFollow) {
+  ApiToken made;
+  ASSERT_TRUE(store_->AddToken("bot", TokenScope::kModerate, "hash-1", kModerator, kNow, &made).ok());
+  EXPECT_EQ(store_->AddToken("bot", TokenScope::kRead, "hash-2", kModerator, kNow, nullptr).kind(),
+            Result::Kind::kConflict);
+  ASSERT_TRUE(store_->AddToken("reader", TokenScope::kRead, "hash-2", kModerator, kNow, nullptr).ok());
+  const TokenLimits limits{2, 60};
+  std::optional<ApiToken> found;
+  UnixTime wait = 0;
+  for (int i = 0; i < 3; ++i) {
+    ASSERT_TRUE(store_->FindToken("hash-1", limits, kNow + 5, &found, &wait).ok());
+    ASSERT_TRUE(found.has_value());
+    EXPECT_EQ(found->scope, TokenScope::kModerate);
+    EXPECT_EQ(wait, i < 2 ? 0 : 60) << "a burst of two, then one a minute";
+  }
+  ASSERT_TRUE(store_->FindToken("hash-1", limits, kNow + 65, &found, &wait).ok());
+  EXPECT_EQ(wait, 0);
+  std::vector<ApiToken> tokens;
+  ASSERT_TRUE(store_->Tokens(&tokens).ok());
+  ASSERT_EQ(tokens.size(), 2u);
+  EXPECT_EQ(tokens[0].name, "bot");
+  EXPECT_EQ(tokens[0].lastUsedAt, kNow + 65);
+  EXPECT_EQ(tokens[1].lastUsedAt, std::nullopt);
+  ASSERT_TRUE(store_->RemoveToken("bot", kModerator, kNow + 70).ok());
+  EXPECT_EQ(store_->RemoveToken("bot", kModerator, kNow + 70).kind(), Result::Kind::kNotFound);
+  ASSERT_TRUE(store_->FindToken("hash-1", limits, kNow + 71, &found, &wait).ok());
+  EXPECT_FALSE(found.has_value());
+  // A name given again starts with a full bucket of its own.
+  ASSERT_TRUE(store_->AddToken("bot", TokenScope::kRead, "hash-3", kModerator, kNow + 72, nullptr).ok());
+  ASSERT_TRUE(store_->FindToken("hash-3", limits, kNow + 72, &found, &wait).ok());
+  EXPECT_EQ(wait, 0);
+
+  std::vector<AuditEntry> audit;
+  ASSERT_TRUE(store_->Audit({"", 0, "token-remove"}, 10, &audit).ok());
+  ASSERT_EQ(audit.size(), 1u);
+  EXPECT_EQ(nlohmann::json::parse(audit[0].before), (nlohmann::json{{"name", "bot"}, {"scope", "moderate"}}));
+  std::vector<AuditEntry> older;
+  ASSERT_TRUE(store_->Audit({"", 0, "", audit[0].id}, 10, &older).ok());
+  ASSERT_EQ(older.size(), 2u);
+  EXPECT_EQ(older[0].action, "token-add");
+
+  // 1 made, 2 made, 1 lifted: 2 then 1, each once its second is over.
+  ASSERT_TRUE(store_->AddBan({1, "a", std::nullopt}, kModerator, kNow, nullptr).ok());
+  ASSERT_TRUE(store_->AddBan({2, "b", std::nullopt}, kModerator, kNow + 1, nullptr).ok());
+  ASSERT_TRUE(store_->LiftBan(1, "c", kModerator, kNow + 2, nullptr).ok());
+  std::vector<Ban> bans;
+  ASSERT_TRUE(store_->BansChanged({0, 0}, kNow + 2, 10, &bans).ok());
+  ASSERT_EQ(bans.size(), 1u);
+  EXPECT_EQ(bans[0].playerId, 2u);
+  ASSERT_TRUE(store_->BansChanged({bans[0].madeAt, bans[0].id}, kNow + 3, 1, &bans).ok());
+  ASSERT_EQ(bans.size(), 1u);
+  EXPECT_EQ(bans[0].playerId, 1u);
+  ASSERT_TRUE(store_->BansChanged({kNow + 2, 0}, kNow + 3, 10, &bans).ok());
+  EXPECT_EQ(bans.size(), 1u) << "since the lift";
+}
+
 TEST_P(StoreTest, AcknowledgedBansSurviveKill9) {
   int pipeEnds[2];
   ASSERT_EQ(pipe(pipeEnds), 0);

@@ -195,6 +195,39 @@ TEST_P(ModerationTest, ReportBanAppealAndLiftThroughThePages) {
     from = found == std::string::npos ? from : found;
   }
   EXPECT_TRUE(browser.WaitFor("document.images.length == 0"));
+
+  // A bot's path through the API: a moderate token bans and lifts, under
+  // its own name in the audit; a read token may not ban; a removed token,
+  // or a session's cookie, opens nothing.
+  auto addToken = [&](const char* name, const char* scope) {
+    int code = -1;
+    const std::string added = ServiceCommand(service->database(), {"token", "add", name, "--scope", scope}, &code);
+    EXPECT_EQ(code, 0) << added;
+    return added.substr(added.rfind(' ') + 1, 64);
+  };
+  const std::string bot = "-H \"Authorization: Bearer " + addToken("bot", "moderate") + "\" ";
+  const std::string reader = "-H \"Authorization: Bearer " + addToken("reader", "read") + "\" ";
+  const std::string api = std::string(kPages) + "/api/v1/";
+  const std::string banBody = std::string("--data \"{\\\"playerId\\\": \\\"") + kCheater +
+                              "\\\", \\\"reason\\\": \\\"bot ban\\\", \\\"duration\\\": \\\"7d\\\"}\" ";
+  EXPECT_EQ(Status(reader + banBody + api + "bans"), "403");
+  EXPECT_EQ(Status(bot + banBody + api + "bans"), "201");
+  EXPECT_NE(Curl(std::string("http://127.0.0.1/api/v1/players/") + kCheater).find("\"banned\":true"),
+            std::string::npos);
+  EXPECT_EQ(Status(bot + "--data \"{\\\"reason\\\": \\\"bot lift\\\"}\" " + api + "bans/" + kCheater + "/lift"),
+            "200");
+  const std::string audit = Curl(reader + api + "audit?limit=2");
+  for (const char* action : {"\"action\":\"lift\",\"actor\":\"token:bot\"", "\"action\":\"ban\",\"actor\":\"token:bot\""}) {
+    EXPECT_NE(audit.find(action), std::string::npos) << action << " in " << audit;
+  }
+  EXPECT_EQ(ServiceCommand(service->database(), {"token", "remove", "bot"}), "removed token bot; it is refused from now on\n");
+  EXPECT_EQ(Status(bot + banBody + api + "bans"), "401");
+  const std::string again =
+      Curl("-i -X POST " + origin + "--data \"name=mod&password=" + kPassword + "\" " + kPages + "/signin");
+  const std::size_t session = again.find("palisard_session=");
+  ASSERT_NE(session, std::string::npos) << again;
+  EXPECT_EQ(Status("-H \"Cookie: " + again.substr(session, again.find(';', session) - session) + "\" " + api + "cases"),
+            "401");
 }
 
 INSTANTIATE_TEST_SUITE_P(Databases, ModerationTest, ::testing::Values(Backend::kSqlite, Backend::kPostgres),

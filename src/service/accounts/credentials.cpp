@@ -52,15 +52,23 @@ Result SodiumCannotStart() { return Result::Failed("libsodium cannot start"); }
 
 }  // namespace
 
-Result CheckModeratorName(const std::string& name) {
+namespace {
+
+Result CheckName(const std::string& name, const char* what) {
   const std::size_t longest = LimitOf(TextField::kAccountName).longest;
   const bool fits =
       !name.empty() && name.size() <= longest &&
       name.find_first_not_of("ABCDEFGHIJKLMNOPQRSTUVWXYZabcdefghijklmnopqrstuvwxyz0123456789._-") == std::string::npos;
   return fits ? Result::Ok()
-              : Result::Invalid("an account name is 1 to " + std::to_string(longest) +
+              : Result::Invalid(std::string(what) + " is 1 to " + std::to_string(longest) +
                                 " letters, digits, '.', '_' or '-'");
 }
+
+}  // namespace
+
+Result CheckModeratorName(const std::string& name) { return CheckName(name, "an account name"); }
+
+Result CheckTokenName(const std::string& name) { return CheckName(name, "a token name"); }
 
 Result CheckPassword(const std::string& password) {
   if (password.size() < kShortestPassword) {

@@ -18,6 +18,8 @@ enum class HashCost { kInteractive, kTestOnly };
 // An account name: letters, digits, '.', '_' or '-', at most the account
 // name's text limit.
 Result CheckModeratorName(const std::string& name);
+// An API token's name: the same rule.
+Result CheckTokenName(const std::string& name);
 // A password: kShortestPassword to kLongestPassword bytes.
 inline constexpr std::size_t kShortestPassword = 10;
 inline constexpr std::size_t kLongestPassword = 1024;
@@ -35,13 +37,14 @@ Result HashPassword(const std::string& password, HashCost cost, std::string* has
 Result VerifyPassword(const std::string& password, const std::string& hash, bool* matches);
 inline constexpr int kConcurrentHashes = 2;
 
-// Session and form tokens are 256 bits, written in kTokenLength hex digits.
+// Session, form and API tokens are 256 bits, written in kTokenLength hex
+// digits.
 inline constexpr std::size_t kTokenLength = 64;
-// A new session token: random; a failure when the system's generator
-// cannot be used.
+// A new session or API token: random; a failure when the system's
+// generator cannot be used.
 Result NewSessionToken(std::string* token);
-// What the database keeps of a token (BLAKE2b, in hex): it finds the
-// session but cannot be used as one.
+// What the database keeps of a session's or an API token (BLAKE2b, in
+// hex): it finds the session or the token but cannot be used as one.
 std::string SessionTokenHash(const std::string& token);
 // The form token of the session whose token this is: derived, so every
 // instance computes it without storing it, and useless without the cookie.

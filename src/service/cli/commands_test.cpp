@@ -85,6 +85,9 @@ TEST_F(ServiceCliTest, BadInputIsOneLineAndExitTwoBeforeAnythingIsDone) {
       {{"serve", "--header-deadline", "0"}, "--header-deadline: '0' is not a number from 1 to 3600"},
       {{"--latest-version", "1.0.2"}, "latest-version and download-url are set together or not at all"},
       {{"--store-workers", "-1"}, "--store-workers: '-1' is not a number from 1 to 256"},
+      {{"token", "add", "bot"}, "token add: --scope SCOPE is missing"},
+      {{"token", "add", "bot", "--scope", "write"}, "--scope: 'write' is not read or moderate"},
+      {{"token", "add", "bot:1", "--scope", "read"}, "a token name is 1 to 32 letters"},
       {{"moderator", "add", "mia<b>"}, "an account name is 1 to 32 letters, digits, '.', '_' or '-'"},
       {{"webhook", "add", "https://203.0.113.7/", "--format", "slack"}, "--format is standard or discord, not 'slack'"},
       {{"webhook", "add", "http://169.254.169.254/", "--format", "discord", "--webhook-allow-private"},
@@ -304,6 +307,30 @@ TEST_F(ServiceCliTest, WebhooksAreAddedWithTheirSecretOnceListedTestedAndRemoved
   EXPECT_EQ(Run({"webhook", "remove", "1", "--database", db}), kExitFailed);
   EXPECT_EQ(Run({"webhook", "list", "--database", db}), kExitOk);
   EXPECT_EQ(out_.str(), discordLine + "\n") << "never a secret again";
+}
+
+TEST_F(ServiceCliTest, TokensArePrintedOnceAndStoredAsAHash) {
+  const std::string db = NewDatabase("service.db");
+  ASSERT_EQ(Run({"token", "add", "bot", "--scope", "moderate", "--database", db}), kExitOk) << err_.str();
+  const std::string prefix = "added moderate token bot: ";
+  ASSERT_THAT(out_.str(), StartsWith(prefix));
+  const std::string token = out_.str().substr(prefix.size(), kTokenLength);
+  EXPECT_EQ(out_.str().size(), prefix.size() + kTokenLength + 1);
+  EXPECT_EQ(Run({"token", "add", "bot", "--scope", "read", "--database", db}), kExitFailed);
+  EXPECT_THAT(Error(), HasSubstr("a token named bot exists"));
+  std::unique_ptr<Store> store;
+  ASSERT_TRUE(OpenStore(db, &store).ok());
+  std::optional<ApiToken> found;
+  UnixTime wait = 0;
+  ASSERT_TRUE(store->FindToken(SessionTokenHash(token), {}, kNow + 60, &found, &wait).ok());
+  ASSERT_TRUE(found.has_value());
+  EXPECT_EQ(Run({"token", "list", "--database", db}), kExitOk);
+  EXPECT_EQ(out_.str(), "bot  moderate  added 2024-05-01T12:00:00Z by cli:alice  last used 2024-05-01T12:01:00Z\n");
+  ASSERT_EQ(Run({"token", "remove", "bot", "--database", db}), kExitOk);
+  EXPECT_EQ(Run({"token", "remove", "bot", "--database", db}), kExitFailed);
+  EXPECT_THAT(Error(), HasSubstr("no token named bot"));
+  ASSERT_TRUE(store->FindToken(SessionTokenHash(token), {}, kNow + 60, &found, &wait).ok());
+  EXPECT_FALSE(found.has_value());
 }
 
 TEST_F(ServiceCliTest, ExportImportsElsewhereOnceAndPlainListsBanWhoIsNotBanned) {

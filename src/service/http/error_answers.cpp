@@ -21,6 +21,9 @@ constexpr Condition kConditions[] = {
     {431, "Request header fields too large"},
     {503, "Busy; try again in a moment"},
     {503, "The database cannot answer now; try again in a moment"},
+    {401, "Unauthorized: send an API token as Authorization: Bearer TOKEN"},
+    {409, "Conflict"},
+    {429, "Too many requests with this token; try again later"},
 };
 
 const Condition& ConditionOf(Refusal refusal) { return kConditions[static_cast<std::size_t>(refusal)]; }
@@ -28,6 +31,7 @@ const Condition& ConditionOf(Refusal refusal) { return kConditions[static_cast<s
 HttpAnswer Answer(unsigned status, const std::string& wording, Medium medium, const std::string& detail) {
   const std::string text = detail.empty() ? wording : wording + ": " + detail;
   if (medium == Medium::kPlain) return PlainAnswer(status, text + "\n");
+  if (medium == Medium::kJson) return JsonAnswer(status, {{"error", text}});
   return HtmlPage(status,
                   "<!DOCTYPE html>\n<title>" + EscapeHtml(wording) + "</title><p>" + EscapeHtml(text) + "</p>\n");
 }
@@ -41,6 +45,7 @@ const char* Wording(Refusal refusal) { return ConditionOf(refusal).wording; }
 HttpAnswer ErrorAnswer(Refusal refusal, Medium medium, const std::string& detail) {
   HttpAnswer answer = Answer(StatusOf(refusal), Wording(refusal), medium, detail);
   if (refusal == Refusal::kEncoded) answer.headers.emplace_back("Accept-Encoding", "identity");
+  if (refusal == Refusal::kUnauthorized) answer.headers.emplace_back("WWW-Authenticate", "Bearer");
   return answer;
 }
 

@@ -20,6 +20,7 @@ struct HttpRequest {
   std::optional<std::string> soapAction;
   std::string origin;          // the Origin header; empty when none
   std::string cookie;          // the Cookie header
+  std::string authorization;   // the Authorization header (the API's tokens)
   std::string forwardedProto;  // X-Forwarded-Proto, as a proxy in front sets it
   // The Content-Encoding header; empty when none.
   std::string contentEncoding;

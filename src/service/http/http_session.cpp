@@ -138,6 +138,7 @@ void HttpSession::Dispatch() {
     routed.soapAction = std::string(action->value());
   routed.origin = std::string(request[http::field::origin]);
   routed.cookie = std::string(request[http::field::cookie]);
+  routed.authorization = std::string(request[http::field::authorization]);
   routed.forwardedProto = std::string(request["X-Forwarded-Proto"]);
   routed.contentEncoding = std::string(request[http::field::content_encoding]);
   routed.body = std::move(parser_->get().body());

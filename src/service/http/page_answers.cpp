@@ -26,6 +26,13 @@ HttpAnswer SeeOther(const std::string& location) {
   return answer;
 }
 
+HttpAnswer JsonAnswer(unsigned status, const nlohmann::json& json) {
+  return {status,
+          "application/json",
+          json.dump(-1, ' ', false, nlohmann::json::error_handler_t::replace) + "\n",
+          {{"X-Content-Type-Options", "nosniff"}, {"Cache-Control", "no-store"}}};
+}
+
 HttpAnswer PlainAnswer(unsigned status, std::string text) {
   return {status, "text/plain; charset=utf-8", std::move(text), {}};
 }

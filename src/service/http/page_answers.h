@@ -1,5 +1,6 @@
 #pragma once
 
+#include <nlohmann/json.hpp>
 #include <string>
 
 #include "service/http/http_exchange.h"
@@ -15,6 +16,9 @@ HttpAnswer HtmlPage(unsigned status, std::string body);
 HttpAnswer SeeOther(const std::string& location);
 // A short answer in plain text.
 HttpAnswer PlainAnswer(unsigned status, std::string text);
+// JSON, never cached unless the caller says otherwise (text that is not
+// UTF-8 is written with replacement characters).
+HttpAnswer JsonAnswer(unsigned status, const nlohmann::json& json);
 
 // Whether the request reached us through TLS: the service speaks plain
 // HTTP, so only a proxy in front can tell, and only one on this machine

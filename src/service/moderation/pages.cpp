@@ -71,6 +71,7 @@ std::string Link(PageId page, const std::string& text) { return "<a href=\"" + S
 std::string Frame(const Viewer& viewer, const std::string& title, const std::string& notice, const std::string& body) {
   std::string header = "<header><strong>Palisard</strong>" + Link(PageId::kQueue, "Queue") +
                        Link(PageId::kBans, "Bans") + Link(PageId::kAudit, "Audit");
+  if (viewer.admin) header += Link(PageId::kTokens, "API tokens");
   if (viewer.admin) header += Link(PageId::kAccounts, "Accounts") + Link(PageId::kWebhooks, "Webhooks");
   header +=
       PostForm(viewer, PageId::kSignOut, SitePath(PageId::kSignInForm), "", "Sign out " + U(viewer.name)) + "</header>";
@@ -199,9 +200,11 @@ std::string Table(const std::string& heads, const std::string& rows) {
   return "<div class=\"scroll\"><table><tr>" + heads + "</tr>" + rows + "</table></div>";
 }
 
-std::string RoleOptions() {
+// A select's options: the words of an enum's table.
+template <typename Enum>
+std::string WordOptions() {
   std::string options;
-  for (const auto& role : WordsOf(ModeratorRole{})) options += "<option>" + std::string(role.text) + "</option>";
+  for (const auto& word : WordsOf(Enum{})) options += "<option>" + std::string(word.text) + "</option>";
   return options;
 }
 
@@ -350,7 +353,7 @@ std::string AccountsPage(const Viewer& viewer, const std::string& notice, const 
                    std::to_string(field::kNewPassword.shortest) + " characters or more) " +
                    Input(field::kNewPassword, "type=\"password\" autocomplete=\"new-password\" required") +
                    "</label><label>Role <select " + Name(field::kRole) +
-                   ">" + RoleOptions() + "</select></label>",
+                   ">" + WordOptions<ModeratorRole>() + "</select></label>",
                "Add", "card");
   return Frame(viewer, "Accounts", notice, Table("<th>Name</th><th>Role</th><th>Added</th><th></th>", rows) + add);
 }
@@ -452,6 +455,32 @@ std::string PublicPlayerPage(uint64_t playerId, const std::optional<Ban>& ban, b
   }
   return Document("Player " + Id(playerId) + " - Palisard", "<header><strong>Palisard</strong></header>",
                   "<h1>Player " + Id(playerId) + "</h1>" + body);
+}
+
+std::string TokensPage(const Viewer& viewer, const std::string& notice, const std::vector<ApiToken>& tokens,
+                       const std::string& made) {
+  const std::string shown =
+      made.empty() ? ""
+                   : "<section class=\"card\"><p>The new token, shown this once (the service keeps only a hash "
+                     "of it):</p><p><code>" +
+                         E(made) + "</code></p></section>";
+  std::string rows;
+  for (const ApiToken& token : tokens) {
+    rows += "<tr><td>" + U(token.name) + "</td><td>" + E(std::string(WordOf(token.scope))) + "</td><td>added " +
+            When(token.createdAt) + " by " + U(token.createdBy) + "</td><td>" +
+            (token.lastUsedAt ? When(*token.lastUsedAt) : std::string("never")) + "</td><td>" +
+            PostForm(viewer, PageId::kRemoveToken, SitePath(PageId::kTokens), Hidden(field::kTokenName, token.name),
+                     "Remove", "inline") +
+            "</td></tr>";
+  }
+  const std::string add =
+      "<h2>Add a token</h2>" +
+      PostForm(viewer, PageId::kAddToken, SitePath(PageId::kTokens),
+               "<label>Name " + Input(field::kTokenName, "required") + "</label><label>Scope <select " +
+                   Name(field::kTokenScope) + ">" + WordOptions<TokenScope>() + "</select></label>",
+               "Add", "card");
+  return Frame(viewer, "API tokens", notice,
+               shown + Table("<th>Name</th><th>Scope</th><th>Added</th><th>Last used</th><th></th>", rows) + add);
 }
 
 }  // namespace palisard

@@ -77,4 +77,9 @@ std::string MessagePage(const Viewer& viewer, const std::string& title, const st
 std::string PublicPlayerPage(uint64_t playerId, const std::optional<Ban>& ban, bool appealOpenFromHere,
                              const std::string& notice);
 
+// The API tokens (never their secrets), with a form to add one and one to
+// remove each; `made`, when given, is a new token's secret, shown this once.
+std::string TokensPage(const Viewer& viewer, const std::string& notice, const std::vector<ApiToken>& tokens,
+                       const std::string& made);
+
 }  // namespace palisard

@@ -51,6 +51,7 @@ constexpr std::pair<std::string_view, const char*> kNotices[] = {
     {"dismiss", "The case is dismissed."},
     {"reject", "The appeal is rejected."},
     {"mute", "Muted: later reports from there are refused."},
+    {"token-remove", "The token is removed: it is refused from now on."},
     {"unmute", "The mute is lifted."},
     {"account-add", "The account is added."},
     {"account-remove", "The account is removed and its sessions have ended."},
@@ -370,6 +371,33 @@ StoreReply DoSignOut(Store& store, const Visit& visit, const HttpRequest& reques
   return {answer, Result::Ok()};
 }
 
+StoreReply ShowTokens(Store& store, const Visit& visit, const HttpRequest&, UnixTime) {
+  std::vector<ApiToken> tokens;
+  Result result = store.Tokens(&tokens);
+  if (!result.ok()) return Failed(visit, result);
+  return Shown(TokensPage(visit.viewer, Notice(visit.fields), tokens, ""));
+}
+
+// Answers with the page itself rather than a redirect: the new token is
+// shown once, and never travels in an address.
+StoreReply DoAddToken(Store& store, const Visit& visit, const HttpRequest&, UnixTime now) {
+  const std::string name = Field(visit.fields, field::kTokenName);
+  const std::optional<TokenScope> scope = ValueOfWord<TokenScope>(Field(visit.fields, field::kTokenScope));
+  Result result = CheckTokenName(name);
+  if (result.ok() && !scope) result = Result::Invalid("a token's scope is read or moderate");
+  std::string token;
+  if (result.ok()) result = NewSessionToken(&token);
+  if (result.ok()) result = store.AddToken(name, *scope, SessionTokenHash(token), visit.actor, now, nullptr);
+  std::vector<ApiToken> tokens;
+  if (result.ok()) result = store.Tokens(&tokens);
+  if (!result.ok()) return Failed(visit, result);
+  return Shown(TokensPage(visit.viewer, "The token is added.", tokens, token));
+}
+
+StoreReply DoRemoveToken(Store& store, const Visit& visit, const HttpRequest&, UnixTime now) {
+  return Finished(visit, store.RemoveToken(Field(visit.fields, field::kTokenName), visit.actor, now), "token-remove");
+}
+
 // The handler of each signed-in page of the map.
 Handler HandlerOf(PageId page) {
   switch (page) {
@@ -401,6 +429,12 @@ Handler HandlerOf(PageId page) {
       return DoRemoveAccount;
     case PageId::kSignOut:
       return DoSignOut;
+    case PageId::kTokens:
+      return ShowTokens;
+    case PageId::kAddToken:
+      return DoAddToken;
+    case PageId::kRemoveToken:
+      return DoRemoveToken;
     case PageId::kWebhooks:
       return ShowWebhooks;
     case PageId::kAddWebhook:

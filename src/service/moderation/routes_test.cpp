@@ -98,8 +98,9 @@ TEST_F(ModerationRoutesTest, StateChangesNeedTheFormTokenAndThisSitesOrigin) {
   ASSERT_EQ(bans.size(), 1u);
   EXPECT_EQ(bans[0].until, kNow + 24 * 3600);
   EXPECT_EQ(bans[0].madeBy, "mia");
-  // Moderators manage no accounts.
+  // Moderators manage no accounts, nor API tokens.
   EXPECT_EQ(Get("/accounts", cookie).status, 403u);
+  EXPECT_EQ(Post("/tokens/add", "name=bot&scope=moderate&csrf=" + token, cookie).status, 403u);
   EXPECT_EQ(Post("/accounts/remove", "name=mia&csrf=" + token, cookie).status, 403u);
   EXPECT_EQ(Post("/accounts/add", "name=eve&password=0123456789&role=admin&csrf=" + token, cookie).status, 403u);
   EXPECT_EQ(Get("/webhooks", cookie).status, 403u);
@@ -127,6 +128,34 @@ TEST_F(ModerationRoutesTest, StateChangesNeedTheFormTokenAndThisSitesOrigin) {
   EXPECT_EQ(Post("/lift", "player=7&reason=x&csrf=" + token, cookie).status, 303u);
   ASSERT_TRUE(store_->ListBans(false, kNow, &bans).ok());
   EXPECT_EQ(bans.size(), 1u);
+}
+
+// An admin's new token is shown on the page that answers the form, once,
+// and never in an address; the store keeps its hash.
+TEST_F(ModerationRoutesTest, AdminsAddTokensShownOnceAndRemoveThem) {
+  std::string hash;
+  ASSERT_TRUE(HashPassword("right password", HashCost::kTestOnly, &hash).ok());
+  ASSERT_TRUE(store_->RemoveModerator("mia", {"cli:root", "cli"}, kNow).ok());
+  ASSERT_TRUE(store_->AddModerator("mia", ModeratorRole::kAdmin, hash, {"cli:root", "cli"}, kNow).ok());
+  const std::string cookie = SignIn();
+  const std::string csrf = "&csrf=" + FormToken(CookieValue(cookie, "palisard_session"));
+  const HttpAnswer added = Post("/tokens/add", "name=bot&scope=moderate" + csrf, cookie);
+  ASSERT_EQ(added.status, 200u);
+  const std::size_t at = added.body.find("<code>");
+  ASSERT_NE(at, std::string::npos) << added.body;
+  const std::string token = added.body.substr(at + 6, kTokenLength);
+  std::optional<ApiToken> found;
+  UnixTime wait = 0;
+  ASSERT_TRUE(store_->FindToken(SessionTokenHash(token), {}, kNow, &found, &wait).ok());
+  ASSERT_TRUE(found.has_value());
+  EXPECT_EQ(found->scope, TokenScope::kModerate);
+  EXPECT_EQ(Get("/tokens", cookie).body.find(token), std::string::npos);
+  EXPECT_EQ(Post("/tokens/add", "name=bot2&scope=admin" + csrf, cookie).status, 400u);
+  EXPECT_EQ(Post("/tokens/add", "name=bot&scope=read" + csrf, cookie).status, 409u);
+  EXPECT_EQ(Header(Post("/tokens/remove", "name=bot&back=/tokens" + csrf, cookie), "Location"),
+            "/tokens?done=token-remove");
+  ASSERT_TRUE(store_->FindToken(SessionTokenHash(token), {}, kNow, &found, &wait).ok());
+  EXPECT_FALSE(found.has_value());
 }
 
 // Strangers' wrong passwords lock them out, not the moderator on a network

@@ -35,6 +35,8 @@ constexpr auto kAddWebhookFields = [] {
 constexpr FormField kWebhookFields[] = {kFormToken, kBack, kWebhookNumber};
 constexpr FormField kLookupFields[] = {kSearchedId};
 constexpr FormField kAppealFields[] = {kAppealText};
+constexpr FormField kAddTokenFields[] = {kFormToken, kBack, kTokenName, kTokenScope};
+constexpr FormField kRemoveTokenFields[] = {kFormToken, kBack, kTokenName};
 
 constexpr Port kMod = Port::kModeration;
 constexpr Port kPub = Port::kPublic;
@@ -67,6 +69,9 @@ constexpr SitePage kPages[] = {
     {PageId::kPlayerPage, kPub, "GET", kPlayerPath, Audience::kAnyone, {}},
     {PageId::kAppeal, kPub, "POST", kPlayerPath, Audience::kAnyone, kAppealFields},
     {PageId::kVersionFile, kPub, "GET", "/version.txt", Audience::kAnyone, {}},
+    {PageId::kTokens, kMod, "GET", "/tokens", Audience::kAdmin, kDoneFields},
+    {PageId::kAddToken, kMod, "POST", "/tokens/add", Audience::kAdmin, kAddTokenFields},
+    {PageId::kRemoveToken, kMod, "POST", "/tokens/remove", Audience::kAdmin, kRemoveTokenFields},
 };
 
 constexpr bool InIdOrder() {

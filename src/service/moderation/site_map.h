@@ -61,6 +61,9 @@ inline constexpr FormField kAuditAction{"action", 32};
 inline constexpr FormField kAppealText{"appeal", 0, TextField::kAppeal};
 // What the moderation pages' own links carry: a screen of the queue's
 // appeals, and the action just done.
+// The API tokens' page.
+inline constexpr FormField kTokenName{"name", 0, TextField::kAccountName};
+inline constexpr FormField kTokenScope{"scope", 8};
 inline constexpr FormField kAppealScreen{"appeals", 7};
 inline constexpr FormField kDone{"done", 16};
 // A webhook endpoint's, and a checkbox for each event type of
@@ -107,6 +110,10 @@ enum class PageId {
   kPlayerPage,
   kAppeal,
   kVersionFile,
+  // The admins' page of API tokens.
+  kTokens,
+  kAddToken,
+  kRemoveToken,
 };
 
 struct SitePage {
