@@ -137,7 +137,6 @@ inline constexpr Word<AppealVerdict> kAppealVerdictWords[] = {
 enum class WebhookFormat { kStandard, kDiscord };
 inline constexpr Word<WebhookFormat> kWebhookFormatWords[] = {
     {WebhookFormat::kStandard, "standard"},
-constexpr std::span<const Word<TokenScope>> WordsOf(TokenScope) { return kTokenScopeWords; }
     {WebhookFormat::kDiscord, "discord"},
 };
 
@@ -162,6 +161,7 @@ constexpr std::span<const Word<AuditAction>> WordsOf(AuditAction) { return kAudi
 constexpr std::span<const Word<ReportVerdict>> WordsOf(ReportVerdict) { return kReportVerdictWords; }
 constexpr std::span<const Word<AppealVerdict>> WordsOf(AppealVerdict) { return kAppealVerdictWords; }
 constexpr std::span<const Word<WebhookFormat>> WordsOf(WebhookFormat) { return kWebhookFormatWords; }
+constexpr std::span<const Word<TokenScope>> WordsOf(TokenScope) { return kTokenScopeWords; }
 
 // The word of a value.
 template <typename Enum>

@@ -51,12 +51,12 @@ constexpr std::pair<std::string_view, const char*> kNotices[] = {
     {"dismiss", "The case is dismissed."},
     {"reject", "The appeal is rejected."},
     {"mute", "Muted: later reports from there are refused."},
-    {"token-remove", "The token is removed: it is refused from now on."},
     {"unmute", "The mute is lifted."},
     {"account-add", "The account is added."},
     {"account-remove", "The account is removed and its sessions have ended."},
     {"webhook-remove", "The webhook is removed, with the deliveries it had waiting."},
     {"webhook-test", "A webhook.test event is on its way."},
+    {"token-remove", "The token is removed: it is refused from now on."},
 };
 
 std::string Notice(const FormFields& fields) {

@@ -61,9 +61,6 @@ inline constexpr FormField kAuditAction{"action", 32};
 inline constexpr FormField kAppealText{"appeal", 0, TextField::kAppeal};
 // What the moderation pages' own links carry: a screen of the queue's
 // appeals, and the action just done.
-// The API tokens' page.
-inline constexpr FormField kTokenName{"name", 0, TextField::kAccountName};
-inline constexpr FormField kTokenScope{"scope", 8};
 inline constexpr FormField kAppealScreen{"appeals", 7};
 inline constexpr FormField kDone{"done", 16};
 // A webhook endpoint's, and a checkbox for each event type of
@@ -76,6 +73,9 @@ inline constexpr auto kWebhookEvents = [] {
   for (std::size_t i = 0; i < fields.size(); ++i) fields[i] = FormField{kEventTypes[i].name, 1};
   return fields;
 }();
+// The API tokens' page.
+inline constexpr FormField kTokenName{"name", 0, TextField::kAccountName};
+inline constexpr FormField kTokenScope{"scope", 8};
 }  // namespace field
 
 enum class Port { kPublic, kModeration };
