@@ -356,7 +356,6 @@ Result MovePresencesToStays(SqlDatabase& db) {
       SqlFields fields(kPresenceColumns, rows[i]);
       const uint64_t playerId = fields.PlayerId("player_id");
       const std::pair<std::string, std::string> source{fields.Text("source"), fields.Text("network")};
-  ReplaceAll(&text, "{token scopes}", SqlWordList<TokenScope>());
       const UnixTime first = fields.Int("first_seen");
       const UnixTime last = fields.Int("last_seen");
       result = fields.result();
@@ -408,6 +407,7 @@ std::string TextFor(const Migration& migration, const SqlDatabase& db) {
   ReplaceAll(&text, "{case decisions}", SqlWordList<CaseDecision>());
   ReplaceAll(&text, "{appeal decisions}", SqlWordList<AppealDecision>());
   ReplaceAll(&text, "{webhook formats}", SqlWordList<WebhookFormat>());
+  ReplaceAll(&text, "{token scopes}", SqlWordList<TokenScope>());
   if (migration.appendOnly != nullptr) text += db.AppendOnly(migration.appendOnly);
   return text;
 }
