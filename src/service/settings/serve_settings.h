@@ -53,7 +53,23 @@ struct ServeSettings {
   // up 5 s after they begin sending, so the fault must reach them before,
   // with room for the network and a load balancer.
   std::chrono::seconds storeDeadline{3};
+  // Webhooks: receivers on loopback or private networks are refused unless
+  // allowed (a community's own receiver; the tests); PEM certificates
+  // trusted besides the system's for https receivers; the base of the
+  // public player pages that chat messages link to (empty: PublicUrl's
+  // default).
+  bool webhookAllowPrivate = false;
+  // A case whose reports come from this many distinct source networks
+  // sends the webhook event case.threshold.
+  int caseThreshold = 3;
+  std::string webhookCaFile;
+  std::string publicUrl;
 };
+
+// The public pages' base URL, without a trailing '/': settings.publicUrl,
+// or else http:// and the public port's address, the unspecified address
+// (0.0.0.0, [::]) taken as `hostName` and port 80 left out.
+std::string PublicUrl(const ServeSettings& settings, const std::string& hostName);
 
 // The moderation pages' store calls run on at most this many store workers
 // at once (sign-ins hash a password each), and the instance has this many

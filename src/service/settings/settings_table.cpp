@@ -106,6 +106,29 @@ Result ParseHostNames(const std::string& text, std::vector<std::string>* names) 
   return Result::Ok();
 }
 
+// A flag on the command line (empty), true or false in the settings file.
+Result ParseSwitch(const std::string& text, bool* value) {
+  if (text.empty() || text == "true") {
+    *value = true;
+  } else if (text == "false") {
+    *value = false;
+  } else {
+    return Result::Invalid("'" + text + "' is neither true nor false");
+  }
+  return Result::Ok();
+}
+
+// An http:// or https:// address, its trailing '/' dropped.
+Result ParseBaseUrl(const std::string& text, std::string* value) {
+  const bool web = text.rfind("http://", 0) == 0 || text.rfind("https://", 0) == 0;
+  if (!web || text.find_first_of(" \"<>\\") != std::string::npos ||
+      std::any_of(text.begin(), text.end(), [](char c) { return static_cast<unsigned char>(c) < 0x21; })) {
+    return Result::Invalid("'" + text + "' is not an http:// or https:// address");
+  }
+  *value = text.substr(0, text.find_last_not_of('/') + 1);
+  return Result::Ok();
+}
+
 struct ServeSetting {
   const char* name;
   const char* valueName;
@@ -190,6 +213,23 @@ const ServeSetting kServeSettings[] = {
     {"store-workers", "N", "threads talking to the database for the players, each with a connection; the pages add 2",
      [](const std::string& text, ServeSettings* s) { return ParseNumber<std::size_t>(text, 1, 256, &s->storeWorkers); },
      [](const ServeSettings& s) { return std::to_string(s.storeWorkers); }},
+    {"case-threshold", "N", "distinct source networks whose reports make a case's webhook event case.threshold",
+     [](const std::string& text, ServeSettings* s) { return ParseNumber<int>(text, 2, 1000, &s->caseThreshold); },
+     [](const ServeSettings& s) { return std::to_string(s.caseThreshold); }},
+    {"public-url", "URL", "the public pages' address, which webhook messages link to (default http:// and listen)",
+     [](const std::string& text, ServeSettings* s) { return ParseBaseUrl(text, &s->publicUrl); },
+     [](const ServeSettings& s) { return s.publicUrl; }},
+    {"webhook-allow-private", "",
+     "let webhooks reach loopback and private networks (the metadata addresses never); true or false in the file",
+     [](const std::string& text, ServeSettings* s) { return ParseSwitch(text, &s->webhookAllowPrivate); },
+     [](const ServeSettings& s) { return std::string(s.webhookAllowPrivate ? "true" : "false"); }},
+    {"webhook-ca-file", "FILE", "PEM certificates trusted for https webhooks besides the system's",
+     [](const std::string& text, ServeSettings* s) {
+       if (text.empty()) return Result::Invalid("the file is empty");
+       s->webhookCaFile = text;
+       return Result::Ok();
+     },
+     [](const ServeSettings& s) { return s.webhookCaFile; }},
 };
 
 const ServeSetting* FindServeSetting(const std::string& name) {
@@ -223,6 +263,15 @@ Result CheckServeSettings(const ServeSettings& settings) {
     return Result::Invalid("latest-version and download-url are set together or not at all");
   }
   return Result::Ok();
+}
+
+std::string PublicUrl(const ServeSettings& settings, const std::string& hostName) {
+  if (!settings.publicUrl.empty()) return settings.publicUrl;
+  const std::size_t colon = settings.listen.rfind(':');
+  std::string host = settings.listen.substr(0, colon);
+  const std::string port = colon == std::string::npos ? "" : settings.listen.substr(colon);
+  if (host == "0.0.0.0" || host == "[::]" || host.empty()) host = hostName;
+  return "http://" + host + (port == ":80" ? "" : port);
 }
 
 Result ReadServeSettingsFile(const std::string& path, ServeSettings* settings) {
