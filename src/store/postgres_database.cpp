@@ -109,6 +109,10 @@ class PostgresDatabase final : public SqlDatabase {
            " AS json))";
   }
 
+  std::string SkipLocked(const std::string& table) const override {
+    return "FOR UPDATE OF " + table + " SKIP LOCKED";
+  }
+
   Result Query(const std::string& sql, const std::vector<SqlValue>& params, std::vector<SqlRow>* rows) override {
     if (!inTransaction_) {
       Result connected = Reconnect();

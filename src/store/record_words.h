@@ -59,8 +59,9 @@ inline constexpr Word<AppealDecision> kAppealDecisionWords[] = {
     {AppealDecision::kRejected, "rejected"},
 };
 
-// What an audit line records. The refusals (the last four) are counted per
-// window and folded into a few lines each (see Store::Prune).
+// What an audit line records. The refusals (kSignInFailed to
+// kAppealRefused) are counted per window and folded into a few lines each
+// (see Store::Prune).
 enum class AuditAction {
   kBan,
   kLift,
@@ -79,6 +80,9 @@ enum class AuditAction {
   kSignInRefused,
   kReportRefused,
   kAppealRefused,
+  kWebhookAdd,
+  kWebhookRemove,
+  kWebhookTest,
 };
 inline constexpr Word<AuditAction> kAuditActionWords[] = {
     {AuditAction::kBan, "ban"},
@@ -98,6 +102,9 @@ inline constexpr Word<AuditAction> kAuditActionWords[] = {
     {AuditAction::kSignInRefused, "sign-in-refused"},
     {AuditAction::kReportRefused, "report-refused"},
     {AuditAction::kAppealRefused, "appeal-refused"},
+    {AuditAction::kWebhookAdd, "webhook-add"},
+    {AuditAction::kWebhookRemove, "webhook-remove"},
+    {AuditAction::kWebhookTest, "webhook-test"},
 };
 
 // Why a report was or was not recorded. Refusals are counted (see
@@ -121,9 +128,18 @@ inline constexpr Word<AppealVerdict> kAppealVerdictWords[] = {
     {AppealVerdict::kServiceLimit, "service limit"},
 };
 
+// How an endpoint wants its events: signed as Standard Webhooks, or as a
+// Discord incoming webhook's message.
+enum class WebhookFormat { kStandard, kDiscord };
+inline constexpr Word<WebhookFormat> kWebhookFormatWords[] = {
+    {WebhookFormat::kStandard, "standard"},
+    {WebhookFormat::kDiscord, "discord"},
+};
+
 static_assert(InValueOrder(kRoleWords) && InValueOrder(kMuteKindWords) && InValueOrder(kCaseDecisionWords) &&
               InValueOrder(kAppealDecisionWords) && InValueOrder(kAuditActionWords) &&
-              InValueOrder(kReportVerdictWords) && InValueOrder(kAppealVerdictWords));
+              InValueOrder(kReportVerdictWords) && InValueOrder(kAppealVerdictWords) &&
+              InValueOrder(kWebhookFormatWords));
 
 // Each enum's table, by the enum.
 constexpr std::span<const Word<ModeratorRole>> WordsOf(ModeratorRole) { return kRoleWords; }
@@ -133,6 +149,7 @@ constexpr std::span<const Word<AppealDecision>> WordsOf(AppealDecision) { return
 constexpr std::span<const Word<AuditAction>> WordsOf(AuditAction) { return kAuditActionWords; }
 constexpr std::span<const Word<ReportVerdict>> WordsOf(ReportVerdict) { return kReportVerdictWords; }
 constexpr std::span<const Word<AppealVerdict>> WordsOf(AppealVerdict) { return kAppealVerdictWords; }
+constexpr std::span<const Word<WebhookFormat>> WordsOf(WebhookFormat) { return kWebhookFormatWords; }
 
 // The word of a value.
 template <typename Enum>

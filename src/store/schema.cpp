@@ -15,11 +15,12 @@ namespace {
 
 // One migration: SQL that both databases run, where {id} stands for a
 // table's generated integer key, {bytes} for a binary column's type, and
-// {roles}, {mute kinds}, {case decisions} and {appeal decisions} for the
-// words of record_words.h; then, when it names one, the statements that
-// make a table append-only, in the database's own words; then, when it has
-// one, a step that moves records to their new form. Times are Unix seconds
-// (BIGINT); player ids are their 64 bits in a BIGINT.
+// {roles}, {mute kinds}, {case decisions}, {appeal decisions} and
+// {webhook formats} for the words of record_words.h; then, when it names
+// one, the statements that make a table append-only, in the database's own
+// words; then, when it has one, a step that moves records to their new
+// form. Times are Unix seconds (BIGINT); player ids are their 64 bits in a
+// BIGINT.
 struct Migration {
   int64_t version;
   const char* name;
@@ -262,6 +263,56 @@ INSERT INTO stays_kept (since) VALUES (0);
 CREATE INDEX bans_in_force ON bans (player_id, ends_at, lifted_at) WHERE lifted_at IS NULL;
 )",
        nullptr, nullptr},
+      {6, "webhook endpoints, events, deliveries",
+       R"(
+-- Where events go. event_types is a JSON array of the types it takes, []
+-- for all; the secret signs the standard format ('' for discord, whose URL
+-- is its secret).
+CREATE TABLE webhook_endpoints (
+  id {id},
+  url TEXT NOT NULL,
+  format TEXT NOT NULL CHECK (format IN ({webhook formats})),
+  event_types TEXT NOT NULL,
+  secret TEXT NOT NULL,
+  created_by TEXT NOT NULL,
+  created_at BIGINT NOT NULL,
+  disabled_at BIGINT,
+  disabled_why TEXT NOT NULL DEFAULT '',
+  failing_since BIGINT
+);
+
+-- The outbox: each event written in the transaction of the change that
+-- caused it, kept 30 days. message_id is the webhook-id receivers
+-- de-duplicate by; data is the event's data as compact JSON.
+CREATE TABLE events (
+  id {id},
+  message_id TEXT NOT NULL UNIQUE,
+  type TEXT NOT NULL,
+  made_at BIGINT NOT NULL,
+  data TEXT NOT NULL
+);
+CREATE INDEX events_age ON events (made_at);
+
+-- One event for one endpoint: due at next_attempt_at (NULL once delivered
+-- or given up), claimed by one instance until claimed_until.
+CREATE TABLE deliveries (
+  id {id},
+  event_id BIGINT NOT NULL REFERENCES events (id),
+  endpoint_id BIGINT NOT NULL REFERENCES webhook_endpoints (id),
+  attempts BIGINT NOT NULL DEFAULT 0,
+  first_attempt_at BIGINT,
+  next_attempt_at BIGINT,
+  claimed_until BIGINT,
+  last_status BIGINT,
+  last_error TEXT NOT NULL DEFAULT '',
+  last_at BIGINT,
+  delivered_at BIGINT
+);
+CREATE UNIQUE INDEX deliveries_endpoint ON deliveries (endpoint_id, event_id);
+CREATE INDEX deliveries_event ON deliveries (event_id);
+CREATE INDEX deliveries_due ON deliveries (next_attempt_at) WHERE next_attempt_at IS NOT NULL;
+)",
+       nullptr, nullptr},
   };
   return migrations;
 }
@@ -338,6 +389,7 @@ std::string TextFor(const Migration& migration, const SqlDatabase& db) {
   ReplaceAll(&text, "{mute kinds}", SqlWordList<MuteKind>());
   ReplaceAll(&text, "{case decisions}", SqlWordList<CaseDecision>());
   ReplaceAll(&text, "{appeal decisions}", SqlWordList<AppealDecision>());
+  ReplaceAll(&text, "{webhook formats}", SqlWordList<WebhookFormat>());
   if (migration.appendOnly != nullptr) text += db.AppendOnly(migration.appendOnly);
   return text;
 }

@@ -57,6 +57,10 @@ class SqlDatabase {
   // JSON array bound as parameter $`parameter`: any number of values in
   // one statement. An integer twice gives two rows.
   virtual std::string IntegerRows(int parameter) const = 0;
+  // What ends a SELECT that claims rows of `table` (as the SELECT names
+  // it) in a write transaction: rows another transaction holds are skipped,
+  // not waited for, so instances claiming at once each get others.
+  virtual std::string SkipLocked(const std::string& table) const = 0;
 
   // Runs one statement whose parameters are written $1, $2, ... and appends
   // the rows it answers to `rows` (when not null). Outside a transaction the

@@ -6,6 +6,7 @@
 #include <utility>
 
 #include "common/secure_random.h"
+#include "common/utc_time.h"
 #include "store/ban_json.h"
 #include "store/text_limits.h"
 
@@ -72,7 +73,19 @@ SqlWrite AuditRow(const AuditEntry& entry) {
   return row;
 }
 
-// 128 random bits in hex: unique across every store without asking them.
+// The data of a ban.created event, with the counts of the case it closed
+// (0 for none).
+nlohmann::json BanCreatedData(const Ban& ban, int64_t reports, int64_t networks) {
+  const nlohmann::json until = ban.until ? nlohmann::json(FormatUtcTime(*ban.until)) : nlohmann::json();
+  const nlohmann::json duration = ban.until ? nlohmann::json(*ban.until - ban.madeAt) : nlohmann::json();
+  return {{"ref", ban.ref},       {"playerId", std::to_string(ban.playerId)},
+          {"by", ban.madeBy},     {"durationSeconds", duration},
+          {"until", until},       {"reports", reports},
+          {"networks", networks}, {"reason", ban.reason}};
+}
+
+}  // namespace
+
 Result NewRef(std::string* ref) {
   unsigned char bytes[16];
   if (!SecureRandomBytes(bytes, sizeof bytes)) {
@@ -83,8 +96,6 @@ Result NewRef(std::string* ref) {
   *ref = text;
   return Result::Ok();
 }
-
-}  // namespace
 
 Result SqlStore::QueryBans(const std::string& where, const std::string& order, const std::vector<SqlValue>& params,
                            std::vector<Ban>* bans) {
@@ -162,6 +173,10 @@ Result SqlStore::AddBan(const NewBan& ban, const Actor& actor, UnixTime now, Ban
     if (closedCase != 0) after["closedCase"] = closedCase;
     result = AppendAudit(AuditLine(AuditAction::kBan, actor, now, ban.playerId, "", JsonText(after)));
   }
+  int64_t reports = 0;
+  int64_t networks = 0;
+  if (result.ok() && closedCase != 0) result = CaseCounts(closedCase, &reports, &networks);
+  if (result.ok()) result = AppendEvent("ban.created", BanCreatedData(record, reports, networks), now);
   if (result.ok()) result = transaction.Commit();
   if (!result.ok()) return result;
   if (made != nullptr) *made = record;
@@ -193,6 +208,12 @@ Result SqlStore::LiftBan(uint64_t playerId, const std::string& reason, const Act
     result = db_->Query("UPDATE bans SET lifted_by = $2, lifted_at = $3, lift_reason = $4 WHERE id = $1",
                         {ban.id, actor.name, now, reason}, nullptr);
     if (result.ok()) result = AppendAudit(AuditLine(AuditAction::kLift, actor, now, playerId, before, JsonText(after)));
+    if (result.ok()) {
+      result = AppendEvent("ban.lifted",
+                           {{"ref", ban.ref}, {"playerId", std::to_string(playerId)}, {"by", actor.name},
+                            {"reason", reason}},
+                           now);
+    }
   }
   if (!result.ok()) return result;
   result = transaction.Commit();
@@ -265,6 +286,12 @@ Result SqlStore::ImportBans(const std::vector<Ban>& bans, bool dryRun, const Act
   if (result.ok() && !refs.empty()) {
     nlohmann::json after = {{"added", refs.size()}, {"refs", refs}};
     result = AppendAudit(AuditLine(AuditAction::kImport, actor, now, 0, "", JsonText(after)));
+    // A dry run rolls the event back with the rest. An import adds bans;
+    // it lifts none of those the store holds.
+    if (result.ok()) {
+      result = AppendEvent(
+          "bans.imported", {{"source", "import"}, {"by", actor.name}, {"added", refs.size()}, {"lifted", 0}}, now);
+    }
   }
   if (!result.ok()) return result;
   // A dry run goes through every step and then rolls them back.

@@ -1,7 +1,9 @@
 #pragma once
 
 #include <memory>
+#include <nlohmann/json_fwd.hpp>
 #include <string>
+#include <string_view>
 #include <vector>
 
 #include "store/sql_database.h"
@@ -14,6 +16,9 @@ namespace palisard {
 // The condition that a ban is in force (see Ban::InForce) at the time bound
 // as parameter $`now`, on the bans table's columns.
 std::string InForce(int now);
+
+// 128 random bits in hex: unique across every store without asking them.
+Result NewRef(std::string* ref);
 
 // The audit line of `actor`'s change at `now`.
 AuditEntry AuditLine(AuditAction action, const Actor& actor, UnixTime now, uint64_t playerId, std::string before,
@@ -73,6 +78,15 @@ class SqlStore final : public Store {
   Result GetSetting(const std::string& key, std::optional<std::string>* value) override;
   Result SetSetting(const std::string& key, const std::string& value, const Actor& actor, UnixTime now) override;
 
+  Result AddWebhook(const NewWebhookEndpoint& endpoint, const Actor& actor, UnixTime now,
+                    WebhookEndpoint* made) override;
+  Result RemoveWebhook(int64_t id, const Actor& actor, UnixTime now) override;
+  Result Webhooks(std::vector<WebhookEndpoint>* endpoints) override;
+  Result TestWebhook(int64_t id, const Actor& actor, UnixTime now) override;
+  Result ClaimDeliveries(UnixTime now, UnixTime lease, std::size_t limit, std::vector<Delivery>* deliveries) override;
+  Result FinishDelivery(int64_t eventRow, int64_t endpointId, const DeliveryOutcome& outcome, UnixTime now) override;
+  Result RecentDeliveries(int64_t endpointId, std::size_t limit, std::vector<DeliveryRecord>* records) override;
+
  private:
   // Steps of the transactions above; each expects one to be open.
   // `where` and `order` are the store's own constant SQL, never input.
@@ -107,9 +121,24 @@ class SqlStore final : public Store {
   Result FoldRefusals(UnixTime now);
   Result AccountFailures(const std::string& account, const std::string& network, const SignInLimits& limits,
                          UnixTime now, int64_t* failures);
-  Result OpenCaseOf(uint64_t playerId, UnixTime now, int64_t* caseId);
+  // The player's open case, `opened` by this call or not.
+  Result OpenCaseOf(uint64_t playerId, UnixTime now, int64_t* caseId, bool* opened);
+  Result AppendCaseEvents(int64_t caseId, uint64_t playerId, bool opened, int64_t networksBefore, int threshold,
+                          UnixTime now);
   Result QueryCases(const std::string& where, const std::string& order, const std::vector<SqlValue>& params,
                     std::vector<Case>* cases);
+  // A case's reports and the distinct networks they came from.
+  Result CaseCounts(int64_t caseId, int64_t* reports, int64_t* networks);
+  // Writes an event of `type` (of webhook_events.h) with a delivery due at
+  // `now` for each enabled endpoint whose filter takes it. kFailed when
+  // `data`'s keys are not the type's fields.
+  Result AppendEvent(std::string_view type, const nlohmann::json& data, UnixTime now);
+  // The event alone; `row` is its row's id.
+  Result InsertEvent(std::string_view type, const nlohmann::json& data, UnixTime now, int64_t* row);
+  // kNotFound when no endpoint has the id.
+  Result EndpointById(int64_t id, WebhookEndpoint* endpoint);
+  // Events made before `before`, with their deliveries.
+  Result ForgetEvents(UnixTime before);
 
   std::unique_ptr<SqlDatabase> db_;
 };

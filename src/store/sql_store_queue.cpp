@@ -63,6 +63,7 @@ Result SqlStore::Prune(UnixTime staysBefore, UnixTime failuresBefore, UnixTime n
     result = db_->Query("DELETE FROM known_networks WHERE last_sign_in < $1", {now - kKnownNetworkKept}, nullptr);
   }
   if (result.ok()) result = FoldRefusals(now);
+  if (result.ok()) result = ForgetEvents(now - kEventsKept);
   if (result.ok()) result = transaction.Commit();
   return result;
 }
@@ -141,6 +142,11 @@ Result SqlStore::RecordAppeal(const NewAppeal& appeal, const AppealLimits& limit
     nlohmann::json after = {{"appeal", appealId}, {"text", appeal.text}};
     result = AppendAudit(
         AuditLine(AuditAction::kAppeal, {"public page", appeal.network}, now, appeal.playerId, "", JsonText(after)));
+  }
+  if (result.ok()) {
+    result = AppendEvent("appeal.filed",
+                         {{"appealId", appealId}, {"playerId", std::to_string(appeal.playerId)}, {"text", appeal.text}},
+                         now);
   }
   return result.ok() ? transaction.Commit() : result;
 }

@@ -158,15 +158,46 @@ Result SqlStore::CheckPlayerLimits(const NewReport& report, const ReportLimits& 
 
 // Call with the player's lock held: the lock, not the unique index, keeps
 // two reports from opening two cases.
-Result SqlStore::OpenCaseOf(uint64_t playerId, UnixTime now, int64_t* caseId) {
+Result SqlStore::OpenCaseOf(uint64_t playerId, UnixTime now, int64_t* caseId, bool* opened) {
   std::vector<SqlRow> rows;
   Result result =
       db_->Query("SELECT id FROM cases WHERE player_id = $1 AND closed_at IS NULL", {SqlId(playerId)}, &rows);
-  if (result.ok() && rows.empty()) {
+  *opened = result.ok() && rows.empty();
+  if (*opened) {
     const SqlWrite row = SqlWrite().Set("player_id", SqlId(playerId)).Set("opened_at", now);
     result = db_->Query(row.Insert("cases") + " RETURNING id", row.values(), &rows);
   }
   return result.ok() ? SingleInt(rows, caseId) : result;
+}
+
+Result SqlStore::CaseCounts(int64_t caseId, int64_t* reports, int64_t* networks) {
+  static const SqlColumns kCountColumns({"COUNT(*) AS reports", "COUNT(DISTINCT network) AS networks"});
+  std::vector<SqlRow> rows;
+  Result result = db_->Query("SELECT " + kCountColumns.List() + " FROM reports WHERE case_id = $1", {caseId}, &rows);
+  if (!result.ok()) return result;
+  if (rows.empty()) return Result::Failed("the database answered no row where one was due");
+  SqlFields fields(kCountColumns, rows[0]);
+  *reports = fields.Int("reports");
+  *networks = fields.Int("networks");
+  return fields.result();
+}
+
+// Within the transaction that recorded a report in case `caseId`, opened by
+// it or not: case.opened, and case.threshold when the report brought the
+// case's distinct networks to the threshold (from `networksBefore`).
+Result SqlStore::AppendCaseEvents(int64_t caseId, uint64_t playerId, bool opened, int64_t networksBefore, int threshold,
+                                  UnixTime now) {
+  int64_t reports = 0;
+  int64_t networks = 0;
+  Result result = CaseCounts(caseId, &reports, &networks);
+  nlohmann::json data = {
+      {"caseId", caseId}, {"playerId", std::to_string(playerId)}, {"reports", reports}, {"networks", networks}};
+  if (result.ok() && opened) result = AppendEvent("case.opened", data, now);
+  if (result.ok() && networksBefore < threshold && networks >= threshold) {
+    data["threshold"] = threshold;
+    result = AppendEvent("case.threshold", data, now);
+  }
+  return result;
 }
 
 // Locks the network, then the player: every transaction that takes both
@@ -209,10 +240,17 @@ Result SqlStore::RecordReport(const NewReport& report, const ReportLimits& limit
   std::vector<Ban> inForce;
   result = BansInForce(report.reportedId, now, &inForce);
   int64_t caseId = 0;
-  if (result.ok() && inForce.empty()) result = OpenCaseOf(report.reportedId, now, &caseId);
+  bool opened = false;
+  int64_t reportsBefore = 0;
+  int64_t networksBefore = 0;
+  if (result.ok() && inForce.empty()) result = OpenCaseOf(report.reportedId, now, &caseId, &opened);
+  if (result.ok() && caseId != 0 && !opened) result = CaseCounts(caseId, &reportsBefore, &networksBefore);
   if (result.ok()) {
     const SqlWrite row = ReportRow({0, report.reporterId, report.reportedId, report.network, now, caseId});
     result = db_->Query(row.Insert("reports"), row.values(), nullptr);
+  }
+  if (result.ok() && caseId != 0) {
+    result = AppendCaseEvents(caseId, report.reportedId, opened, networksBefore, limits.caseThreshold, now);
   }
   if (result.ok()) result = transaction.Commit();
   if (!result.ok()) return result;
@@ -264,6 +302,19 @@ Result SqlStore::DismissCase(int64_t caseId, const std::string& reason, const Ac
   nlohmann::json before = {{"case", caseId}, {"state", "open"}};
   nlohmann::json after = {{"case", caseId}, {"decision", WordOf(CaseDecision::kDismissed)}, {"reason", reason}};
   result = AppendAudit(AuditLine(AuditAction::kDismiss, actor, now, playerId, JsonText(before), JsonText(after)));
+  int64_t reports = 0;
+  int64_t networks = 0;
+  if (result.ok()) result = CaseCounts(caseId, &reports, &networks);
+  if (result.ok()) {
+    result = AppendEvent("case.dismissed",
+                         {{"caseId", caseId},
+                          {"playerId", std::to_string(playerId)},
+                          {"by", actor.name},
+                          {"reports", reports},
+                          {"networks", networks},
+                          {"reason", reason}},
+                         now);
+  }
   if (result.ok()) result = transaction.Commit();
   return result;
 }

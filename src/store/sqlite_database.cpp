@@ -77,6 +77,9 @@ class SqliteDatabase final : public SqlDatabase {
     return "SELECT value FROM json_each($" + std::to_string(parameter) + ")";
   }
 
+  // A write transaction holds the whole database: no other claims meanwhile.
+  std::string SkipLocked(const std::string&) const override { return ""; }
+
   Result Query(const std::string& sql, const std::vector<SqlValue>& params, std::vector<SqlRow>* rows) override {
     sqlite3_stmt* statement = nullptr;
     Result prepared = Prepare(sql, &statement);

@@ -80,6 +80,7 @@ struct ReportLimits {
   double networkPerHour = 60;  // and refills at this rate
   int pairPerDay = 1;          // reports of one player by one reporter id in 24 h
   int reportedPerHour = 30;    // reports of one player in an hour, from anyone
+  int caseThreshold = 3;       // a case's distinct networks that make the case.threshold event
 };
 
 struct ReportOutcome {
@@ -244,6 +245,69 @@ struct AuditEntry {
   std::string after;   // and after it
 };
 
+// ---- Webhooks: endpoints, the events outbox, deliveries
+// (WebhookFormat, with its words "standard" and "discord", is in record_words.h.)
+
+// Events are kept this long, delivered or not.
+inline constexpr UnixTime kEventsKept = 30 * 24 * 3600;
+
+struct WebhookEndpoint {
+  int64_t id = 0;
+  std::string url;
+  WebhookFormat format = WebhookFormat::kStandard;
+  std::vector<std::string> events;  // event types it takes; empty: all
+  std::string secret;               // "whsec_..." for standard; empty for discord (the URL is the secret)
+  std::string createdBy;
+  UnixTime createdAt = 0;
+  std::optional<UnixTime> disabledAt;
+  std::string disabledWhy;               // empty while enabled
+  std::optional<UnixTime> failingSince;  // first failure of the present run of failures
+};
+
+struct NewWebhookEndpoint {
+  std::string url;
+  WebhookFormat format = WebhookFormat::kStandard;
+  std::vector<std::string> events;  // empty: all
+  std::string secret;
+};
+
+struct StoredEvent {
+  int64_t row = 0;
+  std::string id;    // "msg_" + 32 hex digits: the webhook-id, the same on every retry
+  std::string type;  // a type of webhook_events.h, or "webhook.test"
+  UnixTime at = 0;
+  std::string data;  // the event's `data` object as compact JSON
+};
+
+// One attempt to make: an event for one endpoint, claimed by this instance
+// until `claimedUntil` (no other instance sends it meanwhile).
+struct Delivery {
+  StoredEvent event;
+  WebhookEndpoint endpoint;
+  int attempts = 0;             // made before this one
+  UnixTime firstAttemptAt = 0;  // 0 before the first
+};
+
+struct DeliveryOutcome {
+  bool delivered = false;
+  std::optional<int> status;       // the receiver's HTTP status, none when no answer
+  std::string error;               // empty when delivered
+  std::optional<UnixTime> nextAt;  // when not delivered: the next attempt; none: given up
+  bool disableEndpoint = false;    // 410, or failing for the retry window
+  std::string disableWhy;
+};
+
+struct DeliveryRecord {  // one line of an endpoint's delivery log, newest first
+  std::string eventId;
+  std::string type;
+  int attempts = 0;
+  std::optional<int> status;
+  std::string error;
+  UnixTime lastAt = 0;
+  bool delivered = false;
+  std::optional<UnixTime> nextAt;
+};
+
 // The one seam between palisard-service and its database. Every operation is
 // one transaction: it is committed before the call returns ok, so an answer
 // or a "done" that follows it survives a crash. Failures come back as a
@@ -320,7 +384,8 @@ class Store {
   // appeals are counted per kind, subject (account, verdict), network and
   // kRefusalWindow, and each kind's window becomes at most
   // kRefusalRowsPerWindow audit rows (the largest counts, then one for the
-  // rest), whatever a stranger sends.
+  // rest), whatever a stranger sends. Events made before now - kEventsKept
+  // go with their deliveries.
   virtual Result Prune(UnixTime staysBefore, UnixTime failuresBefore, UnixTime now) = 0;
 
   // Records an appeal (audited, with the network as its origin) when the
@@ -371,6 +436,33 @@ class Store {
   // Service-wide settings every instance shares.
   virtual Result GetSetting(const std::string& key, std::optional<std::string>* value) = 0;
   virtual Result SetSetting(const std::string& key, const std::string& value, const Actor& actor, UnixTime now) = 0;
+
+  // Webhooks. Events are written by the calls above in the transaction of
+  // the change that causes them (see webhook_events.h), each with a
+  // delivery for every enabled endpoint whose filter takes its type; Prune
+  // forgets those older than kEventsKept.
+  //
+  // Adds an endpoint (audited); kInvalid for an unknown event type.
+  virtual Result AddWebhook(const NewWebhookEndpoint& endpoint, const Actor& actor, UnixTime now,
+                            WebhookEndpoint* made) = 0;
+  // With its deliveries (audited); kNotFound.
+  virtual Result RemoveWebhook(int64_t id, const Actor& actor, UnixTime now) = 0;
+  // Oldest first.
+  virtual Result Webhooks(std::vector<WebhookEndpoint>* endpoints) = 0;
+  // Writes a "webhook.test" event for that endpoint only (kNotFound).
+  virtual Result TestWebhook(int64_t id, const Actor& actor, UnixTime now) = 0;
+  // Claims up to `limit` due deliveries (next attempt at or before `now`,
+  // not claimed by another instance until after `now`, endpoint enabled)
+  // until now + lease, oldest first; FOR UPDATE SKIP LOCKED on PostgreSQL.
+  virtual Result ClaimDeliveries(UnixTime now, UnixTime lease, std::size_t limit,
+                                 std::vector<Delivery>* deliveries) = 0;
+  // Records an attempt and ends the claim. A failure starts the endpoint's
+  // run of failures (failingSince), a delivery ends it. kNotFound when the
+  // delivery is gone (its endpoint removed, or pruned).
+  virtual Result FinishDelivery(int64_t eventRow, int64_t endpointId, const DeliveryOutcome& outcome,
+                                UnixTime now) = 0;
+  // The endpoint's deliveries, newest event first, pending ones too.
+  virtual Result RecentDeliveries(int64_t endpointId, std::size_t limit, std::vector<DeliveryRecord>* records) = 0;
 };
 
 // Opens the store a URL names, creating and migrating its schema as needed:

@@ -11,6 +11,7 @@
 #include <atomic>
 #include <cstdlib>
 #include <map>
+#include <set>
 #include <thread>
 
 #include "helpers/temp_dir.h"
@@ -106,6 +107,27 @@ class StoreTest : public ::testing::TestWithParam<Backend> {
     for (const AuditEntry& entry : audit) counts[entry.actor] += nlohmann::json::parse(entry.after)["refusals"].get<int64_t>();
     if (rows != nullptr) *rows = audit.size();
     return counts;
+  }
+
+  // The events written so far, oldest first: each type with its data.
+  std::vector<std::pair<std::string, nlohmann::json>> Events() {
+    std::vector<SqlRow> rows;
+    EXPECT_TRUE(Raw()->Query("SELECT type, data, message_id FROM events ORDER BY id", {}, &rows).ok());
+    std::vector<std::pair<std::string, nlohmann::json>> events;
+    for (const SqlRow& row : rows) {
+      EXPECT_EQ(row.at(2)->size(), 36u) << *row.at(2);
+      events.emplace_back(*row.at(0), nlohmann::json::parse(*row.at(1)));
+    }
+    return events;
+  }
+
+  int64_t AddWebhook(WebhookFormat format, std::vector<std::string> events) {
+    const std::string secret = format == WebhookFormat::kStandard ? "whsec_c2VjcmV0" : "";
+    WebhookEndpoint made;
+    Result added =
+        store_->AddWebhook({"https://example.com/hook", format, std::move(events), secret}, kModerator, kNow, &made);
+    EXPECT_TRUE(added.ok()) << added.text();
+    return made.id;
   }
 
   std::string url_;
@@ -718,6 +740,182 @@ TEST_P(StoreTest, AppealsAndMutesAsModeratorsDecide) {
   ASSERT_EQ(audit.size(), 2u);
   EXPECT_EQ(audit[0].action, "unmute");
   EXPECT_EQ(audit[1].action, "mute");
+}
+
+// Each change writes its event in its own transaction, and nothing else
+// does: a refusal, a conflict, a dry run, an import that adds nothing, a
+// transaction that fails.
+TEST_P(StoreTest, EventsAreWrittenWithTheirChangesOnly) {
+  EXPECT_EQ(store_->AddWebhook({"https://example.com/", WebhookFormat::kStandard, {"ban.made"}, "whsec_c2VjcmV0"},
+                               kModerator, kNow, nullptr)
+                .kind(),
+            Result::Kind::kInvalid);
+  EXPECT_EQ(store_->AddWebhook({"https://example.com/", WebhookFormat::kStandard, {}, ""}, kModerator, kNow, nullptr)
+                .kind(),
+            Result::Kind::kInvalid);
+  const int64_t all = AddWebhook(WebhookFormat::kStandard, {});
+  const int64_t bans = AddWebhook(WebhookFormat::kDiscord, {"ban.created", "ban.lifted", "ban.created"});
+
+  // A ban whose delivery cannot be written is no ban.
+  ASSERT_TRUE(Raw()->Script("ALTER TABLE deliveries RENAME TO deliveries_away").ok());
+  EXPECT_FALSE(store_->AddBan({9, "aimbot", std::nullopt}, kModerator, kNow, nullptr).ok());
+  ASSERT_TRUE(Raw()->Script("ALTER TABLE deliveries_away RENAME TO deliveries").ok());
+  EXPECT_FALSE(StandingOf(9, kNow).banned);
+  EXPECT_TRUE(Events().empty());
+
+  const char* networks[] = {"a", "a", "b", "c", "d"};
+  for (uint64_t reporter = 1; reporter <= 5; ++reporter) Report(reporter, 9, networks[reporter - 1], kNow + 1);
+  Report(9, 9, "e", kNow + 1);  // refused
+  ASSERT_TRUE(store_->AddBan({9, "aimbot", kNow + 2 + kDay}, kModerator, kNow + 2, nullptr).ok());
+  EXPECT_EQ(store_->AddBan({9, "again", std::nullopt}, kModerator, kNow + 2, nullptr).kind(), Result::Kind::kConflict);
+  ASSERT_TRUE(store_->LiftBan(9, "wrong player", kModerator, kNow + 3, nullptr).ok());
+  const int64_t dismissed = Report(1, 8, "a", kNow + 4, {20, 60, 1, 30, 1}).caseId;
+  ASSERT_TRUE(store_->DismissCase(dismissed, "no evidence", kModerator, kNow + 5).ok());
+  ASSERT_TRUE(store_->AddBan({8, "spam", std::nullopt}, kModerator, kNow + 6, nullptr).ok());
+  AppealVerdict verdict;
+  ASSERT_TRUE(store_->RecordAppeal({8, "@everyone it was not me", "a"}, {}, kNow + 7, &verdict).ok());
+  const std::vector<Ban> imported = {{0, "", 7, "from list.txt", "", 0, std::nullopt, std::nullopt}};
+  std::size_t added = 0;
+  for (bool dryRun : {true, false, false}) {
+    ASSERT_TRUE(store_->ImportBans(imported, dryRun, {"import", "cli"}, kNow + 8, &added).ok());
+  }
+
+  using nlohmann::json;
+  const std::vector<std::pair<std::string, json>> expected = {
+      {"case.opened", {{"caseId", 1}, {"playerId", "9"}, {"reports", 1}, {"networks", 1}}},
+      {"case.threshold", {{"caseId", 1}, {"playerId", "9"}, {"reports", 4}, {"networks", 3}, {"threshold", 3}}},
+      {"ban.created",
+       {{"ref", Events().at(2).second["ref"]}, {"playerId", "9"}, {"by", "cli:root"}, {"durationSeconds", kDay},
+        {"until", "2023-11-15T22:13:22Z"}, {"reports", 5}, {"networks", 4}, {"reason", "aimbot"}}},
+      {"ban.lifted", {{"ref", Events().at(2).second["ref"]}, {"playerId", "9"}, {"by", "cli:root"},
+                      {"reason", "wrong player"}}},
+      {"case.opened", {{"caseId", dismissed}, {"playerId", "8"}, {"reports", 1}, {"networks", 1}}},
+      {"case.threshold",
+       {{"caseId", dismissed}, {"playerId", "8"}, {"reports", 1}, {"networks", 1}, {"threshold", 1}}},
+      {"case.dismissed",
+       {{"caseId", dismissed}, {"playerId", "8"}, {"by", "cli:root"}, {"reports", 1}, {"networks", 1},
+        {"reason", "no evidence"}}},
+      {"ban.created",
+       {{"ref", Events().at(7).second["ref"]}, {"playerId", "8"}, {"by", "cli:root"}, {"durationSeconds", nullptr},
+        {"until", nullptr}, {"reports", 0}, {"networks", 0}, {"reason", "spam"}}},
+      {"appeal.filed", {{"appealId", 1}, {"playerId", "8"}, {"text", "@everyone it was not me"}}},
+      {"bans.imported", {{"source", "import"}, {"by", "import"}, {"added", 1}, {"lifted", 0}}},
+  };
+  EXPECT_EQ(Events(), expected);
+
+  // Each endpoint has a delivery of what its filter takes.
+  std::vector<DeliveryRecord> log;
+  ASSERT_TRUE(store_->RecentDeliveries(all, 100, &log).ok());
+  EXPECT_EQ(log.size(), expected.size());
+  ASSERT_TRUE(store_->RecentDeliveries(bans, 100, &log).ok());
+  std::vector<std::string> types;
+  for (const DeliveryRecord& record : log) types.push_back(record.type);
+  EXPECT_EQ(types, (std::vector<std::string>{"ban.created", "ban.lifted", "ban.created"}));
+  EXPECT_EQ(log.at(0).attempts, 0);
+  EXPECT_EQ(log.at(0).nextAt, kNow + 6);
+}
+
+// Instances claim deliveries without handing one out twice; an attempt is
+// finished as delivered, to be retried, given up, or disabling its
+// endpoint; and events go after 30 days with their deliveries.
+TEST_P(StoreTest, DeliveriesAreClaimedOnceAndFinished) {
+  const int64_t first = AddWebhook(WebhookFormat::kStandard, {});
+  const int64_t second = AddWebhook(WebhookFormat::kDiscord, {});
+  for (uint64_t player = 1; player <= 20; ++player) {
+    ASSERT_TRUE(store_->AddBan({player, "aimbot", std::nullopt}, kModerator, kNow, nullptr).ok());
+  }
+  std::unique_ptr<Store> stores[2];
+  for (auto& store : stores) ASSERT_TRUE(Open(url_, &store));
+  std::vector<std::pair<int64_t, int64_t>> claimed[2];
+  std::atomic<int> failures{0};
+  std::thread claimers[2];
+  for (int i = 0; i < 2; ++i) {
+    claimers[i] = std::thread([&, i] {
+      std::vector<Delivery> batch;
+      do {
+        if (!stores[i]->ClaimDeliveries(kNow, 60, 3, &batch).ok()) failures++;
+        for (const Delivery& delivery : batch) claimed[i].emplace_back(delivery.event.row, delivery.endpoint.id);
+      } while (!batch.empty());
+    });
+  }
+  for (std::thread& claimer : claimers) claimer.join();
+  EXPECT_EQ(failures, 0);
+  std::set<std::pair<int64_t, int64_t>> distinct(claimed[0].begin(), claimed[0].end());
+  distinct.insert(claimed[1].begin(), claimed[1].end());
+  EXPECT_EQ(claimed[0].size() + claimed[1].size(), 40u);
+  EXPECT_EQ(distinct.size(), 40u);
+
+  // The lease runs out: the oldest come again, with what they carry.
+  std::vector<Delivery> batch;
+  ASSERT_TRUE(store_->ClaimDeliveries(kNow + 59, 60, 100, &batch).ok());
+  EXPECT_TRUE(batch.empty());
+  ASSERT_TRUE(store_->ClaimDeliveries(kNow + 60, 60, 4, &batch).ok());
+  ASSERT_EQ(batch.size(), 4u);
+  EXPECT_EQ(batch[0].event.type, "ban.created");
+  EXPECT_EQ(batch[0].event.id.substr(0, 4), "msg_");
+  EXPECT_EQ(nlohmann::json::parse(batch[0].event.data)["playerId"], "1");
+  EXPECT_EQ(batch[0].endpoint.secret, "whsec_c2VjcmV0");
+  EXPECT_EQ(batch[0].attempts, 0);
+  const UnixTime later = kNow + 60;
+  auto finish = [&](const Delivery& delivery, const DeliveryOutcome& outcome, UnixTime at) {
+    return store_->FinishDelivery(delivery.event.row, delivery.endpoint.id, outcome, at);
+  };
+  ASSERT_TRUE(finish(batch[0], {false, 500, "HTTP 500", later + 30, false, ""}, later).ok());
+  ASSERT_TRUE(finish(batch[1], {true, 204, "", std::nullopt, false, ""}, later).ok());
+  ASSERT_TRUE(finish(batch[2], {false, std::nullopt, "connection refused", std::nullopt, false, ""}, later).ok());
+  std::vector<WebhookEndpoint> endpoints;
+  ASSERT_TRUE(store_->Webhooks(&endpoints).ok());
+  ASSERT_EQ(endpoints.size(), 2u);
+  EXPECT_EQ(endpoints[0].failingSince, later);
+
+  std::vector<Delivery> retried;
+  ASSERT_TRUE(store_->ClaimDeliveries(later + 30, 60, 100, &retried).ok());
+  ASSERT_EQ(retried.size(), 37u) << "the one delivered, the one given up and the one claimed wait no more";
+  EXPECT_EQ(retried.back().event.row, batch[0].event.row) << "due last";
+  EXPECT_EQ(retried.back().attempts, 1);
+  EXPECT_EQ(retried.back().firstAttemptAt, later);
+  ASSERT_TRUE(finish(retried.back(), {true, 200, "", std::nullopt, false, ""}, later + 30).ok());
+  std::vector<DeliveryRecord> log;
+  ASSERT_TRUE(store_->RecentDeliveries(first, 100, &log).ok());
+  ASSERT_EQ(log.size(), 20u);
+  const DeliveryRecord& done = log.back();
+  EXPECT_TRUE(done.delivered);
+  EXPECT_EQ(done.attempts, 2);
+  EXPECT_EQ(done.status, 200);
+  EXPECT_EQ(done.lastAt, later + 30);
+  EXPECT_EQ(done.nextAt, std::nullopt);
+
+  // 410 disables the endpoint: its deliveries wait, a test is refused.
+  const Delivery toSecond = retried[0].endpoint.id == second ? retried[0] : retried[1];
+  ASSERT_TRUE(finish(toSecond, {false, 410, "HTTP 410", later + 90, true, "the receiver answered 410 Gone"},
+                     later + 30)
+                  .ok());
+  EXPECT_EQ(store_->TestWebhook(second, kModerator, later + 31).kind(), Result::Kind::kConflict);
+  ASSERT_TRUE(store_->Webhooks(&endpoints).ok());
+  EXPECT_EQ(endpoints[0].failingSince, std::nullopt) << "delivered since";
+  EXPECT_EQ(endpoints[1].disabledAt, later + 30);
+  EXPECT_EQ(endpoints[1].disabledWhy, "the receiver answered 410 Gone");
+  ASSERT_TRUE(store_->TestWebhook(first, kModerator, later + 31).ok());
+  ASSERT_TRUE(store_->ClaimDeliveries(later + 200, 60, 100, &retried).ok());
+  ASSERT_EQ(retried.size(), 19u);
+  EXPECT_EQ(retried.back().event.type, "webhook.test");
+  for (const Delivery& delivery : retried) EXPECT_EQ(delivery.endpoint.id, first);
+
+  // Removed, an endpoint takes its deliveries along; 30 days on, every event goes.
+  ASSERT_TRUE(store_->RemoveWebhook(second, kModerator, later + 300).ok());
+  EXPECT_EQ(store_->RemoveWebhook(second, kModerator, later + 300).kind(), Result::Kind::kNotFound);
+  EXPECT_EQ(store_->TestWebhook(second, kModerator, later + 300).kind(), Result::Kind::kNotFound);
+  EXPECT_EQ(finish(toSecond, {true, 204, "", std::nullopt, false, ""}, later + 300).kind(), Result::Kind::kNotFound);
+  ASSERT_TRUE(store_->Prune(0, 0, kNow + kEventsKept).ok());
+  EXPECT_EQ(Events().size(), 21u);
+  ASSERT_TRUE(store_->Prune(0, 0, kNow + kEventsKept + 1).ok());
+  EXPECT_EQ(Events().size(), 1u) << "the test, made later";
+  ASSERT_TRUE(store_->RecentDeliveries(first, 100, &log).ok());
+  EXPECT_EQ(log.size(), 1u);
+  std::vector<AuditEntry> audit;
+  ASSERT_TRUE(store_->Audit({"", 0, "webhook-remove"}, 10, &audit).ok());
+  ASSERT_EQ(audit.size(), 1u);
+  EXPECT_EQ(nlohmann::json::parse(audit[0].before)["url"], "https://example.com/…") << "a discord URL is a secret";
 }
 
 // A child process makes bans and says which after each returns; it is

@@ -11,6 +11,7 @@ constexpr TextLimit kLimits[] = {
     {"the reason", 500, false},
     {"the appeal", 2000, true},
     {"the account name", 32, false},
+    {"the webhook's URL", 2000, false},
 };
 
 bool IsControl(char32_t point, bool lines) {

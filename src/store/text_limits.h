@@ -11,7 +11,7 @@ namespace palisard {
 // refuses a text that breaks it, the command line checks it before it opens
 // the store (exit status 2), and the pages' forms take their maxlength from
 // here.
-enum class TextField { kReason, kAppeal, kAccountName };
+enum class TextField { kReason, kAppeal, kAccountName, kWebhookUrl };
 
 struct TextLimit {
   const char* what;     // "the reason", for messages

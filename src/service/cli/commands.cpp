@@ -8,6 +8,7 @@
 #include "service/cli/ban_commands.h"
 #include "service/cli/moderator_commands.h"
 #include "service/cli/transfer_commands.h"
+#include "service/cli/webhook_commands.h"
 #include "service/settings/settings_table.h"
 #include "soap/soap_codec.h"
 
@@ -39,7 +40,7 @@ Command ServeCommand() {
 // Every command, in the order the help lists them. A new command joins here.
 std::vector<Command> Commands() {
   std::vector<Command> commands = {ServeCommand()};
-  for (auto group : {AdminCommands(), ModeratorCommands(), TransferCommands()}) {
+  for (auto group : {AdminCommands(), ModeratorCommands(), TransferCommands(), WebhookCommands()}) {
     for (Command& command : group) commands.push_back(std::move(command));
   }
   return commands;

@@ -9,6 +9,7 @@
 
 #include "helpers/temp_dir.h"
 #include "service/accounts/credentials.h"
+#include "service/outbound/webhook_signature.h"
 #include "store/sql_database.h"
 
 namespace palisard {
@@ -85,6 +86,13 @@ TEST_F(ServiceCliTest, BadInputIsOneLineAndExitTwoBeforeAnythingIsDone) {
       {{"--latest-version", "1.0.2"}, "latest-version and download-url are set together or not at all"},
       {{"--store-workers", "-1"}, "--store-workers: '-1' is not a number from 1 to 256"},
       {{"moderator", "add", "mia<b>"}, "an account name is 1 to 32 letters, digits, '.', '_' or '-'"},
+      {{"webhook", "add", "https://203.0.113.7/", "--format", "slack"}, "--format is standard or discord, not 'slack'"},
+      {{"webhook", "add", "http://169.254.169.254/", "--format", "discord", "--webhook-allow-private"},
+       "refused: 169.254.169.254 is a cloud metadata address, never a destination"},
+      {{"webhook", "add", "https://10.0.0.1/hook", "--format", "standard"},
+       "refused: 10.0.0.1 is a private address; set webhook-allow-private to allow it"},
+      {{"webhook", "add", "ftp://203.0.113.7/", "--format", "standard"}, "is not an http:// or https:// URL"},
+      {{"webhook", "test", "0"}, "'0' is not a webhook number"},
   };
   for (const auto& c : cases) {
     EXPECT_EQ(Run(c.args), kExitBadInput) << c.args[0];
@@ -259,6 +267,39 @@ TEST_F(ServiceCliTest, ModeratorAccountsAreAddedWithAHashListedAndRemoved) {
   EXPECT_THAT(Error(), HasSubstr("no account named mia"));
   EXPECT_EQ(Run({"moderator", "list", "--database", db}), kExitOk);
   EXPECT_EQ(out_.str(), "bo  moderator  added 2024-05-01T12:00:00Z by cli:alice\n");
+}
+
+TEST_F(ServiceCliTest, WebhooksAreAddedWithTheirSecretOnceListedTestedAndRemoved) {
+  const std::string db = NewDatabase("service.db");
+  ASSERT_EQ(Run({"webhook", "add", "http://127.0.0.1:9/hook", "--format", "standard", "--webhook-allow-private",
+                 "--database", db}),
+            kExitOk)
+      << err_.str();
+  const std::string added = out_.str();
+  EXPECT_THAT(added, StartsWith("added webhook 1  standard  http://127.0.0.1:9/hook  all events  enabled\nsecret "));
+  std::string key;
+  ASSERT_TRUE(ParseWebhookSecret(added.substr(added.find("whsec_"), added.find("\n(") - added.find("whsec_")), &key)
+                  .ok())
+      << added;
+  EXPECT_EQ(key.size(), 32u);
+  const std::string discord = "https://203.0.113.7/api/webhooks/123/tok3n";
+  ASSERT_EQ(Run({"webhook", "add", discord, "--format", "discord", "--events", "ban.created,ban.lifted", "--database",
+                 db}),
+            kExitOk);
+  const std::string discordLine =
+      "2  discord  https://203.0.113.7/api/webhooks/123/…  ban.created,ban.lifted  enabled";
+  EXPECT_EQ(out_.str(), "added webhook " + discordLine + "\n");
+  EXPECT_EQ(Run({"webhook", "add", discord, "--format", "discord", "--events", "ban.made", "--database", db}),
+            kExitBadInput);
+  EXPECT_THAT(Error(), HasSubstr("there is no event type 'ban.made'"));
+
+  EXPECT_EQ(Run({"webhook", "test", "2", "--database", db}), kExitOk);
+  EXPECT_EQ(Run({"webhook", "test", "9", "--database", db}), kExitFailed);
+  EXPECT_THAT(Error(), HasSubstr("no webhook 9"));
+  ASSERT_EQ(Run({"webhook", "remove", "1", "--database", db}), kExitOk);
+  EXPECT_EQ(Run({"webhook", "remove", "1", "--database", db}), kExitFailed);
+  EXPECT_EQ(Run({"webhook", "list", "--database", db}), kExitOk);
+  EXPECT_EQ(out_.str(), discordLine + "\n") << "never a secret again";
 }
 
 TEST_F(ServiceCliTest, ExportImportsElsewhereOnceAndPlainListsBanWhoIsNotBanned) {

@@ -5,7 +5,7 @@
 
 #include "common/utf8.h"
 #include "service/outbound/discord_text.h"
-#include "service/outbound/webhook_events.h"
+#include "store/webhook_events.h"
 
 namespace palisard {
 namespace {

@@ -38,6 +38,11 @@ Result ParseCaseId(const std::string& text, int64_t* id) {
   return Result::Ok();
 }
 
+Result ParseWebhookId(const std::string& text, int64_t* id) {
+  if (!ParseDecimal(text, id) || *id == 0) return Result::Invalid("'" + text + "' is not a webhook number");
+  return Result::Ok();
+}
+
 Result ParseBanDuration(const std::string& text, std::optional<int64_t>* seconds) {
   if (text == "permanent") {
     seconds->reset();

@@ -17,6 +17,8 @@ namespace palisard {
 Result ParseCommunityId(const std::string& text, uint64_t* id);
 // A case number as `cases` lists it: a decimal number from 1.
 Result ParseCaseId(const std::string& text, int64_t* id);
+// A webhook's number as `webhook list` lists it, likewise.
+Result ParseWebhookId(const std::string& text, int64_t* id);
 // How long a ban lasts: "permanent" (nothing), or a whole number with a unit,
 // "30m", "12h", "7d", "2w", up to 100 years.
 Result ParseBanDuration(const std::string& text, std::optional<int64_t>* seconds);

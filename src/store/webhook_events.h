@@ -7,7 +7,8 @@
 namespace palisard {
 
 // The events the service sends to webhooks, and the fields of each one's
-// `data`: the one list that the formats, the event filters of endpoints
+// `data`: the one list that the store writes events by (with the changes
+// that cause them), and that the formats, the event filters of endpoints
 // and docs/webhooks.md follow.
 
 // What a field holds, which says how a chat message shows it.
