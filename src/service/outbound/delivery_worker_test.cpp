@@ -1,18 +1,14 @@
 #include "service/outbound/delivery_worker.h"
 
-#include <gmock/gmock.h>
 #include <gtest/gtest.h>
 
 #include <thread>
 
 #include "helpers/fake_clock.h"
 #include "service/outbound/delivery_schedule.h"
-#include "service/outbound/webhook_signature.h"
 
 namespace palisard {
 namespace {
-
-using ::testing::HasSubstr;
 
 constexpr UnixTime kNow = 1'714'564'800;
 constexpr char kSecret[] = "whsec_MfKQ9r8GKYqrTwjUPD8ILPZIo2LaLaSw";
@@ -108,21 +104,18 @@ class FakeDesk final : public DeliveryDesk {
   std::vector<std::pair<std::string, DeliveryOutcome>> finished_ GUARDED_BY(mutex_);
 };
 
-TEST(DeliveryWorkerTest, ClaimsWhatItHasRoomForSendsEachInItsFormatAndRecordsIt) {
+// The formats and signatures on the wire are the system test's
+// (WebhookTest), checked by the receivers' own libraries.
+TEST(DeliveryWorkerTest, ClaimsWhatItHasRoomForAndRecordsEachAttempt) {
   FakeDesk desk({MakeDelivery(1, WebhookFormat::kStandard), MakeDelivery(2, WebhookFormat::kDiscord),
                  MakeDelivery(3, WebhookFormat::kStandard)});
   FakeClock clock(1'000'000, kNow);
-  Mutex mutex;
-  std::vector<OutboundRequest> sent;
-  const OutboundSender send = [&](const OutboundRequest& request, const OutboundSettings&, OutboundAnswer* answer) {
-    MutexLock lock(mutex);
-    sent.push_back(request);
+  const OutboundSender send = [](const OutboundRequest& request, const OutboundSettings&, OutboundAnswer* answer) {
     answer->status = request.url.ends_with("/3") ? 500 : 204;
     return Result::Ok();
   };
   DeliverySettings settings;
   settings.atOnce = 2;
-  settings.publicUrl = "https://bans.example.test";
   {
     DeliveryWorker worker(settings, desk, send, clock);
     for (int i = 0; i < 5000 && desk.Finished() < 3; ++i) std::this_thread::sleep_for(std::chrono::milliseconds(1));
@@ -133,28 +126,6 @@ TEST(DeliveryWorkerTest, ClaimsWhatItHasRoomForSendsEachInItsFormatAndRecordsIt)
   for (std::size_t limit : desk.limits_) EXPECT_LE(limit, 2u);
   for (UnixTime lease : desk.leases_) EXPECT_GT(lease, 15);  // beyond the exchange's limit
   for (const auto& [id, outcome] : desk.finished_) EXPECT_EQ(outcome.delivered, id != "msg_3") << id;
-
-  MutexLock sentLock(mutex);
-  std::string key;
-  ASSERT_TRUE(ParseWebhookSecret(kSecret, &key).ok());
-  for (const OutboundRequest& request : sent) {
-    const auto header = [&](const std::string& name) {
-      for (const auto& [have, value] : request.headers) {
-        if (have == name) return value;
-      }
-      return std::string();
-    };
-    if (request.url.ends_with("/2")) {
-      EXPECT_EQ(header("webhook-signature"), "");
-      EXPECT_THAT(request.body, HasSubstr(R"("allowed_mentions":{"parse":[]})"));
-      EXPECT_THAT(request.body, HasSubstr("https://bans.example.test/player/76561197960287930"));
-      continue;
-    }
-    const std::string id = "msg_" + request.url.substr(request.url.size() - 1);
-    EXPECT_EQ(header("webhook-id"), id);
-    EXPECT_EQ(header("webhook-signature"), WebhookSignature(key, id, kNow, request.body));
-    EXPECT_THAT(request.body, HasSubstr(R"("type":"ban.created")"));
-  }
 }
 
 }  // namespace
