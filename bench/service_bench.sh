@@ -3,7 +3,7 @@
 #   bench/service_bench.sh [ROUNDS [SECONDS [CONNECTIONS]]]
 #     (default 3 rounds of 5 s, 8 connections; root, after
 #      scripts/build.sh linux palisard-service sightings_month)
-# PARTS (default "contract idle slow bans sightings") picks the parts below;
+# PARTS (default "contract idle slow bans sightings webhooks") picks the parts below;
 # BUILDS (default "build/linux") names the builds the last two measure, one
 # after the other in the same run, as NAME=DIR words ("before=DIR after=DIR")
 # or plain directories; the first build serves the others.
@@ -25,6 +25,11 @@
 # 5. sightings: a month of a 10,000-player community's sightings
 #    (bench/sightings_month.cpp; SIGHTING_DAYS sets the days, 30) in
 #    SQLite: each table's rows and size.
+# 6. webhooks: 10,000 events (reports that each open a case) delivered to a
+#    standard endpoint on loopback (bench/webhook_sink.mjs, node): events a
+#    second; then GetBanList as in 1 without deliveries and while 10,000
+#    are being delivered to a receiver that answers in 2 s, in the same run
+#    (WEBHOOK_EVENTS sets the 10,000).
 # Everything runs in a network namespace of its own and ends with the script.
 set -euo pipefail
 cd "$(dirname "$0")/.."
@@ -32,7 +37,7 @@ if [ -z "${PALISARD_TEST_POSTGRES_URL:-}" ]; then exec tests/with-postgres.sh "$
 rounds=${1:-3}
 seconds=${2:-5}
 connections=${3:-8}
-parts=" ${PARTS:-contract idle slow bans sightings} "
+parts=" ${PARTS:-contract idle slow bans sightings webhooks} "
 part() { [[ $parts == *" $1 "* ]]; }
 builds=(${BUILDS:-build/linux})
 build_dir() { local dir=${1#*=}; [[ $dir == /* ]] && echo "$dir" || echo "$PWD/$dir"; }
@@ -293,4 +298,53 @@ if part sightings; then
         FROM dbstat d JOIN sqlite_schema s ON s.name = d.name WHERE s.tbl_name = '$table'"
     done
   done
+fi
+
+# 6. Webhooks: events from reports, each of a player of its own (the
+# network's report limits raised), to sinks on loopback.
+if part webhooks; then
+  echo
+  echo "Webhooks: events from reports to a standard endpoint on loopback (plain HTTP), SQLite"
+  service=$(build_dir "${builds[0]}")/src/service/palisard-service
+  start "$work/fast.log" node bench/webhook_sink.mjs 9001 0
+  start "$work/slow.log" node bench/webhook_sink.mjs 9002 2000
+  for sink in fast slow; do
+    for _ in $(seq 100); do grep -q listening "$work/$sink.log" && break; sleep 0.05; done
+  done
+  delivered() { grep -c took "$work/$1.log" || true; }
+  endpoint() {  # DATABASE PORT
+    "$service" webhook add "http://127.0.0.1:$2/" --format standard --webhook-allow-private --database "$1" > /dev/null
+  }
+  reports() {  # FIRST COUNT
+    inside /usr/bin/python3 bench/send_reports.py 80 "$1" "$2" > /dev/null
+  }
+  events=${WEBHOOK_EVENTS:-10000}
+  options=(--webhook-allow-private --network-burst 1000000 --network-per-hour 1000000)
+  serve "$work/webhooks-rate.db" "${options[@]}"
+  endpoint "$work/webhooks-rate.db" 9001
+  started=$(date +%s.%N)
+  reports 76561198500000000 "$events"
+  written=$(date +%s.%N)
+  by_then=$(delivered fast)
+  for _ in $(seq 1200); do (($(delivered fast) >= events)) && break; sleep 0.1; done
+  ended=$(date +%s.%N)
+  echo "$(delivered fast) of $events events delivered $(awk -v a="$started" -v b="$ended" 'BEGIN {printf "%.1f", b - a}') s" \
+    "after the first report ($(awk -v a="$started" -v b="$written" 'BEGIN {printf "%.1f", b - a}') s to write them):" \
+    "$(awk -v a="$started" -v b="$ended" -v n="$(delivered fast)" 'BEGIN {printf "%.0f", n / (b - a)}') events a second;" \
+    "$by_then of them by the time the last was written"
+  stop_last
+
+  echo "GetBanList of the same 18 ids, beside $events events to a receiver that answers in 2 s"
+  heading deliveries
+  database=$work/webhooks-slow.db
+  serve "$database" "${options[@]}"
+  prepare "$database"
+  ask > "$work/www/answer.xml"
+  reports 76561198600000000 "$events"
+  rounds "none" service
+  endpoint "$database" 9002
+  reports 76561198700000000 "$events"
+  rounds "$events under way" service
+  echo "delivered to the slow receiver meanwhile: $(delivered slow) (4 at a time, 2 s each)"
+  stop_last
 fi

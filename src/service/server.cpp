@@ -1,6 +1,7 @@
 #include "service/server.h"
 
 #include <sys/resource.h>
+#include <unistd.h>
 
 #include <boost/asio/io_context.hpp>
 #include <boost/asio/ip/tcp.hpp>
@@ -27,6 +28,7 @@
 #include "service/http/error_answers.h"
 #include "service/http/http_session.h"
 #include "service/moderation/routes.h"
+#include "service/outbound/delivery_worker.h"
 #include "service/public_port.h"
 #include "service/values/source_network.h"
 #include "store/database_url.h"
@@ -176,6 +178,11 @@ constexpr std::size_t kPublicLane = 0;
 constexpr std::size_t kModerationLane = 1;
 constexpr std::size_t kSignInLane = 2;
 constexpr std::size_t kSignInsRunning = 1;
+// Webhook deliveries' claims and records, one at a time: however many are
+// due, the players' calls keep the other workers.
+constexpr std::size_t kDeliveryLane = 3;
+constexpr std::size_t kDeliveryCallsRunning = 1;
+constexpr std::chrono::seconds kDeliveryStoreDeadline{10};
 // Sign-ins waiting or running at once; more are answered "busy" at once,
 // before any password is checked.
 constexpr std::size_t kSignInsAtOnce = 8;
@@ -213,6 +220,51 @@ StoreWorkers::Opener WorkersOpener(const std::string& database, std::unique_ptr<
   };
 }
 
+// The delivery worker's store calls, on the store workers' delivery lane.
+class StoreDesk final : public DeliveryDesk {
+ public:
+  StoreDesk(StoreWorkers& workers, const Clock& clock) : workers_(workers), clock_(clock) {}
+
+  Result Claim(UnixTime now, UnixTime lease, std::size_t limit, std::vector<Delivery>* deliveries) override {
+    return Run([&](Store& store) { return store.ClaimDeliveries(now, lease, limit, deliveries); });
+  }
+  Result Finish(const Delivery& delivery, const DeliveryOutcome& outcome, UnixTime now) override {
+    return Run(
+        [&](Store& store) { return store.FinishDelivery(delivery.event.row, delivery.endpoint.id, outcome, now); });
+  }
+
+ private:
+  // Waits for the call's answer: the workers run it or say it went
+  // unanswered, while they live (the worker stops before them).
+  Result Run(const std::function<Result(Store&)>& call) {
+    auto answer = std::make_shared<std::promise<Result>>();
+    workers_.Post(kDeliveryLane, Deadline(clock_, kDeliveryStoreDeadline),
+                  {[&call, answer](Store& store) {
+                     Result result = call(store);
+                     answer->set_value(result);
+                     return result;
+                   },
+                   [answer] { answer->set_value(Result::Unavailable("no database connection")); }});
+    return answer->get_future().get();
+  }
+
+  StoreWorkers& workers_;
+  const Clock& clock_;
+};
+
+std::string HostName() {
+  char name[256] = {};
+  return gethostname(name, sizeof(name) - 1) == 0 && name[0] != '\0' ? name : "localhost";
+}
+
+DeliverySettings DeliverySettingsOf(const ServeSettings& settings) {
+  DeliverySettings delivery;
+  delivery.outbound.allowPrivate = settings.webhookAllowPrivate;
+  delivery.outbound.extraCaFile = settings.webhookCaFile;
+  delivery.publicUrl = PublicUrl(settings, HostName());
+  return delivery;
+}
+
 }  // namespace
 
 struct PublicServer::Parts {
@@ -237,7 +289,8 @@ struct PublicServer::Parts {
                           StoreWorkers::Lane(workers, kSignInLane),
                           kSignInsAtOnce,
                           ErrorAnswer(Refusal::kBusy, Medium::kHtml)},
-        workers(DatabaseConnections(given), {DatabaseConnections(given), kModerationStoreWorkers, kSignInsRunning},
+        workers(DatabaseConnections(given),
+                {DatabaseConnections(given), kModerationStoreWorkers, kSignInsRunning, kDeliveryCallsRunning},
                 openStore, clock) {}
 
   // The API's paths for bots with tokens, the pages' for browsers.
@@ -261,6 +314,7 @@ struct PublicServer::Parts {
   }
 
   void Stop() {
+    if (deliveries) deliveries->Stop();
     publicPort.Close();
     moderationPort.Close();
     publicContext.sessions.StopAll();
@@ -316,6 +370,9 @@ struct PublicServer::Parts {
   asio::steady_timer sightingTimer{io};
   int64_t nextPruneMs = 0;  // on the clock
   StoreWorkers workers;
+  // Stopped and joined before the workers its store calls run on.
+  StoreDesk desk{workers, clock};
+  std::unique_ptr<DeliveryWorker> deliveries;
   std::vector<std::thread> threads;
 };
 
@@ -342,6 +399,8 @@ Result PublicServer::Start(const ServeSettings& settings, StoreWorkers::Opener o
   if (listening.ok()) listening = parts->moderationPort.Listen(settings.moderationListen);
   if (!listening.ok()) return listening;
   parts->KeepSightings();
+  parts->deliveries =
+      std::make_unique<DeliveryWorker>(DeliverySettingsOf(settings), parts->desk, SendOutboundRequest, clock);
   for (std::size_t i = 0; i < parts->ioThreads; ++i)
     parts->threads.emplace_back([serving = parts.get()] { serving->Run(); });
   server->reset(new PublicServer(std::move(parts)));

@@ -59,9 +59,6 @@ struct ServeSettings {
   // public player pages that chat messages link to (empty: PublicUrl's
   // default).
   bool webhookAllowPrivate = false;
-  // A case whose reports come from this many distinct source networks
-  // sends the webhook event case.threshold.
-  int caseThreshold = 3;
   std::string webhookCaFile;
   std::string publicUrl;
 };

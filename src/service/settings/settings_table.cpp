@@ -214,8 +214,10 @@ const ServeSetting kServeSettings[] = {
      [](const std::string& text, ServeSettings* s) { return ParseNumber<std::size_t>(text, 1, 256, &s->storeWorkers); },
      [](const ServeSettings& s) { return std::to_string(s.storeWorkers); }},
     {"case-threshold", "N", "distinct source networks whose reports make a case's webhook event case.threshold",
-     [](const std::string& text, ServeSettings* s) { return ParseNumber<int>(text, 2, 1000, &s->caseThreshold); },
-     [](const ServeSettings& s) { return std::to_string(s.caseThreshold); }},
+     [](const std::string& text, ServeSettings* s) {
+       return ParseNumber<int>(text, 2, 1000, &s->reportLimits.caseThreshold);
+     },
+     [](const ServeSettings& s) { return std::to_string(s.reportLimits.caseThreshold); }},
     {"public-url", "URL", "the public pages' address, which webhook messages link to (default http:// and listen)",
      [](const std::string& text, ServeSettings* s) { return ParseBaseUrl(text, &s->publicUrl); },
      [](const ServeSettings& s) { return s.publicUrl; }},
