@@ -226,7 +226,7 @@ class StoreDesk final : public DeliveryDesk {
   StoreDesk(StoreWorkers& workers, const Clock& clock) : workers_(workers), clock_(clock) {}
 
   Result Claim(UnixTime now, UnixTime lease, std::size_t limit, std::vector<Delivery>* deliveries) override {
-    return Run([&](Store& store) { return store.ClaimDeliveries(now, lease, limit, deliveries); });
+    return Run([&](Store& store) { return store.ClaimDeliveries(now, lease, limit, kAttemptsPerEndpoint, deliveries); });
   }
   Result Finish(const Delivery& delivery, const DeliveryOutcome& outcome, UnixTime now) override {
     return Run(

@@ -83,7 +83,8 @@ class SqlStore final : public Store {
   Result RemoveWebhook(int64_t id, const Actor& actor, UnixTime now) override;
   Result Webhooks(std::vector<WebhookEndpoint>* endpoints) override;
   Result TestWebhook(int64_t id, const Actor& actor, UnixTime now) override;
-  Result ClaimDeliveries(UnixTime now, UnixTime lease, std::size_t limit, std::vector<Delivery>* deliveries) override;
+  Result ClaimDeliveries(UnixTime now, UnixTime lease, std::size_t limit, std::size_t perEndpoint,
+                         std::vector<Delivery>* deliveries) override;
   Result FinishDelivery(int64_t eventRow, int64_t endpointId, const DeliveryOutcome& outcome, UnixTime now) override;
   Result RecentDeliveries(int64_t endpointId, std::size_t limit, std::vector<DeliveryRecord>* records) override;
 

@@ -51,6 +51,10 @@ const SqlColumns kClaimColumns(kEndpointColumns,
                                {"d.id AS delivery_id", "d.attempts", "d.first_attempt_at", "ev.id AS event_row",
                                 "ev.message_id", "ev.type", "ev.made_at", "ev.data"});
 
+// An endpoint and its deliveries claimed at $1.
+const SqlColumns kEndpointRoomColumns(
+    {"e.id", "(SELECT COUNT(*) FROM deliveries c WHERE c.endpoint_id = e.id AND c.claimed_until > $1) AS busy"});
+
 Result ReadClaim(const SqlRow& row, Delivery* delivery) {
   SqlFields fields(kClaimColumns, row);
   delivery->attempts = static_cast<int>(fields.Int("attempts"));
@@ -231,31 +235,53 @@ Result SqlStore::TestWebhook(int64_t id, const Actor& actor, UnixTime now) {
   return result.ok() ? transaction.Commit() : result;
 }
 
-Result SqlStore::ClaimDeliveries(UnixTime now, UnixTime lease, std::size_t limit, std::vector<Delivery>* deliveries) {
+Result SqlStore::ClaimDeliveries(UnixTime now, UnixTime lease, std::size_t limit, std::size_t perEndpoint,
+                                 std::vector<Delivery>* deliveries) {
   deliveries->clear();
   SqlTransaction transaction(*db_);
   Result result = transaction.Begin(true);
+  // The enabled endpoints, the least busy first.
+  std::vector<SqlRow> endpoints;
+  if (result.ok()) {
+    result = db_->Query("SELECT " + kEndpointRoomColumns.List() +
+                            " FROM webhook_endpoints e WHERE e.disabled_at IS NULL ORDER BY busy, e.id",
+                        {now}, &endpoints);
+  }
+  // Each endpoint's oldest due ones, as many as it has room for.
+  nlohmann::json ids = nlohmann::json::array();
+  for (std::size_t i = 0; result.ok() && i < endpoints.size() && ids.size() < limit; ++i) {
+    SqlFields fields(kEndpointRoomColumns, endpoints[i]);
+    const int64_t endpoint = fields.Int("id");
+    const int64_t busy = fields.Int("busy");
+    result = fields.result();
+    const auto room = std::min<int64_t>(static_cast<int64_t>(std::min<std::size_t>(perEndpoint, INT64_MAX)) - busy,
+                                        static_cast<int64_t>(limit - ids.size()));
+    if (!result.ok() || room <= 0) continue;
+    std::vector<SqlRow> due;
+    result = db_->Query("SELECT d.id FROM deliveries d WHERE d.endpoint_id = $2 AND d.next_attempt_at <= $1 AND "
+                        "(d.claimed_until IS NULL OR d.claimed_until <= $1) "
+                        "ORDER BY d.next_attempt_at, d.event_id LIMIT $3 " +
+                            db_->SkipLocked("d"),
+                        {now, endpoint, room}, &due);
+    for (std::size_t row = 0; result.ok() && row < due.size(); ++row) {
+      int64_t id = 0;
+      result = SingleInt({due[row]}, &id);
+      ids.push_back(id);
+    }
+  }
+  if (!result.ok() || ids.empty()) return result;
+  result = db_->Query("UPDATE deliveries SET claimed_until = $1 WHERE id IN (" + db_->IntegerRows(2) + ")",
+                      {now + lease, ids.dump()}, nullptr);
   std::vector<SqlRow> rows;
   if (result.ok()) {
     result = db_->Query("SELECT " + kClaimColumns.List() +
                             " FROM deliveries d JOIN events ev ON ev.id = d.event_id "
-                            "JOIN webhook_endpoints e ON e.id = d.endpoint_id "
-                            "WHERE d.next_attempt_at <= $1 AND (d.claimed_until IS NULL OR d.claimed_until <= $1) "
-                            "AND e.disabled_at IS NULL ORDER BY d.next_attempt_at, d.event_id, d.endpoint_id LIMIT $2 " +
-                            db_->SkipLocked("d"),
-                        {now, static_cast<int64_t>(std::min<std::size_t>(limit, INT64_MAX))}, &rows);
+                            "JOIN webhook_endpoints e ON e.id = d.endpoint_id WHERE d.id IN (" +
+                            db_->IntegerRows(1) + ") ORDER BY d.next_attempt_at, d.event_id, d.endpoint_id",
+                        {ids.dump()}, &rows);
   }
   std::vector<Delivery> claimed;
   if (result.ok()) result = ReadRecords(rows, ReadClaim, &claimed);
-  nlohmann::json ids = nlohmann::json::array();
-  for (std::size_t i = 0; result.ok() && i < rows.size(); ++i) {
-    SqlFields fields(kClaimColumns, rows[i]);
-    ids.push_back(fields.Int("delivery_id"));
-    result = fields.result();
-  }
-  if (!result.ok() || claimed.empty()) return result;
-  result = db_->Query("UPDATE deliveries SET claimed_until = $1 WHERE id IN (" + db_->IntegerRows(2) + ")",
-                      {now + lease, ids.dump()}, nullptr);
   if (result.ok()) result = transaction.Commit();
   if (result.ok()) *deliveries = std::move(claimed);
   return result;

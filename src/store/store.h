@@ -481,8 +481,12 @@ class Store {
   virtual Result TestWebhook(int64_t id, const Actor& actor, UnixTime now) = 0;
   // Claims up to `limit` due deliveries (next attempt at or before `now`,
   // not claimed by another instance until after `now`, endpoint enabled)
-  // until now + lease, oldest first; FOR UPDATE SKIP LOCKED on PostgreSQL.
-  virtual Result ClaimDeliveries(UnixTime now, UnixTime lease, std::size_t limit,
+  // until now + lease, oldest first for each endpoint; FOR UPDATE SKIP
+  // LOCKED on PostgreSQL. An endpoint has at most `perEndpoint` claimed at
+  // once (instances that claim at the same moment may each fill its room),
+  // so that a slow receiver's backlog cannot take every attempt from the
+  // others; endpoints with the fewest claimed are served first.
+  virtual Result ClaimDeliveries(UnixTime now, UnixTime lease, std::size_t limit, std::size_t perEndpoint,
                                  std::vector<Delivery>* deliveries) = 0;
   // Records an attempt and ends the claim. A failure starts the endpoint's
   // run of failures (failingSince), a delivery ends it. kNotFound when the

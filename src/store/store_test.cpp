@@ -837,7 +837,7 @@ TEST_P(StoreTest, DeliveriesAreClaimedOnceAndFinished) {
     claimers[i] = std::thread([&, i] {
       std::vector<Delivery> batch;
       do {
-        if (!stores[i]->ClaimDeliveries(kNow, 60, 3, &batch).ok()) failures++;
+        if (!stores[i]->ClaimDeliveries(kNow, 60, 3, 100, &batch).ok()) failures++;
         for (const Delivery& delivery : batch) claimed[i].emplace_back(delivery.event.row, delivery.endpoint.id);
       } while (!batch.empty());
     });
@@ -851,10 +851,13 @@ TEST_P(StoreTest, DeliveriesAreClaimedOnceAndFinished) {
 
   // The lease runs out: the oldest come again, with what they carry.
   std::vector<Delivery> batch;
-  ASSERT_TRUE(store_->ClaimDeliveries(kNow + 59, 60, 100, &batch).ok());
+  ASSERT_TRUE(store_->ClaimDeliveries(kNow + 59, 60, 100, 100, &batch).ok());
   EXPECT_TRUE(batch.empty());
-  ASSERT_TRUE(store_->ClaimDeliveries(kNow + 60, 60, 4, &batch).ok());
-  ASSERT_EQ(batch.size(), 4u);
+  ASSERT_TRUE(store_->ClaimDeliveries(kNow + 60, 60, 4, 2, &batch).ok());
+  ASSERT_EQ(batch.size(), 4u) << "two each: one receiver's backlog leaves room for the other";
+  std::vector<Delivery> more;
+  ASSERT_TRUE(store_->ClaimDeliveries(kNow + 60, 60, 4, 2, &more).ok());
+  EXPECT_TRUE(more.empty()) << "each endpoint has its two under way";
   EXPECT_EQ(batch[0].event.type, "ban.created");
   EXPECT_EQ(batch[0].event.id.substr(0, 4), "msg_");
   EXPECT_EQ(nlohmann::json::parse(batch[0].event.data)["playerId"], "1");
@@ -873,7 +876,7 @@ TEST_P(StoreTest, DeliveriesAreClaimedOnceAndFinished) {
   EXPECT_EQ(endpoints[0].failingSince, later);
 
   std::vector<Delivery> retried;
-  ASSERT_TRUE(store_->ClaimDeliveries(later + 30, 60, 100, &retried).ok());
+  ASSERT_TRUE(store_->ClaimDeliveries(later + 30, 60, 100, 100, &retried).ok());
   ASSERT_EQ(retried.size(), 37u) << "the one delivered, the one given up and the one claimed wait no more";
   EXPECT_EQ(retried.back().event.row, batch[0].event.row) << "due last";
   EXPECT_EQ(retried.back().attempts, 1);
@@ -900,7 +903,7 @@ TEST_P(StoreTest, DeliveriesAreClaimedOnceAndFinished) {
   EXPECT_EQ(endpoints[1].disabledAt, later + 30);
   EXPECT_EQ(endpoints[1].disabledWhy, "the receiver answered 410 Gone");
   ASSERT_TRUE(store_->TestWebhook(first, kModerator, later + 31).ok());
-  ASSERT_TRUE(store_->ClaimDeliveries(later + 200, 60, 100, &retried).ok());
+  ASSERT_TRUE(store_->ClaimDeliveries(later + 200, 60, 100, 100, &retried).ok());
   ASSERT_EQ(retried.size(), 19u);
   EXPECT_EQ(retried.back().event.type, "webhook.test");
   for (const Delivery& delivery : retried) EXPECT_EQ(delivery.endpoint.id, first);

@@ -28,6 +28,10 @@ class DeliveryDesk {
   virtual Result Finish(const Delivery& delivery, const DeliveryOutcome& outcome, UnixTime now) = 0;
 };
 
+// Attempts to one endpoint under way at once, in all instances: fewer than
+// a worker's, so that one slow receiver's backlog leaves room for others.
+inline constexpr std::size_t kAttemptsPerEndpoint = 2;
+
 // Sends one request: SendOutboundRequest in the service. Thread-safe.
 using OutboundSender =
     std::function<Result(const OutboundRequest& request, const OutboundSettings& settings, OutboundAnswer* answer)>;
