@@ -16,6 +16,7 @@ levels=(
   "soap net"
   "game firewall bans store"
   "service/values"
+  "service/feed"
   "service/settings service/accounts service/outbound"
   "service/http"
   "admin web service/contract service/moderation service/cli service/api"

@@ -18,7 +18,7 @@ run_packages=(cmake ninja-build g++ pkg-config libnftables-dev libpugixml-dev nl
 service_packages=(cmake ninja-build g++ pkg-config libpugixml-dev nlohmann-json3-dev libboost-dev libsqlite3-dev
                   libpq-dev libsodium-dev libcurl4-openssl-dev libnftables-dev)
 package_packages=(g++-mingw-w64-x86-64-posix googletest zip dpkg-dev lintian)
-test_packages=(clang libclang-rt-14-dev libbenchmark-dev wine wine64 nftables iproute2
+test_packages=(clang libclang-rt-14-dev libbenchmark-dev wine wine64 nftables iproute2 minisign
                curl openssl procps unzip chromium nginx-light wrk python3-spyne python3-zeep postgresql nodejs)
 case "$use" in
   run) packages=("${run_packages[@]}") ;;

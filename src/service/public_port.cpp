@@ -5,6 +5,7 @@
 #include "common/ascii_text.h"
 #include "service/api/api_routes.h"
 #include "service/contract/contract.h"
+#include "service/feed_port.h"
 #include "service/http/error_answers.h"
 #include "service/http/page_answers.h"
 #include "service/moderation/front_page.h"
@@ -32,6 +33,7 @@ Routed RoutePublic(const HttpRequest& request, const ServeSettings& settings, Si
   }
   if (IsContractPath(path)) return RouteContract(request, settings, sightings);
   if (IsApiPath(path)) return RoutePublicApi(request);
+  if (IsFeedPath(path)) return RouteFeed(request, settings);
   const PageMatch match = MatchPage(Port::kPublic, request.method, path);
   if (!match.page) {
     return match.allowed.empty() ? ErrorAnswer(Refusal::kNotFound, Medium::kPlain)

@@ -18,6 +18,9 @@
 #include "helpers/fake_clock.h"
 #include "helpers/temp_dir.h"
 #include "soap/soap_codec.h"
+#include "common/utc_time.h"
+#include "service/feed/feed_key_file.h"
+#include "service/values/base64_text.h"
 #include "store/ban_json.h"
 
 namespace palisard {
@@ -98,6 +101,7 @@ TEST(PublicServerTest, RoutesAnswersAndFaults) {
       {"POST /signin HTTP/1.1\r\nConnection: close\r\nContent-Length: 0\r\n\r\n", "404", ""},
       {"DELETE /version.txt HTTP/1.1\r\nConnection: close\r\n\r\n", "405", "Allow: GET"},
       {"GARBAGE\r\n\r\n", "400", ""},
+      {"GET /feed/v1 HTTP/1.0\r\n\r\n", "404", "this community publishes no shared ban feed"},
       {Post(getBanList, "<soap:Envelope"), "500", "<faultcode>soap:Client</faultcode>"},
       {Post("SOAPAction: rosterhall/AddInfraction\r\n", GetBanListDocument({5})), "500", "soap:Client"},
       {Post("SOAPAction: \"rosterhall/Other\"\r\n", GetBanListDocument({5})), "500", "soap:Client"},
@@ -253,6 +257,10 @@ TEST(PublicServerTest, AnswersFromTheSqliteStore) {
   ASSERT_TRUE(store->AddBan({banned, "aimbot", std::nullopt}, {"cli:root", "cli"}, now, &ban).ok());
   ServeSettings settings = Loopback();
   settings.storeWorkers = 2;
+  settings.feedKey = (dir.path() / "feed.key").string();
+  FeedKey key;
+  ASSERT_TRUE(MakeFeedKey(&key).ok());
+  ASSERT_TRUE(WriteNewFeedKey(settings.feedKey, key).ok());
   std::unique_ptr<PublicServer> server =
       StartServer(settings, [url](std::unique_ptr<Store>* opened) { return OpenStore(url, opened); });
   auto call = [&](const std::string& action, const std::string& body) {
@@ -287,6 +295,35 @@ TEST(PublicServerTest, AnswersFromTheSqliteStore) {
   }
   std::sort(counted.begin(), counted.end());
   EXPECT_EQ(counted, (std::vector<std::string>{"invalid 2", "pair limit 1"}));
+
+  // The feed: its one change, signed, and a copy still good is not sent again.
+  auto get = [&](const std::string& target, const std::string& headers = "") {
+    Client client(server->port());
+    client.Send("GET " + target + " HTTP/1.0\r\n" + headers + "\r\n");
+    return client.ReadAll();
+  };
+  auto header = [](const std::string& answer, const std::string& name) {
+    const std::size_t at = answer.find("\r\n" + name + ": ");
+    if (at == std::string::npos) return std::string();
+    const std::size_t from = at + name.size() + 4;
+    return answer.substr(from, answer.find("\r\n", from) - from);
+  };
+  auto body = [](const std::string& answer) { return answer.substr(answer.find("\r\n\r\n") + 4); };
+  EXPECT_EQ(body(get("/feed/v1")), R"({"key":")" + FeedPublicKey(key) + R"(","newest":1,"pageSize":1000})");
+  const std::string page = get("/feed/v1/pages/0");
+  EXPECT_EQ(header(page, "Content-Type"), "application/x-ndjson");
+  EXPECT_EQ(body(page), R"({"seq":1,"change":"made","ref":")" + ban.ref + R"(","playerId":")" +
+                            std::to_string(banned) + R"(","at":")" + FormatUtcTime(now) +
+                            R"(","until":null,"reason":"aimbot"})" + "\n");
+  const std::string minisig = body(get("/feed/v1/pages/0.minisig"));
+  EXPECT_EQ(minisig.rfind("untrusted comment: ", 0), 0u) << minisig;
+  EXPECT_EQ(header(page, "Signature"), Base64Text(minisig));
+  const std::string tag = header(page, "ETag");
+  EXPECT_EQ(get("/feed/v1/pages/0", "If-None-Match: " + tag + "\r\n").substr(0, 12), "HTTP/1.0 304");
+  EXPECT_EQ(get("/feed/v1/pages/0", "If-None-Match: \"other\"\r\n").substr(0, 12), "HTTP/1.0 200");
+  for (const char* past : {"/feed/v1/pages/1", "/feed/v1/pages/1.minisig", "/feed/v1/pages/00", "/feed/v1/pages/-1"}) {
+    EXPECT_EQ(get(past).substr(0, 12), "HTTP/1.0 404") << past;
+  }
 }
 
 }  // namespace

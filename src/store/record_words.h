@@ -147,10 +147,18 @@ inline constexpr Word<TokenScope> kTokenScopeWords[] = {
     {TokenScope::kModerate, "moderate"},
 };
 
+// A change of one of the community's own bans, as its shared feed tells it.
+enum class FeedChangeKind { kMade, kLifted };
+inline constexpr Word<FeedChangeKind> kFeedChangeWords[] = {
+    {FeedChangeKind::kMade, "made"},
+    {FeedChangeKind::kLifted, "lifted"},
+};
+
 static_assert(InValueOrder(kRoleWords) && InValueOrder(kMuteKindWords) && InValueOrder(kCaseDecisionWords) &&
               InValueOrder(kAppealDecisionWords) && InValueOrder(kAuditActionWords) &&
               InValueOrder(kReportVerdictWords) && InValueOrder(kAppealVerdictWords) &&
-              InValueOrder(kWebhookFormatWords) && InValueOrder(kTokenScopeWords));
+              InValueOrder(kWebhookFormatWords) && InValueOrder(kTokenScopeWords) &&
+              InValueOrder(kFeedChangeWords));
 
 // Each enum's table, by the enum.
 constexpr std::span<const Word<ModeratorRole>> WordsOf(ModeratorRole) { return kRoleWords; }
@@ -162,6 +170,7 @@ constexpr std::span<const Word<ReportVerdict>> WordsOf(ReportVerdict) { return k
 constexpr std::span<const Word<AppealVerdict>> WordsOf(AppealVerdict) { return kAppealVerdictWords; }
 constexpr std::span<const Word<WebhookFormat>> WordsOf(WebhookFormat) { return kWebhookFormatWords; }
 constexpr std::span<const Word<TokenScope>> WordsOf(TokenScope) { return kTokenScopeWords; }
+constexpr std::span<const Word<FeedChangeKind>> WordsOf(FeedChangeKind) { return kFeedChangeWords; }
 
 // The word of a value.
 template <typename Enum>

@@ -16,7 +16,7 @@ namespace {
 // One migration: SQL that both databases run, where {id} stands for a
 // table's generated integer key, {bytes} for a binary column's type, and
 // {roles}, {mute kinds}, {case decisions}, {appeal decisions}, {webhook
-// formats} and {token scopes} for the words of record_words.h; then, when it names
+// formats}, {token scopes} and {feed changes} for the words of record_words.h; then, when it names
 // one, the statements that make a table append-only, in the database's own
 // words; then, when it has one, a step that moves records to their new
 // form. Times are Unix seconds (BIGINT); player ids are their 64 bits in a
@@ -330,6 +330,29 @@ CREATE TABLE api_tokens (
 CREATE INDEX bans_changed ON bans ((COALESCE(lifted_at, made_at)), id);
 )",
        nullptr, nullptr},
+      {8, "the shared feed of the community's own bans",
+       R"(
+-- A ban its moderator kept out of the shared feed.
+ALTER TABLE bans ADD COLUMN is_private BIGINT NOT NULL DEFAULT 0;
+
+-- Each change (made, lifted) of the community's own shared bans, numbered
+-- without gaps in the order of commit: a change takes the next number from
+-- feed_head, whose row stays locked until its transaction ends, so a
+-- reader never sees a number before the ones below it. Bans made before
+-- this version are not in it: no moderator could keep one private then.
+CREATE TABLE feed_head (
+  seq BIGINT NOT NULL
+);
+INSERT INTO feed_head (seq) VALUES (0);
+CREATE TABLE feed (
+  seq BIGINT PRIMARY KEY,
+  ban_id BIGINT NOT NULL REFERENCES bans (id),
+  change TEXT NOT NULL CHECK (change IN ({feed changes})),
+  changed_at BIGINT NOT NULL
+);
+CREATE INDEX feed_ban ON feed (ban_id);
+)",
+       "feed", nullptr},
   };
   return migrations;
 }
@@ -408,6 +431,7 @@ std::string TextFor(const Migration& migration, const SqlDatabase& db) {
   ReplaceAll(&text, "{appeal decisions}", SqlWordList<AppealDecision>());
   ReplaceAll(&text, "{webhook formats}", SqlWordList<WebhookFormat>());
   ReplaceAll(&text, "{token scopes}", SqlWordList<TokenScope>());
+  ReplaceAll(&text, "{feed changes}", SqlWordList<FeedChangeKind>());
   if (migration.appendOnly != nullptr) text += db.AppendOnly(migration.appendOnly);
   return text;
 }

@@ -21,10 +21,10 @@ namespace {
 
 // The bans table: its columns, a row as a Ban, and a Ban as a row.
 const SqlColumns kBanColumns({"id", "ref", "player_id", "reason", "made_by", "made_at", "ends_at", "lifted_by",
-                              "lifted_at", "lift_reason"});
+                              "lifted_at", "lift_reason", "is_private"});
 
-Result ReadBan(const SqlRow& row, Ban* ban) {
-  SqlFields fields(kBanColumns, row);
+// Reads a ban from a row of a SELECT whose list holds kBanColumns'.
+void ReadBanFields(SqlFields& fields, Ban* ban) {
   ban->id = fields.Int("id");
   ban->ref = fields.Text("ref");
   ban->playerId = fields.PlayerId("player_id");
@@ -35,6 +35,24 @@ Result ReadBan(const SqlRow& row, Ban* ban) {
   if (const std::optional<UnixTime> liftedAt = fields.OptionalInt("lifted_at")) {
     ban->lift = BanLift{fields.Text("lifted_by"), *liftedAt, fields.Text("lift_reason")};
   }
+  ban->isPrivate = fields.Int("is_private") != 0;
+}
+
+Result ReadBan(const SqlRow& row, Ban* ban) {
+  SqlFields fields(kBanColumns, row);
+  ReadBanFields(fields, ban);
+  return fields.result();
+}
+
+// A change of the feed with its ban, from the feed joined with the bans.
+const SqlColumns kFeedColumns(kBanColumns, {"seq", "change", "changed_at"});
+
+Result ReadFeedChange(const SqlRow& row, FeedChange* change) {
+  SqlFields fields(kFeedColumns, row);
+  change->seq = fields.Int("seq");
+  change->change = fields.Value<FeedChangeKind>("change");
+  change->at = fields.Int("changed_at");
+  ReadBanFields(fields, &change->ban);
   return fields.result();
 }
 
@@ -45,6 +63,7 @@ SqlWrite BanRow(const Ban& ban) {
   row.Set("lifted_by", ban.lift ? SqlValue(ban.lift->by) : nullptr);
   row.Set("lifted_at", ban.lift ? SqlValue(ban.lift->at) : nullptr);
   row.Set("lift_reason", ban.lift ? SqlValue(ban.lift->reason) : nullptr);
+  row.Set("is_private", int64_t{ban.isPrivate ? 1 : 0});
   return row;
 }
 
@@ -152,6 +171,7 @@ Result SqlStore::AddBan(const NewBan& ban, const Actor& actor, UnixTime now, Ban
   record.madeBy = actor.name;
   record.madeAt = now;
   record.until = ban.until;
+  record.isPrivate = ban.isPrivate;
   Result result = NewRef(&record.ref);
   if (!result.ok()) return result;
 
@@ -167,6 +187,7 @@ Result SqlStore::AddBan(const NewBan& ban, const Actor& actor, UnixTime now, Ban
   }
   int64_t closedCase = 0;
   result = InsertBan(&record);
+  if (result.ok() && !record.isPrivate) result = AppendFeedChange(record.id, FeedChangeKind::kMade, now);
   if (result.ok()) result = CloseOpenCase(ban.playerId, CaseDecision::kBanned, actor, ban.reason, now, &closedCase);
   if (result.ok()) {
     nlohmann::json after = BanToJson(record);
@@ -208,6 +229,11 @@ Result SqlStore::LiftBan(uint64_t playerId, const std::string& reason, const Act
     result = db_->Query("UPDATE bans SET lifted_by = $2, lifted_at = $3, lift_reason = $4 WHERE id = $1",
                         {ban.id, actor.name, now, reason}, nullptr);
     if (result.ok()) result = AppendAudit(AuditLine(AuditAction::kLift, actor, now, playerId, before, JsonText(after)));
+    // Only a ban the feed told of is lifted there: not an imported or a
+    // private one.
+    std::vector<SqlRow> told;
+    if (result.ok()) result = db_->Query("SELECT 1 FROM feed WHERE ban_id = $1", {ban.id}, &told);
+    if (result.ok() && !told.empty()) result = AppendFeedChange(ban.id, FeedChangeKind::kLifted, now);
     if (result.ok()) {
       result = AppendEvent("ban.lifted",
                            {{"ref", ban.ref}, {"playerId", std::to_string(playerId)}, {"by", actor.name},
@@ -234,6 +260,32 @@ Result SqlStore::BansChanged(const BanCursor& after, UnixTime before, std::size_
       "COALESCE(lifted_at, made_at) < $3",
       "COALESCE(lifted_at, made_at), id LIMIT $4",
       {after.changedAt, after.id, before, static_cast<int64_t>(std::min<std::size_t>(limit, INT64_MAX))}, bans);
+}
+
+Result SqlStore::AppendFeedChange(int64_t banId, FeedChangeKind change, UnixTime now) {
+  std::vector<SqlRow> rows;
+  Result result = db_->Query("UPDATE feed_head SET seq = seq + 1 RETURNING seq", {}, &rows);
+  int64_t seq = 0;
+  if (result.ok()) result = SingleInt(rows, &seq);
+  if (!result.ok()) return result;
+  const SqlWrite row =
+      SqlWrite().Set("seq", seq).Set("ban_id", banId).Set("change", std::string(WordOf(change))).Set("changed_at", now);
+  return db_->Query(row.Insert("feed"), row.values(), nullptr);
+}
+
+Result SqlStore::FeedChanges(int64_t from, int64_t to, std::vector<FeedChange>* changes) {
+  std::vector<SqlRow> rows;
+  Result read = db_->Query("SELECT " + kFeedColumns.List() +
+                               " FROM feed JOIN bans ON bans.id = feed.ban_id WHERE seq >= $1 AND seq <= $2 ORDER BY seq",
+                           {from, to}, &rows);
+  if (!read.ok()) return read;
+  return ReadRecords(rows, ReadFeedChange, changes);
+}
+
+Result SqlStore::FeedHead(int64_t* seq) {
+  std::vector<SqlRow> rows;
+  Result read = db_->Query("SELECT seq FROM feed_head", {}, &rows);
+  return read.ok() ? SingleInt(rows, seq) : read;
 }
 
 Result SqlStore::ForEachBan(const std::function<void(const Ban&)>& visit) {

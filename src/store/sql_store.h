@@ -95,6 +95,8 @@ class SqlStore final : public Store {
   Result FindToken(const std::string& tokenHash, const TokenLimits& limits, UnixTime now,
                    std::optional<ApiToken>* token, UnixTime* wait) override;
   Result BansChanged(const BanCursor& after, UnixTime before, std::size_t limit, std::vector<Ban>* bans) override;
+  Result FeedChanges(int64_t from, int64_t to, std::vector<FeedChange>* changes) override;
+  Result FeedHead(int64_t* seq) override;
 
  private:
   // Steps of the transactions above; each expects one to be open.
@@ -103,6 +105,8 @@ class SqlStore final : public Store {
                    std::vector<Ban>* bans);
   Result BansInForce(uint64_t playerId, UnixTime now, std::vector<Ban>* bans);
   Result InsertBan(Ban* ban);
+  // Numbers the change of ban `banId` at `now` as the feed's next one.
+  Result AppendFeedChange(int64_t banId, FeedChangeKind change, UnixTime now);
   Result CloseOpenCase(uint64_t playerId, CaseDecision decision, const Actor& actor, const std::string& reason,
                        UnixTime now, int64_t* caseId);
   Result AppendAudit(const AuditEntry& entry);

@@ -46,6 +46,7 @@ struct Ban {
   UnixTime madeAt = 0;
   std::optional<UnixTime> until;  // nothing: permanent
   std::optional<BanLift> lift;
+  bool isPrivate = false;  // kept out of the community's shared feed
 
   bool InForce(UnixTime now) const { return !lift && (!until || now < *until); }
 };
@@ -54,6 +55,18 @@ struct NewBan {
   uint64_t playerId = 0;
   std::string reason;
   std::optional<UnixTime> until;  // nothing: permanent
+  bool isPrivate = false;         // kept out of the community's shared feed
+};
+
+// One change in the community's shared feed: its own bans (never imported
+// ones, never private ones), numbered 1, 2, ... in the order their
+// transactions committed, without gaps. `ban` is the ban as it stands now;
+// the change's time is `at`.
+struct FeedChange {
+  int64_t seq = 0;
+  FeedChangeKind change = FeedChangeKind::kMade;
+  UnixTime at = 0;
+  Ban ban;
 };
 
 // What GetBanList answers for one player.
@@ -511,6 +524,11 @@ class Store {
   // Up to `limit` bans by their last change after `after`, oldest change
   // first, of those changed before `before`.
   virtual Result BansChanged(const BanCursor& after, UnixTime before, std::size_t limit, std::vector<Ban>* bans) = 0;
+
+  // The feed's changes numbered `from` to `to` (both included), in order.
+  virtual Result FeedChanges(int64_t from, int64_t to, std::vector<FeedChange>* changes) = 0;
+  // The newest change's number; 0 while the feed is empty.
+  virtual Result FeedHead(int64_t* seq) = 0;
 };
 
 // Opens the store a URL names, creating and migrating its schema as needed:

@@ -13,6 +13,7 @@
 #include <map>
 #include <set>
 #include <thread>
+#include <tuple>
 
 #include "helpers/temp_dir.h"
 #include "store/ban_json.h"
@@ -749,7 +750,7 @@ TEST_P(StoreTest, AppealsAndMutesAsModeratorsDecide) {
 // Each change writes its event in its own transaction, and nothing else
 // does: a refusal, a conflict, a dry run, an import that adds nothing, a
 // transaction that fails.
-TEST_P(StoreTest, EventsAreWrittenWithTheirChangesOnly) {
+TEST_P(StoreTest, EventsAndTheFeedAreWrittenWithTheirChangesOnly) {
   EXPECT_EQ(store_->AddWebhook({"https://example.com/", WebhookFormat::kStandard, {"ban.made"}, "whsec_c2VjcmV0"},
                                kModerator, kNow, nullptr)
                 .kind(),
@@ -817,6 +818,28 @@ TEST_P(StoreTest, EventsAreWrittenWithTheirChangesOnly) {
   EXPECT_EQ(types, (std::vector<std::string>{"ban.created", "ban.lifted", "ban.created"}));
   EXPECT_EQ(log.at(0).attempts, 0);
   EXPECT_EQ(log.at(0).nextAt, kNow + 6);
+
+  // The feed numbers the changes of the community's own shared bans: not
+  // the failed ban, the import or its lift, a private ban or its lift.
+  ASSERT_TRUE(store_->AddBan({10, "ours alone", std::nullopt, true}, kModerator, kNow + 9, nullptr).ok());
+  ASSERT_TRUE(store_->LiftBan(10, "done", kModerator, kNow + 10, nullptr).ok());
+  ASSERT_TRUE(store_->LiftBan(7, "done", kModerator, kNow + 10, nullptr).ok());
+  int64_t head = 0;
+  ASSERT_TRUE(store_->FeedHead(&head).ok());
+  EXPECT_EQ(head, 3);
+  std::vector<FeedChange> feed;
+  ASSERT_TRUE(store_->FeedChanges(2, 1000, &feed).ok());
+  std::vector<std::tuple<int64_t, FeedChangeKind, UnixTime, uint64_t, std::string>> changes;
+  for (const FeedChange& change : feed) {
+    changes.emplace_back(change.seq, change.change, change.at, change.ban.playerId, change.ban.ref);
+  }
+  const std::string banned = Events().at(2).second["ref"];
+  const std::string spammer = Events().at(7).second["ref"];
+  EXPECT_EQ(changes, (decltype(changes){{2, FeedChangeKind::kLifted, kNow + 3, 9, banned},
+                                        {3, FeedChangeKind::kMade, kNow + 6, 8, spammer}}));
+  std::vector<Ban> listed;
+  ASSERT_TRUE(store_->ListBans(true, kNow, &listed).ok());
+  EXPECT_TRUE(listed.at(0).playerId == 10 && listed.at(0).isPrivate && !listed.at(1).isPrivate);
 }
 
 // Instances claim deliveries without handing one out twice; an attempt is

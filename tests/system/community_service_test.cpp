@@ -106,7 +106,10 @@ class CommunityServiceTest : public ::testing::TestWithParam<Deployment> {
     hostMachine = std::make_unique<Machine>("host", kHost.address);
     aliceMachine = std::make_unique<Machine>("alice", kAlice.address);
     for (Machine* machine : {serviceMachine.get(), hostMachine.get(), aliceMachine.get()}) network->Attach(*machine);
-    options = {"--latest-version", kProgramVersion, "--download-url", "https://example.org/palisard/"};
+    const std::string feedKey = FeedFile("feed.key");
+    options = {"--latest-version", kProgramVersion, "--download-url", "https://example.org/palisard/", "--feed-key",
+               feedKey};
+    ASSERT_EQ(std::system((PALISARD_SERVICE_EXE " feed key --feed-key " + feedKey + " >/dev/null").c_str()), 0);
     if (GetParam() == Deployment::kSqlite) {
       services.push_back(std::make_unique<ServiceProcess>(serviceMachine->network(), "0.0.0.0:80", "", options));
     } else {
@@ -143,6 +146,7 @@ class CommunityServiceTest : public ::testing::TestWithParam<Deployment> {
     return std::make_unique<ServiceProcess>(serviceMachine->network(), listen, postgres, options);
   }
   std::string Moderate(const std::vector<std::string>& args) { return ServiceCommand(database(), args); }
+  std::string FeedFile(const std::string& name) { return (feedDir.path() / name).string(); }
   void FillTheDisk();
   void FaultTheServerAndInstances();
   const std::string& database() { return services.back()->database(); }
@@ -160,6 +164,7 @@ class CommunityServiceTest : public ::testing::TestWithParam<Deployment> {
   std::vector<std::unique_ptr<ServiceProcess>> services;
   std::unique_ptr<NginxProcess> nginx;
   std::unique_ptr<PlayerCopy> host, alice;
+  TempDir feedDir;  // the feed's key, and a page fetched as a follower would
 };
 
 TEST_P(CommunityServiceTest, BansReportsAndLiftsReachTheHostsFirewall) {
@@ -181,6 +186,19 @@ TEST_P(CommunityServiceTest, BansReportsAndLiftsReachTheHostsFirewall) {
   EXPECT_EQ(Connections(), connections);
   EXPECT_FALSE(host->Blocks(kHost));
   EXPECT_FALSE(host->Blocks(kClean));
+
+  // The shared feed's first page, which minisign checks with the key that
+  // `feed show` prints, and refuses once one byte of it changes.
+  std::string key =
+      serviceMachine->network().Capture(PALISARD_SERVICE_EXE " feed show --feed-key " + FeedFile("feed.key"));
+  key.erase(key.find_last_not_of('\n') + 1);
+  const std::string fetch = "curl -sf -o " + FeedFile("page") + " http://127.0.0.1/feed/v1/pages/0 && curl -sf -o " +
+                            FeedFile("page.minisig") + " http://127.0.0.1/feed/v1/pages/0.minisig";
+  ASSERT_EQ(serviceMachine->network().Run(fetch), 0);
+  const std::string verify = "minisign -Vq -m " + FeedFile("page") + " -x " + FeedFile("page.minisig") + " -P " + key;
+  EXPECT_EQ(std::system(verify.c_str()), 0) << key;
+  ASSERT_EQ(std::system(("sed -i s/aimbot/aimbou/ " + FeedFile("page")).c_str()), 0);
+  EXPECT_NE(std::system((verify + " 2>/dev/null").c_str()), 0);
 
   if (GetParam() == Deployment::kPostgresBehindNginx) {
     // One instance dies; the other answers all that follows.

@@ -26,6 +26,7 @@ Result RunBan(const CommandArguments& args, CliContext& context) {
   if (valid.ok() && args.Value("for")) valid = ParseBanDuration(*args.Value("for"), &length);
   if (!valid.ok()) return valid;
   if (length) ban.until = context.now + *length;
+  ban.isPrivate = args.Flag("private");
   std::unique_ptr<Store> store;
   Result result = OpenCommandStore(args, &store);
   if (!result.ok()) return result;
@@ -118,8 +119,10 @@ std::vector<Command> AdminCommands() {
         {"ID"},
         "ban a player",
         "Every host that asks the service blocks the player from its next ban request on. A player has one\n"
-        "ban in force at most.",
-        StoreOptions({kReason, {"for", "DURATION", "how long: 30m, 12h, 7d, 2w or permanent (default permanent)"}})},
+        "ban in force at most. The shared feed publishes it unless it is --private.",
+        StoreOptions({kReason,
+                      {"for", "DURATION", "how long: 30m, 12h, 7d, 2w or permanent (default permanent)"},
+                      {"private", "", "keep it out of the community's shared ban feed"}})},
        RunBan},
       {{"lift", {"ID"}, "lift the ban in force of a player", "", StoreOptions({kReason})}, RunLift},
       {{"bans", {}, "list the bans in force, newest first", "", StoreOptions({{"all", "", "past bans too"}})}, RunBans},

@@ -6,6 +6,7 @@
 
 #include "common/version.h"
 #include "service/cli/ban_commands.h"
+#include "service/cli/feed_commands.h"
 #include "service/cli/moderator_commands.h"
 #include "service/cli/token_commands.h"
 #include "service/cli/transfer_commands.h"
@@ -41,7 +42,7 @@ Command ServeCommand() {
 // Every command, in the order the help lists them. A new command joins here.
 std::vector<Command> Commands() {
   std::vector<Command> commands = {ServeCommand()};
-  for (auto group : {AdminCommands(), ModeratorCommands(), TransferCommands(), WebhookCommands(), TokenCommands()}) {
+  for (auto group : {AdminCommands(), ModeratorCommands(), TransferCommands(), WebhookCommands(), TokenCommands(), FeedCommands()}) {
     for (Command& command : group) commands.push_back(std::move(command));
   }
   return commands;

@@ -15,6 +15,7 @@
 namespace palisard {
 namespace {
 
+using ::testing::EndsWith;
 using ::testing::HasSubstr;
 using ::testing::StartsWith;
 
@@ -160,7 +161,8 @@ TEST_F(ServiceCliTest, HelpForTheProgramAndEachCommand) {
   EXPECT_THAT(out_.str(), HasSubstr("\n  dismiss           close an open case without a ban\n  moderator add     add"));
   // Help wins over anything wrong beside it.
   EXPECT_EQ(Run({"ban", "not-an-id", "-h"}), kExitOk);
-  EXPECT_THAT(out_.str(), StartsWith("usage: palisard-service ban ID --reason TEXT [--for DURATION] [--database URL]"));
+  EXPECT_THAT(out_.str(),
+              StartsWith("usage: palisard-service ban ID --reason TEXT [--for DURATION] [--private] [--database URL]"));
   EXPECT_EQ(Run({"--help", "--listen"}), kExitOk);
   EXPECT_EQ(err_.str(), "");
 }
@@ -236,6 +238,30 @@ TEST_F(ServiceCliTest, BansCasesAndTheirListsAgainstARealDatabase) {
   ASSERT_EQ(audit.size(), 1u);
   EXPECT_EQ(audit[0].actor, "cli:alice");
   EXPECT_EQ(audit[0].from, "cli");
+}
+
+TEST_F(ServiceCliTest, FeedKeyIsMadeOnceForItsOwnerAndShownAsMinisignWritesIt) {
+  const std::string key = (dir_.path() / "feed.key").string();
+  EXPECT_EQ(Run({"feed", "key"}), kExitBadInput);
+  EXPECT_THAT(Error(), HasSubstr("no feed-key is set"));
+  ASSERT_EQ(Run({"feed", "key", "--feed-key", key}), kExitOk) << err_.str();
+  const std::string made = out_.str();
+  EXPECT_EQ(std::filesystem::status(key).permissions(),
+            std::filesystem::perms::owner_read | std::filesystem::perms::owner_write);
+  ASSERT_EQ(Run({"feed", "show", "--feed-key", key}), kExitOk) << err_.str();
+  const std::string shown = out_.str();
+  // Base64 of "Ed", the 8-byte key id and the 32-byte public key.
+  EXPECT_THAT(shown, StartsWith("RW"));
+  EXPECT_EQ(shown.size(), 56u + 1);
+  EXPECT_THAT(made, EndsWith(shown));
+  EXPECT_EQ(Run({"feed", "key", "--feed-key", key}), kExitBadInput);
+  EXPECT_THAT(Error(), HasSubstr(key + " exists already"));
+  ASSERT_EQ(Run({"feed", "show", "--feed-key", key}), kExitOk);
+  EXPECT_EQ(out_.str(), shown);
+
+  const std::string db = NewDatabase("service.db");
+  ASSERT_EQ(Run({"ban", "5", "--reason", "ours alone", "--private", "--database", db}), kExitOk);
+  EXPECT_THAT(out_.str(), HasSubstr("ours alone  [private]"));
 }
 
 TEST_F(ServiceCliTest, ModeratorAccountsAreAddedWithAHashListedAndRemoved) {

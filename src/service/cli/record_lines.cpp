@@ -45,6 +45,7 @@ std::string ShownText(const std::string& text) {
 std::string BanLine(const Ban& ban, UnixTime now) {
   std::string line = std::to_string(ban.playerId) + "  " + (ban.until ? FormatUtcTime(*ban.until) : "permanent") +
                      "  " + ShownText(ban.madeBy) + "  " + FormatUtcTime(ban.madeAt) + "  " + ShownText(ban.reason);
+  if (ban.isPrivate) line += "  [private]";
   if (ban.lift) {
     line += Closing("lifted", ban.lift->at, ban.lift->by, ban.lift->reason);
   } else if (!ban.InForce(now)) {

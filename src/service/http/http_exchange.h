@@ -22,6 +22,7 @@ struct HttpRequest {
   std::string cookie;          // the Cookie header
   std::string authorization;   // the Authorization header (the API's tokens)
   std::string forwardedProto;  // X-Forwarded-Proto, as a proxy in front sets it
+  std::string ifNoneMatch;     // If-None-Match: the tags of the copies the client holds
   // The Content-Encoding header; empty when none.
   std::string contentEncoding;
   std::string body;

@@ -140,6 +140,7 @@ void HttpSession::Dispatch() {
   routed.cookie = std::string(request[http::field::cookie]);
   routed.authorization = std::string(request[http::field::authorization]);
   routed.forwardedProto = std::string(request["X-Forwarded-Proto"]);
+  routed.ifNoneMatch = std::string(request[http::field::if_none_match]);
   routed.contentEncoding = std::string(request[http::field::content_encoding]);
   routed.body = std::move(parser_->get().body());
   routed.peer = peer_;

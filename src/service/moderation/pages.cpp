@@ -99,7 +99,9 @@ std::string BanForm(const Viewer& viewer, uint64_t playerId, const std::string& 
       "><option value=\"1h\">1 hour</option><option value=\"1d\">1 day</option>"
       "<option value=\"7d\" selected>7 days</option><option value=\"30d\">30 days</option>"
       "<option value=\"permanent\">permanent</option><option value=\"custom\">custom:</option></select> " +
-      Input(field::kCustomDuration, "placeholder=\"12h, 3d, 2w\" size=\"8\"") + "</label>";
+      Input(field::kCustomDuration, "placeholder=\"12h, 3d, 2w\" size=\"8\"") +
+      "</label><label><input type=\"checkbox\" " + Name(field::kPrivateBan) +
+      " value=\"1\"> keep out of the shared feed</label>";
   return "<details><summary>Ban " + Id(playerId) + "</summary>" + PostForm(viewer, PageId::kBan, back, fields, "Ban") +
          "</details>";
 }

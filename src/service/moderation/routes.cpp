@@ -226,6 +226,7 @@ StoreReply DoBan(Store& store, const Visit& visit, const HttpRequest&, UnixTime 
   std::optional<int64_t> length;
   if (result.ok()) result = ParseBanDuration(duration, &length);
   if (length) ban.until = now + *length;
+  ban.isPrivate = !Field(visit.fields, field::kPrivateBan).empty();
   if (result.ok()) result = store.AddBan(ban, visit.actor, now, nullptr);
   return Finished(visit, result, "ban");
 }

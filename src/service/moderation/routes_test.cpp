@@ -114,6 +114,10 @@ TEST_F(ModerationRoutesTest, StateChangesNeedTheFormTokenAndThisSitesOrigin) {
   // A field past the bound its input has, though it would read.
   const std::string longDuration = "player=8&reason=x&duration=custom&custom=0000000000000001d&csrf=" + token;
   EXPECT_EQ(Post("/ban", longDuration, cookie).status, 400u);
+  // The form's box keeps a ban out of the shared feed.
+  EXPECT_EQ(Post("/ban", "player=9&reason=x&duration=1d&private=1&csrf=" + token, cookie).status, 303u);
+  ASSERT_TRUE(store_->ListBans(false, kNow, &bans).ok());
+  EXPECT_TRUE(bans.at(0).playerId == 9 && bans.at(0).isPrivate);
   EXPECT_EQ(Header(Ask(Request("PUT", "/signin")), "Allow"), "GET, POST");
   EXPECT_EQ(Post("/mute", "kind=network&subject=10.0.0.1&reason=spam&csrf=" + token, cookie).status, 400u);
   std::vector<Mute> mutes;
@@ -127,7 +131,7 @@ TEST_F(ModerationRoutesTest, StateChangesNeedTheFormTokenAndThisSitesOrigin) {
   EXPECT_EQ(Header(after, "Location"), "/signin");
   EXPECT_EQ(Post("/lift", "player=7&reason=x&csrf=" + token, cookie).status, 303u);
   ASSERT_TRUE(store_->ListBans(false, kNow, &bans).ok());
-  EXPECT_EQ(bans.size(), 1u);
+  EXPECT_EQ(bans.size(), 2u);  // 7 and 9 banned still
 }
 
 // An admin's new token is shown on the page that answers the form, once,

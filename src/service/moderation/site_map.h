@@ -44,6 +44,7 @@ inline constexpr FormField kPlayer{"player", kCommunityIdDigits};
 inline constexpr FormField kReason{"reason", 0, TextField::kReason};
 inline constexpr FormField kDuration{"duration", 16};
 inline constexpr FormField kCustomDuration{"custom", 16};
+inline constexpr FormField kPrivateBan{"private", 1};  // a checkbox: kept out of the shared feed
 inline constexpr FormField kCase{"case", 19};
 inline constexpr FormField kAppealNumber{"appeal", 19};
 inline constexpr FormField kMuteKind{"kind", 8};

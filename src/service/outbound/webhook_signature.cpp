@@ -3,6 +3,7 @@
 #include <sodium.h>
 
 #include "common/secure_random.h"
+#include "service/values/base64_text.h"
 
 namespace palisard {
 namespace {
@@ -13,26 +14,9 @@ constexpr std::size_t kNewKeyBytes = 32;
 constexpr std::size_t kShortestKey = 24;
 constexpr std::size_t kLongestKey = 64;
 
-// HMAC-SHA256 and base64 pick no implementation at run time, so they need
-// no sodium_init.
+// HMAC-SHA256 picks no implementation at run time, so it needs no
+// sodium_init.
 const unsigned char* Bytes(std::string_view text) { return reinterpret_cast<const unsigned char*>(text.data()); }
-
-std::string Base64(const unsigned char* bytes, std::size_t size) {
-  std::string text(sodium_base64_ENCODED_LEN(size, sodium_base64_VARIANT_ORIGINAL), '\0');
-  sodium_bin2base64(text.data(), text.size(), bytes, size, sodium_base64_VARIANT_ORIGINAL);
-  text.pop_back();  // the terminating zero
-  return text;
-}
-
-bool DecodeBase64(std::string_view text, int variant, std::string* bytes) {
-  unsigned char decoded[kLongestKey + 1];
-  std::size_t size = 0;
-  if (sodium_base642bin(decoded, sizeof decoded, text.data(), text.size(), nullptr, &size, nullptr, variant) != 0) {
-    return false;
-  }
-  bytes->assign(reinterpret_cast<const char*>(decoded), size);
-  return true;
-}
 
 }  // namespace
 
@@ -41,7 +25,7 @@ Result NewWebhookSecret(std::string* secret) {
   if (!SecureRandomBytes(key, sizeof key)) {
     return Result::Failure(Result::Kind::kFailed, 0, "the system gave no random bytes");
   }
-  *secret = std::string(kSecretPrefix) + Base64(key, sizeof key);
+  *secret = std::string(kSecretPrefix) + Base64Text(std::string_view(reinterpret_cast<const char*>(key), sizeof key));
   return Result::Ok();
 }
 
@@ -49,8 +33,7 @@ Result ParseWebhookSecret(std::string_view secret, std::string* key) {
   std::string decoded;
   const std::string_view encoded = secret.substr(std::min(secret.size(), kSecretPrefix.size()));
   const bool read =
-      secret.starts_with(kSecretPrefix) && (DecodeBase64(encoded, sodium_base64_VARIANT_ORIGINAL, &decoded) ||
-                                            DecodeBase64(encoded, sodium_base64_VARIANT_ORIGINAL_NO_PADDING, &decoded));
+      secret.starts_with(kSecretPrefix) && (DecodeBase64(encoded, false, &decoded) || DecodeBase64(encoded, true, &decoded));
   if (!read || decoded.size() < kShortestKey || decoded.size() > kLongestKey) {
     return Result::Failure(Result::Kind::kInvalid, 0, "a webhook secret is whsec_ and the base64 of 24 to 64 bytes");
   }
@@ -66,7 +49,7 @@ std::string WebhookSignature(std::string_view key, std::string_view id, int64_t 
   crypto_auth_hmacsha256_update(&state, Bytes(body), body.size());
   unsigned char mac[crypto_auth_hmacsha256_BYTES];
   crypto_auth_hmacsha256_final(&state, mac);
-  return "v1," + Base64(mac, sizeof mac);
+  return "v1," + Base64Text(std::string_view(reinterpret_cast<const char*>(mac), sizeof mac));
 }
 
 HeaderList SignedWebhookHeaders(std::string_view key, std::string_view id, int64_t timestamp, std::string_view body) {

@@ -6,6 +6,7 @@
 #include <string>
 #include <vector>
 
+#include "service/feed/feed_lines.h"
 #include "store/store.h"
 
 namespace palisard {
@@ -61,6 +62,10 @@ struct ServeSettings {
   bool webhookAllowPrivate = false;
   std::string webhookCaFile;
   std::string publicUrl;
+  // The shared feed: the file of its signing key (empty: no feed is
+  // served) and how much of a ban's reason it publishes.
+  std::string feedKey;
+  FeedReasons feedReasons = FeedReasons::kFirstLine;
 };
 
 // The public pages' base URL, without a trailing '/': settings.publicUrl,

@@ -43,6 +43,12 @@ Result ParseNumber(const std::string& text, Number least, Number most, Number* v
   return Result::Ok();
 }
 
+Result ParseFileName(const std::string& text, std::string* value) {
+  if (text.empty()) return Result::Invalid("the file is empty");
+  *value = text;
+  return Result::Ok();
+}
+
 Result ParseSeconds(const std::string& text, std::chrono::seconds* value) {
   int64_t seconds = 0;
   Result result = ParseNumber<int64_t>(text, 1, 3600, &seconds);
@@ -226,12 +232,19 @@ const ServeSetting kServeSettings[] = {
      [](const std::string& text, ServeSettings* s) { return ParseSwitch(text, &s->webhookAllowPrivate); },
      [](const ServeSettings& s) { return std::string(s.webhookAllowPrivate ? "true" : "false"); }},
     {"webhook-ca-file", "FILE", "PEM certificates trusted for https webhooks besides the system's",
+     [](const std::string& text, ServeSettings* s) { return ParseFileName(text, &s->webhookCaFile); },
+     [](const ServeSettings& s) { return s.webhookCaFile; }},
+    {"feed-key", "FILE", "the shared ban feed's secret key, which 'feed key' makes; without it no feed is served",
+     [](const std::string& text, ServeSettings* s) { return ParseFileName(text, &s->feedKey); },
+     [](const ServeSettings& s) { return s.feedKey; }},
+    {"feed-reasons", "first-line|full|none", "how much of each ban's reason the shared feed publishes",
      [](const std::string& text, ServeSettings* s) {
-       if (text.empty()) return Result::Invalid("the file is empty");
-       s->webhookCaFile = text;
+       const std::optional<FeedReasons> reasons = FeedReasonsOf(text);
+       if (!reasons) return Result::Invalid("'" + text + "' is not first-line, full or none");
+       s->feedReasons = *reasons;
        return Result::Ok();
      },
-     [](const ServeSettings& s) { return s.webhookCaFile; }},
+     [](const ServeSettings& s) { return std::string(FeedReasonsWord(s.feedReasons)); }},
 };
 
 const ServeSetting* FindServeSetting(const std::string& name) {
